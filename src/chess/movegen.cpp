@@ -1,0 +1,402 @@
+#include "chess/movegen.h"
+
+#include <cassert>
+
+namespace vez {
+
+namespace {
+
+constexpr MoveTables buildMoveTables()
+{
+    // Knight steps as (file, rank): square offsets +6, +15, +17, +10, -6, -15, -17, -10.
+    constexpr int kKnightSteps[8][2] = {{-2, 1}, {-1, 2}, {1, 2},   {2, 1},
+                                        {2, -1}, {1, -2}, {-1, -2}, {-2, -1}};
+    MoveTables t{};
+    for (int sq = 0; sq < 64; ++sq) {
+        int file = fileOf(sq);
+        int rank = rankOf(sq);
+        std::uint8_t* ray = t.rayLength[sq];
+        ray[Up] = std::uint8_t(7 - rank);
+        ray[UpRight] = std::uint8_t(7 - rank < 7 - file ? 7 - rank : 7 - file);
+        ray[Right] = std::uint8_t(7 - file);
+        ray[DownRight] = std::uint8_t(rank < 7 - file ? rank : 7 - file);
+        ray[Down] = std::uint8_t(rank);
+        ray[DownLeft] = std::uint8_t(rank < file ? rank : file);
+        ray[Left] = std::uint8_t(file);
+        ray[UpLeft] = std::uint8_t(7 - rank < file ? 7 - rank : file);
+
+        int count = 0;
+        for (const auto& step : kKnightSteps) {
+            int f = file + step[0];
+            int r = rank + step[1];
+            if (f >= 0 && f < 8 && r >= 0 && r < 8)
+                t.knightTargets[sq][count++] = std::int8_t(makeSquare(f, r));
+        }
+        t.knightCount[sq] = std::uint8_t(count);
+
+        count = 0;
+        for (int dir = 0; dir < 8; ++dir) {
+            if (ray[dir] > 0)
+                t.kingTargets[sq][count++] = std::int8_t(sq + kRayOffset[dir]);
+        }
+        t.kingCount[sq] = std::uint8_t(count);
+    }
+    return t;
+}
+
+constexpr MoveTables kTables = buildMoveTables();
+
+static_assert(kTables.knightCount[0] == 2 && kTables.knightCount[27] == 8);
+static_assert(kTables.kingCount[0] == 3 && kTables.kingCount[27] == 8);
+static_assert(kTables.knightTargets[1][0] == 16 && kTables.knightTargets[1][1] == 18);
+
+constexpr Ray kBishopRays[4] = {UpRight, DownRight, DownLeft, UpLeft};
+constexpr Ray kRookRays[4] = {Up, Right, Down, Left};
+
+// Appends moves to the caller's list, dropping whatever would not fit.
+struct MoveSink {
+    MoveList& list;
+    int count = 0;
+
+    void add(int from, int to, PieceType type)
+    {
+        if (count < kMaxMoves)
+            list[count++] = encodeMove(from, to, type);
+    }
+};
+
+struct Generator {
+    const Position& pos;
+    MoveSink out;
+    bool nonstandard;
+    int side;
+
+    bool isOwn(std::uint8_t piece) const { return piece != kEmpty && colourOf(piece) == side; }
+    bool isEnemy(std::uint8_t piece) const { return piece != kEmpty && colourOf(piece) != side; }
+
+    void pawnTarget(int from, int to, bool promotes)
+    {
+        if (!promotes) {
+            out.add(from, to, PieceType::Pawn);
+            return;
+        }
+        out.add(from, to, PieceType::Knight);
+        out.add(from, to, PieceType::Bishop);
+        out.add(from, to, PieceType::Rook);
+        out.add(from, to, PieceType::Queen);
+        if (nonstandard)
+            out.add(from, to, PieceType::King);
+    }
+
+    void pawnMoves(int sq)
+    {
+        const int dir = side == kWhite ? 8 : -8;
+        const int startRank = side == kWhite ? 1 : 6;
+        const int promotionRank = side == kWhite ? 7 : 0;
+        const int enPassantRank = side == kWhite ? 4 : 3;
+        const int f = sq + dir;
+        if (!isSquare(f))
+            return; // a pawn standing on its last rank (set-up positions only)
+        const bool promotes = rankOf(f) == promotionRank;
+        if (pos.squares[f] == kEmpty) {
+            pawnTarget(sq, f, promotes);
+            if (!promotes && rankOf(sq) == startRank && pos.squares[f + dir] == kEmpty)
+                out.add(sq, f + dir, PieceType::Pawn);
+        }
+        if (fileOf(sq) != 0 && isEnemy(pos.squares[f - 1]))
+            pawnTarget(sq, f - 1, promotes);
+        if (fileOf(sq) != 7 && isEnemy(pos.squares[f + 1]))
+            pawnTarget(sq, f + 1, promotes);
+        if (pos.enPassant == 1 && rankOf(sq) == enPassantRank) {
+            if (fileOf(sq) - 1 == pos.enPassantFile)
+                out.add(sq, f - 1, PieceType::Pawn);
+            else if (fileOf(sq) + 1 == pos.enPassantFile)
+                out.add(sq, f + 1, PieceType::Pawn);
+        }
+    }
+
+    void stepMoves(int sq, const std::int8_t* targets, int count, PieceType type)
+    {
+        for (int i = 0; i < count; ++i) {
+            if (!isOwn(pos.squares[targets[i]]))
+                out.add(sq, targets[i], type);
+        }
+    }
+
+    void kingSteps(int sq) { stepMoves(sq, kTables.kingTargets[sq], kTables.kingCount[sq], PieceType::King); }
+
+    void slide(int sq, const Ray* rays, PieceType type)
+    {
+        for (int r = 0; r < 4; ++r) {
+            const int offset = kRayOffset[rays[r]];
+            int to = sq;
+            for (int n = kTables.rayLength[sq][rays[r]]; n > 0; --n) {
+                to += offset;
+                const std::uint8_t piece = pos.squares[to];
+                if (isOwn(piece))
+                    break;
+                out.add(sq, to, type);
+                if (piece != kEmpty)
+                    break;
+            }
+        }
+    }
+
+    void castling(int king)
+    {
+        const std::uint8_t rook = makePiece(PieceType::Rook, side);
+        const std::uint8_t* sq = pos.squares;
+        if (sq[king + 3] == rook && pos.castleKingsideLost[side] == 0 && sq[king + 1] == kEmpty &&
+            sq[king + 2] == kEmpty && !isAttacked(pos, king + 1) && !isAttacked(pos, king))
+            out.add(king, king + 2, PieceType::King);
+        if (sq[king - 4] == rook && pos.castleQueensideLost[side] == 0 && sq[king - 1] == kEmpty &&
+            sq[king - 2] == kEmpty && sq[king - 3] == kEmpty && !isAttacked(pos, king - 1) &&
+            !isAttacked(pos, king))
+            out.add(king, king - 2, PieceType::King);
+    }
+
+    // The king's moves come after every other piece's. A further king of a
+    // nonstandard set-up steps at its own place in the scan, unless it stands on its
+    // home square: then the king remembered so far steps here and the home king is
+    // deferred instead.
+    void run()
+    {
+        const int home = side == kWhite ? 4 : 60;
+        int remembered = kNoSquare;
+        for (int sq = 0; sq < 64; ++sq) {
+            const std::uint8_t piece = pos.squares[sq];
+            if (!isOwn(piece))
+                continue;
+            switch (typeOf(piece)) {
+            case PieceType::Pawn:
+                pawnMoves(sq);
+                break;
+            case PieceType::Knight:
+                stepMoves(sq, kTables.knightTargets[sq], kTables.knightCount[sq], PieceType::Knight);
+                break;
+            case PieceType::Bishop:
+                slide(sq, kBishopRays, PieceType::Bishop);
+                break;
+            case PieceType::Rook:
+                slide(sq, kRookRays, PieceType::Rook);
+                break;
+            case PieceType::Queen:
+                slide(sq, kBishopRays, PieceType::Queen);
+                slide(sq, kRookRays, PieceType::Queen);
+                break;
+            case PieceType::King:
+                if (remembered == kNoSquare) {
+                    remembered = sq;
+                } else if (nonstandard) {
+                    if (sq != home) {
+                        kingSteps(sq);
+                    } else {
+                        kingSteps(remembered);
+                        remembered = sq;
+                    }
+                }
+                break;
+            default:
+                break;
+            }
+        }
+        if (remembered == kNoSquare)
+            return;
+        kingSteps(remembered);
+        if (remembered == home)
+            castling(remembered);
+    }
+};
+
+} // namespace
+
+const MoveTables& moveTables() { return kTables; }
+
+int generateMoves(const Position& pos, MoveList& list, bool nonstandard)
+{
+    Generator gen{pos, MoveSink{list}, nonstandard, pos.sideToMove};
+    gen.run();
+    return gen.out.count;
+}
+
+bool isAttacked(const Position& pos, int square)
+{
+    assert(isSquare(square) && "callers check findKing's result before asking");
+    const int side = pos.sideToMove;
+    const int enemy = side ^ 1;
+    const std::uint8_t* sq = pos.squares;
+    if (rankOf(square) != (side == kWhite ? 7 : 0)) {
+        const int ahead = square + (side == kWhite ? 8 : -8);
+        const std::uint8_t pawn = makePiece(PieceType::Pawn, enemy);
+        if (fileOf(square) != 0 && sq[ahead - 1] == pawn)
+            return true;
+        if (fileOf(square) != 7 && sq[ahead + 1] == pawn)
+            return true;
+    }
+    const std::uint8_t knight = makePiece(PieceType::Knight, enemy);
+    for (int i = 0; i < kTables.knightCount[square]; ++i) {
+        if (sq[kTables.knightTargets[square][i]] == knight)
+            return true;
+    }
+    const std::uint8_t king = makePiece(PieceType::King, enemy);
+    for (int i = 0; i < kTables.kingCount[square]; ++i) {
+        if (sq[kTables.kingTargets[square][i]] == king)
+            return true;
+    }
+    const std::uint8_t queen = makePiece(PieceType::Queen, enemy);
+    auto firstOnRay = [&](Ray ray) -> std::uint8_t {
+        int to = square;
+        for (int n = kTables.rayLength[square][ray]; n > 0; --n) {
+            to += kRayOffset[ray];
+            if (sq[to] != kEmpty)
+                return sq[to];
+        }
+        return kEmpty;
+    };
+    const std::uint8_t rook = makePiece(PieceType::Rook, enemy);
+    for (Ray ray : kRookRays) {
+        const std::uint8_t piece = firstOnRay(ray);
+        if (piece == rook || piece == queen)
+            return true;
+    }
+    const std::uint8_t bishop = makePiece(PieceType::Bishop, enemy);
+    for (Ray ray : kBishopRays) {
+        const std::uint8_t piece = firstOnRay(ray);
+        if (piece == bishop || piece == queen)
+            return true;
+    }
+    return false;
+}
+
+bool leavesKingAttacked(Position& pos, Move move, int kingSquare)
+{
+    const int from = fromSquare(move);
+    const int to = toSquare(move);
+    const int side = pos.sideToMove;
+    std::uint8_t* sq = pos.squares;
+    const std::uint8_t moving = sq[from];
+    const std::uint8_t oldTo = sq[to];
+
+    // Squares changed besides from and to (the castling rook, or the pawn taken en
+    // passant), with what stood there, so that everything is restored exactly.
+    int extra[2] = {kNoSquare, kNoSquare};
+    std::uint8_t extraOld[2] = {kEmpty, kEmpty};
+    int testSquare = kingSquare;
+    if (typeOf(moving) == PieceType::King) {
+        int rookTo = kNoSquare;
+        int rookFrom = kNoSquare;
+        if (to == from + 2 && isSquare(from + 3)) {
+            rookTo = from + 1;
+            rookFrom = from + 3;
+        } else if (to == from - 2 && isSquare(from - 4)) {
+            rookTo = from - 1;
+            rookFrom = from - 4;
+        }
+        if (rookTo != kNoSquare) {
+            extra[0] = rookTo;
+            extraOld[0] = sq[rookTo];
+            sq[rookTo] = makePiece(PieceType::Rook, side);
+            extra[1] = rookFrom;
+            extraOld[1] = sq[rookFrom];
+            sq[rookFrom] = kEmpty;
+        }
+        testSquare = to;
+    } else if (typeOf(moving) == PieceType::Pawn && fileOf(from) != fileOf(to) && oldTo == kEmpty) {
+        const int victim = side == kWhite ? to - 8 : to + 8;
+        if (isSquare(victim)) {
+            extra[0] = victim;
+            extraOld[0] = sq[victim];
+            sq[victim] = kEmpty;
+        }
+    }
+    sq[from] = kEmpty;
+    sq[to] = makePiece(pieceTypeOf(move), side);
+
+    const bool attacked = isSquare(testSquare) && isAttacked(pos, testSquare);
+
+    sq[to] = oldTo;
+    sq[from] = moving;
+    for (int i = 1; i >= 0; --i) {
+        if (extra[i] != kNoSquare)
+            sq[extra[i]] = extraOld[i];
+    }
+    return attacked;
+}
+
+int legalMoves(const Position& pos, MoveList& list, bool nonstandard)
+{
+    int n = generateMoves(pos, list, nonstandard);
+    if (n == 0 || nonstandard)
+        return n;
+    const Move last = list[n - 1];
+    const int king = pieceTypeOf(last) == PieceType::King ? fromSquare(last) : findKing(pos);
+    Position scratch = pos;
+    int i = 0;
+    while (i < n) {
+        if (leavesKingAttacked(scratch, list[i], king))
+            list[i] = list[--n];
+        else
+            ++i;
+    }
+    return n;
+}
+
+bool isLegalMove(const Position& pos, Move move)
+{
+    MoveList list;
+    const int n = legalMoves(pos, list, false);
+    for (int i = 0; i < n; ++i) {
+        if (list[i] == move)
+            return true;
+    }
+    return false;
+}
+
+int piecesReaching(const Position& pos, PieceType type, int target, int (&out)[8])
+{
+    if (!isSquare(target))
+        return 0;
+    const std::uint8_t wanted = makePiece(type, pos.sideToMove);
+    int n = 0;
+    auto scanTargets = [&](const std::int8_t* targets, int count) {
+        for (int i = 0; i < count; ++i) {
+            if (pos.squares[targets[i]] == wanted)
+                out[n++] = targets[i];
+        }
+    };
+    auto scanRays = [&](std::initializer_list<Ray> rays) {
+        for (Ray ray : rays) {
+            int to = target;
+            for (int len = kTables.rayLength[target][ray]; len > 0; --len) {
+                to += kRayOffset[ray];
+                if (pos.squares[to] == kEmpty)
+                    continue;
+                if (pos.squares[to] == wanted)
+                    out[n++] = to;
+                break;
+            }
+        }
+    };
+    switch (type) {
+    case PieceType::Knight:
+        scanTargets(kTables.knightTargets[target], kTables.knightCount[target]);
+        break;
+    case PieceType::Bishop:
+        scanRays({UpRight, UpLeft, DownRight, DownLeft});
+        break;
+    case PieceType::Rook:
+        scanRays({Up, Right, Down, Left});
+        break;
+    case PieceType::Queen:
+        scanRays({Up, Right, Down, Left, UpRight, UpLeft, DownRight, DownLeft});
+        break;
+    case PieceType::King:
+        scanTargets(kTables.kingTargets[target], kTables.kingCount[target]);
+        break;
+    default:
+        break;
+    }
+    return n;
+}
+
+} // namespace vez

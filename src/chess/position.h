@@ -1,0 +1,38 @@
+// The position value type and playing moves on it.
+#pragma once
+
+#include "chess/types.h"
+
+namespace vez {
+
+// The board with the side to move, castling-lost flags and the en-passant right.
+// The field order and widths are fixed: positions are copied as blocks and compared
+// field by field. All zero bytes is the empty board, White to move, castling allowed
+// as far as the flags go, no en-passant right. There is no halfmove clock or move
+// number; whoever needs them keeps them beside the position.
+struct Position {
+    std::uint8_t squares[64] = {};
+    std::int32_t sideToMove = kWhite;
+    std::int32_t castleKingsideLost[2] = {};  // indexed by colour
+    std::int32_t castleQueensideLost[2] = {}; // indexed by colour
+    std::int32_t enPassant = 0;     // 1 = the side to move may capture en passant
+    std::int32_t enPassantFile = 0; // file of the pawn that just advanced two squares
+};
+
+static_assert(sizeof(Position) == 92);
+static_assert(std::is_trivially_copyable_v<Position>);
+
+void setStandardStart(Position& pos);
+
+// Plays a move (assumed legal or parser-accepted) and returns the new side to move.
+int makeMove(Position& pos, Move move);
+
+// Equal side to move, castling flags, en-passant right (the file only where the
+// right is set) and board.
+bool samePosition(const Position& a, const Position& b);
+inline bool differentPosition(const Position& a, const Position& b) { return !samePosition(a, b); }
+
+// The first square from a1 upwards that holds a king of the side to move, or kNoSquare.
+int findKing(const Position& pos);
+
+} // namespace vez

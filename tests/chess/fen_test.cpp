@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "chess/fen.h"
+#include "chess/movegen.h"
+#include "chess/position.h"
+
+namespace vez {
+namespace {
+
+int sq(const char* name) { return makeSquare(name[0] - 'a', name[1] - '1'); }
+
+TEST(Fen, WritesTheStartAndAfterMoves)
+{
+    Position pos;
+    setStandardStart(pos);
+    EXPECT_EQ(writeFen(pos, 0, 1), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
+    // 1. e4 c5 2. e5 d5: en passant on the d-file, written as the file letter.
+    for (const char* m : {"e2e4", "c7c5", "e4e5", "d7d5"})
+        makeMove(pos, encodeMove(sq(m), sq(m + 2), PieceType::Pawn));
+    EXPECT_EQ(writeEpd(pos), "rnbqkbnr/pp2pppp/8/2ppP3/8/8/PPPP1PPP/RNBQKBNR w KQkq d");
+    FenText text;
+    const int n = writeFen(pos, text, 3, 17, false);
+    EXPECT_EQ(std::string(text.data(), std::size_t(n)),
+              "rnbqkbnr/pp2pppp/8/2ppP3/8/8/PPPP1PPP/RNBQKBNR w KQkq d 3 17");
+    EXPECT_EQ(text[std::size_t(n)], '\0');
+}
+
+TEST(Fen, CastlingFieldComesFromTheFlagsOnly)
+{
+    Position pos; // empty board, every flag 0: castling allowed as far as flags go
+    EXPECT_EQ(writeEpd(pos), "8/8/8/8/8/8/8/8 w KQkq -");
+    pos.castleKingsideLost[kWhite] = 1;
+    pos.castleQueensideLost[kBlack] = 1;
+    pos.sideToMove = kBlack;
+    EXPECT_EQ(writeEpd(pos), "8/8/8/8/8/8/8/8 b Qk -");
+}
+
+TEST(Fen, AcceptsAndRefuses)
+{
+    struct Case {
+        const char* text;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"8/8/8/8/8/8/8/8 w", true},
+        {"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e 0 1", true},
+        {"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1", false},
+        {"ppppppppp/8/8/8/8/8/8/8 w", false},  // nine squares
+        {"ppppppp/8/8/8/8/8/8/8/8 w", false},  // seven before "/"
+        {"8/8/8/8/8/8/8/8 W", false},          // side in upper case
+        {"8/8/8/8/8/8/8/8 w qkQKKq -", true},  // any order, repetitions
+        {"8/8/8/8/8/8/8/8 w KQX -", false},
+        {"8/8/8/8/8/8/8 w", false},            // seven ranks
+        {"8/8/8/8/8/8/8/8/8 w", false},        // nine ranks
+        {"8/8/8/8/8/8/8/8", false},            // no side
+        {"8/8/8/8/8/8/8/8 ", false},
+        {"8/8/8/8/8/8/8/7x w", false},
+        {"8/8/8/8/8/8/8/9 w", false},
+        {"8/8/8/8/8/8/8/44 w", true},
+        {"8/8/8/8/8/8/8/8 w - i", false},
+        {"8/8/8/8/8/8/8/8 w -  -", false},
+        {"8/8/8/8/8/8/8/8 w - - x", true},     // not a number: stops there
+        {"8/8/8/8/8/8/8/8 w - - 12x", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        Position pos;
+        EXPECT_EQ(readFen(pos, c.text), c.accepted) << '"' << c.text << '"';
+    }
+}
+
+TEST(Fen, ReadsFieldsAndCounters)
+{
+    Position pos;
+    int halfmove = -1, number = -1;
+    ASSERT_TRUE(readFen(pos, "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e 0 1"));
+    EXPECT_EQ(pos.enPassant, 1);
+    EXPECT_EQ(pos.enPassantFile, 4);
+    EXPECT_EQ(pos.sideToMove, kBlack);
+
+    ASSERT_TRUE(readFen(pos, "8/8/8/8/8/8/8/8 w", &halfmove, &number));
+    EXPECT_EQ(halfmove, 0);
+    EXPECT_EQ(number, 0);
+    for (int colour : {kWhite, kBlack}) {
+        EXPECT_EQ(pos.castleKingsideLost[colour], 1);
+        EXPECT_EQ(pos.castleQueensideLost[colour], 1);
+    }
+    EXPECT_EQ(pos.enPassant, 0);
+
+    ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12 40", &halfmove, &number));
+    EXPECT_EQ(halfmove, 12);
+    EXPECT_EQ(number, 40);
+    ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12", &halfmove, &number));
+    EXPECT_EQ(halfmove, 12);
+    EXPECT_EQ(number, 0);
+
+    // The cursor stops where EPD operations begin.
+    const std::string line = "4k3/8/8/8/8/8/8/4K3 w Kq - bm Kd2;";
+    std::size_t cursor = 0;
+    ASSERT_TRUE(readFen(pos, line, cursor));
+    EXPECT_EQ(line.substr(cursor), "bm Kd2;");
+    EXPECT_EQ(pos.castleKingsideLost[kWhite], 0);
+    EXPECT_EQ(pos.castleQueensideLost[kWhite], 1);
+    EXPECT_EQ(pos.castleQueensideLost[kBlack], 0);
+}
+
+TEST(Epd, WritesTheAnnotation)
+{
+    Position pos;
+    ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 b - -"));
+    PositionAnnotation a;
+    a.score = 35;
+    a.note = "Main line\r\nBlack's idea";
+    EXPECT_EQ(writeEpd(pos, &a),
+              "4k3/8/8/8/8/8/8/4K3 b - - ce -35; c0 'Main line'; c1 'Black''s idea';");
+    a = PositionAnnotation{};
+    a.flashcard = 1;
+    a.userNotation = 1;
+    a.note = "one\r\n"; // a final line break adds no empty line
+    EXPECT_EQ(writeEpd(pos, &a), "4k3/8/8/8/8/8/8/4K3 b - - F; U; c0 'one';");
+    a = PositionAnnotation{};
+    EXPECT_EQ(writeEpd(pos, &a), "4k3/8/8/8/8/8/8/4K3 b - -");
+}
+
+TEST(Epd, ReadsOperations)
+{
+    struct Case {
+        const char* text;
+        bool accepted;
+        std::int32_t score;
+        const char* note;
+    };
+    const Case cases[] = {
+        {"4k3/8/8/8/8/8/8/4K3 w - - ce 35;", true, 35, ""},
+        {"4k3/8/8/8/8/8/8/4K3 b - - ce 35;", true, -35, ""},
+        {"4k3/8/8/8/8/8/8/4K3 w - - ce 35 ;", false, 0, ""},
+        {"4k3/8/8/8/8/8/8/4K3 w - - ce x;", false, 0, ""},
+        {"4k3/8/8/8/8/8/8/4K3 w - - ce 99999999999;", false, 0, ""},
+        {"4k3/8/8/8/8/8/8/4K3 w - - c0 'it''s';", true, kNoScore, "it's"},
+        {"4k3/8/8/8/8/8/8/4K3 w - - c0 'abc", false, 0, ""},
+        {"4k3/8/8/8/8/8/8/4K3 w - - c0 'abc' d;", false, 0, ""},
+        {"4k3/8/8/8/8/8/8/4K3 w - - c3 'x'; c1 'y';", true, kNoScore, "x\r\ny"},
+        {"4k3/8/8/8/8/8/8/4K3 w - - id 'x'; bm e4; c0 'kept'", true, kNoScore, "kept"},
+        {"4k3/8/8/8/8/8/8/4K3 w - - c0 \"a;b\";", true, kNoScore, "\"a"},
+        {"4k3/8/8/8/8/8/8/4K3 w - - 0 1 bm Kd2; c0 'n';", true, kNoScore, "n"},
+        {"4k3/8/8/8/8/8/8/4K3 w - - cx 'no'; c 'no';", true, kNoScore, ""},
+        {"4k3/8/8/8/8/8/8/4K3 e - -", false, 0, ""},
+    };
+    for (const Case& c : cases) {
+        Position pos;
+        PositionAnnotation a;
+        a.note = "left over";
+        const bool ok = readEpd(pos, c.text, &a);
+        EXPECT_EQ(ok, c.accepted) << c.text;
+        if (!ok || !c.accepted)
+            continue;
+        EXPECT_EQ(a.score, c.score) << c.text;
+        EXPECT_EQ(a.note, c.note) << c.text;
+    }
+    Position pos;
+    PositionAnnotation a;
+    ASSERT_TRUE(readEpd(pos, "4k3/8/8/8/8/8/8/4K3 w - - F; U;", &a));
+    EXPECT_EQ(a.flashcard, 1);
+    EXPECT_EQ(a.userNotation, 1);
+    ASSERT_TRUE(readEpd(pos, "4k3/8/8/8/8/8/8/4K3 w - - ce 1;")); // no annotation wanted
+}
+
+TEST(Epd, NotesOfAnyLengthRoundTrip)
+{
+    Position pos;
+    setStandardStart(pos);
+    for (int lines : {1, 2, 10, 11, 12, 100, 250}) {
+        PositionAnnotation a;
+        for (int i = 0; i < lines; ++i) {
+            if (i > 0)
+                a.note += "\r\n";
+            // Empty lines inside survive; a trailing line break is not kept.
+            const bool empty = i % 7 == 3 && i + 1 < lines;
+            a.note += empty ? std::string() : "line " + std::to_string(i) + " it's";
+        }
+        a.score = -lines;
+        a.flashcard = lines % 2;
+        PositionAnnotation back;
+        Position read;
+        ASSERT_TRUE(readEpd(read, writeEpd(pos, &a), &back)) << lines;
+        EXPECT_TRUE(samePosition(read, pos));
+        EXPECT_EQ(back.note, a.note) << lines;
+        EXPECT_EQ(back.score, a.score);
+        EXPECT_EQ(back.flashcard, a.flashcard);
+    }
+}
+
+TEST(Fen, CorpusPositionsRoundTrip)
+{
+    std::ifstream in(std::filesystem::path(VEZ_CORPUS_DIR) / "positions.epd");
+    if (!in)
+        GTEST_SKIP() << "corpus not present";
+    std::string line;
+    int count = 0;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string board, side, castling, ep;
+        fields >> board >> side >> castling >> ep;
+        if (ep.size() == 2)
+            ep.resize(1); // the target square becomes the file letter
+        const std::string fen = board + " " + side + " " + castling + " " + ep;
+        Position pos, again;
+        ASSERT_TRUE(readFen(pos, fen)) << line;
+        const std::string written = writeFen(pos, 7, 42);
+        EXPECT_EQ(writeEpd(pos), fen);
+        int halfmove = 0, number = 0;
+        ASSERT_TRUE(readFen(again, written, &halfmove, &number));
+        EXPECT_TRUE(samePosition(pos, again));
+        EXPECT_EQ(halfmove, 7);
+        EXPECT_EQ(number, 42);
+        ++count;
+    }
+    EXPECT_EQ(count, 2464);
+}
+
+} // namespace
+} // namespace vez

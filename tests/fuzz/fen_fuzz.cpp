@@ -1,0 +1,61 @@
+// Fuzz target: FEN and EPD text as it comes from files, the clipboard and the server.
+// Whatever the readers accept must survive writing and move generation.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "chess/fen.h"
+#include "chess/movegen.h"
+
+namespace {
+
+bool oneKingPerSide(const vez::Position& pos)
+{
+    int kings[2] = {0, 0};
+    for (const std::uint8_t piece : pos.squares)
+        if (vez::typeOf(piece) == vez::PieceType::King)
+            ++kings[vez::colourOf(piece)];
+    return kings[vez::kWhite] == 1 && kings[vez::kBlack] == 1;
+}
+
+void exercise(const vez::Position& pos)
+{
+    vez::FenText text;
+    vez::writeFen(pos, text, 0, 1, false);
+    vez::writeFen(pos, text, 0, 0, true);
+    if (!oneKingPerSide(pos))
+        return;
+    vez::MoveList list;
+    const int count = vez::legalMoves(pos, list, false);
+    for (int i = 0; i < count; ++i) {
+        vez::Position next = pos;
+        vez::makeMove(next, list[i]);
+    }
+    vez::generateMoves(pos, list, true);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    vez::Position pos;
+
+    int halfmoveClock = 0;
+    int moveNumber = 0;
+    if (vez::readFen(pos, text, &halfmoveClock, &moveNumber)) {
+        vez::FenText out;
+        vez::writeFen(pos, out, halfmoveClock, moveNumber, false);
+        exercise(pos);
+    }
+
+    vez::PositionAnnotation annotation;
+    if (vez::readEpd(pos, text, &annotation)) {
+        const std::string epd = vez::writeEpd(pos, &annotation);
+        vez::Position again;
+        vez::readEpd(again, epd, nullptr);
+        exercise(pos);
+    }
+    return 0;
+}

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# End-to-end checks of the vezdb command-line tool: output format, counts and exit status.
+# Usage: vezdb_test.sh PATH-TO-VEZDB
+set -uo pipefail
+
+vezdb=${1:?usage: vezdb_test.sh PATH-TO-VEZDB}
+start='rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1'
+# Perft position 5 (published reference counts): d7xc8 promotes in four ways.
+promotions='rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8'
+failures=0
+checks=0
+
+fail()
+{
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# expect_status NAME STATUS COMMAND...: runs vezdb, keeps stdout in $out, stderr in $err.
+expect_status()
+{
+    local name=$1 want=$2
+    shift 2
+    checks=$((checks + 1))
+    local errfile
+    errfile=$(mktemp)
+    out=$("$vezdb" "$@" 2>"$errfile")
+    local got=$?
+    err=$(<"$errfile")
+    rm -f "$errfile"
+    if [[ $got != "$want" ]]; then
+        fail "$name: exit status $got, expected $want (stderr: $err)"
+        return 1
+    fi
+    return 0
+}
+
+expect_last_line()
+{
+    local name=$1 want=$2
+    local last
+    last=$(tail -n 1 <<<"$out")
+    [[ $last == "$want" ]] || fail "$name: last line '$last', expected '$want'"
+}
+
+expect_line()
+{
+    local name=$1 want=$2
+    grep -qxF -- "$want" <<<"$out" || fail "$name: no line '$want'"
+}
+
+# Start position, depth 3: 8,902 leaves; per-move counts as computed by Stockfish.
+if expect_status "perft start 3" 0 perft "$start" 3; then
+    expect_last_line "perft start 3" 8902
+    [[ $(wc -l <<<"$out") == 1 ]] || fail "perft without --divide printed more than the count"
+fi
+if expect_status "perft start 0" 0 perft "$start" 0; then
+    expect_last_line "perft start 0" 1
+fi
+if expect_status "perft start 1" 0 perft "$start" 1; then
+    expect_last_line "perft start 1" 20
+fi
+
+divide_reference='a2a3: 380 b2b3: 420 c2c3: 420 d2d3: 539 e2e3: 599 f2f3: 380 g2g3: 420
+h2h3: 380 a2a4: 420 b2b4: 421 c2c4: 441 d2d4: 560 e2e4: 600 f2f4: 401 g2g4: 421 h2h4: 420
+b1a3: 400 b1c3: 440 g1f3: 440 g1h3: 400'
+if expect_status "divide start 3" 0 perft "$start" 3 --divide; then
+    expect_last_line "divide start 3" 8902
+    got=$(head -n -1 <<<"$out" | sort)
+    want=$(tr ' ' '\n' <<<"$divide_reference" | paste -d ' ' - - | sort)
+    [[ $got == "$want" ]] || fail "divide start 3: root moves differ:"$'\n'"$got"
+fi
+
+if expect_status "divide promotions 1" 0 perft "$promotions" 1 --divide; then
+    expect_last_line "divide promotions 1" 44
+    for letter in q r b n; do
+        expect_line "divide promotions 1" "d7c8$letter: 1"
+    done
+    grep -q '^d7c8:' <<<"$out" && fail "divide promotions 1: promotion printed without letter"
+fi
+if expect_status "perft promotions 3" 0 perft "$promotions" 3; then
+    expect_last_line "perft promotions 3" 62379
+fi
+
+# En passant: the field is the file letter ("d"), and exd6 is among the moves.
+ep='rnbqk2r/ppp1bppp/4p2n/3pP3/2B5/5N2/PPPP1PPP/RNBQK2R w KQkq d 0 5'
+if expect_status "moves en passant" 0 moves "$ep"; then
+    grep -qw 'exd6' <<<"$out" || fail "moves en passant: no exd6 in '$out'"
+    grep -qw 'O-O' <<<"$out" || fail "moves en passant: no O-O in '$out'"
+fi
+
+if expect_status "moves start" 0 moves "$start"; then
+    [[ $(wc -w <<<"$out") == 20 ]] || fail "moves start: expected 20 moves, got '$out'"
+    for text in e4 Nf3 a3 Nh3; do
+        grep -qw -- "$text" <<<"$out" || fail "moves start: no $text in '$out'"
+    done
+    [[ $out != *'  '* && $out != ' '* && $out != *' ' ]] || fail "moves start: stray blanks"
+fi
+if expect_status "moves descriptive" 0 moves "$start" --descriptive; then
+    for text in P-K4 N-KB3 P-QB4; do
+        grep -qw -- "$text" <<<"$out" || fail "moves descriptive: no $text in '$out'"
+    done
+fi
+
+# A bare board with the side to move: accepted, no moves, an empty line.
+if expect_status "moves empty board" 0 moves '8/8/8/8/8/8/8/8 w'; then
+    [[ $out == '' ]] || fail "moves empty board: expected an empty line, got '$out'"
+fi
+
+# Refused FENs: the standard en-passant square is not this dialect's file letter.
+bad='rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1'
+if expect_status "bad FEN perft" 2 perft "$bad" 1; then
+    [[ $err == "vezdb: bad FEN: $bad" ]] || fail "bad FEN perft: stderr was '$err'"
+    [[ -z $out ]] || fail "bad FEN perft: printed '$out' on stdout"
+fi
+expect_status "bad FEN moves" 2 moves 'not a position'
+
+# Usage errors.
+expect_status "no command" 2
+expect_status "unknown command" 2 frobnicate
+expect_status "perft without depth" 2 perft "$start"
+expect_status "perft bad depth" 2 perft "$start" three
+expect_status "perft negative depth" 2 perft "$start" -1
+if expect_status "help" 0 --help; then
+    for command in perft moves; do
+        grep -qw "$command" <<<"$out" || fail "help does not list $command"
+    done
+fi
+
+if ((failures > 0)); then
+    echo "vezdb_test: $failures failed checks in $checks commands"
+    exit 1
+fi
+echo "vezdb_test: all $checks commands behaved as expected"
