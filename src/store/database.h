@@ -1,0 +1,79 @@
+// The mapped database image: creation, opening, growth, saving and closing.
+//
+// Every open image reserves the whole range a 32-bit offset can name (plus a guard) once,
+// with no access and no swap reservation; the file, or committed memory, is mapped at
+// its start and every extension is mapped in place right behind it. So the base of an
+// image never moves while it grows, and no offset, however corrupt, reaches memory
+// outside its reservation.
+#pragma once
+
+#include <cassert>
+#include <cstdint>
+#include <string>
+
+#include "store/records.h"
+
+namespace vez {
+
+constexpr std::uint32_t kAllocationGranularity = 65536;
+constexpr std::uint32_t kHashSlots = 65536;
+constexpr std::uint32_t kHashTableBytes = kHashSlots * sizeof(DbOffset);
+constexpr std::uint32_t kHeaderBytes = sizeof(DatabaseHeader);
+constexpr std::uint32_t kInMemoryHandle = 0xFFFFFFFF;
+constexpr std::uint64_t kReservationBytes = (std::uint64_t(1) << 32) + kAllocationGranularity;
+
+// The image every store operation works on. Set by createInMemory and openMapped, and
+// by setCurrentBase while two databases are open at once.
+extern std::uint8_t* currentBase;
+
+inline DatabaseHeader& currentHeader() { return *reinterpret_cast<DatabaseHeader*>(currentBase); }
+
+// The one accessor from offsets to records of the current image.
+template <class T>
+T* at(DbOffset offset)
+{
+    assert(offset != 0 && offset < currentHeader().usedBytes);
+    return reinterpret_cast<T*>(currentBase + offset);
+}
+
+inline DbOffset offsetOf(const void* address)
+{
+    return DbOffset(static_cast<const std::uint8_t*>(address) - currentBase);
+}
+
+// A new, unnamed database in memory; null when the address space cannot be reserved.
+DatabaseHeader* createInMemory();
+
+// Maps an existing database file with extraBytes of room behind it; null (after a
+// message) when the file cannot be opened, is not a database or cannot be mapped. The
+// header is checked before anything is changed: a refused file keeps its length.
+DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes);
+
+// Writes the used part of the current image to path (through a temporary file in the
+// same folder, renamed over it). False with the reason in *error on failure.
+bool writeToFile(const std::string& path, std::string* error = nullptr);
+
+// Unmaps the image; a file is trimmed to usedBytes and closed. currentBase is unchanged.
+void closeDatabase(DatabaseHeader* db);
+
+void setCurrentBase(DatabaseHeader* db);
+
+std::uint32_t usedBytesOf(const DatabaseHeader* db);
+std::uint32_t roomOf(const DatabaseHeader* db);
+
+// Zero-filled bytes (rounded up to 4) at the heap top of the current image. Growth
+// failures show their message and stop the process, so callers may assume success.
+DbOffset allocateRaw(std::uint32_t size);
+
+// Makes room for count items of bytesPerItem in a file-backed database by closing and
+// re-opening it with more room. db is replaced by the re-mapped image; it becomes null
+// when even the former room could not be restored. False after a failed expansion.
+bool ensureRoom(DatabaseHeader*& db, const std::string& path, std::uint64_t count,
+                std::uint64_t bytesPerItem);
+
+// Whether a header can be trusted for an image of fileSize bytes: the magic, the used
+// size, the hash table and every offset and chain head inside the used part, counts
+// that fit.
+bool headerIsSound(const DatabaseHeader& header, std::uint64_t fileSize);
+
+} // namespace vez

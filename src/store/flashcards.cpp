@@ -1,0 +1,92 @@
+#include "store/flashcards.h"
+
+#include "store/database.h"
+#include "store/heap.h"
+
+namespace vez {
+
+void releaseNote(DbOffset bigRecord)
+{
+    BigPosition* big = at<BigPosition>(bigRecord);
+    DbOffset record = big->note;
+    big->note = 0;
+    while (record != 0) {
+        const DbOffset next = at<NotationRecord>(record)->next;
+        releaseRecord(RecordKind::NotationRecord, record);
+        record = next;
+    }
+}
+
+namespace {
+
+// The block and slot holding a record, if any.
+bool findFlashcard(DbOffset record, DbOffset& block, std::uint32_t& slot)
+{
+    for (block = currentHeader().firstFlashcardBlock; block != 0;
+         block = at<FlashcardIndexBlock>(block)->next) {
+        const FlashcardIndexBlock* b = at<FlashcardIndexBlock>(block);
+        for (slot = 0; slot < b->count && slot < kFlashcardSlots; ++slot) {
+            if (b->slots[slot] == record)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool isFlashcard(DbOffset record)
+{
+    DbOffset block;
+    std::uint32_t slot;
+    return record != 0 && findFlashcard(record, block, slot);
+}
+
+DbOffset addFlashcard(DbOffset record)
+{
+    if (record == 0 || isFlashcard(record))
+        return record;
+    DbOffset block = currentHeader().firstFlashcardBlock;
+    while (block != 0 && at<FlashcardIndexBlock>(block)->count >= kFlashcardSlots)
+        block = at<FlashcardIndexBlock>(block)->next;
+    if (block == 0) {
+        block = allocateRaw(sizeof(FlashcardIndexBlock));
+        DatabaseHeader& h = currentHeader();
+        at<FlashcardIndexBlock>(block)->next = h.firstFlashcardBlock;
+        h.firstFlashcardBlock = block;
+        ++h.flashcardBlockCount;
+    }
+    FlashcardIndexBlock* b = at<FlashcardIndexBlock>(block);
+    b->slots[b->count++] = record;
+    ++currentHeader().flashcardCount;
+    return record;
+}
+
+void removeFlashcard(DbOffset record)
+{
+    DbOffset block;
+    std::uint32_t slot;
+    if (record == 0 || !findFlashcard(record, block, slot))
+        return;
+    FlashcardIndexBlock* b = at<FlashcardIndexBlock>(block);
+    --b->count;
+    b->slots[slot] = b->slots[b->count];
+    b->slots[b->count] = 0;
+    --currentHeader().flashcardCount;
+}
+
+DbOffset flashcardAt(std::uint32_t index)
+{
+    if (index >= currentHeader().flashcardCount)
+        return 0;
+    for (DbOffset block = currentHeader().firstFlashcardBlock; block != 0;
+         block = at<FlashcardIndexBlock>(block)->next) {
+        const FlashcardIndexBlock* b = at<FlashcardIndexBlock>(block);
+        if (index < b->count)
+            return b->slots[index];
+        index -= b->count;
+    }
+    return 0;
+}
+
+} // namespace vez

@@ -1,0 +1,19 @@
+// Notes on big records and the flashcard index: the parts the graph needs to release
+// a position.
+#pragma once
+
+#include "store/records.h"
+
+namespace vez {
+
+// Releases the NotationRecords of a big record's note and clears the field.
+void releaseNote(DbOffset bigRecord);
+
+bool isFlashcard(DbOffset record);
+DbOffset addFlashcard(DbOffset record);
+// The block's last filled slot moves into the freed one; empty blocks stay.
+void removeFlashcard(DbOffset record);
+// The record at an index of the flashcard sequence, or 0.
+DbOffset flashcardAt(std::uint32_t index);
+
+} // namespace vez

@@ -1,0 +1,649 @@
+#include "store/graph.h"
+
+#include <algorithm>
+
+#include "chess/movegen.h"
+#include "store/flashcards.h"
+#include "store/heap.h"
+
+namespace vez {
+
+namespace {
+
+TinyPosition* tiny(DbOffset r) { return at<TinyPosition>(r); }
+FullPosition* full(DbOffset r) { return at<FullPosition>(r); }
+BigPosition* big(DbOffset r) { return at<BigPosition>(r); }
+MoveRecord* moveRecord(DbOffset r) { return at<MoveRecord>(r); }
+
+MoveGlyph tinyGlyph(DbOffset r)
+{
+    return MoveGlyph((flagsOf(r) & kTinyGlyphMask) >> kTinyGlyphShift);
+}
+
+void setTinyGlyph(DbOffset r, MoveGlyph glyph)
+{
+    std::uint8_t& flags = tiny(r)->flags;
+    flags = std::uint8_t((flags & ~kTinyGlyphMask) | (int(glyph) << kTinyGlyphShift));
+}
+
+// No real walk is longer than the number of records the image could hold.
+std::uint64_t walkLimit() { return currentHeader().usedBytes / sizeof(TinyPosition) + 1; }
+
+bool packAndHash(const Position& pos, PackedPosition& key, std::uint16_t& hash)
+{
+    if (!packPosition(pos, key))
+        return false;
+    hash = primaryHash(key);
+    return true;
+}
+
+bool sameKey(DbOffset record, const PackedPosition& key)
+{
+    Position pos;
+    PackedPosition other;
+    return reconstructPosition(record, pos) && packPosition(pos, other) && other == key;
+}
+
+DbOffset findPacked(const PackedPosition& key, std::uint16_t hash)
+{
+    const std::uint8_t code = secondaryCode(key);
+    for (DbOffset r = hashSlot(hash); r != 0; r = at<PositionRecord>(r)->nextInChain) {
+        if (at<PositionRecord>(r)->secondary == code && sameKey(r, key))
+            return r;
+    }
+    return 0;
+}
+
+void chainAtHead(DbOffset record, std::uint16_t hash)
+{
+    DbOffset& slot = hashSlot(hash);
+    at<PositionRecord>(record)->nextInChain = slot;
+    slot = record;
+}
+
+bool unchainFrom(DbOffset record, DbOffset& link)
+{
+    for (DbOffset* p = &link; *p != 0; p = &at<PositionRecord>(*p)->nextInChain) {
+        if (*p == record) {
+            *p = at<PositionRecord>(record)->nextInChain;
+            return true;
+        }
+    }
+    return false;
+}
+
+void unchain(DbOffset record, std::uint16_t hash)
+{
+    if (unchainFrom(record, hashSlot(hash)))
+        return;
+    // A record whose position could not be rebuilt: look for it in every chain.
+    for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
+        if (unchainFrom(record, hashSlot(std::uint16_t(slot))))
+            return;
+    }
+}
+
+// Appends a MoveRecord at the tail of a list threaded through the given link field.
+void appendTo(DbOffset& head, DbOffset record, DbOffset MoveRecord::*link)
+{
+    DbOffset* p = &head;
+    while (*p != 0)
+        p = &(moveRecord(*p)->*link);
+    *p = record;
+}
+
+void removeFrom(DbOffset& head, DbOffset record, DbOffset MoveRecord::*link)
+{
+    for (DbOffset* p = &head; *p != 0; p = &(moveRecord(*p)->*link)) {
+        if (*p == record) {
+            *p = moveRecord(record)->*link;
+            return;
+        }
+    }
+}
+
+DbOffset newMoveRecord(Move move, std::uint8_t mask, MoveGlyph glyph, DbOffset from, DbOffset to)
+{
+    const DbOffset r = allocateRecord(RecordKind::MoveRecord);
+    MoveRecord* m = moveRecord(r);
+    m->move = moveCode(move);
+    m->pathMask = mask;
+    m->glyph = std::uint8_t(int(glyph) & kMoveGlyphMask);
+    m->from = from;
+    m->to = to;
+    return r;
+}
+
+// The outgoing MoveRecord of a non-tiny record that leads to another record.
+DbOffset outgoingTo(DbOffset from, DbOffset to)
+{
+    for (DbOffset m = full(from)->firstOutgoing; m != 0; m = moveRecord(m)->nextOutgoing) {
+        if (moveRecord(m)->to == to)
+            return m;
+    }
+    return 0;
+}
+
+DbOffset incomingFrom(DbOffset to, DbOffset from)
+{
+    for (DbOffset m = full(to)->firstIncoming; m != 0; m = moveRecord(m)->nextIncoming) {
+        if (moveRecord(m)->from == from)
+            return m;
+    }
+    return 0;
+}
+
+// Counters of the record a tiny one carries the counts of: the next non-tiny record
+// along its successors (pos is the position of start).
+PositionCounts countsFollowing(DbOffset start, Position pos)
+{
+    DbOffset r = start;
+    for (std::uint64_t steps = walkLimit(); r != 0 && isTiny(r) && steps > 0; --steps)
+        r = tinySuccessor(r, pos);
+    return r != 0 && !isTiny(r) ? recordCounts(r) : PositionCounts{};
+}
+
+DbOffset newPositionRecord(RecordKind kind, const PackedPosition& key, std::uint8_t flags)
+{
+    const DbOffset r = allocateRecord(kind);
+    at<PositionRecord>(r)->secondary = secondaryCode(key);
+    at<PositionRecord>(r)->flags = flags;
+    chainAtHead(r, primaryHash(key));
+    return r;
+}
+
+} // namespace
+
+DbOffset& hashSlot(std::uint16_t hash)
+{
+    return at<DbOffset>(currentHeader().hashTable)[hash];
+}
+
+std::optional<PredecessorStep> predecessorStep(DbOffset record)
+{
+    if (isTiny(record)) {
+        const DbOffset pred = tiny(record)->predecessor;
+        if (pred == 0)
+            return std::nullopt;
+        if (isTiny(pred))
+            return PredecessorStep{pred, Move(tiny(pred)->successorMove)};
+        const DbOffset m = outgoingTo(pred, record);
+        if (m == 0)
+            return std::nullopt;
+        return PredecessorStep{pred, Move(moveRecord(m)->move)};
+    }
+    const DbOffset m = full(record)->firstIncoming;
+    if (m == 0)
+        return std::nullopt;
+    return PredecessorStep{moveRecord(m)->from, Move(moveRecord(m)->move)};
+}
+
+bool reconstructPosition(DbOffset record, Position& pos)
+{
+    thread_local std::vector<Move> moves;
+    moves.clear();
+    DbOffset r = record;
+    for (std::uint64_t steps = walkLimit();; --steps) {
+        if (steps == 0)
+            return false;
+        if (isHuge(r)) {
+            PackedPosition key;
+            std::memcpy(key.bytes, at<HugePosition>(r)->key, sizeof key.bytes);
+            unpackPosition(key, pos);
+            break;
+        }
+        const std::optional<PredecessorStep> step = predecessorStep(r);
+        if (!step) {
+            if (isTiny(r))
+                return false;
+            setStandardStart(pos);
+            break;
+        }
+        moves.push_back(step->move);
+        r = step->record;
+    }
+    for (auto it = moves.rbegin(); it != moves.rend(); ++it)
+        makeMove(pos, *it);
+    return true;
+}
+
+DbOffset findPosition(const Position& pos)
+{
+    PackedPosition key;
+    std::uint16_t hash;
+    return packAndHash(pos, key, hash) ? findPacked(key, hash) : 0;
+}
+
+DbOffset tinySuccessor(DbOffset tinyRecord, Position& pos)
+{
+    const Move move = Move(tiny(tinyRecord)->successorMove);
+    if (move == Move::None)
+        return 0;
+    makeMove(pos, move);
+    PackedPosition key;
+    std::uint16_t hash;
+    if (!packAndHash(pos, key, hash))
+        return 0;
+    const std::uint8_t code = secondaryCode(key);
+    DbOffset match = 0;
+    int matches = 0;
+    for (DbOffset r = hashSlot(hash); r != 0; r = at<PositionRecord>(r)->nextInChain) {
+        if (at<PositionRecord>(r)->secondary == code && matches++ == 0)
+            match = r;
+    }
+    if (matches <= 1)
+        return match;
+    return findPacked(key, hash);
+}
+
+DbOffset addTinyPosition(const PackedPosition& key)
+{
+    return newPositionRecord(RecordKind::TinyPosition, key, 0);
+}
+
+DbOffset addFullPosition(const PackedPosition& key)
+{
+    return newPositionRecord(RecordKind::FullPosition, key, kNewFullFlags);
+}
+
+DbOffset findOrAddRoot(const Position& pos)
+{
+    PackedPosition key;
+    std::uint16_t hash;
+    if (!packAndHash(pos, key, hash))
+        return 0;
+    if (const DbOffset found = findPacked(key, hash))
+        return found;
+    const DbOffset r = allocateHugePosition();
+    HugePosition* h = at<HugePosition>(r);
+    h->big.secondary = secondaryCode(key);
+    h->big.flags = kNewHugeFlags;
+    h->big.scoreCode = kNoScoreCode;
+    std::memcpy(h->key, key.bytes, sizeof key.bytes);
+    chainAtHead(r, hash);
+    return r;
+}
+
+int incomingCount(DbOffset record)
+{
+    if (isTiny(record))
+        return tiny(record)->predecessor != 0;
+    int n = 0;
+    for (DbOffset m = full(record)->firstIncoming; m != 0; m = moveRecord(m)->nextIncoming)
+        ++n;
+    return n;
+}
+
+int incomingIndex(DbOffset to, DbOffset from)
+{
+    int k = 0;
+    for (DbOffset m = full(to)->firstIncoming; m != 0; m = moveRecord(m)->nextIncoming, ++k) {
+        if (moveRecord(m)->from == from)
+            return k;
+    }
+    return k;
+}
+
+DbOffset incomingAt(DbOffset record, int index)
+{
+    DbOffset m = full(record)->firstIncoming;
+    while (m != 0 && index-- > 0)
+        m = moveRecord(m)->nextIncoming;
+    return m;
+}
+
+DbOffset linkMove(DbOffset from, DbOffset to, Move move, DbOffset previous)
+{
+    int k = 0;
+    if (isTiny(from)) {
+        if (tiny(from)->successorMove == moveCode(move)) {
+            if (isTiny(to))
+                return 0;
+            const DbOffset m = incomingFrom(to, from);
+            if (m != 0)
+                moveRecord(m)->pathMask |= 1;
+            return m;
+        }
+    } else {
+        k = previous != 0 ? incomingIndex(from, previous) : 0;
+        if (const DbOffset m = outgoingTo(from, to)) {
+            if (k < 8)
+                moveRecord(m)->pathMask |= std::uint8_t(1 << k);
+            return m;
+        }
+    }
+    DbOffset m = 0;
+    if (!isTiny(from) || !isTiny(to)) {
+        m = newMoveRecord(move, k < 8 ? std::uint8_t(1 << k) : 0, MoveGlyph::None, from, to);
+        if (!isTiny(from))
+            appendTo(full(from)->firstOutgoing, m, &MoveRecord::nextOutgoing);
+    }
+    if (isTiny(from))
+        tiny(from)->successorMove = moveCode(move);
+    if (!isTiny(to))
+        appendTo(full(to)->firstIncoming, m, &MoveRecord::nextIncoming);
+    else
+        tiny(to)->predecessor = from;
+    return m;
+}
+
+void unlinkMove(DbOffset m)
+{
+    const DbOffset from = moveRecord(m)->from;
+    const DbOffset to = moveRecord(m)->to;
+    if (!isTiny(from))
+        removeFrom(full(from)->firstOutgoing, m, &MoveRecord::nextOutgoing);
+    if (!isTiny(to))
+        removeFrom(full(to)->firstIncoming, m, &MoveRecord::nextIncoming);
+    else
+        tiny(to)->predecessor = 0;
+    releaseRecord(RecordKind::MoveRecord, m);
+}
+
+PositionCounts recordCounts(DbOffset r)
+{
+    if (isTiny(r))
+        return {};
+    if (isBig(r))
+        return {big(r)->games, big(r)->whiteWins, big(r)->blackWins};
+    return {full(r)->games, full(r)->whiteWins, full(r)->blackWins};
+}
+
+DbOffset promoteToFull(DbOffset tinyRecord, std::uint16_t hash)
+{
+    Position pos;
+    const bool rebuilt = reconstructPosition(tinyRecord, pos);
+    const TinyPosition old = *tiny(tinyRecord);
+    Position next = pos;
+    const DbOffset succ = rebuilt && old.successorMove != 0 ? tinySuccessor(tinyRecord, next) : 0;
+
+    unchain(tinyRecord, hash);
+    const DbOffset r = allocateRecord(RecordKind::FullPosition);
+    full(r)->secondary = old.secondary;
+    full(r)->flags = kNewFullFlags;
+    chainAtHead(r, hash);
+
+    if (const DbOffset pred = old.predecessor) {
+        if (isTiny(pred)) {
+            full(r)->firstIncoming =
+                newMoveRecord(Move(tiny(pred)->successorMove), 1, tinyGlyph(pred), pred, r);
+        } else if (const DbOffset m = outgoingTo(pred, tinyRecord)) {
+            moveRecord(m)->to = r;
+            moveRecord(m)->nextIncoming = 0;
+            full(r)->firstIncoming = m;
+        }
+    }
+    PositionCounts counts;
+    if (succ != 0) {
+        if (isTiny(succ)) {
+            tiny(succ)->predecessor = r;
+            full(r)->firstOutgoing = newMoveRecord(Move(old.successorMove), 1,
+                                                   MoveGlyph((old.flags & kTinyGlyphMask) >> kTinyGlyphShift), r, succ);
+            counts = countsFollowing(succ, next);
+        } else if (const DbOffset m = incomingFrom(succ, tinyRecord)) {
+            moveRecord(m)->from = r;
+            moveRecord(m)->nextOutgoing = 0;
+            full(r)->firstOutgoing = m;
+            counts = recordCounts(succ);
+        }
+    }
+    releaseRecord(RecordKind::TinyPosition, tinyRecord);
+
+    if (counts.games < 256) {
+        full(r)->games = std::uint8_t(counts.games);
+        full(r)->whiteWins = std::uint8_t(counts.whiteWins);
+        full(r)->blackWins = std::uint8_t(counts.blackWins);
+        return r;
+    }
+    const DbOffset b = promoteToBig(r, hash);
+    big(b)->games = counts.games;
+    big(b)->whiteWins = counts.whiteWins;
+    big(b)->blackWins = counts.blackWins;
+    return b;
+}
+
+void promoteTinyPredecessors(DbOffset record)
+{
+    if (isTiny(record))
+        return;
+    for (;;) {
+        DbOffset tinyPred = 0;
+        for (DbOffset m = full(record)->firstIncoming; m != 0 && tinyPred == 0;
+             m = moveRecord(m)->nextIncoming) {
+            if (isTiny(moveRecord(m)->from))
+                tinyPred = moveRecord(m)->from;
+        }
+        if (tinyPred == 0)
+            return;
+        Position pos;
+        PackedPosition key;
+        std::uint16_t hash = 0;
+        if (!reconstructPosition(tinyPred, pos) || !packAndHash(pos, key, hash))
+            hash = 0;
+        promoteToFull(tinyPred, hash);
+    }
+}
+
+DbOffset promoteToBig(DbOffset record, std::uint16_t hash)
+{
+    if (isTiny(record))
+        record = promoteToFull(record, hash);
+    if (isBig(record))
+        return record;
+    const FullPosition old = *full(record);
+    unchain(record, hash);
+    const DbOffset r = allocateRecord(RecordKind::BigPosition);
+    BigPosition* b = big(r);
+    b->secondary = old.secondary;
+    b->flags = kNewBigFlags;
+    b->scoreCode = kNoScoreCode;
+    b->games = old.games;
+    b->whiteWins = old.whiteWins;
+    b->blackWins = old.blackWins;
+    b->firstIncoming = old.firstIncoming;
+    b->firstOutgoing = old.firstOutgoing;
+    chainAtHead(r, hash);
+    for (DbOffset m = old.firstIncoming; m != 0; m = moveRecord(m)->nextIncoming)
+        moveRecord(m)->to = r;
+    for (DbOffset m = old.firstOutgoing; m != 0; m = moveRecord(m)->nextOutgoing) {
+        moveRecord(m)->from = r;
+        if (isTiny(moveRecord(m)->to))
+            tiny(moveRecord(m)->to)->predecessor = r;
+    }
+    releaseRecord(RecordKind::FullPosition, record);
+    return r;
+}
+
+DbOffset ensureBig(DbOffset record)
+{
+    if (record == 0 || isBig(record))
+        return record;
+    Position pos;
+    PackedPosition key;
+    std::uint16_t hash = 0;
+    if (!reconstructPosition(record, pos) || !packAndHash(pos, key, hash))
+        hash = 0; // unchain falls back to a search of every chain
+    return promoteToBig(record, hash);
+}
+
+DbOffset addGameCount(DbOffset record, int result)
+{
+    if (isTiny(record))
+        return record;
+    if (!isBig(record) && full(record)->games == 255)
+        record = ensureBig(record);
+    if (isBig(record)) {
+        BigPosition* b = big(record);
+        ++b->games;
+        b->whiteWins += result == 1;
+        b->blackWins += result == 2;
+    } else {
+        FullPosition* f = full(record);
+        ++f->games;
+        f->whiteWins = std::uint8_t(f->whiteWins + (result == 1));
+        f->blackWins = std::uint8_t(f->blackWins + (result == 2));
+    }
+    return record;
+}
+
+PositionCounts positionCounts(const Position& pos)
+{
+    const DbOffset r = findPosition(pos);
+    return r == 0 ? PositionCounts{} : countsFollowing(r, pos);
+}
+
+DbOffset setScore(const Position& pos, std::int32_t value)
+{
+    const DbOffset r = ensureBig(findOrAddRoot(pos));
+    if (r != 0)
+        big(r)->scoreCode = value == kNoScore ? kNoScoreCode : encodeScore(value);
+    return r;
+}
+
+bool getScore(DbOffset record, std::int32_t& value)
+{
+    value = kNoScore;
+    if (record == 0 || !isBig(record) || big(record)->scoreCode == kNoScoreCode)
+        return false;
+    value = decodeScore(big(record)->scoreCode);
+    return true;
+}
+
+MoveGlyph setMoveGlyph(DbOffset to, Move move, MoveGlyph glyph)
+{
+    if (int(glyph) >= 7)
+        return MoveGlyph::None;
+    if (isTiny(to)) {
+        const DbOffset pred = tiny(to)->predecessor;
+        if (pred == 0)
+            return MoveGlyph::None;
+        if (isTiny(pred)) {
+            const MoveGlyph previous = tinyGlyph(pred);
+            setTinyGlyph(pred, glyph);
+            return previous;
+        }
+        const DbOffset m = outgoingTo(pred, to);
+        if (m == 0)
+            return MoveGlyph::None;
+        const MoveGlyph previous = MoveGlyph(moveRecord(m)->glyph & kMoveGlyphMask);
+        moveRecord(m)->glyph = std::uint8_t((moveRecord(m)->glyph & ~kMoveGlyphMask) | int(glyph));
+        return previous;
+    }
+    std::optional<MoveGlyph> previous;
+    for (DbOffset m = full(to)->firstIncoming; m != 0; m = moveRecord(m)->nextIncoming) {
+        MoveRecord* mr = moveRecord(m);
+        if (mr->move != moveCode(move))
+            continue;
+        if (!previous)
+            previous = MoveGlyph(mr->glyph & kMoveGlyphMask);
+        mr->glyph = std::uint8_t((mr->glyph & ~kMoveGlyphMask) | int(glyph));
+        if (isTiny(mr->from))
+            setTinyGlyph(mr->from, glyph);
+    }
+    return previous.value_or(MoveGlyph::None);
+}
+
+std::vector<GraphEdge> successorMoves(DbOffset record)
+{
+    std::vector<GraphEdge> out;
+    if (isTiny(record)) {
+        if (tiny(record)->successorMove != 0)
+            out.push_back({0, Move(tiny(record)->successorMove), tinyGlyph(record)});
+        return out;
+    }
+    for (DbOffset m = full(record)->firstOutgoing; m != 0; m = moveRecord(m)->nextOutgoing) {
+        const MoveRecord* mr = moveRecord(m);
+        out.push_back({mr->to, Move(mr->move), MoveGlyph(mr->glyph & kMoveGlyphMask)});
+    }
+    return out;
+}
+
+std::vector<GraphEdge> predecessorMoves(DbOffset record)
+{
+    std::vector<GraphEdge> out;
+    if (isTiny(record)) {
+        const DbOffset pred = tiny(record)->predecessor;
+        if (pred == 0)
+            return out;
+        if (isTiny(pred)) {
+            out.push_back({pred, Move(tiny(pred)->successorMove), tinyGlyph(pred)});
+        } else if (const DbOffset m = outgoingTo(pred, record)) {
+            out.push_back({pred, Move(moveRecord(m)->move),
+                           MoveGlyph(moveRecord(m)->glyph & kMoveGlyphMask)});
+        }
+        return out;
+    }
+    for (DbOffset m = full(record)->firstIncoming; m != 0; m = moveRecord(m)->nextIncoming) {
+        const MoveRecord* mr = moveRecord(m);
+        out.push_back({mr->from, Move(mr->move), MoveGlyph(mr->glyph & kMoveGlyphMask)});
+    }
+    return out;
+}
+
+std::vector<Move> pathFromRoot(DbOffset record)
+{
+    std::vector<Move> path;
+    DbOffset r = record;
+    for (std::uint64_t steps = walkLimit(); steps > 0 && !isHuge(r); --steps) {
+        const std::optional<PredecessorStep> step = predecessorStep(r);
+        if (!step)
+            break;
+        path.push_back(step->move);
+        r = step->record;
+    }
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+void removePosition(DbOffset record, std::uint16_t hash)
+{
+    // Marked for the whole removal, so that a cycle through repeated positions never
+    // comes back to remove it twice.
+    at<PositionRecord>(record)->flags |= kFlagVisit;
+    removeFlashcard(record);
+    if (isTiny(record)) {
+        const DbOffset pred = tiny(record)->predecessor;
+        if (pred != 0 && !isTiny(pred)) {
+            if (const DbOffset m = outgoingTo(pred, record))
+                unlinkMove(m);
+        }
+        removeIfOrphan(pred);
+        unchain(record, hash);
+        releaseRecord(RecordKind::TinyPosition, record);
+        return;
+    }
+    while (const DbOffset m = full(record)->firstIncoming) {
+        const DbOffset from = moveRecord(m)->from;
+        unlinkMove(m);
+        removeIfOrphan(from);
+    }
+    while (const DbOffset m = full(record)->firstOutgoing)
+        unlinkMove(m);
+    unchain(record, hash);
+    if (isBig(record)) {
+        releaseNote(record);
+        releaseRecord(RecordKind::BigPosition, record);
+    } else {
+        releaseRecord(RecordKind::FullPosition, record);
+    }
+}
+
+void removeIfOrphan(DbOffset record)
+{
+    if (record == 0 || (flagsOf(record) & kFlagVisit))
+        return;
+    const bool orphan = isTiny(record) ||
+                        (full(record)->firstOutgoing == 0 &&
+                         (!isBig(record) || big(record)->firstVariation == 0));
+    if (!orphan)
+        return;
+    Position pos;
+    PackedPosition key;
+    std::uint16_t hash = 0;
+    if (!reconstructPosition(record, pos) || !packAndHash(pos, key, hash))
+        hash = 0;
+    at<PositionRecord>(record)->flags |= kFlagVisit;
+    removePosition(record, hash);
+}
+
+} // namespace vez

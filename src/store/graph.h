@@ -1,0 +1,102 @@
+// The position graph: one record per position reached in any stored game, linked by
+// move records, found through a 65,536-slot hash table. Records do not store their
+// position (except huge ones): it is rebuilt by walking back to a huge record or to the
+// standard start and replaying the moves.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "chess/position.h"
+#include "store/database.h"
+#include "store/packing.h"
+
+namespace vez {
+
+inline std::uint8_t flagsOf(DbOffset record) { return at<PositionRecord>(record)->flags; }
+inline bool isTiny(DbOffset record) { return !(flagsOf(record) & kFlagFull); }
+inline bool isBig(DbOffset record) { return flagsOf(record) & kFlagBig; }
+inline bool isHuge(DbOffset record) { return flagsOf(record) & kFlagHuge; }
+
+// The head of a hash chain.
+DbOffset& hashSlot(std::uint16_t hash);
+
+// Rebuilds the position of a record; false when the record's way back is broken.
+bool reconstructPosition(DbOffset record, Position& pos);
+
+// The record of a position, or 0.
+DbOffset findPosition(const Position& pos);
+
+// The record after a tiny one: plays its successor move on pos (the tiny record's
+// position) and finds the result, trusting a unique secondary-code match in the chain.
+DbOffset tinySuccessor(DbOffset tiny, Position& pos);
+
+// The record of a position, or a new huge record holding its key; 0 when the position
+// cannot be packed.
+DbOffset findOrAddRoot(const Position& pos);
+
+// A new record chained in the position's slot; tiny and full ones start without moves.
+DbOffset addTinyPosition(const PackedPosition& key);
+DbOffset addFullPosition(const PackedPosition& key);
+
+struct PredecessorStep {
+    DbOffset record;
+    Move move;
+};
+std::optional<PredecessorStep> predecessorStep(DbOffset record);
+
+// Links from -> to by move (previous: the record the line came from before from, or 0);
+// returns the MoveRecord of the edge, 0 for an edge between two tiny records.
+DbOffset linkMove(DbOffset from, DbOffset to, Move move, DbOffset previous);
+void unlinkMove(DbOffset moveRecord);
+
+// Index of the incoming move from a record, or the list length when there is none.
+int incomingIndex(DbOffset to, DbOffset from);
+int incomingCount(DbOffset record);
+DbOffset incomingAt(DbOffset record, int index);
+
+DbOffset promoteToFull(DbOffset tiny, std::uint16_t hash);
+
+// A tiny record shows the counts of the next non-tiny record on its line. That holds
+// only while every line through that record came through the tiny one: before a new way
+// into a non-tiny record is linked, its tiny predecessors are made full with the counts
+// they show, so that they keep counting exactly their own lines.
+void promoteTinyPredecessors(DbOffset record);
+DbOffset promoteToBig(DbOffset record, std::uint16_t hash);
+DbOffset ensureBig(DbOffset record);
+
+// Counts a game (result 1 white win, 2 black win) on a non-tiny record; returns the
+// record, which may have been made big.
+DbOffset addGameCount(DbOffset record, int result);
+
+struct PositionCounts {
+    std::uint32_t games = 0;
+    std::uint32_t whiteWins = 0;
+    std::uint32_t blackWins = 0;
+};
+PositionCounts recordCounts(DbOffset nonTinyRecord);
+PositionCounts positionCounts(const Position& pos);
+
+// Stores a score (kNoScore clears it); returns the big record.
+DbOffset setScore(const Position& pos, std::int32_t value);
+bool getScore(DbOffset record, std::int32_t& value);
+
+// Sets the glyph of the move into a record and returns the one it replaced; glyphs of 7
+// and more are refused (None, nothing changes).
+MoveGlyph setMoveGlyph(DbOffset to, Move move, MoveGlyph glyph);
+
+struct GraphEdge {
+    DbOffset record; // the other end; 0 where a tiny record does not name it
+    Move move;
+    MoveGlyph glyph;
+};
+std::vector<GraphEdge> successorMoves(DbOffset record);
+std::vector<GraphEdge> predecessorMoves(DbOffset record);
+std::vector<Move> pathFromRoot(DbOffset record);
+
+// Removes a record with its edges, and every predecessor left without purpose.
+void removePosition(DbOffset record, std::uint16_t hash);
+void removeIfOrphan(DbOffset record);
+
+} // namespace vez

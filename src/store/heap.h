@@ -1,0 +1,47 @@
+// Fixed-size records carved from pools, typed free lists, and compression blocks.
+#pragma once
+
+#include <cstdint>
+
+#include "store/records.h"
+
+namespace vez {
+
+// The record kinds with pools and free lists of their own.
+enum class RecordKind : int {
+    TinyPosition, FullPosition, BigPosition, MoveRecord, NotationRecord, DisambiguationRecord,
+    Gameset, IntRange, TagVal, Variation, GameRecord
+};
+
+struct RecordKindInfo {
+    std::uint32_t size;
+    PoolChain chain;
+    FreeList freeList;
+    std::uint32_t linkOffset;   // where a released record keeps the next free one
+    bool zeroedOnReuse;
+    bool countsAsFreeBytes;     // counted in freeListBytes while released
+};
+
+const RecordKindInfo& recordKindInfo(RecordKind kind);
+
+// Bytes carved from the head pool of a chain (a new 8008-byte pool when the head cannot
+// take them). Sizes round up to 4 and must not exceed the 8000 bytes of a pool.
+DbOffset poolAllocate(std::uint32_t size, PoolChain chain);
+
+// A record of the kind: the last released one when there is one, else a fresh one from
+// the kind's pool. Maintains freeListBytes and the kind's header counter. A fresh
+// GameRecord takes the next game number; a reused one keeps its own.
+DbOffset allocateRecord(RecordKind kind);
+void releaseRecord(RecordKind kind, DbOffset record);
+
+// HugePositions come only from the graph pool; a released one waits on the BigPosition
+// list as 40 bytes, and a later BigPosition reuses its front.
+DbOffset allocateHugePosition();
+void releaseHugePosition(DbOffset record);
+
+// Compressed move strings: blocks whose size is a multiple of 8, reused only when a
+// released block has exactly the size asked for.
+DbOffset allocateBlock(std::uint32_t bytes);
+void freeBlock(DbOffset block, std::uint32_t bytes);
+
+} // namespace vez

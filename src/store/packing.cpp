@@ -1,0 +1,202 @@
+#include "store/packing.h"
+
+#include "store/records.h"
+
+namespace vez {
+
+namespace {
+
+// Writes 4-bit codes from the front of the nibble area.
+struct NibbleWriter {
+    std::uint8_t* bytes;
+    int count = 0;
+
+    bool put(int code)
+    {
+        if (count >= 32)
+            return false;
+        std::uint8_t& b = bytes[8 + count / 2];
+        b = count % 2 == 0 ? std::uint8_t(code << 4) : std::uint8_t(b | code);
+        ++count;
+        return true;
+    }
+};
+
+int nibbleAt(const PackedPosition& key, int index)
+{
+    const std::uint8_t b = key.bytes[8 + index / 2];
+    return index % 2 == 0 ? b >> 4 : b & 15;
+}
+
+// Which pawns of the side not to move carry the side-to-move mark (code 0).
+struct PawnMarking {
+    int epRank;           // rank index of a pawn that has just advanced two squares
+    int markedEpSquare;   // en passant possible: only this pawn is marked
+    bool markEpRankPawns; // two or more pawns on the en-passant rank are all marked
+};
+
+PawnMarking pawnMarking(const Position& pos)
+{
+    const int mover = pos.sideToMove;
+    const int other = mover ^ 1;
+    PawnMarking m{mover == kWhite ? 4 : 3, kNoSquare, false};
+    if (pos.enPassant == 1) {
+        m.markedEpSquare = makeSquare(pos.enPassantFile & 7, m.epRank);
+        return m;
+    }
+    const std::uint8_t pawn = makePiece(PieceType::Pawn, other);
+    int onEpRank = 0;
+    for (int file = 0; file < 8; ++file)
+        onEpRank += pos.squares[makeSquare(file, m.epRank)] == pawn;
+    m.markEpRankPawns = onEpRank >= 2;
+    return m;
+}
+
+int codeOf(const Position& pos, int square, const PawnMarking& marking)
+{
+    const std::uint8_t piece = pos.squares[square];
+    const int colour = colourOf(piece);
+    const int colourBit = colour << 3;
+    const PieceType type = typeOf(piece);
+    if (type == PieceType::Rook && rankOf(square) == (colour == kWhite ? 0 : 7)) {
+        if ((fileOf(square) == 0 && pos.castleQueensideLost[colour] == 0) ||
+            (fileOf(square) == 7 && pos.castleKingsideLost[colour] == 0))
+            return colourBit | 7;
+    }
+    if (type == PieceType::Pawn && colour != pos.sideToMove) {
+        const bool marked = marking.markedEpSquare != kNoSquare
+                                ? square == marking.markedEpSquare
+                                : rankOf(square) != marking.epRank || marking.markEpRankPawns;
+        if (marked)
+            return colourBit;
+    }
+    return colourBit | int(type);
+}
+
+} // namespace
+
+bool packPosition(const Position& pos, PackedPosition& out)
+{
+    out = PackedPosition{};
+    const PawnMarking marking = pawnMarking(pos);
+    NibbleWriter nibbles{out.bytes};
+    bool sideMarked = false;
+    for (int sq = 0; sq < 64; ++sq) {
+        if (pos.squares[sq] == kEmpty)
+            continue;
+        out.bytes[fileOf(sq)] |= std::uint8_t(1 << rankOf(sq));
+        const int code = codeOf(pos, sq, marking);
+        sideMarked = sideMarked || (code & 7) == 0;
+        if (!nibbles.put(code))
+            return false;
+    }
+    if (!sideMarked)
+        return nibbles.put((pos.sideToMove ^ 1) << 3);
+    return true;
+}
+
+void unpackPosition(const PackedPosition& key, Position& pos)
+{
+    pos = Position{};
+    pos.castleKingsideLost[kWhite] = pos.castleKingsideLost[kBlack] = 1;
+    pos.castleQueensideLost[kWhite] = pos.castleQueensideLost[kBlack] = 1;
+    int index = 0;
+    int marks = 0;
+    for (int sq = 0; sq < 64; ++sq) {
+        if (!(key.bytes[fileOf(sq)] & (1 << rankOf(sq))) || index >= 32)
+            continue;
+        const int code = nibbleAt(key, index++);
+        const int colour = code >> 3;
+        switch (code & 7) {
+        case 0:
+            pos.squares[sq] = makePiece(PieceType::Pawn, colour);
+            if (++marks == 1) {
+                pos.sideToMove = colour ^ 1;
+                if (rankOf(sq) == (colour == kWhite ? 3 : 4)) {
+                    pos.enPassant = 1;
+                    pos.enPassantFile = fileOf(sq);
+                }
+            } else if (marks == 2) {
+                pos.enPassant = 0;
+            }
+            break;
+        case 7:
+            pos.squares[sq] = makePiece(PieceType::Rook, colour);
+            if (fileOf(sq) == 0)
+                pos.castleQueensideLost[colour] = 0;
+            else
+                pos.castleKingsideLost[colour] = 0;
+            break;
+        default:
+            pos.squares[sq] = makePiece(PieceType(code & 7), colour);
+            break;
+        }
+    }
+    if (marks == 0 && index < 32)
+        pos.sideToMove = (nibbleAt(key, index) >> 3) ^ 1;
+}
+
+std::uint16_t primaryHash(const PackedPosition& key)
+{
+    std::uint16_t w[12];
+    for (int i = 0; i < 12; ++i)
+        w[i] = std::uint16_t(key.bytes[2 * i] | key.bytes[2 * i + 1] << 8);
+    int hi = 11;
+    while (hi >= 0 && w[hi] == 0)
+        --hi;
+    int lo = 0;
+    std::uint32_t h = 0;
+    while (lo < hi) {
+        h = (h ^ ((std::uint32_t(w[hi]) * std::uint32_t(w[lo])) >> 8)) & 0xFFFF;
+        ++lo;
+        --hi;
+    }
+    if (lo == hi)
+        h ^= w[lo];
+    return std::uint16_t(h);
+}
+
+std::uint8_t secondaryCode(const PackedPosition& key)
+{
+    unsigned sum = 0;
+    for (std::uint8_t b : key.bytes)
+        sum += b;
+    return std::uint8_t(sum);
+}
+
+std::uint8_t encodeScore(std::int32_t value)
+{
+    const std::int64_t a = value < 0 ? -std::int64_t(value) : value;
+    int code;
+    if (a <= 15)
+        code = int(a);
+    else if (a <= 47)
+        code = 0x10 + int((a - 15) >> 1);
+    else if (a <= 107)
+        code = 0x20 + int((a - 47) >> 2);
+    else if (a <= 227)
+        code = 0x30 + int((a - 107) >> 3);
+    else if (a <= 467)
+        code = 0x40 + int((a - 227) >> 4);
+    else if (a <= 947)
+        code = 0x50 + int((a - 467) >> 5);
+    else if (a <= 1907)
+        code = 0x60 + int((a - 947) >> 6);
+    else if (a <= 3827)
+        code = 0x70 + int((a - 1907) >> 7);
+    else
+        code = 0x7F;
+    return std::uint8_t(value < 0 ? code | 0x80 : code);
+}
+
+std::int32_t decodeScore(std::uint8_t code)
+{
+    static constexpr int kScale[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+    static constexpr int kBase[8] = {0, 15, 47, 107, 227, 467, 947, 1907};
+    const int m = code & 15;
+    const int e = (code >> 4) & 7;
+    const int value = kScale[e] * m + kBase[e];
+    return (code & 0x80) ? -value : value;
+}
+
+} // namespace vez

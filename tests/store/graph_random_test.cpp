@@ -1,0 +1,221 @@
+// Builds position graphs from real games, adding and removing whole lines at random, and
+// checks the graph's invariants after every step.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+
+#include "chess/fen.h"
+#include "chess/movegen.h"
+#include "chess/notation.h"
+#include "store/graph.h"
+#include "store/heap.h"
+#include "store_fixture.h"
+#include "support/graph_lines.h"
+#include "support/movetext.h"
+
+namespace vez {
+namespace {
+
+using testing::StoreTest;
+
+using test::Line;
+using test::keyOf;
+using test::hasPredecessor;
+using test::addLine;
+using test::removeLine;
+
+std::vector<Line> loadLines(std::size_t maxGames)
+{
+    std::vector<Line> lines;
+    for (const char* file : {VEZ_CORPUS_DIR "/games-annotated.pgn", VEZ_CORPUS_DIR "/games-large.pgn",
+                             VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}) {
+        if (const auto text = test::readTextFile(file, 3u << 20)) {
+            std::vector<Line> more = test::linesFromPgn(*text, maxGames - lines.size());
+            std::move(more.begin(), more.end(), std::back_inserter(lines));
+        }
+    }
+    return lines;
+}
+
+// Expected counters of every position of the live lines.
+std::map<std::string, PositionCounts> expectedCounts(const std::vector<Line>& lines,
+                                                      const std::vector<bool>& live)
+{
+    std::map<std::string, PositionCounts> counts;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        if (!live[l])
+            continue;
+        std::set<std::string> once;
+        for (const Position& p : lines[l].positions) {
+            const PackedPosition key = keyOf(p);
+            std::string k(reinterpret_cast<const char*>(key.bytes), 24);
+            if (!once.insert(k).second)
+                continue;
+            PositionCounts& c = counts[k];
+            ++c.games;
+            c.whiteWins += lines[l].result == 1;
+            c.blackWins += lines[l].result == 2;
+        }
+    }
+    return counts;
+}
+
+std::uint32_t freeListLength(FreeList list, std::uint32_t linkOffset)
+{
+    std::uint32_t n = 0;
+    for (DbOffset r = currentHeader().freeLists[int(list)]; r != 0;
+         r = *at<DbOffset>(r + linkOffset))
+        ++n;
+    return n;
+}
+
+void checkInvariants(const std::vector<Line>& lines, const std::vector<bool>& live)
+{
+    std::uint32_t moveRecords = 0;
+    std::size_t records = 0;
+    for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
+        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0;
+             r = at<PositionRecord>(r)->nextInChain) {
+            ++records;
+            ASSERT_FALSE(flagsOf(r) & kFlagVisit) << "mark left behind";
+            Position pos;
+            ASSERT_TRUE(reconstructPosition(r, pos)) << "record " << r;
+            const PackedPosition key = keyOf(pos);
+            ASSERT_EQ(primaryHash(key), slot) << "record in the wrong chain";
+            ASSERT_EQ(secondaryCode(key), at<PositionRecord>(r)->secondary);
+            ASSERT_EQ(findPosition(pos), r);
+            if (isTiny(r)) {
+                const TinyPosition* t = at<TinyPosition>(r);
+                ASSERT_NE(t->predecessor, 0u) << "tiny record without predecessor";
+                ASSERT_NE(t->successorMove, 0) << "tiny record without successor";
+                Position next = pos;
+                const DbOffset succ = tinySuccessor(r, next);
+                ASSERT_NE(succ, 0u);
+                ASSERT_TRUE(hasPredecessor(succ, r));
+                continue;
+            }
+            const PositionCounts c = recordCounts(r);
+            ASSERT_LE(c.whiteWins + c.blackWins, c.games);
+            ASSERT_LT(c.games, 1000000u) << "counter went below zero";
+            for (const GraphEdge& e : successorMoves(r)) {
+                ++moveRecords;
+                ASSERT_TRUE(hasPredecessor(e.record, r));
+                Position next = pos;
+                makeMove(next, e.move);
+                ASSERT_EQ(findPosition(next), e.record);
+            }
+            for (const GraphEdge& e : predecessorMoves(r)) {
+                if (isTiny(e.record)) {
+                    ++moveRecords; // tiny -> non-tiny edges are in no outgoing list
+                    ASSERT_EQ(at<TinyPosition>(e.record)->successorMove, moveCode(e.move));
+                } else {
+                    bool listed = false;
+                    for (const GraphEdge& out : successorMoves(e.record))
+                        listed = listed || (out.record == r && out.move == e.move);
+                    ASSERT_TRUE(listed);
+                }
+            }
+        }
+    }
+    const DatabaseHeader& h = currentHeader();
+    EXPECT_EQ(h.moveRecordCount, moveRecords);
+    const std::uint32_t onLists = freeListLength(FreeList::Tiny, 8) * 12 +
+                                  freeListLength(FreeList::Full, 0) * 20 +
+                                  freeListLength(FreeList::Big, 0) * 40 +
+                                  freeListLength(FreeList::MoveRecord, 16) * 20 +
+                                  freeListLength(FreeList::Variation, 16) * 36;
+    EXPECT_EQ(h.freeListBytes, onLists);
+
+    const auto expected = expectedCounts(lines, live);
+    EXPECT_GE(records, expected.size());
+    // Removal keeps everything up to the deepest position another line needs, so a
+    // removed line's own opening moves before a transposition into another line stay
+    // behind; they must at least count no game.
+    for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
+        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0;
+             r = at<PositionRecord>(r)->nextInChain) {
+            Position pos;
+            ASSERT_TRUE(reconstructPosition(r, pos));
+            const PackedPosition key = keyOf(pos);
+            if (!expected.count(std::string(reinterpret_cast<const char*>(key.bytes), 24))) {
+                ASSERT_EQ(recordCounts(r).games, 0u) << "a position no line uses counts games";
+            }
+        }
+    }
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        if (!live[l])
+            continue;
+        for (const Position& p : lines[l].positions) {
+            // A tiny record shows the counts of the next non-tiny record on its line,
+            // which lines joining there raise too: exact counts live on the others.
+            if (isTiny(findPosition(p)))
+                continue;
+            const PackedPosition key = keyOf(p);
+            const PositionCounts want = expected.at(std::string(reinterpret_cast<const char*>(key.bytes), 24));
+            const PositionCounts got = positionCounts(p);
+            ASSERT_EQ(got.games, want.games) << "line " << l << " ply " << (&p - &lines[l].positions[0]);
+            ASSERT_EQ(got.whiteWins, want.whiteWins);
+            ASSERT_EQ(got.blackWins, want.blackWins);
+        }
+    }
+}
+
+using GraphRandomTest = StoreTest;
+
+TEST_F(GraphRandomTest, AddAndRemoveRealGamesKeepsTheGraphSound)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    const std::size_t games = 50, steps = 120;
+#else
+    const std::size_t games = 120, steps = 400;
+#endif
+    std::vector<Line> lines = loadLines(games);
+    if (lines.size() < 20)
+        GTEST_SKIP() << "no games to build from";
+    // Some games twice, so that identical lines share every record.
+    lines.reserve(lines.size() + 10);
+    for (std::size_t i = 0; i < 10; ++i)
+        lines.push_back(lines[i * 3]);
+
+    std::mt19937 rng(20261206);
+    std::vector<bool> live(lines.size(), false);
+    std::size_t liveCount = 0;
+    for (std::size_t step = 0; step < steps; ++step) {
+        const std::size_t l = rng() % lines.size();
+        const bool add = !live[l] && (liveCount < lines.size() / 2 || rng() % 3 != 0);
+        if (add) {
+            addLine(lines[l]);
+        } else if (live[l]) {
+            removeLine(lines[l]);
+        } else {
+            continue;
+        }
+        live[l] = add;
+        liveCount += add ? 1 : std::size_t(-1);
+        if (step < 80 || step % 8 == 0)
+            checkInvariants(lines, live);
+        if (::testing::Test::HasFatalFailure() || ::testing::Test::HasFailure())
+            FAIL() << "after step " << step << (add ? " adding" : " removing") << " line " << l;
+    }
+    // Remove everything: the graph empties and every record is back on a free list.
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        if (live[l]) {
+            removeLine(lines[l]);
+            live[l] = false;
+            if (l % 4 == 0)
+                checkInvariants(lines, live);
+            if (HasFailure())
+                FAIL() << "removing line " << l << " at the end";
+        }
+    }
+    checkInvariants(lines, live);
+    EXPECT_EQ(currentHeader().variationCount, 0u);
+}
+
+} // namespace
+} // namespace vez

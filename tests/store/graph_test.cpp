@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+#include "chess/fen.h"
+#include "chess/movegen.h"
+#include "store/graph.h"
+#include "store/heap.h"
+#include "store_fixture.h"
+
+namespace vez {
+namespace {
+
+using testing::StoreTest;
+using GraphTest = StoreTest;
+
+Position fromFen(const char* fen)
+{
+    Position pos;
+    EXPECT_TRUE(readFen(pos, fen)) << fen;
+    return pos;
+}
+
+int sq(const char* name) { return makeSquare(name[0] - 'a', name[1] - '1'); }
+Move mv(const char* m, PieceType type = PieceType::Pawn) { return encodeMove(sq(m), sq(m + 2), type); }
+
+PackedPosition pack(const Position& pos)
+{
+    PackedPosition key;
+    EXPECT_TRUE(packPosition(pos, key));
+    return key;
+}
+
+TEST(Packing, StartPosition)
+{
+    Position start;
+    setStandardStart(start);
+    const PackedPosition key = pack(start);
+    for (int file = 0; file < 8; ++file)
+        EXPECT_EQ(key.bytes[file], 0xC3) << file;
+    // Rooks that may castle are 7, black pawns carry the side to move as code 8|0.
+    const std::uint8_t nibbles[16] = {0x72, 0x35, 0x63, 0x27, 0x11, 0x11, 0x11, 0x11,
+                                      0x88, 0x88, 0x88, 0x88, 0xFA, 0xBD, 0xEB, 0xAF};
+    EXPECT_EQ(std::memcmp(key.bytes + 8, nibbles, 16), 0);
+    Position back;
+    unpackPosition(key, back);
+    EXPECT_TRUE(samePosition(back, start));
+}
+
+TEST(Packing, SideToMoveAndEnPassantMarks)
+{
+    Position pos;
+    setStandardStart(pos);
+    makeMove(pos, mv("e2e4")); // no black pawn beside e4: no en-passant right
+    ASSERT_EQ(pos.enPassant, 0);
+    PackedPosition key = pack(pos);
+    // White pawns in square order: a2..d2, f2..h2 (marked 0), then e4 (kept 1).
+    EXPECT_EQ(key.bytes[8 + 4], 0x00);  // a2 b2
+    EXPECT_EQ(key.bytes[8 + 5], 0x00);  // c2 d2
+    EXPECT_EQ(key.bytes[8 + 6], 0x00);  // f2 g2
+    EXPECT_EQ(key.bytes[8 + 7], 0x01);  // h2 e4
+    Position back;
+    unpackPosition(key, back);
+    EXPECT_TRUE(samePosition(back, pos));
+
+    pos.enPassant = 1; // as if a black pawn could take on e3
+    pos.enPassantFile = 4;
+    key = pack(pos);
+    EXPECT_EQ(key.bytes[8 + 4], 0x11);
+    EXPECT_EQ(key.bytes[8 + 7], 0x10); // only e4 is marked
+    unpackPosition(key, back);
+    EXPECT_TRUE(samePosition(back, pos));
+
+    // Castling rights change the key (code 7 against 4 for the rook).
+    Position a = fromFen("r3k2r/8/8/8/8/8/8/R3K2R w KQkq -");
+    Position b = fromFen("r3k2r/8/8/8/8/8/8/R3K2R w Qkq -");
+    EXPECT_FALSE(pack(a) == pack(b));
+    // A flag without its rook means nothing: both pack alike.
+    EXPECT_TRUE(pack(fromFen("4k3/8/8/8/8/8/8/4K3 w KQ -")) == pack(fromFen("4k3/8/8/8/8/8/8/4K3 w - -")));
+}
+
+TEST(Packing, RoundTripsThroughTheCorpusOfPositions)
+{
+    // Two pawns on the en-passant rank, a lone one, en passant set: all come back.
+    const char* fens[] = {
+        "4k3/8/8/3pPp2/8/8/8/4K3 w - d",  "4k3/8/8/3pPp2/8/8/8/4K3 w - f",
+        "4k3/8/8/3pP3/8/8/8/4K3 w - -",   "4k3/8/8/3pPp2/8/8/8/4K3 w - -",
+        "4k3/8/8/8/3Pp3/8/8/4K3 b - d",   "4k3/8/8/8/3Pp3/8/8/4K3 b - -",
+        "8/8/8/8/8/8/8/8 w - -",          "8/8/8/8/8/8/8/8 b - -",
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b Kq -",
+    };
+    for (const char* fen : fens) {
+        const Position pos = fromFen(fen);
+        Position back;
+        unpackPosition(pack(pos), back);
+        EXPECT_TRUE(pack(back) == pack(pos)) << fen;
+        EXPECT_EQ(back.sideToMove, pos.sideToMove) << fen;
+        EXPECT_EQ(back.enPassant, pos.enPassant) << fen;
+    }
+}
+
+TEST(Packing, ThirtyTwoPiecesWithoutAPawnToMarkCannotBePacked)
+{
+    // 32 pieces, and the side not to move (Black) has no pawn: a 33rd code would be needed.
+    const Position pos = fromFen("rnbqkbnr/nbrqnbrq/8/8/8/8/PPPPPPPP/RNBQKBNR w - -");
+    PackedPosition key;
+    EXPECT_FALSE(packPosition(pos, key));
+}
+
+TEST(Packing, Hashes)
+{
+    PackedPosition key;
+    const std::uint8_t bytes[6] = {0x02, 0x01, 0x04, 0x03, 0x06, 0x05}; // words 0x0102, 0x0304, 0x0506
+    std::memcpy(key.bytes, bytes, 6);
+    // (0x0506 * 0x0102) >> 8 = 0x0510, then the middle word: 0x0510 ^ 0x0304.
+    EXPECT_EQ(primaryHash(key), 0x0614);
+    EXPECT_EQ(secondaryCode(key), 21);
+    EXPECT_EQ(primaryHash(PackedPosition{}), 0);
+}
+
+TEST(Packing, ScoreCoding)
+{
+    struct Case {
+        std::int32_t value;
+        std::int32_t readBack;
+    };
+    const Case cases[] = {{0, 0},       {15, 15},     {16, 15},     {17, 17},   {47, 47},
+                          {48, 47},     {107, 107},   {300, 291},   {947, 947}, {3827, 3827},
+                          {3828, 3827}, {99999, 3827}, {-3, -3},    {-16, -15}, {-5000, -3827}};
+    for (const Case& c : cases)
+        EXPECT_EQ(decodeScore(encodeScore(c.value)), c.readBack) << c.value;
+    EXPECT_NE(encodeScore(0), kNoScoreCode);
+}
+
+TEST_F(GraphTest, RootsAreHugeAndFound)
+{
+    Position start;
+    setStandardStart(start);
+    EXPECT_EQ(findPosition(start), 0u);
+    const DbOffset root = findOrAddRoot(start);
+    ASSERT_NE(root, 0u);
+    EXPECT_EQ(flagsOf(root), kNewHugeFlags);
+    EXPECT_EQ(findOrAddRoot(start), root);
+    EXPECT_EQ(findPosition(start), root);
+    Position back;
+    ASSERT_TRUE(reconstructPosition(root, back));
+    EXPECT_TRUE(samePosition(back, start));
+    std::int32_t score = 0;
+    EXPECT_FALSE(getScore(root, score));
+    EXPECT_EQ(score, kNoScore);
+}
+
+TEST_F(GraphTest, SuccessorLookupTrustsAUniqueSecondaryCode)
+{
+    Position start;
+    setStandardStart(start);
+    const DbOffset root = findOrAddRoot(start);
+    Position afterE4 = start;
+    makeMove(afterE4, mv("e2e4"));
+    Position afterE5 = afterE4;
+    makeMove(afterE5, mv("e7e5"));
+    const PackedPosition e4Key = pack(afterE4);
+    const PackedPosition e5Key = pack(afterE5);
+
+    const DbOffset t = addTinyPosition(e4Key);
+    linkMove(root, t, mv("e2e4"), 0);
+    // Only an impostor in e5's chain with e5's secondary code: trusted without a check.
+    const DbOffset impostor = addFullPosition(e5Key);
+    Position pos = afterE4;
+    EXPECT_EQ(tinySuccessor(t, pos), 0u); // no successor move yet
+    at<TinyPosition>(t)->successorMove = moveCode(mv("e7e5"));
+    pos = afterE4;
+    EXPECT_EQ(tinySuccessor(t, pos), impostor);
+    EXPECT_TRUE(samePosition(pos, afterE5));
+
+    // With the real record beside it, the keys are compared.
+    const DbOffset real = addFullPosition(e5Key);
+    at<TinyPosition>(t)->successorMove = 0;
+    linkMove(t, real, mv("e7e5"), root);
+    pos = afterE4;
+    EXPECT_EQ(tinySuccessor(t, pos), real);
+    EXPECT_EQ(findPosition(afterE5), real);
+}
+
+TEST_F(GraphTest, FullRecordsBecomeBigAfter255Games)
+{
+    Position start;
+    setStandardStart(start);
+    const DbOffset root = findOrAddRoot(start);
+    Position next = start;
+    makeMove(next, mv("d2d4"));
+    DbOffset r = addFullPosition(pack(next));
+    linkMove(root, r, mv("d2d4"), 0);
+    for (int i = 0; i < 255; ++i)
+        r = addGameCount(r, i % 3);
+    EXPECT_FALSE(isBig(r));
+    EXPECT_EQ(recordCounts(r).games, 255u);
+    EXPECT_EQ(recordCounts(r).whiteWins, 85u);
+    EXPECT_EQ(recordCounts(r).blackWins, 85u);
+    r = addGameCount(r, 1);
+    EXPECT_TRUE(isBig(r));
+    EXPECT_EQ(findPosition(next), r);
+    EXPECT_EQ(recordCounts(r).games, 256u);
+    EXPECT_EQ(recordCounts(r).whiteWins, 86u);
+    EXPECT_EQ(positionCounts(next).games, 256u);
+    const std::vector<GraphEdge> in = predecessorMoves(r);
+    ASSERT_EQ(in.size(), 1u);
+    EXPECT_EQ(in[0].record, root);
+    EXPECT_EQ(in[0].move, mv("d2d4"));
+}
+
+TEST_F(GraphTest, ScoresAndGlyphs)
+{
+    Position start;
+    setStandardStart(start);
+    const DbOffset root = findOrAddRoot(start);
+    Position a = start;
+    makeMove(a, mv("c2c4"));
+    const DbOffset t = addTinyPosition(pack(a));
+    linkMove(root, t, mv("c2c4"), 0);
+    Position b = a;
+    makeMove(b, mv("g8f6", PieceType::Knight));
+    const DbOffset f = addFullPosition(pack(b));
+    linkMove(t, f, mv("g8f6", PieceType::Knight), root);
+
+    // Glyph of root -> tiny lives on the MoveRecord, tiny -> full on both.
+    EXPECT_EQ(setMoveGlyph(t, mv("c2c4"), MoveGlyph::Good), MoveGlyph::None);
+    EXPECT_EQ(setMoveGlyph(f, mv("g8f6", PieceType::Knight), MoveGlyph::Dubious), MoveGlyph::None);
+    EXPECT_EQ(setMoveGlyph(f, mv("g8f6", PieceType::Knight), MoveGlyph(7)), MoveGlyph::None);
+    EXPECT_EQ(setMoveGlyph(f, mv("g8f6", PieceType::Knight), MoveGlyph::Blunder), MoveGlyph::Dubious);
+    EXPECT_EQ(successorMoves(t)[0].glyph, MoveGlyph::Blunder);
+    EXPECT_EQ(successorMoves(root)[0].glyph, MoveGlyph::Good);
+    EXPECT_EQ(predecessorMoves(f)[0].glyph, MoveGlyph::Blunder);
+
+    // Scores make the record big; promotion keeps the edges and glyphs.
+    const DbOffset scored = setScore(a, -123);
+    EXPECT_TRUE(isBig(scored));
+    EXPECT_EQ(findPosition(a), scored);
+    std::int32_t value = 0;
+    ASSERT_TRUE(getScore(scored, value));
+    EXPECT_EQ(value, decodeScore(encodeScore(-123)));
+    EXPECT_FALSE(getScore(f, value));
+    EXPECT_EQ(successorMoves(scored).size(), 1u);
+    EXPECT_EQ(successorMoves(scored)[0].glyph, MoveGlyph::Blunder);
+    EXPECT_EQ(successorMoves(scored)[0].record, f);
+    EXPECT_EQ(predecessorMoves(scored)[0].glyph, MoveGlyph::Good);
+    EXPECT_EQ(pathFromRoot(f), (std::vector<Move>{mv("c2c4"), mv("g8f6", PieceType::Knight)}));
+    setScore(a, kNoScore);
+    EXPECT_FALSE(getScore(findPosition(a), value));
+}
+
+TEST_F(GraphTest, DeepPositionsRebuildPastAThousandMoves)
+{
+    // A random walk of rooks and kings through new positions, all tiny behind one root.
+    std::mt19937 rng(7);
+    Position pos = fromFen("1r2k3/8/8/8/8/8/8/1R2K3 w - -");
+    DbOffset prev = findOrAddRoot(pos);
+    DbOffset prevprev = 0;
+    int plies = 0;
+    while (plies < 1500) {
+        MoveList list;
+        const int n = legalMoves(pos, list, false);
+        bool moved = false;
+        std::shuffle(list.begin(), list.begin() + n, rng);
+        for (int i = 0; i < n && !moved; ++i) {
+            const Move m = list[std::size_t(i)];
+            Position next = pos;
+            makeMove(next, m);
+            if (findPosition(next) != 0)
+                continue;
+            const DbOffset r = addTinyPosition(pack(next));
+            linkMove(prev, r, m, prevprev);
+            prevprev = prev;
+            prev = r;
+            pos = next;
+            moved = true;
+        }
+        if (!moved)
+            break;
+        ++plies;
+    }
+    ASSERT_GT(plies, 1000);
+    Position back;
+    ASSERT_TRUE(reconstructPosition(prev, back));
+    EXPECT_TRUE(samePosition(back, pos));
+    EXPECT_EQ(pathFromRoot(prev).size(), std::size_t(plies));
+}
+
+} // namespace
+} // namespace vez

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "store/database.h"
+#include "store/heap.h"
+#include "store_fixture.h"
+
+namespace vez {
+namespace {
+
+using testing::StoreTest;
+
+using HeapTest = StoreTest;
+
+TEST_F(HeapTest, FirstRecordOfAChainStartsAPool)
+{
+    const std::uint32_t used = db->usedBytes;
+    const DbOffset r = allocateRecord(RecordKind::TinyPosition);
+    EXPECT_EQ(db->usedBytes, used + 8008);
+    EXPECT_EQ(db->poolChains[int(PoolChain::Tiny)], used);
+    EXPECT_EQ(r, used + 8); // right behind the pool's used count and link
+    EXPECT_EQ(at<Pool>(used)->used, 12);
+    const DbOffset second = allocateRecord(RecordKind::TinyPosition);
+    EXPECT_EQ(second, r + 12);
+}
+
+TEST_F(HeapTest, PoolBoundary)
+{
+    const DbOffset first = poolAllocate(7988, PoolChain::Misc);
+    const DbOffset pool = db->poolChains[int(PoolChain::Misc)];
+    EXPECT_EQ(first, pool + 8);
+    // 7,988 used: a 12-byte record fits exactly.
+    EXPECT_EQ(poolAllocate(12, PoolChain::Misc), pool + 8 + 7988);
+    EXPECT_EQ(at<Pool>(pool)->used, 8000);
+    EXPECT_EQ(db->poolChains[int(PoolChain::Misc)], pool);
+
+    // 7,990 used: a 12-byte record starts a new pool and the 10 bytes stay unused.
+    poolAllocate(7990, PoolChain::Sets);
+    const DbOffset setsPool = db->poolChains[int(PoolChain::Sets)];
+    const DbOffset next = poolAllocate(12, PoolChain::Sets);
+    const DbOffset newPool = db->poolChains[int(PoolChain::Sets)];
+    EXPECT_NE(newPool, setsPool);
+    EXPECT_EQ(at<Pool>(newPool)->next, setsPool);
+    EXPECT_EQ(next, newPool + 8);
+    EXPECT_EQ(at<Pool>(setsPool)->used, 7992); // 7,990 rounded up to 4
+}
+
+TEST_F(HeapTest, FreeListsReuseLastReleasedFirstAndZero)
+{
+    const DbOffset a = allocateRecord(RecordKind::TinyPosition);
+    const DbOffset b = allocateRecord(RecordKind::TinyPosition);
+    at<TinyPosition>(a)->successorMove = 77;
+    at<TinyPosition>(b)->successorMove = 88;
+    const std::uint32_t freeBytes = db->freeListBytes;
+    releaseRecord(RecordKind::TinyPosition, a);
+    releaseRecord(RecordKind::TinyPosition, b);
+    EXPECT_EQ(db->freeListBytes, freeBytes + 24);
+    EXPECT_EQ(allocateRecord(RecordKind::TinyPosition), b);
+    EXPECT_EQ(at<TinyPosition>(b)->successorMove, 0);
+    EXPECT_EQ(at<TinyPosition>(b)->predecessor, 0u); // the link field is cleared too
+    EXPECT_EQ(allocateRecord(RecordKind::TinyPosition), a);
+    EXPECT_EQ(db->freeListBytes, freeBytes);
+}
+
+TEST_F(HeapTest, CountersAndAccountingByKind)
+{
+    const DbOffset m = allocateRecord(RecordKind::MoveRecord);
+    const DbOffset v = allocateRecord(RecordKind::Variation);
+    const DbOffset n = allocateRecord(RecordKind::NotationRecord);
+    EXPECT_EQ(db->moveRecordCount, 1u);
+    EXPECT_EQ(db->variationCount, 1u);
+    EXPECT_EQ(db->notationRecordCount, 1u);
+    std::strcpy(at<NotationRecord>(n)->text, "kept");
+
+    releaseRecord(RecordKind::MoveRecord, m);
+    releaseRecord(RecordKind::Variation, v);
+    releaseRecord(RecordKind::NotationRecord, n);
+    EXPECT_EQ(db->moveRecordCount, 0u);
+    EXPECT_EQ(db->variationCount, 0u);
+    EXPECT_EQ(db->notationRecordCount, 0u);
+    EXPECT_EQ(db->freeListBytes, 20u + 36 + 36);
+
+    // Notation records are rewritten whole by their users: not zeroed on reuse.
+    EXPECT_EQ(allocateRecord(RecordKind::NotationRecord), n);
+    EXPECT_STREQ(at<NotationRecord>(n)->text, "kept");
+
+    // Records outside the free-byte accounting.
+    const DbOffset d = allocateRecord(RecordKind::DisambiguationRecord);
+    releaseRecord(RecordKind::DisambiguationRecord, d);
+    const DbOffset g = allocateRecord(RecordKind::Gameset);
+    releaseRecord(RecordKind::Gameset, g);
+    EXPECT_EQ(db->freeListBytes, 20u + 36);
+}
+
+TEST_F(HeapTest, GameRecordsKeepTheirNumber)
+{
+    const DbOffset g0 = allocateRecord(RecordKind::GameRecord);
+    const DbOffset g1 = allocateRecord(RecordKind::GameRecord);
+    EXPECT_EQ(gameNumberOf(*at<GameRecord>(g0)), 0u);
+    EXPECT_EQ(gameNumberOf(*at<GameRecord>(g1)), 1u);
+    EXPECT_EQ(db->gameNumbersIssued, 2u);
+    at<GameRecord>(g0)->white = 1234;
+    releaseRecord(RecordKind::GameRecord, g0);
+    EXPECT_EQ(db->freeListBytes, 36u);
+    const DbOffset again = allocateRecord(RecordKind::GameRecord);
+    EXPECT_EQ(again, g0);
+    EXPECT_EQ(gameNumberOf(*at<GameRecord>(again)), 0u);
+    EXPECT_EQ(at<GameRecord>(again)->white, 0u);
+    EXPECT_EQ(db->gameNumbersIssued, 2u);
+}
+
+TEST_F(HeapTest, ReleasedHugeRecordIsReusedAsBig)
+{
+    const DbOffset huge = allocateHugePosition();
+    std::memset(at<std::uint8_t>(huge), 0x5A, sizeof(HugePosition));
+    releaseHugePosition(huge);
+    EXPECT_EQ(db->freeListBytes, 40u);
+    const DbOffset big = allocateRecord(RecordKind::BigPosition);
+    EXPECT_EQ(big, huge);
+    EXPECT_EQ(at<BigPosition>(big)->games, 0u);
+    EXPECT_EQ(at<BigPosition>(big)->note, 0u);
+    EXPECT_EQ(db->freeListBytes, 0u);
+}
+
+TEST_F(HeapTest, CompressionBlocksReuseOnlyExactSizes)
+{
+    const DbOffset b16 = allocateBlock(13); // 13 bytes take a 16-byte block
+    const DbOffset b24 = allocateBlock(17);
+    EXPECT_EQ(b24, b16 + 16);
+    freeBlock(b24, 17);
+    const DbOffset fresh = allocateBlock(13);
+    EXPECT_NE(fresh, b24); // a free 24-byte block is not split for 16
+    freeBlock(b16, 13);
+    EXPECT_EQ(allocateBlock(9), b16); // a free 16-byte block is reused
+    EXPECT_EQ(db->freeBlocks, b24);
+
+    // Equal sizes come back in the order they were released; the list is largest first.
+    const DbOffset x = allocateBlock(16);
+    const DbOffset y = allocateBlock(16);
+    const DbOffset big = allocateBlock(40);
+    std::memset(at<std::uint8_t>(x), 0xFF, 16);
+    freeBlock(x, 16);
+    freeBlock(big, 40);
+    freeBlock(y, 16);
+    EXPECT_EQ(db->freeBlocks, big);
+    EXPECT_EQ(at<CompressionBlock>(big)->size, 40u);
+    EXPECT_EQ(allocateBlock(16), x);
+    EXPECT_EQ(at<std::uint8_t>(x)[15], 0); // zeroed
+    EXPECT_EQ(allocateBlock(16), y);
+}
+
+} // namespace
+} // namespace vez

@@ -1,0 +1,38 @@
+// A fresh in-memory database per test, with the store's messages captured.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "store/database.h"
+#include "store/messages.h"
+
+namespace vez::testing {
+
+class CapturedMessages final : public UserMessages {
+public:
+    void showMessage(const std::string& text) override { texts.push_back(text); }
+    std::vector<std::string> texts;
+};
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setStoreMessages(&messages);
+        db = createInMemory();
+        ASSERT_NE(db, nullptr);
+    }
+    void TearDown() override
+    {
+        closeDatabase(db);
+        setStoreMessages(nullptr);
+    }
+
+    CapturedMessages messages;
+    DatabaseHeader* db = nullptr;
+};
+
+} // namespace vez::testing
