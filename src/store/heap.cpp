@@ -47,7 +47,9 @@ const RecordKindInfo& recordKindInfo(RecordKind kind) { return kKinds[int(kind)]
 DbOffset poolAllocate(std::uint32_t size, PoolChain chain)
 {
     const std::uint32_t rounded = (size + 3) & ~3u;
-    assert(rounded <= kPoolSpace && "records larger than a pool are refused by their callers");
+    assert(rounded <= kPoolSpace && "records larger than a pool are cut by their callers");
+    if (rounded > kPoolSpace)
+        return 0;
     DbOffset& head = currentHeader().poolChains[int(chain)];
     if (head == 0 || std::uint32_t(at<Pool>(head)->used) + rounded > kPoolSpace) {
         const DbOffset pool = allocateRaw(sizeof(Pool));

@@ -25,7 +25,8 @@ struct RecordKindInfo {
 const RecordKindInfo& recordKindInfo(RecordKind kind);
 
 // Bytes carved from the head pool of a chain (a new 8008-byte pool when the head cannot
-// take them). Sizes round up to 4 and must not exceed the 8000 bytes of a pool.
+// take them). Sizes round up to 4; more than the 8000 bytes of a pool is never asked for
+// (texts are cut to fit) and gives 0.
 DbOffset poolAllocate(std::uint32_t size, PoolChain chain);
 
 // A record of the kind: the last released one when there is one, else a fresh one from

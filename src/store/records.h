@@ -360,6 +360,10 @@ constexpr std::uint32_t dictionaryEntrySize(std::uint32_t textLength)
 {
     return (textLength + 13 + 3) & ~3u;
 }
+// The longest text an entry can hold and still fit a pool; longer texts are cut.
+constexpr std::uint32_t kMaxDictionaryText = 7987;
+static_assert(dictionaryEntrySize(kMaxDictionaryText) == kPoolSpace);
+static_assert(dictionaryEntrySize(kMaxDictionaryText + 1) > kPoolSpace);
 
 // Followed at offset 21 by the NUL-terminated last name.
 struct Player {
@@ -381,6 +385,10 @@ constexpr std::uint32_t playerRecordSize(std::uint32_t lastNameLength)
 {
     return (lastNameLength + 25 + 3) & ~3u;
 }
+// The longest last name a player record can hold and still fit a pool.
+constexpr std::uint32_t kMaxPlayerLastName = 7975;
+static_assert(playerRecordSize(kMaxPlayerLastName) == kPoolSpace);
+static_assert(playerRecordSize(kMaxPlayerLastName + 1) > kPoolSpace);
 
 // --- Gamesets -------------------------------------------------------------------------
 
