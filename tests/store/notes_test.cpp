@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "chess/fen.h"
+#include "store/flashcards.h"
+#include "store/graph.h"
+#include "store/notes.h"
+#include "store_fixture.h"
+
+namespace vez {
+namespace {
+
+using testing::StoreTest;
+using NotesTest = StoreTest;
+
+Position start()
+{
+    Position pos;
+    setStandardStart(pos);
+    return pos;
+}
+
+int noteRecords(DbOffset record)
+{
+    int n = 0;
+    for (DbOffset r = at<BigPosition>(record)->note; r != 0; r = at<NotationRecord>(r)->next)
+        ++n;
+    return n;
+}
+
+TEST_F(NotesTest, NotesTakeOneRecordPer32BytesWithTheirNul)
+{
+    const Position pos = start();
+    const struct {
+        std::size_t length;
+        int records;
+    } cases[] = {{31, 1}, {32, 2}, {63, 2}, {64, 3}, {1000, 32}, {5, 1}};
+    for (const auto& c : cases) {
+        const std::string text(c.length, 'n');
+        const DbOffset r = setNote(pos, text);
+        EXPECT_EQ(noteRecords(r), c.records) << c.length;
+        EXPECT_EQ(noteText(r), text);
+        EXPECT_EQ(noteText(pos), text);
+        EXPECT_EQ(db->notationRecordCount, std::uint32_t(c.records));
+    }
+}
+
+TEST_F(NotesTest, ShorterNotesReleaseRecords)
+{
+    const Position pos = start();
+    setNote(pos, std::string(70, 'a')); // three records
+    ASSERT_EQ(db->notationRecordCount, 3u);
+    const std::uint32_t freeBytes = db->freeListBytes;
+    const DbOffset r = setNote(pos, "short\r\nsecond line");
+    EXPECT_EQ(db->notationRecordCount, 1u);
+    EXPECT_EQ(db->freeListBytes, freeBytes + 72);
+    EXPECT_EQ(noteText(r), "short\r\nsecond line");
+    setNote(pos, "");
+    EXPECT_EQ(at<BigPosition>(r)->note, 0u);
+    EXPECT_EQ(db->notationRecordCount, 0u);
+    EXPECT_EQ(noteText(r), "");
+}
+
+TEST_F(NotesTest, BookCommentsSetTheEcoCode)
+{
+    const Position pos = start();
+    DbOffset r = setNote(pos, "a note");
+    setNote(pos, "ECO[B12]");
+    EXPECT_EQ(ecoText(pos), "B12");
+    EXPECT_EQ(noteText(r), "a note"); // the note is left alone
+    setNote(pos, "Caro-Kann ECO[B12/05] main line");
+    EXPECT_EQ(ecoText(pos), "B12/05");
+    r = setNote(pos, "ECO[]");       // "]" right after: a note
+    EXPECT_EQ(noteText(r), "ECO[]");
+    r = setNote(pos, "ECO[B12");     // no "]": a note
+    EXPECT_EQ(noteText(r), "ECO[B12");
+    EXPECT_EQ(ecoText(pos), "B12/05");
+    Position other;
+    ASSERT_TRUE(readFen(other, "4k3/8/8/8/8/8/8/4K3 w - -"));
+    EXPECT_EQ(ecoText(other), "");
+}
+
+TEST_F(NotesTest, UserNotesAreMarkedAndVisited)
+{
+    Position a = start(), b;
+    ASSERT_TRUE(readFen(b, "4k3/8/8/8/8/8/8/4K3 w - -"));
+    markUserNote(setNote(a, "mine"));
+    setNote(b, "from a book");
+    int visited = 0;
+    EXPECT_EQ(forEachUserNote([&](DbOffset r) {
+                  ++visited;
+                  EXPECT_EQ(noteText(r), "mine");
+                  return 0;
+              }),
+              0);
+    EXPECT_EQ(visited, 1);
+    markUserNote(findPosition(b));
+    EXPECT_EQ(forEachUserNote([](DbOffset) { return 7; }), 7); // stops at the first answer
+}
+
+TEST_F(NotesTest, FlashcardsKeepTheirSequence)
+{
+    Position positions[66];
+    for (int i = 0; i < 66; ++i) {
+        // Distinct positions: a white king walking, a black king in the corner.
+        const std::string fen = std::string("7k/8/8/8/8/8/8/8 w - -");
+        ASSERT_TRUE(readFen(positions[i], fen));
+        positions[i].squares[i % 60] = makePiece(PieceType::King, kWhite);
+        positions[i].sideToMove = i / 60;
+    }
+    const DbOffset a = findOrAddRoot(positions[0]);
+    const DbOffset b = findOrAddRoot(positions[1]);
+    const DbOffset c = findOrAddRoot(positions[2]);
+    addFlashcard(a);
+    addFlashcard(b);
+    addFlashcard(a); // once only
+    addFlashcard(c);
+    EXPECT_EQ(db->flashcardCount, 3u);
+    removeFlashcard(a); // the last one moves into the gap: C, B
+    EXPECT_EQ(flashcardAt(0), c);
+    EXPECT_EQ(flashcardAt(1), b);
+    EXPECT_EQ(flashcardAt(2), 0u);
+    EXPECT_FALSE(isFlashcard(a));
+
+    // Next from a position that is no flashcard is the first; it wraps after the last.
+    Position next;
+    ASSERT_TRUE(nextFlashcard(positions[5], next));
+    EXPECT_TRUE(samePosition(next, positions[2]));
+    ASSERT_TRUE(nextFlashcard(positions[2], next));
+    EXPECT_TRUE(samePosition(next, positions[1]));
+    ASSERT_TRUE(nextFlashcard(positions[1], next));
+    EXPECT_TRUE(samePosition(next, positions[2]));
+
+    // The 65th flashcard starts a new block in front of the chain.
+    for (int i = 3; i < 66; ++i)
+        EXPECT_TRUE(toggleFlashcard(positions[i]));
+    EXPECT_EQ(db->flashcardCount, 65u);
+    EXPECT_EQ(db->flashcardBlockCount, 2u);
+    EXPECT_EQ(at<FlashcardIndexBlock>(db->firstFlashcardBlock)->count, 1u);
+    EXPECT_EQ(flashcardAt(0), findPosition(positions[65]));
+    EXPECT_FALSE(toggleFlashcard(positions[65]));
+    EXPECT_EQ(db->flashcardCount, 64u);
+    EXPECT_EQ(db->flashcardBlockCount, 2u); // empty blocks stay
+}
+
+TEST_F(NotesTest, NoFlashcardsNoNext)
+{
+    Position next;
+    EXPECT_FALSE(nextFlashcard(start(), next));
+}
+
+} // namespace
+} // namespace vez
