@@ -36,8 +36,11 @@ void writeNote(DbOffset record, std::string_view text)
     const std::size_t pieces = text.empty() ? 0 : text.size() / kPiece + 1;
     DbOffset* link = &big(record)->note;
     for (std::size_t i = 0; i < pieces; ++i) {
-        if (*link == 0)
+        if (*link == 0) {
+            // Reused records are not cleared: their link still holds the free list.
             *link = allocateRecord(RecordKind::NotationRecord);
+            at<NotationRecord>(*link)->next = 0;
+        }
         NotationRecord* n = at<NotationRecord>(*link);
         std::memset(n->text, 0, kPiece);
         const std::size_t start = i * kPiece;

@@ -152,3 +152,23 @@ TEST_F(NotesTest, NoFlashcardsNoNext)
 
 } // namespace
 } // namespace vez
+
+namespace vez {
+namespace {
+
+TEST_F(NotesTest, NotesBuiltFromReleasedRecordsEndWhereTheyShould)
+{
+    Position a = start(), b;
+    ASSERT_TRUE(readFen(b, "4k3/8/8/8/8/8/8/4K3 w - -"));
+    setNote(a, std::string(100, 'a')); // four records
+    setNote(a, "x");                   // three go to the free list
+    const DbOffset r = setNote(b, std::string(40, 'b')); // two of them come back
+    EXPECT_EQ(noteRecords(r), 2);
+    EXPECT_EQ(noteText(r), std::string(40, 'b'));
+    setNote(b, "short");
+    EXPECT_EQ(noteText(r), "short");
+    EXPECT_EQ(db->notationRecordCount, 2u);
+}
+
+} // namespace
+} // namespace vez
