@@ -21,7 +21,7 @@ namespace {
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kLargeCorpusGames = 600;
 #else
-constexpr int kLargeCorpusGames = 3000;
+constexpr int kLargeCorpusGames = 1500;
 #endif
 constexpr int kReportedFailures = 20; // the rest are only counted
 

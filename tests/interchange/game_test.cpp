@@ -1,0 +1,428 @@
+// The in-memory game: tags, lines and their positions, adding analysis lines, merging.
+#include "interchange/game.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "chess/fen.h"
+#include "chess/notation.h"
+
+namespace vez {
+namespace {
+
+Move moveIn(const Position& pos, const char* san)
+{
+    Move move = Move::None;
+    EXPECT_TRUE(parseMove(pos, move, nullptr, nullptr, san)) << san;
+    return move;
+}
+
+// Appends moves given in SAN at the end of the line.
+void play(Game& game, GameLine& line, std::initializer_list<const char*> sans)
+{
+    Position pos = game.positionAtPly(line, line.endPly);
+    for (const char* san : sans) {
+        const Move move = moveIn(pos, san);
+        makeMove(pos, move);
+        line.append(move);
+    }
+}
+
+std::vector<MoveWithGlyph> movesFrom(const Position& start, std::initializer_list<const char*> sans)
+{
+    std::vector<MoveWithGlyph> moves;
+    Position pos = start;
+    for (const char* san : sans) {
+        const Move move = moveIn(pos, san);
+        makeMove(pos, move);
+        moves.push_back({move, 0});
+    }
+    return moves;
+}
+
+std::string fenOf(const Position& pos) { return writeFen(pos, 0, 0, true); }
+
+std::string fenAfter(std::initializer_list<const char*> sans)
+{
+    Position pos;
+    setStandardStart(pos);
+    for (const char* san : sans)
+        makeMove(pos, moveIn(pos, san));
+    return fenOf(pos);
+}
+
+TEST(GameTags, MapNamesToTheHeader)
+{
+    Game game;
+    EXPECT_EQ(game.getTag("Round"), ""); // the writer prints "?" instead
+    EXPECT_FALSE(game.hasTag("Round"));
+    EXPECT_TRUE(game.hasTag("Result")); // a result is always there, given or not
+    EXPECT_EQ(game.getTag("Result"), "*");
+    EXPECT_FALSE(game.hasTag("White"));
+    EXPECT_FALSE(game.hasTag("Opening"));
+    EXPECT_EQ(game.getTag("Opening"), "");
+
+    struct Case {
+        const char* name;
+        const char* value;
+        const char* readBack;
+    };
+    const Case cases[] = {
+        {"White", "Kasparov, G.", "Kasparov, G."},
+        {"Black", "Karpov, A.", "Karpov, A."},
+        {"Event", "Wch", "Wch"},
+        {"Site", "Moscow", "Moscow"},
+        {"ECO", "b12", "b12"}, // kept as given, like the reader does
+        {"Round", "12.3", "12"},
+        {"Date", "1985.09.03", "1985.9.3"},
+        {"Result", "0-1", "0-1"},
+        {"Opening", "Sicilian", "Sicilian"},
+    };
+    for (const Case& c : cases) {
+        game.setTag(c.name, c.value);
+        EXPECT_TRUE(game.hasTag(c.name)) << c.name;
+        EXPECT_EQ(game.getTag(c.name), c.readBack) << c.name;
+    }
+    EXPECT_EQ(game.result, 2);
+    EXPECT_EQ(game.round, 12);
+    EXPECT_EQ(game.year, 1985);
+}
+
+TEST(GameTags, ResultOnlyChangesOnAKnownResult)
+{
+    Game game;
+    game.setTag("Result", "1-0");
+    game.setTag("Result", "*"); // "*" is not looked for: the earlier result stays
+    EXPECT_EQ(game.result, 1);
+    game.setTag("Result", "draw");
+    EXPECT_EQ(game.result, 1);
+    game.setTag("Result", "1/2-1/2");
+    EXPECT_EQ(game.result, 3);
+}
+
+TEST(GameTags, OtherTagsAreReplacedInPlaceOrAppended)
+{
+    Game game;
+    game.setTag("AnalysisMins", "5");
+    game.setTag("Annotator", "me");
+    game.setTag("AnalysisMins", "7");
+    ASSERT_EQ(game.tags.size(), 2u);
+    EXPECT_EQ(game.tags[0].name, "AnalysisMins");
+    EXPECT_EQ(game.tags[0].value, "7");
+    EXPECT_EQ(game.tags[1].name, "Annotator");
+    game.setTag("Round", "x");
+    EXPECT_EQ(game.round, 0);
+    game.setTag("Date", "1998.13.01"); // not a date: left as it was
+    EXPECT_EQ(game.year, 0);
+}
+
+TEST(GameTitle, NamesPlayersYearAndEco)
+{
+    Game game;
+    EXPECT_EQ(game.title(), "? -- ? [?]");
+    game.white = "Carlsen";
+    game.black = "Anand";
+    game.year = 2013;
+    game.eco = "D37";
+    EXPECT_EQ(game.title(), "Carlsen -- Anand [2013] D37");
+}
+
+TEST(GameCommentOnly, OnlyACommentAndASource)
+{
+    Game game;
+    std::string comment;
+    EXPECT_FALSE(game.isCommentOnly(&comment)); // no comment
+    game.initialComment = "White to play and win";
+    game.setTag("Source", "Clipboard");
+    EXPECT_TRUE(game.isCommentOnly(&comment));
+    EXPECT_EQ(comment, "White to play and win");
+    game.event = "Study";
+    EXPECT_FALSE(game.isCommentOnly());
+    game.event.clear();
+    game.setTag("Annotator", "me");
+    EXPECT_FALSE(game.isCommentOnly());
+    game.tags.pop_back();
+    game.result = 1;
+    EXPECT_FALSE(game.isCommentOnly());
+    game.result = 0;
+    play(game, game, {"e4"});
+    EXPECT_FALSE(game.isCommentOnly());
+}
+
+TEST(GameClear, LeavesAnEmptyGameFromTheStart)
+{
+    Game game;
+    ASSERT_TRUE(readFen(game.startPosition, "4k3/8/8/8/8/8/8/4K3 w - - 0 1"));
+    play(game, game, {"Kd2"});
+    game.createSubLine(game, 0);
+    game.white = "x";
+    game.setTag("Annotator", "y");
+    game.year = game.round = game.result = 1;
+    game.initialComment = "z";
+    game.clear();
+    EXPECT_TRUE(game.entries.empty());
+    EXPECT_EQ(game.endPly, 0);
+    EXPECT_EQ(fenOf(game.startPosition), fenAfter({}));
+    EXPECT_TRUE(game.white.empty() && game.tags.empty() && game.initialComment.empty());
+    EXPECT_EQ(game.year + game.round + game.result, 0);
+    EXPECT_TRUE(game.mainLine);
+}
+
+TEST(GameLines, SubLinesAttachToTheMoveTheyReplace)
+{
+    Game game;
+    play(game, game, {"e4", "e5", "Nf3"});
+    GameLine& c5 = game.createSubLine(game, 1);
+    GameLine& c6 = game.createSubLine(game, 1); // newest first
+    GameLine& e6 = game.createSubLine(game, 1, SubLinePlace::Last);
+    const auto& alternatives = game.entries[1].subLines;
+    ASSERT_EQ(alternatives.size(), 3u);
+    EXPECT_EQ(alternatives[0].get(), &c6);
+    EXPECT_EQ(alternatives[1].get(), &c5);
+    EXPECT_EQ(alternatives[2].get(), &e6);
+    EXPECT_EQ(c5.parent, &game);
+    EXPECT_EQ(c5.startPly, 1);
+    EXPECT_EQ(c5.endPly, 1);
+    EXPECT_FALSE(c5.mainLine);
+
+    // A line branching where a sub-line starts is an alternative in the parent's list.
+    play(game, c5, {"c5"});
+    GameLine& d5 = game.createSubLine(c5, 1);
+    EXPECT_EQ(d5.parent, &game);
+    EXPECT_EQ(alternatives.size(), 4u);
+    // Branching later in the sub-line hangs on its own move; at its end, after it.
+    play(game, c5, {"Nf3"});
+    GameLine& c3 = game.createSubLine(c5, 2);
+    EXPECT_EQ(c3.parent, &c5);
+    EXPECT_EQ(c5.entries[1].subLines.front().get(), &c3);
+    GameLine& after = game.createSubLine(c5, 3);
+    EXPECT_EQ(c5.subLinesAfterEnd.front().get(), &after);
+    GameLine& afterMain = game.createSubLine(game, 3);
+    EXPECT_EQ(game.subLinesAfterEnd.front().get(), &afterMain);
+}
+
+TEST(GameLines, PositionsAlongLines)
+{
+    Game game;
+    play(game, game, {"e4", "e5", "Nf3", "Nc6"});
+    GameLine& sicilian = game.createSubLine(game, 1);
+    play(game, sicilian, {"c5", "Nf3", "d6"});
+    GameLine& alapin = game.createSubLine(sicilian, 2);
+    play(game, alapin, {"c3"});
+
+    EXPECT_EQ(fenOf(game.lineStartPosition(game)), fenAfter({}));
+    EXPECT_EQ(fenOf(game.lineStartPosition(sicilian)), fenAfter({"e4"}));
+    EXPECT_EQ(fenOf(game.lineStartPosition(alapin)), fenAfter({"e4", "c5"}));
+    EXPECT_EQ(fenOf(game.positionAtPly(alapin, 3)), fenAfter({"e4", "c5", "c3"}));
+    EXPECT_EQ(fenOf(game.positionAtPly(alapin, 9)), fenAfter({"e4", "c5", "c3"}));
+    EXPECT_EQ(fenOf(game.positionAtPly(sicilian, 3)), fenAfter({"e4", "c5", "Nf3"}));
+    // Before a line's start the parent answers.
+    EXPECT_EQ(fenOf(game.positionAtPly(alapin, 1)), fenAfter({"e4"}));
+    EXPECT_EQ(fenOf(game.positionAtPly(alapin, 0)), fenAfter({}));
+    EXPECT_EQ(fenOf(game.positionAtPly(game, 2)), fenAfter({"e4", "e5"}));
+
+    // From a set-up position.
+    Game setUp;
+    ASSERT_TRUE(readFen(setUp.startPosition, "4k3/8/8/8/8/8/8/R3K3 b - - 0 1"));
+    play(setUp, setUp, {"Kd7", "Ra7+"});
+    EXPECT_EQ(fenOf(setUp.positionAtPly(setUp, 2)), "8/R2k4/8/8/8/8/8/4K3 b - -");
+}
+
+TEST(GameLines, FindLineLooksAtTheAlternatives)
+{
+    Game game;
+    play(game, game, {"e4", "e5", "Nf3"});
+    GameLine& c5 = game.createSubLine(game, 1);
+    play(game, c5, {"c5", "c3"});
+    const Position afterE4 = game.positionAtPly(game, 1);
+    const Move e5 = moveIn(afterE4, "e5");
+    const Move c5Move = moveIn(afterE4, "c5");
+    const Move c6 = moveIn(afterE4, "c6");
+
+    EXPECT_EQ(game.findLine(game, 1, e5), &game);
+    EXPECT_EQ(game.findLine(game, 1, c5Move), &c5);
+    EXPECT_EQ(game.findLine(game, 1, c6), nullptr);
+    // Asked at its first ply, the sub-line answers for its parent.
+    EXPECT_EQ(game.findLine(c5, 1, e5), &game);
+    EXPECT_EQ(game.findLine(c5, 1, c5Move), &c5);
+    const Move c3 = c5.entries[1].move;
+    EXPECT_EQ(game.findLine(c5, 2, c3), &c5);
+    EXPECT_EQ(game.findLine(game, 2, c3), nullptr);
+    // Beyond the end: the sub-lines after it.
+    GameLine& after = game.createSubLine(game, 3);
+    play(game, after, {"Nc6"});
+    EXPECT_EQ(game.findLine(game, 3, after.entries[0].move), &after);
+}
+
+TEST(GameLines, AddLineFollowsExistingMovesFirst)
+{
+    Game game;
+    play(game, game, {"e4", "e5", "Nf3", "Nc6"});
+    Position start;
+    setStandardStart(start);
+
+    // Existing completely: nothing added.
+    EXPECT_FALSE(game.addLine(game, 0, movesFrom(start, {"e4", "e5", "Nf3"}), 25, "old"));
+    EXPECT_TRUE(game.entries[0].subLines.empty() && game.entries[2].subLines.empty());
+
+    // Leaves the game after two moves: one sub-line at the third ply with the rest. The
+    // comment goes only with a line that leaves at once.
+    auto moves = movesFrom(start, {"e4", "e5", "Bc4", "Nf6", "d3"});
+    moves[3].glyph = 5;
+    EXPECT_TRUE(game.addLine(game, 0, moves, 31, "Bishop's opening"));
+    ASSERT_EQ(game.entries[2].subLines.size(), 1u);
+    const GameLine& bishop = *game.entries[2].subLines[0];
+    EXPECT_EQ(bishop.startPly, 2);
+    EXPECT_EQ(bishop.endPly, 5);
+    ASSERT_EQ(bishop.entries.size(), 3u);
+    EXPECT_EQ(bishop.entries[0].score, 31);
+    EXPECT_EQ(bishop.entries[0].comment, "");
+    EXPECT_EQ(bishop.entries[1].glyph, 5);
+    EXPECT_EQ(bishop.entries[1].score, kNoScore);
+    EXPECT_EQ(bishop.entries[2].score, kNoScore);
+
+    // Through the new sub-line, and on from a later ply.
+    EXPECT_FALSE(
+        game.addLine(game, 2, movesFrom(game.positionAtPly(game, 2), {"Bc4", "Nf6"}), 0, ""));
+    const Position afterE5 = game.positionAtPly(game, 2);
+    EXPECT_TRUE(game.addLine(game, 2, movesFrom(afterE5, {"d4"}), 12, "centre"));
+    ASSERT_EQ(game.entries[2].subLines.size(), 2u);
+    EXPECT_EQ(game.entries[2].subLines[0]->entries[0].comment, "centre"); // newest first
+    EXPECT_EQ(game.entries[2].subLines[0]->entries[0].score, 12);
+
+    // After the end of the game, once.
+    const Position end = game.positionAtPly(game, 4);
+    EXPECT_TRUE(game.addLine(game, 4, movesFrom(end, {"Bb5", "a6"}), 40, ""));
+    ASSERT_EQ(game.subLinesAfterEnd.size(), 1u);
+    EXPECT_FALSE(game.addLine(game, 4, movesFrom(end, {"Bb5", "a6"}), 40, ""));
+    EXPECT_EQ(game.subLinesAfterEnd.size(), 1u);
+}
+
+// Two copies of one game: ours shows 1. e4 e5 2. Nf3 with a variation 1... c5; the other has
+// the header, a longer main line, glyphs, comments, scores and another variation.
+struct MergeCopies : ::testing::Test {
+    Game mine, other;
+
+    void SetUp() override
+    {
+        play(mine, mine, {"e4", "e5", "Nf3"});
+        play(mine, mine.createSubLine(mine, 1), {"c5"});
+        play(other, other, {"e4", "e5", "Nf3", "Nc6"});
+        play(other, other.createSubLine(other, 1, SubLinePlace::Last), {"c5", "Nf3"});
+        play(other, other.createSubLine(other, 1, SubLinePlace::Last), {"e6"});
+        other.white = "Anand";
+        other.event = "Wch";
+        other.result = 1;
+        other.round = 3;
+        other.year = 2008;
+        other.month = 10;
+        other.day = 14;
+        other.eco = "C65";
+        other.setTag("Annotator", "Pein");
+        other.entries[0].glyph = 1;
+        other.entries[0].comment = "best by test";
+        other.entries[1].score = 20;
+    }
+};
+
+TEST_F(MergeCopies, TakesWhatIsMissing)
+{
+    mine.entries[1].score = 15;
+    mine.entries[2].score = 33;
+    EXPECT_FALSE(mergeGame(mine, other)); // nothing set on both sides differs
+    EXPECT_EQ(mine.white, "Anand");
+    EXPECT_EQ(mine.event, "Wch");
+    EXPECT_EQ(mine.result, 1);
+    EXPECT_EQ(mine.round, 3);
+    EXPECT_EQ(mine.year * 10000 + mine.month * 100 + mine.day, 20081014); // the whole date
+    EXPECT_EQ(mine.eco, "C65");
+    ASSERT_EQ(mine.tags.size(), 1u);
+    EXPECT_EQ(mine.tags[0].value, "Pein");
+    ASSERT_EQ(mine.entries.size(), 4u);
+    EXPECT_EQ(mine.endPly, 4);
+    EXPECT_EQ(mine.entries[0].glyph, 1);
+    EXPECT_EQ(mine.entries[0].comment, "best by test");
+    EXPECT_EQ(mine.entries[1].score, 20); // a real score replaces ours
+    EXPECT_EQ(mine.entries[2].score, 33); // "no score" does not
+    const auto& alternatives = mine.entries[1].subLines;
+    ASSERT_EQ(alternatives.size(), 2u);
+    EXPECT_EQ(alternatives[0]->entries.size(), 2u); // matched by its first move, extended
+    EXPECT_EQ(alternatives[1]->entries.size(), 1u); // missing here: added after ours
+    EXPECT_EQ(alternatives[1]->parent, &mine);
+    EXPECT_EQ(fenOf(mine.positionAtPly(*alternatives[1], 2)), fenAfter({"e4", "e6"}));
+}
+
+TEST_F(MergeCopies, MatchingCopiesDoNotConflict)
+{
+    Game copy;
+    play(copy, copy, {"e4", "e5", "Nf3", "Nc6"});
+    play(copy, copy.createSubLine(copy, 1), {"c5"});
+    play(copy, copy.createSubLine(copy, 1), {"e6"});
+    EXPECT_FALSE(mergeGame(copy, other));
+    EXPECT_FALSE(mergeGame(copy, other)); // merging again changes nothing
+    EXPECT_EQ(copy.entries[1].subLines.size(), 2u);
+}
+
+TEST_F(MergeCopies, ReportsDifferences)
+{
+    struct Case {
+        const char* what;
+        void (*change)(Game&);
+    };
+    const Case cases[] = {
+        {"white", [](Game& g) { g.white = "Kramnik"; }},
+        {"result", [](Game& g) { g.result = 3; }},
+        {"round", [](Game& g) { g.round = 4; }},
+        {"year", [](Game& g) { g.year = 2007; }},
+        {"month", [](Game& g) { g.year = 2008, g.month = 11; }},
+        {"day", [](Game& g) { g.year = 2008, g.month = 10, g.day = 15; }},
+        {"eco", [](Game& g) { g.eco = "C67"; }},
+        {"tag", [](Game& g) { g.setTag("Annotator", "Nunn"); }},
+        {"extra tag", [](Game& g) { g.setTag("Opening", "Spanish"); }},
+        {"glyph", [](Game& g) { g.entries[0].glyph = 2; }},
+        {"comment", [](Game& g) { g.entries[0].comment = "weak"; }},
+    };
+    for (const Case& c : cases) {
+        Game copy;
+        play(copy, copy, {"e4", "e5", "Nf3", "Nc6"});
+        play(copy, copy.createSubLine(copy, 1), {"c5"});
+        play(copy, copy.createSubLine(copy, 1), {"e6"});
+        c.change(copy);
+        EXPECT_TRUE(mergeGame(copy, other)) << c.what;
+    }
+}
+
+TEST_F(MergeCopies, SubLinesAfterOurEndMoveToTheAppendedMove)
+{
+    const Position end = mine.positionAtPly(mine, 3);
+    ASSERT_TRUE(mine.addLine(mine, 3, movesFrom(end, {"Nf6"}), kNoScore, ""));
+    ASSERT_EQ(mine.subLinesAfterEnd.size(), 1u);
+    mergeGame(mine, other);
+    EXPECT_TRUE(mine.subLinesAfterEnd.empty());
+    ASSERT_EQ(mine.entries[3].subLines.size(), 1u);
+    EXPECT_EQ(fenOf(mine.positionAtPly(*mine.entries[3].subLines[0], 4)),
+              fenAfter({"e4", "e5", "Nf3", "Nf6"}));
+}
+
+TEST(GameMove, SubLinesFollowTheMovedGame)
+{
+    Game game;
+    play(game, game, {"d4", "d5"});
+    play(game, game.createSubLine(game, 1), {"Nf6"});
+    Game moved(std::move(game));
+    ASSERT_EQ(moved.entries[1].subLines.size(), 1u);
+    const GameLine& sub = *moved.entries[1].subLines[0];
+    EXPECT_EQ(sub.parent, &moved);
+    EXPECT_EQ(fenOf(moved.positionAtPly(sub, 2)), fenAfter({"d4", "Nf6"}));
+    EXPECT_TRUE(game.entries.empty());
+
+    Game assigned;
+    assigned = std::move(moved);
+    EXPECT_EQ(assigned.entries[1].subLines[0]->parent, &assigned);
+}
+
+} // namespace
+} // namespace vez

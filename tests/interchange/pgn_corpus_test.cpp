@@ -1,0 +1,192 @@
+// The reader and writer over real files: every game is read or refused with the right code
+// and line, reading goes on after a refusal, and every game read survives our own
+// write-read-write byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "interchange/pgn_reader.h"
+#include "interchange/pgn_writer.h"
+
+namespace vez {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kLargeGames = 15000; // the sanitizers make reading some ten times slower
+#else
+constexpr long kLargeGames = 1000000;
+#endif
+
+std::string corpusFile(const char* name) { return std::string(VEZ_CORPUS_DIR) + "/" + name; }
+
+struct Refusal {
+    int line;
+    int code;
+    std::string argument;
+    bool operator==(const Refusal&) const = default;
+};
+
+struct FileReport {
+    long read = 0;
+    std::vector<Refusal> refusals;
+    std::map<int, int> byCode;
+};
+
+std::ostream& operator<<(std::ostream& out, const Refusal& refusal)
+{
+    return out << "line " << refusal.line << " code " << refusal.code << " \"" << refusal.argument
+               << "\"";
+}
+
+// Reads a file as the import does, handing each game read to `onGame`.
+template <class OnGame>
+FileReport readFile(const std::string& path, bool allowIllegal, long maxGames, OnGame onGame)
+{
+    FileReport report;
+    PgnSource source;
+    EXPECT_TRUE(source.openFile(path)) << path;
+    Game game;
+    while (report.read + static_cast<long>(report.refusals.size()) < maxGames) {
+        game.clear();
+        try {
+            if (!readPgnGame(game, source, allowIllegal))
+                break;
+            onGame(game, report.read++);
+        } catch (const PGNGameException& error) {
+            report.refusals.push_back({source.lineNumber(), error.code(), error.argument()});
+            ++report.byCode[error.code()];
+            source.rewindToMark();
+            source.skipGame();
+        }
+    }
+    std::cout << path << ": " << report.read << " read, " << report.refusals.size() << " refused";
+    for (const auto& [code, count] : report.byCode)
+        std::cout << "; " << count << " x " << PGNGameException::messageFormat(code);
+    std::cout << "\n";
+    return report;
+}
+
+void expectSameLine(const GameLine& a, const GameLine& b)
+{
+    ASSERT_EQ(a.startPly, b.startPly);
+    ASSERT_EQ(a.entries.size(), b.entries.size());
+    for (std::size_t i = 0; i < a.entries.size(); ++i) {
+        const MoveEntry& x = a.entries[i];
+        const MoveEntry& y = b.entries[i];
+        EXPECT_EQ(x.move, y.move);
+        EXPECT_EQ(x.glyph, y.glyph);
+        EXPECT_EQ(x.comment, y.comment);
+        ASSERT_EQ(x.subLines.size(), y.subLines.size());
+        for (std::size_t j = 0; j < x.subLines.size(); ++j)
+            expectSameLine(*x.subLines[j], *y.subLines[j]);
+    }
+}
+
+// Written, read back and written again: the same text, and the same game.
+void expectRoundTrip(const Game& game, bool nonstandard, long index)
+{
+    SCOPED_TRACE("game " + std::to_string(index + 1));
+    const std::string text = writeGameToText(game, nonstandard);
+    Game back;
+    ASSERT_TRUE(readPgnText(back, text, nonstandard)) << text;
+    ASSERT_EQ(writeGameToText(back, nonstandard), text);
+    EXPECT_EQ(back.white + back.black + back.event + back.site + back.eco,
+              game.white + game.black + game.event + game.site + game.eco);
+    EXPECT_EQ(back.initialComment, game.initialComment);
+    EXPECT_TRUE(samePosition(back.startPosition, game.startPosition));
+    ASSERT_EQ(back.tags.size(), game.tags.size());
+    for (std::size_t i = 0; i < game.tags.size(); ++i)
+        EXPECT_EQ(back.tags[i].value, game.tags[i].value);
+    expectSameLine(back, game);
+}
+
+class Corpus : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::filesystem::exists(VEZ_CORPUS_DIR))
+            GTEST_SKIP() << VEZ_CORPUS_DIR << " is missing";
+    }
+};
+
+TEST_F(Corpus, EcoOpeningsAreAllRead)
+{
+    const FileReport report = readFile(corpusFile("eco.pgn"), false, 1000000,
+                                       [](const Game& g, long i) { expectRoundTrip(g, false, i); });
+    EXPECT_EQ(report.read, 2014);
+    EXPECT_TRUE(report.refusals.empty());
+}
+
+TEST_F(Corpus, AnnotatedGamesAreAllRead)
+{
+    for (bool nonstandard : {false, true}) {
+        const FileReport report =
+            readFile(corpusFile("games-annotated.pgn"), nonstandard, 1000000,
+                     [&](const Game& g, long i) { expectRoundTrip(g, nonstandard, i); });
+        EXPECT_EQ(report.read, 1077);
+        EXPECT_TRUE(report.refusals.empty());
+    }
+}
+
+TEST_F(Corpus, MessyGamesAreReadOrRefusedForTheirFault)
+{
+    const FileReport report = readFile(corpusFile("messy.pgn"), false, 1000000,
+                                       [](const Game& g, long i) { expectRoundTrip(g, false, i); });
+    EXPECT_EQ(report.read, 223);
+    EXPECT_EQ(report.refusals.size(), 66u);
+    const std::map<int, int> byCode = {{10, 1}, {11, 56}, {12, 6}, {14, 2}, {15, 1}};
+    EXPECT_EQ(report.byCode, byCode);
+    // One of each kind, checked by hand against the file (and pgn-extract).
+    const std::vector<Refusal> samples = {
+        {79, 11, "#"},     // free text ("#663") after a game with no result
+        {142, 11, "["},    // no result: the next game's tags are taken for moves
+        {2173, 11, ";"},   // a rest-of-line comment
+        {2226, 15, ""},    // "( (" opens a variation before any move
+        {2231, 11, "-"},   // "--" null move
+        {2297, 12, "O-O"}, // Chess960 castling with the king on b1
+        {2408, 14, "rbbqnknr/pppppppp/8/8/8/8/PPPPPPPP/RBBQNKNR w HAha - 0 1"},
+        {2525, 11, "."},   // "14. ...Kxd7": dots apart from the number
+        {2560, 10, "8"},   // "8. ...Bxc3" after a variation
+        {2658, 11, "Nf6"}, // two knights can go to f6
+        {2791, 11, "Nb6"}, // no knight can go to b6
+    };
+    for (const Refusal& sample : samples)
+        EXPECT_NE(std::find(report.refusals.begin(), report.refusals.end(), sample),
+                  report.refusals.end())
+            << sample;
+}
+
+TEST_F(Corpus, LargeFileIsReadAndRoundTrips)
+{
+    // Every game replays except Gelfand-Gareev, Moscow 2019, with its impossible 31. Qxe1.
+    // A sample of the games read (every tenth) goes through the writer and back.
+    const FileReport report =
+        readFile(corpusFile("games-large.pgn"), false, kLargeGames, [](const Game& g, long i) {
+            if (i % 10 == 0)
+                expectRoundTrip(g, false, i);
+        });
+    if (kLargeGames < 150175) {
+        EXPECT_EQ(report.read, kLargeGames);
+        return;
+    }
+    EXPECT_EQ(report.read, 150174);
+    const std::vector<Refusal> refusals = {{2177631, 12, "Qxe1"}};
+    EXPECT_EQ(report.refusals, refusals);
+}
+
+TEST(BundledSample, IsReadAndRoundTrips)
+{
+    const std::string path = std::string(VEZ_TEST_DATA_DIR) + "/twic0920-sample.pgn";
+    const FileReport report =
+        readFile(path, false, 1000, [](const Game& g, long i) { expectRoundTrip(g, false, i); });
+    EXPECT_EQ(report.read, 60);
+    EXPECT_TRUE(report.refusals.empty());
+}
+
+} // namespace
+} // namespace vez

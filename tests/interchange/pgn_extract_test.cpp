@@ -1,0 +1,220 @@
+// pgn-extract, an independent PGN reader, reads the files we write and finds in them the
+// moves it finds in the files we read them from.
+//
+// For each game we read, its text in the source file and our written game are numbered with
+// a "VezIndex" tag; pgn-extract turns both files into UCI move lists, and the lists of each
+// number must agree. Games whose source text pgn-extract itself reports problems with (a NAG
+// before a variation's first move, for instance) are left out of the comparison; anything it
+// reports in our file is a failure.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "interchange/pgn_reader.h"
+#include "interchange/pgn_writer.h"
+#include "support/movetext.h"
+
+namespace vez {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string findPgnExtract()
+{
+    if (fs::exists("/usr/games/pgn-extract"))
+        return "/usr/games/pgn-extract";
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        if (!folder.empty() && fs::exists(fs::path(folder) / "pgn-extract"))
+            return (fs::path(folder) / "pgn-extract").string();
+    }
+    return {};
+}
+
+int countLines(std::string_view text)
+{
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The games we read from a file: their source text and our text, both tagged with their
+// number, and the source lines each game's text occupies.
+struct Sides {
+    std::string source;
+    std::string written;
+    std::vector<std::pair<int, int>> sourceLines; // first and last line, by game number
+};
+
+Sides readSides(const std::string& path, int maxGames)
+{
+    Sides sides;
+    const std::optional<std::string> file = test::readTextFile(path);
+    EXPECT_TRUE(file.has_value()) << path;
+    PgnSource source;
+    EXPECT_TRUE(source.openFile(path));
+    Game game;
+    int games = 0;
+    int lines = 0;
+    while (games < maxGames) {
+        const std::uint64_t start = source.markOffset();
+        game.clear();
+        try {
+            if (!readPgnGame(game, source, false))
+                break;
+        } catch (const PGNGameException&) {
+            source.rewindToMark();
+            source.skipGame();
+            continue;
+        }
+        const std::string index = std::to_string(games++);
+        // The game's text without what stood before its tags (headings, or movetext without
+        // tags, which pgn-extract would read as a game of its own and we pass over).
+        std::string text = file->substr(start, source.markOffset() - start);
+        text.erase(0, text.starts_with('[') ? 0 : text.find("\n[") + 1);
+        text.insert(0, "[VezIndex \"" + index + "\"]\n");
+        const int first = lines + 1;
+        lines += countLines(text);
+        sides.source += text;
+        sides.sourceLines.push_back({first, lines + 1});
+        game.setTag("VezIndex", index);
+        sides.written += writeGameToText(game, false);
+    }
+    return sides;
+}
+
+// pgn-extract's UCI output, as the movetext of each numbered game.
+struct Extracted {
+    std::map<int, std::string> moves;
+    std::set<int> problemLines; // lines its diagnostics point at
+};
+
+Extracted runPgnExtract(const std::string& program, const std::string& text,
+                        const std::string& options)
+{
+    const fs::path folder =
+        fs::temp_directory_path() / ("vez_pgn_extract_" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    std::ofstream(folder / "in.pgn", std::ios::binary) << text;
+    const std::string command = program + " -s " + options + " -o " + (folder / "out").string() +
+                                " " + (folder / "in.pgn").string() + " 2> " +
+                                (folder / "log").string();
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    Extracted result;
+    std::ifstream out(folder / "out");
+    int index = -1;
+    static const std::regex indexTag(R"re(\[VezIndex "(\d+)"\])re");
+    for (std::string line; std::getline(out, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::smatch match;
+        if (std::regex_match(line, match, indexTag))
+            index = std::stoi(match[1]);
+        else if (!line.empty() && line[0] != '[' && index >= 0)
+            result.moves[index] += (result.moves[index].empty() ? "" : " ") + line;
+    }
+    std::ifstream log(folder / "log");
+    static const std::regex lineNumber(R"(Line number: (\d+))");
+    for (std::string line; std::getline(log, line);) {
+        std::smatch match;
+        if (std::regex_search(line, match, lineNumber))
+            result.problemLines.insert(std::stoi(match[1]));
+    }
+    fs::remove_all(folder);
+    return result;
+}
+
+void expectSameMoves(const std::string& path, int maxGames, const std::string& options)
+{
+    const std::string program = findPgnExtract();
+    if (program.empty())
+        GTEST_SKIP() << "pgn-extract is not installed";
+    if (!fs::exists(path))
+        GTEST_SKIP() << path << " is missing";
+    const Sides sides = readSides(path, maxGames);
+    const Extracted fromSource = runPgnExtract(program, sides.source, options);
+    const Extracted fromOurs = runPgnExtract(program, sides.written, options);
+    EXPECT_TRUE(fromOurs.problemLines.empty())
+        << "pgn-extract reports line " << *fromOurs.problemLines.begin() << " of our file";
+
+    int compared = 0, leftOut = 0;
+    for (std::size_t game = 0; game < sides.sourceLines.size(); ++game) {
+        const auto [first, last] = sides.sourceLines[game];
+        const auto problem = fromSource.problemLines.lower_bound(first);
+        const int index = static_cast<int>(game);
+        if ((problem != fromSource.problemLines.end() && *problem <= last) ||
+            !fromSource.moves.contains(index)) {
+            ++leftOut;
+            continue;
+        }
+        ++compared;
+        ASSERT_TRUE(fromOurs.moves.contains(index)) << "game " << index << " is missing";
+        EXPECT_EQ(fromOurs.moves.at(index), fromSource.moves.at(index)) << "game " << index;
+    }
+    std::cout << path << " (" << options << "): " << compared << " games agree, " << leftOut
+              << " left out\n";
+    EXPECT_GE(compared, static_cast<int>(sides.sourceLines.size()) * 9 / 10);
+}
+
+constexpr const char* kMainLines = "-Wuci -C -N -V";
+constexpr const char* kAllLines = "-Wuci -C -N";
+constexpr const char* kWithComments = "-Wuci -N";
+
+TEST(PgnExtract, AgreesOnAnnotatedGames)
+{
+    const std::string path = std::string(VEZ_CORPUS_DIR) + "/games-annotated.pgn";
+    expectSameMoves(path, 100000, kMainLines);
+    expectSameMoves(path, 100000, kAllLines);
+    expectSameMoves(path, 100000, kWithComments);
+}
+
+TEST(PgnExtract, AgreesOnLargeFileGames)
+{
+    expectSameMoves(std::string(VEZ_CORPUS_DIR) + "/games-large.pgn", 4000, kMainLines);
+}
+
+TEST(PgnExtract, AgreesOnMessyGames)
+{
+    expectSameMoves(std::string(VEZ_CORPUS_DIR) + "/messy.pgn", 100000, kAllLines);
+}
+
+TEST(PgnExtract, ReadsOurEscapes)
+{
+    const std::string program = findPgnExtract();
+    if (program.empty())
+        GTEST_SKIP() << "pgn-extract is not installed";
+    Game game;
+    ASSERT_TRUE(readPgnText(game,
+                            "[Event \"e\"]\n[FEN \"4k3/8/8/3pP3/8/8/8/4K3 w - d 0 9\"]\n"
+                            "exd6 Kd8 d7 Kc7 d8=Q+ *",
+                            false));
+    game.setTag("VezIndex", "0");
+    game.event = "a \"quoted\" C:\\path\\";
+    game.initialComment = "opens {and} closes }";
+    game.entries[0].comment = "} at the start\r\n% a line that would be an escape\r\n\\x7d";
+    game.entries[2].comment = std::string(200, '}');
+    const Extracted extracted = runPgnExtract(program, writeGameToText(game, false), "-Wuci");
+    EXPECT_TRUE(extracted.problemLines.empty());
+    ASSERT_TRUE(extracted.moves.contains(0));
+    const std::string& moves = extracted.moves.at(0);
+    EXPECT_NE(moves.find("e5d6 "), std::string::npos) << moves;
+    EXPECT_NE(moves.find(" d7d8Q *"), std::string::npos) << moves;
+}
+
+TEST(PgnExtract, AgreesOnTheBundledSample)
+{
+    expectSameMoves(std::string(VEZ_TEST_DATA_DIR) + "/twic0920-sample.pgn", 100, kMainLines);
+}
+
+} // namespace
+} // namespace vez

@@ -1,0 +1,182 @@
+// The PGN character source: lines and their numbers, long lines, escape lines, file and text
+// modes, and recovery from a bad game with rewindToMark and skipGame.
+#include "interchange/pgn_source.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "interchange/pgn_reader.h"
+#include "interchange/pgn_writer.h"
+
+namespace vez {
+namespace {
+
+std::string gameText(const std::string& white, const std::string& movetext)
+{
+    return "[Event \"e\"]\n[White \"" + white + "\"]\n[Result \"*\"]\n\n" + movetext + "\n\n";
+}
+
+std::string withCrLf(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+}
+
+// Reads every game as an import does: a bad game is reported with its line and the text that
+// skipGame copies, and reading goes on with the next game.
+std::vector<std::string> importAll(PgnSource& source)
+{
+    std::vector<std::string> events;
+    Game game;
+    for (;;) {
+        game.clear();
+        try {
+            if (!readPgnGame(game, source, false))
+                break;
+            events.push_back("game " + game.white + " " + std::to_string(game.entries.size()));
+        } catch (const PGNGameException& error) {
+            const int line = source.lineNumber();
+            source.rewindToMark();
+            PgnSink sink;
+            source.skipGame(&sink);
+            events.push_back("error " + std::to_string(error.code()) + " at " +
+                             std::to_string(line) + ": " + sink.text());
+        }
+    }
+    return events;
+}
+
+class TempFile {
+public:
+    explicit TempFile(const std::string& contents)
+        : m_path(std::filesystem::temp_directory_path() /
+                 ("vez_pgn_source_" + std::to_string(::getpid()) + ".pgn"))
+    {
+        std::ofstream(m_path, std::ios::binary) << contents;
+    }
+    ~TempFile() { std::filesystem::remove(m_path); }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+TEST(PgnSource, HandsOutLinesAndTheirNumbers)
+{
+    PgnSource source;
+    source.openText("ab\n%skipped\n\ncd");
+    EXPECT_EQ(source.current(), 'a');
+    EXPECT_EQ(source.lineNumber(), 1);
+    source.nextChar();
+    source.nextChar();
+    EXPECT_EQ(source.current(), '\n');
+    source.nextChar(); // the "%" line is passed over but counted
+    EXPECT_EQ(source.current(), '\n');
+    EXPECT_EQ(source.lineNumber(), 3);
+    EXPECT_EQ(source.currentLineText(), "");
+    source.skipSpace();
+    EXPECT_EQ(source.current(), 'c');
+    EXPECT_EQ(source.lineNumber(), 4);
+    EXPECT_EQ(source.currentLineText(), "cd");
+    EXPECT_FALSE(source.nextLine());
+    EXPECT_TRUE(source.atEnd());
+    EXPECT_EQ(source.current(), PgnSource::kEnd);
+
+    std::string symbol;
+    source.openText("  Event_2x \"");
+    EXPECT_TRUE(source.readSymbol(symbol));
+    EXPECT_EQ(symbol, "Event_2x");
+    EXPECT_FALSE(source.readSymbol(symbol));
+    EXPECT_EQ(source.current(), '"');
+}
+
+TEST(PgnSource, LongLinesGoOnInTheNextRead)
+{
+    // A movetext line of some 1,300 characters: wherever the 511-character reads cut it,
+    // even inside a move, the game reads the same, and each read counts as a line.
+    std::string moves;
+    for (int n = 1; n <= 60; ++n)
+        moves += std::to_string(n) + (n % 2 ? ". Nf3 Nf6 " : ". Ng1 Ng8 ");
+    for (std::size_t pad = 0; pad < 12; ++pad) {
+        const std::string line = std::string(pad, ' ') + moves + "{" + std::string(300, 'x') + "}";
+        PgnSource source;
+        source.openText(gameText("w", line + " z"));
+        Game game;
+        try {
+            readPgnGame(game, source, false);
+            ADD_FAILURE() << "z is no move";
+        } catch (const PGNGameException& error) {
+            EXPECT_EQ(error.argument(), "z");
+            EXPECT_EQ(game.entries.size(), 120u);
+            EXPECT_EQ(game.entries.back().comment, std::string(300, 'x'));
+            EXPECT_EQ(source.lineNumber(), 5 + static_cast<int>(line.size() + 2) / 511);
+        }
+    }
+}
+
+TEST(PgnSource, RecoversFromBadGames)
+{
+    const std::string bad1 = gameText("bad1", "1. e4 e5 2. Ke3 *");
+    const std::string bad2 = "[Event \"x\"]\n[White \"bad2\"]\n[Result \"draw\"]\n\n1. d4 *\n\n";
+    const std::string text =
+        "Heading\n\n" + gameText("one", "1. e4 e5 *") + bad1 + bad2 + gameText("two", "1. c4 *");
+    PgnSource source;
+    source.openText(text);
+    const std::vector<std::string> events = importAll(source);
+    const std::vector<std::string> expected = {
+        "game one 2",
+        "error 11 at 13: " + withCrLf("\n" + bad1), // from the line after the last game
+        "error 8 at 17: " + withCrLf(bad2),
+        "game two 1",
+    };
+    EXPECT_EQ(events, expected);
+}
+
+TEST(PgnSource, CopiesTheLastBadGameToTheEnd)
+{
+    PgnSource source;
+    source.openText(gameText("one", "1. e4 *") + "[Event \"x\"]\n\n1. e4 e5\n2. Nf3");
+    const std::vector<std::string> events = importAll(source);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1], "error 6 at 10: \r\n[Event \"x\"]\r\n\r\n1. e4 e5\r\n2. Nf3");
+}
+
+TEST(PgnSource, FileAndTextReadTheSame)
+{
+    // More than a read chunk of CR LF text; a bad game with a long comment near a chunk
+    // boundary makes the recovery go back further than the text kept in memory.
+    std::string text;
+    for (int i = 0; i < 3000; ++i)
+        text += gameText("g" + std::to_string(i), "1. e4 {" + std::string(i % 700, 'c') + "} e5 *");
+    text += gameText("long", "1. e4 {" + std::string(1500000, 'y') + "} e5 2. Ke3 *");
+    for (int i = 0; i < 50; ++i)
+        text += gameText("h" + std::to_string(i), "1. d4 d5 *");
+    text = withCrLf(text);
+
+    PgnSource fromText;
+    fromText.openText(text);
+    const std::vector<std::string> expected = importAll(fromText);
+    ASSERT_EQ(expected.size(), 3051u);
+    EXPECT_EQ(expected[3000].substr(0, 12), "error 11 at ");
+    EXPECT_EQ(expected[3050], "game h49 2");
+
+    TempFile file(text);
+    PgnSource fromFile;
+    ASSERT_TRUE(fromFile.openFile(file.path()));
+    EXPECT_EQ(importAll(fromFile), expected);
+    EXPECT_EQ(fromFile.position(), text.size());
+
+    PgnSource missing;
+    EXPECT_FALSE(missing.openFile(file.path().string() + ".none"));
+    EXPECT_TRUE(missing.atEnd());
+}
+
+} // namespace
+} // namespace vez

@@ -1,0 +1,218 @@
+// The PGN writer: the exact output, escapes, line wrapping, and what survives our own
+// write-then-read.
+#include "interchange/pgn_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <sstream>
+#include <string>
+
+#include "chess/fen.h"
+#include "chess/notation.h"
+#include "interchange/pgn_reader.h"
+
+namespace vez {
+namespace {
+
+constexpr const char* kEmptyRoster = "[Event \"?\"]\r\n[Round \"?\"]\r\n[Site \"?\"]\r\n"
+                                     "[Date \"????.??.??\"]\r\n[White \"?\"]\r\n[Black \"?\"]\r\n"
+                                     "[Result \"*\"]\r\n\r\n";
+
+void play(Game& game, GameLine& line, std::initializer_list<const char*> sans)
+{
+    Position pos = game.positionAtPly(line, line.endPly);
+    for (const char* san : sans) {
+        Move move = Move::None;
+        ASSERT_TRUE(parseMove(pos, move, nullptr, nullptr, san)) << san;
+        makeMove(pos, move);
+        line.append(move);
+    }
+}
+
+Game reread(const std::string& text, bool nonstandard = false)
+{
+    Game game;
+    EXPECT_TRUE(readPgnText(game, text, nonstandard)) << text;
+    return game;
+}
+
+TEST(PgnWriter, WritesTheReferenceGameExactly)
+{
+    Game game;
+    play(game, game, {"e4", "e5", "Nf3"});
+    play(game, game.createSubLine(game, 1), {"c5", "Nf3"});
+    game.entries[2].comment = "main line";
+    const std::string expected =
+        std::string(kEmptyRoster) + "1. e4 e5 ( 1... c5 2. Nf3)  2. Nf3\r\n{main line}  *\r\n\r\n";
+    EXPECT_EQ(writeGameToText(game, false), expected);
+
+    std::ostringstream file;
+    writeGameToFile(game, file, false);
+    EXPECT_EQ(file.str(), expected);
+}
+
+TEST(PgnWriter, WritesTheHeader)
+{
+    Game game;
+    EXPECT_EQ(writeGameToText(game, false), std::string(kEmptyRoster) + "*\r\n\r\n");
+
+    game.event = "The \"Big\" Open";
+    game.site = "C:\\Chess";
+    game.round = 7;
+    game.year = 2012;
+    game.month = 6;
+    game.white = "W";
+    game.black = "B";
+    game.result = 3;
+    game.eco = "B12";
+    game.setTag("Annotator", "me");
+    game.setTag("WhiteElo", "");
+    ASSERT_TRUE(readFen(game.startPosition, "4k3/8/8/3pP3/8/8/8/4K3 w - d 0 9"));
+    EXPECT_EQ(writeGameToText(game, false), "[Event \"The \\\"Big\\\" Open\"]\r\n"
+                                            "[Round \"7\"]\r\n"
+                                            "[Site \"C:\\\\Chess\"]\r\n"
+                                            "[Date \"2012.6.??\"]\r\n"
+                                            "[White \"W\"]\r\n"
+                                            "[Black \"B\"]\r\n"
+                                            "[Result \"1/2-1/2\"]\r\n"
+                                            "[ECO \"B12\"]\r\n"
+                                            "[SetUp \"1\"]\r\n"
+                                            "[FEN \"4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 0\"]\r\n"
+                                            "[Annotator \"me\"]\r\n"
+                                            "[WhiteElo \"\"]\r\n"
+                                            "\r\n1/2-1/2\r\n\r\n");
+    const Game back = reread(writeGameToText(game, false));
+    EXPECT_EQ(back.event, game.event);
+    EXPECT_EQ(back.site, game.site);
+    EXPECT_TRUE(samePosition(back.startPosition, game.startPosition));
+}
+
+TEST(PgnWriter, StandardStartWritesNoFen)
+{
+    Game game = reread("[FEN \"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1\"]\n"
+                       "[Result \"*\"]\n1. e4 *");
+    EXPECT_EQ(writeGameToText(game, false), std::string(kEmptyRoster) + "1. e4 *\r\n\r\n");
+}
+
+TEST(PgnWriter, WritesMovesGlyphsAndNumbers)
+{
+    Game game;
+    play(game, game, {"e4", "e5", "Nf3", "Nc6"});
+    game.entries[2].glyph = 5;
+    game.entries[3].glyph = 14;
+    play(game, game.createSubLine(game, 0), {"d4"}); // replaces a White move
+    play(game, game.createSubLine(game, 3), {"d6"}); // replaces a Black move
+    game.createSubLine(game, 4);                     // after the end: not written
+    EXPECT_EQ(writeGameToText(game, false), std::string(kEmptyRoster) +
+                                                "1. e4 ( 1. d4)  e5 2. Nf3!? Nc6 $14 ( 2... d6)  "
+                                                "*\r\n\r\n");
+}
+
+TEST(PgnWriter, SignsCheckAndMateInStandardChessOnly)
+{
+    Game game;
+    play(game, game, {"f3", "e5", "g4", "Qh4"});
+    EXPECT_NE(writeGameToText(game, false).find("2. g4 Qh4# *"), std::string::npos);
+    EXPECT_NE(writeGameToText(game, true).find("2. g4 Qh4 *"), std::string::npos);
+    play(game, game.createSubLine(game, 3), {"Bb4"});
+    EXPECT_NE(writeGameToText(game, false).find("( 2... Bb4)"), std::string::npos);
+}
+
+TEST(PgnWriter, NumbersASetUpGameFromWhitesFirstMove)
+{
+    Game game;
+    ASSERT_TRUE(readFen(game.startPosition, "4k3/8/8/8/8/8/8/R3K3 b - - 0 1"));
+    play(game, game, {"Kd7", "Ra7+", "Kc6"});
+    const std::string text = writeGameToText(game, false);
+    EXPECT_NE(text.find("\r\n1. Kd7 Ra7+ 2. Kc6 *"), std::string::npos) << text;
+    EXPECT_EQ(writeGameToText(reread(text), false), text);
+}
+
+TEST(PgnWriter, WrapsMovetextAt79Columns)
+{
+    Game game;
+    for (int i = 0; i < 30; ++i)
+        play(game, game, {"Nf3", "Nf6", "Ng1", "Ng8"});
+    const std::string text = writeGameToText(game, false);
+    std::size_t start = text.find("\r\n\r\n") + 4;
+    int lines = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        const std::string line = text.substr(start, end - start);
+        if (line.empty())
+            continue;
+        ++lines;
+        EXPECT_LE(line.size(), 79u) << line;
+        EXPECT_NE(line.front(), ' ') << line;
+    }
+    EXPECT_GT(lines, 8);
+    EXPECT_TRUE(text.ends_with("*\r\n\r\n"));
+}
+
+TEST(PgnWriter, CommentsAndTagsSurviveOurOwnReader)
+{
+    const std::string longLine(120, 'w');
+    const char* comments[] = {
+        "a } inside",
+        "}",
+        "{nested} and \\x7d written out and \\x5c and \\ alone and \\\\",
+        "   leading and trailing blanks   ",
+        "line one\r\nline two\r\n  indented line three",
+        "ends in a line break\r\n",
+        "a long comment that goes on and on well past the seventy-nine columns of a line",
+        "(not a variation) $14 1-0 * [%clk 0:01:00] ; %",
+        "first\r\n% not an escape line\r\n%",
+    };
+    for (const char* comment : comments) {
+        Game game;
+        play(game, game, {"d4", "d5", "c4"});
+        game.initialComment = comment;
+        game.entries[0].comment = comment;
+        game.entries[1].comment = std::string(comment) + longLine;
+        game.entries[2].comment = longLine + comment;
+        game.event = std::string(comment) + longLine;
+        game.setTag("Annotator", comment);
+        const std::string text = writeGameToText(game, false);
+        const Game back = reread(text);
+        EXPECT_EQ(back.initialComment, game.initialComment) << text;
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(back.entries[i].comment, game.entries[i].comment) << text;
+        // Tag values lose carriage returns; a "?" alone reads as empty.
+        std::string value = comment;
+        std::erase(value, '\r');
+        EXPECT_EQ(back.event, value + longLine);
+        EXPECT_EQ(back.getTag("Annotator"), value);
+        EXPECT_EQ(writeGameToText(back, false), text);
+    }
+}
+
+TEST(PgnWriter, EscapesWhatPgnCannotSay)
+{
+    EXPECT_EQ(escapeTagValue("a\"b\\c\r\n%d%"), "a\\\"b\\\\c\n\\%d%");
+    EXPECT_EQ(encodeComment("a}b\r\nc"), "a\\x7db\nc");
+    EXPECT_EQ(encodeComment("\\x7d \\x5c \\x \\"), "\\x5cx7d \\x5cx5c \\x \\");
+    EXPECT_EQ(decodeComment("\\x5cx7d \\x7d \\x7D \\"), "\\x7d } \\x7D \\");
+
+    PgnSink sink;
+    sink.appendEscaped("say \"hi\"\r\n", '"');
+    sink.flush();
+    EXPECT_EQ(sink.text(), "say \\\"hi\\\"\r\n");
+}
+
+TEST(PgnWriter, WritesUnlistedMovesInCoordinates)
+{
+    // A nonstandard game: a pawn jumps, a pinned knight moves, a pawn becomes a king.
+    Game read = reread("[FEN \"4k3/P7/8/b7/8/2N5/4P3/4K3 w - - 0 1\"]\n[Result \"*\"]\n"
+                       "1. e2e5 Kd7 2. Nd5 Kc6 3. a8=K *",
+                       true);
+    const std::string text = writeGameToText(read, true);
+    EXPECT_NE(text.find("1. e2-e5 Kd7 2. Nd5 Kc6 3. a8=K *"), std::string::npos) << text;
+    EXPECT_EQ(writeGameToText(reread(text, true), true), text);
+    // The same game written for a standard database: what the legal list lacks is written
+    // in coordinates, with the new piece when it is not a queen.
+    EXPECT_NE(writeGameToText(read, false).find("1. e2-e5 Kd7 2. c3-d5 Kc6+ 3. a7-a8=K *"),
+              std::string::npos);
+}
+
+} // namespace
+} // namespace vez
