@@ -402,7 +402,7 @@ DbOffset promoteToFull(DbOffset tinyRecord, std::uint16_t hash)
     return b;
 }
 
-void promoteTinyPredecessors(DbOffset record)
+void promoteTinyPredecessors(DbOffset record, std::vector<std::pair<DbOffset, DbOffset>>* moved)
 {
     if (isTiny(record))
         return;
@@ -420,7 +420,9 @@ void promoteTinyPredecessors(DbOffset record)
         std::uint16_t hash = 0;
         if (!reconstructPosition(tinyPred, pos) || !packAndHash(pos, key, hash))
             hash = 0;
-        promoteToFull(tinyPred, hash);
+        const DbOffset promoted = promoteToFull(tinyPred, hash);
+        if (moved)
+            moved->emplace_back(tinyPred, promoted);
     }
 }
 
@@ -484,6 +486,31 @@ DbOffset addGameCount(DbOffset record, int result)
         f->blackWins = std::uint8_t(f->blackWins + (result == 2));
     }
     return record;
+}
+
+void subtractGameCount(DbOffset record, int result)
+{
+    auto down = [](auto& counter) {
+        if (counter > 0)
+            --counter;
+    };
+    if (isTiny(record))
+        return;
+    if (isBig(record)) {
+        BigPosition* b = big(record);
+        down(b->games);
+        if (result == 1)
+            down(b->whiteWins);
+        if (result == 2)
+            down(b->blackWins);
+    } else {
+        FullPosition* f = full(record);
+        down(f->games);
+        if (result == 1)
+            down(f->whiteWins);
+        if (result == 2)
+            down(f->blackWins);
+    }
 }
 
 PositionCounts positionCounts(const Position& pos)

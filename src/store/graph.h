@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "chess/position.h"
@@ -62,13 +63,17 @@ DbOffset promoteToFull(DbOffset tiny, std::uint16_t hash);
 // only while every line through that record came through the tiny one: before a new way
 // into a non-tiny record is linked, its tiny predecessors are made full with the counts
 // they show, so that they keep counting exactly their own lines.
-void promoteTinyPredecessors(DbOffset record);
+// Records promoted on the way are reported as (old, new) pairs when moved is given.
+void promoteTinyPredecessors(DbOffset record,
+                             std::vector<std::pair<DbOffset, DbOffset>>* moved = nullptr);
 DbOffset promoteToBig(DbOffset record, std::uint16_t hash);
 DbOffset ensureBig(DbOffset record);
 
 // Counts a game (result 1 white win, 2 black win) on a non-tiny record; returns the
 // record, which may have been made big.
 DbOffset addGameCount(DbOffset record, int result);
+// Takes a game off a non-tiny record's counters, never below 0.
+void subtractGameCount(DbOffset record, int result);
 
 struct PositionCounts {
     std::uint32_t games = 0;

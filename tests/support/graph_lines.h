@@ -124,26 +124,6 @@ inline void addLine(Line& line)
     at<BigPosition>(end)->firstVariation = line.variation;
 }
 
-inline void subtractGame(DbOffset r, int result)
-{
-    if (isTiny(r))
-        return;
-    auto down = [](auto& counter) {
-        if (counter > 0)
-            --counter;
-    };
-    if (isBig(r)) {
-        BigPosition* b = at<BigPosition>(r);
-        down(b->games);
-        if (result == 1) down(b->whiteWins);
-        if (result == 2) down(b->blackWins);
-    } else {
-        FullPosition* f = at<FullPosition>(r);
-        down(f->games);
-        if (result == 1) down(f->whiteWins);
-        if (result == 2) down(f->blackWins);
-    }
-}
 
 // Deletes a line: uncount it, then remove the positions that only it used, going
 // forward from the deepest position that something else still needs.
@@ -169,7 +149,7 @@ inline void removeLine(Line& line)
         if (r == 0)
             return;
         if (seen.insert(r).second)
-            subtractGame(r, line.result);
+            subtractGameCount(r, line.result);
         at<PositionRecord>(r)->flags |= kFlagVisit;
     }
     // The deepest position something else needs: a line ends there, or a move leaves it

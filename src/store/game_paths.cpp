@@ -1,0 +1,534 @@
+#include "store/game_paths.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "chess/movegen.h"
+#include "store/database.h"
+#include "store/graph.h"
+#include "store/heap.h"
+#include "store/notes.h"
+
+namespace vez {
+
+namespace {
+
+Variation* variation(DbOffset v) { return at<Variation>(v); }
+
+struct PathEntry {
+    Position position;
+    PackedPosition key;
+    std::uint16_t hash = 0;
+    std::uint8_t code = 0;
+    DbOffset record = 0; // found before anything was written
+    bool repeated = false;
+};
+
+// Records replaced by promotions while a path is written, so that lookups made before
+// stay usable.
+class MovedRecords {
+public:
+    void add(DbOffset from, DbOffset to)
+    {
+        if (from != to)
+            m_moved.emplace_back(from, to);
+    }
+    std::vector<std::pair<DbOffset, DbOffset>>& list() { return m_moved; }
+    DbOffset current(DbOffset r) const
+    {
+        for (const auto& [from, to] : m_moved) {
+            if (from == r)
+                r = to;
+        }
+        return r;
+    }
+
+private:
+    std::vector<std::pair<DbOffset, DbOffset>> m_moved;
+};
+
+bool leadsFrom(DbOffset record, DbOffset pred)
+{
+    for (const GraphEdge& e : predecessorMoves(record)) {
+        if (e.record == pred)
+            return true;
+    }
+    return false;
+}
+
+DbOffset outgoingWithMove(DbOffset from, Move move)
+{
+    for (const GraphEdge& e : successorMoves(from)) {
+        if (e.move == move)
+            return e.record;
+    }
+    return 0;
+}
+
+// Replays the line and looks every position up before anything changes.
+bool surveyPath(const Position& start, std::span<const Move> moves, std::vector<PathEntry>& path)
+{
+    path.resize(moves.size() + 1);
+    Position pos = start;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (i > 0)
+            makeMove(pos, moves[i - 1]);
+        PathEntry& e = path[i];
+        e.position = pos;
+        if (!packPosition(pos, e.key))
+            return false;
+        e.hash = primaryHash(e.key);
+        e.code = secondaryCode(e.key);
+    }
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        for (std::size_t j = i + 1; j < path.size(); ++j) {
+            if (path[i].hash == path[j].hash && path[i].code == path[j].code)
+                path[i].repeated = path[j].repeated = true;
+        }
+    }
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const DbOffset prev = i > 0 ? path[i - 1].record : 0;
+        DbOffset r = prev != 0 && !isTiny(prev) ? outgoingWithMove(prev, moves[i - 1]) : 0;
+        path[i].record = r != 0 ? r : findPosition(path[i].position);
+    }
+    if (path[0].record == 0)
+        path[0].record = findOrAddRoot(path[0].position);
+    return true;
+}
+
+DbOffset countGame(DbOffset record, int weight, int result)
+{
+    return weight > 0 ? addGameCount(record, result) : record;
+}
+
+} // namespace
+
+std::optional<WrittenPath> writePath(const Position& start, std::span<const Move> moves,
+                                     int weight, int result)
+{
+    std::vector<PathEntry> path;
+    if (!surveyPath(start, moves, path))
+        return std::nullopt;
+    const std::size_t m = moves.size();
+    WrittenPath written;
+    MovedRecords moved;
+    DbOffset prev = 0, prevprev = 0;
+    std::vector<DbOffset> counted;
+    for (std::size_t i = 0; i <= m; ++i) {
+        PathEntry& e = path[i];
+        DbOffset rec = moved.current(e.record);
+        bool createdByThisLine = false;
+        if (e.repeated) {
+            const DbOffset again = findPosition(e.position);
+            if (rec == 0 && again != 0)
+                createdByThisLine = true;
+            rec = again;
+        }
+        if (rec == 0) {
+            // A new position right before a known one is where this line joins others: it
+            // counts its own games, so it is full like the line's ends and repeats.
+            const bool joinsNext = i < m && path[i + 1].record != 0;
+            if (prev == 0 || i == m || e.repeated || joinsNext) {
+                rec = countGame(addFullPosition(e.key), weight, result);
+                counted.push_back(rec);
+            } else {
+                rec = addTinyPosition(e.key);
+            }
+        } else if (!createdByThisLine) {
+            if (isTiny(rec)) {
+                const DbOffset next = i < m ? moved.current(path[i + 1].record) : 0;
+                const bool staysTiny = leadsFrom(rec, prev) && next != 0 && leadsFrom(next, rec);
+                if (!staysTiny) {
+                    const DbOffset promoted = promoteToFull(rec, e.hash);
+                    moved.add(rec, promoted);
+                    rec = promoted;
+                }
+            }
+            const bool seen = std::any_of(counted.begin(), counted.end(),
+                                          [&](DbOffset r) { return moved.current(r) == rec; });
+            if (!seen) {
+                if (!isTiny(rec) && !leadsFrom(rec, prev)) {
+                    promoteTinyPredecessors(rec, &moved.list());
+                    prev = moved.current(prev);
+                    prevprev = moved.current(prevprev);
+                }
+                const DbOffset before = rec;
+                rec = countGame(rec, weight, result);
+                moved.add(before, rec);
+                counted.push_back(rec);
+                if (isBig(rec) && at<BigPosition>(rec)->eco != kNoEco)
+                    written.eco = at<BigPosition>(rec)->eco;
+            }
+        }
+        if (prev != 0) {
+            linkMove(prev, rec, moves[i - 1], prevprev);
+            if (!isTiny(rec)) {
+                const int k = incomingIndex(rec, prev);
+                if (k != 0) {
+                    const DbOffset d = allocateRecord(RecordKind::DisambiguationRecord);
+                    DisambiguationRecord* choice = at<DisambiguationRecord>(d);
+                    choice->step = std::int16_t(i);
+                    // The index is kept in one byte, read as unsigned.
+                    choice->choiceIndex = std::int8_t(std::uint8_t(std::min(k, 255)));
+                    choice->unused = 0;
+                    choice->next = written.choices;
+                    written.choices = d;
+                }
+            }
+        }
+        prevprev = prev;
+        prev = rec;
+    }
+    written.end = prev;
+    written.hash = path[m].hash;
+    return written;
+}
+
+int compressedLength(DbOffset v)
+{
+    const DbOffset block = variation(v)->compressedTail;
+    if (block == 0)
+        return 0;
+    const char* bytes = at<char>(block);
+    return int(strnlen(bytes, 1001));
+}
+
+void listVariation(DbOffset v, DbOffset end)
+{
+    variation(v)->graphEnd = end;
+    variation(v)->nextAtEnd = at<BigPosition>(end)->firstVariation;
+    at<BigPosition>(end)->firstVariation = v;
+}
+
+void unlistVariation(DbOffset v)
+{
+    const DbOffset end = variation(v)->graphEnd;
+    if (end == 0 || !isBig(end))
+        return;
+    for (DbOffset* p = &at<BigPosition>(end)->firstVariation; *p != 0; p = &variation(*p)->nextAtEnd) {
+        if (*p == v) {
+            *p = variation(v)->nextAtEnd;
+            variation(v)->nextAtEnd = 0;
+            return;
+        }
+    }
+}
+
+DbOffset walkBack(DbOffset v, const std::function<bool(const PathStep&)>& step)
+{
+    const Variation* var = variation(v);
+    DbOffset current = var->graphEnd;
+    DbOffset choice = var->firstChoice;
+    const int startPly = var->startPly;
+    for (int ply = var->endPly - compressedLength(v); ply > startPly; --ply) {
+        const int stepIndex = ply - startPly;
+        while (choice != 0 && at<DisambiguationRecord>(choice)->step > stepIndex)
+            choice = at<DisambiguationRecord>(choice)->next;
+        PathStep s{current, 0, Move::None, MoveGlyph::None, ply};
+        if (choice != 0 && at<DisambiguationRecord>(choice)->step == stepIndex && !isTiny(current)) {
+            const int index = std::uint8_t(at<DisambiguationRecord>(choice)->choiceIndex);
+            const DbOffset m = incomingAt(current, index);
+            if (m == 0)
+                return 0;
+            s.prev = at<MoveRecord>(m)->from;
+            s.move = Move(at<MoveRecord>(m)->move);
+            s.glyph = MoveGlyph(at<MoveRecord>(m)->glyph & kMoveGlyphMask);
+            choice = at<DisambiguationRecord>(choice)->next;
+        } else {
+            const std::vector<GraphEdge> in = predecessorMoves(current);
+            if (in.empty())
+                return 0;
+            s.prev = in[0].record;
+            s.move = in[0].move;
+            s.glyph = in[0].glyph;
+        }
+        if (!step(s))
+            return 0;
+        current = s.prev;
+    }
+    return current;
+}
+
+} // namespace vez
+
+namespace vez {
+
+namespace {
+
+int plyLimitFor(const Variation& v)
+{
+    return std::max<int>(v.startPly, currentHeader().compressionThresholdPly);
+}
+
+// 1 + the index of each move in the move lists from pos; false when a move is missing or
+// its index does not fit a byte.
+bool encodeMoves(Position pos, const std::vector<Move>& moves, std::string& bytes)
+{
+    const bool nonstandard = currentHeader().nonstandard == 1;
+    for (Move move : moves) {
+        MoveList list;
+        const int n = legalMoves(pos, list, nonstandard);
+        const int index = int(std::find(list.begin(), list.begin() + n, move) - list.begin());
+        if (index >= n || index > 254)
+            return false;
+        bytes += char(1 + index);
+        makeMove(pos, move);
+    }
+    return true;
+}
+
+DbOffset storeBytes(const std::string& bytes)
+{
+    const DbOffset block = allocateBlock(std::uint32_t(bytes.size() + 1));
+    std::memcpy(at<char>(block), bytes.data(), bytes.size());
+    at<char>(block)[bytes.size()] = '\0';
+    return block;
+}
+
+} // namespace
+
+void compressTail(DbOffset v)
+{
+    Variation* var = variation(v);
+    const DbOffset end = var->graphEnd;
+    if (var->compressedTail != 0 || at<BigPosition>(end)->firstVariation != v || var->nextAtEnd != 0)
+        return;
+    const BigPosition* e = at<BigPosition>(end);
+    if (e->firstOutgoing != 0 || e->note != 0 || incomingCount(end) != 1)
+        return;
+    // Collect the tiny, unannotated records behind the end, deepest first.
+    std::vector<Move> moves; // from each collected record to its successor, deepest first
+    DbOffset r = at<MoveRecord>(e->firstIncoming)->from;
+    int ply = var->endPly - 1;
+    const int limit = plyLimitFor(*var);
+    while (r != 0 && isTiny(r) && (flagsOf(r) & kTinyGlyphMask) == 0 && ply >= limit &&
+           moves.size() < 1000) {
+        moves.push_back(Move(at<TinyPosition>(r)->successorMove));
+        r = at<TinyPosition>(r)->predecessor;
+        --ply;
+    }
+    if (moves.size() <= 1 || r == 0)
+        return;
+    // r is the new graph end; the move from it to the last record collected leads in.
+    const DbOffset firstCollected = [&] {
+        DbOffset q = at<MoveRecord>(e->firstIncoming)->from;
+        for (std::size_t i = 1; i < moves.size(); ++i)
+            q = at<TinyPosition>(q)->predecessor;
+        return q;
+    }();
+    const std::vector<GraphEdge> in = predecessorMoves(firstCollected);
+    if (in.empty())
+        return;
+    moves.push_back(in[0].move);
+    std::reverse(moves.begin(), moves.end());
+    Position pos;
+    std::string bytes;
+    if (!reconstructPosition(r, pos) || !encodeMoves(pos, moves, bytes))
+        return;
+    const DbOffset block = storeBytes(bytes);
+    const DbOffset newEnd = ensureBig(r);
+    unlistVariation(v);
+    variation(v)->compressedTail = block;
+    listVariation(v, newEnd);
+    Position endPos;
+    PackedPosition key;
+    if (reconstructPosition(end, endPos) && packPosition(endPos, key))
+        removePosition(end, primaryHash(key));
+}
+
+namespace {
+
+// Moves a Variation's tail back into the graph as far as the graph now has its moves.
+void expandOne(DbOffset v)
+{
+    Variation* var = variation(v);
+    const std::string tail(at<char>(var->compressedTail), std::size_t(compressedLength(v)));
+    const DbOffset oldEnd = var->graphEnd;
+    Position pos;
+    if (!reconstructPosition(oldEnd, pos))
+        return;
+    const DbOffset game = var->game;
+    const bool mainLine = game != 0 && at<GameRecord>(game)->mainLine == v;
+    const int result = mainLine ? gameResultOf(*at<GameRecord>(game)) : 0;
+    const bool nonstandard = currentHeader().nonstandard == 1;
+    DbOffset current = oldEnd;
+    int ply = var->endPly - int(tail.size());
+    std::size_t used = 0;
+    bool endIsTiny = false;
+    for (; used < tail.size(); ++used) {
+        MoveList list;
+        const int n = legalMoves(pos, list, nonstandard);
+        const int index = std::uint8_t(tail[used]) - 1;
+        if (index < 0 || index >= n)
+            break;
+        const Move move = list[std::size_t(index)];
+        Position next = pos;
+        DbOffset reached = 0;
+        if (isTiny(current)) {
+            if (at<TinyPosition>(current)->successorMove != moveCode(move))
+                break;
+            reached = tinySuccessor(current, next);
+        } else {
+            reached = outgoingWithMove(current, move);
+            makeMove(next, move);
+        }
+        if (reached == 0)
+            break;
+        ++ply;
+        if (!isTiny(reached)) {
+            if (mainLine)
+                reached = addGameCount(reached, result);
+            const int k = incomingIndex(reached, current);
+            if (k != 0) {
+                const DbOffset d = allocateRecord(RecordKind::DisambiguationRecord);
+                DisambiguationRecord* choice = at<DisambiguationRecord>(d);
+                choice->step = std::int16_t(ply - var->startPly);
+                choice->choiceIndex = std::int8_t(std::uint8_t(std::min(k, 255)));
+                choice->unused = 0;
+                choice->next = variation(v)->firstChoice;
+                variation(v)->firstChoice = d;
+            }
+        }
+        endIsTiny = isTiny(reached);
+        current = reached;
+        pos = next;
+    }
+    if (used == 0)
+        return;
+    const DbOffset oldBlock = variation(v)->compressedTail;
+    variation(v)->compressedTail = used < tail.size() ? storeBytes(tail.substr(used)) : 0;
+    freeBlock(oldBlock, std::uint32_t(tail.size() + 1));
+    const DbOffset newEnd = ensureBig(current);
+    // A tiny record shows the counts of the record after it, which this game does not
+    // reach: once it is the line's end it counts the game itself.
+    if (endIsTiny && mainLine)
+        addGameCount(newEnd, result);
+    unlistVariation(v);
+    listVariation(v, newEnd);
+}
+
+} // namespace
+
+void expandTails(DbOffset v)
+{
+    std::vector<DbOffset> bigs;
+    bigs.push_back(variation(v)->graphEnd);
+    walkBack(v, [&](const PathStep& s) {
+        if (isBig(s.prev))
+            bigs.push_back(s.prev);
+        return true;
+    });
+    for (DbOffset b : bigs) {
+        std::vector<DbOffset> withTails;
+        for (DbOffset w = at<BigPosition>(b)->firstVariation; w != 0; w = variation(w)->nextAtEnd) {
+            if (variation(w)->compressedTail != 0)
+                withTails.push_back(w);
+        }
+        for (DbOffset w : withTails)
+            expandOne(w);
+    }
+}
+
+bool gamesCompatible(DbOffset a, DbOffset b)
+{
+    const GameRecord& x = *at<GameRecord>(a);
+    const GameRecord& y = *at<GameRecord>(b);
+    auto agree = [](auto p, auto q) { return p == 0 || q == 0 || p == q; };
+    return agree(gameResultOf(x), gameResultOf(y)) && agree(x.white, y.white) &&
+           agree(x.black, y.black) && agree(x.event, y.event) &&
+           agree(gameRoundOf(x), gameRoundOf(y)) && agree(x.site, y.site) &&
+           agree(gameYearOf(x), gameYearOf(y)) && agree(gameMonthOf(x), gameMonthOf(y)) &&
+           agree(gameDayOf(x), gameDayOf(y));
+}
+
+bool samePath(DbOffset a, DbOffset b)
+{
+    const Variation& x = *variation(a);
+    const Variation& y = *variation(b);
+    if (x.endPly != y.endPly || x.startPly != y.startPly || x.graphEnd != y.graphEnd ||
+        (x.compressedTail == 0) != (y.compressedTail == 0))
+        return false;
+    DbOffset p = x.firstChoice, q = y.firstChoice;
+    for (; p != 0 && q != 0; p = at<DisambiguationRecord>(p)->next, q = at<DisambiguationRecord>(q)->next) {
+        if (at<DisambiguationRecord>(p)->step != at<DisambiguationRecord>(q)->step ||
+            at<DisambiguationRecord>(p)->choiceIndex != at<DisambiguationRecord>(q)->choiceIndex)
+            return false;
+    }
+    if (p != 0 || q != 0)
+        return false;
+    return x.compressedTail == 0 ||
+           std::strcmp(at<char>(x.compressedTail), at<char>(y.compressedTail)) == 0;
+}
+
+namespace {
+
+void mergeVariationTree(DbOffset counterpart, DbOffset v, DbOffset earlierGame)
+{
+    std::vector<DbOffset> children;
+    for (DbOffset c = variation(v)->firstChild; c != 0; c = variation(c)->nextSibling)
+        children.push_back(c);
+    for (DbOffset c : children) {
+        DbOffset match = 0;
+        for (DbOffset w = at<BigPosition>(variation(c)->graphEnd)->firstVariation; w != 0 && match == 0;
+             w = variation(w)->nextAtEnd) {
+            if (w != c && variation(w)->game == earlierGame && samePath(w, c))
+                match = w;
+        }
+        if (match == 0) {
+            // Moves over to the earlier game, under the counterpart of its parent.
+            for (DbOffset* p = &variation(v)->firstChild; *p != 0; p = &variation(*p)->nextSibling) {
+                if (*p == c) {
+                    *p = variation(c)->nextSibling;
+                    break;
+                }
+            }
+            variation(c)->parent = counterpart;
+            variation(c)->nextSibling = variation(counterpart)->firstChild;
+            variation(counterpart)->firstChild = c;
+            variation(c)->game = earlierGame;
+            std::vector<DbOffset> stack{c};
+            while (!stack.empty()) {
+                const DbOffset w = stack.back();
+                stack.pop_back();
+                variation(w)->game = earlierGame;
+                for (DbOffset g = variation(w)->firstChild; g != 0; g = variation(g)->nextSibling)
+                    stack.push_back(g);
+            }
+            continue;
+        }
+        mergeVariationTree(match, c, earlierGame);
+    }
+}
+
+} // namespace
+
+void mergeGameInto(DbOffset earlier, DbOffset duplicate)
+{
+    GameRecord& a = *at<GameRecord>(earlier);
+    const GameRecord& b = *at<GameRecord>(duplicate);
+    if (a.white == 0) a.white = b.white;
+    if (a.black == 0) a.black = b.black;
+    if (a.event == 0) a.event = b.event;
+    if (gameRoundOf(a) == 0) setGameRound(a, gameRoundOf(b));
+    if (a.site == 0) a.site = b.site;
+    if (gameYearOf(a) == 0) setGameYear(a, gameYearOf(b));
+    if (gameMonthOf(a) == 0) setGameMonth(a, gameMonthOf(b));
+    if (gameDayOf(a) == 0) setGameDay(a, gameDayOf(b));
+    for (DbOffset t = b.firstTag; t != 0; t = at<TagVal>(t)->next) {
+        bool has = false;
+        for (DbOffset u = a.firstTag; u != 0 && !has; u = at<TagVal>(u)->next)
+            has = at<TagVal>(u)->name == at<TagVal>(t)->name;
+        if (has)
+            continue;
+        const DbOffset copy = allocateRecord(RecordKind::TagVal);
+        at<TagVal>(copy)->name = at<TagVal>(t)->name;
+        at<TagVal>(copy)->value = at<TagVal>(t)->value;
+        at<TagVal>(copy)->next = at<GameRecord>(earlier)->firstTag;
+        at<GameRecord>(earlier)->firstTag = copy;
+    }
+    mergeVariationTree(at<GameRecord>(earlier)->mainLine, at<GameRecord>(duplicate)->mainLine, earlier);
+}
+
+} // namespace vez

@@ -1,0 +1,57 @@
+// Internal to the game store: writing a line into the graph and walking it back.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+#include "chess/position.h"
+#include "store/codes.h"
+#include "store/records.h"
+
+namespace vez {
+
+struct WrittenPath {
+    DbOffset end = 0;         // the record of the line's last position
+    DbOffset choices = 0;     // DisambiguationRecords, descending step
+    std::uint16_t hash = 0;   // primary hash of the last position
+    EcoCode eco = kNoEco;     // the code of the last book position met
+};
+
+// Writes a line into the graph: new interior positions are tiny, the last one, repeated
+// ones and those where lines part or join are full or bigger; weight 1 counts the line as
+// a game with its result (1 white win, 2 black win). nullopt, with nothing written, when a
+// position of the line cannot be stored.
+std::optional<WrittenPath> writePath(const Position& start, std::span<const Move> moves,
+                                     int weight, int result);
+
+// One step back along a line: the record left, the move that led from prev to record, its
+// glyph, and the ply of the record.
+struct PathStep {
+    DbOffset record;
+    DbOffset prev;
+    Move move;
+    MoveGlyph glyph;
+    int ply;
+};
+
+// Walks a Variation back from its graph end to its start ply; the callback sees each step
+// (deepest first) and may stop the walk by returning false. Returns the record at the start
+// ply (0 when the way back is broken).
+DbOffset walkBack(DbOffset variation, const std::function<bool(const PathStep&)>& step);
+
+// The length of a Variation's compressed tail (0 without one).
+int compressedLength(DbOffset variation);
+
+// Removes a Variation's link from its graph end's list.
+void unlistVariation(DbOffset variation);
+void listVariation(DbOffset variation, DbOffset end);
+
+void compressTail(DbOffset variation);
+void expandTails(DbOffset variation);
+bool gamesCompatible(DbOffset a, DbOffset b);
+bool samePath(DbOffset a, DbOffset b);
+void mergeGameInto(DbOffset earlier, DbOffset duplicate);
+
+} // namespace vez

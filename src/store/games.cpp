@@ -1,0 +1,589 @@
+#include "store/games.h"
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "chess/movegen.h"
+#include "interchange/game.h"
+#include "store/database.h"
+#include "store/flashcards.h"
+#include "store/game_paths.h"
+#include "store/gamesets.h"
+#include "store/graph.h"
+#include "store/heap.h"
+#include "store/names.h"
+#include "store/notes.h"
+
+namespace vez {
+
+namespace {
+
+Variation* variation(DbOffset v) { return at<Variation>(v); }
+GameRecord* gameRecord(DbOffset g) { return at<GameRecord>(g); }
+
+// --- Game index -------------------------------------------------------------------------
+
+DbOffset indexBlock(std::uint32_t number, bool create)
+{
+    DatabaseHeader& h = currentHeader();
+    DbOffset* link = &h.firstGameIndexBlock;
+    for (std::uint32_t i = 0;; ++i) {
+        if (*link == 0) {
+            if (!create)
+                return 0;
+            const DbOffset block = allocateRaw(sizeof(GameIndexBlock));
+            *link = block;
+            ++currentHeader().gameIndexBlockCount;
+        }
+        if (i == number / kGameIndexSlots)
+            return *link;
+        link = &at<GameIndexBlock>(*link)->next;
+    }
+}
+
+void enterGameIndex(DbOffset game)
+{
+    const std::uint32_t number = gameNumberOf(*gameRecord(game));
+    GameIndexBlock* block = at<GameIndexBlock>(indexBlock(number, true));
+    const std::uint32_t slot = number % kGameIndexSlots;
+    block->games[slot] = game;
+    if (slot >= block->used)
+        block->used = slot + 1;
+}
+
+void leaveGameIndex(std::uint32_t number)
+{
+    if (const DbOffset block = indexBlock(number, false))
+        at<GameIndexBlock>(block)->games[number % kGameIndexSlots] = 0;
+}
+
+// --- Storing ----------------------------------------------------------------------------
+
+std::vector<Move> movesOf(const GameLine& line)
+{
+    std::vector<Move> moves;
+    moves.reserve(line.entries.size());
+    for (const MoveEntry& e : line.entries)
+        moves.push_back(e.move);
+    return moves;
+}
+
+// Whether every position of a line and its sub-lines can be stored.
+bool storable(const GameLine& line, Position pos)
+{
+    PackedPosition key;
+    if (!packPosition(pos, key))
+        return false;
+    auto subLinesFit = [](const std::vector<std::unique_ptr<GameLine>>& lines, const Position& at) {
+        return std::all_of(lines.begin(), lines.end(), [&](const auto& l) { return storable(*l, at); });
+    };
+    for (const MoveEntry& e : line.entries) {
+        if (!subLinesFit(e.subLines, pos))
+            return false;
+        makeMove(pos, e.move);
+        if (!packPosition(pos, key))
+            return false;
+    }
+    return subLinesFit(line.subLinesAfterEnd, pos);
+}
+
+DbOffset storeVariation(const GameLine& line, const Position& start, int result, DbOffset game,
+                        EcoCode* eco);
+
+void storeSubLines(const std::vector<std::unique_ptr<GameLine>>& lines, const Position& pos,
+                   DbOffset parent, DbOffset game)
+{
+    for (const auto& sub : lines) {
+        const DbOffset child = storeVariation(*sub, pos, 0, game, nullptr);
+        if (child == 0)
+            continue;
+        variation(child)->parent = parent;
+        variation(child)->nextSibling = variation(parent)->firstChild;
+        variation(parent)->firstChild = child;
+    }
+}
+
+// Notes, scores and glyphs of the line's moves go onto the positions they reach.
+void annotateLine(const GameLine& line, Position pos, DbOffset v, DbOffset game)
+{
+    for (const MoveEntry& e : line.entries) {
+        storeSubLines(e.subLines, pos, v, game);
+        makeMove(pos, e.move);
+        if (!e.comment.empty())
+            setNote(pos, e.comment);
+        if (e.score != kNoScore)
+            setScore(pos, e.score);
+        if (e.glyph > 0 && e.glyph < 7)
+            setMoveGlyph(findPosition(pos), e.move, MoveGlyph(e.glyph));
+    }
+    storeSubLines(line.subLinesAfterEnd, pos, v, game);
+}
+
+DbOffset storeVariation(const GameLine& line, const Position& start, int result, DbOffset game,
+                        EcoCode* eco)
+{
+    const std::vector<Move> moves = movesOf(line);
+    const std::optional<WrittenPath> path =
+        writePath(start, moves, line.mainLine ? 1 : 0, line.mainLine ? result : 0);
+    if (!path)
+        return 0;
+    const DbOffset v = allocateRecord(RecordKind::Variation);
+    const DbOffset end = ensureBig(path->end);
+    listVariation(v, end);
+    variation(v)->game = game;
+    variation(v)->startPly = std::int16_t(line.startPly);
+    variation(v)->endPly = std::int16_t(line.endPly);
+    variation(v)->firstChoice = path->choices;
+    if (eco)
+        *eco = path->eco;
+    annotateLine(line, start, v, game);
+    compressTail(v);
+    expandTails(v);
+    return v;
+}
+
+void fillHeader(DbOffset g, const Game& game, EcoCode pathEco)
+{
+    GameRecord& r = *gameRecord(g);
+    setGameResult(r, game.result);
+    r.white = internPlayer(game.white);
+    r.black = internPlayer(game.black);
+    const std::string event = cleanEventName(game.event);
+    r.event = event.empty() ? 0 : internString(event, Dictionary::Event);
+    r.site = game.site.empty() ? 0 : internString(game.site, Dictionary::Site);
+    setGameRound(*gameRecord(g), game.round);
+    setGameYear(*gameRecord(g), game.year);
+    setGameMonth(*gameRecord(g), game.month);
+    setGameDay(*gameRecord(g), game.day);
+    const EcoCode own = parseEco(game.eco);
+    gameRecord(g)->eco = own != kNoEco ? own : pathEco;
+    for (const TagPair& tag : game.tags) {
+        const DbOffset name = internString(tag.name, Dictionary::TagName);
+        const DbOffset value = internString(tag.value, Dictionary::General);
+        const DbOffset t = allocateRecord(RecordKind::TagVal);
+        at<TagVal>(t)->name = name;
+        at<TagVal>(t)->value = value;
+        at<TagVal>(t)->next = gameRecord(g)->firstTag;
+        gameRecord(g)->firstTag = t;
+    }
+}
+
+// The earlier game a new one duplicates, or 0.
+DbOffset findDuplicate(DbOffset g)
+{
+    const DbOffset main = gameRecord(g)->mainLine;
+    for (DbOffset w = at<BigPosition>(variation(main)->graphEnd)->firstVariation; w != 0;
+         w = variation(w)->nextAtEnd) {
+        const DbOffset other = variation(w)->game;
+        if (w == main || other == 0 || gameRecord(other)->mainLine != w)
+            continue;
+        if (gamesCompatible(other, g) && samePath(w, main))
+            return other;
+    }
+    return 0;
+}
+
+} // namespace
+
+DbOffset gameByNumber(std::uint32_t number)
+{
+    const DbOffset block = indexBlock(number, false);
+    if (block == 0)
+        return 0;
+    const GameIndexBlock* b = at<GameIndexBlock>(block);
+    const std::uint32_t slot = number % kGameIndexSlots;
+    return slot < b->used ? b->games[slot] : 0;
+}
+
+std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates)
+{
+    if (!storable(game, game.startPosition))
+        return std::nullopt;
+    const DbOffset g = allocateRecord(RecordKind::GameRecord);
+    enterGameIndex(g);
+    if (!game.initialComment.empty())
+        setNote(game.startPosition, game.initialComment);
+    EcoCode pathEco = kNoEco;
+    gameRecord(g)->mainLine = storeVariation(game, game.startPosition, game.result, g, &pathEco);
+    fillHeader(g, game, pathEco);
+    const std::uint32_t number = gameNumberOf(*gameRecord(g));
+    if (combineDuplicates) {
+        if (const DbOffset earlier = findDuplicate(g)) {
+            mergeGameInto(earlier, g);
+            deleteGameRecord(g);
+            return gameNumberOf(*gameRecord(earlier));
+        }
+    }
+    offerGame(g);
+    return number;
+}
+
+// --- Reading ------------------------------------------------------------------------------
+
+namespace {
+
+void readVariation(Game& game, GameLine& line, DbOffset v);
+
+void readChildren(Game& game, GameLine& line, DbOffset v)
+{
+    for (DbOffset c = variation(v)->firstChild; c != 0; c = variation(c)->nextSibling) {
+        GameLine& sub = game.createSubLine(line, variation(c)->startPly, SubLinePlace::First);
+        readVariation(game, sub, c);
+    }
+}
+
+void appendTail(GameLine& line, DbOffset v, Position pos)
+{
+    const int n = compressedLength(v);
+    const char* bytes = at<char>(variation(v)->compressedTail);
+    const bool nonstandard = currentHeader().nonstandard == 1;
+    for (int i = 0; i < n; ++i) {
+        MoveList list;
+        const int count = legalMoves(pos, list, nonstandard);
+        const int index = std::uint8_t(bytes[i]) - 1;
+        if (index < 0 || index >= count)
+            return;
+        line.append(list[std::size_t(index)]);
+        makeMove(pos, list[std::size_t(index)]);
+    }
+}
+
+void readVariation(Game& game, GameLine& line, DbOffset v)
+{
+    struct Step {
+        Move move;
+        MoveGlyph glyph;
+        DbOffset reached;
+    };
+    std::vector<Step> steps;
+    const DbOffset startRecord = walkBack(v, [&](const PathStep& s) {
+        steps.push_back({s.move, s.glyph, s.record});
+        return true;
+    });
+    std::reverse(steps.begin(), steps.end());
+    if (line.mainLine) {
+        if (startRecord != 0)
+            reconstructPosition(startRecord, game.startPosition);
+        game.initialComment = noteText(startRecord);
+    }
+    line.entries.clear();
+    line.endPly = line.startPly;
+    for (const Step& s : steps) {
+        MoveEntry& e = line.append(s.move, int(s.glyph));
+        getScore(s.reached, e.score);
+        e.comment = noteText(s.reached);
+    }
+    if (variation(v)->compressedTail != 0) {
+        Position end;
+        if (reconstructPosition(variation(v)->graphEnd, end))
+            appendTail(line, v, end);
+    }
+    readChildren(game, line, v);
+}
+
+} // namespace
+
+void readGame(DbOffset g, Game& game, bool withMoves)
+{
+    game.clear();
+    const GameRecord& r = *gameRecord(g);
+    game.result = gameResultOf(r);
+    game.white = playerDisplayName(r.white);
+    game.black = playerDisplayName(r.black);
+    game.event = dictionaryText(r.event);
+    game.site = dictionaryText(r.site);
+    game.round = gameRoundOf(r);
+    game.year = gameYearOf(r);
+    game.month = gameMonthOf(r);
+    game.day = gameDayOf(r);
+    game.eco = formatEco(r.eco);
+    // The record lists the tags newest first; the game gets them in the order they came.
+    for (DbOffset t = r.firstTag; t != 0; t = at<TagVal>(t)->next)
+        game.tags.push_back({std::string(dictionaryText(at<TagVal>(t)->name)),
+                             std::string(dictionaryText(at<TagVal>(t)->value))});
+    std::reverse(game.tags.begin(), game.tags.end());
+    if (withMoves && r.mainLine != 0) {
+        game.startPly = variation(r.mainLine)->startPly;
+        game.endPly = game.startPly;
+        readVariation(game, game, r.mainLine);
+    }
+}
+
+// --- Containment and search ---------------------------------------------------------------
+
+bool variationContains(DbOffset v, DbOffset position)
+{
+    if (variation(v)->graphEnd == position)
+        return true;
+    bool found = false;
+    walkBack(v, [&](const PathStep& s) {
+        found = s.prev == position;
+        return !found;
+    });
+    return found;
+}
+
+bool gameContains(DbOffset g, DbOffset position)
+{
+    const DbOffset main = gameRecord(g)->mainLine;
+    return main != 0 && variationContains(main, position);
+}
+
+namespace {
+
+struct SearchState {
+    DbOffset record;
+    DbOffset previous;
+    const SearchState* parent;
+};
+
+class GameSearch {
+public:
+    GameSearch(DbOffset target, std::uint32_t budget) : m_target(target), m_budget(budget) {}
+
+    // False when a position on the way counts more games than the budget allows.
+    bool run(DbOffset from, Position pos, DbOffset previous, const SearchState* parent)
+    {
+        DbOffset r = from;
+        for (std::uint64_t steps = currentHeader().usedBytes / 12 + 1; r != 0 && isTiny(r) && steps > 0;
+             --steps) {
+            previous = r;
+            r = tinySuccessor(r, pos);
+        }
+        if (r == 0)
+            return true;
+        if (recordCounts(r).games > m_budget)
+            return false;
+        if (isBig(r)) {
+            for (DbOffset v = at<BigPosition>(r)->firstVariation; v != 0; v = variation(v)->nextAtEnd) {
+                if (variation(v)->parent == 0 && variation(v)->game != 0 && variationContains(v, m_target))
+                    m_found.insert(gameNumberOf(*gameRecord(variation(v)->game)));
+            }
+        }
+        for (const SearchState* a = parent; a != nullptr; a = a->parent) {
+            if (a->record == r && (previous == 0 || a->previous == previous))
+                return true;
+        }
+        const SearchState here{r, previous, parent};
+        const int k = previous != 0 ? incomingIndex(r, previous) : 8;
+        for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0; m = at<MoveRecord>(m)->nextOutgoing) {
+            const MoveRecord* mr = at<MoveRecord>(m);
+            if (k > 7 || (mr->pathMask & (1u << k))) {
+                Position next = pos;
+                makeMove(next, Move(mr->move));
+                if (!run(mr->to, next, r, &here))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    const std::set<std::uint32_t>& found() const { return m_found; }
+
+private:
+    DbOffset m_target;
+    std::uint32_t m_budget;
+    std::set<std::uint32_t> m_found;
+};
+
+} // namespace
+
+void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)>& add)
+{
+    if (position == 0)
+        return;
+    const std::uint32_t issued = currentHeader().gameNumbersIssued;
+    Position pos;
+    if (reconstructPosition(position, pos)) {
+        std::uint64_t budget = 3ull * positionCounts(pos).games + 20;
+        budget = std::max<std::uint64_t>(std::min<std::uint64_t>(budget, issued / 5), 10);
+        GameSearch search(position, std::uint32_t(budget));
+        if (search.run(position, pos, 0, nullptr)) {
+            for (std::uint32_t n : search.found())
+                add(n);
+            return;
+        }
+    }
+    for (std::uint32_t n = 0; n < issued; ++n) {
+        const DbOffset g = gameByNumber(n);
+        if (g != 0 && gameContains(g, position))
+            add(n);
+    }
+}
+
+// --- Deleting -----------------------------------------------------------------------------
+
+namespace {
+
+
+// A position that a gameset names stays: it becomes a huge record of its own, which needs
+// no way back to be rebuilt, and the gamesets follow it there.
+void keepAsRoot(DbOffset record, const Position& pos, std::uint16_t hash)
+{
+    while (const DbOffset m = at<FullPosition>(record)->firstIncoming)
+        unlinkMove(m);
+    while (const DbOffset m = at<FullPosition>(record)->firstOutgoing)
+        unlinkMove(m);
+    if (isHuge(record))
+        return;
+    const BigPosition old = *at<BigPosition>(record);
+    const bool flashcard = isFlashcard(record);
+    removeFlashcard(record);
+    at<BigPosition>(record)->note = 0; // the note moves with the rest
+    removePosition(record, hash);
+    const DbOffset root = findOrAddRoot(pos);
+    BigPosition* b = at<BigPosition>(root);
+    b->eco = old.eco;
+    b->scoreCode = old.scoreCode;
+    b->note = old.note;
+    b->flags |= old.flags & kFlagUserNote;
+    b->firstVariation = old.firstVariation;
+    if (flashcard)
+        addFlashcard(root);
+    redirectGamesetPosition(record, root);
+}
+
+struct WalkedPath {
+    std::vector<DbOffset> records; // from the start ply to the graph end
+    std::vector<Move> moves;       // moves[i] leads from records[i] to records[i + 1]
+    std::vector<bool> markedBefore;
+};
+
+WalkedPath walkAndMark(DbOffset v)
+{
+    WalkedPath path;
+    std::vector<DbOffset> back{variation(v)->graphEnd};
+    std::vector<Move> moves;
+    walkBack(v, [&](const PathStep& s) {
+        back.push_back(s.prev);
+        moves.push_back(s.move);
+        return true;
+    });
+    path.records.assign(back.rbegin(), back.rend());
+    path.moves.assign(moves.rbegin(), moves.rend());
+    // Walked from the end: a record met again closer to the start was marked at its
+    // deeper occurrence.
+    path.markedBefore.assign(path.records.size(), false);
+    for (std::size_t i = path.records.size(); i-- > 0;) {
+        std::uint8_t& flags = at<PositionRecord>(path.records[i])->flags;
+        path.markedBefore[i] = flags & kFlagVisit;
+        flags |= kFlagVisit;
+    }
+    return path;
+}
+
+// The deepest position something else needs: a line ends there, or a move leaves it that
+// is not one of this line's own steps (a move back into a position of this line may be
+// another game's repetition).
+std::ptrdiff_t deepestNeeded(const WalkedPath& path)
+{
+    std::set<std::pair<DbOffset, DbOffset>> steps;
+    for (std::size_t i = 0; i + 1 < path.records.size(); ++i)
+        steps.insert({path.records[i], path.records[i + 1]});
+    for (std::ptrdiff_t i = std::ptrdiff_t(path.records.size()) - 1; i >= 0; --i) {
+        const DbOffset r = path.records[std::size_t(i)];
+        if (isTiny(r))
+            continue;
+        if (isBig(r) && at<BigPosition>(r)->firstVariation != 0)
+            return i;
+        for (const GraphEdge& e : successorMoves(r)) {
+            if (!steps.count({r, e.record}))
+                return i;
+        }
+    }
+    return -1;
+}
+
+void removeOwnPositions(const WalkedPath& path, std::ptrdiff_t keep, Position pos)
+{
+    const std::set<DbOffset> kept(path.records.begin(), path.records.begin() + (keep + 1));
+    std::set<DbOffset> gone;
+    for (std::size_t i = 0; i < path.records.size(); ++i) {
+        if (i > 0)
+            makeMove(pos, path.moves[i - 1]);
+        const DbOffset r = path.records[i];
+        if (std::ptrdiff_t(i) <= keep || kept.count(r) || !gone.insert(r).second)
+            continue;
+        PackedPosition key;
+        packPosition(pos, key);
+        if (!isTiny(r) && isGamesetPosition(r))
+            keepAsRoot(r, pos, primaryHash(key));
+        else
+            removePosition(r, primaryHash(key));
+    }
+    for (DbOffset r : kept)
+        at<PositionRecord>(r)->flags &= std::uint8_t(~kFlagVisit);
+}
+
+void deleteVariation(DbOffset v)
+{
+    while (const DbOffset child = variation(v)->firstChild)
+        deleteVariation(child);
+    const DbOffset game = variation(v)->game;
+    const bool mainLine = game != 0 && gameRecord(game)->mainLine == v;
+    const int result = mainLine ? gameResultOf(*gameRecord(game)) : 0;
+    if (mainLine) {
+        gameRecord(game)->mainLine = 0;
+    } else if (const DbOffset parent = variation(v)->parent) {
+        for (DbOffset* p = &variation(parent)->firstChild; *p != 0; p = &variation(*p)->nextSibling) {
+            if (*p == v) {
+                *p = variation(v)->nextSibling;
+                break;
+            }
+        }
+    }
+    // The walk needs the tail's length to know the ply of the graph end: walk first.
+    const WalkedPath path = walkAndMark(v);
+    if (const DbOffset tail = variation(v)->compressedTail) {
+        freeBlock(tail, std::uint32_t(compressedLength(v) + 1));
+        variation(v)->compressedTail = 0;
+    }
+    unlistVariation(v);
+
+    Position start;
+    const bool rebuilt = !path.records.empty() && reconstructPosition(path.records[0], start);
+    for (DbOffset d = variation(v)->firstChoice; d != 0;) {
+        const DbOffset next = at<DisambiguationRecord>(d)->next;
+        releaseRecord(RecordKind::DisambiguationRecord, d);
+        d = next;
+    }
+    variation(v)->firstChoice = 0;
+    for (std::size_t i = 0; i < path.records.size(); ++i) {
+        if (!path.markedBefore[i] && !isTiny(path.records[i]) && mainLine)
+            subtractGameCount(path.records[i], result);
+    }
+    if (rebuilt) {
+        removeOwnPositions(path, deepestNeeded(path), start);
+    } else {
+        for (DbOffset r : path.records)
+            at<PositionRecord>(r)->flags &= std::uint8_t(~kFlagVisit);
+    }
+    releaseRecord(RecordKind::Variation, v);
+}
+
+} // namespace
+
+void deleteGameRecord(DbOffset g)
+{
+    if (gameRecord(g)->mainLine != 0)
+        deleteVariation(gameRecord(g)->mainLine);
+    for (DbOffset t = gameRecord(g)->firstTag; t != 0;) {
+        const DbOffset next = at<TagVal>(t)->next;
+        releaseRecord(RecordKind::TagVal, t);
+        t = next;
+    }
+    gameRecord(g)->firstTag = 0;
+    const std::uint32_t number = gameNumberOf(*gameRecord(g));
+    removeGameEverywhere(number);
+    leaveGameIndex(number);
+    releaseRecord(RecordKind::GameRecord, g);
+}
+
+void deleteGame(std::uint32_t number)
+{
+    if (const DbOffset g = gameByNumber(number))
+        deleteGameRecord(g);
+}
+
+} // namespace vez

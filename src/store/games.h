@@ -1,0 +1,43 @@
+// Games in the store: a GameRecord with a tree of Variations, each a path through the
+// position graph told by its end position and the choices made where positions have
+// several ways in. Also the game index, compressed tails, duplicates and game search.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+#include "chess/position.h"
+#include "store/codes.h"
+#include "store/records.h"
+
+namespace vez {
+
+struct Game;
+struct GameLine;
+
+// The GameRecord of a number, or 0 (no such block, slot beyond the block's used count, or a
+// deleted number).
+DbOffset gameByNumber(std::uint32_t number);
+
+// Stores a game and returns its number; nullopt (with nothing stored) when a position of
+// the game cannot be stored. With combineDuplicates, a duplicate of an earlier game is
+// folded into it and the earlier game's number is returned.
+std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates);
+
+// Fills the header (and with withMoves the lines) of a stored game.
+void readGame(DbOffset gameRecord, Game& game, bool withMoves);
+
+void deleteGame(std::uint32_t number);
+void deleteGameRecord(DbOffset gameRecord);
+
+// Whether a line, or a game's main line, passes through a position record (the graph part
+// of the line only).
+bool variationContains(DbOffset variation, DbOffset position);
+bool gameContains(DbOffset gameRecord, DbOffset position);
+
+// Calls add with the number of every game whose main line passes through the position.
+void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)>& add);
+
+} // namespace vez

@@ -1,0 +1,345 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+#include "chess/fen.h"
+#include "chess/movegen.h"
+#include "interchange/game.h"
+#include "store/game_paths.h"
+#include "store/games.h"
+#include "store/graph.h"
+#include "store/notes.h"
+#include "store_fixture.h"
+#include "support/graph_invariants.h"
+#include "support/graph_lines.h"
+#include "support/movetext.h"
+
+namespace vez {
+namespace {
+
+using testing::StoreTest;
+using GamesTest = StoreTest;
+
+Game gameFromLine(const test::Line& line, int result)
+{
+    Game game;
+    game.startPosition = line.positions[0];
+    for (Move m : line.moves)
+        game.append(m);
+    game.result = result;
+    return game;
+}
+
+std::vector<test::Line> sampleLines(std::size_t count)
+{
+    std::vector<test::Line> lines;
+    for (const char* file : {VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", VEZ_CORPUS_DIR "/games-large.pgn"}) {
+        if (const auto text = test::readTextFile(file, 4u << 20)) {
+            auto more = test::linesFromPgn(*text, count - lines.size());
+            std::move(more.begin(), more.end(), std::back_inserter(lines));
+        }
+        if (lines.size() >= count)
+            break;
+    }
+    return lines;
+}
+
+std::vector<Move> movesOf(const GameLine& line)
+{
+    std::vector<Move> out;
+    for (const MoveEntry& e : line.entries)
+        out.push_back(e.move);
+    return out;
+}
+
+TEST_F(GamesTest, StoredGamesReadBackAndCount)
+{
+    const std::vector<test::Line> lines = sampleLines(60);
+    ASSERT_GE(lines.size(), 50u);
+    std::vector<std::uint32_t> numbers;
+    int whiteWins = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        Game game = gameFromLine(lines[i], int(i % 4));
+        whiteWins += i % 4 == 1;
+        game.white = "Carlsen, Magnus";
+        game.event = "Wijk aan Zee (3)";
+        game.round = 17;
+        game.tags = {{"Source", "TWIC"}, {"Annotator", "x\\y"}};
+        const auto n = storeGame(game, false);
+        ASSERT_TRUE(n.has_value());
+        numbers.push_back(*n);
+    }
+    EXPECT_EQ(numbers.front(), 0u);
+    EXPECT_EQ(numbers.back(), lines.size() - 1);
+    Position start;
+    setStandardStart(start);
+    EXPECT_EQ(positionCounts(start).games, lines.size());
+    EXPECT_EQ(positionCounts(start).whiteWins, std::uint32_t(whiteWins));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        Game back;
+        readGame(gameByNumber(numbers[i]), back, true);
+        EXPECT_EQ(movesOf(back), lines[i].moves) << i;
+        EXPECT_EQ(back.result, int(i % 4));
+        EXPECT_EQ(back.white, "Carlsen, Magnus");
+        EXPECT_EQ(back.event, "Wijk aan Zee"); // the parenthesised number is cut
+        EXPECT_EQ(back.round, 1);              // the round keeps 4 bits
+        ASSERT_EQ(back.tags.size(), 2u);
+        EXPECT_EQ(back.tags[0].name, "Source"); // tags come back in their order
+        EXPECT_EQ(back.tags[1].value, "x\\y");
+        EXPECT_TRUE(samePosition(back.startPosition, start));
+    }
+    // Deleting every game brings every counter back to 0, and numbers are reused.
+    for (std::uint32_t n : numbers)
+        deleteGame(n);
+    EXPECT_EQ(positionCounts(start).games, 0u);
+    EXPECT_EQ(db->variationCount, 0u);
+    EXPECT_EQ(gameByNumber(numbers[3]), 0u);
+    const auto again = storeGame(gameFromLine(lines[0], 1), false);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(*again, numbers.back()); // the last released number comes first
+}
+
+TEST_F(GamesTest, SameGameTwiceAndDuplicates)
+{
+    const std::vector<test::Line> lines = sampleLines(2);
+    Game game = gameFromLine(lines[0], 1);
+    game.white = "Doe, John";
+    const auto a = storeGame(game, false);
+    const auto b = storeGame(game, false);
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(*a, *b);
+    Position end = lines[0].positions.back();
+    EXPECT_EQ(positionCounts(end).games, 2u);
+    const DbOffset endRecord = findPosition(end);
+    int listed = 0;
+    for (DbOffset v = at<BigPosition>(endRecord)->firstVariation; v != 0; v = at<Variation>(v)->nextAtEnd)
+        ++listed;
+    EXPECT_EQ(listed, 2);
+
+    // Combining: the earlier number comes back and nothing is counted twice; missing
+    // header fields of the earlier game are filled from the duplicate.
+    game.white.clear();
+    game.site = "Moscow";
+    const auto c = storeGame(game, true);
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(*c == *a || *c == *b);
+    EXPECT_EQ(positionCounts(end).games, 2u);
+    Game merged;
+    readGame(gameByNumber(*c), merged, false);
+    EXPECT_EQ(merged.site, "Moscow");
+    EXPECT_EQ(merged.white, "Doe, John");
+}
+
+TEST_F(GamesTest, RepeatedPositionsCountOnce)
+{
+    // 1. Nf3 Nf6 2. Ng1 Ng8 3. Nf3 Nf6 4. e4: the start position and others repeat.
+    Position pos;
+    setStandardStart(pos);
+    Game game;
+    game.startPosition = pos;
+    const char* moves[] = {"Nf3", "Nf6", "Ng1", "Ng8", "Nf3", "Nf6", "e4"};
+    for (const char* text : moves) {
+        Move m;
+        ASSERT_TRUE(parseMove(pos, m, nullptr, nullptr, text));
+        game.append(m);
+        makeMove(pos, m);
+    }
+    game.result = 2;
+    ASSERT_TRUE(storeGame(game, false));
+    Position start;
+    setStandardStart(start);
+    EXPECT_EQ(positionCounts(start).games, 1u);
+    EXPECT_EQ(positionCounts(start).blackWins, 1u);
+    EXPECT_FALSE(isTiny(findPosition(start)));
+    Game back;
+    readGame(gameByNumber(0), back, true);
+    EXPECT_EQ(movesOf(back), movesOf(game));
+    deleteGame(0);
+    EXPECT_EQ(findPosition(start), 0u); // the only game's positions are all gone
+}
+
+TEST_F(GamesTest, VariationsCommentsScoresAndGlyphsComeBack)
+{
+    Position pos;
+    setStandardStart(pos);
+    Game game;
+    game.startPosition = pos;
+    game.initialComment = "Before the first move";
+    auto play = [&](GameLine& line, std::initializer_list<const char*> texts, Position p) {
+        for (const char* text : texts) {
+            Move m;
+            ASSERT_TRUE(parseMove(p, m, nullptr, nullptr, text)) << text;
+            line.append(m);
+            makeMove(p, m);
+        }
+    };
+    play(game, {"e4", "e5", "Nf3", "Nc6", "Bb5"}, pos);
+    game.entries[2].comment = "The knight comes out";
+    game.entries[2].glyph = 1;
+    game.entries[4].score = 35;
+    GameLine& sub = game.createSubLine(game, 2);
+    Position afterTwo = game.positionAtPly(game, 2);
+    play(sub, {"Bc4", "Bc5"}, afterTwo);
+    sub.entries[1].comment = "Symmetry";
+    ASSERT_TRUE(storeGame(game, false));
+
+    Game back;
+    readGame(gameByNumber(0), back, true);
+    EXPECT_EQ(movesOf(back), movesOf(game));
+    EXPECT_EQ(back.initialComment, "Before the first move");
+    EXPECT_EQ(back.entries[2].comment, "The knight comes out");
+    EXPECT_EQ(back.entries[2].glyph, 1);
+    EXPECT_EQ(back.entries[4].score, 35);
+    ASSERT_EQ(back.entries[2].subLines.size(), 1u);
+    EXPECT_EQ(movesOf(*back.entries[2].subLines[0]), movesOf(sub));
+    EXPECT_EQ(back.entries[2].subLines[0]->entries[1].comment, "Symmetry");
+    deleteGame(0);
+    EXPECT_EQ(db->variationCount, 0u);
+    EXPECT_EQ(db->moveRecordCount, 0u);
+}
+
+// A game of many plies whose positions are all new: kings walking with rooks.
+Game longGame(std::uint32_t seed, int plies, const Game* prefix = nullptr, int prefixPlies = 0)
+{
+    Game game;
+    readFen(game.startPosition, "1r2k3/8/8/8/8/8/8/1R2K3 w - -");
+    Position pos = game.startPosition;
+    std::set<std::string> seen{writeEpd(pos)};
+    for (int i = 0; i < prefixPlies && prefix; ++i) {
+        game.append(prefix->entries[std::size_t(i)].move);
+        makeMove(pos, prefix->entries[std::size_t(i)].move);
+        seen.insert(writeEpd(pos));
+    }
+    std::mt19937 rng(seed);
+    while (int(game.entries.size()) < plies) {
+        MoveList list;
+        const int n = legalMoves(pos, list, false);
+        std::shuffle(list.begin(), list.begin() + n, rng);
+        bool moved = false;
+        for (int i = 0; i < n && !moved; ++i) {
+            Position next = pos;
+            makeMove(next, list[std::size_t(i)]);
+            if (seen.insert(writeEpd(next)).second) {
+                game.append(list[std::size_t(i)]);
+                pos = next;
+                moved = true;
+            }
+        }
+        if (!moved)
+            break;
+    }
+    return game;
+}
+
+TEST_F(GamesTest, LongTailsAreCompressedAndExpandedAgain)
+{
+    const Game first = longGame(1, 120);
+    ASSERT_EQ(first.entries.size(), 120u);
+    ASSERT_TRUE(storeGame(first, false));
+    const DbOffset v = at<GameRecord>(gameByNumber(0))->mainLine;
+    EXPECT_EQ(compressedLength(v), 21); // plies 0 to 99 stay, the 21 moves after as bytes
+    EXPECT_EQ(findPosition(first.positionAtPly(first, 99)), at<Variation>(v)->graphEnd);
+    Game back;
+    readGame(gameByNumber(0), back, true);
+    EXPECT_EQ(movesOf(back), movesOf(first));
+
+    // A raised threshold: a second game following the first to ply 110 pulls 11 tail
+    // moves back into the graph.
+    db->compressionThresholdPly = 200;
+    const Game second = longGame(2, 130, &first, 110);
+    ASSERT_TRUE(storeGame(second, false));
+    EXPECT_EQ(compressedLength(v), 10);
+    EXPECT_EQ(findPosition(first.positionAtPly(first, 110)), at<Variation>(v)->graphEnd);
+    readGame(gameByNumber(0), back, true);
+    EXPECT_EQ(movesOf(back), movesOf(first));
+    readGame(gameByNumber(1), back, true);
+    EXPECT_EQ(movesOf(back), movesOf(second));
+    Position end = first.positionAtPly(first, 110);
+    EXPECT_EQ(positionCounts(end).games, 2u);
+    deleteGame(1);
+    deleteGame(0);
+    EXPECT_EQ(db->variationCount, 0u);
+}
+
+TEST_F(GamesTest, FindGamesThroughAgreesWithContainment)
+{
+    const std::vector<test::Line> lines = sampleLines(60);
+    for (const test::Line& line : lines)
+        ASSERT_TRUE(storeGame(gameFromLine(line, 0), false));
+    std::mt19937 rng(3);
+    for (int probe = 0; probe < 80; ++probe) {
+        const test::Line& line = lines[rng() % lines.size()];
+        const std::size_t ply = rng() % std::min<std::size_t>(line.positions.size(), 30);
+        const DbOffset target = findPosition(line.positions[ply]);
+        ASSERT_NE(target, 0u);
+        std::set<std::uint32_t> found, expected;
+        findGamesThrough(target, [&](std::uint32_t n) { found.insert(n); });
+        for (std::uint32_t n = 0; n < db->gameNumbersIssued; ++n) {
+            if (gameContains(gameByNumber(n), target))
+                expected.insert(n);
+        }
+        EXPECT_EQ(found, expected) << "ply " << ply;
+    }
+}
+
+TEST_F(GamesTest, GamesThatCannotBeStoredAreRefusedWhole)
+{
+    Game game;
+    ASSERT_TRUE(readFen(game.startPosition, "rnbqkbnr/nbrqnbrq/8/8/8/8/PPPPPPPP/RNBQKBNR w - -"));
+    Move m;
+    ASSERT_TRUE(parseMove(game.startPosition, m, nullptr, nullptr, "Nc3"));
+    game.append(m);
+    const std::uint32_t used = db->usedBytes;
+    EXPECT_FALSE(storeGame(game, false).has_value());
+    EXPECT_EQ(db->usedBytes, used);
+    EXPECT_EQ(db->gameNumbersIssued, 0u);
+}
+
+} // namespace
+} // namespace vez
+
+namespace vez {
+namespace {
+
+TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    const std::size_t games = 40, steps = 80;
+#else
+    const std::size_t games = 100, steps = 250;
+#endif
+    std::vector<test::Line> lines;
+    for (const char* file : {VEZ_CORPUS_DIR "/games-annotated.pgn", VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}) {
+        if (const auto text = test::readTextFile(file, 2u << 20)) {
+            auto more = test::linesFromPgn(*text, games - lines.size());
+            std::move(more.begin(), more.end(), std::back_inserter(lines));
+        }
+    }
+    ASSERT_GE(lines.size(), 40u);
+    db->compressionThresholdPly = 30; // tails come and go as games share moves
+    std::mt19937 rng(99);
+    std::vector<std::optional<std::uint32_t>> stored(lines.size());
+    for (std::size_t step = 0; step < steps; ++step) {
+        const std::size_t l = rng() % lines.size();
+        if (stored[l]) {
+            deleteGame(*stored[l]);
+            stored[l].reset();
+        } else {
+            stored[l] = storeGame(gameFromLine(lines[l], int(l % 4)), false);
+            ASSERT_TRUE(stored[l].has_value());
+        }
+        test::checkGraphStructure();
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            if (!stored[k])
+                continue;
+            Game back;
+            readGame(gameByNumber(*stored[k]), back, true);
+            ASSERT_EQ(movesOf(back), lines[k].moves) << "game " << k << " after step " << step;
+        }
+        ASSERT_FALSE(HasFailure()) << "after step " << step;
+    }
+}
+
+} // namespace
+} // namespace vez

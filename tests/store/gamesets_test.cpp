@@ -1,0 +1,872 @@
+// Gamesets over real games: member ranges, rules and their criteria, set operations,
+// positions, keeping sets current as games come and go, deletion and the text form.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <numeric>
+#include <random>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "chess/fen.h"
+#include "interchange/game.h"
+#include "interchange/pgn_reader.h"
+#include "store/codes.h"
+#include "store/games.h"
+#include "store/gamesets.h"
+#include "store/graph.h"
+#include "store/heap.h"
+#include "store/names.h"
+#include "store/packing.h"
+#include "store_fixture.h"
+
+namespace vez {
+namespace {
+
+using testing::StoreTest;
+using GamesetStoreTest = StoreTest;
+using Numbers = std::vector<std::int32_t>;
+using Ranges = std::vector<std::pair<std::int32_t, std::int32_t>>;
+
+// Real games: the TWIC part of the large corpus when it is there, else the sample.
+std::vector<Game> readGames(std::size_t count)
+{
+    std::vector<Game> games;
+    for (const char* file :
+         {VEZ_CORPUS_DIR "/games-large.pgn", VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}) {
+        PgnSource source;
+        if (!source.openFile(file))
+            continue;
+        while (games.size() < count) {
+            Game game;
+            try {
+                if (!readPgnGame(game, source, false))
+                    break;
+            } catch (const PGNGameException&) {
+                source.rewindToMark();
+                source.skipGame();
+                continue;
+            }
+            games.push_back(std::move(game));
+        }
+        if (!games.empty())
+            break;
+    }
+    return games;
+}
+
+Ranges rangesOf(DbOffset gameset)
+{
+    Ranges out;
+    for (DbOffset r = at<Gameset>(gameset)->ranges; r != 0; r = at<IntRange>(r)->next)
+        out.emplace_back(at<IntRange>(r)->low, at<IntRange>(r)->high);
+    return out;
+}
+
+PackedPosition keyOf(const Position& pos)
+{
+    PackedPosition key;
+    packPosition(pos, key);
+    return key;
+}
+
+// The positions of a game's main line while it stays in the graph (before the plies that
+// may be compressed).
+std::vector<PackedPosition> graphPositions(const Game& game)
+{
+    std::vector<PackedPosition> keys;
+    Position pos = game.startPosition;
+    keys.push_back(keyOf(pos));
+    for (const MoveEntry& e : game.entries) {
+        if (keys.size() >= 100)
+            break;
+        makeMove(pos, e.move);
+        keys.push_back(keyOf(pos));
+    }
+    return keys;
+}
+
+Position positionAfter(const Game& game, std::size_t plies)
+{
+    Position pos = game.startPosition;
+    for (std::size_t i = 0; i < plies && i < game.entries.size(); ++i)
+        makeMove(pos, game.entries[i].move);
+    return pos;
+}
+
+// A rule over other sets only.
+GamesetDefinition combined(DbOffset parent, DbOffset other, GamesetKind rule)
+{
+    GamesetDefinition d;
+    d.parent = parent;
+    d.other = other;
+    d.rule = rule;
+    return d;
+}
+
+DbOffset fixedSet(std::string_view name, const Numbers& numbers)
+{
+    const DbOffset s = createGameset(name, combined(0, 0, GamesetKind::Fixed), false);
+    for (std::int32_t n : numbers)
+        addMember(s, n);
+    return s;
+}
+
+// A text rule from key and value pairs, with the keys the server's gameset lines use.
+using Fields = std::vector<std::pair<std::string_view, std::string>>;
+GamesetRule ruleOf(const Fields& fields)
+{
+    GamesetRule r;
+    const std::map<std::string_view, std::string*> keys = {
+        {"parent", &r.parent},    {"other", &r.other},      {"player", &r.player},
+        {"event", &r.event},      {"tag", &r.tag},          {"value", &r.value},
+        {"min_date", &r.minDate}, {"max_date", &r.maxDate}, {"min_ECO", &r.minEco},
+        {"max_ECO", &r.maxEco},   {"FEN", &r.fen},          {"rule", &r.rule},
+        {"outcome", &r.outcome},  {"color", &r.color}};
+    for (const auto& [key, value] : fields)
+        *keys.at(key) = value;
+    return r;
+}
+
+DbOffset createFromText(std::string_view name, const Fields& fields)
+{
+    return createGamesetFromText(name, ruleOf(fields));
+}
+
+std::string mostFrequent(const std::map<std::string, int>& count)
+{
+    return std::max_element(count.begin(), count.end(),
+                            [](auto& a, auto& b) { return a.second < b.second; })
+        ->first;
+}
+
+class GamesetsTest : public StoreTest {
+public:
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        games = readGames(300);
+        ASSERT_GE(games.size(), 50u);
+    }
+
+    void storeGames(std::size_t from, std::size_t to)
+    {
+        for (std::size_t i = from; i < to; ++i) {
+            const auto n = storeGame(games[i], false);
+            ASSERT_TRUE(n.has_value());
+            ASSERT_EQ(*n, i); // a fresh database numbers games in storing order
+        }
+    }
+    void storeAll() { storeGames(0, games.size()); }
+
+    // The stored games whose header (as read back) satisfies a predicate.
+    Numbers expected(const std::function<bool(const Game&, std::size_t)>& wanted) const
+    {
+        Numbers out;
+        for (std::size_t n = 0; n < games.size(); ++n) {
+            const DbOffset g = gameByNumber(std::uint32_t(n));
+            if (g == 0)
+                continue;
+            Game header;
+            readGame(g, header, false);
+            if (wanted(header, n))
+                out.push_back(std::int32_t(n));
+        }
+        return out;
+    }
+
+    Numbers through(const Position& pos) const
+    {
+        const PackedPosition key = keyOf(pos);
+        return expected([&](const Game&, std::size_t n) {
+            const auto keys = graphPositions(games[n]);
+            return std::find(keys.begin(), keys.end(), key) != keys.end();
+        });
+    }
+
+    // The player with the most games (and among those, the most kinds of result with
+    // either colour), as the store names him.
+    std::string busiestPlayer() const
+    {
+        std::map<std::string, int> score;
+        std::set<std::tuple<std::string, int, int>> kinds;
+        for (const Game& g : games) {
+            for (const int side : {1, 2}) {
+                const std::string name = normalizePlayerName(side == 1 ? g.white : g.black);
+                score[name] += 10 + kinds.insert({name, side, g.result}).second;
+            }
+        }
+        return mostFrequent(score);
+    }
+
+    std::string busiestEvent() const
+    {
+        std::map<std::string, int> count;
+        for (const Game& g : games)
+            ++count[cleanEventName(g.event)];
+        return mostFrequent(count);
+    }
+
+    // The FEN of the position most games reach after the given number of plies.
+    std::string commonPosition(std::size_t plies) const
+    {
+        std::map<std::string, int> count;
+        for (const Game& g : games)
+            ++count[writeFen(positionAfter(g, plies), 0, 1)];
+        return mostFrequent(count);
+    }
+
+    std::vector<Game> games;
+};
+
+// --- Ranges -----------------------------------------------------------------------------
+
+TEST_F(GamesetStoreTest, MemberRangesMergeAndSplit)
+{
+    struct Step {
+        char op; // '+' add, '-' remove
+        std::int32_t number;
+        Ranges after;
+    };
+    const std::vector<Step> steps = {
+        {'+', 1, {{1, 1}}},
+        {'+', 2, {{1, 2}}},         // raises the high end
+        {'+', 0, {{0, 2}}},         // lowers the low end
+        {'+', 9, {{0, 2}, {9, 9}}}, // a range of its own
+        {'+', 5, {{0, 2}, {5, 5}, {9, 9}}},
+        {'+', 4, {{0, 2}, {4, 5}, {9, 9}}},
+        {'+', 3, {{0, 5}, {9, 9}}},         // closes the gap: two ranges merge
+        {'+', 3, {{0, 5}, {9, 9}}},         // already a member
+        {'+', -1, {{0, 5}, {9, 9}}},        // never a member
+        {'-', 7, {{0, 5}, {9, 9}}},         // not a member
+        {'-', 0, {{1, 5}, {9, 9}}},         // from the front
+        {'-', 5, {{1, 4}, {9, 9}}},         // from the back
+        {'-', 3, {{1, 2}, {4, 4}, {9, 9}}}, // splits
+        {'-', 9, {{1, 2}, {4, 4}}},         // a range of one goes
+        {'-', 4, {{1, 2}}},
+        {'-', 1, {{2, 2}}},
+        {'-', 2, {}},
+    };
+    const DbOffset s = fixedSet("Selected Games", {});
+    for (const Step& step : steps) {
+        if (step.op == '+')
+            addMember(s, step.number);
+        else
+            removeMember(s, step.number);
+        EXPECT_EQ(rangesOf(s), step.after) << step.op << step.number;
+    }
+}
+
+TEST_F(GamesetStoreTest, AddingTheGapJoinsTwoRangesAndRemovingItSplitsThemAgain)
+{
+    const DbOffset s = fixedSet("a", {1, 2, 3, 4, 6, 7, 8, 9});
+    ASSERT_EQ(rangesOf(s), (Ranges{{1, 4}, {6, 9}}));
+    const DbOffset second =
+        at<Gameset>(s)->ranges != 0 ? at<IntRange>(at<Gameset>(s)->ranges)->next : 0;
+    addMember(s, 5);
+    EXPECT_EQ(rangesOf(s), (Ranges{{1, 9}}));
+    // The merged-away range waits on the free list and is the next range taken.
+    EXPECT_EQ(db->freeLists[int(FreeList::IntRange)], second);
+    const std::uint32_t used = db->usedBytes;
+    removeMember(s, 5);
+    EXPECT_EQ(rangesOf(s), (Ranges{{1, 4}, {6, 9}}));
+    EXPECT_EQ(at<IntRange>(at<Gameset>(s)->ranges)->next, second);
+    EXPECT_EQ(db->usedBytes, used);
+}
+
+TEST_F(GamesetStoreTest, MembershipQueriesAgreeWithASetUnderRandomChanges)
+{
+    const DbOffset s = fixedSet("random", {});
+    std::set<std::int32_t> model;
+    std::mt19937 random(920);
+    for (int step = 0; step < 4000; ++step) {
+        const auto n = std::int32_t(random() % 120);
+        if (random() % 3 == 0) {
+            removeMember(s, n);
+            model.erase(n);
+        } else {
+            addMember(s, n);
+            model.insert(n);
+        }
+        const Ranges ranges = rangesOf(s);
+        for (std::size_t i = 1; i < ranges.size(); ++i) // ascending, disjoint, never adjacent
+            ASSERT_GT(ranges[i].first, ranges[i - 1].second + 1);
+        ASSERT_EQ(members(s), Numbers(model.begin(), model.end()));
+        ASSERT_EQ(size(s), model.size());
+        ASSERT_EQ(isEmpty(s), model.empty());
+        ASSERT_EQ(first(s), model.empty() ? -1 : *model.begin());
+        ASSERT_EQ(last(s), model.empty() ? -1 : *model.rbegin());
+        const auto probe = std::int32_t(random() % 130) - 5;
+        ASSERT_EQ(contains(s, probe), model.count(probe) == 1);
+        const auto next = model.upper_bound(probe);
+        if (next != model.end())
+            ASSERT_EQ(nextMember(s, probe), *next);
+        else
+            ASSERT_GT(nextMember(s, probe), last(s));
+    }
+}
+
+TEST_F(GamesetStoreTest, AUnionOfOverlappingSetsKeepsItsRangesApart)
+{
+    struct Case {
+        Numbers parent, other;
+        Ranges want;
+    };
+    const std::vector<Case> cases = {
+        {{3, 4}, {4, 5, 9}, {{3, 5}, {9, 9}}}, // the other starts where the parent ends
+        {{3, 4}, {1, 4, 5, 9}, {{1, 1}, {3, 5}, {9, 9}}},
+        {{1, 2, 8}, {3, 6, 7, 8}, {{1, 3}, {6, 8}}}, // both gaps close
+        {{}, {2, 3}, {{2, 3}}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const GamesetDefinition rule =
+            combined(fixedSet("parent " + std::to_string(n), c.parent),
+                     fixedSet("other " + std::to_string(n), c.other), GamesetKind::Union);
+        const DbOffset s = createGameset("union " + std::to_string(n++), rule, false);
+        EXPECT_EQ(rangesOf(s), c.want) << n;
+    }
+}
+
+// --- The list of sets --------------------------------------------------------------------
+
+TEST_F(GamesetStoreTest, SetsAreFoundByNameAndListedInCreationOrder)
+{
+    EXPECT_EQ(gamesetCount(), 0);
+    const DbOffset b = fixedSet("Beta", {});
+    const DbOffset unnamed = createGameset("", GamesetDefinition{}, false);
+    const DbOffset a = fixedSet("Alpha", {});
+    ASSERT_NE(unnamed, 0u);
+    EXPECT_EQ(gamesetNames(), (std::vector<std::string>{"Beta", "Alpha"}));
+    EXPECT_EQ(gamesetCount(), 2);
+    EXPECT_EQ(findGameset("Alpha"), a);
+    EXPECT_EQ(findGameset("Beta"), b);
+    EXPECT_EQ(findGameset(""), 0u);
+    // Looking up a name the dictionary does not hold adds nothing to it.
+    std::vector<std::string> before, after;
+    listDictionary(Dictionary::General, before);
+    EXPECT_EQ(findGameset("Gamma"), 0u);
+    listDictionary(Dictionary::General, after);
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(GamesetStoreTest, FailedCreationChangesNothing)
+{
+    const DbOffset selected = fixedSet("Selected Games", {});
+    const std::uint32_t used = db->usedBytes;
+    Position start;
+    setStandardStart(start);
+    const std::vector<std::function<void(GamesetDefinition&)>> refused = {
+        [](auto& d) { d.rule = GamesetKind::Fixed, d.player = "Carlsen, Magnus"; },
+        [&](auto& d) { d.rule = GamesetKind::Fixed, d.parent = selected; },
+        [&](auto& d) { d.rule = GamesetKind::Fixed, d.fen = start; },
+        [](auto& d) { d.rule = GamesetKind::Fixed, d.minDate = "someday"; }, // given all the same
+        [](auto& d) { d.rule = GamesetKind::Fixed, d.color = GamesetColor::White; },
+        [](auto& d) { d.outcome = GamesetOutcome(7); },
+        [](auto& d) { d.parent = 4096; }, // no gameset there
+    };
+    for (const auto& change : refused) {
+        GamesetDefinition d;
+        change(d);
+        EXPECT_EQ(createGameset("New", d, false), 0u);
+    }
+    EXPECT_EQ(createGameset("Selected Games", GamesetDefinition{}, false), 0u);
+    EXPECT_EQ(db->usedBytes, used);
+    EXPECT_EQ(gamesetCount(), 1);
+    std::vector<std::string> players;
+    listPlayers(players);
+    EXPECT_TRUE(players.empty());
+}
+
+// --- Rules over real games -----------------------------------------------------------------
+
+struct CriteriaCase {
+    const char* title;
+    Fields rule;
+    std::function<bool(const Game&)> wanted;
+};
+
+std::vector<CriteriaCase> criteriaCases(const std::string& hero, const std::string& event)
+{
+    auto date = [](const Game& g) { return makeDateKey(g.year, g.month, g.day); };
+    auto letter = [](const Game& g) { return g.eco.empty() ? ' ' : g.eco[0]; };
+    const DateKey from = makeDateKey(2012, 6, 17), to = makeDateKey(2012, 6, 18);
+    // clang-format off
+    return {
+        {"draws", {{"outcome", "Draw"}}, [](auto& g) { return g.result == 3; }},
+        {"black wins", {{"outcome", "Win"}, {"color", "Black"}},
+         [](auto& g) { return g.result == 2; }},
+        {"white losses", {{"outcome", "Loss"}, {"color", "White"}},
+         [](auto& g) { return g.result == 2; }},
+        {"hero's wins with black", {{"outcome", "Win"}, {"color", "Black"}, {"player", hero}},
+         [=](auto& g) { return g.result == 2 && g.black == hero; }},
+        {"hero's wins", {{"outcome", "Win"}, {"player", hero}},
+         [=](auto& g) { return g.result == 1 ? g.white == hero : g.result == 2 && g.black == hero; }},
+        {"hero's losses", {{"outcome", "Loss"}, {"player", hero}},
+         [=](auto& g) { return g.result == 1 ? g.black == hero : g.result == 2 && g.white == hero; }},
+        {"hero's draws with white", {{"outcome", "Draw"}, {"color", "White"}, {"player", hero}},
+         [=](auto& g) { return g.result == 3 && g.white == hero; }},
+        {"hero with black", {{"color", "Black"}, {"player", hero}},
+         [=](auto& g) { return g.black == hero; }},
+        {"hero", {{"player", hero}}, [=](auto& g) { return g.white == hero || g.black == hero; }},
+        {"event", {{"event", event}}, [=](auto& g) { return g.event == event; }},
+        {"ECO B", {{"min_ECO", "B00"}, {"max_ECO", "B99"}},
+         [=](auto& g) { return letter(g) == 'B'; }},
+        {"ECO E (codes above 32767)", {{"min_ECO", "E00"}, {"max_ECO", "E99"}},
+         [=](auto& g) { return letter(g) == 'E'; }},
+        {"ECO from D", {{"min_ECO", "D00"}}, [=](auto& g) { return letter(g) >= 'D'; }},
+        {"dates", {{"min_date", "2012.6.17"}, {"max_date", "2012.06.18"}},
+         [=](auto& g) { return date(g) >= from && date(g) <= to; }},
+        {"tag value", {{"tag", "Opening"}, {"value", "Sicilian"}},
+         [](auto& g) { return g.getTag("Opening") == "Sicilian"; }},
+        {"site", {{"tag", "Site"}, {"value", "Tyumen RUS"}},
+         [](auto& g) { return g.site == "Tyumen RUS"; }},
+        {"tag without value", {{"tag", "Variation"}},
+         [](auto& g) { return g.hasTag("Variation"); }},
+        {"everything at once", {{"outcome", "Draw"}, {"event", event}, {"min_ECO", "C00"}},
+         [=](auto& g) { return g.result == 3 && g.event == event && letter(g) >= 'C'; }},
+    };
+    // clang-format on
+}
+
+TEST_F(GamesetsTest, CriteriaSelectTheGamesTheySay)
+{
+    storeAll();
+    const auto cases = criteriaCases(busiestPlayer(), busiestEvent());
+    for (const CriteriaCase& c : cases) {
+        const DbOffset s = createFromText(c.title, c.rule);
+        ASSERT_NE(s, 0u) << c.title;
+        const Numbers want = expected([&](const Game& g, std::size_t) { return c.wanted(g); });
+        EXPECT_EQ(members(s), want) << c.title;
+        // The 300 corpus games hold examples of every case; the small sample may not.
+        if (games.size() >= 300) {
+            EXPECT_FALSE(want.empty()) << c.title << " selects nothing in these games";
+        }
+    }
+}
+
+TEST_F(GamesetsTest, SetsMadeBeforeTheGamesTakeThemAsTheyAreStored)
+{
+    const auto cases = criteriaCases(busiestPlayer(), busiestEvent());
+    std::vector<DbOffset> sets;
+    for (const CriteriaCase& c : cases)
+        sets.push_back(createFromText(c.title, c.rule));
+    storeAll();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        ASSERT_NE(sets[i], 0u);
+        const Numbers want =
+            expected([&](const Game& g, std::size_t) { return cases[i].wanted(g); });
+        EXPECT_EQ(members(sets[i]), want) << cases[i].title;
+    }
+}
+
+Numbers setUnion(const Numbers& a, const Numbers& b)
+{
+    Numbers out;
+    std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    return out;
+}
+
+Numbers setIntersection(const Numbers& a, const Numbers& b)
+{
+    Numbers out;
+    std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    return out;
+}
+
+Numbers setDifference(const Numbers& a, const Numbers& b)
+{
+    Numbers out;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    return out;
+}
+
+// Parent "hero" and other "white wins" combined every way, made before or after the games.
+void checkCombinations(GamesetsTest& t, bool setsFirst)
+{
+    using Want = std::function<Numbers(const Numbers& p, const Numbers& o, const Numbers& all)>;
+    struct Combination {
+        std::string parent, rule, outcome;
+        Want want;
+    };
+    const std::vector<Combination> combinations = {
+        {"hero", "Union", "", [](auto& p, auto& o, auto&) { return setUnion(p, o); }},
+        {"hero", "Intersect", "", [](auto& p, auto& o, auto&) { return setIntersection(p, o); }},
+        {"hero", "Subtract", "", [](auto& p, auto& o, auto&) { return setDifference(p, o); }},
+        {"", "Union", "", [](auto&, auto&, auto& all) { return all; }},
+        {"", "Intersect", "", [](auto&, auto& o, auto&) { return o; }},
+        {"", "Subtract", "", [](auto&, auto& o, auto& all) { return setDifference(all, o); }},
+        {"hero", "", "", [](auto& p, auto&, auto&) { return p; }}, // the other is not used
+        {"hero", "Union", "Draw",
+         [](auto& p, auto& o, auto&) {
+             return setIntersection(setUnion(p, o), members(findGameset("draws")));
+         }},
+    };
+    std::vector<DbOffset> sets;
+    auto create = [&] {
+        createFromText("draws", {{"outcome", "Draw"}});
+        createFromText("hero", {{"player", t.busiestPlayer()}});
+        createFromText("white wins", {{"outcome", "Win"}, {"color", "White"}});
+        for (const Combination& c : combinations) {
+            const Fields rule = {{"parent", c.parent},
+                                 {"other", "white wins"},
+                                 {"rule", c.rule},
+                                 {"outcome", c.outcome}};
+            sets.push_back(createFromText(c.parent + "/" + c.rule + "/" + c.outcome, rule));
+        }
+    };
+    if (setsFirst)
+        create();
+    t.storeAll();
+    if (!setsFirst)
+        create();
+    Numbers all(t.games.size());
+    std::iota(all.begin(), all.end(), 0);
+    const Numbers p = members(findGameset("hero")), o = members(findGameset("white wins"));
+    ASSERT_FALSE(p.empty());
+    ASSERT_FALSE(o.empty());
+    for (std::size_t i = 0; i < combinations.size(); ++i) {
+        const Combination& c = combinations[i];
+        ASSERT_NE(sets[i], 0u);
+        EXPECT_EQ(members(sets[i]), c.want(p, o, all))
+            << c.parent << "/" << c.rule << "/" << c.outcome << " " << setsFirst;
+    }
+}
+
+TEST_F(GamesetsTest, UnionIntersectionAndSubtraction) { checkCombinations(*this, false); }
+
+TEST_F(GamesetsTest, CombinedSetsStayCurrentAsGamesAreStored) { checkCombinations(*this, true); }
+
+// --- Positions ------------------------------------------------------------------------------
+
+TEST_F(GamesetsTest, PositionRulesSelectTheGamesThroughThePosition)
+{
+    storeAll();
+    const std::string fen = commonPosition(4);
+    Position common;
+    ASSERT_TRUE(readFen(common, fen));
+    const Numbers want = through(common);
+    ASSERT_GE(want.size(), 3u);
+    GamesetRule rule = ruleOf({{"FEN", fen}});
+
+    // Without a parent the candidates outnumber the games through the position, so the set
+    // starts from those games.
+    EXPECT_EQ(members(createGamesetFromText("through", rule)), want);
+    rule.rule = "Union"; // the form of the temporary selection set
+    EXPECT_EQ(members(createGamesetFromText(std::string(kTemporarySelectionName), rule)), want);
+
+    // A small parent is scanned, game by game.
+    std::int32_t elsewhere = 0;
+    while (std::binary_search(want.begin(), want.end(), elsewhere))
+        ++elsewhere;
+    fixedSet("few", {want[0], want[1], elsewhere});
+    rule.rule = "";
+    rule.parent = "few";
+    EXPECT_EQ(members(createGamesetFromText("few through", rule)), (Numbers{want[0], want[1]}));
+
+    // A large parent is cut down to the games through the position.
+    const DbOffset drawSet = createFromText("draws", {{"outcome", "Draw"}});
+    ASSERT_GT(size(drawSet), want.size());
+    rule.parent = "draws";
+    EXPECT_EQ(members(createGamesetFromText("drawn through", rule)),
+              setIntersection(members(drawSet), want));
+    // ... and a Union keeps the other's games through the position as well.
+    rule.other = "few";
+    rule.rule = "Union";
+    EXPECT_EQ(members(createGamesetFromText("drawn or few through", rule)),
+              setIntersection(setUnion(members(drawSet), members(findGameset("few"))), want));
+}
+
+// A position reached by only one stored game, deep enough to be its own.
+std::size_t ownPositionPly(const std::vector<Game>& games, std::size_t game, std::size_t count)
+{
+    for (std::size_t ply = 20; ply < 40; ++ply) {
+        const PackedPosition key = keyOf(positionAfter(games[game], ply));
+        int users = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto keys = graphPositions(games[i]);
+            users += std::find(keys.begin(), keys.end(), key) != keys.end();
+        }
+        if (users == 1)
+            return ply;
+    }
+    return 0;
+}
+
+TEST_F(GamesetsTest, APositionTheDatabaseDoesNotHoldSelectsTheGamesStoredThroughItLater)
+{
+    const std::size_t half = games.size() / 2, later = games.size() - 1;
+    storeGames(0, half);
+    const std::size_t ply = ownPositionPly(games, later, games.size());
+    ASSERT_NE(ply, 0u);
+    const Position pos = positionAfter(games[later], ply);
+    ASSERT_EQ(findPosition(pos), 0u);
+    const GamesetRule rule = ruleOf({{"FEN", writeFen(pos, 0, 1)}});
+    const DbOffset s = createGamesetFromText("later", rule);
+    ASSERT_NE(s, 0u);
+    EXPECT_TRUE(isEmpty(s));
+    EXPECT_TRUE(isGamesetPosition(findPosition(pos)));
+    EXPECT_EQ(describeGameset(s).fen, rule.fen);
+    storeGames(half, games.size());
+    EXPECT_EQ(members(s), Numbers{std::int32_t(later)});
+}
+
+TEST_F(GamesetsTest, ThePositionOfASetOutlivesTheGamesThroughIt)
+{
+    storeAll();
+    const std::size_t own = 7;
+    const std::size_t ply = ownPositionPly(games, own, games.size());
+    ASSERT_NE(ply, 0u);
+    const Position pos = positionAfter(games[own], ply);
+    const GamesetRule rule = ruleOf({{"FEN", writeFen(pos, 0, 1)}});
+    const DbOffset s = createGamesetFromText("own", rule);
+    EXPECT_EQ(members(s), Numbers{std::int32_t(own)});
+    deleteGame(std::uint32_t(own));
+    EXPECT_TRUE(isEmpty(s));
+    EXPECT_EQ(describeGameset(s).fen, rule.fen);
+    EXPECT_TRUE(isGamesetPosition(findPosition(pos)));
+    ASSERT_EQ(storeGame(games[own], false), own); // the number comes back
+    EXPECT_EQ(members(s), Numbers{std::int32_t(own)});
+}
+
+TEST_F(GamesetsTest, ThePositionOfASetIsNeverCompressedAway)
+{
+    // The last position of a long game, named before the game is stored: the game's tail
+    // beyond the compression ply would be cut out of the graph but for the set.
+    const auto longGame = std::find_if(games.begin(), games.end(),
+                                       [](const Game& g) { return g.entries.size() > 120; });
+    ASSERT_NE(longGame, games.end());
+    const std::size_t number = std::size_t(longGame - games.begin());
+    const std::string fen = writeFen(positionAfter(*longGame, longGame->entries.size()), 0, 1);
+    const DbOffset s = createFromText("the end", {{"FEN", fen}});
+    storeGames(0, number + 1);
+    EXPECT_EQ(describeGameset(s).fen, fen);
+    EXPECT_EQ(members(s), Numbers{std::int32_t(number)});
+}
+
+TEST_F(GamesetStoreTest, PositionReferencesAreRedirected)
+{
+    Position start;
+    setStandardStart(start);
+    const DbOffset a = createFromText("a", {{"FEN", writeFen(start, 0, 1)}});
+    const DbOffset b = createFromText("b", {{"FEN", writeFen(start, 0, 1)}});
+    const DbOffset record = findPosition(start);
+    ASSERT_TRUE(isBig(record));
+    EXPECT_EQ(at<Gameset>(a)->fen, record);
+    EXPECT_TRUE(isGamesetPosition(record));
+    EXPECT_FALSE(isGamesetPosition(0));
+    redirectGamesetPosition(record, 4096);
+    EXPECT_EQ(at<Gameset>(a)->fen, 4096u);
+    EXPECT_EQ(at<Gameset>(b)->fen, 4096u);
+    EXPECT_FALSE(isGamesetPosition(record));
+}
+
+// --- Keeping sets current --------------------------------------------------------------------
+
+TEST_F(GamesetsTest, DeletedGamesLeaveEverySetAndReusedNumbersAreOfferedAgain)
+{
+    storeAll();
+    const DbOffset drawSet = createFromText("draws", {{"outcome", "Draw"}});
+    const DbOffset allSet = createFromText("all", {});
+    const Numbers drawn = members(drawSet);
+    ASSERT_GE(drawn.size(), 2u);
+    const DbOffset fixed = fixedSet("Selected Games", {drawn[0], drawn[1]});
+    EXPECT_EQ(rangesOf(allSet), (Ranges{{0, std::int32_t(games.size()) - 1}}));
+
+    deleteGame(std::uint32_t(drawn[0]));
+    deleteGame(std::uint32_t(drawn[1]));
+    for (const DbOffset s : {drawSet, allSet, fixed}) {
+        EXPECT_FALSE(contains(s, drawn[0]));
+        EXPECT_FALSE(contains(s, drawn[1]));
+    }
+    EXPECT_EQ(size(drawSet), drawn.size() - 2);
+
+    // A set made now skips the numbers without a game.
+    EXPECT_EQ(members(createFromText("all now", {})), members(allSet));
+
+    // The last number released is the first reused; rule sets take the game again, a
+    // Fixed set does not.
+    ASSERT_EQ(storeGame(games[std::size_t(drawn[0])], false), std::uint32_t(drawn[1]));
+    EXPECT_TRUE(contains(drawSet, drawn[1]));
+    EXPECT_TRUE(contains(allSet, drawn[1]));
+    EXPECT_FALSE(contains(fixed, drawn[1]));
+}
+
+TEST_F(GamesetsTest, GamesFromASourceFillOnlyAsTheyAreStored)
+{
+    for (Game& g : games)
+        g.tags.push_back({"Source", "twic0920.pgn"});
+    storeGames(0, 10);
+    const std::string name = std::string(kGamesFromPrefix) + "twic0920.pgn";
+    GamesetDefinition fromSource;
+    fromSource.tag = "Source";
+    fromSource.value = "twic0920.pgn";
+    const DbOffset s = createGameset(name, fromSource, true);
+    ASSERT_NE(s, 0u);
+    EXPECT_TRUE(isEmpty(s));
+    storeGames(10, 20);
+    EXPECT_EQ(rangesOf(s), (Ranges{{10, 19}}));
+}
+
+// --- Deleting sets ---------------------------------------------------------------------------
+
+TEST_F(GamesetStoreTest, DeletingANamedSetTakesItsUnusedUnnamedSetsAlong)
+{
+    const DbOffset parent = createGameset("", GamesetDefinition{}, false);
+    const DbOffset shared = createGameset("", GamesetDefinition{}, false);
+    const DbOffset child =
+        createGameset("child", combined(parent, shared, GamesetKind::Union), false);
+    const DbOffset sibling =
+        createGameset("sibling", combined(shared, 0, GamesetKind::Plain), false);
+    ASSERT_NE(child, 0u);
+    ASSERT_NE(sibling, 0u);
+    fixedSet("fixed", {});
+
+    EXPECT_FALSE(canDeleteGameset(parent));
+    EXPECT_FALSE(deleteGameset(shared)); // still used: left alone
+    EXPECT_TRUE(canDeleteGameset(child));
+    EXPECT_TRUE(deleteGameset(child));
+    // The unnamed parent went with it; the other is still used by "sibling".
+    EXPECT_EQ(gamesetNames(), (std::vector<std::string>{"sibling", "fixed"}));
+    EXPECT_EQ(db->freeLists[int(FreeList::Gameset)], child);
+    EXPECT_EQ(at<Gameset>(child)->next, parent);
+    EXPECT_EQ(db->firstGameset, shared);
+    EXPECT_TRUE(deleteGameset(sibling));
+    EXPECT_EQ(db->firstGameset, findGameset("fixed")); // the other went along this time
+    EXPECT_EQ(db->freeLists[int(FreeList::Gameset)], sibling);
+    EXPECT_EQ(at<Gameset>(sibling)->next, shared);
+}
+
+TEST_F(GamesetStoreTest, ASetThatIsBothParentAndOtherIsDeletedOnce)
+{
+    const DbOffset both = createGameset("", GamesetDefinition{}, false);
+    const DbOffset s = createGameset("s", combined(both, both, GamesetKind::Intersect), false);
+    ASSERT_TRUE(deleteGameset(s));
+    EXPECT_EQ(db->firstGameset, 0u);
+    // Two records on the free list, each once: the next two sets get both, and differ.
+    const DbOffset x = fixedSet("x", {});
+    const DbOffset y = fixedSet("y", {});
+    EXPECT_EQ(std::set<DbOffset>({x, y}), std::set<DbOffset>({both, s}));
+    EXPECT_EQ(db->freeLists[int(FreeList::Gameset)], 0u);
+}
+
+TEST_F(GamesetStoreTest, ADeletedSetHandsItsWholeRangeChainToTheFreeList)
+{
+    const DbOffset s = fixedSet("s", {1, 3, 5});
+    const DbOffset firstRange = at<Gameset>(s)->ranges;
+    const DbOffset earlier = fixedSet("t", {9});
+    removeMember(earlier, 9); // one range already on the free list
+    const DbOffset freed = db->freeLists[int(FreeList::IntRange)];
+    ASSERT_TRUE(deleteGameset(s));
+    EXPECT_EQ(db->freeLists[int(FreeList::IntRange)], firstRange);
+    DbOffset r = firstRange;
+    for (int i = 0; i < 3; ++i)
+        r = at<IntRange>(r)->next;
+    EXPECT_EQ(r, freed);
+    const std::uint32_t used = db->usedBytes;
+    fixedSet("u", {1, 3, 5, 7});
+    EXPECT_EQ(db->usedBytes, used); // four ranges, all reused
+}
+
+// --- The text form ---------------------------------------------------------------------------
+
+TEST_F(GamesetsTest, TheTextFormReadsBackAsWritten)
+{
+    storeAll();
+    fixedSet("Selected Games", {1, 2, 3});
+    ASSERT_NE(createFromText("draws", {{"outcome", "Draw"}}), 0u);
+    Game header;
+    readGame(gameByNumber(0), header, false);
+    const GamesetRule full = ruleOf({{"parent", "draws"},
+                                     {"other", "Selected Games"},
+                                     {"player", header.white},
+                                     {"event", header.event},
+                                     {"tag", "Opening"},
+                                     {"value", "Sicilian"},
+                                     {"min_date", "2012.6.??"},
+                                     {"max_date", "2012.6.30"},
+                                     {"min_ECO", "A00"},
+                                     {"max_ECO", "E99/99"},
+                                     {"FEN", writeFen(games[0].startPosition, 0, 1)},
+                                     {"rule", "Union"},
+                                     {"outcome", "Draw"},
+                                     {"color", "White"}});
+    const DbOffset s = createGamesetFromText("full", full);
+    ASSERT_NE(s, 0u);
+    EXPECT_EQ(describeGameset(s), full);
+    const DbOffset again = createGamesetFromText("again", describeGameset(s));
+    EXPECT_EQ(members(again), members(s));
+}
+
+TEST_F(GamesetStoreTest, CodesReadBackAsTheirTexts)
+{
+    const std::vector<std::string> rules = {"", "Union", "Intersect", "Subtract"};
+    const std::vector<std::string> outcomes = {"", "Win", "Loss", "Draw"};
+    const std::vector<std::string> colors = {"", "White", "Black"};
+    int n = 0;
+    for (const std::string& rule : rules) {
+        for (const std::string& outcome : outcomes) {
+            for (const std::string& color : colors) {
+                const GamesetRule text =
+                    ruleOf({{"rule", rule}, {"outcome", outcome}, {"color", color}});
+                const DbOffset s = createGamesetFromText("set " + std::to_string(n++), text);
+                ASSERT_NE(s, 0u);
+                EXPECT_EQ(describeGameset(s), text);
+            }
+        }
+    }
+    EXPECT_EQ(at<Gameset>(createFromText("draw", {{"outcome", "Draw"}}))->outcome, 3);
+    EXPECT_EQ(describeGameset(createFromText("fixed", {{"rule", "Fixed"}})),
+              ruleOf({{"rule", "Fixed"}}));
+}
+
+TEST_F(GamesetStoreTest, TextRulesOutsideTheListsAreRefused)
+{
+    fixedSet("Selected Games", {});
+    Position start;
+    setStandardStart(start);
+    const std::string fen = writeFen(start, 0, 1);
+    const std::string noClocks = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e";
+    struct Case {
+        const char* title;
+        Fields rule;
+        bool accepted;
+    };
+    const std::vector<Case> cases = {
+        {"plain", {}, true},
+        {"rule in lower case", {{"rule", "union"}}, false},
+        {"rule with a blank", {{"rule", "Fixed "}}, false},
+        {"outcome", {{"outcome", "Won"}}, false},
+        {"color", {{"color", "white"}}, false},
+        {"unknown parent", {{"parent", "Lost Games"}}, false},
+        {"unknown other", {{"other", "Lost Games"}}, false},
+        {"known parent", {{"parent", "Selected Games"}}, true},
+        {"FEN", {{"FEN", fen}}, true},
+        {"FEN with a line end", {{"FEN", fen + "\r"}}, true},
+        {"FEN without clocks", {{"FEN", noClocks}}, true},
+        {"FEN with extra text", {{"FEN", fen + " and more"}}, false},
+        {"FEN with text for clocks", {{"FEN", noClocks + " later"}}, false},
+        {"FEN with a glued word", {{"FEN", fen + "x"}}, false},
+        {"no FEN", {{"FEN", "not a position"}}, false},
+        {"FEN board only", {{"FEN", "8/8/8/8/8/8/8/8"}}, false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        GamesetDefinition d;
+        EXPECT_EQ(gamesetDefinitionFromText(ruleOf(c.rule), d), c.accepted) << c.title;
+        const std::uint32_t used = db->usedBytes;
+        const DbOffset s = createFromText("case " + std::to_string(n++), c.rule);
+        EXPECT_EQ(s != 0, c.accepted) << c.title;
+        if (!c.accepted) {
+            EXPECT_EQ(db->usedBytes, used) << c.title;
+        }
+    }
+}
+
+} // namespace
+} // namespace vez
