@@ -14,7 +14,6 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -113,22 +112,21 @@ Extracted runPgnExtract(const std::string& program, const std::string& text,
     Extracted result;
     std::ifstream out(folder / "out");
     int index = -1;
-    static const std::regex indexTag(R"re(\[VezIndex "(\d+)"\])re");
+    constexpr std::string_view kIndexTag = "[VezIndex \"";
     for (std::string line; std::getline(out, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::smatch match;
-        if (std::regex_match(line, match, indexTag))
-            index = std::stoi(match[1]);
+        if (line.starts_with(kIndexTag))
+            index = std::stoi(line.substr(kIndexTag.size()));
         else if (!line.empty() && line[0] != '[' && index >= 0)
             result.moves[index] += (result.moves[index].empty() ? "" : " ") + line;
     }
     std::ifstream log(folder / "log");
-    static const std::regex lineNumber(R"(Line number: (\d+))");
+    constexpr std::string_view kLineNumber = "Line number: ";
     for (std::string line; std::getline(log, line);) {
-        std::smatch match;
-        if (std::regex_search(line, match, lineNumber))
-            result.problemLines.insert(std::stoi(match[1]));
+        const std::size_t at = line.find(kLineNumber);
+        if (at != std::string::npos)
+            result.problemLines.insert(std::stoi(line.substr(at + kLineNumber.size())));
     }
     fs::remove_all(folder);
     return result;
