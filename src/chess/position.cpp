@@ -49,7 +49,10 @@ void pawnMoved(Position& pos, int side, int from, int to, std::uint8_t captured)
 {
     int enemy = side ^ 1;
     if (fileOf(from) != fileOf(to) && captured == kEmpty) {
-        pos.squares[side == kWhite ? to - 8 : to + 8] = kEmpty; // en passant
+        // En passant; a sideways move on the edge rank (odd parser input) has no victim.
+        const int victim = side == kWhite ? to - 8 : to + 8;
+        if (isSquare(victim))
+            pos.squares[victim] = kEmpty;
         return;
     }
     if (to != (side == kWhite ? from + 16 : from - 16))

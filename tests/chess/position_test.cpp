@@ -131,6 +131,17 @@ TEST(Position, RookCapturesAndRookMovesDecideCastlingFlags)
     }
 }
 
+TEST(Position, OddPawnMovesStayOnTheBoard)
+{
+    // A pawn on its first rank moved sideways (coordinate text accepts it as a geometry).
+    Position pos = fromFen("4k3/8/8/8/8/8/8/1P2K3 w - -");
+    makeMove(pos, mv("b1", "a1", PieceType::Pawn));
+    EXPECT_EQ(pos.squares[sq("a1")], makePiece(PieceType::Pawn, kWhite));
+    pos = fromFen("1p2k3/8/8/8/8/8/8/4K3 b - -");
+    makeMove(pos, mv("b8", "c8", PieceType::Pawn));
+    EXPECT_EQ(pos.squares[sq("c8")], makePiece(PieceType::Pawn, kBlack));
+}
+
 TEST(Position, PromotionPlacesTheTypeField)
 {
     Position pos = fromFen("8/4P3/8/8/8/8/8/k3K3 w - -");
