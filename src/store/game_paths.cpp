@@ -49,24 +49,6 @@ private:
     std::vector<std::pair<DbOffset, DbOffset>> m_moved;
 };
 
-bool leadsFrom(DbOffset record, DbOffset pred)
-{
-    for (const GraphEdge& e : predecessorMoves(record)) {
-        if (e.record == pred)
-            return true;
-    }
-    return false;
-}
-
-DbOffset outgoingWithMove(DbOffset from, Move move)
-{
-    for (const GraphEdge& e : successorMoves(from)) {
-        if (e.move == move)
-            return e.record;
-    }
-    return 0;
-}
-
 // Replays the line and looks every position up before anything changes.
 bool surveyPath(const Position& start, std::span<const Move> moves, std::vector<PathEntry>& path)
 {
@@ -90,7 +72,7 @@ bool surveyPath(const Position& start, std::span<const Move> moves, std::vector<
     }
     for (std::size_t i = 0; i < path.size(); ++i) {
         const DbOffset prev = i > 0 ? path[i - 1].record : 0;
-        DbOffset r = prev != 0 && !isTiny(prev) ? outgoingWithMove(prev, moves[i - 1]) : 0;
+        DbOffset r = prev != 0 && !isTiny(prev) ? successorByMove(prev, moves[i - 1]) : 0;
         path[i].record = r != 0 ? r : findPosition(path[i].position);
     }
     if (path[0].record == 0)
@@ -139,7 +121,7 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
         } else if (!createdByThisLine) {
             if (isTiny(rec)) {
                 const DbOffset next = i < m ? moved.current(path[i + 1].record) : 0;
-                const bool staysTiny = leadsFrom(rec, prev) && next != 0 && leadsFrom(next, rec);
+                const bool staysTiny = comesFrom(rec, prev) && next != 0 && comesFrom(next, rec);
                 if (!staysTiny) {
                     const DbOffset promoted = promoteToFull(rec, e.hash);
                     moved.add(rec, promoted);
@@ -149,7 +131,7 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
             const bool seen = std::any_of(counted.begin(), counted.end(),
                                           [&](DbOffset r) { return moved.current(r) == rec; });
             if (!seen) {
-                if (!isTiny(rec) && !leadsFrom(rec, prev)) {
+                if (!isTiny(rec) && !comesFrom(rec, prev)) {
                     promoteTinyPredecessors(rec, &moved.list());
                     prev = moved.current(prev);
                     prevprev = moved.current(prevprev);
@@ -371,7 +353,7 @@ void expandOne(DbOffset v)
                 break;
             reached = tinySuccessor(current, next);
         } else {
-            reached = outgoingWithMove(current, move);
+            reached = successorByMove(current, move);
             makeMove(next, move);
         }
         if (reached == 0)

@@ -264,6 +264,24 @@ DbOffset findOrAddRoot(const Position& pos)
     return r;
 }
 
+DbOffset successorByMove(DbOffset from, Move move)
+{
+    for (DbOffset m = full(from)->firstOutgoing; m != 0; m = moveRecord(m)->nextOutgoing) {
+        if (moveRecord(m)->move == moveCode(move))
+            return moveRecord(m)->to;
+    }
+    return 0;
+}
+
+bool comesFrom(DbOffset record, DbOffset pred)
+{
+    if (pred == 0)
+        return false;
+    if (isTiny(record))
+        return tiny(record)->predecessor == pred;
+    return incomingFrom(record, pred) != 0;
+}
+
 int incomingCount(DbOffset record)
 {
     if (isTiny(record))

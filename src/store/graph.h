@@ -52,6 +52,11 @@ std::optional<PredecessorStep> predecessorStep(DbOffset record);
 DbOffset linkMove(DbOffset from, DbOffset to, Move move, DbOffset previous);
 void unlinkMove(DbOffset moveRecord);
 
+// The record a non-tiny record's move leads to, or 0 when it has no such move.
+DbOffset successorByMove(DbOffset from, Move move);
+// Whether pred is one of the record's ways in.
+bool comesFrom(DbOffset record, DbOffset pred);
+
 // Index of the incoming move from a record, or the list length when there is none.
 int incomingIndex(DbOffset to, DbOffset from);
 int incomingCount(DbOffset record);

@@ -24,6 +24,7 @@
 #include "store/names.h"
 #include "store/packing.h"
 #include "store_fixture.h"
+#include "support/pgn_games.h"
 
 namespace vez {
 namespace {
@@ -39,21 +40,7 @@ std::vector<Game> readGames(std::size_t count)
     std::vector<Game> games;
     for (const char* file :
          {VEZ_CORPUS_DIR "/games-large.pgn", VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}) {
-        PgnSource source;
-        if (!source.openFile(file))
-            continue;
-        while (games.size() < count) {
-            Game game;
-            try {
-                if (!readPgnGame(game, source, false))
-                    break;
-            } catch (const PGNGameException&) {
-                source.rewindToMark();
-                source.skipGame();
-                continue;
-            }
-            games.push_back(std::move(game));
-        }
+        games = test::readGames(file, count);
         if (!games.empty())
             break;
     }

@@ -18,6 +18,7 @@
 #include "store/notes.h"
 #include "store/statistics.h"
 #include "store_fixture.h"
+#include "support/pgn_games.h"
 
 namespace vez {
 namespace {
@@ -25,26 +26,7 @@ namespace {
 using testing::StoreTest;
 using StatisticsTest = StoreTest;
 
-std::vector<Game> readGames(const char* file, std::size_t count)
-{
-    std::vector<Game> games;
-    PgnSource source;
-    if (!source.openFile(file))
-        return games;
-    while (games.size() < count) {
-        Game game;
-        try {
-            if (!readPgnGame(game, source, false))
-                break;
-        } catch (const PGNGameException&) {
-            source.rewindToMark();
-            source.skipGame();
-            continue;
-        }
-        games.push_back(std::move(game));
-    }
-    return games;
-}
+using test::readGames;
 
 // The length of a free list of a kind that freeListBytes does not count.
 std::int64_t freeCount(FreeList list, std::uint32_t linkOffset)
