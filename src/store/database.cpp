@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "store/messages.h"
+#include "store/position_index.h"
 
 namespace vez {
 
@@ -114,6 +116,7 @@ DatabaseHeader* createInMemory()
         return nullptr;
     }
     currentBase = base;
+    forgetPositionIndex(base);
     DatabaseHeader& h = currentHeader();
     std::memcpy(h.magic, kDatabaseMagic, sizeof kDatabaseMagic);
     h.usedBytes = kHeaderBytes;
@@ -175,6 +178,7 @@ DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes)
         return nullptr;
     }
     currentBase = base;
+    forgetPositionIndex(base);
     DatabaseHeader& h = currentHeader();
     h.committedBytes = std::uint32_t(mappedSize);
     h.fileHandle = std::uint32_t(fd);
@@ -233,6 +237,7 @@ void closeDatabase(DatabaseHeader* db)
     const std::uint32_t used = db->usedBytes;
     std::uint8_t* base = reinterpret_cast<std::uint8_t*>(db);
     const bool mapped = handle != kInMemoryHandle;
+    forgetPositionIndex(base);
     if (::munmap(base, kReservationBytes) != 0)
         fatal(mapped ? "UnmapViewOfFile for mapped database failed"
                      : "VirtualFree of mapped database failed");
@@ -304,10 +309,14 @@ bool ensureRoom(DatabaseHeader*& db, const std::string& path, std::uint64_t coun
     if (needed <= room)
         return true;
     const std::uint64_t shortfall = needed - room;
+    // The content stays the same, so the position index moves with the image.
+    std::unique_ptr<PositionIndex> index = detachPositionIndex(db);
     closeDatabase(db);
     db = openMapped(path, needed);
-    if (db)
+    if (db) {
+        attachPositionIndex(db, std::move(index));
         return true;
+    }
     say("Could not expand " + path + " by " + std::to_string(shortfall) + " bytes");
     db = openMapped(path, room);
     if (!db)

@@ -73,7 +73,7 @@ bool surveyPath(const Position& start, std::span<const Move> moves, std::vector<
     for (std::size_t i = 0; i < path.size(); ++i) {
         const DbOffset prev = i > 0 ? path[i - 1].record : 0;
         DbOffset r = prev != 0 && !isTiny(prev) ? successorByMove(prev, moves[i - 1]) : 0;
-        path[i].record = r != 0 ? r : findPosition(path[i].position);
+        path[i].record = r != 0 ? r : findPackedPosition(path[i].key);
     }
     if (path[0].record == 0)
         path[0].record = findOrAddRoot(path[0].position);
@@ -103,7 +103,7 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
         DbOffset rec = moved.current(e.record);
         bool createdByThisLine = false;
         if (e.repeated) {
-            const DbOffset again = findPosition(e.position);
+            const DbOffset again = findPackedPosition(e.key);
             if (rec == 0 && again != 0)
                 createdByThisLine = true;
             rec = again;
@@ -219,12 +219,12 @@ DbOffset walkBack(DbOffset v, const std::function<bool(const PathStep&)>& step)
             s.glyph = MoveGlyph(at<MoveRecord>(m)->glyph & kMoveGlyphMask);
             choice = at<DisambiguationRecord>(choice)->next;
         } else {
-            const std::vector<GraphEdge> in = predecessorMoves(current);
-            if (in.empty())
+            const std::optional<GraphEdge> in = firstPredecessor(current);
+            if (!in)
                 return 0;
-            s.prev = in[0].record;
-            s.move = in[0].move;
-            s.glyph = in[0].glyph;
+            s.prev = in->record;
+            s.move = in->move;
+            s.glyph = in->glyph;
         }
         if (!step(s))
             return 0;
@@ -281,43 +281,50 @@ void compressTail(DbOffset v)
     if (e->firstOutgoing != 0 || e->note != 0 || incomingCount(end) != 1)
         return;
     // Collect the tiny, unannotated records behind the end, deepest first.
-    std::vector<Move> moves; // from each collected record to its successor, deepest first
+    std::vector<Move> moves;       // from each collected record to its successor, deepest first
+    std::vector<DbOffset> records; // the collected records, deepest first
     DbOffset r = at<MoveRecord>(e->firstIncoming)->from;
     int ply = var->endPly - 1;
     const int limit = plyLimitFor(*var);
     while (r != 0 && isTiny(r) && (flagsOf(r) & kTinyGlyphMask) == 0 && ply >= limit &&
            moves.size() < 1000) {
         moves.push_back(Move(at<TinyPosition>(r)->successorMove));
+        records.push_back(r);
         r = at<TinyPosition>(r)->predecessor;
         --ply;
     }
     if (moves.size() <= 1 || r == 0)
         return;
     // r is the new graph end; the move from it to the last record collected leads in.
-    const DbOffset firstCollected = [&] {
-        DbOffset q = at<MoveRecord>(e->firstIncoming)->from;
-        for (std::size_t i = 1; i < moves.size(); ++i)
-            q = at<TinyPosition>(q)->predecessor;
-        return q;
-    }();
-    const std::vector<GraphEdge> in = predecessorMoves(firstCollected);
-    if (in.empty())
+    const std::optional<GraphEdge> in = firstPredecessor(records.back());
+    if (!in)
         return;
-    moves.push_back(in[0].move);
+    moves.push_back(in->move);
     std::reverse(moves.begin(), moves.end());
+    std::reverse(records.begin(), records.end());
+    records.push_back(end);
     Position pos;
     std::string bytes;
     if (!reconstructPosition(r, pos) || !encodeMoves(pos, moves, bytes))
         return;
+    // The positions of the collected records and of the old end follow from r's; the
+    // removal below takes them from here instead of rebuilding each.
+    KnownPositionKeys keys;
+    PackedPosition key;
+    bool keyed = true;
+    for (std::size_t i = 0; i < moves.size() && keyed; ++i) {
+        makeMove(pos, moves[i]);
+        keyed = packPosition(pos, key);
+        if (keyed)
+            keys.add(records[i], key);
+    }
     const DbOffset block = storeBytes(bytes);
     const DbOffset newEnd = ensureBig(r);
     unlistVariation(v);
     variation(v)->compressedTail = block;
     listVariation(v, newEnd);
-    Position endPos;
-    PackedPosition key;
-    if (reconstructPosition(end, endPos) && packPosition(endPos, key))
-        removePosition(end, primaryHash(key));
+    if (keyed)
+        removePosition(end, key);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "chess/movegen.h"
@@ -72,8 +73,7 @@ std::vector<Move> movesOf(const GameLine& line)
 // Whether every position of a line and its sub-lines can be stored.
 bool storable(const GameLine& line, Position pos)
 {
-    PackedPosition key;
-    if (!packPosition(pos, key))
+    if (!packable(pos))
         return false;
     auto subLinesFit = [](const std::vector<std::unique_ptr<GameLine>>& lines, const Position& at) {
         return std::all_of(lines.begin(), lines.end(), [&](const auto& l) { return storable(*l, at); });
@@ -82,7 +82,7 @@ bool storable(const GameLine& line, Position pos)
         if (!subLinesFit(e.subLines, pos))
             return false;
         makeMove(pos, e.move);
-        if (!packPosition(pos, key))
+        if (!packable(pos))
             return false;
     }
     return subLinesFit(line.subLinesAfterEnd, pos);
@@ -147,8 +147,8 @@ void fillHeader(DbOffset g, const Game& game, EcoCode pathEco)
 {
     GameRecord& r = *gameRecord(g);
     setGameResult(r, game.result);
-    r.white = internPlayer(game.white);
-    r.black = internPlayer(game.black);
+    r.white = canonicalPlayer(internPlayer(game.white));
+    r.black = canonicalPlayer(internPlayer(game.black));
     const std::string event = cleanEventName(game.event);
     r.event = event.empty() ? 0 : internString(event, Dictionary::Event);
     r.site = game.site.empty() ? 0 : internString(game.site, Dictionary::Site);
@@ -332,48 +332,44 @@ bool gameContains(DbOffset g, DbOffset position)
 
 namespace {
 
-struct SearchState {
-    DbOffset record;
-    DbOffset previous;
-    const SearchState* parent;
-};
-
+// The search of the games through a position walks forward from it along the lines the
+// path masks allow. A state is a record together with the record the walk entered it
+// from; the moves followed from a state depend on nothing else, so each state is explored
+// once, however many ways lead to it.
 class GameSearch {
 public:
     GameSearch(DbOffset target, std::uint32_t budget) : m_target(target), m_budget(budget) {}
 
     // False when a position on the way counts more games than the budget allows.
-    bool run(DbOffset from, Position pos, DbOffset previous, const SearchState* parent)
+    bool run(const Position& targetPos)
     {
-        DbOffset r = from;
-        for (std::uint64_t steps = currentHeader().usedBytes / 12 + 1; r != 0 && isTiny(r) && steps > 0;
-             --steps) {
-            previous = r;
-            r = tinySuccessor(r, pos);
-        }
-        if (r == 0)
-            return true;
-        if (recordCounts(r).games > m_budget)
-            return false;
-        if (isBig(r)) {
-            for (DbOffset v = at<BigPosition>(r)->firstVariation; v != 0; v = variation(v)->nextAtEnd) {
-                if (variation(v)->parent == 0 && variation(v)->game != 0 && variationContains(v, m_target))
-                    m_found.insert(gameNumberOf(*gameRecord(variation(v)->game)));
+        std::vector<Pending> pending{{m_target, 0, targetPos}};
+        const std::uint64_t tinyLimit = currentHeader().usedBytes / sizeof(TinyPosition) + 1;
+        while (!pending.empty()) {
+            Pending p = pending.back();
+            pending.pop_back();
+            DbOffset r = p.record;
+            DbOffset previous = p.previous;
+            for (std::uint64_t steps = tinyLimit; r != 0 && isTiny(r) && steps > 0; --steps) {
+                previous = r;
+                r = tinySuccessor(r, p.pos);
             }
-        }
-        for (const SearchState* a = parent; a != nullptr; a = a->parent) {
-            if (a->record == r && (previous == 0 || a->previous == previous))
-                return true;
-        }
-        const SearchState here{r, previous, parent};
-        const int k = previous != 0 ? incomingIndex(r, previous) : 8;
-        for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0; m = at<MoveRecord>(m)->nextOutgoing) {
-            const MoveRecord* mr = at<MoveRecord>(m);
-            if (k > 7 || (mr->pathMask & (1u << k))) {
-                Position next = pos;
-                makeMove(next, Move(mr->move));
-                if (!run(mr->to, next, r, &here))
-                    return false;
+            if (r == 0 || isTiny(r))
+                continue;
+            if (recordCounts(r).games > m_budget)
+                return false;
+            if (isBig(r))
+                collectGamesEndingAt(r);
+            if (!m_seen.insert(std::uint64_t(r) << 32 | previous).second)
+                continue;
+            const int k = previous != 0 ? incomingIndex(r, previous) : 8;
+            for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0; m = at<MoveRecord>(m)->nextOutgoing) {
+                const MoveRecord* mr = at<MoveRecord>(m);
+                if (k > 7 || (mr->pathMask & (1u << k))) {
+                    Pending next{mr->to, r, p.pos};
+                    makeMove(next.pos, Move(mr->move));
+                    pending.push_back(next);
+                }
             }
         }
         return true;
@@ -382,9 +378,27 @@ public:
     const std::set<std::uint32_t>& found() const { return m_found; }
 
 private:
+    struct Pending {
+        DbOffset record;
+        DbOffset previous;
+        Position pos;
+    };
+
+    void collectGamesEndingAt(DbOffset r)
+    {
+        for (DbOffset v = at<BigPosition>(r)->firstVariation; v != 0; v = variation(v)->nextAtEnd) {
+            const Variation* var = variation(v);
+            if (var->parent == 0 && var->game != 0 && m_checked.insert(v).second &&
+                variationContains(v, m_target))
+                m_found.insert(gameNumberOf(*gameRecord(var->game)));
+        }
+    }
+
     DbOffset m_target;
     std::uint32_t m_budget;
     std::set<std::uint32_t> m_found;
+    std::unordered_set<std::uint64_t> m_seen;
+    std::unordered_set<DbOffset> m_checked;
 };
 
 } // namespace
@@ -399,7 +413,7 @@ void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)
         std::uint64_t budget = 3ull * positionCounts(pos).games + 20;
         budget = std::max<std::uint64_t>(std::min<std::uint64_t>(budget, issued / 5), 10);
         GameSearch search(position, std::uint32_t(budget));
-        if (search.run(position, pos, 0, nullptr)) {
+        if (search.run(pos)) {
             for (std::uint32_t n : search.found())
                 add(n);
             return;
@@ -419,7 +433,7 @@ namespace {
 
 // A position that a gameset names stays: it becomes a huge record of its own, which needs
 // no way back to be rebuilt, and the gamesets follow it there.
-void keepAsRoot(DbOffset record, const Position& pos, std::uint16_t hash)
+void keepAsRoot(DbOffset record, const Position& pos, const PackedPosition& key)
 {
     while (const DbOffset m = at<FullPosition>(record)->firstIncoming)
         unlinkMove(m);
@@ -431,7 +445,7 @@ void keepAsRoot(DbOffset record, const Position& pos, std::uint16_t hash)
     const bool flashcard = isFlashcard(record);
     removeFlashcard(record);
     at<BigPosition>(record)->note = 0; // the note moves with the rest
-    removePosition(record, hash);
+    removePosition(record, key);
     const DbOffset root = findOrAddRoot(pos);
     BigPosition* b = at<BigPosition>(root);
     b->eco = old.eco;
@@ -506,11 +520,12 @@ void removeOwnPositions(const WalkedPath& path, std::ptrdiff_t keep, Position po
         if (std::ptrdiff_t(i) <= keep || kept.count(r) || !gone.insert(r).second)
             continue;
         PackedPosition key;
-        packPosition(pos, key);
-        if (!isTiny(r) && isGamesetPosition(r))
-            keepAsRoot(r, pos, primaryHash(key));
+        if (!packPosition(pos, key))
+            removePosition(r, std::uint16_t(0)); // found by a search of every chain
+        else if (!isTiny(r) && isGamesetPosition(r))
+            keepAsRoot(r, pos, key);
         else
-            removePosition(r, primaryHash(key));
+            removePosition(r, key);
     }
     for (DbOffset r : kept)
         at<PositionRecord>(r)->flags &= std::uint8_t(~kFlagVisit);

@@ -1,5 +1,6 @@
 #include "store/gamesets.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -197,7 +198,7 @@ void storeCriteria(DbOffset gameset, const GamesetDefinition& d)
     // Every intern may allocate; each result is stored through a fresh lookup.
     set(gameset)->parent = d.parent;
     set(gameset)->other = d.other;
-    const DbOffset player = internPlayer(d.player);
+    const DbOffset player = canonicalPlayer(internPlayer(d.player));
     set(gameset)->player = player;
     const DbOffset event = internOrNone(d.event, Dictionary::Event);
     set(gameset)->event = event;
@@ -598,6 +599,61 @@ void removeGameEverywhere(std::uint32_t number)
     if (number > std::uint32_t(std::numeric_limits<std::int32_t>::max()))
         return;
     forEachGameset([&](DbOffset s) { removeMember(s, std::int32_t(number)); });
+}
+
+// --- Player aliases -------------------------------------------------------------------
+
+void aliasPlayer(std::string_view keep, std::string_view alias)
+{
+    const auto joined = joinAliasRings(keep, alias);
+    if (!joined)
+        return;
+    const DbOffset a = joined->second;
+    const DbOffset k = canonicalPlayer(joined->first);
+    // Games of the alias now name the kept player; they and the kept player's games are
+    // evaluated again by the rule sets (hand-made Fixed sets keep what the user put in).
+    std::vector<std::uint32_t> touched;
+    const std::uint32_t issued = currentHeader().gameNumbersIssued;
+    for (std::uint32_t n = 0; n < issued; ++n) {
+        const DbOffset g = gameByNumber(n);
+        if (g == 0)
+            continue;
+        GameRecord* r = at<GameRecord>(g);
+        const bool hadAlias = r->white == a || r->black == a;
+        if (r->white == a)
+            r->white = k;
+        if (r->black == a)
+            r->black = k;
+        if (hadAlias || r->white == k || r->black == k)
+            touched.push_back(n);
+    }
+    // Sets whose player rule named the alias, and every set built on one of them, are
+    // evaluated again over all games.
+    std::vector<DbOffset> renamed;
+    forEachGameset([&](DbOffset s) {
+        const Gameset& g = *set(s);
+        const auto depends = [&](DbOffset other) {
+            return other != 0 && std::find(renamed.begin(), renamed.end(), other) != renamed.end();
+        };
+        if (g.player == a || depends(g.parent) || depends(g.other))
+            renamed.push_back(s);
+        if (g.player == a)
+            set(s)->player = k;
+    });
+    for (std::uint32_t n = 0; n < issued; ++n) {
+        const DbOffset g = gameByNumber(n);
+        if (g == 0)
+            continue;
+        const bool gameTouched = std::binary_search(touched.begin(), touched.end(), n);
+        forEachGameset([&](DbOffset s) {
+            if (GamesetKind(set(s)->rule) == GamesetKind::Fixed)
+                return;
+            if (!gameTouched && std::find(renamed.begin(), renamed.end(), s) == renamed.end())
+                return;
+            removeMember(s, std::int32_t(n));
+            offerGameTo(s, g);
+        });
+    }
 }
 
 // --- Text form ------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "chess/movegen.h"
 #include "store/flashcards.h"
 #include "store/heap.h"
+#include "store/position_index.h"
 
 namespace vez {
 
@@ -44,7 +45,8 @@ bool sameKey(DbOffset record, const PackedPosition& key)
     return reconstructPosition(record, pos) && packPosition(pos, other) && other == key;
 }
 
-DbOffset findPacked(const PackedPosition& key, std::uint16_t hash)
+// The specified lookup: walk the chain and compare rebuilt keys.
+DbOffset findInChain(const PackedPosition& key, std::uint16_t hash)
 {
     const std::uint8_t code = secondaryCode(key);
     for (DbOffset r = hashSlot(hash); r != 0; r = at<PositionRecord>(r)->nextInChain) {
@@ -52,6 +54,48 @@ DbOffset findPacked(const PackedPosition& key, std::uint16_t hash)
             return r;
     }
     return 0;
+}
+
+DbOffset findPacked(const PackedPosition& key, std::uint16_t hash)
+{
+    if (const PositionIndex* index = currentPositionIndex())
+        return index->find(key);
+    return findInChain(key, hash);
+}
+
+void indexRecord(const PackedPosition& key, DbOffset record)
+{
+    if (PositionIndex* index = builtPositionIndex())
+        index->assign(key, record);
+}
+
+// The key of a record about to change, for the index's sake: the caller's when known,
+// else rebuilt. Without an index nothing is needed; a key that cannot be rebuilt leaves
+// the index stale.
+std::optional<PackedPosition> keyForIndex(DbOffset record, const PackedPosition* known)
+{
+    if (builtPositionIndex() == nullptr)
+        return std::nullopt;
+    if (known != nullptr)
+        return *known;
+    Position pos;
+    PackedPosition key;
+    if (reconstructPosition(record, pos) && packPosition(pos, key))
+        return key;
+    invalidatePositionIndex();
+    return std::nullopt;
+}
+
+void unindexRecord(DbOffset record, const std::optional<PackedPosition>& key, std::uint16_t hash)
+{
+    PositionIndex* index = builtPositionIndex();
+    if (index == nullptr || !key)
+        return;
+    // With duplicate keys in the image, the next record of the chain takes over.
+    if (index->erase(*key, record) && index->sawDuplicates) {
+        if (const DbOffset next = findInChain(*key, hash))
+            index->assign(*key, next);
+    }
 }
 
 void chainAtHead(DbOffset record, std::uint16_t hash)
@@ -149,6 +193,7 @@ DbOffset newPositionRecord(RecordKind kind, const PackedPosition& key, std::uint
     at<PositionRecord>(r)->secondary = secondaryCode(key);
     at<PositionRecord>(r)->flags = flags;
     chainAtHead(r, primaryHash(key));
+    indexRecord(key, r);
     return r;
 }
 
@@ -214,6 +259,8 @@ DbOffset findPosition(const Position& pos)
     return packAndHash(pos, key, hash) ? findPacked(key, hash) : 0;
 }
 
+DbOffset findPackedPosition(const PackedPosition& key) { return findPacked(key, primaryHash(key)); }
+
 DbOffset tinySuccessor(DbOffset tinyRecord, Position& pos)
 {
     const Move move = Move(tiny(tinyRecord)->successorMove);
@@ -224,6 +271,8 @@ DbOffset tinySuccessor(DbOffset tinyRecord, Position& pos)
     std::uint16_t hash;
     if (!packAndHash(pos, key, hash))
         return 0;
+    if (const PositionIndex* index = currentPositionIndex())
+        return index->find(key);
     const std::uint8_t code = secondaryCode(key);
     DbOffset match = 0;
     int matches = 0;
@@ -261,6 +310,7 @@ DbOffset findOrAddRoot(const Position& pos)
     h->big.scoreCode = kNoScoreCode;
     std::memcpy(h->key, key.bytes, sizeof key.bytes);
     chainAtHead(r, hash);
+    indexRecord(key, r);
     return r;
 }
 
@@ -367,10 +417,20 @@ PositionCounts recordCounts(DbOffset r)
     return {full(r)->games, full(r)->whiteWins, full(r)->blackWins};
 }
 
+namespace {
+
+DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosition* key);
+
+} // namespace
+
 DbOffset promoteToFull(DbOffset tinyRecord, std::uint16_t hash)
 {
     Position pos;
     const bool rebuilt = reconstructPosition(tinyRecord, pos);
+    PackedPosition key;
+    const bool keyed = rebuilt && packPosition(pos, key);
+    if (!keyed && builtPositionIndex() != nullptr)
+        invalidatePositionIndex();
     const TinyPosition old = *tiny(tinyRecord);
     Position next = pos;
     const DbOffset succ = rebuilt && old.successorMove != 0 ? tinySuccessor(tinyRecord, next) : 0;
@@ -380,6 +440,8 @@ DbOffset promoteToFull(DbOffset tinyRecord, std::uint16_t hash)
     full(r)->secondary = old.secondary;
     full(r)->flags = kNewFullFlags;
     chainAtHead(r, hash);
+    if (keyed)
+        indexRecord(key, r);
 
     if (const DbOffset pred = old.predecessor) {
         if (isTiny(pred)) {
@@ -413,7 +475,7 @@ DbOffset promoteToFull(DbOffset tinyRecord, std::uint16_t hash)
         full(r)->blackWins = std::uint8_t(counts.blackWins);
         return r;
     }
-    const DbOffset b = promoteToBig(r, hash);
+    const DbOffset b = promoteKnownToBig(r, hash, keyed ? &key : nullptr);
     big(b)->games = counts.games;
     big(b)->whiteWins = counts.whiteWins;
     big(b)->blackWins = counts.blackWins;
@@ -446,10 +508,18 @@ void promoteTinyPredecessors(DbOffset record, std::vector<std::pair<DbOffset, Db
 
 DbOffset promoteToBig(DbOffset record, std::uint16_t hash)
 {
+    return promoteKnownToBig(record, hash, nullptr);
+}
+
+namespace {
+
+DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosition* knownKey)
+{
     if (isTiny(record))
         record = promoteToFull(record, hash);
     if (isBig(record))
         return record;
+    const std::optional<PackedPosition> key = keyForIndex(record, knownKey);
     const FullPosition old = *full(record);
     unchain(record, hash);
     const DbOffset r = allocateRecord(RecordKind::BigPosition);
@@ -463,6 +533,8 @@ DbOffset promoteToBig(DbOffset record, std::uint16_t hash)
     b->firstIncoming = old.firstIncoming;
     b->firstOutgoing = old.firstOutgoing;
     chainAtHead(r, hash);
+    if (key)
+        indexRecord(*key, r);
     for (DbOffset m = old.firstIncoming; m != 0; m = moveRecord(m)->nextIncoming)
         moveRecord(m)->to = r;
     for (DbOffset m = old.firstOutgoing; m != 0; m = moveRecord(m)->nextOutgoing) {
@@ -474,6 +546,8 @@ DbOffset promoteToBig(DbOffset record, std::uint16_t hash)
     return r;
 }
 
+} // namespace
+
 DbOffset ensureBig(DbOffset record)
 {
     if (record == 0 || isBig(record))
@@ -482,8 +556,8 @@ DbOffset ensureBig(DbOffset record)
     PackedPosition key;
     std::uint16_t hash = 0;
     if (!reconstructPosition(record, pos) || !packAndHash(pos, key, hash))
-        hash = 0; // unchain falls back to a search of every chain
-    return promoteToBig(record, hash);
+        return promoteKnownToBig(record, 0, nullptr); // unchain searches every chain
+    return promoteKnownToBig(record, hash, &key);
 }
 
 DbOffset addGameCount(DbOffset record, int result)
@@ -603,6 +677,25 @@ std::vector<GraphEdge> successorMoves(DbOffset record)
     return out;
 }
 
+std::optional<GraphEdge> firstPredecessor(DbOffset record)
+{
+    if (isTiny(record)) {
+        const DbOffset pred = tiny(record)->predecessor;
+        if (pred == 0)
+            return std::nullopt;
+        if (isTiny(pred))
+            return GraphEdge{pred, Move(tiny(pred)->successorMove), tinyGlyph(pred)};
+        if (const DbOffset m = outgoingTo(pred, record))
+            return GraphEdge{pred, Move(moveRecord(m)->move), MoveGlyph(moveRecord(m)->glyph & kMoveGlyphMask)};
+        return std::nullopt;
+    }
+    const DbOffset m = full(record)->firstIncoming;
+    if (m == 0)
+        return std::nullopt;
+    return GraphEdge{moveRecord(m)->from, Move(moveRecord(m)->move),
+                     MoveGlyph(moveRecord(m)->glyph & kMoveGlyphMask)};
+}
+
 std::vector<GraphEdge> predecessorMoves(DbOffset record)
 {
     std::vector<GraphEdge> out;
@@ -640,8 +733,11 @@ std::vector<Move> pathFromRoot(DbOffset record)
     return path;
 }
 
-void removePosition(DbOffset record, std::uint16_t hash)
+namespace {
+
+void removeKeyed(DbOffset record, std::uint16_t hash, const PackedPosition* knownKey)
 {
+    const std::optional<PackedPosition> key = keyForIndex(record, knownKey);
     // Marked for the whole removal, so that a cycle through repeated positions never
     // comes back to remove it twice.
     at<PositionRecord>(record)->flags |= kFlagVisit;
@@ -654,6 +750,7 @@ void removePosition(DbOffset record, std::uint16_t hash)
         }
         removeIfOrphan(pred);
         unchain(record, hash);
+        unindexRecord(record, key, hash);
         releaseRecord(RecordKind::TinyPosition, record);
         return;
     }
@@ -665,12 +762,22 @@ void removePosition(DbOffset record, std::uint16_t hash)
     while (const DbOffset m = full(record)->firstOutgoing)
         unlinkMove(m);
     unchain(record, hash);
+    unindexRecord(record, key, hash);
     if (isBig(record)) {
         releaseNote(record);
         releaseRecord(RecordKind::BigPosition, record);
     } else {
         releaseRecord(RecordKind::FullPosition, record);
     }
+}
+
+} // namespace
+
+void removePosition(DbOffset record, std::uint16_t hash) { removeKeyed(record, hash, nullptr); }
+
+void removePosition(DbOffset record, const PackedPosition& key)
+{
+    removeKeyed(record, primaryHash(key), &key);
 }
 
 void removeIfOrphan(DbOffset record)
@@ -685,10 +792,34 @@ void removeIfOrphan(DbOffset record)
     Position pos;
     PackedPosition key;
     std::uint16_t hash = 0;
-    if (!reconstructPosition(record, pos) || !packAndHash(pos, key, hash))
-        hash = 0;
+    bool keyed = false;
+    if (const PackedPosition* known = KnownPositionKeys::find(record)) {
+        key = *known;
+        hash = primaryHash(key);
+        keyed = true;
+    } else {
+        keyed = reconstructPosition(record, pos) && packAndHash(pos, key, hash);
+    }
     at<PositionRecord>(record)->flags |= kFlagVisit;
-    removePosition(record, hash);
+    removeKeyed(record, keyed ? hash : 0, keyed ? &key : nullptr);
+}
+
+namespace {
+thread_local KnownPositionKeys* innermostKnownKeys = nullptr;
+}
+
+KnownPositionKeys::KnownPositionKeys() : m_outer(innermostKnownKeys) { innermostKnownKeys = this; }
+
+KnownPositionKeys::~KnownPositionKeys() { innermostKnownKeys = m_outer; }
+
+const PackedPosition* KnownPositionKeys::find(DbOffset record)
+{
+    for (const KnownPositionKeys* k = innermostKnownKeys; k != nullptr; k = k->m_outer) {
+        const auto it = k->m_keys.find(record);
+        if (it != k->m_keys.end())
+            return &it->second;
+    }
+    return nullptr;
 }
 
 } // namespace vez

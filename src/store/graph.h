@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,8 @@ bool reconstructPosition(DbOffset record, Position& pos);
 
 // The record of a position, or 0.
 DbOffset findPosition(const Position& pos);
+// The same for a position already packed.
+DbOffset findPackedPosition(const PackedPosition& key);
 
 // The record after a tiny one: plays its successor move on pos (the tiny record's
 // position) and finds the result, trusting a unique secondary-code match in the chain.
@@ -103,10 +106,30 @@ struct GraphEdge {
 };
 std::vector<GraphEdge> successorMoves(DbOffset record);
 std::vector<GraphEdge> predecessorMoves(DbOffset record);
+// The first entry of predecessorMoves without building the list; nullopt when it is empty.
+std::optional<GraphEdge> firstPredecessor(DbOffset record);
 std::vector<Move> pathFromRoot(DbOffset record);
 
 // Removes a record with its edges, and every predecessor left without purpose.
 void removePosition(DbOffset record, std::uint16_t hash);
+void removePosition(DbOffset record, const PackedPosition& key);
 void removeIfOrphan(DbOffset record);
+
+// While one lives, removals take the keys of the records given here instead of rebuilding
+// their positions: for a caller that removes records of a line it has just replayed.
+class KnownPositionKeys {
+public:
+    KnownPositionKeys();
+    ~KnownPositionKeys();
+    KnownPositionKeys(const KnownPositionKeys&) = delete;
+    KnownPositionKeys& operator=(const KnownPositionKeys&) = delete;
+
+    void add(DbOffset record, const PackedPosition& key) { m_keys[record] = key; }
+    static const PackedPosition* find(DbOffset record);
+
+private:
+    std::unordered_map<DbOffset, PackedPosition> m_keys;
+    KnownPositionKeys* m_outer;
+};
 
 } // namespace vez

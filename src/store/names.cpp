@@ -310,6 +310,9 @@ bool sameRing(DbOffset a, DbOffset b)
 
 } // namespace
 
+DbOffset canonicalPlayer(DbOffset p) { return p == 0 ? 0 : canonicalOf(p); }
+
+
 std::string playerDisplayName(DbOffset p)
 {
     if (p == 0)
@@ -351,20 +354,23 @@ void listPlayers(std::vector<std::string>& out)
     }
 }
 
-void aliasPlayer(std::string_view keep, std::string_view alias)
+std::optional<std::pair<DbOffset, DbOffset>> joinAliasRings(std::string_view keep,
+                                                            std::string_view alias)
 {
     const DbOffset k = internPlayer(keep);
     const DbOffset a = internPlayer(alias);
     if (k == 0 || a == 0 || k == a)
-        return;
+        return std::nullopt;
+    const std::pair<DbOffset, DbOffset> joined{k, a};
     player(a)->canonical = 0;
     if (sameRing(k, a)) {
         // Already aliases of each other: exchanging the links would split the ring.
         if (!player(canonicalOf(k))->canonical)
             player(k)->canonical = 1;
-        return;
+        return joined;
     }
     std::swap(player(k)->nextAlias, player(a)->nextAlias);
+    return joined;
 }
 
 } // namespace vez

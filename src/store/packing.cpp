@@ -1,5 +1,8 @@
 #include "store/packing.h"
 
+#include <bit>
+#include <cstring>
+
 #include "store/records.h"
 
 namespace vez {
@@ -75,24 +78,52 @@ int codeOf(const Position& pos, int square, const PawnMarking& marking)
 
 } // namespace
 
+namespace {
+
+// One bit per occupied square of an 8-square row (bit f for file f).
+unsigned occupiedFiles(const std::uint8_t* row)
+{
+    std::uint64_t v;
+    std::memcpy(&v, row, sizeof v);
+    // High bit of each byte set where the byte is not zero, gathered into 8 bits.
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t nonZero = (((v & kLow7) + kLow7) | v) & ~kLow7;
+    return unsigned((nonZero >> 7) * 0x0102040810204080ull >> 56);
+}
+
+} // namespace
+
 bool packPosition(const Position& pos, PackedPosition& out)
 {
     out = PackedPosition{};
     const PawnMarking marking = pawnMarking(pos);
     NibbleWriter nibbles{out.bytes};
     bool sideMarked = false;
-    for (int sq = 0; sq < 64; ++sq) {
-        if (pos.squares[sq] == kEmpty)
-            continue;
-        out.bytes[fileOf(sq)] |= std::uint8_t(1 << rankOf(sq));
-        const int code = codeOf(pos, sq, marking);
-        sideMarked = sideMarked || (code & 7) == 0;
-        if (!nibbles.put(code))
-            return false;
+    for (int rank = 0; rank < 8; ++rank) {
+        for (unsigned files = occupiedFiles(pos.squares + rank * 8); files != 0; files &= files - 1) {
+            const int file = std::countr_zero(files);
+            const int sq = makeSquare(file, rank);
+            out.bytes[file] |= std::uint8_t(1 << rank);
+            const int code = codeOf(pos, sq, marking);
+            sideMarked = sideMarked || (code & 7) == 0;
+            if (!nibbles.put(code))
+                return false;
+        }
     }
     if (!sideMarked)
         return nibbles.put((pos.sideToMove ^ 1) << 3);
     return true;
+}
+
+bool packable(const Position& pos)
+{
+    int pieces = 0;
+    for (int rank = 0; rank < 8; ++rank)
+        pieces += std::popcount(occupiedFiles(pos.squares + rank * 8));
+    if (pieces < 32)
+        return true;
+    PackedPosition key;
+    return packPosition(pos, key);
 }
 
 void unpackPosition(const PackedPosition& key, Position& pos)

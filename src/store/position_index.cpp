@@ -1,0 +1,353 @@
+#include "store/position_index.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "chess/movegen.h"
+#include "store/database.h"
+#include "store/graph.h"
+
+namespace vez {
+
+namespace {
+
+std::uint64_t load64(const std::uint8_t* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+std::uint64_t mix(std::uint64_t h)
+{
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 33;
+    return h;
+}
+
+std::uint64_t keyHash(const PackedPosition& key)
+{
+    const std::uint64_t a = load64(key.bytes);
+    const std::uint64_t b = load64(key.bytes + 8);
+    const std::uint64_t c = load64(key.bytes + 16);
+    return mix(a * 0x9E3779B97F4A7C15ull ^ mix(b + 0x632BE59BD9B4E019ull) ^ (c * 0xD6E8FEB86659FD93ull));
+}
+
+constexpr std::size_t kInitialSlots = 1024;
+
+} // namespace
+
+PositionIndex::PositionIndex() : m_slots(kInitialSlots), m_mask(kInitialSlots - 1) {}
+
+std::size_t PositionIndex::home(const PackedPosition& key) const { return keyHash(key) & m_mask; }
+
+DbOffset PositionIndex::find(const PackedPosition& key) const
+{
+    for (std::size_t i = home(key);; i = (i + 1) & m_mask) {
+        const Slot& s = m_slots[i];
+        if (s.record == 0)
+            return 0;
+        if (s.key == key)
+            return s.record;
+    }
+}
+
+void PositionIndex::assign(const PackedPosition& key, DbOffset record)
+{
+    if ((m_size + 1) * 4 > m_slots.size() * 3)
+        grow();
+    std::size_t i = home(key);
+    while (m_slots[i].record != 0 && !(m_slots[i].key == key))
+        i = (i + 1) & m_mask;
+    if (m_slots[i].record == 0)
+        ++m_size;
+    m_slots[i].key = key;
+    m_slots[i].record = record;
+}
+
+bool PositionIndex::erase(const PackedPosition& key, DbOffset record)
+{
+    std::size_t i = home(key);
+    while (m_slots[i].record != 0 && !(m_slots[i].key == key))
+        i = (i + 1) & m_mask;
+    if (m_slots[i].record != record || record == 0)
+        return false;
+    // Linear probing without tombstones: pull later members of the cluster back into the
+    // hole when their home does not lie strictly between the hole and them.
+    std::size_t hole = i;
+    for (std::size_t j = (i + 1) & m_mask; m_slots[j].record != 0; j = (j + 1) & m_mask) {
+        const std::size_t want = home(m_slots[j].key);
+        const bool movable = hole <= j ? (want <= hole || want > j) : (want <= hole && want > j);
+        if (movable) {
+            m_slots[hole] = m_slots[j];
+            hole = j;
+        }
+    }
+    m_slots[hole].record = 0;
+    --m_size;
+    return true;
+}
+
+void PositionIndex::grow()
+{
+    std::vector<Slot> old(m_slots.size() * 2);
+    old.swap(m_slots);
+    m_mask = m_slots.size() - 1;
+    m_size = 0;
+    for (const Slot& s : old) {
+        if (s.record != 0)
+            assign(s.key, s.record);
+    }
+}
+
+// --- Building ---------------------------------------------------------------------------
+
+namespace {
+
+struct ChainedRecord {
+    DbOffset record;
+    std::uint32_t slot;
+};
+
+enum class KeyState : std::uint8_t { Unknown, OnPath, Known, Failed };
+
+// Every record of every chain, in chain order; nullopt when a chain leaves the image or
+// never ends.
+std::optional<std::vector<ChainedRecord>> chainedRecords()
+{
+    const DatabaseHeader& h = currentHeader();
+    std::uint64_t budget = h.usedBytes / sizeof(TinyPosition) + 1;
+    std::vector<ChainedRecord> out;
+    for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
+        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0; r = at<PositionRecord>(r)->nextInChain) {
+            if (budget-- == 0 || r % 4 != 0 || std::uint64_t(r) + sizeof(TinyPosition) > h.usedBytes)
+                return std::nullopt;
+            out.push_back({r, slot});
+        }
+    }
+    return out;
+}
+
+// The packed key of every chained record, rebuilt the way reconstructPosition rebuilds a
+// position (the same predecessor steps), but each from its already known predecessor.
+class KeyBuilder {
+public:
+    explicit KeyBuilder(const std::vector<ChainedRecord>& chained)
+    {
+        m_offsets.reserve(chained.size());
+        for (const ChainedRecord& c : chained)
+            m_offsets.push_back(c.record);
+        std::sort(m_offsets.begin(), m_offsets.end());
+        m_unique = std::adjacent_find(m_offsets.begin(), m_offsets.end()) == m_offsets.end();
+        m_keys.resize(m_offsets.size());
+        m_states.assign(m_offsets.size(), KeyState::Unknown);
+    }
+
+    // False when a record stands in two chains (or twice in one).
+    bool unique() const { return m_unique; }
+
+    const PackedPosition* keyOf(DbOffset record)
+    {
+        const std::size_t i = indexOf(record);
+        if (i == kNone)
+            return nullptr;
+        if (m_states[i] == KeyState::Unknown)
+            resolve(i);
+        return m_states[i] == KeyState::Known ? &m_keys[i] : nullptr;
+    }
+
+private:
+    static constexpr std::size_t kNone = ~std::size_t(0);
+
+    std::size_t indexOf(DbOffset record) const
+    {
+        const auto it = std::lower_bound(m_offsets.begin(), m_offsets.end(), record);
+        return it != m_offsets.end() && *it == record ? std::size_t(it - m_offsets.begin()) : kNone;
+    }
+
+    void resolve(std::size_t first)
+    {
+        m_path.clear();
+        Position pos;
+        bool ok = true;
+        std::size_t i = first;
+        for (;;) {
+            if (m_states[i] == KeyState::Known) {
+                unpackPosition(m_keys[i], pos);
+                break;
+            }
+            if (m_states[i] != KeyState::Unknown) { // failed, or a loop back into this walk
+                ok = false;
+                break;
+            }
+            const DbOffset r = m_offsets[i];
+            if (isHuge(r)) {
+                std::memcpy(m_keys[i].bytes, at<HugePosition>(r)->key, sizeof m_keys[i].bytes);
+                m_states[i] = KeyState::Known;
+                unpackPosition(m_keys[i], pos);
+                break;
+            }
+            const std::optional<PredecessorStep> step = predecessorStep(r);
+            if (!step) {
+                if (isTiny(r)) {
+                    ok = false;
+                    m_states[i] = KeyState::Failed;
+                    break;
+                }
+                setStandardStart(pos);
+                m_states[i] = KeyState::OnPath;
+                m_path.push_back({i, Move::None});
+                break;
+            }
+            m_states[i] = KeyState::OnPath;
+            m_path.push_back({i, step->move});
+            i = indexOf(step->record);
+            if (i == kNone) {
+                ok = false;
+                break;
+            }
+        }
+        // m_path runs from the first record back towards the root; replay it forwards.
+        for (auto it = m_path.rbegin(); it != m_path.rend(); ++it) {
+            if (ok && it->move != Move::None)
+                makeMove(pos, it->move);
+            if (ok && packPosition(pos, m_keys[it->index])) {
+                m_states[it->index] = KeyState::Known;
+            } else {
+                ok = false;
+                m_states[it->index] = KeyState::Failed;
+            }
+        }
+    }
+
+    struct PathStep {
+        std::size_t index;
+        Move move; // from the predecessor to this record; None at a root
+    };
+
+    std::vector<DbOffset> m_offsets;
+    std::vector<PackedPosition> m_keys;
+    std::vector<KeyState> m_states;
+    std::vector<PathStep> m_path;
+    bool m_unique = true;
+};
+
+std::unique_ptr<PositionIndex> buildIndex()
+{
+    const std::optional<std::vector<ChainedRecord>> chained = chainedRecords();
+    if (!chained)
+        return nullptr;
+    KeyBuilder keys(*chained);
+    if (!keys.unique())
+        return nullptr;
+    auto index = std::make_unique<PositionIndex>();
+    for (const ChainedRecord& c : *chained) {
+        const PackedPosition* key = keys.keyOf(c.record);
+        // A record is found only through the chain of its own key and with its own
+        // secondary code; one that could not be found by walking is left out.
+        if (key == nullptr || primaryHash(*key) != c.slot ||
+            secondaryCode(*key) != at<PositionRecord>(c.record)->secondary)
+            continue;
+        if (index->find(*key) != 0)
+            index->sawDuplicates = true; // the first in chain order is the one found
+        else
+            index->assign(*key, c.record);
+    }
+    return index;
+}
+
+struct Registered {
+    const void* base = nullptr;
+    std::unique_ptr<PositionIndex> index;
+    bool stale = true;     // to be built before the next lookup
+    bool unusable = false; // the graph cannot be indexed exactly
+};
+
+std::vector<Registered>& registry()
+{
+    static std::vector<Registered> entries;
+    return entries;
+}
+
+Registered* entryOf(const void* base)
+{
+    for (Registered& e : registry()) {
+        if (e.base == base)
+            return &e;
+    }
+    return nullptr;
+}
+
+Registered& currentEntry()
+{
+    if (Registered* e = entryOf(currentBase))
+        return *e;
+    registry().push_back({currentBase, nullptr, true, false});
+    return registry().back();
+}
+
+} // namespace
+
+namespace {
+bool indexEnabled = true;
+}
+
+void setPositionIndexEnabled(bool enabled) { indexEnabled = enabled; }
+
+PositionIndex* currentPositionIndex()
+{
+    if (!indexEnabled)
+        return nullptr;
+    Registered& e = currentEntry();
+    if (e.unusable)
+        return nullptr;
+    if (e.stale) {
+        e.index = buildIndex();
+        e.stale = false;
+        e.unusable = e.index == nullptr;
+    }
+    return e.index.get();
+}
+
+PositionIndex* builtPositionIndex()
+{
+    Registered* e = entryOf(currentBase);
+    return e != nullptr && !e->stale ? e->index.get() : nullptr;
+}
+
+void invalidatePositionIndex()
+{
+    Registered& e = currentEntry();
+    e.index.reset();
+    e.stale = true;
+    e.unusable = false;
+}
+
+std::unique_ptr<PositionIndex> detachPositionIndex(const void* base)
+{
+    Registered* e = entryOf(base);
+    std::unique_ptr<PositionIndex> index = e != nullptr && !e->stale ? std::move(e->index) : nullptr;
+    forgetPositionIndex(base);
+    return index;
+}
+
+void attachPositionIndex(const void* base, std::unique_ptr<PositionIndex> index)
+{
+    forgetPositionIndex(base);
+    if (index)
+        registry().push_back({base, std::move(index), false, false});
+}
+
+void forgetPositionIndex(const void* base)
+{
+    auto& entries = registry();
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [base](const Registered& e) { return e.base == base; }),
+                  entries.end());
+}
+
+} // namespace vez

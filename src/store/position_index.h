@@ -1,0 +1,77 @@
+// An in-memory index of the position records of an open image, by packed key.
+//
+// The file's own hash table has 65,536 chains. With millions of positions every chain is
+// a hundred records long, and proving a position absent means rebuilding the position of
+// every record in the chain whose secondary code matches. The index answers the same
+// question with one probe: it maps each key to the record the chain walk would find
+// first. It lives beside the mapping while the image is open, is built on the first
+// lookup (one pass over the records, each position rebuilt from its predecessor's) and is
+// kept up to date by the graph operations that add, promote and remove records. Nothing
+// of it is stored in the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "store/packing.h"
+#include "store/records.h"
+
+namespace vez {
+
+class PositionIndex {
+public:
+    PositionIndex();
+
+    DbOffset find(const PackedPosition& key) const;
+    // Makes key name record (a new record at the head of its chain wins over an older one).
+    void assign(const PackedPosition& key, DbOffset record);
+    // Forgets key when it names record; false when it names another record or none.
+    bool erase(const PackedPosition& key, DbOffset record);
+    std::size_t size() const { return m_size; }
+    std::size_t memoryBytes() const { return m_slots.size() * sizeof(Slot); }
+
+    // Set when the image held two records of one key: the index then names the one the
+    // chain walk meets first, and removing it needs a look at the chain for the next one.
+    bool sawDuplicates = false;
+
+private:
+    struct Slot {
+        PackedPosition key;
+        DbOffset record; // 0 for an empty slot
+    };
+    static_assert(sizeof(Slot) == 28);
+
+    std::size_t home(const PackedPosition& key) const;
+    void grow();
+
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
+    std::size_t m_size = 0;
+};
+
+// The index of the current image, built on first use. Null when the current image's
+// graph cannot be indexed so that every lookup agrees with the chain walk (records whose
+// positions cannot be rebuilt, chains that loop); lookups then walk the chains.
+PositionIndex* currentPositionIndex();
+
+// The current image's index when it is built; null otherwise. Changes to the graph keep a
+// built index up to date and need not build one.
+PositionIndex* builtPositionIndex();
+
+// Lookups use the index unless this is switched off; the index is kept up to date either
+// way. Tests and benchmarks compare the two.
+void setPositionIndexEnabled(bool enabled);
+
+// Marks the current image's index as stale after a change it could not follow; the next
+// lookup rebuilds it.
+void invalidatePositionIndex();
+
+// Hands an image's index over when the image is mapped again at another address with the
+// same content, and forgets it when the image is closed.
+std::unique_ptr<PositionIndex> detachPositionIndex(const void* base);
+void attachPositionIndex(const void* base, std::unique_ptr<PositionIndex> index);
+void forgetPositionIndex(const void* base);
+
+} // namespace vez

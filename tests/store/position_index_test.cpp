@@ -1,0 +1,146 @@
+// The in-memory position index must answer exactly as the walk along the file's hash
+// chains does: after any mix of stores and deletions, and when rebuilt from a file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <unistd.h>
+#include <map>
+#include <random>
+
+#include "interchange/game.h"
+#include "store/database.h"
+#include "store/games.h"
+#include "store/graph.h"
+#include "store/position_index.h"
+#include "store_fixture.h"
+#include "support/graph_lines.h"
+#include "support/movetext.h"
+#include "support/pgn_games.h"
+
+namespace vez {
+namespace {
+
+TEST(PositionIndexTable, AgreesWithAMapThroughGrowthAndRemoval)
+{
+    PositionIndex index;
+    std::map<std::vector<std::uint8_t>, DbOffset> reference;
+    std::mt19937 rng(5);
+    // Few distinct keys, so that removals hit clusters of collisions often.
+    auto randomKey = [&] {
+        PackedPosition key;
+        key.bytes[0] = std::uint8_t(rng() % 64);
+        key.bytes[9] = std::uint8_t(rng() % 64);
+        return key;
+    };
+    for (int step = 0; step < 200000; ++step) {
+        const PackedPosition key = randomKey();
+        const std::vector<std::uint8_t> bytes(key.bytes, key.bytes + 24);
+        if (rng() % 3 == 0) {
+            const auto it = reference.find(bytes);
+            const DbOffset held = it == reference.end() ? 0 : it->second;
+            // Removing under another record's name leaves the key alone.
+            EXPECT_FALSE(index.erase(key, held + 4));
+            EXPECT_EQ(index.erase(key, held), held != 0);
+            reference.erase(bytes);
+        } else {
+            const DbOffset record = 4 + 4 * (rng() % 100000);
+            index.assign(key, record);
+            reference[bytes] = record;
+        }
+    }
+    ASSERT_EQ(index.size(), reference.size());
+    for (const auto& [bytes, record] : reference) {
+        PackedPosition key;
+        std::copy(bytes.begin(), bytes.end(), key.bytes);
+        EXPECT_EQ(index.find(key), record);
+    }
+}
+
+// Every position of the lines, and the same boards with the other side to move (mostly
+// absent), looked up with and without the index.
+void expectIndexAgrees(const std::vector<test::Line>& lines)
+{
+    std::size_t checked = 0;
+    for (const test::Line& line : lines) {
+        for (Position pos : line.positions) {
+            for (int flip = 0; flip < 2; ++flip) {
+                setPositionIndexEnabled(true);
+                const DbOffset indexed = findPosition(pos);
+                setPositionIndexEnabled(false);
+                const DbOffset walked = findPosition(pos);
+                setPositionIndexEnabled(true);
+                ASSERT_EQ(indexed, walked) << "position " << checked;
+                ++checked;
+                pos.sideToMove ^= 1;
+                pos.enPassant = 0;
+            }
+        }
+    }
+}
+
+using testing::StoreTest;
+using PositionIndexTest = StoreTest;
+
+TEST_F(PositionIndexTest, LookupsAgreeWithTheChainsWhileGamesComeAndGo)
+{
+    std::vector<test::Line> lines;
+    for (const char* file : {VEZ_CORPUS_DIR "/games-annotated.pgn", VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}) {
+        if (const auto text = test::readTextFile(file, 1u << 20)) {
+            auto more = test::linesFromPgn(*text, 80 - lines.size());
+            std::move(more.begin(), more.end(), std::back_inserter(lines));
+        }
+    }
+    ASSERT_GE(lines.size(), 40u);
+    db->compressionThresholdPly = 30; // tails are compressed and expanded again
+    std::mt19937 rng(17);
+    std::vector<std::optional<std::uint32_t>> stored(lines.size());
+    for (int step = 0; step < 120; ++step) {
+        const std::size_t l = rng() % lines.size();
+        if (stored[l]) {
+            deleteGame(*stored[l]);
+            stored[l].reset();
+        } else {
+            Game game;
+            game.startPosition = lines[l].positions[0];
+            for (Move m : lines[l].moves)
+                game.append(m);
+            stored[l] = storeGame(game, false);
+        }
+        if (step % 10 == 9) {
+            expectIndexAgrees(lines);
+            ASSERT_FALSE(HasFailure()) << "after step " << step;
+        }
+    }
+}
+
+TEST_F(PositionIndexTest, RebuiltFromAFileItAgreesWithTheChains)
+{
+    const auto games = test::readGames(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", 60);
+    ASSERT_FALSE(games.empty());
+    for (const Game& game : games)
+        ASSERT_TRUE(storeGame(game, false));
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("vez-index-" + std::to_string(::getpid()) + ".vez")).string();
+    ASSERT_TRUE(writeToFile(path));
+    closeDatabase(db);
+    db = openMapped(path, 1u << 20);
+    ASSERT_NE(db, nullptr);
+    EXPECT_EQ(builtPositionIndex(), nullptr); // built on the first lookup
+    const auto text = test::readTextFile(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn");
+    ASSERT_TRUE(text);
+    const std::vector<test::Line> lines = test::linesFromPgn(*text, 60);
+    expectIndexAgrees(lines);
+    ASSERT_NE(builtPositionIndex(), nullptr);
+    // Growing the file re-maps it; the index moves along and stays right.
+    const PositionIndex* before = builtPositionIndex();
+    ASSERT_TRUE(ensureRoom(db, path, 64u << 20, 1));
+    EXPECT_EQ(builtPositionIndex(), before);
+    expectIndexAgrees(lines);
+    closeDatabase(db);
+    db = createInMemory();
+    std::filesystem::remove(path);
+}
+
+} // namespace
+} // namespace vez
