@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "chess/fen.h"
+#include "chess/movegen.h"
 #include "chess/notation.h"
 
 namespace vez {
@@ -53,11 +54,11 @@ int elapsedSeconds(std::string_view word)
     return total;
 }
 
-// A move the engine printed, read in the board's position.
+// A move the engine printed, read in the board's position. The parser judges only the
+// geometry of piece moves, so legality is checked against the legal move list.
 bool readEngineMove(const Position& board, std::string_view text, Move& move)
 {
-    bool legal = false;
-    return parseMove(board, move, &legal, nullptr, trimLeft(text)) && legal;
+    return parseMove(board, move, nullptr, nullptr, trimLeft(text)) && isLegalMove(board, move);
 }
 
 } // namespace

@@ -143,8 +143,7 @@ Move readUciMove(const Position& pos, std::string_view text)
     if (text.size() == 5)
         coordinates += char(std::toupper(static_cast<unsigned char>(text[4])));
     Move move = Move::None;
-    bool legal = false;
-    if (!parseMove(pos, move, &legal, nullptr, coordinates) || !legal)
+    if (!parseMove(pos, move, nullptr, nullptr, coordinates) || !isLegalMove(pos, move))
         return Move::None;
     return move;
 }
@@ -282,8 +281,7 @@ void UciAdapter::force(std::string_view moveText)
         m_engineMoved = false;
     }
     Move move = Move::None;
-    bool legal = false;
-    if (!parseMove(m_board, move, &legal, nullptr, moveText) || !legal) {
+    if (!parseMove(m_board, move, nullptr, nullptr, moveText) || !isLegalMove(m_board, move)) {
         error("illegal move: " + std::string(moveText));
         return;
     }
@@ -292,13 +290,13 @@ void UciAdapter::force(std::string_view moveText)
 
 void UciAdapter::userMove(std::string_view text)
 {
+    // The parser judges only the geometry of piece moves; the legal list decides.
     Move move = Move::None;
-    bool legal = false;
-    if (!parseMove(m_board, move, &legal, nullptr, text)) {
+    if (!parseMove(m_board, move, nullptr, nullptr, text)) {
         error("unknown command: " + std::string(text));
         return;
     }
-    if (!legal) {
+    if (!isLegalMove(m_board, move)) {
         error("illegal move: " + std::string(text));
         return;
     }
