@@ -59,6 +59,11 @@ public:
         EXPECT_TRUE(arrived) << "no engine move arrived";
         return found;
     }
+    bool awaitRecords(std::size_t count)
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, 60s, [&] { return m_records.size() >= count; });
+    }
     bool awaitStop()
     {
         std::unique_lock lock(m_lock);
@@ -111,6 +116,7 @@ echo 'oops' >&2)");
     ASSERT_TRUE(child.Start(engine, "engine", true));
     dialogue.startListeners(child, receiver);
     EXPECT_TRUE(dialogue.hasListeners());
+    ASSERT_TRUE(receiver->awaitRecords(2)); // the banner and the prompt, before any command
     child.Write("go\n");
     const EngineRecord move = receiver->awaitMove(0);
     EXPECT_EQ(text(dialogue.board(), move.move), "e4");
