@@ -147,6 +147,65 @@ void EngineDialogue::SendPosition(const EngineWriter& write)
     write(command);
 }
 
+void EngineDialogue::deliverPendingMove(EngineRecord& record)
+{
+    if (m_pendingMove == Move::None)
+        return;
+    record.move = m_pendingMove;
+    record.moveMade = 1;
+    m_pendingMove = Move::None;
+}
+
+bool EngineDialogue::takeEngineMove(std::string_view text, EngineRecord& record)
+{
+    Move move = Move::None;
+    if (readEngineMove(m_board, text, move)) {
+        m_pendingMove = move;
+        return false;
+    }
+    record.stop = 1;
+    return true;
+}
+
+void EngineDialogue::readKibitz(std::string_view text, EngineRecord& record)
+{
+    if (text.starts_with("pv: ")) {
+        m_pvText = text.substr(4);
+        return;
+    }
+    if (!text.starts_with('d')) {
+        m_commentText = text;
+        return;
+    }
+    // "d<depth> <time> <score> <pv>", or "d<depth>; <score>" which leaves the PV alone.
+    const std::string_view depth = takeWord(text);
+    if (!depth.ends_with(';')) {
+        const int seconds = elapsedSeconds(takeWord(text));
+        if (!m_gameAnalysis)
+            record.progressSeconds = seconds;
+        std::string_view pv = text;
+        takeWord(pv);
+        m_pvText = trimLeft(pv);
+    }
+    std::string_view score = text.substr(0, text.find(' '));
+    if (score.ends_with(';'))
+        score.remove_suffix(1);
+    m_scoreText = score;
+    record.newScore = 1;
+    deliverPendingMove(record);
+}
+
+bool EngineDialogue::readMoveNumberLine(std::string_view line, EngineRecord& record)
+{
+    if (line.front() == '*')
+        return takeEngineMove(line.substr(1), record);
+    int number = 0;
+    const auto result = std::from_chars(line.data(), line.data() + line.size(), number);
+    const std::string_view rest = line.substr(std::size_t(result.ptr - line.data()));
+    return result.ec == std::errc{} && number > 0 && rest.starts_with(". ... ") &&
+           takeEngineMove(rest.substr(6), record);
+}
+
 ParsedLine EngineDialogue::ParseEngineLine(std::string_view line, int stream)
 {
     std::lock_guard lock(m_lock);
@@ -162,50 +221,9 @@ ParsedLine EngineDialogue::ParseEngineLine(std::string_view line, int stream)
 
     EngineRecord& record = parsed.record;
     record.moveMade = record.stop = stream;
-    // Hands the pending engine move over to the record.
-    auto deliverPendingMove = [&] {
-        if (m_pendingMove == Move::None)
-            return;
-        record.move = m_pendingMove;
-        record.moveMade = 1;
-        m_pendingMove = Move::None;
-    };
-    // Reads the engine's move into the pending move; the line is swallowed when it is a
-    // legal move, and ends the search (sent with stop) when it is not.
-    auto takeEngineMove = [&](std::string_view text) {
-        Move move = Move::None;
-        if (readEngineMove(m_board, text, move)) {
-            m_pendingMove = move;
-            return false;
-        }
-        record.stop = 1;
-        return true;
-    };
-
     bool send = true;
     if (const std::size_t kibitz = line.find("kibitz"); kibitz != std::string_view::npos) {
-        std::string_view text = trimLeft(line.substr(kibitz + 6));
-        if (text.starts_with("pv: ")) {
-            m_pvText = text.substr(4);
-        } else if (text.starts_with('d')) {
-            const std::string_view depth = takeWord(text);
-            if (!depth.ends_with(';')) {
-                const int seconds = elapsedSeconds(takeWord(text));
-                if (!m_gameAnalysis)
-                    record.progressSeconds = seconds;
-                std::string_view pv = text;
-                takeWord(pv);
-                m_pvText = trimLeft(pv);
-            }
-            std::string_view score = text.substr(0, text.find(' '));
-            if (score.ends_with(';'))
-                score.remove_suffix(1);
-            m_scoreText = score;
-            record.newScore = 1;
-            deliverPendingMove();
-        } else {
-            m_commentText = text;
-        }
+        readKibitz(trimLeft(line.substr(kibitz + 6)), record);
     } else if (stream == 1 || line.starts_with("Crafty")) {
         m_commentText = line;
     } else if (line.starts_with("whisper ")) {
@@ -215,23 +233,17 @@ ParsedLine EngineDialogue::ParseEngineLine(std::string_view line, int stream)
         record.moveMade = record.stop = 1;
     } else if (line.find("White(") != std::string_view::npos ||
                line.find("Black(") != std::string_view::npos) {
-        if (line.front() == '\a') {
-            const std::size_t prompt = line.find("): ");
-            if (prompt == std::string_view::npos)
-                record.stop = 1;
-            else
-                send = takeEngineMove(line.substr(prompt + 3));
-        } else {
-            deliverPendingMove();
-        }
-    } else if (line.front() == '*') {
-        send = takeEngineMove(line.substr(1));
-    } else if (line.front() >= '0' && line.front() <= '9') {
-        int number = 0;
-        const auto result = std::from_chars(line.data(), line.data() + line.size(), number);
-        const std::string_view rest = line.substr(std::size_t(result.ptr - line.data()));
-        send = result.ec == std::errc{} && number > 0 && rest.starts_with(". ... ") &&
-               takeEngineMove(rest.substr(6));
+        // After a bell the prompt is followed by the engine's move; a plain prompt (perhaps
+        // repeated in front of later text) hands over a pending move.
+        const std::size_t prompt = line.find("): ");
+        if (line.front() != '\a')
+            deliverPendingMove(record);
+        else if (prompt == std::string_view::npos)
+            record.stop = 1;
+        else
+            send = takeEngineMove(line.substr(prompt + 3), record);
+    } else if (line.front() == '*' || (line.front() >= '0' && line.front() <= '9')) {
+        send = readMoveNumberLine(line, record);
     } else {
         send = false;
     }

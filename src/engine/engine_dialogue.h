@@ -103,6 +103,12 @@ public:
 private:
     friend void runEngineListener(EngineListener* listener);
     void resetTexts();
+    // Parts of ParseEngineLine, called under the lock. The move readers return whether the
+    // record is to be sent: a legal move is kept pending and its line swallowed.
+    void readKibitz(std::string_view text, EngineRecord& record);
+    bool readMoveNumberLine(std::string_view line, EngineRecord& record);
+    bool takeEngineMove(std::string_view text, EngineRecord& record);
+    void deliverPendingMove(EngineRecord& record);
 
     mutable std::mutex m_lock;
     Position m_board;

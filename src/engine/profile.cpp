@@ -8,8 +8,7 @@ int MemoryProfile::getProfileInt(const std::string& key, int defaultValue)
     return found == m_ints.end() ? defaultValue : found->second;
 }
 
-std::string MemoryProfile::getProfileString(const std::string& key,
-                                            const std::string& defaultValue)
+std::string MemoryProfile::getProfileString(const std::string& key, const std::string& defaultValue)
 {
     const auto found = m_strings.find(key);
     return found == m_strings.end() ? defaultValue : found->second;

@@ -22,8 +22,7 @@ public:
 class MemoryProfile : public KeyValueProfile {
 public:
     int getProfileInt(const std::string& key, int defaultValue) override;
-    std::string getProfileString(const std::string& key,
-                                 const std::string& defaultValue) override;
+    std::string getProfileString(const std::string& key, const std::string& defaultValue) override;
     void writeProfileInt(const std::string& key, int value) override;
     void writeProfileString(const std::string& key, const std::string& value) override;
 

@@ -53,13 +53,14 @@ const LineCase kLineCases[] = {
     {nullptr, "kibitz pv: e4 e5 Nf3", 0, true, 0, 0, 0, "", -1, "", "e4 e5 Nf3", ""},
     {nullptr, "kibitz hello there", 0, true, 0, 0, 0, "", -1, "", "", "hello there"},
     // A prompt left in front of a kibitz line does not hide it.
-    {nullptr, "White(1): kibitz d5 0:03 -0.20 e4 e5 x", 0, true, 0, 0, 1, "", 3, "-0.20",
-     "e4 e5 x", ""},
+    {nullptr, "White(1): kibitz d5 0:03 -0.20 e4 e5 x", 0, true, 0, 0, 1, "", 3, "-0.20", "e4 e5 x",
+     ""},
     // A kibitz line after the engine's move carries that move.
     {"\aWhite(1): e4", "kibitz d8 0:01 +0.25 e4 e5 x", 0, true, 1, 0, 1, "e4", 1, "+0.25",
      "e4 e5 x", ""},
     // Comments.
-    {nullptr, "Crafty v15.5 (1 cpus)\r\n", 0, true, 0, 0, 0, "", -1, "", "", "Crafty v15.5 (1 cpus)"},
+    {nullptr, "Crafty v15.5 (1 cpus)\r\n", 0, true, 0, 0, 0, "", -1, "", "",
+     "Crafty v15.5 (1 cpus)"},
     {nullptr, "whisper book move", 0, true, 0, 0, 0, "", -1, "", "", " book move"},
     {nullptr, "hash table too small", 1, true, 1, 1, 0, "", -1, "", "", "hash table too small"},
     {nullptr, "ERROR: unknown command", 0, true, 1, 1, 0, "", -1, "", "", "ERROR: unknown command"},

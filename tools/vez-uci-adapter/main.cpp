@@ -199,8 +199,8 @@ int main(int argc, char** argv)
         finish(1);
     }
 
-    UciAdapter adapter(writeOut, [&engine](std::string_view text) { engine.Write(text); },
-                       timeScale());
+    UciAdapter adapter(
+        writeOut, [&engine](std::string_view text) { engine.Write(text); }, timeScale());
     readCommands(inbox);
     adapter.begin();
     for (;;) {

@@ -47,9 +47,9 @@ long long readNumber(std::string_view word, long long fallback)
 bool isIgnoredSetting(std::string_view word)
 {
     static constexpr std::string_view kIgnored[] = {
-        "log",  "ansi",  "verbose", "display", "noise", "ponder", "xboard",   "post",
-        "nopost", "hash", "hashp",  "book",    "bell",  "resign", "name",     "computer",
-        "otim", "random", "easy",   "hard",    "egtb",  "learn",  "protover", "accepted"};
+        "log",    "ansi",   "verbose", "display", "noise", "ponder", "xboard",   "post",
+        "nopost", "hash",   "hashp",   "book",    "bell",  "resign", "name",     "computer",
+        "otim",   "random", "easy",    "hard",    "egtb",  "learn",  "protover", "accepted"};
     return std::find(std::begin(kIgnored), std::end(kIgnored), word) != std::end(kIgnored);
 }
 
@@ -160,8 +160,7 @@ std::string uciMoveText(const Position& pos, Move move)
 }
 
 UciAdapter::UciAdapter(Output toDialogue, Output toEngine, double timeScale)
-    : m_toDialogue(std::move(toDialogue)), m_toEngine(std::move(toEngine)),
-      m_timeScale(timeScale)
+    : m_toDialogue(std::move(toDialogue)), m_toEngine(std::move(toEngine)), m_timeScale(timeScale)
 {
     setStandardStart(m_board);
     m_baseFen = uciFen(m_board, 1);

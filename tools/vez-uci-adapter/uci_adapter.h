@@ -52,10 +52,10 @@ private:
     double m_timeScale;
     Position m_board;
     int m_moveNumber = 1;
-    std::string m_baseFen;              // where the engine's move list starts
-    std::vector<std::string> m_played;  // UCI moves since then
-    int m_engineSide = kBlack;          // the side the engine plays, -1 for none
-    bool m_engineMoved = false;         // the last move played was the engine's
+    std::string m_baseFen;             // where the engine's move list starts
+    std::vector<std::string> m_played; // UCI moves since then
+    int m_engineSide = kBlack;         // the side the engine plays, -1 for none
+    bool m_engineMoved = false;        // the last move played was the engine's
     Position m_beforeEngineMove;
     int m_numberBeforeEngineMove = 1;
     long long m_moveTimeMs = 60000;
