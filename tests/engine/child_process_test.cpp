@@ -1,0 +1,205 @@
+// Child processes on pipes: lines cut by the reader threads, queues that end exactly once,
+// start failures, and stopping a whole process group.
+#include "engine/child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <string>
+
+#include "engine/line_queue.h"
+#include "support/child_scripts.h"
+
+namespace vez {
+namespace {
+
+using test::CapturedMessages;
+using test::eventually;
+using test::processEnded;
+using test::ScriptFolder;
+
+// Counts its own destruction, which happens on whichever thread lets go last.
+class CountedQueue : public LineQueue {
+public:
+    explicit CountedQueue(std::atomic<int>& destroyed) : m_destroyed(destroyed) {}
+    ~CountedQueue() override { ++m_destroyed; }
+
+private:
+    std::atomic<int>& m_destroyed;
+};
+
+// Takes every line until the queue finishes, then lets go of it.
+std::vector<std::string> drain(LineQueue* queue)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    while (queue->GetLine(line))
+        lines.push_back(line);
+    LineQueue::releaseByConsumer(queue);
+    return lines;
+}
+
+class ChildProcessTest : public ::testing::Test {
+protected:
+    ScriptFolder folder;
+    CapturedMessages messages;
+    ChildProcess child{messages};
+};
+
+TEST_F(ChildProcessTest, PromptWithoutLineFeedIsPostedAtOnceAndAgainWhenCompleted)
+{
+    const std::string script = folder.script("prompt", "printf abc; read x; printf 'def\\n'");
+    ASSERT_TRUE(child.Start(script, "prompt", true));
+    auto* output = new LineQueue;
+    child.StartReaders(output, nullptr);
+    std::string line;
+    ASSERT_TRUE(output->GetLine(line));
+    EXPECT_EQ(line, "abc");
+    child.Write("\n"); // the script prints the rest of its line only now
+    ASSERT_TRUE(output->GetLine(line));
+    EXPECT_EQ(line, "abcdef\n");
+    EXPECT_FALSE(output->GetLine(line));
+    LineQueue::releaseByConsumer(output);
+}
+
+TEST_F(ChildProcessTest, OutputEndsBothQueuesAfterTheirLastLines)
+{
+    // Two lines in one write come out as two lines and nothing else; the script runs in
+    // its own folder, and a carriage return stays in its line.
+    const std::string script =
+        folder.script("both", "printf 'a\\nb\\n'; pwd; printf 'x\\r\\n' >&2; echo y >&2");
+    ASSERT_TRUE(child.Start(script, "both", true));
+    auto* output = new LineQueue;
+    auto* errors = new LineQueue;
+    child.StartReaders(output, errors);
+    const std::vector<std::string> expectedOutput{"a\n", "b\n", folder.path().string() + "\n"};
+    EXPECT_EQ(drain(output), expectedOutput);
+    EXPECT_EQ(drain(errors), (std::vector<std::string>{"x\r\n", "y\n"}));
+    child.Wait();
+    EXPECT_FALSE(child.IsRunning());
+}
+
+TEST_F(ChildProcessTest, QueueIsDestroyedOnceByWhicheverSideLetsGoLast)
+{
+    std::atomic<int> destroyed{0};
+    // The consumer lets go first: the reader destroys the queue when the child ends.
+    const std::string waits = folder.script("waits", "echo ready; read x; echo late");
+    ASSERT_TRUE(child.Start(waits, "waits", true));
+    auto* abandoned = new CountedQueue(destroyed);
+    child.StartReaders(abandoned, nullptr);
+    std::string line;
+    ASSERT_TRUE(abandoned->GetLine(line));
+    LineQueue::releaseByConsumer(abandoned);
+    EXPECT_EQ(destroyed, 0);
+    child.Write("\n");
+    EXPECT_TRUE(eventually([&] { return destroyed == 1; }));
+
+    // The producer lets go first: the consumer destroys the finished queue.
+    const std::string quick = folder.script("quick", "echo done");
+    ASSERT_TRUE(child.Start(quick, "quick", true));
+    auto* finished = new CountedQueue(destroyed);
+    child.StartReaders(finished, nullptr);
+    child.Wait();
+    while (finished->GetLine(line)) {
+    }
+    EXPECT_EQ(destroyed, 1);
+    LineQueue::releaseByConsumer(finished);
+    EXPECT_EQ(destroyed, 2);
+}
+
+TEST_F(ChildProcessTest, ProgramThatCannotRunIsReportedAndLeavesTheObjectIdle)
+{
+    const std::string missing = (folder.path() / "no-such-program").string();
+    const std::string notExecutable = (folder.path() / "plain.txt").string();
+    std::ofstream(notExecutable) << "just text\n";
+    for (const std::string& path : {missing, notExecutable}) {
+        EXPECT_FALSE(child.Start(path, "x", true));
+        EXPECT_FALSE(child.IsRunning());
+        EXPECT_EQ(child.processId(), -1);
+    }
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{missing + ": could not execute",
+                                                          notExecutable + ": could not execute"}));
+    // A later start works, without redirection too; the words of the command line are the
+    // program's arguments, quotes grouping them.
+    const std::string args = folder.script("args", "printf '%s|' \"$@\" > \"$(pwd)/args.out\"");
+    ASSERT_TRUE(child.Start(args, "args one \"two words\"", false));
+    child.Wait();
+    EXPECT_FALSE(child.IsRunning());
+    std::string written;
+    std::getline(std::ifstream(folder.path() / "args.out"), written);
+    EXPECT_EQ(written, "one|two words|");
+}
+
+TEST_F(ChildProcessTest, KillStopsTheWholeProcessGroup)
+{
+    // Both the script and the program it waits for are in the child's group.
+    const std::string script =
+        folder.script("group", "echo $$; sh -c 'echo $$; exec sleep 30'; echo never");
+    ASSERT_TRUE(child.Start(script, "group", true));
+    auto* output = new LineQueue;
+    child.StartReaders(output, nullptr);
+    std::string first, second;
+    ASSERT_TRUE(output->GetLine(first));
+    ASSERT_TRUE(output->GetLine(second));
+    EXPECT_EQ(std::stoi(first), child.processId());
+    child.Kill();
+    EXPECT_FALSE(child.IsRunning());
+    EXPECT_TRUE(eventually([&] { return processEnded(std::stoi(first)); }));
+    EXPECT_TRUE(eventually([&] { return processEnded(std::stoi(second)); }));
+    std::string line;
+    while (output->GetLine(line))
+        EXPECT_NE(line, "never\n");
+    LineQueue::releaseByConsumer(output);
+}
+
+TEST_F(ChildProcessTest, GroupThatIgnoresTheInterruptIsTerminatedAfterAGrace)
+{
+    const std::string script =
+        folder.script("stubborn", "trap '' INT; sleep 30 & echo $!; echo $$; wait");
+    ASSERT_TRUE(child.Start(script, "stubborn", true));
+    auto* output = new LineQueue;
+    child.StartReaders(output, nullptr);
+    std::string background, shell;
+    ASSERT_TRUE(output->GetLine(background));
+    ASSERT_TRUE(output->GetLine(shell));
+    child.Kill();
+    EXPECT_TRUE(eventually([&] { return processEnded(std::stoi(shell)); }));
+    EXPECT_TRUE(eventually([&] { return processEnded(std::stoi(background)); }));
+    drain(output);
+}
+
+TEST_F(ChildProcessTest, IdleAndRepeatedOperationsAreHarmless)
+{
+    child.Kill(); // idle: nothing happens
+    child.Close();
+    const std::string echo = folder.script("echo", "read line; echo \"[$line]\"");
+    ASSERT_TRUE(child.Start(echo, "echo", true));
+    auto* output = new LineQueue;
+    child.StartReaders(output, nullptr);
+    child.Write("");
+    child.Write("x\n");
+    EXPECT_EQ(drain(output), std::vector<std::string>{"[x]\n"});
+    child.Wait();
+    // The child has ended and closed its input: writing to it neither raises SIGPIPE
+    // nor blocks.
+    child.Write("more\n");
+    child.Close();
+    child.Close();
+    EXPECT_FALSE(child.IsRunning());
+    // Readers asked for after the end get an empty, finished queue.
+    auto* late = new LineQueue;
+    child.StartReaders(late, nullptr);
+    EXPECT_TRUE(drain(late).empty());
+}
+
+TEST(CommandLine, WordsSplitAtBlanksWithQuotesGrouping)
+{
+    EXPECT_EQ(splitCommandLine("  cbasc32 -e \"/tmp/out file.pgn\"  in.cbf "),
+              (std::vector<std::string>{"cbasc32", "-e", "/tmp/out file.pgn", "in.cbf"}));
+    EXPECT_EQ(splitCommandLine("a \"\" b"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_TRUE(splitCommandLine(" \t").empty());
+}
+
+} // namespace
+} // namespace vez

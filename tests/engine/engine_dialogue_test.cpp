@@ -1,0 +1,261 @@
+// The engine dialogue: every form of line the engine prints, the commands sent to it, and
+// the scores, swings and principal variations read from its lines.
+#include "engine/engine_dialogue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "chess/fen.h"
+#include "chess/notation.h"
+
+namespace vez {
+namespace {
+
+constexpr const char* kStart = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
+constexpr const char* kAfterE4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -";
+
+Position position(const char* fen)
+{
+    Position pos;
+    EXPECT_TRUE(readFen(pos, fen)) << fen;
+    return pos;
+}
+
+std::string moveText(const Position& pos, Move move)
+{
+    return move == Move::None ? "" : formatMove(pos, move, false, MoveGlyph::None, false);
+}
+
+struct LineCase {
+    const char* before; // a line parsed first (to leave a pending engine move), or null
+    const char* line;
+    int stream;
+    bool send;
+    int moveMade, stop, newScore;
+    const char* move; // the record's move, "" for none
+    int progress;
+    const char* score;
+    const char* pv;
+    const char* comment;
+};
+
+// Each case starts from a fresh dialogue whose board is the start position.
+const LineCase kLineCases[] = {
+    // Kibitz lines: depth, time (seconds or minutes:seconds), score and PV.
+    {nullptr, "kibitz d10 1:05 +0.35 Nf3 d5", 0, true, 0, 0, 1, "", 65, "+0.35", "Nf3 d5", ""},
+    {nullptr, "  kibitz   d7 12 -1.20   e4 e5 Nf3  ", 0, true, 0, 0, 1, "", 12, "-1.20",
+     "e4 e5 Nf3", ""},
+    {nullptr, "kibitz d12 0:07 >(+1.20) Nf3", 0, true, 0, 0, 1, "", 7, ">(+1.20)", "Nf3", ""},
+    {nullptr, "kibitz d10; +0.35;", 0, true, 0, 0, 1, "", -1, "+0.35", "", ""},
+    {nullptr, "kibitz d9 0:02 +0.10", 0, true, 0, 0, 1, "", 2, "+0.10", "", ""},
+    {nullptr, "kibitz pv: e4 e5 Nf3", 0, true, 0, 0, 0, "", -1, "", "e4 e5 Nf3", ""},
+    {nullptr, "kibitz hello there", 0, true, 0, 0, 0, "", -1, "", "", "hello there"},
+    // A prompt left in front of a kibitz line does not hide it.
+    {nullptr, "White(1): kibitz d5 0:03 -0.20 e4 e5 x", 0, true, 0, 0, 1, "", 3, "-0.20", "e4 e5 x",
+     ""},
+    // A kibitz line after the engine's move carries that move.
+    {"\aWhite(1): e4", "kibitz d8 0:01 +0.25 e4 e5 x", 0, true, 1, 0, 1, "e4", 1, "+0.25",
+     "e4 e5 x", ""},
+    // Comments.
+    {nullptr, "Crafty v15.5 (1 cpus)\r\n", 0, true, 0, 0, 0, "", -1, "", "",
+     "Crafty v15.5 (1 cpus)"},
+    {nullptr, "whisper book move", 0, true, 0, 0, 0, "", -1, "", "", " book move"},
+    {nullptr, "hash table too small", 1, true, 1, 1, 0, "", -1, "", "", "hash table too small"},
+    {nullptr, "ERROR: unknown command", 0, true, 1, 1, 0, "", -1, "", "", "ERROR: unknown command"},
+    // The engine's move after a bell and a prompt is swallowed until the next prompt.
+    {nullptr, "\aWhite(1): Nf3", 0, false, 0, 0, 0, "", -1, "", "", ""},
+    {"\aWhite(1): Nf3", "Black(1): ", 0, true, 1, 0, 0, "Nf3", -1, "", "", ""},
+    {nullptr, "White(1): ", 0, true, 0, 0, 0, "", -1, "", "", ""},
+    {nullptr, "\aWhite(1): Ke2", 0, true, 0, 1, 0, "", -1, "", "", ""},
+    {nullptr, "\aWhite(1): zz", 0, true, 0, 1, 0, "", -1, "", "", ""},
+    {nullptr, "\aWhite(1) e4", 0, true, 0, 1, 0, "", -1, "", "", ""},
+    // Moves after "*" or after a move number and ". ... ".
+    {"*d4", "Black(1): ", 0, true, 1, 0, 0, "d4", -1, "", "", ""},
+    {"1. ... c4", "Black(1): ", 0, true, 1, 0, 0, "c4", -1, "", "", ""},
+    {nullptr, "*Qh5", 0, true, 0, 1, 0, "", -1, "", "", ""},
+    {nullptr, "12. ... Bb5", 0, true, 0, 1, 0, "", -1, "", "", ""},
+    {nullptr, "12. e4", 0, false, 0, 0, 0, "", -1, "", "", ""},
+    {nullptr, "0. ... e4", 0, false, 0, 0, 0, "", -1, "", "", ""},
+    // Lines no rule knows, and empty lines.
+    {nullptr, "nodes searched: 12345", 0, false, 0, 0, 0, "", -1, "", "", ""},
+    {nullptr, " \r\n\n", 0, false, 0, 0, 0, "", -1, "", "", ""},
+};
+
+TEST(ParseEngineLine, EveryLineForm)
+{
+    const Position start = position(kStart);
+    for (const LineCase& c : kLineCases) {
+        SCOPED_TRACE(c.line);
+        EngineDialogue dialogue;
+        dialogue.setBoard(start);
+        if (c.before) {
+            EXPECT_FALSE(dialogue.ParseEngineLine(c.before, 0).send);
+        }
+        const ParsedLine parsed = dialogue.ParseEngineLine(c.line, c.stream);
+        EXPECT_EQ(parsed.send, c.send);
+        EXPECT_EQ(parsed.sound, c.stream == 1 ? EngineSound::Exclamation : EngineSound::None);
+        if (!parsed.send)
+            continue;
+        const EngineRecord& record = parsed.record;
+        EXPECT_EQ(record.moveMade, c.moveMade);
+        EXPECT_EQ(record.stop, c.stop);
+        EXPECT_EQ(record.newScore, c.newScore);
+        EXPECT_EQ(moveText(start, record.move), c.move);
+        EXPECT_EQ(record.progressSeconds, c.progress);
+        EXPECT_EQ(record.scoreText, c.score);
+        EXPECT_EQ(record.pvText, c.pv);
+        EXPECT_EQ(record.commentText, c.comment);
+    }
+}
+
+TEST(ParseEngineLine, StateOfTheAnalysisShapesTheResult)
+{
+    EngineDialogue dialogue;
+    dialogue.setBoard(position(kAfterE4));
+    // Moves are read in the board's position.
+    EXPECT_FALSE(dialogue.ParseEngineLine("1. ... e5\n", 0).send);
+    EXPECT_EQ(moveText(position(kAfterE4), dialogue.pendingMove()), "e5");
+    // Texts persist from line to line; each record carries them as they were.
+    dialogue.ParseEngineLine("kibitz d3 0:01 -0.10 e5 x", 0);
+    const ParsedLine pv = dialogue.ParseEngineLine("kibitz pv: c5 Nf3 x", 0);
+    EXPECT_EQ(pv.record.scoreText, "-0.10");
+    EXPECT_EQ(pv.record.pvText, "c5 Nf3 x");
+    // A game analysis keeps the progress bar for plies; the beep box beeps on every line.
+    dialogue.setGameAnalysis(true);
+    dialogue.setBeep(true);
+    const ParsedLine kibitz = dialogue.ParseEngineLine("kibitz d4 0:09 -0.15 e5 x", 0);
+    EXPECT_EQ(kibitz.record.progressSeconds, -1);
+    EXPECT_EQ(kibitz.sound, EngineSound::Simple);
+    // While stopping nothing is sent.
+    dialogue.setStopping(true);
+    EXPECT_FALSE(dialogue.ParseEngineLine("ERROR: late", 0).send);
+    EXPECT_FALSE(dialogue.beginStopping());
+}
+
+TEST(EngineCommands, SetupAndPositionTexts)
+{
+    EngineDialogue dialogue;
+    std::string sent;
+    const EngineWriter write = [&sent](std::string_view text) { sent += text; };
+
+    dialogue.ParseEngineLine("kibitz d3 0:01 -0.10 e5 x", 0);
+    dialogue.SendSetup(write, "log off\r\nansi off\r\n", timeControl(AnalysisKind::Position, 6, 0));
+    EXPECT_EQ(sent, "log off\nansi off\ntime 1/64/1\n");
+    EXPECT_EQ(dialogue.scoreText(), "");
+
+    const std::pair<const char*, const char*> positions[] = {
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+         "setboard rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq\ngo\n"},
+        {"4k3/8/8/8/8/8/8/4K3 b - - 0 1", "setboard 4k3/8/8/8/8/8/8/4K3 b\ngo\n"},
+        {"4k3/8/8/3pP3/8/8/8/4K3 w - d 0 2", "setboard 4k3/8/8/3pP3/8/8/8/4K3 w - d\ngo\n"},
+    };
+    for (const auto& [fen, expected] : positions) {
+        sent.clear();
+        dialogue.setBoard(position(fen));
+        dialogue.SendPosition(write);
+        EXPECT_EQ(sent, expected);
+    }
+}
+
+TEST(EngineScores, ShownTextValueAndSwing)
+{
+    EXPECT_EQ(shownScore("+0.35", true), "-0.35");
+    EXPECT_EQ(shownScore("-0.35", true), "+0.35");
+    EXPECT_EQ(shownScore("0.50", true), "-0.50");
+    EXPECT_EQ(shownScore(">(+1.20)", false), "+1.20");
+    EXPECT_EQ(shownScore(">()", false), ">()");
+    EXPECT_EQ(shownScore("-M3", true), "+M3");
+
+    EXPECT_EQ(scoreValue("M3", 0.5), 9999.0);
+    EXPECT_EQ(scoreValue("+M3", 0.5), 9999.0);
+    EXPECT_EQ(scoreValue("-M5", 0.5), -9999.0);
+    EXPECT_EQ(scoreValue("", 0.5), 0.0);
+    EXPECT_DOUBLE_EQ(scoreValue("+0.35", 0.5), 0.35);
+    EXPECT_DOUBLE_EQ(scoreValue("-1.25", 0.5), -1.25);
+    EXPECT_EQ(scoreValue("1.5x", 0.5), 0.5);
+
+    // The swing is seen from the side that moved into the searched position.
+    EngineDialogue dialogue;
+    ScoreSwing score = dialogue.takeScore("+0.50", false);
+    EXPECT_EQ(score.centipawns, 50);
+    EXPECT_DOUBLE_EQ(score.swing, 0.5);
+    score = dialogue.takeScore("-0.99", true);
+    EXPECT_EQ(score.centipawns, -99);
+    EXPECT_DOUBLE_EQ(score.swing, 1.49);
+    EXPECT_EQ(dialogue.previousScore(), -0.99);
+    dialogue.SendSetup([](std::string_view) {}, "", timeControl(AnalysisKind::Position, 0, 0));
+    EXPECT_EQ(dialogue.previousScore(), 0.0);
+    EXPECT_EQ(dialogue.takeScore("-M2", false).centipawns, -999900);
+
+    EXPECT_EQ(glyphForSwing(1.0, 1.0, 3.0), MoveGlyph::Good);
+    EXPECT_EQ(glyphForSwing(0.99, 1.0, 3.0), MoveGlyph::None);
+    EXPECT_EQ(glyphForSwing(-1.0, 1.0, 3.0), MoveGlyph::Mistake);
+    EXPECT_EQ(glyphForSwing(3.0, 1.0, 3.0), MoveGlyph::Brilliant);
+    EXPECT_EQ(glyphForSwing(-3.0, 1.0, 3.0), MoveGlyph::Blunder);
+}
+
+TEST(EngineScores, PvMovesFromTheText)
+{
+    const Position start = position(kStart);
+    auto texts = [&start](std::string_view pv, int saveCount) {
+        std::vector<std::string> out;
+        Position pos = start;
+        for (const Move move : pvMoves(start, pv, saveCount)) {
+            out.push_back(moveText(pos, move));
+            makeMove(pos, move);
+        }
+        return out;
+    };
+    using Texts = std::vector<std::string>;
+    EXPECT_EQ(texts(" 1. e4 e5 2. Nf3 Nc6 (1234 nodes)", 6), (Texts{"e4", "e5", "Nf3", "Nc6"}));
+    EXPECT_EQ(texts("e4 e5", 6), Texts{"e4"}); // the last word is never taken
+    EXPECT_EQ(texts("e4 Ke2 Nf3 x", 6), Texts{"e4"});
+    EXPECT_EQ(texts("e4 e5 Nf3 Nc6 Bb5 x", 1), (Texts{"e4", "e5"}));
+    EXPECT_TRUE(texts("", 6).empty());
+}
+
+TEST(EngineSettings, DefaultsKeysAndTime)
+{
+    MemoryProfile profile;
+    EngineSettings settings = loadEngineSettings(profile);
+    EXPECT_EQ(settings.commands, kDefaultEngineCommands);
+    EXPECT_EQ(settings.margin1, 1.0);
+    EXPECT_EQ(settings.margin2, 3.0);
+    EXPECT_EQ(settings.savePv, 1);
+    EXPECT_EQ(settings.saveCount, 6);
+    EXPECT_EQ(settings.timeSlider, 2);
+    EXPECT_TRUE(settings.restartOnNewPosition());
+    // The Windows default does not exist here: an installed adapter takes its place.
+    if (settings.path != kCraftyDefaultPath) {
+        EXPECT_EQ(settings.commandLine, kAdapterProgramName);
+    }
+
+    settings.path = "/opt/engine";
+    settings.commands = "xboard\r\n";
+    settings.margin1 = 0.5;
+    settings.timeSlider = 4;
+    saveEngineConfiguration(profile, settings);
+    EXPECT_EQ(profile.getProfileString(kEngineMargin1Key, ""), "0.5");
+    EXPECT_EQ(profile.getProfileString(kEngineMargin2Key, ""), "3");
+    EXPECT_EQ(profile.getProfileInt(kEngineTimeKey, -1), -1); // only a start writes it
+    saveEngineStart(profile, settings);
+    const EngineSettings loaded = loadEngineSettings(profile);
+    EXPECT_EQ(loaded.path, "/opt/engine");
+    EXPECT_EQ(loaded.margin1, 0.5);
+    EXPECT_EQ(loaded.timeSlider, 4);
+    EXPECT_FALSE(loaded.restartOnNewPosition());
+
+    EXPECT_EQ(timeCommand(timeControl(AnalysisKind::Position, 0, 0)), "time 1/1/1\n");
+    EXPECT_EQ(timeCommand(timeControl(AnalysisKind::Game, 3, 81)), "time 81/8/1\n");
+    EXPECT_EQ(timeCommand(timeControl(AnalysisKind::CoPilot, 9, 0)), "time 60/60/60\n");
+    EXPECT_EQ(progressRange(AnalysisKind::Position, timeControl(AnalysisKind::Position, 2, 0), 0),
+              240);
+    EXPECT_EQ(progressRange(AnalysisKind::Game, timeControl(AnalysisKind::Game, 2, 81), 81), 81);
+    EXPECT_EQ(readDecimal(" 2.5 pawns"), 2.5);
+    EXPECT_EQ(readDecimal("none"), 0.0);
+}
+
+} // namespace
+} // namespace vez

@@ -1,0 +1,238 @@
+// The listener threads and the adapter end to end: an engine's lines reach the receiver as
+// records, in order, and the end of its output stops the analysis once. The adapter is
+// driven through the same path against a real Stockfish.
+#include "engine/engine_listener.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "chess/fen.h"
+#include "chess/movegen.h"
+#include "chess/notation.h"
+#include "engine/child_process.h"
+#include "support/child_scripts.h"
+
+namespace vez {
+namespace {
+
+using namespace std::chrono_literals;
+using test::CapturedMessages;
+using test::ScriptFolder;
+
+// Takes the records on the listener threads, as the owner's thread would.
+class RecordingReceiver : public EngineReceiver {
+public:
+    void engineSound(EngineSound) override {}
+    void engineRecord(const EngineRecord& record) override
+    {
+        std::lock_guard lock(m_lock);
+        m_records.push_back(record);
+        m_changed.notify_all();
+    }
+    void engineStop() override
+    {
+        std::lock_guard lock(m_lock);
+        ++m_stops;
+        m_changed.notify_all();
+    }
+    // Waits until the records include one more with a move made than given; that record.
+    EngineRecord awaitMove(std::size_t movesBefore)
+    {
+        std::unique_lock lock(m_lock);
+        EngineRecord found;
+        const bool arrived = m_changed.wait_for(lock, 60s, [&] {
+            std::size_t moves = 0;
+            for (const EngineRecord& record : m_records) {
+                if (record.moveMade && ++moves > movesBefore) {
+                    found = record;
+                    return true;
+                }
+            }
+            return false;
+        });
+        EXPECT_TRUE(arrived) << "no engine move arrived";
+        return found;
+    }
+    bool awaitRecords(std::size_t count)
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, 60s, [&] { return m_records.size() >= count; });
+    }
+    bool awaitStop()
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, 60s, [&] { return m_stops > 0; });
+    }
+    std::vector<EngineRecord> records()
+    {
+        std::lock_guard lock(m_lock);
+        return m_records;
+    }
+    int stops()
+    {
+        std::lock_guard lock(m_lock);
+        return m_stops;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<EngineRecord> m_records;
+    int m_stops = 0;
+};
+
+Position position(const char* fen)
+{
+    Position pos;
+    EXPECT_TRUE(readFen(pos, fen)) << fen;
+    return pos;
+}
+
+std::string text(const Position& pos, Move move)
+{
+    return formatMove(pos, move, false, MoveGlyph::None, false);
+}
+
+TEST(EngineListener, ScriptedEngineReachesTheReceiverAndStopsOnce)
+{
+    ScriptFolder folder;
+    // Replays what the engine prints around one search; it ends when told to.
+    const std::string engine = folder.script("engine", R"(printf 'Crafty v0.1\nWhite(1): '
+read setup
+printf '\nkibitz d5 0:03 +0.40 e4 e5 x\n\aWhite(1): e4\nBlack(1): '
+read done
+echo 'oops' >&2)");
+    CapturedMessages messages;
+    ChildProcess child(messages);
+    EngineDialogue dialogue;
+    dialogue.setBoard(position("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"));
+    auto receiver = std::make_shared<RecordingReceiver>();
+    ASSERT_TRUE(child.Start(engine, "engine", true));
+    dialogue.startListeners(child, receiver);
+    EXPECT_TRUE(dialogue.hasListeners());
+    ASSERT_TRUE(receiver->awaitRecords(2)); // the banner and the prompt, before any command
+    child.Write("go\n");
+    const EngineRecord move = receiver->awaitMove(0);
+    EXPECT_EQ(text(dialogue.board(), move.move), "e4");
+    EXPECT_EQ(move.scoreText, "+0.40");
+    EXPECT_EQ(move.pvText, "e4 e5 x");
+    child.Write("quit\n");
+    ASSERT_TRUE(receiver->awaitStop());
+    EXPECT_TRUE(test::eventually([&] { return !dialogue.hasListeners(); }));
+    EXPECT_TRUE(dialogue.stopping());
+    EXPECT_EQ(receiver->stops(), 1);
+
+    // In order: the banner, the prompt (posted while incomplete and again when its line
+    // ended), the kibitz line, the prompt that hands over the move; the error text only
+    // when it came before the stop.
+    std::vector<std::string> seen;
+    for (const EngineRecord& record : receiver->records()) {
+        if (record.stop) {
+            EXPECT_EQ(record.commentText, "oops");
+        } else {
+            seen.push_back(std::to_string(record.moveMade) + record.scoreText + "|" +
+                           record.commentText);
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"0|Crafty v0.1", "0|Crafty v0.1", "0|Crafty v0.1",
+                                              "0+0.40|Crafty v0.1", "1+0.40|Crafty v0.1"}));
+}
+
+std::string stockfishPath()
+{
+    if (const auto found = findOnPath("stockfish"))
+        return *found;
+    return ::access("/usr/games/stockfish", X_OK) == 0 ? "/usr/games/stockfish" : "";
+}
+
+class AdapterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (stockfishPath().empty())
+            GTEST_SKIP() << "stockfish is not installed";
+        // Searches of a few milliseconds: a minute becomes 120 ms.
+        ::setenv("VEZ_ENGINE_TIME_SCALE", "0.002", 1);
+        ASSERT_TRUE(adapter.Start(VEZ_UCI_ADAPTER, "vez-uci-adapter", true));
+        dialogue.startListeners(adapter, receiver);
+        dialogue.SendSetup(write, kDefaultEngineCommands,
+                           timeControl(AnalysisKind::Position, 0, 0));
+    }
+    void TearDown() override
+    {
+        dialogue.detachListeners();
+        adapter.Kill();
+    }
+
+    CapturedMessages messages;
+    ChildProcess adapter{messages};
+    EngineDialogue dialogue;
+    std::shared_ptr<RecordingReceiver> receiver = std::make_shared<RecordingReceiver>();
+    EngineWriter write = [this](std::string_view text) { adapter.Write(text); };
+};
+
+TEST_F(AdapterTest, PositionSearchGivesMoveScoreAndPv)
+{
+    const Position mateInOne = position("6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - -");
+    dialogue.setBoard(mateInOne);
+    dialogue.SendPosition(write);
+    const EngineRecord record = receiver->awaitMove(0);
+    EXPECT_EQ(record.stop, 0);
+    EXPECT_EQ(text(mateInOne, record.move), "Rd8");
+    EXPECT_TRUE(record.scoreText.starts_with("+M")) << record.scoreText;
+    const std::vector<Move> pv = pvMoves(mateInOne, record.pvText, 6);
+    ASSERT_FALSE(pv.empty()) << record.pvText;
+    EXPECT_EQ(pv.front(), record.move);
+    EXPECT_EQ(scoreValue(shownScore(record.scoreText, false), 0), 9999.0);
+}
+
+TEST_F(AdapterTest, GameWalkWithForcedMovesAndErrors)
+{
+    Position board = position("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
+    dialogue.setBoard(board);
+    dialogue.SendPosition(write);
+    const EngineRecord first = receiver->awaitMove(0);
+    ASSERT_TRUE(isLegalMove(board, first.move));
+
+    // The game went 1. g4 instead: the engine takes that and searches Black's reply.
+    Move played = Move::None;
+    ASSERT_TRUE(parseMove(board, played, nullptr, nullptr, "g4"));
+    if (first.move != played)
+        write("force g4\n");
+    makeMove(board, played);
+    dialogue.setBoard(board);
+    write("go\n");
+    const EngineRecord second = receiver->awaitMove(1);
+    EXPECT_TRUE(isLegalMove(board, second.move)) << second.commentText;
+
+    // White's reply played for it makes the engine search for Black again.
+    Position reply = board;
+    makeMove(reply, second.move);
+    Move knight = Move::None;
+    ASSERT_TRUE(parseMove(reply, knight, nullptr, nullptr, "Nf3"));
+    makeMove(reply, knight);
+    dialogue.setBoard(reply);
+    write("Nf3\n");
+    const EngineRecord third = receiver->awaitMove(2);
+    EXPECT_TRUE(isLegalMove(reply, third.move)) << third.commentText;
+
+    // What it cannot do ends the search with an ERROR line.
+    write("setboard 8/8/8/8/8/8/8/8 w\n");
+    const EngineRecord error = receiver->awaitMove(3);
+    EXPECT_EQ(error.stop, 1);
+    EXPECT_TRUE(error.commentText.starts_with("ERROR")) << error.commentText;
+
+    // "quit" ends the adapter and its engine; the listeners then stop the analysis.
+    write("quit\n");
+    EXPECT_TRUE(receiver->awaitStop());
+    EXPECT_EQ(receiver->stops(), 1);
+}
+
+} // namespace
+} // namespace vez
