@@ -123,7 +123,7 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
                 const DbOffset next = i < m ? moved.current(path[i + 1].record) : 0;
                 const bool staysTiny = comesFrom(rec, prev) && next != 0 && comesFrom(next, rec);
                 if (!staysTiny) {
-                    const DbOffset promoted = promoteToFull(rec, e.hash);
+                    const DbOffset promoted = promoteToFull(rec, e.position);
                     moved.add(rec, promoted);
                     rec = promoted;
                 }

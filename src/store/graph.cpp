@@ -420,13 +420,29 @@ PositionCounts recordCounts(DbOffset r)
 namespace {
 
 DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosition* key);
+DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known);
 
 } // namespace
 
 DbOffset promoteToFull(DbOffset tinyRecord, std::uint16_t hash)
 {
+    return promoteKnownToFull(tinyRecord, hash, nullptr);
+}
+
+DbOffset promoteToFull(DbOffset tinyRecord, const Position& pos)
+{
+    PackedPosition key;
+    if (!packPosition(pos, key))
+        return promoteKnownToFull(tinyRecord, 0, nullptr);
+    return promoteKnownToFull(tinyRecord, primaryHash(key), &pos);
+}
+
+namespace {
+
+DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known)
+{
     Position pos;
-    const bool rebuilt = reconstructPosition(tinyRecord, pos);
+    const bool rebuilt = known != nullptr ? (pos = *known, true) : reconstructPosition(tinyRecord, pos);
     PackedPosition key;
     const bool keyed = rebuilt && packPosition(pos, key);
     if (!keyed && builtPositionIndex() != nullptr)
@@ -481,6 +497,8 @@ DbOffset promoteToFull(DbOffset tinyRecord, std::uint16_t hash)
     big(b)->blackWins = counts.blackWins;
     return b;
 }
+
+} // namespace
 
 void promoteTinyPredecessors(DbOffset record, std::vector<std::pair<DbOffset, DbOffset>>* moved)
 {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "chess/movegen.h"
@@ -39,68 +40,87 @@ std::uint64_t keyHash(const PackedPosition& key)
 
 constexpr std::size_t kInitialSlots = 1024;
 
+std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(0x80 | (hash >> 57)); }
+
 } // namespace
 
-PositionIndex::PositionIndex() : m_slots(kInitialSlots), m_mask(kInitialSlots - 1) {}
+PositionIndex::PositionIndex() { allocate(kInitialSlots); }
 
-std::size_t PositionIndex::home(const PackedPosition& key) const { return keyHash(key) & m_mask; }
+void PositionIndex::allocate(std::size_t capacity)
+{
+    m_tags.reset(static_cast<std::uint8_t*>(std::calloc(capacity, 1)));
+    m_slots.reset(static_cast<Slot*>(std::calloc(capacity, sizeof(Slot))));
+    if (!m_tags || !m_slots)
+        throw std::bad_alloc();
+    m_capacity = capacity;
+    m_mask = capacity - 1;
+    m_size = 0;
+}
 
 DbOffset PositionIndex::find(const PackedPosition& key) const
 {
-    for (std::size_t i = home(key);; i = (i + 1) & m_mask) {
-        const Slot& s = m_slots[i];
-        if (s.record == 0)
+    const std::uint64_t hash = keyHash(key);
+    const std::uint8_t tag = tagOf(hash);
+    for (std::size_t i = home(hash);; i = (i + 1) & m_mask) {
+        const std::uint8_t t = m_tags[i];
+        if (t == 0)
             return 0;
-        if (s.key == key)
-            return s.record;
+        if (t == tag && m_slots[i].key == key)
+            return m_slots[i].record;
     }
 }
 
 void PositionIndex::assign(const PackedPosition& key, DbOffset record)
 {
-    if ((m_size + 1) * 4 > m_slots.size() * 3)
+    if ((m_size + 1) * 4 > m_capacity * 3)
         grow();
-    std::size_t i = home(key);
-    while (m_slots[i].record != 0 && !(m_slots[i].key == key))
+    const std::uint64_t hash = keyHash(key);
+    const std::uint8_t tag = tagOf(hash);
+    std::size_t i = home(hash);
+    while (m_tags[i] != 0 && !(m_tags[i] == tag && m_slots[i].key == key))
         i = (i + 1) & m_mask;
-    if (m_slots[i].record == 0)
+    if (m_tags[i] == 0)
         ++m_size;
+    m_tags[i] = tag;
     m_slots[i].key = key;
     m_slots[i].record = record;
 }
 
 bool PositionIndex::erase(const PackedPosition& key, DbOffset record)
 {
-    std::size_t i = home(key);
-    while (m_slots[i].record != 0 && !(m_slots[i].key == key))
+    const std::uint64_t hash = keyHash(key);
+    const std::uint8_t tag = tagOf(hash);
+    std::size_t i = home(hash);
+    while (m_tags[i] != 0 && !(m_tags[i] == tag && m_slots[i].key == key))
         i = (i + 1) & m_mask;
-    if (m_slots[i].record != record || record == 0)
+    if (m_tags[i] == 0 || m_slots[i].record != record || record == 0)
         return false;
     // Linear probing without tombstones: pull later members of the cluster back into the
     // hole when their home does not lie strictly between the hole and them.
     std::size_t hole = i;
-    for (std::size_t j = (i + 1) & m_mask; m_slots[j].record != 0; j = (j + 1) & m_mask) {
-        const std::size_t want = home(m_slots[j].key);
+    for (std::size_t j = (i + 1) & m_mask; m_tags[j] != 0; j = (j + 1) & m_mask) {
+        const std::size_t want = home(keyHash(m_slots[j].key));
         const bool movable = hole <= j ? (want <= hole || want > j) : (want <= hole && want > j);
         if (movable) {
+            m_tags[hole] = m_tags[j];
             m_slots[hole] = m_slots[j];
             hole = j;
         }
     }
-    m_slots[hole].record = 0;
+    m_tags[hole] = 0;
     --m_size;
     return true;
 }
 
 void PositionIndex::grow()
 {
-    std::vector<Slot> old(m_slots.size() * 2);
-    old.swap(m_slots);
-    m_mask = m_slots.size() - 1;
-    m_size = 0;
-    for (const Slot& s : old) {
-        if (s.record != 0)
-            assign(s.key, s.record);
+    auto oldTags = std::move(m_tags);
+    auto oldSlots = std::move(m_slots);
+    const std::size_t oldCapacity = m_capacity;
+    allocate(oldCapacity * 2);
+    for (std::size_t i = 0; i < oldCapacity; ++i) {
+        if (oldTags[i] != 0)
+            assign(oldSlots[i].key, oldSlots[i].record);
     }
 }
 

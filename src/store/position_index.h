@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -30,7 +31,7 @@ public:
     // Forgets key when it names record; false when it names another record or none.
     bool erase(const PackedPosition& key, DbOffset record);
     std::size_t size() const { return m_size; }
-    std::size_t memoryBytes() const { return m_slots.size() * sizeof(Slot); }
+    std::size_t memoryBytes() const { return m_capacity * (sizeof(Slot) + 1); }
 
     // Set when the image held two records of one key: the index then names the one the
     // chain walk meets first, and removing it needs a look at the chain for the next one.
@@ -39,14 +40,24 @@ public:
 private:
     struct Slot {
         PackedPosition key;
-        DbOffset record; // 0 for an empty slot
+        DbOffset record;
     };
     static_assert(sizeof(Slot) == 28);
+    struct FreeMemory {
+        void operator()(void* p) const { std::free(p); }
+    };
 
-    std::size_t home(const PackedPosition& key) const;
+    // Zeroed tables (calloc: large ones come as untouched zero pages).
+    void allocate(std::size_t capacity);
+    std::size_t home(std::uint64_t hash) const { return hash & m_mask; }
     void grow();
 
-    std::vector<Slot> m_slots;
+    // A probe reads the tag bytes first (0 for an empty slot, else 0x80 and seven bits of
+    // the key's hash), and a slot only where its tag matches: proving a key absent stays
+    // within a few bytes of one cache line.
+    std::unique_ptr<std::uint8_t[], FreeMemory> m_tags;
+    std::unique_ptr<Slot[], FreeMemory> m_slots;
+    std::size_t m_capacity = 0;
     std::size_t m_mask = 0;
     std::size_t m_size = 0;
 };
