@@ -12,6 +12,7 @@
 
 #include "app/profile_store.h"
 #include "app/user_interaction.h"
+#include "interchange/eco_book.h"
 #include "interchange/game.h"
 #include "store/database.h"
 #include "store/flashcards.h"
@@ -25,7 +26,6 @@ namespace vez {
 namespace {
 
 constexpr std::uint64_t kOpenRoom = 65536;
-constexpr std::string_view kEcoBookValue = "ECO opening book";
 
 std::string lowerExtension(const std::string& path)
 {
@@ -266,7 +266,7 @@ int CVezDoc::addGame(const Game& game, int requestedNumber)
         SetModifiedFlag(true);
         return -1;
     }
-    if (game.getTag("Special") == kEcoBookValue)
+    if (game.getTag(kSpecialTag) == kEcoBookValue)
         m_database->hasEcoBook = 1;
     else if (game.hasTag("Source"))
         ensureGamesFromSourceGameset(game.getTag("Source"));
@@ -481,6 +481,17 @@ std::vector<int> CVezDoc::gamesThroughPosition(const Position& position)
     for (std::int32_t n : members(set))
         numbers.push_back(n);
     deleteGameset(set);
+    return numbers;
+}
+
+std::vector<int> CVezDoc::gamesPassingThrough(const Position& position) const
+{
+    std::vector<int> numbers;
+    const DbOffset record = m_database ? findPosition(position) : 0;
+    if (record != 0)
+        findGamesThrough(record, [&](std::uint32_t n) { numbers.push_back(int(n)); });
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
     return numbers;
 }
 

@@ -157,7 +157,10 @@ public:
     bool readGame(int gameNumber, Game& game, bool withMoves) const;
     // Every stored game number, ascending.
     std::vector<int> gameNumbers() const;
+    // The games through a position, by way of the "TEMPORARY SELECTION GAMESET".
     std::vector<int> gamesThroughPosition(const Position& position);
+    // The games whose main line passes through a position, ascending; changes nothing.
+    std::vector<int> gamesPassingThrough(const Position& position) const;
 
     // --- Gamesets ---------------------------------------------------------------------
     std::vector<std::string> gamesetNames() const;
