@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QObject>
 #include <QThread>
@@ -51,10 +52,28 @@ std::size_t lastSeparator(const std::string& text)
     return std::max(slash, backslash);
 }
 
+// Lives on the document's thread; a posted wake-up event makes it serve the waiting calls.
+class ThreadAnchor final : public QObject {
+public:
+    explicit ThreadAnchor(std::function<void()> serve) : m_serve(std::move(serve)) {}
+
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        m_serve();
+        return true;
+    }
+
+private:
+    std::function<void()> m_serve;
+};
+
 } // namespace
 
 CVezDoc::CVezDoc(ProfileStore& profile, UserInteraction& user)
-    : m_profile(profile), m_user(user), m_threadAnchor(std::make_unique<QObject>())
+    : m_profile(profile), m_user(user),
+      m_threadAnchor(std::make_unique<ThreadAnchor>([this] { serveCalls(); }))
 {
     setStoreMessages(&m_user);
     DeleteContents();
@@ -742,7 +761,34 @@ void CVezDoc::callOnDocumentThread(const std::function<void()>& function)
         function();
         return;
     }
-    QMetaObject::invokeMethod(m_threadAnchor.get(), function, Qt::BlockingQueuedConnection);
+    PendingCall call{&function, false};
+    {
+        std::lock_guard lock(m_callMutex);
+        m_calls.push_back(&call);
+    }
+    QCoreApplication::postEvent(m_threadAnchor.get(), new QEvent(QEvent::User));
+    std::unique_lock lock(m_callMutex);
+    m_callDone.wait(lock, [&] { return call.done; });
+}
+
+void CVezDoc::serveCalls()
+{
+    for (;;) {
+        PendingCall* call = nullptr;
+        {
+            std::lock_guard lock(m_callMutex);
+            if (m_calls.empty())
+                return;
+            call = m_calls.front();
+            m_calls.pop_front();
+        }
+        (*call->function)();
+        {
+            std::lock_guard lock(m_callMutex);
+            call->done = true;
+        }
+        m_callDone.notify_all();
+    }
 }
 
 int CVezDoc::sendImportNotification(const ImportRequest& request)

@@ -9,9 +9,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -220,7 +223,14 @@ public:
     bool onDocumentThread() const;
 
 private:
+    struct PendingCall {
+        const std::function<void()>* function = nullptr;
+        bool done = false;
+    };
+
     int handleImportNotification(const ImportRequest& request);
+    // Runs the calls workers are waiting for; on the document's thread.
+    void serveCalls();
     bool newDatabase(bool nonstandard);
     void adopt(DatabaseHeader* database);
     bool browseFile(const std::string& path);
@@ -249,6 +259,13 @@ private:
     bool m_modified = false;
     std::string m_pathName;
     std::string m_title;
+
+    // Calls from workers: queued under the mutex, run by serveCalls, and answered through
+    // the condition. Qt's event loop only wakes the document's thread; the hand-over itself
+    // is ordinary mutex traffic, which the thread sanitizer can follow.
+    std::mutex m_callMutex;
+    std::condition_variable m_callDone;
+    std::deque<PendingCall*> m_calls;
 
     std::thread m_importThread;
     std::atomic<bool> m_stopWorker{false};
