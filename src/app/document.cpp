@@ -97,10 +97,7 @@ void CVezDoc::addObserver(DocumentObserver* observer)
         m_observers.push_back(observer);
 }
 
-void CVezDoc::removeObserver(DocumentObserver* observer)
-{
-    std::erase(m_observers, observer);
-}
+void CVezDoc::removeObserver(DocumentObserver* observer) { std::erase(m_observers, observer); }
 
 void CVezDoc::UpdateAllViews(DocumentObserver* sender, UpdateHint hint)
 {
@@ -218,12 +215,9 @@ bool CVezDoc::SaveModified()
     if (!m_database || !m_pathName.empty() || m_browsingMode || !m_modified)
         return true;
     switch (m_user.askSaveChanges(m_title)) {
-    case SaveAnswer::Yes:
-        return saveAs();
-    case SaveAnswer::No:
-        return true;
-    case SaveAnswer::Cancel:
-        break;
+    case SaveAnswer::Yes: return saveAs();
+    case SaveAnswer::No: return true;
+    case SaveAnswer::Cancel: break;
     }
     return false;
 }
@@ -232,9 +226,7 @@ void CVezDoc::updateTitle()
 {
     std::string title = m_pathName;
     if (title.empty())
-        title = m_browsingMode ? "PGN File Browsing"
-                : m_database   ? "New Database"
-                               : "No Database";
+        title = m_browsingMode ? "PGN File Browsing" : m_database ? "New Database" : "No Database";
     const std::size_t separator = lastSeparator(title);
     if (separator != std::string::npos && separator + 1 < title.size())
         title = title.substr(separator + 1);
@@ -299,8 +291,7 @@ int CVezDoc::addGame(const Game& game, int requestedNumber)
     return int(*number);
 }
 
-bool CVezDoc::addPositionAnnotation(const Position& position,
-                                    const PositionAnnotation& annotation)
+bool CVezDoc::addPositionAnnotation(const Position& position, const PositionAnnotation& annotation)
 {
     assert(onDocumentThread());
     if (!m_database)
@@ -324,8 +315,7 @@ bool CVezDoc::addPositionAnnotation(const Position& position,
     return true;
 }
 
-void CVezDoc::selectGame(int gameNumber, const std::string& gamesetName,
-                         DocumentObserver* sender)
+void CVezDoc::selectGame(int gameNumber, const std::string& gamesetName, DocumentObserver* sender)
 {
     m_currentGame = gameNumber;
     if (m_database)
@@ -819,9 +809,7 @@ int CVezDoc::handleImportNotification(const ImportRequest& request)
         m_importRunning = false;
         UpdateAllViews(nullptr, UpdateHint::Bulk);
         return 1;
-    case ImportNotification::SplitGame:
-        splitGame(*request.game, request.path);
-        return 1;
+    case ImportNotification::SplitGame: splitGame(*request.game, request.path); return 1;
     }
     return 0;
 }

@@ -32,7 +32,8 @@ bool samePath(const std::string& a, const std::string& b)
     std::error_code error;
     if (std::filesystem::equivalent(a, b, error))
         return true;
-    return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
+    return std::filesystem::weakly_canonical(a, error) ==
+           std::filesystem::weakly_canonical(b, error);
 }
 
 // An ECO text as a file name: a sub-number's "/" would name a folder.

@@ -59,8 +59,7 @@ std::string makeTemporaryFile(ImportContext& context)
     std::string name = folder + "/VEZXXXXXX";
     const int fd = mkstemp(name.data());
     if (fd < 0) {
-        context.showMessage("Couldn't create temporary file " + folder +
-                            " for conversion program");
+        context.showMessage("Couldn't create temporary file " + folder + " for conversion program");
         return {};
     }
     ::close(fd);
@@ -85,8 +84,8 @@ std::vector<std::string> converterArguments(const Converter& converter, const st
     return arguments;
 }
 
-void removeConverted(const std::string& path, const std::string& converted,
-                     ImportContext& context, const std::string& message)
+void removeConverted(const std::string& path, const std::string& converted, ImportContext& context,
+                     const std::string& message)
 {
     if (converted == path)
         return;
@@ -97,8 +96,8 @@ void removeConverted(const std::string& path, const std::string& converted,
 
 // The PGN error dialog for a bad game, after which the source stands at the next game. False
 // when the user aborts the file.
-bool reportBadGame(ImportContext& context, PgnSource& source, const std::string& path,
-                   int ordinal, const PGNGameException& error, bool& ignoreRemaining)
+bool reportBadGame(ImportContext& context, PgnSource& source, const std::string& path, int ordinal,
+                   const PGNGameException& error, bool& ignoreRemaining)
 {
     PgnErrorReport report;
     report.file = path;
@@ -119,7 +118,8 @@ bool reportBadGame(ImportContext& context, PgnSource& source, const std::string&
         switch (answer.choice) {
         case PgnErrorChoice::SaveAs: {
             const std::string file = user.chooseSaveFile(
-                {"pgn", "", "PGN games (*.pgn)|*.pgn|Text files (*.txt)|*.txt|All Files (*.*)|*.*||"});
+                {"pgn", "",
+                 "PGN games (*.pgn)|*.pgn|Text files (*.txt)|*.txt|All Files (*.*)|*.*||"});
             if (!file.empty()) {
                 std::ofstream out(file, std::ios::binary | std::ios::app);
                 out << report.text;
@@ -128,14 +128,9 @@ bool reportBadGame(ImportContext& context, PgnSource& source, const std::string&
             }
             break;
         }
-        case PgnErrorChoice::CopyToClipboard:
-            user.setClipboardText(report.text);
-            break;
-        case PgnErrorChoice::Skip:
-            break;
-        case PgnErrorChoice::Abort:
-            goOn = false;
-            break;
+        case PgnErrorChoice::CopyToClipboard: user.setClipboardText(report.text); break;
+        case PgnErrorChoice::Skip: break;
+        case PgnErrorChoice::Abort: goOn = false; break;
         }
     });
     context.progress().raise();
@@ -155,7 +150,8 @@ bool reportBadLine(ImportContext& context, const std::string& path, int lineNumb
         ignoreRemaining = answer.ignoreRemaining;
         if (answer.choice == PgnErrorChoice::SaveAs) {
             const std::string file = user.chooseSaveFile(
-                {"epd", "", "EPD positions (*.epd)|*.epd|Text files (*.txt)|*.txt|All Files (*.*)|*.*||"});
+                {"epd", "",
+                 "EPD positions (*.epd)|*.epd|Text files (*.txt)|*.txt|All Files (*.*)|*.*||"});
             if (!file.empty()) {
                 std::ofstream out(file, std::ios::binary | std::ios::app);
                 out << line << "\r\n";
@@ -314,8 +310,8 @@ std::string convertIfNeeded(const std::string& path, ImportContext& context)
         return path;
     std::string program;
     context.withUser([&](UserInteraction&) {
-        program = context.profile().getProfileString(converter->settingsKey,
-                                                     converter->defaultPath);
+        program =
+            context.profile().getProfileString(converter->settingsKey, converter->defaultPath);
     });
     std::error_code error;
     const std::string input = std::filesystem::absolute(path, error).string();

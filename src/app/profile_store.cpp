@@ -22,8 +22,7 @@ ProfileStore::ProfileStore()
 }
 
 ProfileStore::ProfileStore(const std::string& iniPath)
-    : m_settings(std::make_unique<QSettings>(QString::fromStdString(iniPath),
-                                             QSettings::IniFormat))
+    : m_settings(std::make_unique<QSettings>(QString::fromStdString(iniPath), QSettings::IniFormat))
 {
 }
 

@@ -58,8 +58,7 @@ TEST_F(DocumentLifecycle, OnlyAnUnnamedModifiedDatabaseIsOfferedForSaving)
     user.saveAnswer = SaveAnswer::Yes;
     user.saveAnswers = {path("saved.vez")};
     EXPECT_TRUE(doc->SaveModified());
-    EXPECT_EQ(user.saveRequests.back().filter,
-              "VEZ database (*.vez)|*.vez|All Files (*.*)|*.*||");
+    EXPECT_EQ(user.saveRequests.back().filter, "VEZ database (*.vez)|*.vez|All Files (*.*)|*.*||");
     EXPECT_EQ(doc->GetTitle(), "saved");
     EXPECT_TRUE(std::filesystem::exists(path("saved.vez")));
     // A file-backed database and a browsed file go on without asking.

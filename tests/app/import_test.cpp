@@ -144,13 +144,14 @@ TEST_F(ImportTest, ErrorDialogChoices)
 TEST_F(ImportTest, EpdLinesAndTheirComments)
 {
     const std::string file = path("positions.epd");
-    writeFile(file,
-              "; a comment line\n"
-              "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - c0 'ECO[C20]: King''s pawn';\n"
-              "\n"
-              "not a position at all\n"
-              "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - ce 35; c0 'Good';\n"
-              ";rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\n");
+    writeFile(
+        file,
+        "; a comment line\n"
+        "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - c0 'ECO[C20]: King''s pawn';\n"
+        "\n"
+        "not a position at all\n"
+        "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - ce 35; c0 'Good';\n"
+        ";rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\n");
     ASSERT_TRUE(doc->OnNewDocument());
     const ImportTotals totals = importOnWorker({file});
     EXPECT_EQ(totals.positions, 2);
@@ -212,8 +213,8 @@ TEST_F(ImportTest, ConvertersRunForForeignFormats)
 
     // A converter that leaves its PGN beside the input.
     const std::string bfiScript = path("fake-ca2pgn");
-    writeFile(bfiScript, "#!/bin/sh\n[ \"$1\" = -i ] || exit 3\ncp \"" + kSample +
-                             "\" \"${2%bfi}pgn\"\n");
+    writeFile(bfiScript,
+              "#!/bin/sh\n[ \"$1\" = -i ] || exit 3\ncp \"" + kSample + "\" \"${2%bfi}pgn\"\n");
     std::filesystem::permissions(bfiScript, std::filesystem::perms::owner_all);
     profile->writeProfileString("CA2PGN path", bfiScript);
     writeFile(path("base.bfi"), "binary");

@@ -57,13 +57,13 @@ int fail(const std::string& text)
 bool setRuleField(GamesetRule& rule, const std::string& key, const std::string& value)
 {
     const std::map<std::string, std::string GamesetRule::*> fields = {
-        {"parent", &GamesetRule::parent},   {"other", &GamesetRule::other},
-        {"player", &GamesetRule::player},   {"event", &GamesetRule::event},
-        {"tag", &GamesetRule::tag},         {"value", &GamesetRule::value},
+        {"parent", &GamesetRule::parent},    {"other", &GamesetRule::other},
+        {"player", &GamesetRule::player},    {"event", &GamesetRule::event},
+        {"tag", &GamesetRule::tag},          {"value", &GamesetRule::value},
         {"min_date", &GamesetRule::minDate}, {"max_date", &GamesetRule::maxDate},
-        {"min_ECO", &GamesetRule::minEco},  {"max_ECO", &GamesetRule::maxEco},
-        {"FEN", &GamesetRule::fen},         {"rule", &GamesetRule::rule},
-        {"outcome", &GamesetRule::outcome}, {"color", &GamesetRule::color},
+        {"min_ECO", &GamesetRule::minEco},   {"max_ECO", &GamesetRule::maxEco},
+        {"FEN", &GamesetRule::fen},          {"rule", &GamesetRule::rule},
+        {"outcome", &GamesetRule::outcome},  {"color", &GamesetRule::color},
     };
     const auto found = fields.find(key);
     if (found == fields.end())
@@ -79,8 +79,9 @@ DatabaseCommands::DatabaseCommands(CLI::App& app)
     m_create = app.add_subcommand("create", "Create an empty database file");
     m_create->add_option("DB", m_database, "Database file (.vez)")->required();
     m_create->add_flag("--nonstandard", m_nonstandard, "A database for nonstandard chess");
-    m_create->add_option("--compression-ply", m_compressionPly,
-                         "Ply beyond which new games' private tails are compressed")
+    m_create
+        ->add_option("--compression-ply", m_compressionPly,
+                     "Ply beyond which new games' private tails are compressed")
         ->check(CLI::Range(0, 32767));
 
     m_import = app.add_subcommand("import", "Import PGN and EPD files (creates the database)");
@@ -109,7 +110,9 @@ DatabaseCommands::DatabaseCommands(CLI::App& app)
 
     m_delete = app.add_subcommand("delete", "Delete games by number");
     m_delete->add_option("DB", m_database, "Database file")->required();
-    m_delete->add_option("NUMBER", m_numbers, "Game numbers")->required()->check(CLI::NonNegativeNumber);
+    m_delete->add_option("NUMBER", m_numbers, "Game numbers")
+        ->required()
+        ->check(CLI::NonNegativeNumber);
 
     m_merge = app.add_subcommand("merge", "Add every game of another database");
     m_merge->add_option("DB", m_database, "Database file")->required();
@@ -131,11 +134,11 @@ DatabaseCommands::DatabaseCommands(CLI::App& app)
 int DatabaseCommands::run(int, char**)
 {
     const std::pair<CLI::App*, int (DatabaseCommands::*)()> commands[] = {
-        {m_create, &DatabaseCommands::create},   {m_import, &DatabaseCommands::import},
+        {m_create, &DatabaseCommands::create},      {m_import, &DatabaseCommands::import},
         {m_export, &DatabaseCommands::exportGames}, {m_stats, &DatabaseCommands::stats},
-        {m_games, &DatabaseCommands::games},     {m_gameset, &DatabaseCommands::gameset},
+        {m_games, &DatabaseCommands::games},        {m_gameset, &DatabaseCommands::gameset},
         {m_delete, &DatabaseCommands::deleteGames}, {m_merge, &DatabaseCommands::merge},
-        {m_clean, &DatabaseCommands::clean},     {m_split, &DatabaseCommands::split},
+        {m_clean, &DatabaseCommands::clean},        {m_split, &DatabaseCommands::split},
         {m_ecoBook, &DatabaseCommands::ecoBook},
     };
     for (const auto& [command, function] : commands)

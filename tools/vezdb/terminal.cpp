@@ -57,8 +57,7 @@ public:
         std::lock_guard lock(g_terminal);
         std::fprintf(stderr, "\r\033[K%s [%s%s] %3d%% %s", m_title.c_str(),
                      std::string(std::size_t(filled), '#').c_str(),
-                     std::string(std::size_t(kWidth - filled), ' ').c_str(), percent,
-                     text.c_str());
+                     std::string(std::size_t(kWidth - filled), ' ').c_str(), percent, text.c_str());
         std::fflush(stderr);
         g_barShown = true;
     }
