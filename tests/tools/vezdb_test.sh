@@ -122,9 +122,108 @@ expect_status "perft without depth" 2 perft "$start"
 expect_status "perft bad depth" 2 perft "$start" three
 expect_status "perft negative depth" 2 perft "$start" -1
 if expect_status "help" 0 --help; then
-    for command in perft moves; do
+    for command in perft moves create import export stats games gameset delete merge clean \
+        split eco-book; do
         grep -qw "$command" <<<"$out" || fail "help does not list $command"
     done
+fi
+
+# Database commands, in a scratch folder with a private settings file.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export XDG_CONFIG_HOME=$scratch/config
+data_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../data" && pwd)
+sample=$data_dir/twic0920-sample.pgn
+db=$scratch/db.vez
+
+if expect_status "create" 0 create "$db" --compression-ply 30; then
+    [[ -s $db ]] || fail "create: no database file"
+fi
+expect_status "create over a database" 1 create "$db"
+expect_status "create bad ply" 2 create "$scratch/x.vez" --compression-ply many
+bad_games=$scratch/bad.pgn
+{
+    cat "$sample"
+    printf '[Event "Bad"]\n[White "A"]\n[Black "B"]\n[Result "*"]\n\n1. e4 e5 2. Ke3 *\n'
+} >"$bad_games"
+if expect_status "import" 0 import "$db" "$bad_games"; then
+    expect_last_line "import" "imported 60 games, 0 positions, skipped 1"
+    [[ $err == "$bad_games: game 61, line "*": "* ]] || fail "import: bad game report '$err'"
+fi
+expect_status "import missing file" 1 import "$db" "$scratch/none.pgn"
+if expect_status "import creates" 0 import "$scratch/new.vez" "$sample"; then
+    expect_last_line "import creates" "imported 60 games, 0 positions, skipped 0"
+fi
+if expect_status "stats" 0 stats "$db"; then
+    [[ $(head -n 1 <<<"$out") == "$db:" ]] || fail "stats: title line '$(head -n 1 <<<"$out")'"
+    [[ $(sed -n 2p <<<"$out") == "" ]] || fail "stats: no blank line after the title"
+fi
+if expect_status "games" 0 games "$db"; then
+    [[ $(wc -l <<<"$out") == 60 && $(head -n 1 <<<"$out") == 0 ]] || fail "games: '$out'"
+fi
+after_e4='rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -'
+if expect_status "games through" 0 games "$db" --through "$after_e4"; then
+    [[ -n $out && $(sort -n <<<"$out") == "$out" ]] || fail "games through: '$out'"
+    through_count=$(wc -l <<<"$out")
+fi
+expect_status "games bad FEN" 2 games "$db" --through "nonsense"
+if expect_status "gameset create" 0 gameset "$db" create Svidler player=Svidler; then
+    expect_status "gameset list" 0 gameset "$db" list && expect_line "gameset list" "Svidler"
+    expect_line "gameset list" "Games from $bad_games"
+fi
+expect_status "gameset bad key" 2 gameset "$db" create X colour=White
+expect_status "gameset refused" 1 gameset "$db" create X rule=Sideways
+if expect_status "games of gameset" 0 games "$db" --gameset Svidler; then
+    svidler=$(wc -l <<<"$out")
+    ((svidler > 0 && svidler < 60)) || fail "games of gameset: $svidler games"
+fi
+if expect_status "export gameset" 0 export "$db" "$scratch/svidler.pgn" --gameset Svidler; then
+    [[ $(grep -c '^\[Event ' "$scratch/svidler.pgn") == "$svidler" ]] ||
+        fail "export gameset: wrong number of games"
+fi
+expect_status "gameset delete" 0 gameset "$db" delete Svidler
+expect_status "gameset delete again" 1 gameset "$db" delete Svidler
+if expect_status "export" 0 export "$db" "$scratch/all.pgn"; then
+    [[ $(grep -c '^\[Event ' "$scratch/all.pgn") == 60 ]] || fail "export: not 60 games"
+fi
+expect_status "delete" 0 delete "$db" 0 1 2
+expect_status "delete missing" 1 delete "$db" 0
+if expect_status "games after delete" 0 games "$db"; then
+    [[ $(wc -l <<<"$out") == 57 && $(head -n 1 <<<"$out") == 3 ]] || fail "games after delete"
+fi
+expect_status "merge" 0 merge "$db" "$scratch/new.vez"
+# Duplicates are combined by default: only the three deleted games come back.
+if expect_status "games after merge" 0 games "$db"; then
+    [[ $(wc -l <<<"$out") == 60 ]] || fail "games after merge: $(wc -l <<<"$out")"
+fi
+expect_status "create nonstandard" 0 create "$scratch/odd.vez" --nonstandard
+if expect_status "merge nonstandard" 1 merge "$db" "$scratch/odd.vez"; then
+    [[ $err == "$scratch/odd.vez: incompatibility with nonstandard games" ]] ||
+        fail "merge nonstandard: '$err'"
+fi
+expect_status "merge missing" 1 merge "$db" "$scratch/none.vez"
+if expect_status "clean" 0 clean "$bad_games" "$sample" -o "$scratch/clean.pgn"; then
+    [[ $(grep -c '^\[Event ' "$scratch/clean.pgn") == 120 ]] || fail "clean: not 120 games"
+fi
+if expect_status "clean onto its input" 1 clean "$sample" "$bad_games" -o "$bad_games"; then
+    [[ $err == "$bad_games: can't read and write simultaneously" ]] || fail "clean onto input"
+fi
+expect_status "split without book" 1 split "$db" "$sample"
+book=$scratch/book.pgn
+printf '[Event "Book"]\n[Special "ECO opening book"]\n[Result "*"]\n\n%s\n' \
+    '1. e4 {ECO[B00]: King pawn} e5 {ECO[C20]} (1... c5 {ECO[B20]}) (1... e6 {ECO[C00]}) *' >"$book"
+eco_source=/usr/share/pgn-extract/eco.pgn
+if [[ -r $eco_source ]] && expect_status "eco-book" 0 eco-book "$eco_source" -o "$book"; then
+    grep -q '^\[Special "ECO opening book"\]' "$book" || fail "eco-book: no Special tag"
+fi
+expect_status "eco-book missing" 1 eco-book "$scratch/none.pgn" -o "$scratch/b.pgn"
+expect_status "import book" 0 import "$scratch/eco.vez" "$book"
+cp "$sample" "$scratch/split.pgn"
+if expect_status "split" 0 split "$scratch/eco.vez" "$scratch/split.pgn"; then
+    split_games=$(cat "$scratch"/split/*.pgn | grep -c '^\[Event ')
+    [[ $split_games == 60 ]] || fail "split: $split_games games in the ECO files"
+    files=("$scratch"/split/*.pgn)
+    ((${#files[@]} > 4)) || fail "split: only ${#files[@]} ECO files"
 fi
 
 if ((failures > 0)); then

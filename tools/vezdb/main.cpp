@@ -2,8 +2,11 @@
 //
 //   vezdb perft FEN DEPTH [--nonstandard] [--divide]
 //   vezdb moves FEN [--nonstandard] [--descriptive]
+//   vezdb create | import | export | stats | games | gameset | delete | merge | clean |
+//         split | eco-book ...   (database_commands.h)
 //
-// Exit status: 0 on success, 2 for a usage error or a FEN the reader refuses.
+// Exit status: 0 on success, 1 on a failure (its message on standard error), 2 for a usage
+// error or a FEN the reader refuses.
 
 #include <cstdint>
 #include <iostream>
@@ -15,6 +18,7 @@
 #include "chess/fen.h"
 #include "chess/movegen.h"
 #include "chess/notation.h"
+#include "database_commands.h"
 
 namespace {
 
@@ -131,6 +135,8 @@ int main(int argc, char** argv)
     movesCommand->add_flag("--nonstandard", nonstandard, "Nonstandard rules (no legality filter)");
     movesCommand->add_flag("--descriptive", descriptive, "English descriptive notation");
 
+    vez::DatabaseCommands databaseCommands(app);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -140,5 +146,7 @@ int main(int argc, char** argv)
 
     if (*perftCommand)
         return runPerft(fen, depth, nonstandard, divide);
+    if (!*movesCommand)
+        return databaseCommands.run(argc, argv);
     return runMoves(fen, nonstandard, descriptive);
 }

@@ -1,0 +1,275 @@
+// The database document: owns the open database, the current game and the gameset it was
+// chosen from, the running import, clean or split worker, and three user settings. Every
+// change to the database goes through it, on the thread that created it (the document's
+// thread); it tells its observers (the views) what changed with an UpdateHint.
+//
+// A database is either file-backed (it has a path, every change lands in the mapped file
+// at once) or unnamed (new, browsed from a game file, or made from a gameset; it lives in
+// memory until Save As gives it a file).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "chess/fen.h"
+#include "chess/position.h"
+#include "store/gamesets.h"
+#include "store/graph.h"
+#include "store/records.h"
+
+class QObject;
+
+namespace vez {
+
+struct Game;
+class ProfileStore;
+class UserInteraction;
+class Progress;
+
+// What changed, for the views.
+enum class UpdateHint : int {
+    None = 0,
+    Reset = 1,          // the database was reset or the current game was cleared
+    GameSelected = 2,   // a game was selected
+    Bulk = 3,           // contents changed in bulk (load, import, merge, notation setting)
+    NoteFont = 4,       // the note font changed
+    PositionNote = 5,   // the note of a position was replaced
+    MoveGlyph = 6,      // an analysis changed a move glyph of a stored game
+    VariationAdded = 7, // an analysis added a variation to a stored game
+    PositionScore = 8,  // the score of a position was set
+    PlayersAliased = 9, // player names were aliased
+};
+
+// A view of the document. The sender of an update is the view that asked for it, or null.
+class DocumentObserver {
+public:
+    virtual ~DocumentObserver() = default;
+    virtual void onUpdate(DocumentObserver* sender, UpdateHint hint) = 0;
+};
+
+// Requests a worker makes of the document; each runs on the document's thread while the
+// worker waits for its result.
+enum class ImportNotification : int {
+    EnsureRoom = 108,  // count, bytes per item -> 1 when the room is there
+    AddGame = 109,     // game, hint
+    AddPosition = 149, // position, annotation, hint
+    Finished = 110,    // the worker is done
+    SplitGame = 122,   // game, source path
+};
+
+struct ImportRequest {
+    ImportNotification code = ImportNotification::Finished;
+    std::uint64_t count = 0;
+    std::uint64_t bytesPerItem = 0;
+    const Game* game = nullptr;
+    const Position* position = nullptr;
+    const PositionAnnotation* annotation = nullptr;
+    UpdateHint hint = UpdateHint::None;
+    std::string path; // SplitGame: the input file
+};
+
+// What an import brought in.
+struct ImportTotals {
+    int games = 0;     // games stored
+    int positions = 0; // positions stored from EPD lines and position-only records
+    int skipped = 0;   // bad games and lines left out
+};
+
+class CVezDoc {
+public:
+    CVezDoc(ProfileStore& profile, UserInteraction& user);
+    ~CVezDoc();
+    CVezDoc(const CVezDoc&) = delete;
+    CVezDoc& operator=(const CVezDoc&) = delete;
+
+    // --- Views ------------------------------------------------------------------------
+    void addObserver(DocumentObserver* observer);
+    void removeObserver(DocumentObserver* observer);
+    // Every observer but the sender gets the hint.
+    void UpdateAllViews(DocumentObserver* sender, UpdateHint hint);
+
+    // --- Document lifecycle -------------------------------------------------------------
+    void DeleteContents();
+    // File/New; false (after "Could not initialize database.") when no database can be made.
+    bool OnNewDocument();
+    // File/New Nonstandard.
+    bool onNewNonstandardDocument();
+    // A .vez file, or a pgn/cbf/bfi/g30 file (any case) browsed into a new in-memory
+    // database.
+    bool OnOpenDocument(const std::string& path);
+    // Save As: writes the image to path and continues on the file.
+    bool OnSaveDocument(const std::string& path);
+    // Save As with the save dialog; enabled by canSaveAs.
+    bool canSaveAs() const;
+    bool saveAs();
+    // Before the database is replaced or the program ends: true to go on. Only an unnamed,
+    // modified database that is not a browsed file is offered for saving.
+    bool SaveModified();
+    bool IsModified() const { return m_modified; }
+    void SetModifiedFlag(bool modified = true) { m_modified = modified; }
+    const std::string& GetPathName() const { return m_pathName; }
+    const std::string& GetTitle() const { return m_title; }
+    void updateTitle();
+
+    DatabaseHeader* database() const { return m_database; }
+    bool browsingMode() const { return m_browsingMode; }
+    bool isNonstandard() const;
+    bool descriptiveNotation() const { return m_descriptiveNotation; }
+    bool hogMemory() const { return m_hogMemory; }
+    bool combineDuplicates() const { return m_combineDuplicates; }
+    ProfileStore& profile() const { return m_profile; }
+    UserInteraction& user() const { return m_user; }
+
+    // --- Games and positions ----------------------------------------------------------
+    // Stores a game (requestedNumber -1 for a new one, else the number it replaces) and
+    // returns its number; -1 for a position-only record or a game that could not be stored.
+    int addGame(const Game& game, int requestedNumber);
+    // Stores an EPD position with its annotation; false when the position cannot be stored.
+    bool addPositionAnnotation(const Position& position, const PositionAnnotation& annotation);
+    void selectGame(int gameNumber, const std::string& gamesetName, DocumentObserver* sender);
+    void clearGame();
+    int getCurrentGame() const { return m_currentGame; }
+    int nextGameInGameset() const { return m_nextGameInGameset; }
+    const std::string& currentGamesetName() const { return m_currentGamesetName; }
+    // Game/Select game/Next game in gameset.
+    bool canSelectNextGameInGameset() const { return m_nextGameInGameset >= 0; }
+    void selectNextGameInGameset();
+    void deleteGame(int gameNumber);
+    bool ensureRoom(std::uint64_t count, std::uint64_t bytesPerItem);
+    void claimWorkingSet(std::uint64_t bytes);
+    void setPositionNote(const Position& position, const std::string& text,
+                         DocumentObserver* sender);
+    void setPositionScore(const Position& position, std::int32_t score, DocumentObserver* sender);
+
+    // --- Thin store queries (empty results without a database) ------------------------
+    std::vector<GraphEdge> movesFrom(const Position& position) const;
+    std::vector<GraphEdge> movesInto(const Position& position) const;
+    PositionCounts countsOf(const Position& position) const;
+    std::string noteText(const Position& position) const;
+    std::string ecoText(const Position& position) const;
+    bool gameExists(int gameNumber) const;
+    // The header (or with withMoves the whole game) of a stored game; false when none.
+    bool readGame(int gameNumber, Game& game, bool withMoves) const;
+    // Every stored game number, ascending.
+    std::vector<int> gameNumbers() const;
+    // The games through a position, by way of the "TEMPORARY SELECTION GAMESET".
+    std::vector<int> gamesThroughPosition(const Position& position);
+    // The games whose main line passes through a position, ascending; changes nothing.
+    std::vector<int> gamesPassingThrough(const Position& position) const;
+
+    // --- Gamesets ---------------------------------------------------------------------
+    std::vector<std::string> gamesetNames() const;
+    // Converts and validates the text rule and creates the set; false (with nothing made)
+    // when there is no database or the rule is refused.
+    bool createGamesetFromText(const std::string& name, const GamesetRule& rule);
+    bool gamesetExists(const std::string& name) const;
+    std::vector<int> gamesetMembers(const std::string& name) const;
+    void addToGameset(const std::string& name, int gameNumber);
+    void removeFromGameset(const std::string& name, int gameNumber);
+    bool canDeleteGamesetByName(const std::string& name) const;
+    bool deleteGamesetByName(const std::string& name);
+    void addToSelectedGames(int gameNumber);
+
+    // --- Database commands ------------------------------------------------------------
+    // File/Merge... with the other database chosen.
+    bool mergeDatabase(const std::string& otherPath);
+    // Gameset/Create Database... with the gameset chosen.
+    bool canCreateDatabaseFromGameset() const;
+    bool createDatabaseFromGameset(const std::string& gamesetName);
+    // Edit/Alias player names...
+    void aliasPlayerNames(const std::string& primary, const std::string& alias);
+    bool nameNormalization() const;
+    void toggleNameNormalization();
+    void toggleDescriptiveNotation();
+    void toggleHogMemory();
+    void toggleCombineDuplicates();
+    int compressionThreshold() const;
+    void setCompressionThreshold(int ply);
+    // File/Database statistics: the message box text.
+    std::string statisticsText() const;
+
+    // --- Import, clean and split --------------------------------------------------------
+    // File/Import... with the files chosen: checks them, claims room and starts the worker.
+    // False when nothing was started.
+    bool importFiles(const std::vector<std::string>& paths);
+    // File/Convert to clean PGN... with the inputs and the output chosen.
+    bool cleanPgn(const std::vector<std::string>& inputs, const std::string& output);
+    // File/Split file... with the inputs chosen.
+    bool canSplit() const;
+    bool splitFiles(const std::vector<std::string>& inputs);
+    // Whether a worker runs (the import thread is set); the bulk commands are disabled
+    // meanwhile.
+    bool importRunning() const { return m_importRunning; }
+    // Serves the worker's requests on this thread until it has finished.
+    void waitForImport();
+    // What the last finished import, clean or split brought in.
+    const ImportTotals& lastImportTotals() const { return m_lastTotals; }
+    // Set when the document is going away: a running worker stops after its current game.
+    bool workerStopRequested() const { return m_stopWorker; }
+
+    // A worker's request: carried onto the document's thread and answered there while the
+    // worker waits. Called on the document's thread it runs at once.
+    int sendImportNotification(const ImportRequest& request);
+    // Runs a function on the document's thread and waits for it.
+    void callOnDocumentThread(const std::function<void()>& function);
+    bool onDocumentThread() const;
+
+private:
+    struct PendingCall {
+        const std::function<void()>* function = nullptr;
+        bool done = false;
+    };
+
+    int handleImportNotification(const ImportRequest& request);
+    // Runs the calls workers are waiting for; on the document's thread.
+    void serveCalls();
+    bool newDatabase(bool nonstandard);
+    void adopt(DatabaseHeader* database);
+    bool browseFile(const std::string& path);
+    void startWorker(std::function<ImportTotals(CVezDoc&, Progress&)> work,
+                     const std::string& progressTitle);
+    void splitGame(const Game& game, const std::string& sourcePath);
+    void ensureGamesFromSourceGameset(const std::string& source);
+
+    ProfileStore& m_profile;
+    UserInteraction& m_user;
+    std::vector<DocumentObserver*> m_observers;
+    std::unique_ptr<QObject> m_threadAnchor; // lives on the document's thread
+
+    // The document's own fields.
+    int m_currentGame = -1;
+    int m_nextGameInGameset = -1;
+    std::string m_currentGamesetName;
+    bool m_browsingMode = false;
+    DatabaseHeader* m_database = nullptr;
+    bool m_importRunning = false; // the import thread is set
+    bool m_hogMemory = false;
+    bool m_combineDuplicates = true;
+    bool m_descriptiveNotation = false;
+
+    // The framework's part.
+    bool m_modified = false;
+    std::string m_pathName;
+    std::string m_title;
+
+    // Calls from workers: queued under the mutex, run by serveCalls, and answered through
+    // the condition. Qt's event loop only wakes the document's thread; the hand-over itself
+    // is ordinary mutex traffic, which the thread sanitizer can follow.
+    std::mutex m_callMutex;
+    std::condition_variable m_callDone;
+    std::deque<PendingCall*> m_calls;
+
+    std::thread m_importThread;
+    std::atomic<bool> m_stopWorker{false};
+    ImportTotals m_lastTotals;
+};
+
+} // namespace vez

@@ -1,0 +1,430 @@
+#include "app/import.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QDir>
+
+#include <array>
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/converter_process.h"
+#include "app/profile_store.h"
+#include "chess/fen.h"
+#include "interchange/pgn_reader.h"
+#include "interchange/pgn_source.h"
+#include "interchange/pgn_writer.h"
+
+namespace vez {
+
+namespace {
+
+constexpr std::array<Converter, 3> kConverters = {{
+    {".cbf", "CBASC32 path", "cbasc32", "cbasc32.exe", " -e (TF) (CF) ", false},
+    {".bfi", "CA2PGN path", "ca2pgn", "ca2pgn.exe", " -i (CF) ", true},
+    {".g30", "NIC2PGN path", "nic2pgn", "nic2pgn.exe", " (CF) (TF) ", false},
+}};
+
+constexpr int kHintEvery = 200;
+
+bool endsWithNoCase(const std::string& path, std::string_view suffix)
+{
+    if (path.size() <= 4 || path.size() < suffix.size())
+        return false;
+    const std::string_view tail = std::string_view(path).substr(path.size() - suffix.size());
+    for (std::size_t i = 0; i < suffix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(tail[i])) != suffix[i])
+            return false;
+    return true;
+}
+
+std::string systemReason(int error) { return std::strerror(error); }
+
+std::string couldNotOpen(const std::string& path, int error)
+{
+    return path + ": could not open:\n\t" + systemReason(error);
+}
+
+// A unique temporary file "VEZ..." in the temporary folder ("." when there is none).
+std::string makeTemporaryFile(ImportContext& context)
+{
+    std::string folder = QDir::tempPath().toStdString();
+    if (folder.empty())
+        folder = ".";
+    std::string name = folder + "/VEZXXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+        context.showMessage("Couldn't create temporary file " + folder + " for conversion program");
+        return {};
+    }
+    ::close(fd);
+    return name;
+}
+
+std::vector<std::string> converterArguments(const Converter& converter, const std::string& input,
+                                            const std::string& temporary)
+{
+    std::vector<std::string> arguments;
+    std::istringstream words(converter.argumentTemplate);
+    std::string word;
+    while (words >> word) {
+        for (auto [token, value] : {std::pair<std::string, std::string>{"(TF)", temporary},
+                                    std::pair<std::string, std::string>{"(CF)", input}}) {
+            for (std::size_t at = word.find(token); at != std::string::npos;
+                 at = word.find(token, at + value.size()))
+                word.replace(at, token.size(), value);
+        }
+        arguments.push_back(word);
+    }
+    return arguments;
+}
+
+void removeConverted(const std::string& path, const std::string& converted, ImportContext& context,
+                     const std::string& message)
+{
+    if (converted == path)
+        return;
+    std::error_code error;
+    if (!std::filesystem::remove(converted, error))
+        context.showMessage(message + converted);
+}
+
+// The PGN error dialog for a bad game, after which the source stands at the next game. False
+// when the user aborts the file.
+bool reportBadGame(ImportContext& context, PgnSource& source, const std::string& path, int ordinal,
+                   const PGNGameException& error, bool& ignoreRemaining)
+{
+    PgnErrorReport report;
+    report.file = path;
+    report.game = ordinal;
+    report.line = source.lineNumber();
+    report.message = error.message();
+    source.rewindToMark();
+    PgnSink sink;
+    source.skipGame(&sink);
+    sink.flush();
+    if (ignoreRemaining)
+        return true;
+    report.text = sink.takeText();
+    bool goOn = true;
+    context.withUser([&](UserInteraction& user) {
+        const PgnErrorAnswer answer = user.pgnError(report);
+        ignoreRemaining = answer.ignoreRemaining;
+        switch (answer.choice) {
+        case PgnErrorChoice::SaveAs: {
+            const std::string file = user.chooseSaveFile(
+                {"pgn", "",
+                 "PGN games (*.pgn)|*.pgn|Text files (*.txt)|*.txt|All Files (*.*)|*.*||"});
+            if (!file.empty()) {
+                std::ofstream out(file, std::ios::binary | std::ios::app);
+                out << report.text;
+                if (!out)
+                    user.showMessage(file + ": could not append:\n\t" + systemReason(errno));
+            }
+            break;
+        }
+        case PgnErrorChoice::CopyToClipboard: user.setClipboardText(report.text); break;
+        case PgnErrorChoice::Skip: break;
+        case PgnErrorChoice::Abort: goOn = false; break;
+        }
+    });
+    context.progress().raise();
+    return goOn;
+}
+
+// The bad-EPD dialog; false when the user aborts the file.
+bool reportBadLine(ImportContext& context, const std::string& path, int lineNumber,
+                   const std::string& line, bool& ignoreRemaining)
+{
+    if (ignoreRemaining)
+        return true;
+    PgnErrorReport report{path, -1, lineNumber, "Bad EPD position", line, true};
+    bool goOn = true;
+    context.withUser([&](UserInteraction& user) {
+        const PgnErrorAnswer answer = user.pgnError(report);
+        ignoreRemaining = answer.ignoreRemaining;
+        if (answer.choice == PgnErrorChoice::SaveAs) {
+            const std::string file = user.chooseSaveFile(
+                {"epd", "",
+                 "EPD positions (*.epd)|*.epd|Text files (*.txt)|*.txt|All Files (*.*)|*.*||"});
+            if (!file.empty()) {
+                std::ofstream out(file, std::ios::binary | std::ios::app);
+                out << line << "\r\n";
+            }
+        } else if (answer.choice == PgnErrorChoice::CopyToClipboard) {
+            user.setClipboardText(line);
+        } else if (answer.choice == PgnErrorChoice::Abort) {
+            goOn = false;
+        }
+    });
+    context.progress().raise();
+    return goOn;
+}
+
+std::uint64_t fileLength(const std::string& path, int& error)
+{
+    std::error_code code;
+    const std::uint64_t length = std::filesystem::file_size(path, code);
+    error = code ? code.value() : 0;
+    return code ? 0 : length;
+}
+
+bool claimRoom(ImportContext& context, std::uint64_t length)
+{
+    ImportRequest request;
+    request.code = ImportNotification::EnsureRoom;
+    request.count = length;
+    request.bytesPerItem = 2;
+    return context.send(request) == 1;
+}
+
+// Reads the games of a PGN text one by one, with progress, cancellation and the PGN error
+// dialog, and hands each to take (with its ordinal in the file). False when the file could
+// not be read.
+template <class Take>
+bool forEachGame(const std::string& path, const std::string& text, ImportContext& context,
+                 ImportTotals& totals, Take take)
+{
+    PgnSource source;
+    if (!source.openFile(text)) {
+        context.showMessage(couldNotOpen(text, errno));
+        return false;
+    }
+    int error = 0;
+    const std::uint64_t length = fileLength(text, error);
+    bool ignoreRemaining = false;
+    int ordinal = 0;
+    Game game;
+    while (!context.cancelled()) {
+        context.progress().update(path, length, source.position());
+        game.clear();
+        try {
+            if (!readPgnGame(game, source, context.nonstandard))
+                break;
+        } catch (const PGNGameException& bad) {
+            ++ordinal;
+            ++totals.skipped;
+            if (!reportBadGame(context, source, path, ordinal, bad, ignoreRemaining))
+                break;
+            continue;
+        } catch (const std::exception&) {
+            ++ordinal;
+            char message[1024];
+            std::snprintf(message, sizeof message,
+                          "%s: unknown exception raised while parsing game %d", path.c_str(),
+                          ordinal);
+            context.showMessage(message);
+            break;
+        }
+        ++ordinal;
+        take(game);
+    }
+    return true;
+}
+
+ImportTotals importEpd(const std::string& path, ImportContext& context)
+{
+    ImportTotals totals;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        context.showMessage(couldNotOpen(path, errno));
+        return totals;
+    }
+    int error = 0;
+    const std::uint64_t length = fileLength(path, error);
+    if (!claimRoom(context, length))
+        return totals;
+    bool ignoreRemaining = false;
+    std::string line;
+    int lineNumber = 0;
+    std::uint64_t done = 0;
+    while (!context.cancelled() && std::getline(in, line)) {
+        ++lineNumber;
+        done += line.size() + 1;
+        context.progress().update(path, length, done);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line.front() == ';')
+            continue;
+        Position position;
+        PositionAnnotation annotation;
+        if (!readEpd(position, line, &annotation)) {
+            ++totals.skipped;
+            if (!reportBadLine(context, path, lineNumber, line, ignoreRemaining))
+                break;
+            continue;
+        }
+        ImportRequest request;
+        request.code = ImportNotification::AddPosition;
+        request.position = &position;
+        request.annotation = &annotation;
+        request.hint = lineNumber % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None;
+        if (context.send(request) == 1)
+            ++totals.positions;
+        else
+            ++totals.skipped;
+    }
+    return totals;
+}
+
+} // namespace
+
+const Converter* converterFor(const std::string& path)
+{
+    for (const Converter& converter : kConverters)
+        if (endsWithNoCase(path, converter.extension))
+            return &converter;
+    return nullptr;
+}
+
+bool ImportContext::cancelled() const
+{
+    return m_progress.cancelled() || m_doc.workerStopRequested();
+}
+
+int ImportContext::send(const ImportRequest& request)
+{
+    assert(m_onWorker != m_doc.onDocumentThread());
+    return m_doc.sendImportNotification(request);
+}
+
+void ImportContext::withUser(const std::function<void(UserInteraction&)>& function)
+{
+    m_doc.callOnDocumentThread([&] { function(m_doc.user()); });
+}
+
+void ImportContext::showMessage(const std::string& text)
+{
+    withUser([&](UserInteraction& user) { user.showMessage(text); });
+}
+
+std::string convertIfNeeded(const std::string& path, ImportContext& context)
+{
+    const Converter* converter = converterFor(path);
+    if (!converter)
+        return path;
+    std::string program;
+    context.withUser([&](UserInteraction&) {
+        program =
+            context.profile().getProfileString(converter->settingsKey, converter->defaultPath);
+    });
+    std::error_code error;
+    const std::string input = std::filesystem::absolute(path, error).string();
+    std::string output;
+    if (std::string_view(converter->argumentTemplate).find("(TF)") != std::string_view::npos) {
+        output = makeTemporaryFile(context);
+        if (output.empty())
+            return {};
+    }
+    if (converter->outputBesideInput)
+        output = path.substr(0, path.size() - 3) + "pgn";
+    const std::vector<std::string> arguments = converterArguments(*converter, input, output);
+    for (;;) {
+        ConverterProcess process;
+        bool started = false;
+        context.withUser(
+            [&](UserInteraction& user) { started = process.start(program, arguments, user); });
+        if (started) {
+            process.wait();
+            return output;
+        }
+        std::string chosen;
+        context.withUser([&](UserInteraction& user) {
+            chosen = user.chooseOpenFile(
+                {"", converter->programFileName, "Executable files (*.exe)|*.exe||"});
+            if (!chosen.empty())
+                context.profile().writeProfileString(converter->settingsKey, chosen);
+        });
+        if (chosen.empty()) {
+            if (!converter->outputBesideInput)
+                std::filesystem::remove(output, error);
+            return {};
+        }
+        program = chosen;
+    }
+}
+
+ImportTotals importFile(const std::string& path, ImportContext& context)
+{
+    if (endsWithNoCase(path, ".epd"))
+        return importEpd(path, context);
+    ImportTotals totals;
+    const std::string text = convertIfNeeded(path, context);
+    if (text.empty())
+        return totals;
+    int error = 0;
+    const std::uint64_t length = fileLength(text, error);
+    if (error != 0) {
+        context.showMessage(couldNotOpen(text, error));
+    } else if (claimRoom(context, length)) {
+        int stored = 0;
+        forEachGame(path, text, context, totals, [&](Game& game) {
+            if (!game.hasTag("Source"))
+                game.setTag("Source", path);
+            const bool positionOnly = game.isCommentOnly();
+            ++stored;
+            ImportRequest request;
+            request.code = ImportNotification::AddGame;
+            request.game = &game;
+            request.hint = stored % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None;
+            const int number = context.send(request);
+            if (positionOnly)
+                ++totals.positions;
+            else if (number >= 0)
+                ++totals.games;
+            else
+                ++totals.skipped;
+        });
+    }
+    removeConverted(path, text, context, "Couldn't delete temporary conversion file ");
+    return totals;
+}
+
+ImportTotals cleanFile(const std::string& path, std::ostream& out, ImportContext& context)
+{
+    ImportTotals totals;
+    const std::string text = convertIfNeeded(path, context);
+    if (text.empty())
+        return totals;
+    forEachGame(path, text, context, totals, [&](Game& game) {
+        writeGameToFile(game, out, context.nonstandard);
+        ++totals.games;
+    });
+    removeConverted(path, text, context, "Couldn't delete temporary conversion file ");
+    return totals;
+}
+
+ImportTotals splitFile(const std::string& path, ImportContext& context)
+{
+    ImportTotals totals;
+    const std::string text = convertIfNeeded(path, context);
+    if (text.empty())
+        return totals;
+    forEachGame(path, text, context, totals, [&](Game& game) {
+        ImportRequest request;
+        request.code = ImportNotification::SplitGame;
+        request.game = &game;
+        request.path = path;
+        context.send(request);
+        ++totals.games;
+    });
+    removeConverted(path, text, context, "Could not delete temporary file ");
+    return totals;
+}
+
+std::string splitFolderOf(const std::string& path)
+{
+    // Only a dot in the file's own name starts an extension; a dot in a folder name does not.
+    const std::size_t dot = path.rfind('.');
+    const std::size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path;
+    return path.substr(0, dot);
+}
+
+} // namespace vez

@@ -1,0 +1,240 @@
+// The document through its public operations: titles and lifecycle, browse and Save As,
+// merge, a database made from a gameset, games and positions, and the messages a user sees.
+#include <gtest/gtest.h>
+
+#include "app/profile_store.h"
+#include "chess/fen.h"
+#include "document_fixture.h"
+#include "store/database.h"
+
+namespace vez::test {
+namespace {
+
+const std::string kSample = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
+
+using DocumentLifecycle = DocumentTest;
+
+TEST_F(DocumentLifecycle, TitlesFollowTheKindOfDatabase)
+{
+    EXPECT_EQ(doc->GetTitle(), "No Database");
+    EXPECT_EQ(doc->statisticsText(), "No database");
+    ASSERT_TRUE(doc->OnNewDocument());
+    EXPECT_EQ(doc->GetTitle(), "New Database");
+    EXPECT_TRUE(doc->statisticsText().starts_with("Unestablished database:\n\n"));
+    ASSERT_TRUE(doc->onNewNonstandardDocument());
+    EXPECT_EQ(doc->GetTitle(), "New Database (Nonstandard)");
+    EXPECT_TRUE(doc->isNonstandard());
+
+    // A file named games.PGN is browsed, one named games.pgn.vez is a database.
+    std::filesystem::copy_file(kSample, path("games.PGN"));
+    ASSERT_TRUE(doc->OnOpenDocument(path("games.PGN")));
+    EXPECT_EQ(doc->GetTitle(), "PGN File Browsing");
+    EXPECT_TRUE(doc->browsingMode());
+    EXPECT_EQ(doc->gameNumbers().size(), 60u);
+    EXPECT_TRUE(doc->canSaveAs());
+    ASSERT_TRUE(doc->OnSaveDocument(path("games.pgn.vez")));
+    EXPECT_EQ(doc->GetTitle(), "games.pgn");
+    EXPECT_FALSE(doc->browsingMode());
+    EXPECT_FALSE(doc->canSaveAs());
+    EXPECT_EQ(doc->statisticsText().substr(0, doc->GetPathName().size() + 3),
+              doc->GetPathName() + ":\n\n");
+
+    doc->DeleteContents();
+    ASSERT_TRUE(doc->OnOpenDocument(path("games.pgn.vez")));
+    EXPECT_FALSE(doc->browsingMode());
+    EXPECT_EQ(doc->gameNumbers().size(), 60u);
+    EXPECT_EQ(view.hints.front(), UpdateHint::Reset);
+}
+
+TEST_F(DocumentLifecycle, OnlyAnUnnamedModifiedDatabaseIsOfferedForSaving)
+{
+    ASSERT_TRUE(doc->OnNewDocument());
+    EXPECT_TRUE(doc->SaveModified()); // nothing changed yet
+    ASSERT_GE(doc->addGame(gamesOfText(readFile(kSample)).at(0), -1), 0);
+    user.saveAnswer = SaveAnswer::Cancel;
+    EXPECT_FALSE(doc->SaveModified());
+    ASSERT_EQ(user.savePrompts.size(), 1u);
+    EXPECT_EQ(user.savePrompts[0], "New Database");
+    user.saveAnswer = SaveAnswer::Yes;
+    user.saveAnswers = {path("saved.vez")};
+    EXPECT_TRUE(doc->SaveModified());
+    EXPECT_EQ(user.saveRequests.back().filter, "VEZ database (*.vez)|*.vez|All Files (*.*)|*.*||");
+    EXPECT_EQ(doc->GetTitle(), "saved");
+    EXPECT_TRUE(std::filesystem::exists(path("saved.vez")));
+    // A file-backed database and a browsed file go on without asking.
+    EXPECT_TRUE(doc->SaveModified());
+    ASSERT_TRUE(doc->OnOpenDocument(kSample));
+    EXPECT_TRUE(doc->SaveModified());
+    EXPECT_EQ(user.savePrompts.size(), 2u);
+}
+
+TEST_F(DocumentLifecycle, MergeAddsTheOtherDatabasesGamesOfTheSameKind)
+{
+    std::vector<Game> games = gamesOfText(readFile(kSample));
+    ASSERT_TRUE(doc->OnNewDocument());
+    for (int i = 0; i < 20; ++i)
+        doc->addGame(games[std::size_t(i)], -1);
+    ASSERT_TRUE(doc->OnSaveDocument(path("other.vez")));
+    ASSERT_TRUE(doc->onNewNonstandardDocument());
+    doc->addGame(games[0], -1);
+    ASSERT_TRUE(doc->OnSaveDocument(path("odd.vez")));
+
+    ASSERT_TRUE(doc->OnNewDocument());
+    for (int i = 20; i < 30; ++i)
+        doc->addGame(games[std::size_t(i)], -1);
+    view.hints.clear();
+    EXPECT_TRUE(doc->mergeDatabase(path("other.vez")));
+    EXPECT_EQ(doc->gameNumbers().size(), 30u);
+    EXPECT_EQ(view.hints.back(), UpdateHint::Bulk);
+    EXPECT_EQ(user.progressTitles.back(), "Database Merging");
+    Game back;
+    ASSERT_TRUE(doc->readGame(29, back, true));
+    EXPECT_EQ(back.entries.size(), games[19].entries.size());
+
+    EXPECT_FALSE(doc->mergeDatabase(path("odd.vez")));
+    EXPECT_EQ(user.messages.back(), path("odd.vez") + ": incompatibility with nonstandard games");
+    EXPECT_FALSE(doc->mergeDatabase(path("missing.vez")));
+    EXPECT_EQ(user.messages.back(), "Could not map database file " + path("missing.vez") + ".");
+    EXPECT_EQ(doc->gameNumbers().size(), 30u);
+}
+
+TEST_F(DocumentLifecycle, DatabaseFromAGamesetKeepsOnlyItsMembers)
+{
+    ASSERT_TRUE(doc->OnOpenDocument(kSample));
+    ASSERT_TRUE(doc->OnSaveDocument(path("all.vez")));
+    GamesetRule rule;
+    rule.player = "Svidler";
+    ASSERT_TRUE(doc->createGamesetFromText("Svidler", rule));
+    const std::vector<int> members = doc->gamesetMembers("Svidler");
+    ASSERT_FALSE(members.empty());
+    GamesetRule sideways;
+    sideways.rule = "Sideways";
+    EXPECT_FALSE(doc->createGamesetFromText("Bad", sideways));
+
+    ASSERT_TRUE(doc->createDatabaseFromGameset("Svidler"));
+    EXPECT_TRUE(user.questions.empty()); // a file-backed database loses nothing
+    EXPECT_EQ(doc->GetTitle(), "New Database");
+    EXPECT_EQ(doc->gameNumbers().size(), members.size());
+    EXPECT_EQ(doc->getCurrentGame(), -1);
+    EXPECT_TRUE(doc->IsModified());
+
+    // From an unnamed database the user is warned first, and Cancel keeps everything.
+    GamesetRule all;
+    ASSERT_TRUE(doc->createGamesetFromText("All", all));
+    user.okAnswer = false;
+    EXPECT_FALSE(doc->createDatabaseFromGameset("All"));
+    ASSERT_EQ(user.questions.size(), 1u);
+    EXPECT_EQ(user.questions[0],
+              "This command will lose all the other games in your unsaved database; use Save "
+              "As first if you want to preserve them.");
+    EXPECT_EQ(doc->gameNumbers().size(), members.size());
+}
+
+TEST_F(DocumentLifecycle, GamesPositionsAndTheCurrentGame)
+{
+    ASSERT_TRUE(doc->OnOpenDocument(kSample));
+    GamesetRule rule;
+    rule.player = "Navara";
+    ASSERT_TRUE(doc->createGamesetFromText("Navara", rule));
+    const std::vector<int> members = doc->gamesetMembers("Navara");
+    ASSERT_GE(members.size(), 2u);
+
+    view.hints.clear();
+    doc->selectGame(members[0], "Navara", &view); // the asking view is not told
+    EXPECT_TRUE(view.hints.empty());
+    EXPECT_EQ(doc->nextGameInGameset(), members[1]);
+    doc->selectGame(members.back(), "Navara", nullptr);
+    EXPECT_FALSE(doc->canSelectNextGameInGameset());
+    EXPECT_EQ(doc->database()->currentGameNumber, members.back());
+    EXPECT_EQ(view.hints.back(), UpdateHint::GameSelected);
+
+    // An edited game replaces the old one; stored under the same number, nothing is deleted.
+    Game edited;
+    ASSERT_TRUE(doc->readGame(5, edited, true));
+    edited.entries.resize(10);
+    edited.endPly = 10;
+    const int number = doc->addGame(edited, 5);
+    ASSERT_GE(number, 0);
+    EXPECT_EQ(doc->gameExists(5), number == 5);
+    EXPECT_EQ(doc->gameNumbers().size(), 60u);
+
+    doc->selectGame(number, "", nullptr);
+    doc->deleteGame(number);
+    EXPECT_EQ(doc->getCurrentGame(), -1);
+    EXPECT_EQ(view.hints.back(), UpdateHint::Reset);
+
+    Position start;
+    setStandardStart(start);
+    doc->setPositionNote(start, "Where it all begins", nullptr);
+    EXPECT_EQ(doc->noteText(start), "Where it all begins");
+    EXPECT_EQ(view.hints.back(), UpdateHint::PositionNote);
+    doc->setPositionScore(start, 25, nullptr);
+    EXPECT_EQ(view.hints.back(), UpdateHint::PositionScore);
+    EXPECT_EQ(doc->countsOf(start).games, 59u);
+    EXPECT_FALSE(doc->movesFrom(start).empty());
+    EXPECT_EQ(doc->gamesPassingThrough(start).size(), 59u);
+    EXPECT_EQ(doc->gamesThroughPosition(start).size(), 59u);
+    EXPECT_FALSE(doc->gamesetExists(std::string(kTemporarySelectionName)));
+
+    doc->aliasPlayerNames("", "x");
+    doc->aliasPlayerNames("Navara, D", "Svidler, P");
+    EXPECT_EQ(view.hints.back(), UpdateHint::PlayersAliased);
+}
+
+TEST_F(DocumentLifecycle, PositionOnlyRecordsGoToTheirPosition)
+{
+    ASSERT_TRUE(doc->OnNewDocument());
+    Position start;
+    setStandardStart(start);
+    Game record;
+    record.initialComment = "Opening position";
+    record.setTag("Source", "user");
+    EXPECT_EQ(doc->addGame(record, -1), -1);
+    EXPECT_EQ(doc->noteText(start), "Opening position");
+    // "%" keeps the note but still applies the flashcard mark.
+    record.initialComment = "%";
+    record.setTag("Source", "flashcard");
+    doc->addGame(record, -1);
+    EXPECT_EQ(doc->noteText(start), "Opening position");
+    EXPECT_EQ(doc->database()->flashcardCount, 1u);
+    EXPECT_EQ(doc->database()->hasEcoBook, 0u);
+    record.initialComment = "ECO[A00]: Start";
+    record.setTag("Source", "book");
+    doc->addGame(record, -1);
+    EXPECT_EQ(doc->database()->hasEcoBook, 1u);
+    EXPECT_EQ(doc->ecoText(start), "A00");
+    EXPECT_TRUE(doc->gameNumbers().empty());
+}
+
+TEST_F(DocumentLifecycle, SettingsAreReadAtResetAndWrittenWhenToggled)
+{
+    profile->writeProfileInt("Hog Memory", 1);
+    profile->writeProfileInt("Descriptive Notation", 1);
+    ASSERT_TRUE(doc->OnNewDocument());
+    EXPECT_TRUE(doc->hogMemory());
+    EXPECT_TRUE(doc->descriptiveNotation());
+    EXPECT_FALSE(doc->combineDuplicates());
+    doc->claimWorkingSet(1 << 20); // advice only: nothing to see, nothing may fail
+    doc->toggleDescriptiveNotation();
+    doc->toggleHogMemory();
+    doc->toggleCombineDuplicates();
+    ProfileStore reread(path("profile.ini"));
+    EXPECT_EQ(reread.getProfileInt("Descriptive Notation", 7), 0);
+    EXPECT_EQ(reread.getProfileInt("Hog Memory", 7), 0);
+    EXPECT_EQ(reread.getProfileInt("Combine Duplicate Games", 7), 0); // never written back
+    EXPECT_EQ(reread.getProfileString("CBASC32 path", "cbasc32"), "cbasc32");
+    EXPECT_NE(readFile(path("profile.ini")).find("[Version%201.0]"), std::string::npos);
+
+    EXPECT_TRUE(doc->nameNormalization());
+    doc->toggleNameNormalization();
+    EXPECT_FALSE(doc->nameNormalization());
+    doc->setCompressionThreshold(40);
+    EXPECT_EQ(doc->compressionThreshold(), 40);
+
+    ASSERT_TRUE(doc->onNewNonstandardDocument());
+    doc->toggleDescriptiveNotation(); // ignored for a nonstandard database
+    EXPECT_FALSE(doc->descriptiveNotation());
+}
+
+} // namespace
+} // namespace vez::test

@@ -1,0 +1,321 @@
+// Importing through the document: round trips of real files, "Source" tags and their
+// gamesets, the error dialog's choices, EPD files, cancellation, converters, the worker's
+// hand-over to the document's thread, clean PGN, and ECO books and splitting.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/import.h"
+#include "chess/fen.h"
+#include "document_fixture.h"
+#include "interchange/eco_book.h"
+#include "store/database.h"
+
+namespace vez::test {
+namespace {
+
+const std::string kSample = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
+const std::string kAnnotated = VEZ_CORPUS_DIR "/games-annotated.pgn";
+const std::string kEco = VEZ_CORPUS_DIR "/eco.pgn";
+
+const std::string kBadGame = "[Event \"Bad\"]\n[White \"A\"]\n[Black \"B\"]\n[Result \"*\"]\n\n"
+                             "1. e4 e5 2. Ke3 *\n\n";
+
+std::string gameText(const std::string& moves, const std::string& extraTags = "")
+{
+    return "[Event \"E\"]\n[White \"W\"]\n[Black \"B\"]\n[Result \"*\"]\n" + extraTags + "\n" +
+           moves + " *\n\n";
+}
+
+// Every move of every line, depth first, as one sequence.
+void collectMoves(const GameLine& line, std::vector<Move>& out)
+{
+    for (const MoveEntry& entry : line.entries) {
+        out.push_back(entry.move);
+        for (const auto& sub : entry.subLines)
+            collectMoves(*sub, out);
+    }
+}
+
+using ImportTest = DocumentTest;
+
+TEST_F(ImportTest, CorpusFilesComeBackAfterReopening)
+{
+    std::vector<std::string> files = {kSample};
+    if (std::filesystem::exists(kAnnotated))
+        files.push_back(kAnnotated);
+    std::vector<Game> source;
+    for (const std::string& file : files)
+        for (Game& game : gamesOfText(readFile(file)))
+            source.push_back(std::move(game));
+
+    ASSERT_TRUE(doc->OnNewDocument());
+    ASSERT_TRUE(doc->OnSaveDocument(path("corpus.vez")));
+    view.hints.clear();
+    const ImportTotals totals = importOnWorker(files);
+    EXPECT_EQ(user.progressTitles.back(), "PGN Import");
+    EXPECT_EQ(std::size_t(totals.games + totals.positions), source.size());
+    EXPECT_EQ(std::count(view.hints.begin(), view.hints.end(), UpdateHint::Bulk),
+              long(source.size() / 200) + 1);
+    for (std::thread::id thread : view.threads)
+        EXPECT_EQ(thread, std::this_thread::get_id());
+
+    doc->DeleteContents();
+    ASSERT_TRUE(doc->OnOpenDocument(path("corpus.vez")));
+    const std::vector<int> numbers = doc->gameNumbers();
+    ASSERT_EQ(numbers.size(), std::size_t(totals.games));
+    std::size_t next = 0;
+    for (int n : numbers) {
+        Game back;
+        ASSERT_TRUE(doc->readGame(n, back, true));
+        while (next < source.size() && source[next].isCommentOnly())
+            ++next;
+        ASSERT_LT(next, source.size());
+        const Game& original = source[next++];
+        std::vector<Move> a, b;
+        collectMoves(original, a);
+        collectMoves(back, b);
+        EXPECT_EQ(a, b) << "game " << n;
+        EXPECT_EQ(back.result, original.result) << "game " << n;
+        EXPECT_TRUE(back.hasTag("Source"));
+        // The exported text reads back as the same game.
+        const std::vector<Game> again = gamesOfText(writeGameToText(back, false));
+        ASSERT_EQ(again.size(), 1u);
+        std::vector<Move> c;
+        collectMoves(again[0], c);
+        EXPECT_EQ(c, b);
+    }
+}
+
+TEST_F(ImportTest, SourceTagsMakeTheirGamesets)
+{
+    const std::string file = path("mixed.pgn");
+    writeFile(file, gameText("1. e4 e5", "[Source \"Mine\"]\n") + gameText("1. d4 d5") +
+                        gameText("1. c4 c5", "[Source \"Mine\"]\n") + gameText("1. Nf3 Nf6"));
+    ASSERT_TRUE(doc->OnNewDocument());
+    const ImportTotals totals = importOnWorker({file});
+    EXPECT_EQ(totals.games, 4);
+    EXPECT_EQ(doc->gamesetMembers("Games from Mine"), (std::vector<int>{0, 2}));
+    EXPECT_EQ(doc->gamesetMembers("Games from " + file), (std::vector<int>{1, 3}));
+    Game game;
+    ASSERT_TRUE(doc->readGame(1, game, false));
+    EXPECT_EQ(game.getTag("Source"), file);
+    ASSERT_TRUE(doc->readGame(2, game, false));
+    EXPECT_EQ(game.getTag("Source"), "Mine");
+}
+
+TEST_F(ImportTest, ErrorDialogChoices)
+{
+    const std::string file = path("bad.pgn");
+    writeFile(file, gameText("1. e4") + kBadGame + gameText("1. d4") + kBadGame +
+                        gameText("1. c4") + kBadGame + gameText("1. g3"));
+    ASSERT_TRUE(doc->OnNewDocument());
+    user.errorAnswers = {{PgnErrorChoice::SaveAs, false},
+                         {PgnErrorChoice::CopyToClipboard, false},
+                         {PgnErrorChoice::Abort, false}};
+    user.saveAnswers = {path("kept.pgn")};
+    const ImportTotals totals = importOnWorker({file});
+    EXPECT_EQ(totals.games, 3); // the game after the aborting error is not read
+    ASSERT_EQ(user.errors.size(), 3u);
+    const PgnErrorReport& first = user.errors[0];
+    EXPECT_EQ(first.file, file);
+    EXPECT_EQ(first.game, 2);
+    EXPECT_EQ(first.line, 13);
+    EXPECT_FALSE(first.message.empty());
+    EXPECT_NE(first.text.find("[Event \"Bad\"]"), std::string::npos);
+    EXPECT_EQ(readFile(path("kept.pgn")), first.text);
+    EXPECT_EQ(user.saveRequests.back().filter,
+              "PGN games (*.pgn)|*.pgn|Text files (*.txt)|*.txt|All Files (*.*)|*.*||");
+    EXPECT_EQ(user.clipboard, user.errors[1].text);
+    for (std::thread::id thread : user.errorThreads)
+        EXPECT_EQ(thread, std::this_thread::get_id());
+
+    // Ignoring the rest of one file skips its later bad games; the next file asks again.
+    user.errors.clear();
+    user.errorAnswers = {{PgnErrorChoice::Skip, true}};
+    const ImportTotals second = importOnWorker({file, file});
+    EXPECT_EQ(second.games, 8);
+    EXPECT_EQ(second.skipped, 6);
+    ASSERT_EQ(user.errors.size(), 4u);
+    EXPECT_EQ(user.errors[0].game, 2);
+    EXPECT_EQ(user.errors[1].game, 2); // the second file's first bad game
+}
+
+TEST_F(ImportTest, EpdLinesAndTheirComments)
+{
+    const std::string file = path("positions.epd");
+    writeFile(
+        file,
+        "; a comment line\n"
+        "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - c0 'ECO[C20]: King''s pawn';\n"
+        "\n"
+        "not a position at all\n"
+        "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - ce 35; c0 'Good';\n"
+        ";rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\n");
+    ASSERT_TRUE(doc->OnNewDocument());
+    const ImportTotals totals = importOnWorker({file});
+    EXPECT_EQ(totals.positions, 2);
+    EXPECT_EQ(totals.skipped, 1);
+    ASSERT_EQ(user.errors.size(), 1u);
+    EXPECT_EQ(user.errors[0].message, "Bad EPD position");
+    EXPECT_EQ(user.errors[0].game, -1);
+    EXPECT_EQ(user.errors[0].line, 4);
+    EXPECT_EQ(user.errors[0].text, "not a position at all");
+    EXPECT_EQ(doc->database()->hasEcoBook, 1u);
+    Position position;
+    ASSERT_TRUE(readFen(position, "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq -"));
+    EXPECT_EQ(doc->ecoText(position), "C20");
+    ASSERT_TRUE(readFen(position, "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq -"));
+    EXPECT_EQ(doc->noteText(position), "Good");
+    Position start;
+    setStandardStart(start);
+    EXPECT_TRUE(doc->movesFrom(start).empty()); // the ";" line stored nothing
+}
+
+TEST_F(ImportTest, CancellingKeepsWhatWasStored)
+{
+    ASSERT_TRUE(doc->OnNewDocument());
+    user.cancelAfterUpdates = 10;
+    const ImportTotals totals = importOnWorker({kSample, kSample});
+    EXPECT_GT(totals.games, 0);
+    EXPECT_LT(totals.games, 60);
+    EXPECT_EQ(doc->gameNumbers().size(), std::size_t(totals.games));
+    EXPECT_FALSE(doc->importRunning());
+}
+
+TEST_F(ImportTest, ConvertersRunForForeignFormats)
+{
+    const std::string script = path("fake-cbasc32");
+    writeFile(script, "#!/bin/sh\n[ \"$1\" = -e ] || exit 3\ncp \"$3\" \"$2\"\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    const std::string cbf = path("games.CBF");
+    std::filesystem::copy_file(kSample, cbf);
+    const std::string temporary = path("tmp");
+    std::filesystem::create_directory(temporary);
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+
+    ASSERT_TRUE(doc->OnNewDocument());
+    profile->writeProfileString("CBASC32 path", path("missing-converter"));
+    user.openAnswers = {""};
+    EXPECT_EQ(importOnWorker({cbf}).games, 0);
+    EXPECT_EQ(user.messages.back(), path("missing-converter") + ": could not execute");
+    ASSERT_EQ(user.openRequests.size(), 1u);
+    EXPECT_EQ(user.openRequests[0].fileName, "cbasc32.exe");
+
+    user.openAnswers = {script};
+    EXPECT_EQ(importOnWorker({cbf}).games, 60);
+    EXPECT_EQ(profile->getProfileString("CBASC32 path", ""), script);
+    Game game;
+    ASSERT_TRUE(doc->readGame(0, game, false));
+    EXPECT_EQ(game.getTag("Source"), cbf); // the file imported, not the converter's output
+    EXPECT_TRUE(std::filesystem::is_empty(temporary));
+    ::unsetenv("TMPDIR");
+
+    // A converter that leaves its PGN beside the input.
+    const std::string bfiScript = path("fake-ca2pgn");
+    writeFile(bfiScript,
+              "#!/bin/sh\n[ \"$1\" = -i ] || exit 3\ncp \"" + kSample + "\" \"${2%bfi}pgn\"\n");
+    std::filesystem::permissions(bfiScript, std::filesystem::perms::owner_all);
+    profile->writeProfileString("CA2PGN path", bfiScript);
+    writeFile(path("base.bfi"), "binary");
+    EXPECT_EQ(importOnWorker({path("base.bfi")}).games, 60);
+    EXPECT_FALSE(std::filesystem::exists(path("base.pgn")));
+}
+
+TEST_F(ImportTest, CleanRewritesEveryReadableGame)
+{
+    const std::string input = path("in.pgn");
+    writeFile(input, readFile(kSample) + kBadGame + gameText("1. e4 c5"));
+    EXPECT_FALSE(doc->cleanPgn({kSample, input}, input));
+    EXPECT_EQ(user.messages.back(), input + ": can't read and write simultaneously");
+    EXPECT_FALSE(std::filesystem::exists(path("out.pgn")));
+
+    ASSERT_TRUE(doc->cleanPgn({kSample, input}, path("out.pgn")));
+    doc->waitForImport();
+    EXPECT_EQ(user.progressTitles.back(), "PGN Sanitization");
+    EXPECT_EQ(doc->lastImportTotals().games, 121);
+    EXPECT_EQ(doc->lastImportTotals().skipped, 1);
+    const std::vector<Game> cleaned = gamesOfText(readFile(path("out.pgn")));
+    const std::vector<Game> original = gamesOfText(readFile(kSample));
+    ASSERT_EQ(cleaned.size(), 121u);
+    for (std::size_t i = 0; i < original.size(); ++i)
+        EXPECT_EQ(writeGameToText(cleaned[i], false), writeGameToText(original[i], false));
+}
+
+// A small book in the convention: comments on the last move of each book line.
+const std::string kBook = "[Event \"Book\"]\n[Special \"ECO opening book\"]\n[Result \"*\"]\n\n"
+                          "1. e4 e5 {ECO[C20]: King's Pawn Game} (1... c5 {ECO[B20]: Sicilian})"
+                          " 2. Nf3 Nc6 3. Bb5 {ECO[C60]: Ruy Lopez} (3. Bc4 {ECO[C50]}) *\n\n";
+
+TEST_F(ImportTest, EcoBookClassifiesLaterGamesAndSplitsFiles)
+{
+    writeFile(path("book.pgn"), kBook);
+    ASSERT_TRUE(doc->OnNewDocument());
+    EXPECT_FALSE(doc->canSplit());
+    importOnWorker({path("book.pgn")});
+    EXPECT_EQ(doc->database()->hasEcoBook, 1u);
+    EXPECT_TRUE(doc->gamesetNames().empty());
+    EXPECT_TRUE(doc->canSplit());
+
+    const std::string games = path("games.pgn");
+    writeFile(games, gameText("1. e4 e5 2. Nf3 Nc6 3. Bb5 a6") + gameText("1. e4 e5 2. Nc3") +
+                         gameText("1. e4 e5 2. Nf3", "[ECO \"C42\"]\n") + gameText("1. d4 d5") +
+                         gameText("1. e4 c5 2. Nf3 {ECO[C20} d6") + gameText(""));
+    importOnWorker({games});
+    const std::vector<std::string> expected = {"C60", "C20", "C42", "", "B20", ""};
+    const int first = int(doc->gameNumbers().size() - expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        Game game;
+        ASSERT_TRUE(doc->readGame(first + int(i), game, true));
+        EXPECT_EQ(game.eco, expected[i]) << i;
+    }
+    Position afterNf3 = gamesOfText(gameText("1. e4 c5 2. Nf3"))[0].positionAtPly(
+        gamesOfText(gameText("1. e4 c5 2. Nf3"))[0], 3);
+    EXPECT_EQ(doc->noteText(afterNf3), "ECO[C20"); // no closing bracket: an ordinary note
+    EXPECT_EQ(doc->ecoText(afterNf3), "");
+
+    ASSERT_TRUE(doc->splitFiles({games}));
+    doc->waitForImport();
+    EXPECT_EQ(user.progressTitles.back(), "PGN Splitting");
+    const std::string folder = path("games");
+    EXPECT_EQ(gamesOfText(readFile(folder + "/C60.pgn")).size(), 1u);
+    EXPECT_EQ(gamesOfText(readFile(folder + "/C20.pgn")).size(), 2u); // 2. Nc3 and 2. Nf3
+    EXPECT_EQ(gamesOfText(readFile(folder + "/B20.pgn")).size(), 1u);
+    EXPECT_EQ(gamesOfText(readFile(folder + "/No-ECO.pgn")).size(), 2u);
+    ASSERT_TRUE(doc->splitFiles({games})); // a second split appends
+    doc->waitForImport();
+    EXPECT_EQ(gamesOfText(readFile(folder + "/No-ECO.pgn")).size(), 4u);
+
+    writeFile(path("blocked"), "a file where the folder should be");
+    writeFile(path("blocked.pgn"), gameText("1. e4"));
+    EXPECT_FALSE(doc->splitFiles({path("blocked.pgn")}));
+    EXPECT_EQ(user.messages.back(),
+              path("blocked") + ": directory does not exist and cannot be created\n");
+}
+
+TEST_F(ImportTest, BookFromTheClassificationFile)
+{
+    if (!std::filesystem::exists(kEco))
+        GTEST_SKIP() << kEco << " is missing";
+    PgnSource source;
+    ASSERT_TRUE(source.openFile(kEco));
+    Game book;
+    const EcoBookCounts counts = buildEcoBook(source, book);
+    EXPECT_GT(counts.lines, 2000);
+    EXPECT_EQ(counts.unreadable, 0);
+    writeFile(path("book.pgn"), writeGameToText(book, false));
+
+    ASSERT_TRUE(doc->OnNewDocument());
+    importOnWorker({path("book.pgn")});
+    EXPECT_EQ(doc->database()->hasEcoBook, 1u);
+    // The Najdorf: 1. e4 c5 2. Nf3 d6 3. d4 cxd4 4. Nxd4 Nf6 5. Nc3 a6 is B90.
+    writeFile(path("najdorf.pgn"),
+              gameText("1. e4 c5 2. Nf3 d6 3. d4 cxd4 4. Nxd4 Nf6 5. Nc3 a6 6. h3 e5"));
+    importOnWorker({path("najdorf.pgn")});
+    Game game;
+    ASSERT_TRUE(doc->readGame(doc->gameNumbers().back(), game, false));
+    EXPECT_EQ(game.eco, "B90");
+}
+
+} // namespace
+} // namespace vez::test
