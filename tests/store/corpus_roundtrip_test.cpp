@@ -51,7 +51,8 @@ std::string writtenWithout(Game& game, unsigned merges, const Game& stored)
         const auto samePlayer = [](const std::string& read, const std::string& kept) {
             const PlayerName a = splitPlayerName(normalizePlayerName(kept));
             const PlayerName b = splitPlayerName(normalizePlayerName(read));
-            return a.last == b.last && namesMatch(a.first, b.first) && namesMatch(a.middle, b.middle);
+            return a.last == b.last && namesMatch(a.first, b.first) &&
+                   (b.middle.empty() || namesMatch(a.middle, b.middle));
         };
         if (samePlayer(game.white, stored.white))
             game.white = stored.white;
@@ -75,6 +76,7 @@ std::string writtenWithout(Game& game, unsigned merges, const Game& stored)
 struct Census {
     std::size_t games = 0, refused = 0, identical = 0;
     std::map<unsigned, std::size_t> byMerges; // the merges that explain a game -> games
+    std::size_t unexplainedGames = 0;
     std::vector<std::string> unexplained;
 };
 
@@ -133,7 +135,7 @@ void roundTrip(const std::string& file, std::size_t limit, Census& census)
             ++census.identical;
         else if (explained != ~0u)
             ++census.byMerges[explained];
-        else if (census.unexplained.size() < 3)
+        else if (++census.unexplainedGames <= 3)
             census.unexplained.push_back(file + " game " + std::to_string(number) + ":\n" +
                                          writeGameToText(source, false) + "\n--- stored:\n" + written);
     }
@@ -168,6 +170,7 @@ TEST(CorpusRoundTrip, StoredGamesWriteAsTheyWereReadButForTheDesignedMerges)
                          std::to_string(census.identical);
     for (const auto& [merges, count] : census.byMerges)
         report += "; " + describe(merges) + ": " + std::to_string(count);
+    report += "; unexplained: " + std::to_string(census.unexplainedGames);
     RecordProperty("census", report);
     std::printf("%s\n", report.c_str());
     for (const std::string& text : census.unexplained)
