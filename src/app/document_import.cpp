@@ -12,6 +12,7 @@
 #include "interchange/pgn_writer.h"
 #include "store/database.h"
 #include "store/notes.h"
+#include "store/position_index.h"
 
 namespace vez {
 
@@ -108,6 +109,8 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
     }
     if (job.empty() || !ensureRoom(total, 2))
         return false;
+    // Some ten bytes of PGN make a new position: size the position index once.
+    reservePositionIndex(total / 10);
     claimWorkingSet(std::uint64_t(usedBytesOf(m_database)) + roomOf(m_database));
     const bool nonstandard = isNonstandard();
     startWorker(

@@ -112,12 +112,23 @@ bool PositionIndex::erase(const PackedPosition& key, DbOffset record)
     return true;
 }
 
-void PositionIndex::grow()
+void PositionIndex::grow() { rehash(m_capacity * 2); }
+
+void PositionIndex::reserve(std::size_t count)
+{
+    std::size_t capacity = m_capacity;
+    while (count * 4 > capacity * 3)
+        capacity *= 2;
+    if (capacity != m_capacity)
+        rehash(capacity);
+}
+
+void PositionIndex::rehash(std::size_t capacity)
 {
     auto oldTags = std::move(m_tags);
     auto oldSlots = std::move(m_slots);
     const std::size_t oldCapacity = m_capacity;
-    allocate(oldCapacity * 2);
+    allocate(capacity);
     for (std::size_t i = 0; i < oldCapacity; ++i) {
         if (oldTags[i] != 0)
             assign(oldSlots[i].key, oldSlots[i].record);
@@ -337,6 +348,12 @@ PositionIndex* builtPositionIndex()
 {
     Registered* e = entryOf(currentBase);
     return e != nullptr && !e->stale ? e->index.get() : nullptr;
+}
+
+void reservePositionIndex(std::size_t positions)
+{
+    if (PositionIndex* index = currentPositionIndex())
+        index->reserve(positions);
 }
 
 void invalidatePositionIndex()

@@ -31,6 +31,9 @@ public:
     // Forgets key when it names record; false when it names another record or none.
     bool erase(const PackedPosition& key, DbOffset record);
     std::size_t size() const { return m_size; }
+    // Room for count keys without growing on the way (a bulk import knows roughly how
+    // many positions are coming).
+    void reserve(std::size_t count);
     std::size_t memoryBytes() const { return m_capacity * (sizeof(Slot) + 1); }
 
     // Set when the image held two records of one key: the index then names the one the
@@ -49,6 +52,7 @@ private:
 
     // Zeroed tables (calloc: large ones come as untouched zero pages).
     void allocate(std::size_t capacity);
+    void rehash(std::size_t capacity);
     std::size_t home(std::uint64_t hash) const { return hash & m_mask; }
     void grow();
 
@@ -74,6 +78,9 @@ PositionIndex* builtPositionIndex();
 // Lookups use the index unless this is switched off; the index is kept up to date either
 // way. Tests and benchmarks compare the two.
 void setPositionIndexEnabled(bool enabled);
+
+// Makes room in the current image's index for this many positions in all.
+void reservePositionIndex(std::size_t positions);
 
 // Marks the current image's index as stale after a change it could not follow; the next
 // lookup rebuilds it.
