@@ -20,6 +20,12 @@ namespace vez {
 std::uint8_t* currentBase = nullptr;
 
 namespace {
+std::uint64_t openedOrClosed = 0;
+}
+
+std::uint64_t imageEpoch() { return openedOrClosed; }
+
+namespace {
 
 std::uint64_t roundUp(std::uint64_t value, std::uint64_t unit) { return (value + unit - 1) / unit * unit; }
 
@@ -116,6 +122,7 @@ DatabaseHeader* createInMemory()
         return nullptr;
     }
     currentBase = base;
+    ++openedOrClosed;
     forgetPositionIndex(base);
     DatabaseHeader& h = currentHeader();
     std::memcpy(h.magic, kDatabaseMagic, sizeof kDatabaseMagic);
@@ -178,6 +185,7 @@ DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes)
         return nullptr;
     }
     currentBase = base;
+    ++openedOrClosed;
     forgetPositionIndex(base);
     DatabaseHeader& h = currentHeader();
     h.committedBytes = std::uint32_t(mappedSize);
@@ -237,6 +245,7 @@ void closeDatabase(DatabaseHeader* db)
     const std::uint32_t used = db->usedBytes;
     std::uint8_t* base = reinterpret_cast<std::uint8_t*>(db);
     const bool mapped = handle != kInMemoryHandle;
+    ++openedOrClosed;
     forgetPositionIndex(base);
     if (::munmap(base, kReservationBytes) != 0)
         fatal(mapped ? "UnmapViewOfFile for mapped database failed"

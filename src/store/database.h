@@ -58,6 +58,10 @@ void closeDatabase(DatabaseHeader* db);
 
 void setCurrentBase(DatabaseHeader* db);
 
+// Changes whenever an image is created, opened or closed: memory kept about an image
+// (with its base address) is valid only while this stays the same.
+std::uint64_t imageEpoch();
+
 std::uint32_t usedBytesOf(const DatabaseHeader* db);
 std::uint32_t roomOf(const DatabaseHeader* db);
 

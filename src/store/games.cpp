@@ -25,22 +25,54 @@ GameRecord* gameRecord(DbOffset g) { return at<GameRecord>(g); }
 
 // --- Game index -------------------------------------------------------------------------
 
+// The game index blocks of the current image in list order, kept in memory: blocks are
+// only ever appended, so the copy holds while the image, its first block and its count
+// stay the same.
+struct IndexBlocks {
+    const std::uint8_t* base = nullptr;
+    std::uint64_t epoch = ~std::uint64_t(0);
+    DbOffset first = 0;
+    std::uint32_t count = 0;
+    std::vector<DbOffset> blocks;
+};
+
+std::vector<DbOffset>& indexBlocks()
+{
+    static IndexBlocks cache;
+    const DatabaseHeader& h = currentHeader();
+    if (cache.base != currentBase || cache.epoch != imageEpoch() || cache.first != h.firstGameIndexBlock ||
+        cache.count != h.gameIndexBlockCount) {
+        cache.base = currentBase;
+        cache.epoch = imageEpoch();
+        cache.first = h.firstGameIndexBlock;
+        cache.count = h.gameIndexBlockCount;
+        cache.blocks.clear();
+        const std::uint64_t limit = h.usedBytes / sizeof(GameIndexBlock) + 1;
+        for (DbOffset b = h.firstGameIndexBlock; b != 0 && cache.blocks.size() < limit;
+             b = at<GameIndexBlock>(b)->next)
+            cache.blocks.push_back(b);
+    }
+    return cache.blocks;
+}
+
 DbOffset indexBlock(std::uint32_t number, bool create)
 {
-    DatabaseHeader& h = currentHeader();
-    DbOffset* link = &h.firstGameIndexBlock;
-    for (std::uint32_t i = 0;; ++i) {
-        if (*link == 0) {
-            if (!create)
-                return 0;
-            const DbOffset block = allocateRaw(sizeof(GameIndexBlock));
-            *link = block;
-            ++currentHeader().gameIndexBlockCount;
-        }
-        if (i == number / kGameIndexSlots)
-            return *link;
-        link = &at<GameIndexBlock>(*link)->next;
+    const std::uint32_t wanted = number / kGameIndexSlots;
+    if (wanted < indexBlocks().size())
+        return indexBlocks()[wanted];
+    if (!create)
+        return 0;
+    while (indexBlocks().size() <= wanted) {
+        const std::vector<DbOffset>& blocks = indexBlocks();
+        const DbOffset last = blocks.empty() ? 0 : blocks.back();
+        const DbOffset block = allocateRaw(sizeof(GameIndexBlock));
+        if (last == 0)
+            currentHeader().firstGameIndexBlock = block;
+        else
+            at<GameIndexBlock>(last)->next = block;
+        ++currentHeader().gameIndexBlockCount;
     }
+    return indexBlocks()[wanted];
 }
 
 void enterGameIndex(DbOffset game)

@@ -103,6 +103,8 @@ void chainAtHead(DbOffset record, std::uint16_t hash)
     DbOffset& slot = hashSlot(hash);
     at<PositionRecord>(record)->nextInChain = slot;
     slot = record;
+    if (PositionIndex* index = builtPositionIndex())
+        index->chainedAtHead(hash, record);
 }
 
 bool unchainFrom(DbOffset record, DbOffset& link)
@@ -118,6 +120,15 @@ bool unchainFrom(DbOffset record, DbOffset& link)
 
 void unchain(DbOffset record, std::uint16_t hash)
 {
+    if (PositionIndex* index = builtPositionIndex()) {
+        DbOffset before = 0;
+        if (index->unchained(hash, record, before)) {
+            DbOffset& link = before == 0 ? hashSlot(hash) : at<PositionRecord>(before)->nextInChain;
+            link = at<PositionRecord>(record)->nextInChain;
+            return;
+        }
+        invalidatePositionIndex(); // the copy of the chains no longer matches the file
+    }
     if (unchainFrom(record, hashSlot(hash)))
         return;
     // A record whose position could not be rebuilt: look for it in every chain.

@@ -44,7 +44,7 @@ std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(0x80 | (hash >> 57)
 
 } // namespace
 
-PositionIndex::PositionIndex() { allocate(kInitialSlots); }
+PositionIndex::PositionIndex() : m_chains(kHashSlots) { allocate(kInitialSlots); }
 
 void PositionIndex::allocate(std::size_t capacity)
 {
@@ -110,6 +110,19 @@ bool PositionIndex::erase(const PackedPosition& key, DbOffset record)
     m_tags[hole] = 0;
     --m_size;
     return true;
+}
+
+bool PositionIndex::unchained(std::uint16_t slot, DbOffset record, DbOffset& before)
+{
+    std::vector<DbOffset>& chain = m_chains[slot];
+    for (std::size_t i = chain.size(); i-- > 0;) {
+        if (chain[i] == record) {
+            before = i + 1 < chain.size() ? chain[i + 1] : 0;
+            chain.erase(chain.begin() + std::ptrdiff_t(i));
+            return true;
+        }
+    }
+    return false;
 }
 
 void PositionIndex::grow() { rehash(m_capacity * 2); }
@@ -276,6 +289,11 @@ std::unique_ptr<PositionIndex> buildIndex()
     if (!keys.unique())
         return nullptr;
     auto index = std::make_unique<PositionIndex>();
+    index->reserve(chained->size());
+    std::vector<std::vector<DbOffset>> chains(kHashSlots);
+    for (auto c = chained->rbegin(); c != chained->rend(); ++c)
+        chains[c->slot].push_back(c->record);
+    index->setChains(std::move(chains));
     for (const ChainedRecord& c : *chained) {
         const PackedPosition* key = keys.keyOf(c.record);
         // A record is found only through the chain of its own key and with its own

@@ -36,6 +36,15 @@ public:
     void reserve(std::size_t count);
     std::size_t memoryBytes() const { return m_capacity * (sizeof(Slot) + 1); }
 
+    // A copy of the file's hash chains, each chain newest last, so that taking a record
+    // out of the middle of a chain needs no walk along the records. The graph keeps it
+    // in step with the file.
+    void chainedAtHead(std::uint16_t slot, DbOffset record) { m_chains[slot].push_back(record); }
+    // Takes a record out of its chain's copy; false when the copy does not hold it. before
+    // becomes the record whose link leads to it, 0 when the slot does.
+    bool unchained(std::uint16_t slot, DbOffset record, DbOffset& before);
+    void setChains(std::vector<std::vector<DbOffset>> chains) { m_chains = std::move(chains); }
+
     // Set when the image held two records of one key: the index then names the one the
     // chain walk meets first, and removing it needs a look at the chain for the next one.
     bool sawDuplicates = false;
@@ -59,6 +68,7 @@ private:
     // A probe reads the tag bytes first (0 for an empty slot, else 0x80 and seven bits of
     // the key's hash), and a slot only where its tag matches: proving a key absent stays
     // within a few bytes of one cache line.
+    std::vector<std::vector<DbOffset>> m_chains;
     std::unique_ptr<std::uint8_t[], FreeMemory> m_tags;
     std::unique_ptr<Slot[], FreeMemory> m_slots;
     std::size_t m_capacity = 0;
