@@ -1,5 +1,7 @@
 #include "store/position_index.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -46,12 +48,31 @@ std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(0x80 | (hash >> 57)
 
 PositionIndex::PositionIndex() : m_chains(kHashSlots) { allocate(kInitialSlots); }
 
+template <class T>
+PositionIndex::Table<T>::Table(std::size_t count) : m_bytes(count * sizeof(T))
+{
+    void* p = ::mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    if (m_bytes >= (std::size_t(2) << 20))
+        ::madvise(p, m_bytes, MADV_HUGEPAGE); // advice only
+    m_items = static_cast<T*>(p);
+}
+
+template <class T>
+PositionIndex::Table<T>::~Table()
+{
+    if (m_items != nullptr)
+        ::munmap(m_items, m_bytes);
+}
+
+template class PositionIndex::Table<std::uint8_t>;
+template class PositionIndex::Table<PositionIndex::Slot>;
+
 void PositionIndex::allocate(std::size_t capacity)
 {
-    m_tags.reset(static_cast<std::uint8_t*>(std::calloc(capacity, 1)));
-    m_slots.reset(static_cast<Slot*>(std::calloc(capacity, sizeof(Slot))));
-    if (!m_tags || !m_slots)
-        throw std::bad_alloc();
+    m_tags = Table<std::uint8_t>(capacity);
+    m_slots = Table<Slot>(capacity);
     m_capacity = capacity;
     m_mask = capacity - 1;
     m_size = 0;
@@ -84,6 +105,24 @@ void PositionIndex::assign(const PackedPosition& key, DbOffset record)
     m_tags[i] = tag;
     m_slots[i].key = key;
     m_slots[i].record = record;
+}
+
+bool PositionIndex::insertIfAbsent(const PackedPosition& key, DbOffset record)
+{
+    if ((m_size + 1) * 4 > m_capacity * 3)
+        grow();
+    const std::uint64_t hash = keyHash(key);
+    const std::uint8_t tag = tagOf(hash);
+    std::size_t i = home(hash);
+    for (; m_tags[i] != 0; i = (i + 1) & m_mask) {
+        if (m_tags[i] == tag && m_slots[i].key == key)
+            return false;
+    }
+    ++m_size;
+    m_tags[i] = tag;
+    m_slots[i].key = key;
+    m_slots[i].record = record;
+    return true;
 }
 
 bool PositionIndex::erase(const PackedPosition& key, DbOffset record)
@@ -178,30 +217,55 @@ std::optional<std::vector<ChainedRecord>> chainedRecords()
 
 // The packed key of every chained record, rebuilt the way reconstructPosition rebuilds a
 // position (the same predecessor steps), but each from its already known predecessor.
+// Records are taken in the order of their offsets: a record is almost always allocated
+// after its predecessor, so most keys follow from the one just made, and the image is
+// read front to back.
 class KeyBuilder {
 public:
     explicit KeyBuilder(const std::vector<ChainedRecord>& chained)
     {
+        // Record offsets are multiples of 4 below the heap top: one number per 4 bytes of
+        // image finds a record's place (kept only while the index is built). It first
+        // holds 1 + the record's chain slot, then 1 + its place in offset order.
+        m_places = currentHeader().usedBytes / 4 + 1;
+        m_placeOf.reset(static_cast<std::uint32_t*>(std::calloc(m_places, sizeof(std::uint32_t))));
+        if (!m_placeOf)
+            throw std::bad_alloc();
+        for (const ChainedRecord& c : chained) {
+            std::uint32_t& place = m_placeOf[c.record / 4];
+            m_unique = m_unique && place == 0;
+            place = c.slot + 1;
+        }
         m_offsets.reserve(chained.size());
-        for (const ChainedRecord& c : chained)
-            m_offsets.push_back(c.record);
-        std::sort(m_offsets.begin(), m_offsets.end());
-        m_unique = std::adjacent_find(m_offsets.begin(), m_offsets.end()) == m_offsets.end();
+        m_slots.reserve(chained.size());
+        for (std::size_t p = 0; p < m_places; ++p) {
+            if (m_placeOf[p] == 0)
+                continue;
+            m_slots.push_back(std::uint16_t(m_placeOf[p] - 1));
+            m_offsets.push_back(DbOffset(p * 4));
+            m_placeOf[p] = std::uint32_t(m_offsets.size());
+        }
         m_keys.resize(m_offsets.size());
         m_states.assign(m_offsets.size(), KeyState::Unknown);
     }
 
     // False when a record stands in two chains (or twice in one).
     bool unique() const { return m_unique; }
+    std::size_t count() const { return m_offsets.size(); }
+    DbOffset offsetAt(std::size_t i) const { return m_offsets[i]; }
+    std::uint16_t slotAt(std::size_t i) const { return m_slots[i]; }
+
+    const PackedPosition* keyAt(std::size_t i)
+    {
+        if (m_states[i] == KeyState::Unknown)
+            resolve(i);
+        return m_states[i] == KeyState::Known ? &m_keys[i] : nullptr;
+    }
 
     const PackedPosition* keyOf(DbOffset record)
     {
         const std::size_t i = indexOf(record);
-        if (i == kNone)
-            return nullptr;
-        if (m_states[i] == KeyState::Unknown)
-            resolve(i);
-        return m_states[i] == KeyState::Known ? &m_keys[i] : nullptr;
+        return i == kNone ? nullptr : keyAt(i);
     }
 
 private:
@@ -209,8 +273,10 @@ private:
 
     std::size_t indexOf(DbOffset record) const
     {
-        const auto it = std::lower_bound(m_offsets.begin(), m_offsets.end(), record);
-        return it != m_offsets.end() && *it == record ? std::size_t(it - m_offsets.begin()) : kNone;
+        if (record % 4 != 0 || record / 4 >= m_places)
+            return kNone;
+        const std::uint32_t place = m_placeOf[record / 4];
+        return place != 0 ? std::size_t(place - 1) : kNone;
     }
 
     void resolve(std::size_t first)
@@ -272,13 +338,27 @@ private:
         std::size_t index;
         Move move; // from the predecessor to this record; None at a root
     };
+    struct FreeMemory {
+        void operator()(void* p) const { std::free(p); }
+    };
 
+    std::size_t m_places = 0;
+    std::unique_ptr<std::uint32_t[], FreeMemory> m_placeOf;
     std::vector<DbOffset> m_offsets;
+    std::vector<std::uint16_t> m_slots;
     std::vector<PackedPosition> m_keys;
     std::vector<KeyState> m_states;
     std::vector<PathStep> m_path;
     bool m_unique = true;
 };
+
+// A record is found only through the chain of its own key and with its own secondary
+// code; one that the walk along its chain could not find is left out.
+bool findable(const PackedPosition* key, std::uint16_t slot, DbOffset record)
+{
+    return key != nullptr && primaryHash(*key) == slot &&
+           secondaryCode(*key) == at<PositionRecord>(record)->secondary;
+}
 
 std::unique_ptr<PositionIndex> buildIndex()
 {
@@ -294,19 +374,26 @@ std::unique_ptr<PositionIndex> buildIndex()
     for (auto c = chained->rbegin(); c != chained->rend(); ++c)
         chains[c->slot].push_back(c->record);
     index->setChains(std::move(chains));
+    bool duplicates = false;
+    for (std::size_t i = 0; i < keys.count() && !duplicates; ++i) {
+        const PackedPosition* key = keys.keyAt(i);
+        if (!findable(key, keys.slotAt(i), keys.offsetAt(i)))
+            continue;
+        duplicates = !index->insertIfAbsent(*key, keys.offsetAt(i));
+    }
+    if (!duplicates)
+        return index;
+    // Two records of one key: the chain walk finds the one nearer the head of its chain.
+    auto ordered = std::make_unique<PositionIndex>();
+    ordered->reserve(chained->size());
+    ordered->setChains(std::move(*index).takeChains());
+    ordered->sawDuplicates = true;
     for (const ChainedRecord& c : *chained) {
         const PackedPosition* key = keys.keyOf(c.record);
-        // A record is found only through the chain of its own key and with its own
-        // secondary code; one that could not be found by walking is left out.
-        if (key == nullptr || primaryHash(*key) != c.slot ||
-            secondaryCode(*key) != at<PositionRecord>(c.record)->secondary)
-            continue;
-        if (index->find(*key) != 0)
-            index->sawDuplicates = true; // the first in chain order is the one found
-        else
-            index->assign(*key, c.record);
+        if (findable(key, c.slot, c.record))
+            ordered->insertIfAbsent(*key, c.record);
     }
-    return index;
+    return ordered;
 }
 
 struct Registered {

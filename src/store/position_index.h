@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,8 @@ public:
     DbOffset find(const PackedPosition& key) const;
     // Makes key name record (a new record at the head of its chain wins over an older one).
     void assign(const PackedPosition& key, DbOffset record);
+    // Adds key for record unless it is there already (then false, nothing changes).
+    bool insertIfAbsent(const PackedPosition& key, DbOffset record);
     // Forgets key when it names record; false when it names another record or none.
     bool erase(const PackedPosition& key, DbOffset record);
     std::size_t size() const { return m_size; }
@@ -44,6 +47,7 @@ public:
     // becomes the record whose link leads to it, 0 when the slot does.
     bool unchained(std::uint16_t slot, DbOffset record, DbOffset& before);
     void setChains(std::vector<std::vector<DbOffset>> chains) { m_chains = std::move(chains); }
+    std::vector<std::vector<DbOffset>> takeChains() && { return std::move(m_chains); }
 
     // Set when the image held two records of one key: the index then names the one the
     // chain walk meets first, and removing it needs a look at the chain for the next one.
@@ -55,11 +59,32 @@ private:
         DbOffset record;
     };
     static_assert(sizeof(Slot) == 28);
-    struct FreeMemory {
-        void operator()(void* p) const { std::free(p); }
+    // Zeroed tables, mapped as untouched zero pages (huge pages where the system gives
+    // them: a probe then rarely misses the TLB as well as the cache).
+    template <class T>
+    class Table {
+    public:
+        Table() = default;
+        explicit Table(std::size_t count);
+        Table(Table&& other) noexcept { swap(other); }
+        Table& operator=(Table&& other) noexcept
+        {
+            swap(other);
+            return *this;
+        }
+        ~Table();
+        T& operator[](std::size_t i) const { return m_items[i]; }
+        void swap(Table& other) noexcept
+        {
+            std::swap(m_items, other.m_items);
+            std::swap(m_bytes, other.m_bytes);
+        }
+
+    private:
+        T* m_items = nullptr;
+        std::size_t m_bytes = 0;
     };
 
-    // Zeroed tables (calloc: large ones come as untouched zero pages).
     void allocate(std::size_t capacity);
     void rehash(std::size_t capacity);
     std::size_t home(std::uint64_t hash) const { return hash & m_mask; }
@@ -69,8 +94,8 @@ private:
     // the key's hash), and a slot only where its tag matches: proving a key absent stays
     // within a few bytes of one cache line.
     std::vector<std::vector<DbOffset>> m_chains;
-    std::unique_ptr<std::uint8_t[], FreeMemory> m_tags;
-    std::unique_ptr<Slot[], FreeMemory> m_slots;
+    Table<std::uint8_t> m_tags;
+    Table<Slot> m_slots;
     std::size_t m_capacity = 0;
     std::size_t m_mask = 0;
     std::size_t m_size = 0;

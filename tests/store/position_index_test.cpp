@@ -45,10 +45,13 @@ TEST(PositionIndexTable, AgreesWithAMapThroughGrowthAndRemoval)
             EXPECT_FALSE(index.erase(key, held + 4));
             EXPECT_EQ(index.erase(key, held), held != 0);
             reference.erase(bytes);
-        } else {
+        } else if (rng() % 2 == 0) {
             const DbOffset record = 4 + 4 * (rng() % 100000);
             index.assign(key, record);
             reference[bytes] = record;
+        } else {
+            const DbOffset record = 4 + 4 * (rng() % 100000);
+            EXPECT_EQ(index.insertIfAbsent(key, record), reference.emplace(bytes, record).second);
         }
     }
     ASSERT_EQ(index.size(), reference.size());
