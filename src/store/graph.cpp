@@ -1,6 +1,7 @@
 #include "store/graph.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "chess/movegen.h"
 #include "store/flashcards.h"
@@ -272,12 +273,81 @@ DbOffset findPosition(const Position& pos)
 
 DbOffset findPackedPosition(const PackedPosition& key) { return findPacked(key, primaryHash(key)); }
 
+namespace {
+
+// The pools of tiny records in ascending order, kept in memory for the image they were
+// read from. Pools are only ever added, at the head of their chain and at the heap top,
+// so a new head means new pools to add at the end.
+class TinyPools {
+public:
+    // The record slots right after and right before t in t's pool, where those slots have
+    // been taken from the pool (they may be on the free list now); 0 for none.
+    std::pair<DbOffset, DbOffset> neighbours(DbOffset t)
+    {
+        refresh();
+        const auto it = std::upper_bound(m_pools.begin(), m_pools.end(), t);
+        if (it == m_pools.begin())
+            return {0, 0};
+        const DbOffset pool = *(it - 1);
+        const DbOffset first = pool + DbOffset(offsetof(Pool, space));
+        const DbOffset end = first + std::uint32_t(std::max<std::int16_t>(at<Pool>(pool)->used, 0));
+        constexpr DbOffset kSize = sizeof(TinyPosition);
+        if (t < first || (t - first) % kSize != 0 || t + kSize > end)
+            return {0, 0};
+        return {t + 2 * kSize <= end ? t + kSize : 0, t > first ? t - kSize : 0};
+    }
+
+private:
+    void refresh()
+    {
+        const DbOffset head = currentHeader().poolChains[int(PoolChain::Tiny)];
+        if (m_base == currentBase && m_epoch == imageEpoch() && m_head == head)
+            return;
+        const bool extend = m_base == currentBase && m_epoch == imageEpoch() && m_head != 0;
+        std::vector<DbOffset> added;
+        const std::uint64_t limit = currentHeader().usedBytes / sizeof(Pool) + 1;
+        for (DbOffset p = head; p != 0 && added.size() < limit; p = at<Pool>(p)->next) {
+            if (extend && p == m_head)
+                break;
+            added.push_back(p);
+        }
+        if (!extend || added.size() >= limit)
+            m_pools.clear();
+        m_pools.insert(m_pools.end(), added.rbegin(), added.rend());
+        if (!std::is_sorted(m_pools.begin(), m_pools.end()))
+            std::sort(m_pools.begin(), m_pools.end());
+        m_base = currentBase;
+        m_epoch = imageEpoch();
+        m_head = head;
+    }
+
+    const std::uint8_t* m_base = nullptr;
+    std::uint64_t m_epoch = 0;
+    DbOffset m_head = 0;
+    std::vector<DbOffset> m_pools;
+};
+
+TinyPools tinyPools;
+
+} // namespace
+
 DbOffset tinySuccessor(DbOffset tinyRecord, Position& pos)
 {
     const Move move = Move(tiny(tinyRecord)->successorMove);
     if (move == Move::None)
         return 0;
     makeMove(pos, move);
+    // A line's new records are taken one after another, from the pool upwards or, when
+    // they come back from the free list of a released line, downwards: the successor is
+    // most often a neighbouring slot of the same pool. A tiny record there that names this
+    // one as its predecessor is the successor: a record has one way out, and a released
+    // record's link can name this record only while this one is released too (the free
+    // list is last in, first out).
+    const auto [after, before] = tinyPools.neighbours(tinyRecord);
+    for (const DbOffset next : {after, before}) {
+        if (next != 0 && isTiny(next) && tiny(next)->predecessor == tinyRecord)
+            return next;
+    }
     PackedPosition key;
     std::uint16_t hash;
     if (!packAndHash(pos, key, hash))
