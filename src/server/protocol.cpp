@@ -433,7 +433,8 @@ bool ProtocolSession::sendNotes()
 {
     if (!send("+notes\r\n"))
         return false;
-    std::string_view note = m_context.document.noteText(m_position);
+    const std::string text = m_context.document.noteText(m_position);
+    std::string_view note = text;
     while (!note.empty()) {
         const std::size_t end = note.find('\n');
         std::string_view line = note.substr(0, end);
