@@ -22,7 +22,10 @@ constexpr qint64 kSocketSlice = 64 * 1024;
 constexpr qint64 kSocketBacklog = 256 * 1024;
 // How long a closing connection may take to deliver its last replies.
 constexpr int kLingerMilliseconds = 10000;
-constexpr int kListenBacklog = 5;
+// Connections the system completes before the event loop accepts them. A backlog of 5 left
+// most of a burst of fifty clients connected on their side but never accepted for many
+// seconds; fifty is what Qt chooses by default.
+constexpr int kListenBacklog = 50;
 
 std::string text(const char* pattern, auto... values)
 {
