@@ -42,9 +42,9 @@ ServerConnection::ServerConnection(ServerListener& listener, QTcpSocket* socket)
     : QObject(&listener), m_listener(listener), m_socket(socket)
 {
     m_socket->setParent(this);
-    m_session = std::make_unique<ProtocolSession>(
-        listener.context(), *this, m_socket->peerAddress().toString().toStdString(),
-        int(m_socket->peerPort()));
+    m_session = std::make_unique<ProtocolSession>(listener.context(), *this,
+                                                  m_socket->peerAddress().toString().toStdString(),
+                                                  int(m_socket->peerPort()));
     connect(m_socket, &QTcpSocket::readyRead, this, &ServerConnection::onReadyRead);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ServerConnection::onBytesWritten);
     connect(m_socket, &QTcpSocket::disconnected, this, &ServerConnection::onDisconnected);
@@ -82,7 +82,8 @@ bool ServerConnection::send(std::string_view reply)
 void ServerConnection::pump()
 {
     while (m_outputStart < m_output.size() && m_socket->bytesToWrite() < kSocketBacklog) {
-        const qint64 slice = std::min<qint64>(kSocketSlice, qint64(m_output.size() - m_outputStart));
+        const qint64 slice =
+            std::min<qint64>(kSocketSlice, qint64(m_output.size() - m_outputStart));
         const qint64 written = m_socket->write(m_output.data() + m_outputStart, slice);
         if (written <= 0)
             break;
@@ -139,8 +140,8 @@ bool ServerConnection::consume(const char* data, std::size_t size)
         } else {
             m_input.push_back(byte);
             if (m_input.size() >= kInputBufferSize) {
-                m_session->log(text(" closed, request line longer than %zu bytes",
-                                    kInputBufferSize - 1));
+                m_session->log(
+                    text(" closed, request line longer than %zu bytes", kInputBufferSize - 1));
                 close(true);
                 return false;
             }
@@ -218,10 +219,7 @@ ServerListener::ServerListener(CVezDoc& document)
     });
 }
 
-ServerListener::~ServerListener()
-{
-    stop();
-}
+ServerListener::~ServerListener() { stop(); }
 
 bool ServerListener::start(const ServerSettings& settings)
 {
@@ -241,10 +239,7 @@ bool ServerListener::start(const ServerSettings& settings)
     return true;
 }
 
-int ServerListener::port() const
-{
-    return int(m_server->serverPort());
-}
+int ServerListener::port() const { return int(m_server->serverPort()); }
 
 void ServerListener::stop()
 {
@@ -263,8 +258,7 @@ void ServerListener::onNewConnection()
     m_greeting = serverGreeting(m_document);
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         auto connection = std::make_unique<ServerConnection>(*this, socket);
-        if (socket->peerAddress().isNull() || !connection->admit() ||
-            !connection->send(m_greeting))
+        if (socket->peerAddress().isNull() || !connection->admit() || !connection->send(m_greeting))
             continue; // the refused connection is closed as it is destroyed
         m_connections.push_back(connection.release());
     }

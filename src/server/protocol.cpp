@@ -94,10 +94,7 @@ std::string format(const char* pattern, auto... values)
     return std::string(buffer, std::size_t(std::clamp(length, 0, int(sizeof buffer) - 1)));
 }
 
-std::string fenText(const Position& position)
-{
-    return writeFen(position, 0, 1, false);
-}
+std::string fenText(const Position& position) { return writeFen(position, 0, 1, false); }
 
 // The move the text names, when it is one of the position's moves under the database's
 // rules; Move::None otherwise. The parser judges only the geometry of most moves.
@@ -127,9 +124,9 @@ AccessFlags AccessFlags::fromBits(int bits)
 
 int AccessFlags::bits() const
 {
-    const bool flags[] = {localOthersOpen,       localOthersReadOnly, localKnownOpen,
-                          localKnownReadOnly,    networkOthersOpen,   networkOthersReadOnly,
-                          networkKnownOpen,      networkKnownReadOnly};
+    const bool flags[] = {localOthersOpen,    localOthersReadOnly, localKnownOpen,
+                          localKnownReadOnly, networkOthersOpen,   networkOthersReadOnly,
+                          networkKnownOpen,   networkKnownReadOnly};
     int bits = 0;
     for (bool flag : flags)
         bits = (bits << 1) | (flag ? 1 : 0);
@@ -210,12 +207,9 @@ std::string connectionTimeStamp()
 
 // --- The interpreter ------------------------------------------------------------------------
 
-ProtocolSession::ProtocolSession(ServerContext& context, ReplySink& sink,
-                                 std::string peerAddress, int peerPort)
-    : m_context(context),
-      m_sink(sink),
-      m_peerAddress(std::move(peerAddress)),
-      m_peerPort(peerPort),
+ProtocolSession::ProtocolSession(ServerContext& context, ReplySink& sink, std::string peerAddress,
+                                 int peerPort)
+    : m_context(context), m_sink(sink), m_peerAddress(std::move(peerAddress)), m_peerPort(peerPort),
       m_local(m_peerAddress == kLocalAddress)
 {
     setStandardStart(m_position);
@@ -300,8 +294,8 @@ bool ProtocolSession::storePgn()
         if (!readPgnGame(game, source, document.isNonstandard()))
             return send("-no game\r\n");
     } catch (const PGNGameException& error) {
-        return send(format("-bad game, line %d: %s\r\n", source.lineNumber(),
-                           error.message().c_str()));
+        return send(
+            format("-bad game, line %d: %s\r\n", source.lineNumber(), error.message().c_str()));
     } catch (const std::exception& error) {
         return send(format("-bad game, line %d: %s\r\n", source.lineNumber(), error.what()));
     }

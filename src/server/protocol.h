@@ -110,8 +110,7 @@ public:
     // "-input too large".
     static constexpr std::size_t kCollectedTextLimit = 50001;
 
-    ProtocolSession(ServerContext& context, ReplySink& sink, std::string peerAddress,
-                    int peerPort);
+    ProtocolSession(ServerContext& context, ReplySink& sink, std::string peerAddress, int peerPort);
 
     // Sets access and read-only from the server's flags; false (logged as denied) when the
     // connection is refused. An admitted connection is logged as connected.

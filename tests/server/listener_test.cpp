@@ -140,7 +140,8 @@ TEST_F(ListenerTest, ClosesClientsThatDoNotReadOrNeverEndALine)
     for (int i = 0; i < 400; ++i)
         requests += "notes\n";
     sleeper->send(requests);
-    EXPECT_TRUE(pumpUntil([&] { return logText().find("client does not read") != std::string::npos; }));
+    EXPECT_TRUE(
+        pumpUntil([&] { return logText().find("client does not read") != std::string::npos; }));
     EXPECT_TRUE(pumpUntil([&] { return listener->connectionCount() == 1; }));
 
     // A request line that fills the input buffer without a line feed.
@@ -160,7 +161,8 @@ TEST_F(ListenerTest, NetworkClientsNeedALogin)
     serve(); // 166
     auto remote = client("127.0.0.2");
     remote->send("stats\nnew pgn\nhelp\n");
-    EXPECT_EQ(remote->readThrough("-sorry\r\n-sorry\r\n+commands:"), "-sorry\r\n-sorry\r\n+commands:");
+    EXPECT_EQ(remote->readThrough("-sorry\r\n-sorry\r\n+commands:"),
+              "-sorry\r\n-sorry\r\n+commands:");
     remote->readThrough("+ok\r\n");
     remote->send("user bob wrong\nuser bob secret\nstats\n");
     EXPECT_EQ(remote->readThrough("0-1 12\r\n"), "-sorry\r\n+open\r\n+games 60 1-0 26 0-1 12\r\n");
@@ -204,9 +206,11 @@ TEST_F(ListenerTest, LogsTheConnectionsLife)
     d->close();
     EXPECT_TRUE(pumpUntil([&] { return listener->connectionCount() == 0; }));
     const std::string log = logText();
-    EXPECT_THAT(log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: connected [0-9:]{8} [0-9/]{10}\r\n"));
+    EXPECT_THAT(
+        log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: connected [0-9:]{8} [0-9/]{10}\r\n"));
     EXPECT_THAT(log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: <where>\r\n"));
-    EXPECT_THAT(log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: closed, command failed: bye\r\n"));
+    EXPECT_THAT(log,
+                testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: closed, command failed: bye\r\n"));
     EXPECT_THAT(log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: closed, error 0\r\n"));
 }
 

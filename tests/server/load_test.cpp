@@ -209,9 +209,9 @@ TEST_F(LoadTest, FiftyClientsGetEveryReplyRight)
                 const auto sent = std::chrono::steady_clock::now();
                 client.send(request.line + "\n");
                 const std::string reply = client.read(request.reply.size());
-                latencies[std::size_t(i)].push_back(
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent)
-                        .count());
+                latencies[std::size_t(i)].push_back(std::chrono::duration<double, std::milli>(
+                                                        std::chrono::steady_clock::now() - sent)
+                                                        .count());
                 if (reply != request.reply) {
                     if (wrong++ == 0)
                         ADD_FAILURE() << request.line << " answered " << reply.substr(0, 200)
@@ -244,15 +244,55 @@ TEST_F(LoadTest, FiftyClientsGetEveryReplyRight)
 // backspaces, carriage returns, long lines, half lines and abrupt ends.
 std::string garbageLine(std::mt19937& random)
 {
-    static const char* const words[] = {
-        "user", "bye", "reset", "pos", "move", "where", "stats", "notes", "moves", "score",
-        "pgn", "players", "events", "tags", "gamesets", "gameset size", "gameset games",
-        "gameset desc", "new notes", "new pgn", "new epd", "rm game", "rm gameset",
-        "new gameset", "new score", "new anno", ".", "help", "e4", "Nf3", "O-O", "exd5",
-        "e8=Q", "1-0", "[White \"x\"]", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -",
-        "8/8/8/8/8/8/8/K6k w - -", "kkkkkkkk/8/8/8/8/8/8/QQQQQQQQ b - -", "0", "-1",
-        "4294967296", "1e9", "nan", "White wins", "parent", "rule Union", "bob secret", "\b",
-        "\r"};
+    static const char* const words[] = {"user",
+                                        "bye",
+                                        "reset",
+                                        "pos",
+                                        "move",
+                                        "where",
+                                        "stats",
+                                        "notes",
+                                        "moves",
+                                        "score",
+                                        "pgn",
+                                        "players",
+                                        "events",
+                                        "tags",
+                                        "gamesets",
+                                        "gameset size",
+                                        "gameset games",
+                                        "gameset desc",
+                                        "new notes",
+                                        "new pgn",
+                                        "new epd",
+                                        "rm game",
+                                        "rm gameset",
+                                        "new gameset",
+                                        "new score",
+                                        "new anno",
+                                        ".",
+                                        "help",
+                                        "e4",
+                                        "Nf3",
+                                        "O-O",
+                                        "exd5",
+                                        "e8=Q",
+                                        "1-0",
+                                        "[White \"x\"]",
+                                        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -",
+                                        "8/8/8/8/8/8/8/K6k w - -",
+                                        "kkkkkkkk/8/8/8/8/8/8/QQQQQQQQ b - -",
+                                        "0",
+                                        "-1",
+                                        "4294967296",
+                                        "1e9",
+                                        "nan",
+                                        "White wins",
+                                        "parent",
+                                        "rule Union",
+                                        "bob secret",
+                                        "\b",
+                                        "\r"};
     std::string line;
     const int kind = int(random() % 10);
     if (kind == 0) {

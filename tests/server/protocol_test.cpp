@@ -25,8 +25,8 @@ protected:
     void SetUp() override
     {
         ServerDocumentTest::SetUp();
-        context = std::make_unique<ServerContext>(ServerContext{*doc, AccessFlags::fromBits(166),
-                                                                path("passwords"), &log});
+        context = std::make_unique<ServerContext>(
+            ServerContext{*doc, AccessFlags::fromBits(166), path("passwords"), &log});
         writeFile(path("passwords"), "alice wonder land\nbob secret\r\n");
         ASSERT_TRUE(log.open(path("server.log")));
         session = connect("127.0.0.1");
@@ -66,8 +66,10 @@ TEST_F(ProtocolTest, HelpIsSentVerbatimForAnyLineBeginningSo)
 {
     const std::string help =
         "+commands:\r\n user <user> <password>\r\n bye\r\n reset\r\n pos <FEN>\r\n move <SAN>\r\n"
-        " where\r\n stats\r\n notes\r\n moves\r\n score\r\n pgn <game#>\r\n gamesets\r\n players\r\n"
-        " events\r\n tags\r\n gameset size <name\r\n gameset games <name>\r\n gameset desc <name>\r\n"
+        " where\r\n stats\r\n notes\r\n moves\r\n score\r\n pgn <game#>\r\n gamesets\r\n "
+        "players\r\n"
+        " events\r\n tags\r\n gameset size <name\r\n gameset games <name>\r\n gameset desc "
+        "<name>\r\n"
         " new notes (notes on next lines, then '.')\r\n new score <val>\r\n new anno <SAN>\r\n"
         " new epd <EPD>\r\n new pgn (PGN on next lines, then '.')\r\n new gameset <name> (rules on"
         " next lines, then '.')\r\n rm game <game#>\r\n rm gameset <name>\r\n+ok\r\n";
@@ -84,8 +86,8 @@ TEST_F(ProtocolTest, WalksPositionsAndReadsTheirStatistics)
 
     std::set<std::string> firstMoves;
     for (const Game& game : gamesOfText(readFile(kSamplePgn)))
-        firstMoves.insert(formatMove(game.startPosition, game.entries[0].move, false,
-                                     MoveGlyph::None, false));
+        firstMoves.insert(
+            formatMove(game.startPosition, game.entries[0].move, false, MoveGlyph::None, false));
     const std::string moves = ask("moves");
     ASSERT_THAT(moves, StartsWith("+moves"));
     std::set<std::string> listed;
@@ -144,7 +146,8 @@ TEST_F(ProtocolTest, SendsGamesAndNameLists)
 
 TEST_F(ProtocolTest, DefinesDescribesAndRemovesGamesets)
 {
-    EXPECT_EQ(askAll({"new gameset Cez", "event Cez Trophy 2012", "."}), "+go, end with '.'\r\n+ok\r\n");
+    EXPECT_EQ(askAll({"new gameset Cez", "event Cez Trophy 2012", "."}),
+              "+go, end with '.'\r\n+ok\r\n");
     EXPECT_EQ(askAll({"new gameset Wins", "outcome Win", "color White", "."}),
               "+go, end with '.'\r\n+ok\r\n");
     EXPECT_EQ(askAll({"new gameset Both", "rule Union", "parent Cez", "other Wins", "."}),
@@ -160,17 +163,21 @@ TEST_F(ProtocolTest, DefinesDescribesAndRemovesGamesets)
     for (int number : both)
         listed += std::to_string(number) + "\r\n";
     EXPECT_EQ(ask("gameset games Both"), listed + "+ok\r\n");
-    EXPECT_EQ(ask("gameset desc Both"), "+gameset\r\nparent Cez\r\nother Wins\r\nrule Union\r\n+ok\r\n");
+    EXPECT_EQ(ask("gameset desc Both"),
+              "+gameset\r\nparent Cez\r\nother Wins\r\nrule Union\r\n+ok\r\n");
     EXPECT_EQ(ask("gamesets"), "+gamesets\r\nCez\r\nWins\r\nBoth\r\n+ok\r\n");
 
     const struct {
         std::vector<std::string_view> lines;
         std::string reply;
     } table[] = {
-        {{"new gameset Bad", "evnt Cez Trophy 2012", "."}, "+go, end with '.'\r\n-bad constraint\r\n"},
+        {{"new gameset Bad", "evnt Cez Trophy 2012", "."},
+         "+go, end with '.'\r\n-bad constraint\r\n"},
         {{"new gameset Bad", "", "."}, "+go, end with '.'\r\n-bad constraint\r\n"},
-        {{"new gameset Bad", "parent Nowhere", "."}, "+go, end with '.'\r\n-gameset creation failed\r\n"},
-        {{"new gameset Bad", "rule Sideways", "."}, "+go, end with '.'\r\n-gameset creation failed\r\n"},
+        {{"new gameset Bad", "parent Nowhere", "."},
+         "+go, end with '.'\r\n-gameset creation failed\r\n"},
+        {{"new gameset Bad", "rule Sideways", "."},
+         "+go, end with '.'\r\n-gameset creation failed\r\n"},
         {{"new gameset Cez"}, "-bad name\r\n"},
         {{"new gameset "}, "-bad name\r\n"},
         {{"new gameset Empty", "event No Such Event", "."}, "+go, end with '.'\r\n+ok\r\n"},
@@ -233,7 +240,8 @@ TEST_F(ProtocolTest, StoresUploadedGames)
 
     // A logged-in user's games carry the user as their source.
     EXPECT_EQ(ask("user bob secret"), "+open\r\n");
-    const std::string reply = askAll({"new pgn", "[Result \"0-1\"]", "", "1. f3 e5 2. g4 Qh4# 0-1", "."});
+    const std::string reply =
+        askAll({"new pgn", "[Result \"0-1\"]", "", "1. f3 e5 2. g4 Qh4# 0-1", "."});
     EXPECT_THAT(reply, HasSubstr("+game 61: "));
     ASSERT_TRUE(doc->readGame(61, stored, true));
     EXPECT_EQ(stored.getTag("Source"), "bob");
@@ -248,7 +256,8 @@ TEST_F(ProtocolTest, StoresPositionsScoresAndAnnotations)
     annotation.score = 35;
     annotation.note = "Two knights";
     EXPECT_EQ(ask("new epd " + writeEpd(knights, &annotation)), "+ok\r\n");
-    EXPECT_EQ(ask("pos r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3"), "+ok\r\n");
+    EXPECT_EQ(ask("pos r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3"),
+              "+ok\r\n");
     EXPECT_EQ(ask("score"), "+score +0.35\r\n");
     EXPECT_EQ(ask("notes"), "+notes\r\nTwo knights\r\n.\r\n+ok\r\n");
     EXPECT_EQ(ask("new epd not a position"), "-badepd\r\n");
@@ -420,11 +429,13 @@ TEST_F(ProtocolTest, LogsEveryEventWithThePeer)
     askAll({"new pgn", "[White \"A\"]", "[Black \"B\"]", "[Result \"*\"]", "", "1. e4 *", "."});
     log.close();
     const std::string text = readFile(path("server.log"));
-    EXPECT_THAT(text, MatchesRegex("127\\.0\\.0\\.1:4711: connected [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
-                                   "[01][0-9]/[0-3][0-9]/20[0-9][0-9]\r\n.*"));
-    EXPECT_THAT(text, HasSubstr("\r\n127.0.0.1:4711: <stats>\r\n127.0.0.1:4711: <user bob secret>\r\n"
-                                "127.0.0.1:4711: user bob logged in\r\n127.0.0.1:4711: <new notes>\r\n"
-                                "127.0.0.1:4711: <new pgn>\r\n127.0.0.1:4711: new game A -- B [?]\r\n"));
+    EXPECT_THAT(text,
+                MatchesRegex("127\\.0\\.0\\.1:4711: connected [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+                             "[01][0-9]/[0-3][0-9]/20[0-9][0-9]\r\n.*"));
+    EXPECT_THAT(text,
+                HasSubstr("\r\n127.0.0.1:4711: <stats>\r\n127.0.0.1:4711: <user bob secret>\r\n"
+                          "127.0.0.1:4711: user bob logged in\r\n127.0.0.1:4711: <new notes>\r\n"
+                          "127.0.0.1:4711: <new pgn>\r\n127.0.0.1:4711: new game A -- B [?]\r\n"));
     EXPECT_THAT(text, Not(HasSubstr("collected")));
 }
 

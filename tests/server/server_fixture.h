@@ -106,12 +106,15 @@ public:
         }
     }
     // Reads until `count` bytes are there or the server closes; returns them.
-    std::string read(std::size_t count) { return readUntil([&] { return m_buffer.size() >= count; }, count); }
+    std::string read(std::size_t count)
+    {
+        return readUntil([&] { return m_buffer.size() >= count; }, count);
+    }
     // Reads until the text ends with `end`.
     std::string readThrough(std::string_view end)
     {
-        return readUntil([&] { return m_buffer.find(end) != std::string::npos; },
-                         std::string::npos, end);
+        return readUntil([&] { return m_buffer.find(end) != std::string::npos; }, std::string::npos,
+                         end);
     }
     // True when the server closes the connection in time.
     bool closedByServer()

@@ -75,8 +75,7 @@ int ServeCommand::run()
     if (::pipe(g_signalPipe) != 0)
         return 1;
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &application,
-                     &QCoreApplication::quit);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &application, &QCoreApplication::quit);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
