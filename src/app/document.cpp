@@ -81,6 +81,7 @@ CVezDoc::CVezDoc(ProfileStore& profile, UserInteraction& user)
 
 CVezDoc::~CVezDoc()
 {
+    m_server.reset();
     m_stopWorker = true;
     waitForImport();
     if (m_database)
@@ -109,8 +110,14 @@ void CVezDoc::UpdateAllViews(DocumentObserver* sender, UpdateHint hint)
 
 // --- Lifecycle ----------------------------------------------------------------------------
 
+void CVezDoc::setServer(std::unique_ptr<QObject> server)
+{
+    m_server = std::move(server);
+}
+
 void CVezDoc::DeleteContents()
 {
+    m_server.reset();
     if (m_database)
         closeDatabase(m_database);
     m_database = nullptr;

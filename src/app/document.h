@@ -127,6 +127,10 @@ public:
     bool combineDuplicates() const { return m_combineDuplicates; }
     ProfileStore& profile() const { return m_profile; }
     UserInteraction& user() const { return m_user; }
+    // The running server (File/Server...), owned; null while the server is off.
+    // DeleteContents and the destructor stop it.
+    QObject* server() const { return m_server.get(); }
+    void setServer(std::unique_ptr<QObject> server);
 
     // --- Games and positions ----------------------------------------------------------
     // Stores a game (requestedNumber -1 for a new one, else the number it replaces) and
@@ -254,6 +258,7 @@ private:
     bool m_hogMemory = false;
     bool m_combineDuplicates = true;
     bool m_descriptiveNotation = false;
+    std::unique_ptr<QObject> m_server;
 
     // The framework's part.
     bool m_modified = false;

@@ -226,6 +226,39 @@ if expect_status "split" 0 split "$scratch/eco.vez" "$scratch/split.pgn"; then
     ((${#files[@]} > 4)) || fail "split: only ${#files[@]} ECO files"
 fi
 
+# serve: a client on 127.0.0.1 talks to it; SIGTERM says goodbye and ends it cleanly; the
+# options are written back to the settings.
+served=$scratch/served.vez
+if expect_status "import for serve" 0 import "$served" "$sample"; then
+    checks=$((checks + 1))
+    "$vezdb" serve "$served" --port 0 --log "$scratch/server.log" >"$scratch/serve.out" 2>&1 &
+    server_pid=$!
+    port=
+    for _ in $(seq 100); do
+        port=$(grep -o 'on port [0-9]*' "$scratch/serve.out" | cut -d' ' -f3)
+        [[ -n $port ]] && break
+        sleep 0.1
+    done
+    if [[ -z $port ]] || ! exec 3<>"/dev/tcp/127.0.0.1/$port"; then
+        fail "serve: no port to connect to ($(cat "$scratch/serve.out"))"
+        kill -TERM "$server_pid"
+    else
+        IFS= read -r -t 5 greeting <&3
+        [[ $greeting == "+VEZ 1.5 server $served"$'\r' ]] || fail "serve: greeting '$greeting'"
+        printf 'stats\n' >&3
+        IFS= read -r -t 5 reply <&3
+        [[ $reply == $'+games 60 1-0 26 0-1 12\r' ]] || fail "serve: stats answered '$reply'"
+        kill -TERM "$server_pid"
+        IFS= read -r -t 5 reply <&3
+        [[ $reply == $'-shutting down!\r' ]] || fail "serve: stop said '$reply'"
+        exec 3<&-
+    fi
+    wait "$server_pid" || fail "serve: exit status $? after SIGTERM"
+    grep -q ': <stats>' "$scratch/server.log" || fail "serve: stats not logged"
+    grep -rqE '^server(%20| )port=0' "$XDG_CONFIG_HOME" || fail "serve: port not written back"
+    expect_status "stats after serve" 0 stats "$served"
+fi
+
 if ((failures > 0)); then
     echo "vezdb_test: $failures failed checks in $checks commands"
     exit 1

@@ -4,6 +4,7 @@
 //   vezdb moves FEN [--nonstandard] [--descriptive]
 //   vezdb create | import | export | stats | games | gameset | delete | merge | clean |
 //         split | eco-book ...   (database_commands.h)
+//   vezdb serve DB [--port N] [--perm N] [--passwords FILE] [--log FILE]   (serve_command.h)
 //
 // Exit status: 0 on success, 1 on a failure (its message on standard error), 2 for a usage
 // error or a FEN the reader refuses.
@@ -19,6 +20,7 @@
 #include "chess/movegen.h"
 #include "chess/notation.h"
 #include "database_commands.h"
+#include "serve_command.h"
 
 namespace {
 
@@ -136,6 +138,7 @@ int main(int argc, char** argv)
     movesCommand->add_flag("--descriptive", descriptive, "English descriptive notation");
 
     vez::DatabaseCommands databaseCommands(app);
+    vez::ServeCommand serveCommand(app);
 
     try {
         app.parse(argc, argv);
@@ -144,6 +147,8 @@ int main(int argc, char** argv)
         return status == 0 ? 0 : kUsageError;
     }
 
+    if (serveCommand.chosen())
+        return serveCommand.run();
     if (*perftCommand)
         return runPerft(fen, depth, nonstandard, divide);
     if (!*movesCommand)

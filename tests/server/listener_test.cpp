@@ -1,0 +1,243 @@
+// The server over real sockets on 127.0.0.1: admission, line assembly, large replies, slow
+// and hostile clients, logging and the stop.
+#include <gmock/gmock.h>
+
+#include "server/listener.h"
+#include "server_fixture.h"
+
+namespace vez::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+class ListenerTest : public ServerDocumentTest {
+protected:
+    void SetUp() override
+    {
+        ServerDocumentTest::SetUp();
+        writeFile(path("passwords"), "bob secret\n");
+    }
+    void TearDown() override
+    {
+        doc->setServer(nullptr);
+        ServerDocumentTest::TearDown();
+    }
+
+    // Starts the server on a free port with the given "server perm".
+    void serve(int permissions = 166)
+    {
+        auto made = std::make_unique<ServerListener>(*doc);
+        ServerSettings settings{0, permissions, path("passwords"), path("server.log")};
+        ASSERT_TRUE(made->start(settings));
+        listener = made.get();
+        doc->setServer(std::move(made));
+    }
+    std::unique_ptr<TcpClient> client(const char* from = nullptr)
+    {
+        auto made = std::make_unique<TcpClient>(listener->port(), from);
+        EXPECT_EQ(made->greeting(), "+VEZ 1.5 server " + path("served.vez") + "\r\n");
+        return made;
+    }
+    std::string logText() const { return readFile(path("server.log")); }
+    // Runs the event loop until the condition holds or a few seconds pass.
+    template <typename Condition>
+    bool pumpUntil(Condition condition)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!condition() && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return condition();
+    }
+
+    ServerListener* listener = nullptr;
+};
+
+TEST_F(ListenerTest, AssemblesLinesFromTheByteStream)
+{
+    serve();
+    auto c = client();
+    c->send("help\n");
+    const std::string help = c->readThrough("+ok\r\n");
+    EXPECT_THAT(help, StartsWith("+commands:\r\n user <user> <password>\r\n"));
+    EXPECT_THAT(help, testing::EndsWith("\r\n rm gameset <name>\r\n+ok\r\n"));
+
+    // CR LF and LF, two commands in one packet, a line cut across packets, backspaces.
+    const std::string stats = "+games 60 1-0 26 0-1 12\r\n";
+    c->send("stats\r\n");
+    EXPECT_EQ(c->read(stats.size()), stats);
+    c->send("stats\nwhere\n");
+    EXPECT_EQ(c->readThrough("\r\n+at"), stats + "+at");
+    EXPECT_THAT(c->readThrough("\r\n"), HasSubstr(" w KQkq - 0 1\r\n"));
+    c->send("sta");
+    QCoreApplication::processEvents();
+    c->send("ts\n");
+    EXPECT_EQ(c->read(stats.size()), stats);
+    c->send("stax\bts\n\b\bstats\n");
+    EXPECT_EQ(c->read(2 * stats.size()), stats + stats);
+    c->send("stats\b\b\b\b\b\bmove e4\b3\n");
+    EXPECT_THAT(c->readThrough("\r\n"), StartsWith("+at rnbqkbnr/pppppppp/8/8/8/4P3/"));
+}
+
+TEST_F(ListenerTest, CollectsTextsOverTheConnection)
+{
+    serve();
+    auto c = client();
+    c->send("new notes\nfrom the\r\nnetwork\n.\nnotes\n");
+    EXPECT_EQ(c->readThrough("+ok\r\n+notes"), "+go, end with '.'\r\n+ok\r\n+notes");
+    EXPECT_EQ(c->readThrough("+ok\r\n"), "\r\nfrom the\r\nnetwork\r\n.\r\n+ok\r\n");
+
+    c->send("new pgn\n[White \"Net\"]\n[Black \"Work\"]\n[Result \"1-0\"]\n\n1. d4 d5 1-0\n.\n");
+    EXPECT_EQ(c->readThrough("]\r\n"), "+go, end with '.'\r\n+game 60: Net -- Work [?]\r\n");
+    c->send("new gameset Mine\nplayer Net\n.\ngameset games Mine\n");
+    EXPECT_EQ(c->readThrough("+ok\r\n+games"), "+go, end with '.'\r\n+ok\r\n+games");
+    EXPECT_EQ(c->readThrough("+ok\r\n"), "\r\n60\r\n+ok\r\n");
+
+    // Past the limit of the collected text the connection ends.
+    c->send("new notes\n");
+    c->readThrough("\r\n");
+    const std::string line(20000, 'x');
+    for (int i = 0; i < 4; ++i) // the fourth finds 60,003 characters collected
+        c->send(line + "\n");
+    EXPECT_EQ(c->readThrough("\r\n"), "-input too large\r\n");
+    EXPECT_TRUE(c->closedByServer());
+}
+
+TEST_F(ListenerTest, LongRepliesArriveWhole)
+{
+    serve();
+    // A note of 48 lines of 1,000 characters: a reply of more than twice the old output
+    // buffer of 20,480 bytes.
+    std::string upload = "new notes\n";
+    std::string expected = "+notes\r\n";
+    for (int i = 0; i < 48; ++i) {
+        const std::string line = std::to_string(i) + std::string(1000, char('a' + i % 26));
+        upload += line + "\n";
+        expected += line + "\r\n";
+    }
+    auto c = client();
+    c->send(upload + ".\n");
+    EXPECT_EQ(c->readThrough("+ok\r\n"), "+go, end with '.'\r\n+ok\r\n");
+    for (int round = 0; round < 3; ++round) {
+        c->send("notes\n");
+        EXPECT_EQ(c->readThrough("\r\n.\r\n+ok\r\n"), expected + ".\r\n+ok\r\n");
+    }
+}
+
+TEST_F(ListenerTest, ClosesClientsThatDoNotReadOrNeverEndALine)
+{
+    serve();
+    auto writer = client();
+    std::string upload = "new notes\n";
+    for (int i = 0; i < 49; ++i)
+        upload += std::string(1000, 'z') + "\n";
+    writer->send(upload + ".\n");
+    EXPECT_EQ(writer->readThrough("+ok\r\n"), "+go, end with '.'\r\n+ok\r\n");
+
+    // 400 requests for a 50 kB reply each, and never a read: 20 MB would pile up.
+    auto sleeper = std::make_unique<TcpClient>(listener->port());
+    std::string requests;
+    for (int i = 0; i < 400; ++i)
+        requests += "notes\n";
+    sleeper->send(requests);
+    EXPECT_TRUE(
+        pumpUntil([&] { return logText().find("client does not read") != std::string::npos; }));
+    EXPECT_TRUE(pumpUntil([&] { return listener->connectionCount() == 1; }));
+
+    // A request line that fills the input buffer without a line feed.
+    auto talker = client();
+    talker->send(std::string(ServerConnection::kInputBufferSize, 'q'));
+    EXPECT_TRUE(talker->closedByServer());
+    EXPECT_THAT(logText(), HasSubstr(": closed, request line longer than 20479 bytes\r\n"));
+
+    // A line of 20,479 bytes with its line feed still fits.
+    auto fits = client();
+    fits->send(std::string(ServerConnection::kInputBufferSize - 1, 'q') + "\n");
+    EXPECT_EQ(fits->readThrough("\r\n"), "-bad command, try 'help'\r\n");
+}
+
+TEST_F(ListenerTest, NetworkClientsNeedALogin)
+{
+    serve(); // 166
+    auto remote = client("127.0.0.2");
+    remote->send("stats\nnew pgn\nhelp\n");
+    EXPECT_EQ(remote->readThrough("-sorry\r\n-sorry\r\n+commands:"),
+              "-sorry\r\n-sorry\r\n+commands:");
+    remote->readThrough("+ok\r\n");
+    remote->send("user bob wrong\nuser bob secret\nstats\n");
+    EXPECT_EQ(remote->readThrough("0-1 12\r\n"), "-sorry\r\n+open\r\n+games 60 1-0 26 0-1 12\r\n");
+    EXPECT_THAT(logText(), HasSubstr("127.0.0.2:"));
+    EXPECT_THAT(logText(), HasSubstr(": user bob logged in\r\n"));
+
+    // Network clients are refused without any network flag; local ones stay welcome.
+    doc->setServer(nullptr);
+    serve(0xc0);
+    TcpClient refused(listener->port(), "127.0.0.2");
+    EXPECT_TRUE(refused.closedByServer());
+    EXPECT_THAT(logText(), testing::ContainsRegex("127\\.0\\.0\\.2:[0-9]+: denied\r\n"));
+    auto local = client();
+    local->send("stats\n");
+    EXPECT_EQ(local->readThrough("\r\n"), "+games 60 1-0 26 0-1 12\r\n");
+}
+
+TEST_F(ListenerTest, ReadOnlyConnectionsChangeNothing)
+{
+    serve(0xc0 | 0x10); // local: open, read-only, known users read-only too
+    const std::string before = image();
+    auto c = client();
+    c->send("new pgn\nrm game 1\nnew score 1\nnew notes\nnew epd 8/8/8/8/8/8/8/K6k w - -\n"
+            "rm gameset x\nnew gameset x\nnew anno e4!\npgn 1\n");
+    std::string refusals;
+    for (int i = 0; i < 8; ++i)
+        refusals += "-sorry\r\n";
+    EXPECT_EQ(c->readThrough("+game\n"), refusals + "+game\n");
+    EXPECT_THAT(c->readThrough("+ok\n"), HasSubstr("[Event "));
+    EXPECT_EQ(image(), before);
+}
+
+TEST_F(ListenerTest, LogsTheConnectionsLife)
+{
+    serve();
+    auto c = client();
+    c->send("where\nbye\n");
+    EXPECT_THAT(c->readThrough("+bye\r\n"), testing::EndsWith("\r\n+bye\r\n"));
+    EXPECT_TRUE(c->closedByServer());
+    auto d = client();
+    d->close();
+    EXPECT_TRUE(pumpUntil([&] { return listener->connectionCount() == 0; }));
+    const std::string log = logText();
+    EXPECT_THAT(
+        log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: connected [0-9:]{8} [0-9/]{10}\r\n"));
+    EXPECT_THAT(log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: <where>\r\n"));
+    EXPECT_THAT(log,
+                testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: closed, command failed: bye\r\n"));
+    EXPECT_THAT(log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: closed, error 0\r\n"));
+}
+
+TEST_F(ListenerTest, StopSaysGoodbyeToEveryClient)
+{
+    serve();
+    auto a = client();
+    auto b = client("127.0.0.2");
+    a->send("new notes\nhalf a note\n");
+    a->readThrough("\r\n");
+    doc->setServer(nullptr);
+    EXPECT_EQ(a->readThrough("\r\n"), "-shutting down!\r\n");
+    EXPECT_EQ(b->readThrough("\r\n"), "-shutting down!\r\n");
+    EXPECT_TRUE(a->closedByServer());
+    EXPECT_TRUE(b->closedByServer());
+}
+
+TEST_F(ListenerTest, ASecondServerOnABusyPortFailsWithItsMessage)
+{
+    serve();
+    ServerListener second(*doc);
+    ServerSettings settings{listener->port(), 166, "", path("no-such-folder/log")};
+    EXPECT_FALSE(second.start(settings));
+    ASSERT_EQ(user.messages.size(), 2u);
+    EXPECT_EQ(user.messages[0], "Log file " + path("no-such-folder/log") + " couldn't be opened");
+    EXPECT_THAT(user.messages[1], StartsWith("Couldn't listen on server socket; error="));
+}
+
+} // namespace
+} // namespace vez::test

@@ -1,0 +1,466 @@
+// The interpreter driven line by line, without sockets: every command's replies, the
+// collection modes, access rights, logins and the log.
+#include <gmock/gmock.h>
+
+#include <map>
+#include <set>
+
+#include "chess/fen.h"
+#include "chess/notation.h"
+#include "server/protocol.h"
+#include "server_fixture.h"
+#include "store/graph.h"
+
+namespace vez::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
+
+constexpr const char* kStart = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+
+class ProtocolTest : public ServerDocumentTest {
+protected:
+    void SetUp() override
+    {
+        ServerDocumentTest::SetUp();
+        context = std::make_unique<ServerContext>(
+            ServerContext{*doc, AccessFlags::fromBits(166), path("passwords"), &log});
+        writeFile(path("passwords"), "alice wonder land\nbob secret\r\n");
+        ASSERT_TRUE(log.open(path("server.log")));
+        session = connect("127.0.0.1");
+    }
+
+    std::unique_ptr<ProtocolSession> connect(const std::string& address)
+    {
+        auto made = std::make_unique<ProtocolSession>(*context, replies, address, 4711);
+        EXPECT_TRUE(made->admit());
+        replies.take();
+        return made;
+    }
+
+    // The reply to one line; `open` tells whether the connection stays open.
+    std::string ask(std::string_view line, bool open = true)
+    {
+        EXPECT_EQ(session->interpretLine(line), open) << line;
+        return replies.take();
+    }
+    std::string askAll(std::initializer_list<std::string_view> lines)
+    {
+        std::string all;
+        for (std::string_view line : lines) {
+            EXPECT_TRUE(session->interpretLine(line)) << line;
+            all += replies.take();
+        }
+        return all;
+    }
+
+    ServerLog log;
+    RecordedReplies replies;
+    std::unique_ptr<ServerContext> context;
+    std::unique_ptr<ProtocolSession> session;
+};
+
+TEST_F(ProtocolTest, HelpIsSentVerbatimForAnyLineBeginningSo)
+{
+    const std::string help =
+        "+commands:\r\n user <user> <password>\r\n bye\r\n reset\r\n pos <FEN>\r\n move <SAN>\r\n"
+        " where\r\n stats\r\n notes\r\n moves\r\n score\r\n pgn <game#>\r\n gamesets\r\n "
+        "players\r\n"
+        " events\r\n tags\r\n gameset size <name\r\n gameset games <name>\r\n gameset desc "
+        "<name>\r\n"
+        " new notes (notes on next lines, then '.')\r\n new score <val>\r\n new anno <SAN>\r\n"
+        " new epd <EPD>\r\n new pgn (PGN on next lines, then '.')\r\n new gameset <name> (rules on"
+        " next lines, then '.')\r\n rm game <game#>\r\n rm gameset <name>\r\n+ok\r\n";
+    for (const char* line : {"help", "?", "help me", "??"})
+        EXPECT_EQ(ask(line), help) << line;
+}
+
+TEST_F(ProtocolTest, WalksPositionsAndReadsTheirStatistics)
+{
+    // Counted independently from the sample's result tags: 60 games, 26 won by White, 12
+    // by Black, every one from the standard start.
+    EXPECT_EQ(ask("where"), std::string("+at ") + kStart + "\r\n");
+    EXPECT_EQ(ask("stats"), "+games 60 1-0 26 0-1 12\r\n");
+
+    std::set<std::string> firstMoves;
+    for (const Game& game : gamesOfText(readFile(kSamplePgn)))
+        firstMoves.insert(
+            formatMove(game.startPosition, game.entries[0].move, false, MoveGlyph::None, false));
+    const std::string moves = ask("moves");
+    ASSERT_THAT(moves, StartsWith("+moves"));
+    std::set<std::string> listed;
+    std::istringstream words(moves.substr(6));
+    for (std::string word; words >> word;)
+        listed.insert(word);
+    EXPECT_EQ(listed, firstMoves);
+
+    const struct {
+        const char* line;
+        std::string reply;
+    } table[] = {
+        {"move e4", "+at rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1\r\n"},
+        {"move e4", "-bad move\r\n"},  // Black to move
+        {"move Ke7", "-bad move\r\n"}, // blocked: not a move of the position
+        {"move c5", "+at rnbqkbnr/pp1ppppp/8/2p5/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - 0 1\r\n"},
+        {"where", "+at rnbqkbnr/pp1ppppp/8/2p5/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - 0 1\r\n"},
+        {"pos 8/8/8/8", "-bad FEN\r\n"},
+        {"pos 8/8/8/8/8/8/8/K6k w - - 0 1", "+ok\r\n"},
+        {"stats", "+games 0 1-0 0 0-1 0\r\n"},
+        {"moves", "-no moves\r\n"},
+        {"score", "-no score\r\n"},
+        {"reset", "+ok\r\n"},
+        {"where", std::string("+at ") + kStart + "\r\n"},
+        {"frobnicate", "-bad command, try 'help'\r\n"},
+        {"stats ", "-bad command, try 'help'\r\n"},
+        {"STATS", "-bad command, try 'help'\r\n"},
+        {"pos", "-bad command, try 'help'\r\n"},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(ask(row.line), row.reply) << row.line;
+}
+
+TEST_F(ProtocolTest, SendsGamesAndNameLists)
+{
+    Game stored;
+    ASSERT_TRUE(doc->readGame(0, stored, true));
+    const std::string pgn = ask("pgn 0");
+    EXPECT_EQ(pgn, "+game\n" + writeGameToText(stored, false) + "+ok\n");
+    EXPECT_EQ(ask("pgn 999"), "-nogame\r\n");
+    EXPECT_EQ(ask("pgn -1"), "-nogame\r\n");
+    EXPECT_EQ(ask("pgn first"), pgn); // not a number: game 0
+    EXPECT_EQ(ask("pgn 99999999999999999999"), "-nogame\r\n");
+
+    const std::string events = ask("events");
+    EXPECT_EQ(events, "+events\r\n65th ch-RUS HL\r\nCez Trophy 2012\r\n+ok\r\n");
+    const std::string tags = ask("tags");
+    EXPECT_THAT(tags, StartsWith("+tags\r\n"));
+    EXPECT_THAT(tags, HasSubstr("\r\nWhiteElo\r\n"));
+    const std::string players = ask("players");
+    EXPECT_THAT(players, StartsWith("+players\r\n"));
+    EXPECT_THAT(players, HasSubstr("\r\nSvidler, P.\r\n"));
+    EXPECT_THAT(players, testing::EndsWith("\r\n+ok\r\n"));
+    EXPECT_EQ(ask("gamesets"), "+gamesets\r\n+ok\r\n");
+}
+
+TEST_F(ProtocolTest, DefinesDescribesAndRemovesGamesets)
+{
+    EXPECT_EQ(askAll({"new gameset Cez", "event Cez Trophy 2012", "."}),
+              "+go, end with '.'\r\n+ok\r\n");
+    EXPECT_EQ(askAll({"new gameset Wins", "outcome Win", "color White", "."}),
+              "+go, end with '.'\r\n+ok\r\n");
+    EXPECT_EQ(askAll({"new gameset Both", "rule Union", "parent Cez", "other Wins", "."}),
+              "+go, end with '.'\r\n+ok\r\n");
+    const std::vector<int> cez = doc->gamesetMembers("Cez");
+    const std::vector<int> wins = doc->gamesetMembers("Wins");
+    std::set<int> both(cez.begin(), cez.end());
+    both.insert(wins.begin(), wins.end());
+    ASSERT_FALSE(cez.empty());
+    ASSERT_FALSE(wins.empty());
+    EXPECT_EQ(ask("gameset size Both"), "+size " + std::to_string(both.size()) + "\r\n");
+    std::string listed = "+games\r\n";
+    for (int number : both)
+        listed += std::to_string(number) + "\r\n";
+    EXPECT_EQ(ask("gameset games Both"), listed + "+ok\r\n");
+    EXPECT_EQ(ask("gameset desc Both"),
+              "+gameset\r\nparent Cez\r\nother Wins\r\nrule Union\r\n+ok\r\n");
+    EXPECT_EQ(ask("gamesets"), "+gamesets\r\nCez\r\nWins\r\nBoth\r\n+ok\r\n");
+
+    const struct {
+        std::vector<std::string_view> lines;
+        std::string reply;
+    } table[] = {
+        {{"new gameset Bad", "evnt Cez Trophy 2012", "."},
+         "+go, end with '.'\r\n-bad constraint\r\n"},
+        {{"new gameset Bad", "", "."}, "+go, end with '.'\r\n-bad constraint\r\n"},
+        {{"new gameset Bad", "parent Nowhere", "."},
+         "+go, end with '.'\r\n-gameset creation failed\r\n"},
+        {{"new gameset Bad", "rule Sideways", "."},
+         "+go, end with '.'\r\n-gameset creation failed\r\n"},
+        {{"new gameset Cez"}, "-bad name\r\n"},
+        {{"new gameset "}, "-bad name\r\n"},
+        {{"new gameset Empty", "event No Such Event", "."}, "+go, end with '.'\r\n+ok\r\n"},
+        {{"gameset games Empty"}, "-empty\n"},
+        {{"gameset size Empty"}, "+size 0\r\n"},
+        {{"gameset size Nothing"}, "-bad name\r\n"},
+        {{"gameset games Nothing"}, "-bad name\r\n"},
+        {{"gameset desc Nothing"}, "-bad name\r\n"},
+        {{"rm gameset Cez"}, "-can't delete\r\n"},
+        {{"rm gameset Nothing"}, "-bad name\r\n"},
+        {{"rm gameset Both"}, "+ok\r\n"},
+        {{"rm gameset Cez"}, "+ok\r\n"},
+    };
+    for (const auto& row : table) {
+        std::string reply;
+        for (std::string_view line : row.lines) {
+            EXPECT_TRUE(session->interpretLine(line));
+            reply += replies.take();
+        }
+        EXPECT_EQ(reply, row.reply) << row.lines[0];
+        // The collection mode is over whatever the outcome.
+        EXPECT_EQ(session->mode(), CollectionMode::None) << row.lines[0];
+    }
+    EXPECT_FALSE(doc->gamesetExists("Bad"));
+    EXPECT_EQ(doc->gamesetNames(), (std::vector<std::string>{"Wins", "Empty"}));
+}
+
+TEST_F(ProtocolTest, StoresAndSendsNotes)
+{
+    EXPECT_EQ(askAll({"new notes", "first line", "", "second line", "."}),
+              "+go, end with '.'\r\n+ok\r\n");
+    Position start;
+    setStandardStart(start);
+    EXPECT_EQ(doc->noteText(start), "first line\r\n\r\nsecond line\r\n");
+    EXPECT_EQ(ask("notes"), "+notes\r\nfirst line\r\n\r\nsecond line\r\n.\r\n+ok\r\n");
+
+    // A line that is a single "." would end the client's reading: it goes out as " .".
+    doc->setPositionNote(start, "above\r\n.\r\nbelow", nullptr);
+    EXPECT_EQ(ask("notes"), "+notes\r\nabove\r\n .\r\nbelow\r\n.\r\n+ok\r\n");
+    ask("move d4");
+    EXPECT_EQ(ask("notes"), "+notes\r\n.\r\n+ok\r\n");
+}
+
+TEST_F(ProtocolTest, StoresUploadedGames)
+{
+    const std::string before = ask("stats");
+    EXPECT_EQ(askAll({"new pgn", "[Event \"Upload\"]", "[White \"Kasparov, G.\"]",
+                      "[Black \"Short, N.\"]", "[Date \"1993.??.??\"]", "[Result \"1-0\"]", "",
+                      "1. e4 e5 2. Nf3 1-0", "."}),
+              "+go, end with '.'\r\n+game 60: Kasparov, G. -- Short, N. [1993]\r\n");
+    Game stored;
+    ASSERT_TRUE(doc->readGame(60, stored, true));
+    EXPECT_EQ(stored.event, "Upload");
+    EXPECT_FALSE(stored.hasTag("Source")); // nobody logged in
+    EXPECT_EQ(ask("stats"), "+games 61 1-0 27 0-1 12\r\n");
+
+    EXPECT_EQ(askAll({"new pgn", "."}), "+go, end with '.'\r\n-no game\r\n");
+    const std::string bad = askAll({"new pgn", "[Result \"*\"]", "", "1. e4 e5 2. Ke3 *", "."});
+    EXPECT_THAT(bad, MatchesRegex("\\+go, end with '\\.'\r\n-bad game, line 3: .*Ke3.*\r\n"));
+
+    // A logged-in user's games carry the user as their source.
+    EXPECT_EQ(ask("user bob secret"), "+open\r\n");
+    const std::string reply =
+        askAll({"new pgn", "[Result \"0-1\"]", "", "1. f3 e5 2. g4 Qh4# 0-1", "."});
+    EXPECT_THAT(reply, HasSubstr("+game 61: "));
+    ASSERT_TRUE(doc->readGame(61, stored, true));
+    EXPECT_EQ(stored.getTag("Source"), "bob");
+    EXPECT_TRUE(doc->gamesetExists("Games from bob"));
+}
+
+TEST_F(ProtocolTest, StoresPositionsScoresAndAnnotations)
+{
+    Position knights;
+    ASSERT_TRUE(readFen(knights, "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq -"));
+    PositionAnnotation annotation;
+    annotation.score = 35;
+    annotation.note = "Two knights";
+    EXPECT_EQ(ask("new epd " + writeEpd(knights, &annotation)), "+ok\r\n");
+    EXPECT_EQ(ask("pos r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3"),
+              "+ok\r\n");
+    EXPECT_EQ(ask("score"), "+score +0.35\r\n");
+    EXPECT_EQ(ask("notes"), "+notes\r\nTwo knights\r\n.\r\n+ok\r\n");
+    EXPECT_EQ(ask("new epd not a position"), "-badepd\r\n");
+
+    // The store keeps scores in a byte code; the reply shows what setPositionScore of the
+    // centipawns (truncated) keeps on another position.
+    Position scratch;
+    ASSERT_TRUE(readFen(scratch, "8/8/8/8/8/8/8/K6k w - -"));
+    const auto kept = [&](std::int32_t centipawns) {
+        doc->setPositionScore(scratch, centipawns, nullptr);
+        std::int32_t value = 0;
+        getScore(findPosition(scratch), value);
+        char text[40];
+        std::snprintf(text, sizeof text, "+score %+.2f\r\n", value / 100.0);
+        return std::string(text);
+    };
+    const struct {
+        const char* line;
+        std::string reply;
+        std::string score;
+    } scores[] = {
+        {"new score 1.5", "+ok\r\n", kept(150)},
+        {"new score -0.257", "+ok\r\n", kept(-25)},
+        {"new score +3", "+ok\r\n", kept(300)},
+        {"new score 2x", "-bad score\r\n", kept(300)},
+        {"new score nan", "-bad score\r\n", kept(300)},
+        {"new score 1e300", "-bad score\r\n", kept(300)},
+        {"new score ", "+ok\r\n", "-no score\r\n"},
+    };
+    for (const auto& row : scores) {
+        EXPECT_EQ(ask(row.line), row.reply) << row.line;
+        EXPECT_EQ(ask("score"), row.score) << row.line;
+    }
+
+    ask("reset");
+    const auto glyphOf = [&](Move move) {
+        Position start;
+        setStandardStart(start);
+        for (const GraphEdge& edge : doc->movesFrom(start))
+            if (edge.move == move)
+                return edge.glyph;
+        return MoveGlyph(99);
+    };
+    Position start;
+    setStandardStart(start);
+    Move e4 = Move::None;
+    ASSERT_TRUE(parseMove(start, e4, nullptr, nullptr, "e4"));
+    EXPECT_EQ(ask("new anno e4!?"), "+ok\r\n");
+    EXPECT_EQ(glyphOf(e4), MoveGlyph(5));
+    EXPECT_EQ(ask("where"), std::string("+at ") + kStart + "\r\n");
+    EXPECT_EQ(ask("new anno e4"), "+ok\r\n");
+    EXPECT_EQ(glyphOf(e4), MoveGlyph::None);
+    EXPECT_EQ(ask("new anno h4!"), "-bad move\r\n"); // no game plays it
+    EXPECT_EQ(ask("new anno Qd5"), "-bad move\r\n");
+}
+
+TEST_F(ProtocolTest, RemovesGames)
+{
+    Game removed;
+    ASSERT_TRUE(doc->readGame(3, removed, false));
+    EXPECT_EQ(ask("rm game 3"), "+ok\r\n");
+    EXPECT_FALSE(doc->gameExists(3));
+    EXPECT_EQ(ask("rm game 3"), "-nogame\r\n");
+    EXPECT_EQ(ask("pgn 3"), "-nogame\r\n");
+    EXPECT_EQ(ask("rm game -4"), "-nogame\r\n");
+    const int whiteWins = 26 - (removed.result == 1 ? 1 : 0);
+    const int blackWins = 12 - (removed.result == 2 ? 1 : 0);
+    EXPECT_EQ(ask("stats"), "+games 59 1-0 " + std::to_string(whiteWins) + " 0-1 " +
+                                std::to_string(blackWins) + "\r\n");
+}
+
+TEST_F(ProtocolTest, CollectedTextHasALimit)
+{
+    ask("new notes");
+    const std::string line(999, 'n');
+    for (int i = 0; i < 50; ++i) // 50 x 1,001 collected characters: just past the limit
+        EXPECT_EQ(ask(line), "");
+    EXPECT_EQ(ask(line, false), "-input too large\r\n");
+}
+
+TEST_F(ProtocolTest, ByeAndFailedSendsCloseTheConnection)
+{
+    EXPECT_EQ(ask("bye", false), "+bye\r\n");
+    replies.accept = false;
+    EXPECT_FALSE(session->interpretLine("stats"));
+    EXPECT_FALSE(session->interpretLine("players"));
+    EXPECT_FALSE(session->interpretLine("help"));
+}
+
+// Rights as "server perm" grants them, and what the user command makes of them.
+TEST_F(ProtocolTest, AccessRightsAndLogins)
+{
+    const struct {
+        int perm;
+        const char* address;
+        const char* login;
+        std::string loginReply;
+        std::string statsReply; // after the login
+        std::string writeReply; // "new pgn" after the login
+    } table[] = {
+        // Default 166: local clients open; network clients after a login only.
+        {166, "127.0.0.1", nullptr, "", "+games", "+go"},
+        {166, "127.0.0.2", nullptr, "", "-sorry", "-sorry"},
+        {166, "127.0.0.2", "alice wonder land", "+open\r\n", "+games", "+go"},
+        {166, "127.0.0.2", "alice wonder", "-sorry\r\n", "-sorry", "-sorry"},
+        {166, "127.0.0.2", "bob secret ", "-sorry\r\n", "-sorry", "-sorry"},
+        {166, "10.1.2.3", "bob secret", "+open\r\n", "+games", "+go"},
+        {166, "127.0.0.1", "bob secret", "+open\r\n", "+games", "+go"},
+        // Local read-only for everybody, known users read-only too.
+        {0xd0, "127.0.0.1", nullptr, "", "+games", "-sorry"},
+        {0xd0, "127.0.0.1", "bob secret", "+rdonly\r\n", "+games", "-sorry"}, // no local login
+        {0xf0, "127.0.0.1", "bob secret", "+rdonly\r\n", "+games", "-sorry"},
+        {0xe0, "127.0.0.1", "bob secret", "+open\r\n", "+games", "+go"},
+        // Network: others read-only, known users open.
+        {0x0e, "127.0.0.2", nullptr, "", "+games", "-sorry"},
+        {0x0e, "127.0.0.2", "alice wonder land", "+open\r\n", "+games", "+go"},
+        {0x0f, "127.0.0.2", "alice wonder land", "+rdonly\r\n", "+games", "-sorry"},
+        // Only known local users get in.
+        {0x20, "127.0.0.1", nullptr, "", "-sorry", "-sorry"},
+        {0x20, "127.0.0.1", "bob wrong", "-sorry\r\n", "-sorry", "-sorry"},
+        {0x20, "127.0.0.1", "bob secret", "+open\r\n", "+games", "+go"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(std::to_string(row.perm) + " " + row.address + " " +
+                     (row.login ? row.login : "-"));
+        context->flags = AccessFlags::fromBits(row.perm);
+        session = connect(row.address);
+        if (row.login) {
+            EXPECT_EQ(ask(std::string("user ") + row.login), row.loginReply);
+        }
+        EXPECT_THAT(ask("help"), StartsWith("+commands:")); // always allowed
+        EXPECT_THAT(ask("stats"), StartsWith(row.statsReply));
+        EXPECT_THAT(ask("new pgn"), StartsWith(row.writeReply));
+    }
+
+    // Without a password file nobody logs in.
+    context->passwordFile = path("missing");
+    context->flags = AccessFlags::fromBits(166);
+    session = connect("127.0.0.2");
+    EXPECT_EQ(ask("user bob secret"), "-sorry\r\n");
+}
+
+TEST_F(ProtocolTest, AdmissionFollowsTheEightFlags)
+{
+    for (int bits = 0; bits < 256; ++bits) {
+        const AccessFlags flags = AccessFlags::fromBits(bits);
+        EXPECT_EQ(flags.bits(), bits);
+        const Admission local = admit(flags, true);
+        EXPECT_TRUE(local.admitted);
+        EXPECT_EQ(local.access, (bits & 0x80) != 0);
+        EXPECT_EQ(local.readOnly, (bits & 0x40) != 0);
+        const Admission network = admit(flags, false);
+        EXPECT_EQ(network.admitted, (bits & 0x0a) != 0) << bits;
+        if (network.admitted) {
+            EXPECT_EQ(network.access, (bits & 0x08) != 0);
+            EXPECT_EQ(network.readOnly, (bits & 0x04) != 0);
+        }
+    }
+    context->flags = AccessFlags::fromBits(0xf0);
+    ProtocolSession denied(*context, replies, "192.0.2.1", 99);
+    EXPECT_FALSE(denied.admit());
+}
+
+TEST_F(ProtocolTest, LogsEveryEventWithThePeer)
+{
+    ask("stats");
+    ask("user bob secret");
+    askAll({"new notes", "collected lines are not logged", "."});
+    askAll({"new pgn", "[White \"A\"]", "[Black \"B\"]", "[Result \"*\"]", "", "1. e4 *", "."});
+    log.close();
+    const std::string text = readFile(path("server.log"));
+    EXPECT_THAT(text,
+                MatchesRegex("127\\.0\\.0\\.1:4711: connected [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+                             "[01][0-9]/[0-3][0-9]/20[0-9][0-9]\r\n.*"));
+    EXPECT_THAT(text,
+                HasSubstr("\r\n127.0.0.1:4711: <stats>\r\n127.0.0.1:4711: <user bob secret>\r\n"
+                          "127.0.0.1:4711: user bob logged in\r\n127.0.0.1:4711: <new notes>\r\n"
+                          "127.0.0.1:4711: <new pgn>\r\n127.0.0.1:4711: new game A -- B [?]\r\n"));
+    EXPECT_THAT(text, Not(HasSubstr("collected")));
+}
+
+TEST_F(ProtocolTest, GreetingNamesTheDatabase)
+{
+    EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server " + path("served.vez") + "\r\n");
+    ASSERT_TRUE(doc->onNewNonstandardDocument());
+    EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server (nonstandard database)\r\n");
+}
+
+TEST_F(ProtocolTest, SettingsRoundTripThroughTheProfile)
+{
+    ServerSettings settings = ServerSettings::read(*profile);
+    EXPECT_EQ(settings.port, 26262);
+    EXPECT_EQ(settings.permissions, 166);
+    EXPECT_EQ(settings.passwordFile, "");
+    EXPECT_EQ(settings.logFile, "");
+    settings = {4000, 0x0f, "/etc/vez-passwords", "/var/log/vez.log"};
+    settings.write(*profile);
+    const ServerSettings back = ServerSettings::read(*profile);
+    EXPECT_EQ(back.port, 4000);
+    EXPECT_EQ(back.permissions, 0x0f);
+    EXPECT_EQ(back.passwordFile, "/etc/vez-passwords");
+    EXPECT_EQ(back.logFile, "/var/log/vez.log");
+}
+
+} // namespace
+} // namespace vez::test

@@ -1,0 +1,161 @@
+// A document over the bundled sample games, and the reply sink and TCP client the server
+// tests talk through.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "app/document_fixture.h"
+#include "server/protocol.h"
+
+namespace vez::test {
+
+inline const std::string kSamplePgn = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
+
+// Gathers replies; refuses them once `accept` is cleared.
+struct RecordedReplies final : ReplySink {
+    bool send(std::string_view text) override
+    {
+        if (!accept)
+            return false;
+        text_.append(text);
+        return true;
+    }
+    std::string take() { return std::exchange(text_, {}); }
+    bool accept = true;
+    std::string text_;
+};
+
+// A document on a database file holding the sample games.
+class ServerDocumentTest : public DocumentTest {
+protected:
+    void SetUp() override
+    {
+        DocumentTest::SetUp();
+        ASSERT_TRUE(doc->OnNewDocument());
+        for (const Game& game : gamesOfText(readFile(kSamplePgn)))
+            ASSERT_GE(doc->addGame(game, -1), 0);
+        ASSERT_TRUE(doc->OnSaveDocument(path("served.vez")));
+    }
+
+    // The used part of the database image, to show that nothing changed it.
+    std::string image() const
+    {
+        const auto* base = reinterpret_cast<const char*>(doc->database());
+        return std::string(base, usedBytesOf(doc->database()));
+    }
+};
+
+// A blocking TCP client whose waits keep the test thread's event loop (and so the server)
+// running. Every wait ends after a few seconds so that a fault fails instead of hanging.
+class TcpClient {
+public:
+    TcpClient(int port, const char* from = nullptr)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (from) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &local.sin_addr);
+            if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+                ADD_FAILURE() << "cannot bind to " << from << ": " << std::strerror(errno);
+        }
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(std::uint16_t(port));
+        ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
+            ADD_FAILURE() << "cannot connect: " << std::strerror(errno);
+    }
+    ~TcpClient() { close(); }
+    TcpClient(const TcpClient&) = delete;
+    TcpClient& operator=(const TcpClient&) = delete;
+
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    // Closes with a reset instead of the orderly end.
+    void abort()
+    {
+        linger hard{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        close();
+    }
+    void send(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (sent <= 0)
+                return;
+            bytes.remove_prefix(std::size_t(sent));
+        }
+    }
+    // Reads until `count` bytes are there or the server closes; returns them.
+    std::string read(std::size_t count)
+    {
+        return readUntil([&] { return m_buffer.size() >= count; }, count);
+    }
+    // Reads until the text ends with `end`.
+    std::string readThrough(std::string_view end)
+    {
+        return readUntil([&] { return m_buffer.find(end) != std::string::npos; }, std::string::npos,
+                         end);
+    }
+    // True when the server closes the connection in time.
+    bool closedByServer()
+    {
+        readUntil([] { return false; }, 0);
+        return m_closed;
+    }
+    // The greeting, sent on admission.
+    std::string greeting() { return readThrough("\r\n"); }
+
+private:
+    template <typename Done>
+    std::string readUntil(Done done, std::size_t count, std::string_view end = {})
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && !m_closed && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents();
+            pollfd ready{m_fd, POLLIN, 0};
+            if (::poll(&ready, 1, 2) <= 0)
+                continue;
+            char chunk[65536];
+            const ssize_t received = ::recv(m_fd, chunk, sizeof chunk, 0);
+            if (received <= 0)
+                m_closed = true;
+            else
+                m_buffer.append(chunk, std::size_t(received));
+        }
+        std::size_t take = count;
+        if (!end.empty()) {
+            const std::size_t at = m_buffer.find(end);
+            take = at == std::string::npos ? m_buffer.size() : at + end.size();
+        }
+        take = std::min(take, m_buffer.size());
+        std::string out = m_buffer.substr(0, take);
+        m_buffer.erase(0, take);
+        return out;
+    }
+
+    int m_fd = -1;
+    std::string m_buffer;
+    bool m_closed = false;
+};
+
+} // namespace vez::test
