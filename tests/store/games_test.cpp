@@ -95,9 +95,15 @@ TEST_F(GamesTest, StoredGamesReadBackAndCount)
     EXPECT_EQ(positionCounts(start).games, 0u);
     EXPECT_EQ(db->variationCount, 0u);
     EXPECT_EQ(gameByNumber(numbers[3]), 0u);
+    test::checkGraphStructure();
+    // The next games take their records from the free lists: the image does not grow.
+    const std::uint32_t used = db->usedBytes;
     const auto again = storeGame(gameFromLine(lines[0], 1), false);
     ASSERT_TRUE(again.has_value());
     EXPECT_EQ(*again, numbers.back()); // the last released number comes first
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        ASSERT_TRUE(storeGame(gameFromLine(lines[i], 0), false));
+    EXPECT_EQ(db->usedBytes, used);
 }
 
 TEST_F(GamesTest, SameGameTwiceAndDuplicates)
