@@ -74,6 +74,10 @@ public:
                                    const std::vector<Move>& moves) = 0;
 };
 
+// "12." or "12...": the number of the move played at ply from the position before it, for
+// games whose first move may be Black's.
+std::string moveNumberText(const Position& before, int ply);
+
 class AnalysisJob {
 public:
     // A position analysis or the Co-Pilot of a position.

@@ -1,13 +1,18 @@
 // What the analysis job makes of each engine record: the texts and arrows it shows, the
 // scores, glyphs and principal variations it stores, and the walk through the game.
-#include <cstdio>
-
 #include "app/analysis_job.h"
 #include "app/document.h"
 #include "chess/notation.h"
 #include "interchange/game.h"
 
 namespace vez {
+
+std::string moveNumberText(const Position& before, int ply)
+{
+    // Counted from the ply, one further when the game began with Black to move.
+    const int n = ply + ((before.sideToMove == kBlack) != (ply % 2 == 1) ? 1 : 0);
+    return std::to_string(n / 2 + 1) + (n % 2 == 0 ? "." : "...");
+}
 
 void AnalysisJob::onRecord(const EngineRecord& record)
 {
@@ -134,14 +139,9 @@ void AnalysisJob::walkGame(const EngineRecord& record)
         write(next);
     }
 
-    // "After 12. Nf3" or "After 12... Nf6", read in the position before the move.
-    const int n = m_ply + ((before.sideToMove == kBlack) != (m_ply % 2 == 1) ? 1 : 0);
-    char status[96];
-    std::snprintf(status, sizeof status, "After %d%s %s", n / 2 + 1, n % 2 == 0 ? "." : "...",
-                  formatMove(before, m_currentGameMove, m_doc.isNonstandard(), MoveGlyph::None,
-                             m_doc.descriptiveNotation())
-                      .c_str());
-    m_statusLine = status;
+    m_statusLine = "After " + moveNumberText(before, m_ply) + " " +
+                   formatMove(before, m_currentGameMove, m_doc.isNonstandard(), MoveGlyph::None,
+                              m_doc.descriptiveNotation());
 
     m_arrows = {{m_currentGameMove, AnalysisArrow::GameMove}};
     if (m_ply < m_game->endPly - 1) {

@@ -297,5 +297,56 @@ TEST_F(AnalysisJobTest, GamesetSkipsGamesAnalysedLongEnough)
     EXPECT_EQ(game.entries[0].score, storedScore(-20)); // the engine's +0.20 for Black to move
 }
 
+bool stockfishInstalled()
+{
+    return findOnPath("stockfish") || ::access("/usr/games/stockfish", X_OK) == 0;
+}
+
+TEST_F(AnalysisJobTest, AdapterAndStockfishAnnotateASampleGame)
+{
+    if (!stockfishInstalled())
+        GTEST_SKIP() << "stockfish is not installed";
+    // A minute for the game's 47 moves, scaled to about 25 ms a search.
+    ::setenv("VEZ_ENGINE_TIME_SCALE", "0.02", 1);
+    profile->writeProfileString(kEnginePathKey, VEZ_UCI_ADAPTER);
+    profile->writeProfileString(kEngineCommandLineKey, "vez-uci-adapter");
+    ASSERT_EQ(importOnWorker({VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}).games, 60);
+    int number = -1;
+    Game game;
+    for (int n : doc->gameNumbers())
+        if (doc->readGame(n, game, false) && game.white.starts_with("Shimanov"))
+            number = n;
+    ASSERT_GE(number, 0);
+
+    {
+        AnalysisJob job(*doc, nullptr, number);
+        job.setObserver(&observer);
+        job.setTimeSlider(0);
+        job.start();
+        ASSERT_TRUE(job.running()) << (user.messages.empty() ? "" : user.messages.back());
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (observer.closeRequests == 0 && std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_EQ(observer.closeRequests, 1) << job.commentText();
+    }
+
+    ASSERT_TRUE(doc->readGame(number, game, true));
+    ASSERT_EQ(game.entries.size(), 47u);
+    EXPECT_EQ(observer.results.size(), 47u); // every position before a move of the game
+    int scores = 0, glyphs = 0, lines = 0;
+    for (const MoveEntry& entry : game.entries) {
+        scores += entry.score != kNoScore;
+        glyphs += entry.glyph >= 1 && entry.glyph <= 4;
+        lines += int(entry.subLines.size());
+    }
+    EXPECT_EQ(scores, 46); // all but the last move
+    EXPECT_GE(glyphs, 1);  // Black collapses after move 19
+    EXPECT_GE(lines, 1);
+    EXPECT_EQ(game.getTag("AnalysisMins"), "1");
+    EXPECT_EQ(doc->gameNumbers().size(), 60u);
+}
+
 } // namespace
 } // namespace vez::test
