@@ -297,6 +297,90 @@ TEST_F(AnalysisJobTest, GamesetSkipsGamesAnalysedLongEnough)
     EXPECT_EQ(game.entries[0].score, storedScore(-20)); // the engine's +0.20 for Black to move
 }
 
+TEST_F(AnalysisJobTest, CoPilotTellsOrRestartsItsEngineOnEveryNewPosition)
+{
+    Position start;
+    setStandardStart(start);
+    Position afterE4 = start;
+    Move e4 = Move::None;
+    ASSERT_TRUE(parseMove(start, e4, nullptr, nullptr, "e4"));
+    makeMove(afterE4, e4);
+    answers({answer("+0.30", "e4 e5", "e4"), answer("-0.20", "e5 Nf3", "e5")});
+
+    // An engine that takes new positions while it runs is told of them.
+    profile->writeProfileString(kEngineCommandsKey, "xboard\r\npost\r\n");
+    {
+        AnalysisJob job(*doc, &viewLink, start, true);
+        job.setObserver(&observer);
+        EXPECT_EQ(job.title(), "Crafty Co-Pilot");
+        job.start();
+        ASSERT_TRUE(pump([&] { return observer.results.size() == 1; }));
+        EXPECT_TRUE(job.running()); // the Co-Pilot keeps its engine
+        job.setPosition(afterE4);
+        ASSERT_TRUE(pump([&] { return observer.results.size() == 2; }));
+        EXPECT_EQ(job.scoreText(), "+0.20"); // Black to move: from White's side
+        EXPECT_TRUE(samePosition(viewLink.positions.at(1), afterE4));
+        job.close();
+        EXPECT_EQ(viewLink.closed, 1);
+        EXPECT_FALSE(job.engineActive());
+    }
+    const std::vector<std::string> told = sent();
+    const auto interrupt = std::find(told.begin(), told.end(), "?");
+    ASSERT_NE(interrupt, told.end());
+    EXPECT_EQ(std::vector<std::string>(interrupt + 1, interrupt + 4),
+              (std::vector<std::string>{"xboard", "post", "time 60/60/60"}));
+    EXPECT_TRUE((interrupt + 4)
+                    ->starts_with("setboard rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/"
+                                  "RNBQKBNR b KQkq"));
+
+    // Without "xboard" the engine is stopped and started again.
+    std::filesystem::remove(scripts.path() / "input.log");
+    profile->writeProfileString(kEngineCommandsKey, kDefaultEngineCommands);
+    observer = Observer();
+    AnalysisJob job(*doc, &viewLink, start, true);
+    job.setObserver(&observer);
+    job.start();
+    ASSERT_TRUE(pump([&] { return observer.results.size() == 1; }));
+    job.setPosition(start);
+    ASSERT_TRUE(pump([&] { return observer.results.size() == 2; }));
+    const std::vector<std::string> lines = sent();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "time 60/60/60"), 2);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "?"), 0);
+    job.close();
+}
+
+TEST_F(AnalysisJobTest, GameAnalysisClosesWhenStoppedOrWhenItsEngineEnds)
+{
+    const int number = store("[Event \"Blitz\"]\n\n1. e4 e5 2. Nf3 Nc6 *\n");
+    answers({"kibitz d3 0:01 +0.10 e4 e5 x\n"}); // the search never ends
+    {
+        AnalysisJob job(*doc, &viewLink, number);
+        job.setObserver(&observer);
+        EXPECT_EQ(job.title(), "Game analysis by Crafty");
+        job.start();
+        ASSERT_TRUE(pump([&] { return job.scoreText() == "+0.10"; }));
+        job.start(); // still running: nothing new starts
+        EXPECT_TRUE(job.running());
+        job.stop();
+        EXPECT_EQ(observer.closeRequests, 1);
+        EXPECT_FALSE(job.running());
+        EXPECT_FALSE(job.engineActive());
+    }
+    const std::vector<std::string> lines = sent();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "go"), 1);
+
+    // An engine that ends by itself stops the job, which then closes.
+    profile->writeProfileString(kEnginePathKey,
+                                scripts.script("short-lived", "read line\necho 'Crafty v0'"));
+    observer = Observer();
+    AnalysisJob job(*doc, &viewLink, number);
+    job.setObserver(&observer);
+    job.start();
+    ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
+    EXPECT_FALSE(job.engineActive());
+    EXPECT_TRUE(user.messages.empty());
+}
+
 bool stockfishInstalled()
 {
     return findOnPath("stockfish") || ::access("/usr/games/stockfish", X_OK) == 0;
