@@ -60,7 +60,10 @@ int decimalValue(const std::string& text)
 // serve it, and no line of an old run reaches a later one.
 class AnalysisRelay final : public EngineReceiver {
 public:
-    AnalysisRelay(AnalysisJob& job, QObject& anchor) : m_job(&job), m_anchor(&anchor) {}
+    AnalysisRelay(AnalysisJob& job, QObject& anchor)
+        : m_job(&job), m_anchor(&anchor), m_thread(QThread::currentThread())
+    {
+    }
 
     void engineSound(EngineSound sound) override
     {
@@ -123,7 +126,7 @@ private:
         std::unique_lock lock(m_lock);
         if (!m_job)
             return;
-        if (QThread::currentThread() == m_anchor->thread()) {
+        if (QThread::currentThread() == m_thread) {
             AnalysisJob* job = m_job;
             lock.unlock();
             call.function(*job);
@@ -139,6 +142,7 @@ private:
     std::condition_variable m_done;
     AnalysisJob* m_job;
     QObject* m_anchor;
+    QThread* m_thread; // the job's
     std::deque<Call*> m_calls;
 };
 
@@ -237,6 +241,12 @@ void AnalysisJob::setRunningLook(bool running)
 }
 
 void AnalysisJob::write(std::string_view text) { m_engine.Write(text); }
+
+void AnalysisJob::sendPosition()
+{
+    m_searchStopped = false;
+    m_dialogue.SendPosition([this](std::string_view text) { write(text); });
+}
 
 // --- Games --------------------------------------------------------------------------------
 
@@ -353,7 +363,7 @@ void AnalysisJob::start()
     sendSetup();
     if (m_game && skipped)
         passOverMove();
-    m_dialogue.SendPosition([this](std::string_view text) { write(text); });
+    sendPosition();
     m_dialogue.setStopping(false);
     startListeners();
     setRunningLook(true);
@@ -421,7 +431,7 @@ void AnalysisJob::setPosition(const Position& position)
     }
     write("?\n");
     sendSetup();
-    m_dialogue.SendPosition([this](std::string_view text) { write(text); });
+    sendPosition();
     changed();
 }
 

@@ -135,6 +135,9 @@ public:
     bool stopping() const { return m_dialogue.stopping(); }
     // An engine still runs or its listeners are still winding down.
     bool engineActive() const;
+    // The engine ended the search of the board's position without a usable move (an error
+    // or text on its standard error, shown as the comment); the job waits for Stop.
+    bool searchStopped() const { return m_searchStopped; }
 
     // --- The job's game ---------------------------------------------------------------
     const Game* game() const { return m_game.get(); }
@@ -159,6 +162,7 @@ private:
 
     void init();
     void write(std::string_view text);
+    void sendPosition();
     void setRunningLook(bool running);
     void changed();
     void updateTitle();
@@ -205,6 +209,7 @@ private:
     int m_progressRange = 0;
     int m_progressPosition = 0;
     bool m_running = false;
+    bool m_searchStopped = false;
 
     // The walk.
     std::unique_ptr<Game> m_game;

@@ -19,6 +19,8 @@ void AnalysisJob::onRecord(const EngineRecord& record)
     const Position searched = m_dialogue.board();
     const std::vector<Move> pv = pvMoves(searched, record.pvText, m_saveCount);
     showRecord(record, pv);
+    if (record.stop)
+        m_searchStopped = true;
     if (!record.moveMade)
         return;
     const ScoreSwing score = m_dialogue.takeScore(m_scoreText, searched.sideToMove == kWhite);
@@ -134,8 +136,9 @@ void AnalysisJob::walkGame(const EngineRecord& record)
         m_scoreText.clear();
         m_pvText.clear();
         m_commentText.clear();
-        m_dialogue.SendPosition([this](std::string_view text) { write(text); });
+        sendPosition();
     } else if (!finished) {
+        m_searchStopped = false;
         write(next);
     }
 
@@ -167,7 +170,7 @@ void AnalysisJob::finishGame()
         sendSetup();
         if (sideSkipped(m_dialogue.board()))
             passOverMove();
-        m_dialogue.SendPosition([this](std::string_view text) { write(text); });
+        sendPosition();
         changed();
         return;
     }

@@ -352,13 +352,16 @@ TEST_F(AnalysisJobTest, CoPilotTellsOrRestartsItsEngineOnEveryNewPosition)
 TEST_F(AnalysisJobTest, GameAnalysisClosesWhenStoppedOrWhenItsEngineEnds)
 {
     const int number = store("[Event \"Blitz\"]\n\n1. e4 e5 2. Nf3 Nc6 *\n");
-    answers({"kibitz d3 0:01 +0.10 e4 e5 x\n"}); // the search never ends
+    // An error ends the search of the position; the job waits for Stop.
+    answers({"kibitz d3 0:01 +0.10 e4 e5 x\nERROR: no can do\n"});
     {
         AnalysisJob job(*doc, &viewLink, number);
         job.setObserver(&observer);
         EXPECT_EQ(job.title(), "Game analysis by Crafty");
         job.start();
-        ASSERT_TRUE(pump([&] { return job.scoreText() == "+0.10"; }));
+        ASSERT_TRUE(pump([&] { return job.searchStopped(); }));
+        EXPECT_EQ(job.commentText(), "ERROR: no can do");
+        EXPECT_EQ(job.scoreText(), "+0.10");
         job.start(); // still running: nothing new starts
         EXPECT_TRUE(job.running());
         job.stop();

@@ -470,12 +470,19 @@ int DatabaseCommands::analyze()
     job->start();
     // The engine's records arrive as events of this thread; the job stops when the engine
     // has quit after the last game.
-    while (!printer.closed && (job->running() || job->engineActive()))
+    int status = 0;
+    while (!printer.closed && (job->running() || job->engineActive())) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (job->searchStopped()) {
+            // Nobody is there to press Stop.
+            status = fail("the engine gave up: " + job->commentText());
+            job->stop();
+        }
+    }
     job.reset();
     std::cout << "analysed " << printer.games << (printer.games == 1 ? " game, " : " games, ")
               << printer.searches << " positions\n";
-    return session.status();
+    return status != 0 ? status : session.status();
 }
 
 } // namespace vez
