@@ -27,18 +27,14 @@ constexpr const char* kAnalysisMinsTag = "AnalysisMins";
 
 int s_jobsHoldingGames = 0; // document's thread only
 
-// Lives on the job's thread; a posted wake-up makes it serve the waiting listeners.
+// Lives on the job's thread; a posted wake-up makes it serve the waiting listeners. Only
+// wake-ups are ever posted to it (as user events, which Qt hands to customEvent).
 class RelayAnchor final : public QObject {
 public:
     explicit RelayAnchor(std::function<void()> serve) : m_serve(std::move(serve)) {}
 
-    bool event(QEvent* event) override
-    {
-        if (event->type() != QEvent::User)
-            return QObject::event(event);
-        m_serve();
-        return true;
-    }
+protected:
+    void customEvent(QEvent*) override { m_serve(); }
 
 private:
     std::function<void()> m_serve;
