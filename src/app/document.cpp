@@ -263,6 +263,21 @@ void CVezDoc::ensureGamesFromSourceGameset(const std::string& source)
 
 int CVezDoc::addGame(const Game& game, int requestedNumber)
 {
+    return addGameCombining(game, requestedNumber, m_combineDuplicates && requestedNumber < 0);
+}
+
+int CVezDoc::addAnalysedGame(const Game& game)
+{
+    const int number = addGameCombining(game, -1, true);
+    // Folding keeps the stored copy's tag values; the analysis's are newer.
+    if (number >= 0)
+        for (const TagPair& tag : game.tags)
+            setGameTag(gameByNumber(std::uint32_t(number)), tag.name, tag.value);
+    return number;
+}
+
+int CVezDoc::addGameCombining(const Game& game, int requestedNumber, bool combine)
+{
     assert(onDocumentThread());
     if (!m_database)
         return -1;
@@ -288,7 +303,6 @@ int CVezDoc::addGame(const Game& game, int requestedNumber)
         m_database->hasEcoBook = 1;
     else if (game.hasTag("Source"))
         ensureGamesFromSourceGameset(game.getTag("Source"));
-    const bool combine = m_combineDuplicates && requestedNumber < 0;
     const std::optional<std::uint32_t> number = storeGame(game, combine);
     if (!number)
         return -1;

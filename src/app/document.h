@@ -136,6 +136,10 @@ public:
     // Stores a game (requestedNumber -1 for a new one, else the number it replaces) and
     // returns its number; -1 for a position-only record or a game that could not be stored.
     int addGame(const Game& game, int requestedNumber);
+    // Stores a game the database already holds once more, folded into its stored copy
+    // whatever the setting for combining duplicates, so that what an analysis added (scores,
+    // glyphs, lines, tags) lands there; the stored game's number, or -1.
+    int addAnalysedGame(const Game& game);
     // Stores an EPD position with its annotation; false when the position cannot be stored.
     bool addPositionAnnotation(const Position& position, const PositionAnnotation& annotation);
     void selectGame(int gameNumber, const std::string& gamesetName, DocumentObserver* sender);
@@ -233,6 +237,7 @@ private:
     };
 
     int handleImportNotification(const ImportRequest& request);
+    int addGameCombining(const Game& game, int requestedNumber, bool combine);
     // Runs the calls workers are waiting for; on the document's thread.
     void serveCalls();
     bool newDatabase(bool nonstandard);

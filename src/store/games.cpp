@@ -611,6 +611,26 @@ void deleteVariation(DbOffset v)
 
 } // namespace
 
+void setGameTag(DbOffset g, std::string_view name, std::string_view value)
+{
+    for (DbOffset t = gameRecord(g)->firstTag; t != 0; t = at<TagVal>(t)->next) {
+        if (dictionaryText(at<TagVal>(t)->name) != name)
+            continue;
+        if (dictionaryText(at<TagVal>(t)->value) != value) {
+            const DbOffset text = internString(value, Dictionary::General);
+            at<TagVal>(t)->value = text;
+        }
+        return;
+    }
+    const DbOffset tagName = internString(name, Dictionary::TagName);
+    const DbOffset text = internString(value, Dictionary::General);
+    const DbOffset t = allocateRecord(RecordKind::TagVal);
+    at<TagVal>(t)->name = tagName;
+    at<TagVal>(t)->value = text;
+    at<TagVal>(t)->next = gameRecord(g)->firstTag;
+    gameRecord(g)->firstTag = t;
+}
+
 void deleteGameRecord(DbOffset g)
 {
     if (gameRecord(g)->mainLine != 0)

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "chess/position.h"
 #include "store/codes.h"
@@ -30,6 +31,9 @@ std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates)
 void readGame(DbOffset gameRecord, Game& game, bool withMoves);
 
 void deleteGame(std::uint32_t number);
+
+// Gives a stored game's tag a value; a tag the game lacks is added.
+void setGameTag(DbOffset gameRecord, std::string_view name, std::string_view value);
 void deleteGameRecord(DbOffset gameRecord);
 
 // Whether a line, or a game's main line, passes through a position record (the graph part

@@ -259,6 +259,26 @@ if expect_status "import for serve" 0 import "$served" "$sample"; then
     expect_status "stats after serve" 0 stats "$served"
 fi
 
+# Analysis: usage, then a short game through the adapter and Stockfish, White's moves only.
+expect_status "analyze without game" 2 analyze "$db"
+expect_status "analyze game and gameset" 2 analyze "$db" --game 0 --gameset Svidler
+expect_status "analyze missing game" 1 analyze "$db" --game 9999
+expect_status "analyze missing gameset" 1 analyze "$db" --gameset Nobody
+printf '[White "A"]\n[Black "B"]\n\n1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 *\n' >"$scratch/mini.pgn"
+expect_status "import mini" 0 import "$scratch/mini.vez" "$scratch/mini.pgn"
+if command -v stockfish >/dev/null || [[ -x /usr/games/stockfish ]]; then
+    export VEZ_ENGINE_TIME_SCALE=0.01
+    if expect_status "analyze" 0 analyze "$scratch/mini.vez" --game 0 --slider 0 --white; then
+        expect_line "analyze" "Analysis of [A - B] by Crafty, 1 minute"
+        expect_line "analyze" "game 0: A -- B [?], 6 plies"
+        expect_last_line "analyze" "analysed 1 game, 3 positions"
+    fi
+    unset VEZ_ENGINE_TIME_SCALE
+    if expect_status "export analysed" 0 export "$scratch/mini.vez" "$scratch/mini-out.pgn"; then
+        grep -qF '[AnalysisMins "1"]' "$scratch/mini-out.pgn" || fail "analyze: no AnalysisMins"
+    fi
+fi
+
 if ((failures > 0)); then
     echo "vezdb_test: $failures failed checks in $checks commands"
     exit 1

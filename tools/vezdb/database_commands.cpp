@@ -10,9 +10,11 @@
 #include <map>
 #include <memory>
 
+#include "app/analysis_job.h"
 #include "app/document.h"
 #include "app/profile_store.h"
 #include "chess/fen.h"
+#include "chess/notation.h"
 #include "interchange/eco_book.h"
 #include "interchange/game.h"
 #include "interchange/pgn_writer.h"
@@ -72,6 +74,74 @@ bool setRuleField(GamesetRule& rule, const std::string& key, const std::string& 
     return true;
 }
 
+// Prints each game as the analysis takes it and each search's result as it is stored.
+class AnalysisPrinter final : public AnalysisJobObserver {
+public:
+    explicit AnalysisPrinter(const CVezDoc& doc) : m_doc(doc) {}
+
+    void analysisChanged(AnalysisJob& job) override
+    {
+        if (!job.game() || job.gameNumber() == m_gameNumber)
+            return;
+        m_gameNumber = job.gameNumber();
+        ++games;
+        std::cout << "game " << m_gameNumber << ": " << job.game()->title() << ", "
+                  << job.game()->entries.size() << " plies\n";
+    }
+
+    void analysisSearched(AnalysisJob& job, const SearchResult& result) override
+    {
+        ++searches;
+        const Game* game = job.game();
+        std::string line = "  start";
+        if (game && result.ply > game->startPly) {
+            const int ply = result.ply - 1;
+            const Position before = game->positionAtPly(*game, ply);
+            line = "  after " + moveNumberText(before, ply) + " " +
+                   text(before, game->entryAt(ply)->move);
+        }
+        char score[32];
+        std::snprintf(score, sizeof score, ": %+.2f", result.centipawns / 100.0);
+        line += score;
+        if (result.glyph != MoveGlyph::None)
+            line += std::string(" ") + glyphText(result.glyph);
+        if (result.variationAdded)
+            line += ", line " + lineText(result.position, result.ply, result.pv);
+        std::cout << line << '\n';
+    }
+
+    void analysisCloseRequested(AnalysisJob&) override { closed = true; }
+
+    int games = 0;
+    int searches = 0;
+    bool closed = false;
+
+private:
+    std::string text(const Position& before, Move move) const
+    {
+        return formatMove(before, move, m_doc.isNonstandard(), MoveGlyph::None,
+                          m_doc.descriptiveNotation());
+    }
+
+    // "3. Bc4 Bc5 4. c3"
+    std::string lineText(Position position, int ply, const std::vector<Move>& moves) const
+    {
+        std::string line;
+        for (std::size_t i = 0; i < moves.size(); ++i, ++ply) {
+            if (i > 0)
+                line += ' ';
+            if (i == 0 || position.sideToMove == kWhite)
+                line += moveNumberText(position, ply) + " ";
+            line += text(position, moves[i]);
+            makeMove(position, moves[i]);
+        }
+        return line;
+    }
+
+    const CVezDoc& m_doc;
+    int m_gameNumber = -1;
+};
+
 } // namespace
 
 DatabaseCommands::DatabaseCommands(CLI::App& app)
@@ -126,6 +196,18 @@ DatabaseCommands::DatabaseCommands(CLI::App& app)
     m_split->add_option("DB", m_database, "Database file with an ECO opening book")->required();
     m_split->add_option("IN", m_files, "PGN files")->required();
 
+    m_analyze = app.add_subcommand("analyze", "Analyse a game or a gameset with the engine");
+    m_analyze->add_option("DB", m_database, "Database file")->required();
+    CLI::Option* game =
+        m_analyze->add_option("--game", m_gameNumber, "Game number")->check(CLI::NonNegativeNumber);
+    CLI::Option* gameset =
+        m_analyze->add_option("--gameset", m_gamesetName, "Every game of this gameset");
+    game->excludes(gameset);
+    m_analyze->add_option("--slider", m_slider, "Time: 2 to the power of this many minutes")
+        ->check(CLI::Range(0, 9));
+    m_analyze->add_flag("--white", m_white, "Search the positions with White to move");
+    m_analyze->add_flag("--black", m_black, "Search the positions with Black to move");
+
     m_ecoBook = app.add_subcommand("eco-book", "Make an ECO opening book game");
     m_ecoBook->add_option("ECO", m_other, "ECO classification file (PGN)")->required();
     m_ecoBook->add_option("-o,--output", m_output, "Book file to write")->required();
@@ -139,7 +221,7 @@ int DatabaseCommands::run(int, char**)
         {m_games, &DatabaseCommands::games},        {m_gameset, &DatabaseCommands::gameset},
         {m_delete, &DatabaseCommands::deleteGames}, {m_merge, &DatabaseCommands::merge},
         {m_clean, &DatabaseCommands::clean},        {m_split, &DatabaseCommands::split},
-        {m_ecoBook, &DatabaseCommands::ecoBook},
+        {m_ecoBook, &DatabaseCommands::ecoBook},    {m_analyze, &DatabaseCommands::analyze},
     };
     for (const auto& [command, function] : commands)
         if (*command)
@@ -355,6 +437,52 @@ int DatabaseCommands::ecoBook()
     std::cout << "book lines " << counts.lines << ", repeated positions " << counts.repeated
               << ", unusable " << counts.unusable << ", unreadable " << counts.unreadable << '\n';
     return 0;
+}
+
+int DatabaseCommands::analyze()
+{
+    if (m_gameNumber < 0 && m_gamesetName.empty()) {
+        std::cerr << "vezdb: analyze needs --game or --gameset\n";
+        return kUsageError;
+    }
+    Session session;
+    CVezDoc& doc = *session.document;
+    if (!doc.OnOpenDocument(m_database))
+        return kFailure;
+    if (m_gameNumber >= 0 && !doc.gameExists(m_gameNumber))
+        return fail(m_database + ": no game number " + std::to_string(m_gameNumber));
+    if (!m_gamesetName.empty() && !doc.gamesetExists(m_gamesetName))
+        return fail(m_database + ": no gameset named " + m_gamesetName);
+
+    std::unique_ptr<AnalysisJob> job =
+        m_gameNumber >= 0 ? std::make_unique<AnalysisJob>(doc, nullptr, m_gameNumber)
+                          : std::make_unique<AnalysisJob>(doc, nullptr, m_gamesetName);
+    AnalysisPrinter printer(doc);
+    job->setObserver(&printer);
+    if (m_slider >= 0)
+        job->setTimeSlider(m_slider);
+    if (m_white || m_black) {
+        job->setAnalyzeWhite(m_white);
+        job->setAnalyzeBlack(m_black);
+    }
+    const int minutes = 1 << job->timeSlider();
+    std::cout << job->title() << ", " << minutes << (minutes == 1 ? " minute\n" : " minutes\n");
+    job->start();
+    // The engine's records arrive as events of this thread; the job stops when the engine
+    // has quit after the last game.
+    int status = 0;
+    while (!printer.closed && (job->running() || job->engineActive())) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (job->searchStopped()) {
+            // Nobody is there to press Stop.
+            status = fail("the engine gave up: " + job->commentText());
+            job->stop();
+        }
+    }
+    job.reset();
+    std::cout << "analysed " << printer.games << (printer.games == 1 ? " game, " : " games, ")
+              << printer.searches << " positions\n";
+    return status != 0 ? status : session.status();
 }
 
 } // namespace vez

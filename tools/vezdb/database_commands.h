@@ -28,6 +28,7 @@ private:
     int clean();
     int split();
     int ecoBook();
+    int analyze();
 
     CLI::App* m_create;
     CLI::App* m_import;
@@ -40,6 +41,7 @@ private:
     CLI::App* m_clean;
     CLI::App* m_split;
     CLI::App* m_ecoBook;
+    CLI::App* m_analyze;
 
     std::string m_database;
     std::string m_other;
@@ -52,6 +54,10 @@ private:
     std::vector<int> m_numbers;
     bool m_nonstandard = false;
     int m_compressionPly = -1;
+    int m_gameNumber = -1;
+    int m_slider = -1;
+    bool m_white = false;
+    bool m_black = false;
 };
 
 } // namespace vez

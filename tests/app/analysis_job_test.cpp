@@ -1,0 +1,439 @@
+// The analysis jobs against a scripted engine that replays one answer per search and logs
+// every command it was sent, and a game analysis end to end with the adapter and Stockfish.
+#include "app/analysis_job.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <thread>
+
+#include "app/engine_profile.h"
+#include "chess/notation.h"
+#include "document_fixture.h"
+#include "engine/engine_settings.h"
+#include "store/packing.h"
+#include "support/child_scripts.h"
+
+namespace vez::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Answers the n-th search ("go", or a move for the other side) with the file answer.n and
+// logs every line it reads; "quit" ends it.
+constexpr const char* kFakeEngine = R"(dir=$(dirname "$0")
+n=0
+while IFS= read -r line; do
+    printf '%s\n' "$line" >> "$dir/input.log"
+    case "$line" in
+    quit) exit 0 ;;
+    go | [a-h][1-8x]* | [KQRBN][a-h1-8x]* | O-O*)
+        n=$((n + 1))
+        if [ -f "$dir/answer.$n" ]; then cat "$dir/answer.$n"; else echo "ERROR: no answer $n"; fi ;;
+    esac
+done)";
+
+// One search's answer: a kibitz line with score and PV, the engine's move after a bell, and
+// the prompt that hands the move over.
+std::string answer(const std::string& score, const std::string& pv, const std::string& move)
+{
+    return "kibitz d9 0:07 " + score + " " + pv + " x\n\aWhite(1): " + move + "\nBlack(1):\n";
+}
+
+class Observer final : public AnalysisJobObserver {
+public:
+    void analysisSearched(AnalysisJob&, const SearchResult& result) override
+    {
+        results.push_back(result);
+    }
+    void analysisChanged(AnalysisJob& job) override
+    {
+        if (job.gameNumber() >= 0 && (games.empty() || games.back() != job.gameNumber()))
+            games.push_back(job.gameNumber());
+    }
+    void analysisCloseRequested(AnalysisJob&) override { ++closeRequests; }
+    std::vector<SearchResult> results;
+    std::vector<int> games;
+    int closeRequests = 0;
+};
+
+class ViewLink final : public AnalysisViewLink {
+public:
+    void analysisClosed(AnalysisJob&) override { ++closed; }
+    void analysisVariation(AnalysisJob&, int centipawns, const Position& position,
+                           const std::vector<Move>& moves) override
+    {
+        scores.push_back(centipawns);
+        positions.push_back(position);
+        variations.push_back(moves);
+    }
+    int closed = 0;
+    std::vector<int> scores;
+    std::vector<Position> positions;
+    std::vector<std::vector<Move>> variations;
+};
+
+class AnalysisJobTest : public DocumentTest {
+protected:
+    void SetUp() override
+    {
+        DocumentTest::SetUp();
+        ASSERT_TRUE(doc->OnNewDocument());
+        engine = scripts.script("fake-engine", kFakeEngine);
+        profile->writeProfileString(kEnginePathKey, engine);
+        profile->writeProfileString(kEngineCommandLineKey, "fake-engine");
+    }
+
+    void answers(const std::vector<std::string>& texts)
+    {
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            writeFile((scripts.path() / ("answer." + std::to_string(i + 1))).string(), texts[i]);
+    }
+    std::vector<std::string> sent() const
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(readFile((scripts.path() / "input.log").string()));
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    // The commands after the initialisation block.
+    std::vector<std::string> sentAfterSetup() const
+    {
+        std::vector<std::string> lines = sent();
+        const auto time = std::find_if(lines.begin(), lines.end(),
+                                       [](const std::string& l) { return l.starts_with("time "); });
+        return {time == lines.end() ? lines.end() : time + 1, lines.end()};
+    }
+
+    int store(const std::string& pgn)
+    {
+        const std::vector<Game> games = gamesOfText(pgn);
+        EXPECT_EQ(games.size(), 1u) << pgn;
+        return games.empty() ? -1 : doc->addGame(games[0], -1);
+    }
+
+    // Runs the document's thread until the condition holds.
+    template <class Condition>
+    bool pump(Condition done)
+    {
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(1ms);
+        }
+        return true;
+    }
+    bool finished(const AnalysisJob& job)
+    {
+        return pump([&] { return !job.running() && !job.engineActive(); });
+    }
+
+    ScriptFolder scripts;
+    std::string engine;
+    Observer observer;
+    ViewLink viewLink;
+};
+
+// Positions keep their scores in one byte, finer near 0.
+std::int32_t storedScore(std::int32_t centipawns) { return decodeScore(encodeScore(centipawns)); }
+
+std::string san(const Position& pos, Move move)
+{
+    return formatMove(pos, move, false, MoveGlyph::None, false);
+}
+
+TEST_F(AnalysisJobTest, PositionSearchShowsItsResultAndHandsTheVariationToTheView)
+{
+    answers({answer("+0.30", "e4 e5 Nf3", "e4")});
+    Position start;
+    setStandardStart(start);
+    AnalysisJob job(*doc, &viewLink, start, false);
+    job.setObserver(&observer);
+    EXPECT_EQ(job.title(), "Position analysis by Crafty");
+    job.start();
+    EXPECT_TRUE(job.running());
+    ASSERT_TRUE(finished(job));
+
+    EXPECT_EQ(job.scoreText(), "+0.30");
+    EXPECT_EQ(job.pvText(), "e4 e5 Nf3 x");
+    ASSERT_EQ(job.arrows().size(), 1u);
+    EXPECT_EQ(job.arrows()[0].kind, AnalysisArrow::EngineMove);
+    EXPECT_EQ(san(start, job.arrows()[0].move), "e4");
+    ASSERT_EQ(viewLink.variations.size(), 1u);
+    EXPECT_EQ(viewLink.scores[0], 30);
+    EXPECT_TRUE(samePosition(viewLink.positions[0], start));
+    EXPECT_EQ(viewLink.variations[0].size(), 3u);
+    EXPECT_EQ(sentAfterSetup(),
+              (std::vector<std::string>{
+                  "setboard rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq", "go", "quit"}));
+    EXPECT_EQ(sent().at(10), "time 1/4/1");
+    EXPECT_EQ(profile->getProfileInt(kEngineTimeKey, -1), 2);
+    EXPECT_EQ(observer.closeRequests, 0); // the window stays open with its result
+
+    // Closing tells the view; a cleared box for the side to move starts nothing.
+    job.close();
+    EXPECT_EQ(viewLink.closed, 1);
+    EXPECT_EQ(observer.closeRequests, 1);
+    std::filesystem::remove(scripts.path() / "input.log");
+    job.setAnalyzeWhite(false);
+    job.start();
+    EXPECT_FALSE(job.running());
+    EXPECT_FALSE(std::filesystem::exists(scripts.path() / "input.log"));
+}
+
+TEST_F(AnalysisJobTest, WhiteOnlyGameAnalysisMarksTheBlackMovesAndAddsLines)
+{
+    const int number = store("[White \"Anand\"]\n[Black \"Kramnik\"]\n\n"
+                             "1. e4 e5!? 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O Be7 *\n");
+    ASSERT_GE(number, 0);
+    // Scores from White's side at plies 0, 2, 4, 6, 8: the swings for Black's moves are
+    // -0.75 (inside the margins), -1.0 ("?"), +1.0 ("!") and -3.0 ("??").
+    answers({answer("+0.25", "d4 d5 c4", "d4"), answer("+1.00", "Nf3 Nc6", "Nf3"),
+             answer("+2.00", "Bc4 Bc5", "Bc4"), answer("+1.00", "Ba4 Nf6", "Ba4"),
+             answer("+4.00", "d3 b5", "d3")});
+    {
+        AnalysisJob job(*doc, &viewLink, number);
+        job.setObserver(&observer);
+        job.setAnalyzeBlack(false);
+        EXPECT_EQ(job.title(), "Analysis of [Anand - Kramnik] by Crafty");
+        EXPECT_EQ(AnalysisJob::jobsHoldingGames(), 1);
+        job.start();
+        ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
+        EXPECT_EQ(job.statusLine(), "After 5... Be7");
+        EXPECT_EQ(job.progressRange(), 0);
+        EXPECT_FALSE(job.engineActive());
+    }
+    EXPECT_EQ(AnalysisJob::jobsHoldingGames(), 0);
+
+    // "force" only where the engine chose another move; the Black replies are played.
+    EXPECT_EQ(sentAfterSetup(),
+              (std::vector<std::string>{
+                  "setboard rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq", "go", "force e4",
+                  "e5", "Nc6", "force Bb5", "a6", "Nf6", "force O-O", "quit"}));
+    EXPECT_EQ(sent().at(10), "time 10/4/1");
+    ASSERT_EQ(observer.results.size(), 5u);
+    EXPECT_EQ(observer.results[2].ply, 4);
+    EXPECT_DOUBLE_EQ(observer.results[2].swing, -1.0);
+
+    // Read back: one game (folded into itself although combining is off), the scores and
+    // glyphs on Black's moves, three lines where the engine's move was not the game's.
+    EXPECT_EQ(doc->gameNumbers(), std::vector<int>{number});
+    Game stored;
+    ASSERT_TRUE(doc->readGame(number, stored, true));
+    ASSERT_EQ(stored.entries.size(), 10u);
+    const std::vector<std::pair<int, int>> black = {{100, 5}, {200, 2}, {100, 1}, {400, 4}};
+    for (std::size_t i = 0; i < black.size(); ++i) {
+        EXPECT_EQ(stored.entries[2 * i + 1].score, storedScore(black[i].first)) << i;
+        EXPECT_EQ(stored.entries[2 * i + 1].glyph, black[i].second) << i;
+        EXPECT_EQ(stored.entries[2 * i].score, kNoScore) << i;
+    }
+    EXPECT_EQ(stored.entries[9].score, kNoScore);
+    EXPECT_EQ(stored.getTag("AnalysisMins"), "4");
+    const std::vector<int> branched = {0, 4, 8};
+    for (int ply = 0; ply < 10; ++ply) {
+        const bool expected = std::find(branched.begin(), branched.end(), ply) != branched.end();
+        ASSERT_EQ(stored.entries[std::size_t(ply)].subLines.size(), expected ? 1u : 0u) << ply;
+    }
+    const GameLine& line = *stored.entries[4].subLines[0];
+    ASSERT_EQ(line.entries.size(), 2u); // "Bc4 Bc5 x": the last word is no move
+    EXPECT_EQ(san(stored.positionAtPly(stored, 4), line.entries[0].move), "Bc4");
+    EXPECT_EQ(line.entries[0].score, storedScore(200));
+    for (UpdateHint hint :
+         {UpdateHint::VariationAdded, UpdateHint::PositionScore, UpdateHint::MoveGlyph})
+        EXPECT_NE(std::find(view.hints.begin(), view.hints.end(), hint), view.hints.end());
+}
+
+TEST_F(AnalysisJobTest, GamesetSkipsGamesAnalysedLongEnough)
+{
+    const int eight = store("[White \"A\"]\n[Black \"B\"]\n[AnalysisMins \"8\"]\n\n1. e4 e5 *\n");
+    const int sixteen =
+        store("[White \"C\"]\n[Black \"D\"]\n[AnalysisMins \"16\"]\n\n1. d4 d5 *\n");
+    const int fresh = store("[White \"E\"]\n[Black \"F\"]\n\n1. c4 c5 *\n");
+    ASSERT_TRUE(doc->createGamesetFromText("mine", GamesetRule{}));
+    ASSERT_EQ(doc->gamesetMembers("mine").size(), 3u);
+
+    // Eight minutes: only the game never analysed.
+    answers({answer("+0.10", "c4 c5", "c4"), answer("+0.20", "c5 Nc3", "c5")});
+    {
+        AnalysisJob job(*doc, &viewLink, std::string("mine"));
+        job.setObserver(&observer);
+        EXPECT_EQ(job.title(), "Analysis of 'mine' by Crafty");
+        job.setTimeSlider(3);
+        job.start();
+        EXPECT_EQ(job.title(), "[E - F] from 'mine'");
+        ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
+    }
+    EXPECT_EQ(observer.games, std::vector<int>{fresh});
+    Game game;
+    ASSERT_TRUE(doc->readGame(fresh, game, false));
+    EXPECT_EQ(game.getTag("AnalysisMins"), "8");
+
+    // Sixteen minutes: the games analysed for eight, one after the other.
+    std::filesystem::remove(scripts.path() / "input.log");
+    answers({answer("+0.10", "e4 e5", "e4"), answer("+0.20", "e5 Nf3", "e5"),
+             answer("+0.10", "c4 c5", "c4"), answer("+0.20", "c5 Nc3", "c5")});
+    observer = Observer();
+    {
+        AnalysisJob job(*doc, &viewLink, std::string("mine"));
+        job.setObserver(&observer);
+        job.setTimeSlider(4);
+        job.start();
+        ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
+    }
+    EXPECT_EQ(observer.games, (std::vector<int>{eight, fresh}));
+    const std::vector<std::string> lines = sent();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "new"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "time 2/16/1"), 2);
+    for (const auto& [n, minutes] :
+         std::vector<std::pair<int, std::string>>{{eight, "16"}, {sixteen, "16"}, {fresh, "16"}}) {
+        ASSERT_TRUE(doc->readGame(n, game, true));
+        EXPECT_EQ(game.getTag("AnalysisMins"), minutes) << n;
+    }
+    EXPECT_EQ(game.entries[0].score, storedScore(-20)); // the engine's +0.20 for Black to move
+}
+
+TEST_F(AnalysisJobTest, CoPilotTellsOrRestartsItsEngineOnEveryNewPosition)
+{
+    Position start;
+    setStandardStart(start);
+    Position afterE4 = start;
+    Move e4 = Move::None;
+    ASSERT_TRUE(parseMove(start, e4, nullptr, nullptr, "e4"));
+    makeMove(afterE4, e4);
+    answers({answer("+0.30", "e4 e5", "e4"), answer("-0.20", "e5 Nf3", "e5")});
+
+    // An engine that takes new positions while it runs is told of them.
+    profile->writeProfileString(kEngineCommandsKey, "xboard\r\npost\r\n");
+    {
+        AnalysisJob job(*doc, &viewLink, start, true);
+        job.setObserver(&observer);
+        EXPECT_EQ(job.title(), "Crafty Co-Pilot");
+        job.start();
+        ASSERT_TRUE(pump([&] { return observer.results.size() == 1; }));
+        EXPECT_TRUE(job.running()); // the Co-Pilot keeps its engine
+        job.setPosition(afterE4);
+        ASSERT_TRUE(pump([&] { return observer.results.size() == 2; }));
+        EXPECT_EQ(job.scoreText(), "+0.20"); // Black to move: from White's side
+        EXPECT_TRUE(samePosition(viewLink.positions.at(1), afterE4));
+        job.close();
+        EXPECT_EQ(viewLink.closed, 1);
+        EXPECT_FALSE(job.engineActive());
+    }
+    const std::vector<std::string> told = sent();
+    const auto interrupt = std::find(told.begin(), told.end(), "?");
+    ASSERT_NE(interrupt, told.end());
+    EXPECT_EQ(std::vector<std::string>(interrupt + 1, interrupt + 4),
+              (std::vector<std::string>{"xboard", "post", "time 60/60/60"}));
+    EXPECT_TRUE((interrupt + 4)
+                    ->starts_with("setboard rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/"
+                                  "RNBQKBNR b KQkq"));
+
+    // Without "xboard" the engine is stopped and started again.
+    std::filesystem::remove(scripts.path() / "input.log");
+    profile->writeProfileString(kEngineCommandsKey, kDefaultEngineCommands);
+    observer = Observer();
+    AnalysisJob job(*doc, &viewLink, start, true);
+    job.setObserver(&observer);
+    job.start();
+    ASSERT_TRUE(pump([&] { return observer.results.size() == 1; }));
+    job.setPosition(start);
+    ASSERT_TRUE(pump([&] { return observer.results.size() == 2; }));
+    const std::vector<std::string> lines = sent();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "time 60/60/60"), 2);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "?"), 0);
+    job.close();
+}
+
+TEST_F(AnalysisJobTest, GameAnalysisClosesWhenStoppedOrWhenItsEngineEnds)
+{
+    const int number = store("[Event \"Blitz\"]\n\n1. e4 e5 2. Nf3 Nc6 *\n");
+    // An error ends the search of the position; the job waits for Stop.
+    answers({"kibitz d3 0:01 +0.10 e4 e5 x\nERROR: no can do\n"});
+    {
+        AnalysisJob job(*doc, &viewLink, number);
+        job.setObserver(&observer);
+        EXPECT_EQ(job.title(), "Game analysis by Crafty");
+        job.start();
+        ASSERT_TRUE(pump([&] { return job.searchStopped(); }));
+        EXPECT_EQ(job.commentText(), "ERROR: no can do");
+        EXPECT_EQ(job.scoreText(), "+0.10");
+        job.start(); // still running: nothing new starts
+        EXPECT_TRUE(job.running());
+        job.stop();
+        EXPECT_EQ(observer.closeRequests, 1);
+        EXPECT_FALSE(job.running());
+        EXPECT_FALSE(job.engineActive());
+    }
+    const std::vector<std::string> lines = sent();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "go"), 1);
+
+    // An engine that ends by itself stops the job, which then closes.
+    profile->writeProfileString(kEnginePathKey,
+                                scripts.script("short-lived", "read line\necho 'Crafty v0'"));
+    observer = Observer();
+    AnalysisJob job(*doc, &viewLink, number);
+    job.setObserver(&observer);
+    job.start();
+    ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
+    EXPECT_FALSE(job.engineActive());
+    EXPECT_TRUE(user.messages.empty());
+}
+
+bool stockfishInstalled()
+{
+    return findOnPath("stockfish") || ::access("/usr/games/stockfish", X_OK) == 0;
+}
+
+TEST_F(AnalysisJobTest, AdapterAndStockfishAnnotateASampleGame)
+{
+    if (!stockfishInstalled())
+        GTEST_SKIP() << "stockfish is not installed";
+    // A minute for the game's 47 moves, scaled to about 25 ms a search.
+    ::setenv("VEZ_ENGINE_TIME_SCALE", "0.02", 1);
+    profile->writeProfileString(kEnginePathKey, VEZ_UCI_ADAPTER);
+    profile->writeProfileString(kEngineCommandLineKey, "vez-uci-adapter");
+    ASSERT_EQ(importOnWorker({VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}).games, 60);
+    int number = -1;
+    Game game;
+    for (int n : doc->gameNumbers())
+        if (doc->readGame(n, game, false) && game.white.starts_with("Shimanov"))
+            number = n;
+    ASSERT_GE(number, 0);
+
+    {
+        AnalysisJob job(*doc, nullptr, number);
+        job.setObserver(&observer);
+        job.setTimeSlider(0);
+        job.start();
+        ASSERT_TRUE(job.running()) << (user.messages.empty() ? "" : user.messages.back());
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (observer.closeRequests == 0 && std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_EQ(observer.closeRequests, 1) << job.commentText();
+    }
+
+    ASSERT_TRUE(doc->readGame(number, game, true));
+    ASSERT_EQ(game.entries.size(), 47u);
+    EXPECT_EQ(observer.results.size(), 47u); // every position before a move of the game
+    int scores = 0, glyphs = 0, lines = 0;
+    for (const MoveEntry& entry : game.entries) {
+        scores += entry.score != kNoScore;
+        glyphs += entry.glyph >= 1 && entry.glyph <= 4;
+        lines += int(entry.subLines.size());
+    }
+    EXPECT_EQ(scores, 46); // all but the last move
+    EXPECT_GE(glyphs, 1);  // Black collapses after move 19
+    EXPECT_GE(lines, 1);
+    EXPECT_EQ(game.getTag("AnalysisMins"), "1");
+    EXPECT_EQ(doc->gameNumbers().size(), 60u);
+}
+
+} // namespace
+} // namespace vez::test
