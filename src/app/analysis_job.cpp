@@ -16,6 +16,7 @@
 #include "app/document.h"
 #include "app/engine_profile.h"
 #include "app/user_interaction.h"
+#include "app/wake_event.h"
 #include "engine/engine_listener.h"
 #include "interchange/game.h"
 
@@ -34,7 +35,11 @@ public:
     explicit RelayAnchor(std::function<void()> serve) : m_serve(std::move(serve)) {}
 
 protected:
-    void customEvent(QEvent*) override { m_serve(); }
+    void customEvent(QEvent* event) override
+    {
+        if (receiveWakeEvent(event))
+            m_serve();
+    }
 
 private:
     std::function<void()> m_serve;
@@ -130,7 +135,7 @@ private:
         }
         m_calls.push_back(&call);
         // Posted under the lock: the anchor lives until the job has disconnected.
-        QCoreApplication::postEvent(m_anchor, new QEvent(QEvent::User));
+        postWakeEvent(m_anchor);
         m_done.wait(lock, [&] { return call.done; });
     }
 

@@ -13,6 +13,7 @@
 
 #include "app/profile_store.h"
 #include "app/user_interaction.h"
+#include "app/wake_event.h"
 #include "interchange/eco_book.h"
 #include "interchange/game.h"
 #include "store/database.h"
@@ -59,7 +60,7 @@ public:
 
     bool event(QEvent* event) override
     {
-        if (event->type() != QEvent::User)
+        if (!receiveWakeEvent(event))
             return QObject::event(event);
         m_serve();
         return true;
@@ -777,7 +778,7 @@ void CVezDoc::callOnDocumentThread(const std::function<void()>& function)
         std::lock_guard lock(m_callMutex);
         m_calls.push_back(&call);
     }
-    QCoreApplication::postEvent(m_threadAnchor.get(), new QEvent(QEvent::User));
+    postWakeEvent(m_threadAnchor.get());
     std::unique_lock lock(m_callMutex);
     m_callDone.wait(lock, [&] { return call.done; });
 }

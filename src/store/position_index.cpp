@@ -48,26 +48,21 @@ std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(0x80 | (hash >> 57)
 
 PositionIndex::PositionIndex() : m_chains(kHashSlots) { allocate(kInitialSlots); }
 
-template <class T>
-PositionIndex::Table<T>::Table(std::size_t count) : m_bytes(count * sizeof(T))
+void* PositionIndex::mapZeroed(std::size_t bytes)
 {
-    void* p = ::mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         throw std::bad_alloc();
-    if (m_bytes >= (std::size_t(2) << 20))
-        ::madvise(p, m_bytes, MADV_HUGEPAGE); // advice only
-    m_items = static_cast<T*>(p);
+    if (bytes >= (std::size_t(2) << 20))
+        ::madvise(p, bytes, MADV_HUGEPAGE); // advice only
+    return p;
 }
 
-template <class T>
-PositionIndex::Table<T>::~Table()
+void PositionIndex::unmap(void* items, std::size_t bytes)
 {
-    if (m_items != nullptr)
-        ::munmap(m_items, m_bytes);
+    if (items != nullptr)
+        ::munmap(items, bytes);
 }
-
-template class PositionIndex::Table<std::uint8_t>;
-template class PositionIndex::Table<PositionIndex::Slot>;
 
 void PositionIndex::allocate(std::size_t capacity)
 {

@@ -65,14 +65,17 @@ private:
     class Table {
     public:
         Table() = default;
-        explicit Table(std::size_t count);
+        explicit Table(std::size_t count)
+            : m_items(static_cast<T*>(mapZeroed(count * sizeof(T)))), m_bytes(count * sizeof(T))
+        {
+        }
         Table(Table&& other) noexcept { swap(other); }
         Table& operator=(Table&& other) noexcept
         {
             swap(other);
             return *this;
         }
-        ~Table();
+        ~Table() { unmap(m_items, m_bytes); }
         T& operator[](std::size_t i) const { return m_items[i]; }
         void swap(Table& other) noexcept
         {
@@ -85,6 +88,8 @@ private:
         std::size_t m_bytes = 0;
     };
 
+    static void* mapZeroed(std::size_t bytes);
+    static void unmap(void* items, std::size_t bytes);
     void allocate(std::size_t capacity);
     void rehash(std::size_t capacity);
     std::size_t home(std::uint64_t hash) const { return hash & m_mask; }
