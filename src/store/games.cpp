@@ -375,30 +375,39 @@ public:
     // False when a position on the way counts more games than the budget allows.
     bool run(const Position& targetPos)
     {
-        std::vector<Pending> pending{{m_target, 0, targetPos}};
+        std::vector<Pending> pending{{m_target, 0, targetPos, 0, true}};
         const std::uint64_t tinyLimit = currentHeader().usedBytes / sizeof(TinyPosition) + 1;
         while (!pending.empty()) {
-            Pending p = pending.back();
+            const Pending p = pending.back();
             pending.pop_back();
-            DbOffset r = p.record;
+            TinyWalk walk(p.record, p.pos);
             DbOffset previous = p.previous;
-            for (std::uint64_t steps = tinyLimit; r != 0 && isTiny(r) && steps > 0; --steps) {
-                previous = r;
-                r = tinySuccessor(r, p.pos);
+            std::uint32_t plies = p.plies;
+            for (std::uint64_t steps = tinyLimit; walk.record() != 0 && isTiny(walk.record()) && steps > 0;
+                 --steps) {
+                previous = walk.record();
+                walk.step();
+                ++plies;
             }
+            const DbOffset r = walk.record();
             if (r == 0 || isTiny(r))
                 continue;
             if (recordCounts(r).games > m_budget)
                 return false;
+            // Whether every record after the target on this way has this one way in: the
+            // way back from here then leads to the target.
+            const DbOffset in = at<FullPosition>(r)->firstIncoming;
+            const bool onlyWay =
+                p.onlyWay && (r == m_target || (in != 0 && at<MoveRecord>(in)->nextIncoming == 0));
             if (isBig(r))
-                collectGamesEndingAt(r);
+                collectGamesEndingAt(r, plies, onlyWay);
             if (!m_seen.insert(std::uint64_t(r) << 32 | previous).second)
                 continue;
             const int k = previous != 0 ? incomingIndex(r, previous) : 8;
             for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0; m = at<MoveRecord>(m)->nextOutgoing) {
                 const MoveRecord* mr = at<MoveRecord>(m);
                 if (k > 7 || (mr->pathMask & (1u << k))) {
-                    Pending next{mr->to, r, p.pos};
+                    Pending next{mr->to, r, walk.position(), plies + 1, onlyWay};
                     makeMove(next.pos, Move(mr->move));
                     pending.push_back(next);
                 }
@@ -414,14 +423,26 @@ private:
         DbOffset record;
         DbOffset previous;
         Position pos;
+        std::uint32_t plies; // from the target
+        bool onlyWay;        // every record after the target so far has one way in
     };
 
-    void collectGamesEndingAt(DbOffset r)
+    // The main lines ending at r that pass through the target. When the way here from the
+    // target is the only way into every record on it, a line that ends here and is long
+    // enough, with no choice recorded on that stretch, walks back along it to the target:
+    // the walk need not be made.
+    void collectGamesEndingAt(DbOffset r, std::uint32_t plies, bool onlyWay)
     {
         for (DbOffset v = at<BigPosition>(r)->firstVariation; v != 0; v = variation(v)->nextAtEnd) {
             const Variation* var = variation(v);
-            if (var->parent == 0 && var->game != 0 && m_checked.insert(v).second &&
-                variationContains(v, m_target))
+            if (var->parent != 0 || var->game == 0 || !m_checked.insert(v).second)
+                continue;
+            const std::int64_t graphPlies = std::int64_t(var->endPly) - compressedLength(v) - var->startPly;
+            const std::int64_t targetStep = graphPlies - std::int64_t(plies);
+            const bool walkedAlready =
+                onlyWay && targetStep >= 0 &&
+                (var->firstChoice == 0 || at<DisambiguationRecord>(var->firstChoice)->step <= targetStep);
+            if (walkedAlready || variationContains(v, m_target))
                 m_found.insert(gameNumberOf(*gameRecord(var->game)));
         }
     }

@@ -191,11 +191,13 @@ DbOffset incomingFrom(DbOffset to, DbOffset from)
 
 // Counters of the record a tiny one carries the counts of: the next non-tiny record
 // along its successors (pos is the position of start).
-PositionCounts countsFollowing(DbOffset start, Position pos)
+PositionCounts countsFollowing(DbOffset start, const Position& pos)
 {
-    DbOffset r = start;
-    for (std::uint64_t steps = walkLimit(); r != 0 && isTiny(r) && steps > 0; --steps)
-        r = tinySuccessor(r, pos);
+    TinyWalk walk(start, pos);
+    for (std::uint64_t steps = walkLimit(); walk.record() != 0 && isTiny(walk.record()) && steps > 0;
+         --steps)
+        walk.step();
+    const DbOffset r = walk.record();
     return r != 0 && !isTiny(r) ? recordCounts(r) : PositionCounts{};
 }
 
@@ -285,10 +287,14 @@ public:
     std::pair<DbOffset, DbOffset> neighbours(DbOffset t)
     {
         refresh();
-        const auto it = std::upper_bound(m_pools.begin(), m_pools.end(), t);
-        if (it == m_pools.begin())
-            return {0, 0};
-        const DbOffset pool = *(it - 1);
+        // Walks stay in one pool for hundreds of steps: try the last pool first.
+        DbOffset pool = m_lastPool;
+        if (pool == 0 || t < pool || t >= pool + sizeof(Pool)) {
+            const auto it = std::upper_bound(m_pools.begin(), m_pools.end(), t);
+            if (it == m_pools.begin())
+                return {0, 0};
+            pool = m_lastPool = *(it - 1);
+        }
         const DbOffset first = pool + DbOffset(offsetof(Pool, space));
         const DbOffset end = first + std::uint32_t(std::max<std::int16_t>(at<Pool>(pool)->used, 0));
         constexpr DbOffset kSize = sizeof(TinyPosition);
@@ -319,11 +325,13 @@ private:
         m_base = currentBase;
         m_epoch = imageEpoch();
         m_head = head;
+        m_lastPool = 0;
     }
 
     const std::uint8_t* m_base = nullptr;
     std::uint64_t m_epoch = 0;
     DbOffset m_head = 0;
+    DbOffset m_lastPool = 0;
     std::vector<DbOffset> m_pools;
 };
 
@@ -331,23 +339,28 @@ TinyPools tinyPools;
 
 } // namespace
 
-DbOffset tinySuccessor(DbOffset tinyRecord, Position& pos)
+namespace {
+
+// A line's new records are taken one after another, from the pool upwards or, when they
+// come back from the free list of a released line, downwards: a tiny record's successor
+// is most often a neighbouring slot of the same pool. A tiny record there that names this
+// one as its predecessor is the successor: a record has one way out, and a released
+// record's link can name this record only while this one is released too (the free list
+// is last in, first out). 0 when neither neighbour is.
+DbOffset neighbouringSuccessor(DbOffset tinyRecord)
 {
-    const Move move = Move(tiny(tinyRecord)->successorMove);
-    if (move == Move::None)
-        return 0;
-    makeMove(pos, move);
-    // A line's new records are taken one after another, from the pool upwards or, when
-    // they come back from the free list of a released line, downwards: the successor is
-    // most often a neighbouring slot of the same pool. A tiny record there that names this
-    // one as its predecessor is the successor: a record has one way out, and a released
-    // record's link can name this record only while this one is released too (the free
-    // list is last in, first out).
     const auto [after, before] = tinyPools.neighbours(tinyRecord);
     for (const DbOffset next : {after, before}) {
         if (next != 0 && isTiny(next) && tiny(next)->predecessor == tinyRecord)
             return next;
     }
+    return 0;
+}
+
+// The successor of a tiny record found by its position (pos, after the move), as the
+// chain lookup defines it.
+DbOffset successorAt(const Position& pos)
+{
     PackedPosition key;
     std::uint16_t hash;
     if (!packAndHash(pos, key, hash))
@@ -364,6 +377,42 @@ DbOffset tinySuccessor(DbOffset tinyRecord, Position& pos)
     if (matches <= 1)
         return match;
     return findPacked(key, hash);
+}
+
+} // namespace
+
+DbOffset tinySuccessor(DbOffset tinyRecord, Position& pos)
+{
+    const Move move = Move(tiny(tinyRecord)->successorMove);
+    if (move == Move::None)
+        return 0;
+    makeMove(pos, move);
+    if (const DbOffset next = neighbouringSuccessor(tinyRecord))
+        return next;
+    return successorAt(pos);
+}
+
+DbOffset TinyWalk::step()
+{
+    const Move move = Move(tiny(m_record)->successorMove);
+    if (move == Move::None)
+        return m_record = 0;
+    if (const DbOffset next = neighbouringSuccessor(m_record)) {
+        if (m_pendingCount == m_pending.size())
+            position();
+        m_pending[m_pendingCount++] = move;
+        return m_record = next;
+    }
+    makeMove(const_cast<Position&>(position()), move);
+    return m_record = successorAt(m_pos);
+}
+
+const Position& TinyWalk::position()
+{
+    for (std::size_t i = 0; i < m_pendingCount; ++i)
+        makeMove(m_pos, m_pending[i]);
+    m_pendingCount = 0;
+    return m_pos;
 }
 
 DbOffset addTinyPosition(const PackedPosition& key)

@@ -4,6 +4,7 @@
 // standard start and replaying the moves.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
@@ -35,6 +36,25 @@ DbOffset findPackedPosition(const PackedPosition& key);
 // The record after a tiny one: plays its successor move on pos (the tiny record's
 // position) and finds the result, trusting a unique secondary-code match in the chain.
 DbOffset tinySuccessor(DbOffset tiny, Position& pos);
+
+// Follows tiny records along their one way out, as tinySuccessor does, but keeps the moves
+// and plays them on the position only when a successor must be looked up by position or
+// the caller asks for it: along a line's own records a walk makes no moves.
+class TinyWalk {
+public:
+    TinyWalk(DbOffset start, const Position& pos) : m_record(start), m_pos(pos) {}
+    DbOffset record() const { return m_record; }
+    // From the current record, which must be tiny, to its successor (0 when it has none).
+    DbOffset step();
+    // The position of the current record.
+    const Position& position();
+
+private:
+    DbOffset m_record;
+    Position m_pos;
+    std::array<Move, 64> m_pending{};
+    std::size_t m_pendingCount = 0;
+};
 
 // The record of a position, or a new huge record holding its key; 0 when the position
 // cannot be packed.
