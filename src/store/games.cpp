@@ -364,10 +364,9 @@ bool gameContains(DbOffset g, DbOffset position)
 
 namespace {
 
-// The search of the games through a position walks forward from it along the lines the
-// path masks allow. A state is a record together with the record the walk entered it
-// from; the moves followed from a state depend on nothing else, so each state is explored
-// once, however many ways lead to it.
+// The search of the games through a position walks forward from it along every stored
+// move, each record once however many ways lead to it, and takes the main lines ending on
+// the way that pass through the position.
 class GameSearch {
 public:
     GameSearch(DbOffset target, std::uint32_t budget) : m_target(target), m_budget(budget) {}
@@ -375,17 +374,15 @@ public:
     // False when a position on the way counts more games than the budget allows.
     bool run(const Position& targetPos)
     {
-        std::vector<Pending> pending{{m_target, 0, targetPos, 0, true}};
+        std::vector<Pending> pending{{m_target, targetPos, 0, true}};
         const std::uint64_t tinyLimit = currentHeader().usedBytes / sizeof(TinyPosition) + 1;
         while (!pending.empty()) {
             const Pending p = pending.back();
             pending.pop_back();
             TinyWalk walk(p.record, p.pos);
-            DbOffset previous = p.previous;
             std::uint32_t plies = p.plies;
             for (std::uint64_t steps = tinyLimit; walk.record() != 0 && isTiny(walk.record()) && steps > 0;
                  --steps) {
-                previous = walk.record();
                 walk.step();
                 ++plies;
             }
@@ -401,16 +398,17 @@ public:
                 p.onlyWay && (r == m_target || (in != 0 && at<MoveRecord>(in)->nextIncoming == 0));
             if (isBig(r))
                 collectGamesEndingAt(r, plies, onlyWay);
-            if (!m_seen.insert(std::uint64_t(r) << 32 | previous).second)
+            if (!m_seen.insert(r).second)
                 continue;
-            const int k = previous != 0 ? incomingIndex(r, previous) : 8;
+            // Every move on: the path masks would keep the search to the lines that came
+            // in the way it came, but they name incoming moves by their place in the list,
+            // which shifts when a line's records are released, and a game behind a stale
+            // mask would be missed. The lines found are checked below in any case.
             for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0; m = at<MoveRecord>(m)->nextOutgoing) {
                 const MoveRecord* mr = at<MoveRecord>(m);
-                if (k > 7 || (mr->pathMask & (1u << k))) {
-                    Pending next{mr->to, r, walk.position(), plies + 1, onlyWay};
-                    makeMove(next.pos, Move(mr->move));
-                    pending.push_back(next);
-                }
+                Pending next{mr->to, walk.position(), plies + 1, onlyWay};
+                makeMove(next.pos, Move(mr->move));
+                pending.push_back(next);
             }
         }
         return true;
@@ -421,7 +419,6 @@ public:
 private:
     struct Pending {
         DbOffset record;
-        DbOffset previous;
         Position pos;
         std::uint32_t plies; // from the target
         bool onlyWay;        // every record after the target so far has one way in
@@ -450,7 +447,7 @@ private:
     DbOffset m_target;
     std::uint32_t m_budget;
     std::set<std::uint32_t> m_found;
-    std::unordered_set<std::uint64_t> m_seen;
+    std::unordered_set<DbOffset> m_seen;
     std::unordered_set<DbOffset> m_checked;
 };
 
