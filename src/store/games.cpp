@@ -38,7 +38,7 @@ struct IndexBlocks {
 
 std::vector<DbOffset>& indexBlocks()
 {
-    static IndexBlocks cache;
+    static auto& cache = *new IndexBlocks; // never destroyed: used until the last close
     const DatabaseHeader& h = currentHeader();
     if (cache.base != currentBase || cache.epoch != imageEpoch() || cache.first != h.firstGameIndexBlock ||
         cache.count != h.gameIndexBlockCount) {

@@ -335,7 +335,8 @@ private:
     std::vector<DbOffset> m_pools;
 };
 
-TinyPools tinyPools;
+// Never destroyed: walks may run in other statics' destructors at exit.
+TinyPools& tinyPools = *new TinyPools;
 
 } // namespace
 

@@ -398,10 +398,11 @@ struct Registered {
     bool unusable = false; // the graph cannot be indexed exactly
 };
 
+// Never destroyed: a database may still be closed by another static's destructor at exit.
 std::vector<Registered>& registry()
 {
-    static std::vector<Registered> entries;
-    return entries;
+    static auto* entries = new std::vector<Registered>;
+    return *entries;
 }
 
 Registered* entryOf(const void* base)
