@@ -26,27 +26,31 @@ struct PathEntry {
     bool repeated = false;
 };
 
-// Records replaced by promotions while a path is written, so that lookups made before
-// stay usable.
-class MovedRecords {
-public:
-    void add(DbOffset from, DbOffset to)
-    {
-        if (from != to)
-            m_moved.emplace_back(from, to);
-    }
-    std::vector<std::pair<DbOffset, DbOffset>>& list() { return m_moved; }
-    DbOffset current(DbOffset r) const
-    {
-        for (const auto& [from, to] : m_moved) {
-            if (from == r)
-                r = to;
-        }
-        return r;
-    }
+// Records replaced by promotions while a path is written. Every reference the writer
+// holds (the lookups made before writing, the records behind it, those it has counted)
+// follows a promotion at once: a released record's offset can come back as a new record
+// within the same write (the free lists are last in, first out), so an offset must never
+// be translated later.
+struct WriterRecords {
+    std::vector<PathEntry>& path;
+    DbOffset& prev;
+    DbOffset& prevprev;
+    std::vector<DbOffset>& counted;
 
-private:
-    std::vector<std::pair<DbOffset, DbOffset>> m_moved;
+    void moved(DbOffset from, DbOffset to)
+    {
+        if (from == to)
+            return;
+        for (PathEntry& e : path) {
+            if (e.record == from)
+                e.record = to;
+        }
+        for (DbOffset* r : {&prev, &prevprev}) {
+            if (*r == from)
+                *r = to;
+        }
+        std::replace(counted.begin(), counted.end(), from, to);
+    }
 };
 
 // Replays the line and looks every position up before anything changes.
@@ -95,12 +99,12 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
         return std::nullopt;
     const std::size_t m = moves.size();
     WrittenPath written;
-    MovedRecords moved;
     DbOffset prev = 0, prevprev = 0;
     std::vector<DbOffset> counted;
+    WriterRecords refs{path, prev, prevprev, counted};
     for (std::size_t i = 0; i <= m; ++i) {
         PathEntry& e = path[i];
-        DbOffset rec = moved.current(e.record);
+        DbOffset rec = e.record;
         bool createdByThisLine = false;
         if (e.repeated) {
             const DbOffset again = findPackedPosition(e.key);
@@ -120,25 +124,25 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
             }
         } else if (!createdByThisLine) {
             if (isTiny(rec)) {
-                const DbOffset next = i < m ? moved.current(path[i + 1].record) : 0;
+                const DbOffset next = i < m ? path[i + 1].record : 0;
                 const bool staysTiny = comesFrom(rec, prev) && next != 0 && comesFrom(next, rec);
                 if (!staysTiny) {
                     const DbOffset promoted = promoteToFull(rec, e.position);
-                    moved.add(rec, promoted);
+                    refs.moved(rec, promoted);
                     rec = promoted;
                 }
             }
-            const bool seen = std::any_of(counted.begin(), counted.end(),
-                                          [&](DbOffset r) { return moved.current(r) == rec; });
+            const bool seen = std::find(counted.begin(), counted.end(), rec) != counted.end();
             if (!seen) {
                 if (!isTiny(rec) && !comesFrom(rec, prev)) {
-                    promoteTinyPredecessors(rec, &moved.list());
-                    prev = moved.current(prev);
-                    prevprev = moved.current(prevprev);
+                    std::vector<std::pair<DbOffset, DbOffset>> promoted;
+                    promoteTinyPredecessors(rec, &promoted);
+                    for (const auto& [from, to] : promoted)
+                        refs.moved(from, to);
                 }
                 const DbOffset before = rec;
                 rec = countGame(rec, weight, result);
-                moved.add(before, rec);
+                refs.moved(before, rec);
                 counted.push_back(rec);
                 if (isBig(rec) && at<BigPosition>(rec)->eco != kNoEco)
                     written.eco = at<BigPosition>(rec)->eco;

@@ -152,7 +152,8 @@ TEST(CorpusRoundTrip, StoredGamesWriteAsTheyWereReadButForTheDesignedMerges)
 #if defined(__SANITIZE_ADDRESS__)
     const std::size_t sample = 300;
 #else
-    const std::size_t sample = 3000;
+    // Game 3187 of the large file reuses, within one write, a record its own promotion released.
+    const std::size_t sample = 3200;
 #endif
     for (const char* name : {"games-annotated.pgn", "messy.pgn", "eco.pgn"})
         files.emplace_back((corpus / name).string(), full ? ~std::size_t(0) : sample);
