@@ -51,7 +51,7 @@ std::string writtenWithout(Game& game, unsigned merges, const Game& stored)
         const auto samePlayer = [](const std::string& read, const std::string& kept) {
             const PlayerName a = splitPlayerName(normalizePlayerName(kept));
             const PlayerName b = splitPlayerName(normalizePlayerName(read));
-            return a.last == b.last && namesMatch(a.first, b.first) &&
+            return a.last == b.last && (b.first.empty() || namesMatch(a.first, b.first)) &&
                    (b.middle.empty() || namesMatch(a.middle, b.middle));
         };
         if (samePlayer(game.white, stored.white))
