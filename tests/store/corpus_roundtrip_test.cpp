@@ -27,8 +27,8 @@
 namespace vez {
 namespace {
 
-enum Merge : unsigned { kRound = 1, kPositionNotes = 2, kEdgeGlyphs = 4, kPlayerNames = 8, kEcoCode = 16 };
-constexpr unsigned kMergeSets = 32;
+enum Merge : unsigned { kRound = 1, kPositionNotes = 2, kEdgeGlyphs = 4, kPlayerNames = 8, kEcoCode = 16, kEventName = 32 };
+constexpr unsigned kMergeSets = 64;
 
 void forEachEntry(GameLine& line, const std::function<void(MoveEntry&)>& visit)
 {
@@ -61,6 +61,8 @@ std::string writtenWithout(Game& game, unsigned merges, const Game& stored)
     }
     if ((merges & kEcoCode) && parseEco(game.eco) == parseEco(stored.eco))
         game.eco = stored.eco;
+    if ((merges & kEventName) && cleanEventName(game.event) == stored.event)
+        game.event = stored.event;
     if (merges & kPositionNotes) {
         game.initialComment.clear();
         forEachEntry(game, [](MoveEntry& e) {
@@ -84,7 +86,8 @@ std::string describe(unsigned merges)
 {
     std::string out;
     for (auto [bit, name] : {std::pair{kRound, "round"}, {kPositionNotes, "position notes/scores"},
-                             {kEdgeGlyphs, "edge glyphs"}, {kPlayerNames, "player names"}, {kEcoCode, "ECO code"}}) {
+                             {kEdgeGlyphs, "edge glyphs"}, {kPlayerNames, "player names"}, {kEcoCode, "ECO code"},
+                             {kEventName, "event name"}}) {
         if (merges & bit)
             out += (out.empty() ? "" : " + ") + std::string(name);
     }
