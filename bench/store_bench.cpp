@@ -20,6 +20,7 @@
 #include "store/games.h"
 #include "store/graph.h"
 #include "store/position_index.h"
+#include "support/pgn_games.h"
 
 namespace {
 
@@ -79,17 +80,8 @@ const Imported& imported()
         const Clock::time_point start = Clock::now();
         const double cpuStart = cpuSeconds();
         double storing = 0;
-        while (r.games < maxGames) {
-            Game game;
-            try {
-                if (!readPgnGame(game, source, false))
-                    break;
-            } catch (const PGNGameException&) {
-                source.rewindToMark();
-                source.skipGame();
-                ++r.refused;
-                continue;
-            }
+        Game game;
+        while (r.games < maxGames && test::nextReadableGame(source, game, false, &r.refused)) {
             // Room for the next game, as an import claims it: re-mapped only now and then.
             if (roomOf(r.db) < (4u << 20))
                 ensureRoom(r.db, r.path, 64u << 20, 1);

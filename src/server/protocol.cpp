@@ -42,20 +42,6 @@ constexpr std::string_view kHelpText =
     " rm gameset <name>\r\n+ok\r\n";
 
 // The gameset rule's text form, key by key, in the order "gameset desc" lists them.
-struct RuleField {
-    std::string_view key;
-    std::string GamesetRule::*field;
-};
-constexpr RuleField kRuleFields[] = {
-    {"parent", &GamesetRule::parent},    {"other", &GamesetRule::other},
-    {"player", &GamesetRule::player},    {"event", &GamesetRule::event},
-    {"tag", &GamesetRule::tag},          {"value", &GamesetRule::value},
-    {"min_date", &GamesetRule::minDate}, {"max_date", &GamesetRule::maxDate},
-    {"min_ECO", &GamesetRule::minEco},   {"max_ECO", &GamesetRule::maxEco},
-    {"FEN", &GamesetRule::fen},          {"rule", &GamesetRule::rule},
-    {"outcome", &GamesetRule::outcome},  {"color", &GamesetRule::color},
-};
-
 // The text after a command prefix such as "pos ", or false when the line lacks it.
 bool afterPrefix(std::string_view line, std::string_view prefix, std::string_view& rest)
 {
@@ -324,13 +310,10 @@ bool ProtocolSession::storeGameset()
         const std::string_view key = line.substr(0, space);
         const std::string_view value =
             space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
-        const RuleField* field = nullptr;
-        for (const RuleField& candidate : kRuleFields)
-            if (candidate.key == key)
-                field = &candidate;
+        const auto field = gamesetRuleField(key);
         if (!field)
             return send("-bad constraint\r\n");
-        rule.*(field->field) = std::string(value);
+        rule.*field = std::string(value);
     }
     if (!m_context.document.createGamesetFromText(m_gamesetName, rule))
         return send("-gameset creation failed\r\n");
@@ -512,7 +495,7 @@ bool ProtocolSession::gamesetCommand(std::string_view line, bool& handled)
             return send(kBadName);
         const GamesetRule rule = describeGameset(set);
         std::string reply = "+gameset\r\n";
-        for (const RuleField& field : kRuleFields)
+        for (const GamesetRuleKey& field : kGamesetRuleKeys)
             if (!(rule.*(field.field)).empty())
                 reply += std::string(field.key) + " " + rule.*(field.field) + "\r\n";
         return send(reply) && send(kOk);

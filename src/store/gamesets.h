@@ -61,6 +61,30 @@ struct GamesetRule {
     friend bool operator==(const GamesetRule&, const GamesetRule&) = default;
 };
 
+// The keys of the text form, in the order the rule is listed, each with its field.
+struct GamesetRuleKey {
+    std::string_view key;
+    std::string GamesetRule::*field;
+};
+inline constexpr GamesetRuleKey kGamesetRuleKeys[] = {
+    {"parent", &GamesetRule::parent},    {"other", &GamesetRule::other},
+    {"player", &GamesetRule::player},    {"event", &GamesetRule::event},
+    {"tag", &GamesetRule::tag},          {"value", &GamesetRule::value},
+    {"min_date", &GamesetRule::minDate}, {"max_date", &GamesetRule::maxDate},
+    {"min_ECO", &GamesetRule::minEco},   {"max_ECO", &GamesetRule::maxEco},
+    {"FEN", &GamesetRule::fen},          {"rule", &GamesetRule::rule},
+    {"outcome", &GamesetRule::outcome},  {"color", &GamesetRule::color},
+};
+// The field of a key, or null for a key outside the list.
+inline std::string GamesetRule::*gamesetRuleField(std::string_view key)
+{
+    for (const GamesetRuleKey& k : kGamesetRuleKeys) {
+        if (k.key == key)
+            return k.field;
+    }
+    return nullptr;
+}
+
 // The form createGameset takes: the sets resolved, the codes as numbers and the FEN read.
 // The criteria stay texts: the store interns and parses them only once creation cannot fail.
 struct GamesetDefinition {

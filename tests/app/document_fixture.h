@@ -21,6 +21,7 @@
 #include "interchange/game.h"
 #include "interchange/pgn_reader.h"
 #include "interchange/pgn_writer.h"
+#include "support/pgn_games.h"
 
 namespace vez::test {
 
@@ -129,22 +130,9 @@ inline void writeFile(const std::string& path, const std::string& text)
 // The games of a PGN text that the reader takes.
 inline std::vector<Game> gamesOfText(const std::string& text, bool nonstandard = false)
 {
-    std::vector<Game> games;
     PgnSource source;
     source.openText(text);
-    for (;;) {
-        Game game;
-        try {
-            if (!readPgnGame(game, source, nonstandard))
-                break;
-        } catch (const PGNGameException&) {
-            source.rewindToMark();
-            source.skipGame();
-            continue;
-        }
-        games.push_back(std::move(game));
-    }
-    return games;
+    return readGames(source, ~std::size_t(0), nonstandard);
 }
 
 class DocumentTest : public ::testing::Test {

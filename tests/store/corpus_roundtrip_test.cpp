@@ -23,6 +23,7 @@
 #include "store/database.h"
 #include "store/games.h"
 #include "store/names.h"
+#include "support/pgn_games.h"
 
 namespace vez {
 namespace {
@@ -102,16 +103,8 @@ void roundTrip(const std::string& file, std::size_t limit, Census& census)
     PgnSource source;
     ASSERT_TRUE(source.openFile(file));
     std::vector<std::pair<std::uint32_t, Game>> stored;
-    while (stored.size() < limit) {
-        Game game;
-        try {
-            if (!readPgnGame(game, source, false))
-                break;
-        } catch (const PGNGameException&) {
-            source.rewindToMark();
-            source.skipGame();
-            continue;
-        }
+    Game game;
+    while (stored.size() < limit && test::nextReadableGame(source, game, false)) {
         ++census.games;
         if (const auto number = storeGame(game, false))
             stored.emplace_back(*number, std::move(game));

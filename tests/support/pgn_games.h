@@ -11,25 +11,39 @@
 
 namespace vez::test {
 
-inline std::vector<Game> readGames(const std::string& file, std::size_t count)
+// The next game the reader accepts, passing over those it refuses (counted in *refused)
+// the way an import does; false at the end of the source.
+inline bool nextReadableGame(PgnSource& source, Game& game, bool allowIllegal,
+                             std::size_t* refused = nullptr)
 {
-    std::vector<Game> games;
-    PgnSource source;
-    if (!source.openFile(file))
-        return games;
-    while (games.size() < count) {
-        Game game;
+    for (;;) {
+        game.clear();
         try {
-            if (!readPgnGame(game, source, false))
-                break;
+            return readPgnGame(game, source, allowIllegal);
         } catch (const PGNGameException&) {
             source.rewindToMark();
             source.skipGame();
-            continue;
+            if (refused)
+                ++*refused;
         }
-        games.push_back(std::move(game));
     }
+}
+
+inline std::vector<Game> readGames(PgnSource& source, std::size_t count, bool allowIllegal = false)
+{
+    std::vector<Game> games;
+    Game game;
+    while (games.size() < count && nextReadableGame(source, game, allowIllegal))
+        games.push_back(std::move(game));
     return games;
+}
+
+inline std::vector<Game> readGames(const std::string& file, std::size_t count)
+{
+    PgnSource source;
+    if (!source.openFile(file))
+        return {};
+    return readGames(source, count);
 }
 
 } // namespace vez::test

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
 
 #include "app/analysis_job.h"
@@ -53,25 +52,6 @@ int fail(const std::string& text)
 {
     std::cerr << "vezdb: " << text << '\n';
     return kFailure;
-}
-
-// The fourteen keys of a gameset rule's text form.
-bool setRuleField(GamesetRule& rule, const std::string& key, const std::string& value)
-{
-    const std::map<std::string, std::string GamesetRule::*> fields = {
-        {"parent", &GamesetRule::parent},    {"other", &GamesetRule::other},
-        {"player", &GamesetRule::player},    {"event", &GamesetRule::event},
-        {"tag", &GamesetRule::tag},          {"value", &GamesetRule::value},
-        {"min_date", &GamesetRule::minDate}, {"max_date", &GamesetRule::maxDate},
-        {"min_ECO", &GamesetRule::minEco},   {"max_ECO", &GamesetRule::maxEco},
-        {"FEN", &GamesetRule::fen},          {"rule", &GamesetRule::rule},
-        {"outcome", &GamesetRule::outcome},  {"color", &GamesetRule::color},
-    };
-    const auto found = fields.find(key);
-    if (found == fields.end())
-        return false;
-    rule.*(found->second) = value;
-    return true;
 }
 
 // Prints each game as the analysis takes it and each search's result as it is stored.
@@ -336,11 +316,13 @@ int DatabaseCommands::gameset()
         for (std::size_t i = 1; i < m_arguments.size(); ++i) {
             const std::string& pair = m_arguments[i];
             const std::size_t equals = pair.find('=');
-            if (equals == std::string::npos ||
-                !setRuleField(rule, pair.substr(0, equals), pair.substr(equals + 1))) {
+            const auto field =
+                equals == std::string::npos ? nullptr : gamesetRuleField(pair.substr(0, equals));
+            if (!field) {
                 std::cerr << "vezdb: not a gameset KEY=VALUE: " << pair << '\n';
                 return kUsageError;
             }
+            rule.*field = pair.substr(equals + 1);
         }
     } else if ((m_action == "delete" && m_arguments.size() != 1) ||
                (m_action == "list" && !m_arguments.empty())) {
