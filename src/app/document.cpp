@@ -769,16 +769,28 @@ bool CVezDoc::onDocumentThread() const
 
 void CVezDoc::callOnDocumentThread(const std::function<void()>& function)
 {
+    PendingCall call;
+    startCall(call, function);
+    awaitCall(call);
+}
+
+void CVezDoc::startCall(PendingCall& call, const std::function<void()>& function)
+{
     if (onDocumentThread()) {
         function();
+        call = {&function, true};
         return;
     }
-    PendingCall call{&function, false};
     {
         std::lock_guard lock(m_callMutex);
+        call = {&function, false};
         m_calls.push_back(&call);
     }
     postWakeEvent(m_threadAnchor.get());
+}
+
+void CVezDoc::awaitCall(PendingCall& call)
+{
     std::unique_lock lock(m_callMutex);
     m_callDone.wait(lock, [&] { return call.done; });
 }

@@ -230,11 +230,18 @@ public:
     void callOnDocumentThread(const std::function<void()>& function);
     bool onDocumentThread() const;
 
-private:
+    // A call a worker starts on the document's thread and waits for later, going on with its
+    // own work meanwhile. Calls run in the order they were started.
     struct PendingCall {
         const std::function<void()>* function = nullptr;
-        bool done = false;
+        bool done = true;
     };
+    // Starts the call (runs it at once on the document's thread); the function must live
+    // until awaitCall returns.
+    void startCall(PendingCall& call, const std::function<void()>& function);
+    void awaitCall(PendingCall& call);
+
+private:
 
     int handleImportNotification(const ImportRequest& request);
     int addGameCombining(const Game& game, int requestedNumber, bool combine);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "app/converter_process.h"
@@ -227,6 +228,102 @@ bool forEachGame(const std::string& path, const std::string& text, ImportContext
     return true;
 }
 
+// Games go to the document a batch at a time, and the worker reads the next batch while the
+// document stores the last one: one hand-over per batch rather than per game, and reading
+// overlaps storing. A cancelled import stores the games read before it (the reading stops
+// after the current game); a document going away stores no more.
+class GameBatches {
+public:
+    GameBatches(ImportContext& context, ImportTotals& totals) : m_context(context), m_totals(totals)
+    {
+        for (Batch& b : m_batches)
+            b.store = [this, &b] { storeBatch(b); };
+        m_context.setPendingGames([this] { flush(); });
+    }
+    ~GameBatches()
+    {
+        m_context.setPendingGames({});
+        finish();
+    }
+    GameBatches(const GameBatches&) = delete;
+    GameBatches& operator=(const GameBatches&) = delete;
+
+    void add(Game&& game, UpdateHint hint)
+    {
+        Batch& b = m_batches[m_filling];
+        b.games.push_back(std::move(game));
+        b.hints.push_back(hint);
+        if (b.games.size() >= kGamesPerBatch)
+            flush();
+    }
+
+    // Hands the games collected over, once the batch before has been stored.
+    void flush()
+    {
+        Batch& b = m_batches[m_filling];
+        if (b.games.empty())
+            return;
+        m_filling ^= 1;
+        collect(m_batches[m_filling]);
+        b.numbers.assign(b.games.size(), kNotTried);
+        m_context.doc().startCall(b.call, b.store);
+    }
+
+    // Hands everything over and waits until it is stored.
+    void finish()
+    {
+        flush();
+        collect(m_batches[m_filling ^ 1]);
+    }
+
+private:
+    static constexpr std::size_t kGamesPerBatch = 64;
+    static constexpr int kNotTried = std::numeric_limits<int>::min();
+
+    struct Batch {
+        std::vector<Game> games;
+        std::vector<UpdateHint> hints;
+        std::vector<int> numbers; // as the document answered, or kNotTried
+        CVezDoc::PendingCall call;
+        std::function<void()> store;
+    };
+
+    // On the document's thread.
+    void storeBatch(Batch& b)
+    {
+        for (std::size_t i = 0; i < b.games.size() && !m_context.doc().workerStopRequested(); ++i) {
+            ImportRequest request;
+            request.code = ImportNotification::AddGame;
+            request.game = &b.games[i];
+            request.hint = b.hints[i];
+            b.numbers[i] = m_context.doc().sendImportNotification(request);
+        }
+    }
+
+    void collect(Batch& b)
+    {
+        m_context.doc().awaitCall(b.call);
+        for (std::size_t i = 0; i < b.numbers.size(); ++i) {
+            if (b.numbers[i] == kNotTried)
+                continue;
+            if (b.games[i].isCommentOnly())
+                ++m_totals.positions;
+            else if (b.numbers[i] >= 0)
+                ++m_totals.games;
+            else
+                ++m_totals.skipped;
+        }
+        b.games.clear();
+        b.hints.clear();
+        b.numbers.clear();
+    }
+
+    ImportContext& m_context;
+    ImportTotals& m_totals;
+    Batch m_batches[2];
+    int m_filling = 0;
+};
+
 ImportTotals importEpd(const std::string& path, ImportContext& context)
 {
     ImportTotals totals;
@@ -295,6 +392,8 @@ int ImportContext::send(const ImportRequest& request)
 
 void ImportContext::withUser(const std::function<void(UserInteraction&)>& function)
 {
+    if (m_flushPending)
+        m_flushPending();
     m_doc.callOnDocumentThread([&] { function(m_doc.user()); });
 }
 
@@ -362,23 +461,14 @@ ImportTotals importFile(const std::string& path, ImportContext& context)
     if (error != 0) {
         context.showMessage(couldNotOpen(text, error));
     } else if (claimRoom(context, length)) {
-        int stored = 0;
+        int taken = 0;
+        GameBatches batches(context, totals);
         forEachGame(path, text, context, totals, [&](Game& game) {
             if (!game.hasTag("Source"))
                 game.setTag("Source", path);
-            const bool positionOnly = game.isCommentOnly();
-            ++stored;
-            ImportRequest request;
-            request.code = ImportNotification::AddGame;
-            request.game = &game;
-            request.hint = stored % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None;
-            const int number = context.send(request);
-            if (positionOnly)
-                ++totals.positions;
-            else if (number >= 0)
-                ++totals.games;
-            else
-                ++totals.skipped;
+            ++taken;
+            batches.add(std::move(game),
+                        taken % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None);
         });
     }
     removeConverted(path, text, context, "Couldn't delete temporary conversion file ");

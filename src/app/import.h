@@ -50,10 +50,15 @@ public:
 
     bool nonstandard = false; // how the games are read
 
+    // Games read but not yet handed over go to the document before the user is asked
+    // anything, so that a dialog finds every earlier game stored.
+    void setPendingGames(std::function<void()> flush) { m_flushPending = std::move(flush); }
+
 private:
     CVezDoc& m_doc;
     Progress& m_progress;
     bool m_onWorker;
+    std::function<void()> m_flushPending;
 };
 
 // The path of the PGN text to read for a file: the path itself when it needs no converter,
