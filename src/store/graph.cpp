@@ -102,10 +102,11 @@ void unindexRecord(DbOffset record, const std::optional<PackedPosition>& key, st
 void chainAtHead(DbOffset record, std::uint16_t hash)
 {
     DbOffset& slot = hashSlot(hash);
-    at<PositionRecord>(record)->nextInChain = slot;
+    const DbOffset oldHead = slot;
+    at<PositionRecord>(record)->nextInChain = oldHead;
     slot = record;
     if (PositionIndex* index = builtPositionIndex())
-        index->chainedAtHead(hash, record);
+        index->chainedAtHead(record, oldHead);
 }
 
 bool unchainFrom(DbOffset record, DbOffset& link)
@@ -122,13 +123,16 @@ bool unchainFrom(DbOffset record, DbOffset& link)
 void unchain(DbOffset record, std::uint16_t hash)
 {
     if (PositionIndex* index = builtPositionIndex()) {
-        DbOffset before = 0;
-        if (index->unchained(hash, record, before)) {
-            DbOffset& link = before == 0 ? hashSlot(hash) : at<PositionRecord>(before)->nextInChain;
-            link = at<PositionRecord>(record)->nextInChain;
+        const DbOffset before = index->chainedBefore(record);
+        const bool inImage = std::uint64_t(before) + sizeof(TinyPosition) <= currentHeader().usedBytes;
+        DbOffset* link = before == 0 ? &hashSlot(hash) : inImage ? &at<PositionRecord>(before)->nextInChain : nullptr;
+        if (link != nullptr && *link == record) {
+            const DbOffset next = at<PositionRecord>(record)->nextInChain;
+            *link = next;
+            index->unchained(next, before);
             return;
         }
-        invalidatePositionIndex(); // the copy of the chains no longer matches the file
+        invalidatePositionIndex(); // the backward links no longer match the file
     }
     if (unchainFrom(record, hashSlot(hash)))
         return;

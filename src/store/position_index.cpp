@@ -46,7 +46,21 @@ std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(0x80 | (hash >> 57)
 
 } // namespace
 
-PositionIndex::PositionIndex() : m_chains(kHashSlots) { allocate(kInitialSlots); }
+PositionIndex::PositionIndex() { allocate(kInitialSlots); }
+
+void PositionIndex::RecordLinks::grow(std::size_t atLeast)
+{
+    std::size_t count = std::max<std::size_t>(m_count, std::size_t(1) << 16);
+    while (count < atLeast)
+        count *= 2;
+    void* p = m_items == nullptr
+                  ? mapZeroed(count * sizeof(DbOffset))
+                  : ::mremap(m_items, m_count * sizeof(DbOffset), count * sizeof(DbOffset), MREMAP_MAYMOVE);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    m_items = static_cast<DbOffset*>(p);
+    m_count = count;
+}
 
 void* PositionIndex::mapZeroed(std::size_t bytes)
 {
@@ -144,19 +158,6 @@ bool PositionIndex::erase(const PackedPosition& key, DbOffset record)
     m_tags[hole] = 0;
     --m_size;
     return true;
-}
-
-bool PositionIndex::unchained(std::uint16_t slot, DbOffset record, DbOffset& before)
-{
-    std::vector<DbOffset>& chain = m_chains[slot];
-    for (std::size_t i = chain.size(); i-- > 0;) {
-        if (chain[i] == record) {
-            before = i + 1 < chain.size() ? chain[i + 1] : 0;
-            chain.erase(chain.begin() + std::ptrdiff_t(i));
-            return true;
-        }
-    }
-    return false;
 }
 
 void PositionIndex::grow() { rehash(m_capacity * 2); }
@@ -365,10 +366,11 @@ std::unique_ptr<PositionIndex> buildIndex()
         return nullptr;
     auto index = std::make_unique<PositionIndex>();
     index->reserve(chained->size());
-    std::vector<std::vector<DbOffset>> chains(kHashSlots);
-    for (auto c = chained->rbegin(); c != chained->rend(); ++c)
-        chains[c->slot].push_back(c->record);
-    index->setChains(std::move(chains));
+    for (std::size_t i = 0; i < chained->size(); ++i) {
+        const ChainedRecord& c = (*chained)[i];
+        const bool first = i == 0 || (*chained)[i - 1].slot != c.slot;
+        index->setChainedBefore(c.record, first ? 0 : (*chained)[i - 1].record);
+    }
     bool duplicates = false;
     for (std::size_t i = 0; i < keys.count() && !duplicates; ++i) {
         const PackedPosition* key = keys.keyAt(i);
@@ -381,7 +383,7 @@ std::unique_ptr<PositionIndex> buildIndex()
     // Two records of one key: the chain walk finds the one nearer the head of its chain.
     auto ordered = std::make_unique<PositionIndex>();
     ordered->reserve(chained->size());
-    ordered->setChains(std::move(*index).takeChains());
+    ordered->takeChainLinks(std::move(*index));
     ordered->sawDuplicates = true;
     for (const ChainedRecord& c : *chained) {
         const PackedPosition* key = keys.keyOf(c.record);

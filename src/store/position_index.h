@@ -39,15 +39,25 @@ public:
     void reserve(std::size_t count);
     std::size_t memoryBytes() const { return m_capacity * (sizeof(Slot) + 1); }
 
-    // A copy of the file's hash chains, each chain newest last, so that taking a record
-    // out of the middle of a chain needs no walk along the records. The graph keeps it
-    // in step with the file.
-    void chainedAtHead(std::uint16_t slot, DbOffset record) { m_chains[slot].push_back(record); }
-    // Takes a record out of its chain's copy; false when the copy does not hold it. before
-    // becomes the record whose link leads to it, 0 when the slot does.
-    bool unchained(std::uint16_t slot, DbOffset record, DbOffset& before);
-    void setChains(std::vector<std::vector<DbOffset>> chains) { m_chains = std::move(chains); }
-    std::vector<std::vector<DbOffset>> takeChains() && { return std::move(m_chains); }
+    // The file's hash chains, linked backwards: for each chained record the record whose
+    // link leads to it (0 when the hash slot does), so that taking a record out of the
+    // middle of a chain needs no walk. The graph keeps it in step with the file.
+    // record now heads its chain, and oldHead (0 for none) follows it.
+    void chainedAtHead(DbOffset record, DbOffset oldHead)
+    {
+        m_before.set(record, 0);
+        if (oldHead != 0)
+            m_before.set(oldHead, record);
+    }
+    DbOffset chainedBefore(DbOffset record) const { return m_before.get(record); }
+    // The record between before and next has left its chain.
+    void unchained(DbOffset next, DbOffset before)
+    {
+        if (next != 0)
+            m_before.set(next, before);
+    }
+    void setChainedBefore(DbOffset record, DbOffset before) { m_before.set(record, before); }
+    void takeChainLinks(PositionIndex&& other) { m_before.swap(other.m_before); }
 
     // Set when the image held two records of one key: the index then names the one the
     // chain walk meets first, and removing it needs a look at the chain for the next one.
@@ -95,10 +105,38 @@ private:
     std::size_t home(std::uint64_t hash) const { return hash & m_mask; }
     void grow();
 
+    // One entry per 8 bytes of image: position records are at least 12 bytes long, so no
+    // two live ones share an entry. Grows as records appear further on; untouched parts
+    // stay unallocated zero pages.
+    class RecordLinks {
+    public:
+        RecordLinks() = default;
+        RecordLinks(const RecordLinks&) = delete;
+        RecordLinks& operator=(const RecordLinks&) = delete;
+        ~RecordLinks() { unmap(m_items, m_count * sizeof(DbOffset)); }
+        DbOffset get(DbOffset record) const { return record / 8 < m_count ? m_items[record / 8] : 0; }
+        void set(DbOffset record, DbOffset value)
+        {
+            if (record / 8 >= m_count)
+                grow(record / 8 + 1);
+            m_items[record / 8] = value;
+        }
+        void swap(RecordLinks& other) noexcept
+        {
+            std::swap(m_items, other.m_items);
+            std::swap(m_count, other.m_count);
+        }
+
+    private:
+        void grow(std::size_t atLeast);
+        DbOffset* m_items = nullptr;
+        std::size_t m_count = 0;
+    };
+
     // A probe reads the tag bytes first (0 for an empty slot, else 0x80 and seven bits of
     // the key's hash), and a slot only where its tag matches: proving a key absent stays
     // within a few bytes of one cache line.
-    std::vector<std::vector<DbOffset>> m_chains;
+    RecordLinks m_before;
     Table<std::uint8_t> m_tags;
     Table<Slot> m_slots;
     std::size_t m_capacity = 0;
