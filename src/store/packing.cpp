@@ -9,22 +9,6 @@ namespace vez {
 
 namespace {
 
-// Writes 4-bit codes from the front of the nibble area.
-struct NibbleWriter {
-    std::uint8_t* bytes;
-    int count = 0;
-
-    bool put(int code)
-    {
-        if (count >= 32)
-            return false;
-        std::uint8_t& b = bytes[8 + count / 2];
-        b = count % 2 == 0 ? std::uint8_t(code << 4) : std::uint8_t(b | code);
-        ++count;
-        return true;
-    }
-};
-
 int nibbleAt(const PackedPosition& key, int index)
 {
     const std::uint8_t b = key.bytes[8 + index / 2];
@@ -97,21 +81,47 @@ bool packPosition(const Position& pos, PackedPosition& out)
 {
     out = PackedPosition{};
     const PawnMarking marking = pawnMarking(pos);
-    NibbleWriter nibbles{out.bytes};
-    bool sideMarked = false;
+    const int other = pos.sideToMove ^ 1;
+    const std::uint8_t otherPawn = makePiece(PieceType::Pawn, other);
+    const std::uint8_t otherPawnMarked = std::uint8_t(other << 3);
+    const bool epCapture = marking.markedEpSquare != kNoSquare;
+    // A square byte is its own code (colour bit and piece type) but for two kinds of piece:
+    // a rook that may still castle, and a pawn of the side not to move that carries the mark.
+    std::uint8_t codes[33];
+    int count = 0;
     for (int rank = 0; rank < 8; ++rank) {
-        for (unsigned files = occupiedFiles(pos.squares + rank * 8); files != 0; files &= files - 1) {
-            const int file = std::countr_zero(files);
-            const int sq = makeSquare(file, rank);
+        const std::uint8_t* row = pos.squares + rank * 8;
+        const unsigned files = occupiedFiles(row);
+        if (files == 0)
+            continue;
+        if (count + std::popcount(files) > 32)
+            return false;
+        const bool backRank = rank == 0 || rank == 7;
+        const bool marksPawns = epCapture ? false : rank != marking.epRank || marking.markEpRankPawns;
+        for (unsigned f = files; f != 0; f &= f - 1) {
+            const int file = std::countr_zero(f);
+            std::uint8_t code = row[file];
+            if (code == otherPawn) {
+                if (epCapture ? makeSquare(file, rank) == marking.markedEpSquare : marksPawns)
+                    code = otherPawnMarked;
+            } else if (backRank && (code & 7) == std::uint8_t(PieceType::Rook)) {
+                code = std::uint8_t(codeOf(pos, makeSquare(file, rank), marking));
+            }
             out.bytes[file] |= std::uint8_t(1 << rank);
-            const int code = codeOf(pos, sq, marking);
-            sideMarked = sideMarked || (code & 7) == 0;
-            if (!nibbles.put(code))
-                return false;
+            codes[count++] = code;
         }
     }
-    if (!sideMarked)
-        return nibbles.put((pos.sideToMove ^ 1) << 3);
+    bool sideMarked = false;
+    for (int i = 0; i < count; ++i)
+        sideMarked |= (codes[i] & 7) == 0;
+    if (!sideMarked) {
+        if (count >= 32)
+            return false;
+        codes[count++] = std::uint8_t(other << 3);
+    }
+    codes[count] = 0;
+    for (int i = 0; i < count; i += 2)
+        out.bytes[8 + i / 2] = std::uint8_t(codes[i] << 4 | codes[i + 1]);
     return true;
 }
 
