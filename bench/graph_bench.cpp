@@ -7,6 +7,7 @@
 
 #include "store/database.h"
 #include "store/graph.h"
+#include "store/packing.h"
 #include "support/graph_lines.h"
 #include "support/movetext.h"
 
@@ -103,5 +104,23 @@ void BM_FindAbsentPosition(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FindAbsentPosition);
+
+void BM_PackPosition(benchmark::State& state)
+{
+    const BuiltGraph& g = graph();
+    if (!g.ok || g.sample.empty()) {
+        state.SkipWithError("corpus not present");
+        return;
+    }
+    std::size_t i = 0;
+    PackedPosition key;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(packPosition(g.sample[i], key));
+        benchmark::DoNotOptimize(key);
+        i = i + 1 == g.sample.size() ? 0 : i + 1;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PackPosition);
 
 } // namespace

@@ -77,6 +77,9 @@ const Imported& imported()
         if (!r.db)
             return r;
         databasePath = r.path;
+        // As an import does: the index sized once for some ten bytes of PGN per position.
+        std::error_code error;
+        reservePositionIndex(std::filesystem::file_size(VEZ_CORPUS_DIR "/games-large.pgn", error) / 10);
         const Clock::time_point start = Clock::now();
         const double cpuStart = cpuSeconds();
         double storing = 0;

@@ -8,6 +8,7 @@
 #include "chess/movegen.h"
 #include "store/database.h"
 #include "store/graph.h"
+#include "store/position_index.h"
 #include "store/heap.h"
 #include "store/notes.h"
 
@@ -74,10 +75,26 @@ bool surveyPath(const Position& start, std::span<const Move> moves, std::vector<
                 path[i].repeated = path[j].repeated = true;
         }
     }
+    // The line's lookups and chain heads are fetched together rather than one miss after
+    // another.
+    const PositionIndex* index = currentPositionIndex();
+    if (index != nullptr) {
+        for (const PathEntry& e : path) {
+            index->prefetch(e.key);
+            __builtin_prefetch(&hashSlot(e.hash));
+        }
+    }
     for (std::size_t i = 0; i < path.size(); ++i) {
         const DbOffset prev = i > 0 ? path[i - 1].record : 0;
         DbOffset r = prev != 0 && !isTiny(prev) ? successorByMove(prev, moves[i - 1]) : 0;
         path[i].record = r != 0 ? r : findPackedPosition(path[i].key);
+    }
+    // A new position goes to the head of its chain, whose present head then links back to it.
+    if (index != nullptr) {
+        for (const PathEntry& e : path) {
+            if (e.record == 0)
+                index->prefetchChainedBefore(hashSlot(e.hash));
+        }
     }
     if (path[0].record == 0)
         path[0].record = findOrAddRoot(path[0].position);

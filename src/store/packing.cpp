@@ -39,40 +39,18 @@ PawnMarking pawnMarking(const Position& pos)
     return m;
 }
 
-int codeOf(const Position& pos, int square, const PawnMarking& marking)
-{
-    const std::uint8_t piece = pos.squares[square];
-    const int colour = colourOf(piece);
-    const int colourBit = colour << 3;
-    const PieceType type = typeOf(piece);
-    if (type == PieceType::Rook && rankOf(square) == (colour == kWhite ? 0 : 7)) {
-        if ((fileOf(square) == 0 && pos.castleQueensideLost[colour] == 0) ||
-            (fileOf(square) == 7 && pos.castleKingsideLost[colour] == 0))
-            return colourBit | 7;
-    }
-    if (type == PieceType::Pawn && colour != pos.sideToMove) {
-        const bool marked = marking.markedEpSquare != kNoSquare
-                                ? square == marking.markedEpSquare
-                                : rankOf(square) != marking.epRank || marking.markEpRankPawns;
-        if (marked)
-            return colourBit;
-    }
-    return colourBit | int(type);
-}
-
 } // namespace
 
 namespace {
 
 // One bit per occupied square of an 8-square row (bit f for file f).
-unsigned occupiedFiles(const std::uint8_t* row)
+// High bit of each byte set where the byte is not zero.
+std::uint64_t nonZeroBytes(const std::uint8_t* row)
 {
     std::uint64_t v;
     std::memcpy(&v, row, sizeof v);
-    // High bit of each byte set where the byte is not zero, gathered into 8 bits.
     constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-    const std::uint64_t nonZero = (((v & kLow7) + kLow7) | v) & ~kLow7;
-    return unsigned((nonZero >> 7) * 0x0102040810204080ull >> 56);
+    return (((v & kLow7) + kLow7) | v) & ~kLow7;
 }
 
 } // namespace
@@ -83,41 +61,48 @@ bool packPosition(const Position& pos, PackedPosition& out)
     const PawnMarking marking = pawnMarking(pos);
     const int other = pos.sideToMove ^ 1;
     const std::uint8_t otherPawn = makePiece(PieceType::Pawn, other);
-    const std::uint8_t otherPawnMarked = std::uint8_t(other << 3);
-    const bool epCapture = marking.markedEpSquare != kNoSquare;
+    const std::uint8_t markedPawn = std::uint8_t(other << 3);
     // A square byte is its own code (colour bit and piece type) but for two kinds of piece:
-    // a rook that may still castle, and a pawn of the side not to move that carries the mark.
-    std::uint8_t codes[33];
-    int count = 0;
-    for (int rank = 0; rank < 8; ++rank) {
-        const std::uint8_t* row = pos.squares + rank * 8;
-        const unsigned files = occupiedFiles(row);
-        if (files == 0)
-            continue;
-        if (count + std::popcount(files) > 32)
-            return false;
-        const bool backRank = rank == 0 || rank == 7;
-        const bool marksPawns = epCapture ? false : rank != marking.epRank || marking.markEpRankPawns;
-        for (unsigned f = files; f != 0; f &= f - 1) {
-            const int file = std::countr_zero(f);
-            std::uint8_t code = row[file];
-            if (code == otherPawn) {
-                if (epCapture ? makeSquare(file, rank) == marking.markedEpSquare : marksPawns)
-                    code = otherPawnMarked;
-            } else if (backRank && (code & 7) == std::uint8_t(PieceType::Rook)) {
-                code = std::uint8_t(codeOf(pos, makeSquare(file, rank), marking));
-            }
-            out.bytes[file] |= std::uint8_t(1 << rank);
-            codes[count++] = code;
-        }
+    // a pawn of the side not to move that carries the mark, and a rook that may still castle.
+    std::uint64_t markable;
+    if (marking.markedEpSquare != kNoSquare)
+        markable = std::uint64_t(1) << marking.markedEpSquare;
+    else if (marking.markEpRankPawns)
+        markable = ~std::uint64_t(0);
+    else
+        markable = ~(std::uint64_t(0xFF) << (marking.epRank * 8));
+    std::uint64_t castlingRooks = 0;
+    for (const int colour : {kWhite, kBlack}) {
+        const int home = colour == kWhite ? 0 : 56;
+        const std::uint8_t rook = makePiece(PieceType::Rook, colour);
+        if (pos.castleQueensideLost[colour] == 0 && pos.squares[home] == rook)
+            castlingRooks |= std::uint64_t(1) << home;
+        if (pos.castleKingsideLost[colour] == 0 && pos.squares[home + 7] == rook)
+            castlingRooks |= std::uint64_t(1) << (home + 7);
     }
+    // Every square in turn, without a branch that depends on the board: the codes of the
+    // occupied squares are gathered in square order (rank by rank, files a to h).
+    std::uint8_t codes[65];
+    int count = 0;
     bool sideMarked = false;
-    for (int i = 0; i < count; ++i)
-        sideMarked |= (codes[i] & 7) == 0;
+    for (int sq = 0; sq < 64; ++sq) {
+        const std::uint8_t piece = pos.squares[sq];
+        const bool marked = piece == otherPawn && ((markable >> sq) & 1) != 0;
+        const bool castles = ((castlingRooks >> sq) & 1) != 0;
+        std::uint8_t code = marked ? markedPawn : piece;
+        code = castles ? std::uint8_t(code | 7) : code;
+        sideMarked |= marked;
+        const unsigned occupied = piece != 0;
+        codes[count] = code;
+        count += int(occupied);
+        out.bytes[sq & 7] |= std::uint8_t(occupied << (sq >> 3));
+    }
+    if (count > 32)
+        return false;
     if (!sideMarked) {
-        if (count >= 32)
+        if (count == 32)
             return false;
-        codes[count++] = std::uint8_t(other << 3);
+        codes[count++] = markedPawn;
     }
     codes[count] = 0;
     for (int i = 0; i < count; i += 2)
@@ -129,7 +114,7 @@ bool packable(const Position& pos)
 {
     int pieces = 0;
     for (int rank = 0; rank < 8; ++rank)
-        pieces += std::popcount(occupiedFiles(pos.squares + rank * 8));
+        pieces += int((nonZeroBytes(pos.squares + rank * 8) >> 7) * 0x0101010101010101ull >> 56);
     if (pieces < 32)
         return true;
     PackedPosition key;

@@ -100,6 +100,13 @@ DbOffset PositionIndex::find(const PackedPosition& key) const
     }
 }
 
+void PositionIndex::prefetch(const PackedPosition& key) const
+{
+    const std::size_t i = home(keyHash(key));
+    __builtin_prefetch(&m_tags[i]);
+    __builtin_prefetch(&m_slots[i]);
+}
+
 void PositionIndex::assign(const PackedPosition& key, DbOffset record)
 {
     if ((m_size + 1) * 4 > m_capacity * 3)

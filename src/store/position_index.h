@@ -27,6 +27,9 @@ public:
     PositionIndex();
 
     DbOffset find(const PackedPosition& key) const;
+    // Starts fetching the memory a find or assign of key will read, so that the lookups of
+    // a whole line overlap rather than wait one after the other.
+    void prefetch(const PackedPosition& key) const;
     // Makes key name record (a new record at the head of its chain wins over an older one).
     void assign(const PackedPosition& key, DbOffset record);
     // Adds key for record unless it is there already (then false, nothing changes).
@@ -50,6 +53,7 @@ public:
             m_before.set(oldHead, record);
     }
     DbOffset chainedBefore(DbOffset record) const { return m_before.get(record); }
+    void prefetchChainedBefore(DbOffset record) const { m_before.prefetch(record); }
     // The record between before and next has left its chain.
     void unchained(DbOffset next, DbOffset before)
     {
@@ -115,6 +119,11 @@ private:
         RecordLinks& operator=(const RecordLinks&) = delete;
         ~RecordLinks() { unmap(m_items, m_count * sizeof(DbOffset)); }
         DbOffset get(DbOffset record) const { return record / 8 < m_count ? m_items[record / 8] : 0; }
+        void prefetch(DbOffset record) const
+        {
+            if (record / 8 < m_count)
+                __builtin_prefetch(&m_items[record / 8], 1);
+        }
         void set(DbOffset record, DbOffset value)
         {
             if (record / 8 >= m_count)
