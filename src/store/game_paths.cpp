@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "chess/movegen.h"
+#include "interchange/game.h"
 #include "store/database.h"
 #include "store/graph.h"
 #include "store/position_index.h"
+#include "store/prepared_game.h"
 #include "store/heap.h"
 #include "store/notes.h"
 
@@ -18,14 +20,7 @@ namespace {
 
 Variation* variation(DbOffset v) { return at<Variation>(v); }
 
-struct PathEntry {
-    Position position;
-    PackedPosition key;
-    std::uint16_t hash = 0;
-    std::uint8_t code = 0;
-    DbOffset record = 0; // found before anything was written
-    bool repeated = false;
-};
+using PathEntry = PlannedStep;
 
 // Records replaced by promotions while a path is written. Every reference the writer
 // holds (the lookups made before writing, the records behind it, those it has counted)
@@ -54,27 +49,9 @@ struct WriterRecords {
     }
 };
 
-// Replays the line and looks every position up before anything changes.
-bool surveyPath(const Position& start, std::span<const Move> moves, std::vector<PathEntry>& path)
+// Looks every position of a planned line up before anything changes.
+void lookUpPath(std::span<const Move> moves, std::vector<PathEntry>& path)
 {
-    path.resize(moves.size() + 1);
-    Position pos = start;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (i > 0)
-            makeMove(pos, moves[i - 1]);
-        PathEntry& e = path[i];
-        e.position = pos;
-        if (!packPosition(pos, e.key))
-            return false;
-        e.hash = primaryHash(e.key);
-        e.code = secondaryCode(e.key);
-    }
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        for (std::size_t j = i + 1; j < path.size(); ++j) {
-            if (path[i].hash == path[j].hash && path[i].code == path[j].code)
-                path[i].repeated = path[j].repeated = true;
-        }
-    }
     // The line's lookups and chain heads are fetched together rather than one miss after
     // another.
     const PositionIndex* index = currentPositionIndex();
@@ -98,7 +75,6 @@ bool surveyPath(const Position& start, std::span<const Move> moves, std::vector<
     }
     if (path[0].record == 0)
         path[0].record = findOrAddRoot(path[0].position);
-    return true;
 }
 
 DbOffset countGame(DbOffset record, int weight, int result)
@@ -109,11 +85,15 @@ DbOffset countGame(DbOffset record, int weight, int result)
 } // namespace
 
 std::optional<WrittenPath> writePath(const Position& start, std::span<const Move> moves,
-                                     int weight, int result)
+                                     int weight, int result, const PlannedLine* plan)
 {
     std::vector<PathEntry> path;
-    if (!surveyPath(start, moves, path))
+    if (plan != nullptr && plan->steps.size() == moves.size() + 1 &&
+        samePosition(plan->steps[0].position, start))
+        path = plan->steps;
+    else if (!planSteps(start, moves.data(), moves.size(), path))
         return std::nullopt;
+    lookUpPath(moves, path);
     const std::size_t m = moves.size();
     WrittenPath written;
     DbOffset prev = 0, prevprev = 0;
@@ -292,7 +272,21 @@ DbOffset storeBytes(const std::string& bytes)
 
 } // namespace
 
-void compressTail(DbOffset v)
+// Whether a plan of the line holds the positions from step at to its end, and the moves
+// from there are those given.
+bool planCovers(const PlannedLine* plan, std::size_t at, const std::vector<Move>& moves)
+{
+    if (plan == nullptr || plan->line == nullptr || at + moves.size() + 1 != plan->steps.size() ||
+        plan->line->entries.size() != plan->steps.size() - 1)
+        return false;
+    for (std::size_t j = 0; j < moves.size(); ++j) {
+        if (plan->line->entries[at + j].move != moves[j])
+            return false;
+    }
+    return true;
+}
+
+void compressTail(DbOffset v, const PlannedLine* plan)
 {
     Variation* var = variation(v);
     const DbOffset end = var->graphEnd;
@@ -324,23 +318,44 @@ void compressTail(DbOffset v)
     std::reverse(moves.begin(), moves.end());
     std::reverse(records.begin(), records.end());
     records.push_back(end);
+    // The positions of r, the collected records and the old end: from the line's plan when
+    // it has them, else rebuilt from r's. The removal below takes them from here.
+    const std::size_t atStep = std::size_t(std::max(0, ply - var->startPly));
+    const bool planned = ply >= var->startPly && planCovers(plan, atStep, moves);
     Position pos;
     std::string bytes;
-    if (!reconstructPosition(r, pos) || !encodeMoves(pos, moves, bytes))
-        return;
-    // The positions of the collected records and of the old end follow from r's; the
-    // removal below takes them from here instead of rebuilding each.
     KnownPositionKeys keys;
     PackedPosition key;
     bool keyed = true;
-    for (std::size_t i = 0; i < moves.size() && keyed; ++i) {
-        makeMove(pos, moves[i]);
-        keyed = packPosition(pos, key);
-        if (keyed)
-            keys.add(records[i], key);
+    if (planned) {
+        for (std::size_t j = 0; j < moves.size(); ++j) {
+            const std::size_t i = atStep + j;
+            int code = 0;
+            if (i >= plan->codesFrom) {
+                code = plan->moveCodes[i];
+            } else {
+                std::string one;
+                if (encodeMoves(plan->steps[i].position, {moves[j]}, one))
+                    code = static_cast<unsigned char>(one[0]);
+            }
+            if (code == 0)
+                return;
+            bytes += char(code);
+            key = plan->steps[i + 1].key;
+            keys.add(records[j], key);
+        }
+    } else {
+        if (!reconstructPosition(r, pos) || !encodeMoves(pos, moves, bytes))
+            return;
+        for (std::size_t i = 0; i < moves.size() && keyed; ++i) {
+            makeMove(pos, moves[i]);
+            keyed = packPosition(pos, key);
+            if (keyed)
+                keys.add(records[i], key);
+        }
     }
     const DbOffset block = storeBytes(bytes);
-    const DbOffset newEnd = ensureBig(r);
+    const DbOffset newEnd = ensureBig(r, planned ? &plan->steps[atStep].key : nullptr);
     unlistVariation(v);
     variation(v)->compressedTail = block;
     listVariation(v, newEnd);

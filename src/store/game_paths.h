@@ -12,6 +12,8 @@
 
 namespace vez {
 
+struct PlannedLine;
+
 struct WrittenPath {
     DbOffset end = 0;         // the record of the line's last position
     DbOffset choices = 0;     // DisambiguationRecords, descending step
@@ -23,8 +25,9 @@ struct WrittenPath {
 // ones and those where lines part or join are full or bigger; weight 1 counts the line as
 // a game with its result (1 white win, 2 black win). nullopt, with nothing written, when a
 // position of the line cannot be stored.
+// A plan of the line (its positions worked out beforehand) spares working them out here.
 std::optional<WrittenPath> writePath(const Position& start, std::span<const Move> moves,
-                                     int weight, int result);
+                                     int weight, int result, const PlannedLine* plan = nullptr);
 
 // One step back along a line: the record left, the move that led from prev to record, its
 // glyph, and the ply of the record.
@@ -48,7 +51,8 @@ int compressedLength(DbOffset variation);
 void unlistVariation(DbOffset variation);
 void listVariation(DbOffset variation, DbOffset end);
 
-void compressTail(DbOffset variation);
+// The line's plan, when given, holds the positions and move codes the tail needs.
+void compressTail(DbOffset variation, const PlannedLine* plan = nullptr);
 void expandTails(DbOffset variation);
 bool gamesCompatible(DbOffset a, DbOffset b);
 bool samePath(DbOffset a, DbOffset b);

@@ -15,6 +15,7 @@
 #include "store/heap.h"
 #include "store/names.h"
 #include "store/notes.h"
+#include "store/prepared_game.h"
 
 namespace vez {
 
@@ -121,13 +122,13 @@ bool storable(const GameLine& line, Position pos)
 }
 
 DbOffset storeVariation(const GameLine& line, const Position& start, int result, DbOffset game,
-                        EcoCode* eco);
+                        EcoCode* eco, const PreparedGame* prepared);
 
 void storeSubLines(const std::vector<std::unique_ptr<GameLine>>& lines, const Position& pos,
-                   DbOffset parent, DbOffset game)
+                   DbOffset parent, DbOffset game, const PreparedGame* prepared)
 {
     for (const auto& sub : lines) {
-        const DbOffset child = storeVariation(*sub, pos, 0, game, nullptr);
+        const DbOffset child = storeVariation(*sub, pos, 0, game, nullptr, prepared);
         if (child == 0)
             continue;
         variation(child)->parent = parent;
@@ -137,10 +138,11 @@ void storeSubLines(const std::vector<std::unique_ptr<GameLine>>& lines, const Po
 }
 
 // Notes, scores and glyphs of the line's moves go onto the positions they reach.
-void annotateLine(const GameLine& line, Position pos, DbOffset v, DbOffset game)
+void annotateLine(const GameLine& line, Position pos, DbOffset v, DbOffset game,
+                  const PreparedGame* prepared)
 {
     for (const MoveEntry& e : line.entries) {
-        storeSubLines(e.subLines, pos, v, game);
+        storeSubLines(e.subLines, pos, v, game, prepared);
         makeMove(pos, e.move);
         if (!e.comment.empty())
             setNote(pos, e.comment);
@@ -149,19 +151,21 @@ void annotateLine(const GameLine& line, Position pos, DbOffset v, DbOffset game)
         if (e.glyph > 0 && e.glyph < 7)
             setMoveGlyph(findPosition(pos), e.move, MoveGlyph(e.glyph));
     }
-    storeSubLines(line.subLinesAfterEnd, pos, v, game);
+    storeSubLines(line.subLinesAfterEnd, pos, v, game, prepared);
 }
 
 DbOffset storeVariation(const GameLine& line, const Position& start, int result, DbOffset game,
-                        EcoCode* eco)
+                        EcoCode* eco, const PreparedGame* prepared)
 {
     const std::vector<Move> moves = movesOf(line);
+    const PlannedLine* plan = prepared != nullptr ? prepared->lineFor(line) : nullptr;
     const std::optional<WrittenPath> path =
-        writePath(start, moves, line.mainLine ? 1 : 0, line.mainLine ? result : 0);
+        writePath(start, moves, line.mainLine ? 1 : 0, line.mainLine ? result : 0, plan);
     if (!path)
         return 0;
     const DbOffset v = allocateRecord(RecordKind::Variation);
-    const DbOffset end = ensureBig(path->end);
+    const bool endPlanned = plan != nullptr && plan->steps.size() == moves.size() + 1;
+    const DbOffset end = ensureBig(path->end, endPlanned ? &plan->steps.back().key : nullptr);
     listVariation(v, end);
     variation(v)->game = game;
     variation(v)->startPly = std::int16_t(line.startPly);
@@ -169,8 +173,8 @@ DbOffset storeVariation(const GameLine& line, const Position& start, int result,
     variation(v)->firstChoice = path->choices;
     if (eco)
         *eco = path->eco;
-    annotateLine(line, start, v, game);
-    compressTail(v);
+    annotateLine(line, start, v, game, prepared);
+    compressTail(v, plan);
     expandTails(v);
     return v;
 }
@@ -228,16 +232,24 @@ DbOffset gameByNumber(std::uint32_t number)
     return slot < b->used ? b->games[slot] : 0;
 }
 
-std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates)
+std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
+                                       const PreparedGame* prepared)
 {
-    if (!storable(game, game.startPosition))
+    // A preparation made under other settings is not used.
+    if (prepared != nullptr && (prepared->lineFor(game) == nullptr ||
+                                prepared->settings().compressionThresholdPly !=
+                                    currentHeader().compressionThresholdPly ||
+                                prepared->settings().nonstandard != (currentHeader().nonstandard == 1)))
+        prepared = nullptr;
+    if (!(prepared != nullptr ? prepared->storable() : storable(game, game.startPosition)))
         return std::nullopt;
     const DbOffset g = allocateRecord(RecordKind::GameRecord);
     enterGameIndex(g);
     if (!game.initialComment.empty())
         setNote(game.startPosition, game.initialComment);
     EcoCode pathEco = kNoEco;
-    gameRecord(g)->mainLine = storeVariation(game, game.startPosition, game.result, g, &pathEco);
+    gameRecord(g)->mainLine =
+        storeVariation(game, game.startPosition, game.result, g, &pathEco, prepared);
     fillHeader(g, game, pathEco);
     const std::uint32_t number = gameNumberOf(*gameRecord(g));
     if (combineDuplicates) {

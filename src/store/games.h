@@ -16,6 +16,7 @@
 namespace vez {
 
 struct Game;
+class PreparedGame;
 struct GameLine;
 
 // The GameRecord of a number, or 0 (no such block, slot beyond the block's used count, or a
@@ -24,8 +25,10 @@ DbOffset gameByNumber(std::uint32_t number);
 
 // Stores a game and returns its number; nullopt (with nothing stored) when a position of
 // the game cannot be stored. With combineDuplicates, a duplicate of an earlier game is
-// folded into it and the earlier game's number is returned.
-std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates);
+// folded into it and the earlier game's number is returned. A preparation of the game
+// (made under the database's present settings) spares working its positions out here.
+std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
+                                       const PreparedGame* prepared = nullptr);
 
 // Fills the header (and with withMoves the lines) of a stored game.
 void readGame(DbOffset gameRecord, Game& game, bool withMoves);

@@ -701,16 +701,18 @@ DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosi
 
 } // namespace
 
-DbOffset ensureBig(DbOffset record)
+DbOffset ensureBig(DbOffset record, const PackedPosition* key)
 {
     if (record == 0 || isBig(record))
         return record;
+    if (key != nullptr)
+        return promoteKnownToBig(record, primaryHash(*key), key);
     Position pos;
-    PackedPosition key;
+    PackedPosition rebuilt;
     std::uint16_t hash = 0;
-    if (!reconstructPosition(record, pos) || !packAndHash(pos, key, hash))
+    if (!reconstructPosition(record, pos) || !packAndHash(pos, rebuilt, hash))
         return promoteKnownToBig(record, 0, nullptr); // unchain searches every chain
-    return promoteKnownToBig(record, hash, &key);
+    return promoteKnownToBig(record, hash, &rebuilt);
 }
 
 DbOffset addGameCount(DbOffset record, int result)

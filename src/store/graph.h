@@ -97,7 +97,8 @@ DbOffset promoteToFull(DbOffset tiny, const Position& pos);
 void promoteTinyPredecessors(DbOffset record,
                              std::vector<std::pair<DbOffset, DbOffset>>* moved = nullptr);
 DbOffset promoteToBig(DbOffset record, std::uint16_t hash);
-DbOffset ensureBig(DbOffset record);
+// key, when the caller knows it, spares rebuilding the record's position.
+DbOffset ensureBig(DbOffset record, const PackedPosition* key = nullptr);
 
 // Counts a game (result 1 white win, 2 black win) on a non-tiny record; returns the
 // record, which may have been made big.

@@ -1,0 +1,111 @@
+#include "store/prepared_game.h"
+
+#include <algorithm>
+
+#include "chess/movegen.h"
+#include "interchange/game.h"
+#include "store/database.h"
+
+namespace vez {
+
+bool planSteps(const Position& start, const Move* moves, std::size_t count,
+               std::vector<PlannedStep>& steps)
+{
+    steps.resize(count + 1);
+    Position pos = start;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        if (i > 0)
+            makeMove(pos, moves[i - 1]);
+        PlannedStep& s = steps[i];
+        s.position = pos;
+        s.repeated = false;
+        s.record = 0;
+        if (!packPosition(pos, s.key))
+            return false;
+        s.hash = primaryHash(s.key);
+        s.code = secondaryCode(s.key);
+    }
+    // Positions of the line with equal hashes, found by sorting them.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> order(steps.size());
+    for (std::size_t i = 0; i < steps.size(); ++i)
+        order[i] = {std::uint32_t(steps[i].hash) << 8 | steps[i].code, std::uint32_t(i)};
+    std::sort(order.begin(), order.end());
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        if (order[i].first == order[i - 1].first)
+            steps[order[i].second].repeated = steps[order[i - 1].second].repeated = true;
+    }
+    return true;
+}
+
+StoreSettings currentStoreSettings()
+{
+    const DatabaseHeader& h = currentHeader();
+    return {h.compressionThresholdPly, h.nonstandard == 1};
+}
+
+void PreparedGame::prepare(const Game& game, const StoreSettings& settings)
+{
+    m_lines.clear();
+    m_next = 0;
+    m_settings = settings;
+    m_storable = true;
+    prepareLine(game, game.startPosition);
+}
+
+// Lines in the order the game's lines are stored: each line, then the sub-lines at each of
+// its moves, then those after its end.
+void PreparedGame::prepareLine(const GameLine& line, const Position& start)
+{
+    std::vector<Move> moves;
+    moves.reserve(line.entries.size());
+    for (const MoveEntry& e : line.entries)
+        moves.push_back(e.move);
+    {
+        PlannedLine& plan = m_lines.emplace_back();
+        plan.line = &line;
+        if (!planSteps(start, moves.data(), moves.size(), plan.steps)) {
+            m_storable = false;
+            return;
+        }
+        // The moves a compressed tail may hold: those from the ply before the threshold on.
+        const int limit = std::max(line.startPly, m_settings.compressionThresholdPly);
+        const std::size_t first = std::size_t(std::max(0, limit - 1 - line.startPly));
+        plan.moveCodes.assign(moves.size(), 0);
+        plan.codesFrom = first;
+        for (std::size_t i = first; i < moves.size(); ++i) {
+            MoveList list;
+            const int n = legalMoves(plan.steps[i].position, list, m_settings.nonstandard);
+            const int index = int(std::find(list.begin(), list.begin() + n, moves[i]) - list.begin());
+            plan.moveCodes[i] = index < n && index <= 254 ? std::uint8_t(1 + index) : 0;
+        }
+    }
+    Position pos = start;
+    for (const MoveEntry& e : line.entries) {
+        for (const auto& sub : e.subLines) {
+            prepareLine(*sub, pos);
+            if (!m_storable)
+                return;
+        }
+        makeMove(pos, e.move);
+    }
+    for (const auto& sub : line.subLinesAfterEnd) {
+        prepareLine(*sub, pos);
+        if (!m_storable)
+            return;
+    }
+}
+
+const PlannedLine* PreparedGame::lineFor(const GameLine& line) const
+{
+    if (m_next < m_lines.size() && m_lines[m_next].line == &line)
+        return &m_lines[m_next++];
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        if (m_lines[i].line == &line) {
+            m_next = i + 1;
+            return &m_lines[i];
+        }
+    }
+    return nullptr;
+}
+
+} // namespace vez

@@ -1,0 +1,73 @@
+// What storing a game can work out from the game alone, without the database: every
+// position of every line with its packed key and hashes, and the move codes a compressed
+// tail would hold. It touches no image, so an import works it out on its reading thread
+// while the document's thread stores the games before.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "chess/position.h"
+#include "store/packing.h"
+#include "store/records.h"
+
+namespace vez {
+
+struct Game;
+struct GameLine;
+
+// A position of a line: the one after that many of the line's moves.
+struct PlannedStep {
+    Position position;
+    PackedPosition key;
+    std::uint16_t hash = 0;
+    std::uint8_t code = 0;
+    bool repeated = false; // another position of the line has the same hashes
+    DbOffset record = 0;   // the writer's own: the record found before anything was written
+};
+
+// Works out the positions after each of moves from start, and marks repeated ones; false
+// when a position cannot be packed (the steps are then incomplete).
+bool planSteps(const Position& start, const Move* moves, std::size_t count,
+               std::vector<PlannedStep>& steps);
+
+struct PlannedLine {
+    const GameLine* line = nullptr;
+    std::vector<PlannedStep> steps; // steps[i]: after i of the line's moves
+    // For each move i from codesFrom on: 1 + its place among the legal moves of steps[i],
+    // 0 when it has none that fits a byte.
+    std::vector<std::uint8_t> moveCodes;
+    std::size_t codesFrom = 0;
+};
+
+// How the database stores: the settings a preparation depends on.
+struct StoreSettings {
+    int compressionThresholdPly = 100;
+    bool nonstandard = false;
+};
+
+// The open database's settings.
+StoreSettings currentStoreSettings();
+
+class PreparedGame {
+public:
+    // Works the game out. The game must stay where it is (its lines are known by address)
+    // until it is stored.
+    void prepare(const Game& game, const StoreSettings& settings);
+
+    bool storable() const { return m_storable; }
+    const StoreSettings& settings() const { return m_settings; }
+    // The plan of a line of the game, or null.
+    const PlannedLine* lineFor(const GameLine& line) const;
+
+private:
+    void prepareLine(const GameLine& line, const Position& start);
+
+    std::vector<PlannedLine> m_lines; // in the order storing meets them
+    mutable std::size_t m_next = 0;
+    StoreSettings m_settings;
+    bool m_storable = true;
+};
+
+} // namespace vez
