@@ -277,7 +277,8 @@ int CVezDoc::addAnalysedGame(const Game& game)
     return number;
 }
 
-int CVezDoc::addGameCombining(const Game& game, int requestedNumber, bool combine)
+int CVezDoc::addGameCombining(const Game& game, int requestedNumber, bool combine,
+                              const PreparedGame* prepared)
 {
     assert(onDocumentThread());
     if (!m_database)
@@ -304,7 +305,7 @@ int CVezDoc::addGameCombining(const Game& game, int requestedNumber, bool combin
         m_database->hasEcoBook = 1;
     else if (game.hasTag("Source"))
         ensureGamesFromSourceGameset(game.getTag("Source"));
-    const std::optional<std::uint32_t> number = storeGame(game, combine);
+    const std::optional<std::uint32_t> number = storeGame(game, combine, prepared);
     if (!number)
         return -1;
     if (requestedNumber >= 0 && std::uint32_t(requestedNumber) != *number)
@@ -828,7 +829,7 @@ int CVezDoc::handleImportNotification(const ImportRequest& request)
     case ImportNotification::EnsureRoom:
         return ensureRoom(request.count, request.bytesPerItem) ? 1 : 0;
     case ImportNotification::AddGame: {
-        const int number = addGame(*request.game, -1);
+        const int number = addGameCombining(*request.game, -1, m_combineDuplicates, request.prepared);
         if (request.hint != UpdateHint::None)
             UpdateAllViews(nullptr, request.hint);
         return number;

@@ -30,6 +30,7 @@ class QObject;
 namespace vez {
 
 struct Game;
+class PreparedGame;
 class ProfileStore;
 class UserInteraction;
 class Progress;
@@ -70,6 +71,7 @@ struct ImportRequest {
     std::uint64_t count = 0;
     std::uint64_t bytesPerItem = 0;
     const Game* game = nullptr;
+    const PreparedGame* prepared = nullptr; // AddGame: the game worked out ahead, or null
     const Position* position = nullptr;
     const PositionAnnotation* annotation = nullptr;
     UpdateHint hint = UpdateHint::None;
@@ -244,7 +246,8 @@ public:
 private:
 
     int handleImportNotification(const ImportRequest& request);
-    int addGameCombining(const Game& game, int requestedNumber, bool combine);
+    int addGameCombining(const Game& game, int requestedNumber, bool combine,
+                         const PreparedGame* prepared = nullptr);
     // Runs the calls workers are waiting for; on the document's thread.
     void serveCalls();
     bool newDatabase(bool nonstandard);

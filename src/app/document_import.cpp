@@ -13,6 +13,7 @@
 #include "store/database.h"
 #include "store/notes.h"
 #include "store/position_index.h"
+#include "store/prepared_game.h"
 
 namespace vez {
 
@@ -113,10 +114,12 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
     reservePositionIndex(total / 10);
     claimWorkingSet(std::uint64_t(usedBytesOf(m_database)) + roomOf(m_database));
     const bool nonstandard = isNonstandard();
+    const StoreSettings settings{compressionThreshold(), nonstandard};
     startWorker(
-        [job, nonstandard](CVezDoc& doc, Progress& progress) {
+        [job, nonstandard, settings](CVezDoc& doc, Progress& progress) {
             ImportContext context(doc, progress, true);
             context.nonstandard = nonstandard;
+            context.storeSettings = settings;
             ImportTotals totals;
             for (const std::string& path : job) {
                 const ImportTotals one = importFile(path, context);

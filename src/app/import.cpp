@@ -236,8 +236,13 @@ class GameBatches {
 public:
     GameBatches(ImportContext& context, ImportTotals& totals) : m_context(context), m_totals(totals)
     {
-        for (Batch& b : m_batches)
+        for (Batch& b : m_batches) {
             b.store = [this, &b] { storeBatch(b); };
+            // The games stay where they are from reading to storing: their preparations
+            // know their lines by address.
+            b.games.reserve(kGamesPerBatch);
+            b.prepared.resize(kGamesPerBatch);
+        }
         m_context.setPendingGames([this] { flush(); });
     }
     ~GameBatches()
@@ -253,6 +258,8 @@ public:
         Batch& b = m_batches[m_filling];
         b.games.push_back(std::move(game));
         b.hints.push_back(hint);
+        if (m_context.storeSettings)
+            b.prepared[b.games.size() - 1].prepare(b.games.back(), *m_context.storeSettings);
         if (b.games.size() >= kGamesPerBatch)
             flush();
     }
@@ -282,6 +289,7 @@ private:
 
     struct Batch {
         std::vector<Game> games;
+        std::vector<PreparedGame> prepared; // one for each game's place
         std::vector<UpdateHint> hints;
         std::vector<int> numbers; // as the document answered, or kNotTried
         CVezDoc::PendingCall call;
@@ -295,6 +303,7 @@ private:
             ImportRequest request;
             request.code = ImportNotification::AddGame;
             request.game = &b.games[i];
+            request.prepared = m_context.storeSettings ? &b.prepared[i] : nullptr;
             request.hint = b.hints[i];
             b.numbers[i] = m_context.doc().sendImportNotification(request);
         }

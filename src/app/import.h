@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/document.h"
 #include "app/user_interaction.h"
+#include "store/prepared_game.h"
 
 namespace vez {
 
@@ -49,6 +51,9 @@ public:
     ProfileStore& profile() { return m_doc.profile(); }
 
     bool nonstandard = false; // how the games are read
+    // Set when the games are worked out on the worker ahead of storing (the database's
+    // settings, read on the document's thread before the worker started).
+    std::optional<StoreSettings> storeSettings;
 
     // Games read but not yet handed over go to the document before the user is asked
     // anything, so that a dialog finds every earlier game stored.
