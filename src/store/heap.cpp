@@ -40,12 +40,18 @@ std::uint32_t* counterOf(RecordKind kind)
     }
 }
 
+// Records and blocks taken or given back since the process started.
+std::uint64_t changes = 0;
+
 } // namespace
+
+std::uint64_t heapChanges() { return changes; }
 
 const RecordKindInfo& recordKindInfo(RecordKind kind) { return kKinds[int(kind)]; }
 
 DbOffset poolAllocate(std::uint32_t size, PoolChain chain)
 {
+    ++changes;
     const std::uint32_t rounded = (size + 3) & ~3u;
     assert(rounded <= kPoolSpace && "records larger than a pool are cut by their callers");
     if (rounded > kPoolSpace)
@@ -68,6 +74,7 @@ DbOffset allocateRecord(RecordKind kind)
     DatabaseHeader& h = currentHeader();
     DbOffset& freeHead = h.freeLists[int(info.freeList)];
     DbOffset record = 0;
+    ++changes;
     if (freeHead != 0) {
         record = freeHead;
         freeHead = linkOf(record, info.linkOffset);
@@ -96,6 +103,7 @@ void releaseRecord(RecordKind kind, DbOffset record)
     const RecordKindInfo& info = kKinds[int(kind)];
     DatabaseHeader& h = currentHeader();
     DbOffset& freeHead = h.freeLists[int(info.freeList)];
+    ++changes;
     linkOf(record, info.linkOffset) = freeHead;
     freeHead = record;
     if (info.countsAsFreeBytes)
@@ -110,6 +118,7 @@ void releaseHugePosition(DbOffset record) { releaseRecord(RecordKind::BigPositio
 
 DbOffset allocateBlock(std::uint32_t bytes)
 {
+    ++changes;
     const std::uint32_t rounded = bytes <= 8 ? 8 : (bytes + 7) & ~7u;
     DbOffset previous = 0;
     DbOffset block = currentHeader().freeBlocks;
@@ -130,6 +139,7 @@ DbOffset allocateBlock(std::uint32_t bytes)
 
 void freeBlock(DbOffset block, std::uint32_t bytes)
 {
+    ++changes;
     const std::uint32_t rounded = bytes <= 8 ? 8 : (bytes + 7) & ~7u;
     DbOffset previous = 0;
     DbOffset next = currentHeader().freeBlocks;
