@@ -164,6 +164,8 @@ public:
         return m_built && m_base == currentBase && m_epoch == imageEpoch() && m_changes == heapChanges();
     }
 
+    bool builtFor(const void* base) const { return m_built && m_base == base; }
+
     void build();
 
     std::span<const Entry> entriesAt(DbOffset record) const
@@ -213,6 +215,7 @@ void MainLineIndex::build()
     std::vector<Item> items;
     std::vector<DbOffset> met;
     const std::uint32_t issued = currentHeader().gameNumbersIssued;
+    items.reserve(std::size_t(issued) * 24); // about the non-tiny records of a main line
     for (std::uint32_t n = 0; n < issued; ++n) {
         const DbOffset g = gameByNumber(n);
         if (g != 0 && gameRecord(g)->mainLine != 0)
@@ -419,5 +422,11 @@ void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)
 void setGameSearchMode(GameSearchMode mode) { searchState().mode = mode; }
 
 std::size_t gameSearchIndexBytes() { return searchState().index.memoryBytes(); }
+
+void forgetGameSearchIndex(const void* base)
+{
+    if (searchState().index.builtFor(base))
+        searchState().index.clear();
+}
 
 } // namespace vez

@@ -55,5 +55,7 @@ void setGameSearchMode(GameSearchMode mode);
 
 // Bytes held by the index of the search.
 std::size_t gameSearchIndexBytes();
+// Lets go of the search's index when it belongs to the image at base (which is closing).
+void forgetGameSearchIndex(const void* base);
 
 } // namespace vez
