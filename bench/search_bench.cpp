@@ -83,7 +83,7 @@ void BM_SearchIndexBuild(benchmark::State& state)
         first = cpuSeconds() - t;
         setGameSearchMode(GameSearchMode::IndexOnly);
         // A released record taken back: the index must be built again.
-        releaseRecord(RecordKind::IntRange, allocateRecord(RecordKind::IntRange));
+        releaseRecord(RecordKind::DisambiguationRecord, allocateRecord(RecordKind::DisambiguationRecord));
         t = cpuSeconds();
         findGamesThrough(record, [](std::uint32_t) {});
         build = cpuSeconds() - t;

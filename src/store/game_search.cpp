@@ -161,7 +161,7 @@ public:
 
     bool current() const
     {
-        return m_built && m_base == currentBase && m_epoch == imageEpoch() && m_changes == heapChanges();
+        return m_built && m_base == currentBase && m_epoch == imageEpoch() && m_changes == graphChanges();
     }
 
     bool builtFor(const void* base) const { return m_built && m_base == base; }
@@ -225,7 +225,7 @@ void MainLineIndex::build()
     m_built = true;
     m_base = currentBase;
     m_epoch = imageEpoch();
-    m_changes = heapChanges();
+    m_changes = graphChanges();
 }
 
 // The records met by the way back of a main line (what gameContains looks at), and an
@@ -356,9 +356,9 @@ bool useIndex(SearchState& state, std::uint64_t targetGames, bool overBudget)
         return state.mode == GameSearchMode::IndexOnly;
     if (state.index.current())
         return true;
-    if (state.changesSeen != heapChanges() || state.baseSeen != currentBase || state.epochSeen != imageEpoch()) {
+    if (state.changesSeen != graphChanges() || state.baseSeen != currentBase || state.epochSeen != imageEpoch()) {
         state.walkedGames = 0;
-        state.changesSeen = heapChanges();
+        state.changesSeen = graphChanges();
         state.baseSeen = currentBase;
         state.epochSeen = imageEpoch();
     }

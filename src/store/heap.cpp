@@ -40,18 +40,29 @@ std::uint32_t* counterOf(RecordKind kind)
     }
 }
 
-// Records and blocks taken or given back since the process started.
+// Records of the graph and the games, and blocks, taken or given back since the process
+// started.
 std::uint64_t changes = 0;
+
+void countChange(RecordKind kind)
+{
+    switch (kind) {
+    case RecordKind::NotationRecord:
+    case RecordKind::Gameset:
+    case RecordKind::IntRange:
+    case RecordKind::TagVal: return;
+    default: ++changes;
+    }
+}
 
 } // namespace
 
-std::uint64_t heapChanges() { return changes; }
+std::uint64_t graphChanges() { return changes; }
 
 const RecordKindInfo& recordKindInfo(RecordKind kind) { return kKinds[int(kind)]; }
 
 DbOffset poolAllocate(std::uint32_t size, PoolChain chain)
 {
-    ++changes;
     const std::uint32_t rounded = (size + 3) & ~3u;
     assert(rounded <= kPoolSpace && "records larger than a pool are cut by their callers");
     if (rounded > kPoolSpace)
@@ -74,7 +85,7 @@ DbOffset allocateRecord(RecordKind kind)
     DatabaseHeader& h = currentHeader();
     DbOffset& freeHead = h.freeLists[int(info.freeList)];
     DbOffset record = 0;
-    ++changes;
+    countChange(kind);
     if (freeHead != 0) {
         record = freeHead;
         freeHead = linkOf(record, info.linkOffset);
@@ -103,7 +114,7 @@ void releaseRecord(RecordKind kind, DbOffset record)
     const RecordKindInfo& info = kKinds[int(kind)];
     DatabaseHeader& h = currentHeader();
     DbOffset& freeHead = h.freeLists[int(info.freeList)];
-    ++changes;
+    countChange(kind);
     linkOf(record, info.linkOffset) = freeHead;
     freeHead = record;
     if (info.countsAsFreeBytes)
@@ -112,7 +123,11 @@ void releaseRecord(RecordKind kind, DbOffset record)
         --*counter;
 }
 
-DbOffset allocateHugePosition() { return poolAllocate(sizeof(HugePosition), PoolChain::Graph); }
+DbOffset allocateHugePosition()
+{
+    ++changes;
+    return poolAllocate(sizeof(HugePosition), PoolChain::Graph);
+}
 
 void releaseHugePosition(DbOffset record) { releaseRecord(RecordKind::BigPosition, record); }
 
