@@ -8,8 +8,12 @@
 // but then answers any search at once. A search uses the index while it is current, and
 // builds it when searches since the last change have walked through enough games to pay
 // for it.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <new>
 #include <optional>
 #include <set>
 #include <span>
@@ -71,8 +75,8 @@ public:
             pending.pop_back();
             TinyWalk walk(p.record, p.pos);
             std::uint32_t plies = p.plies;
-            for (std::uint64_t steps = tinyLimit; walk.record() != 0 && isTiny(walk.record()) && steps > 0;
-                 --steps) {
+            for (std::uint64_t steps = tinyLimit;
+                 walk.record() != 0 && isTiny(walk.record()) && steps > 0; --steps) {
                 walk.step();
                 ++plies;
             }
@@ -94,7 +98,8 @@ public:
             // in the way it came, but they name incoming moves by their place in the list,
             // which shifts when a line's records are released, and a game behind a stale
             // mask would be missed. The lines found are checked below in any case.
-            for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0; m = at<MoveRecord>(m)->nextOutgoing) {
+            for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0;
+                 m = at<MoveRecord>(m)->nextOutgoing) {
                 const MoveRecord* mr = at<MoveRecord>(m);
                 Pending next{mr->to, walk.position(), plies + 1, onlyWay};
                 makeMove(next.pos, Move(mr->move));
@@ -124,11 +129,13 @@ private:
             const Variation* var = variation(v);
             if (var->parent != 0 || var->game == 0 || !m_checked.insert(v).second)
                 continue;
-            const std::int64_t graphPlies = std::int64_t(var->endPly) - compressedLength(v) - var->startPly;
+            const std::int64_t graphPlies =
+                std::int64_t(var->endPly) - compressedLength(v) - var->startPly;
             const std::int64_t targetStep = graphPlies - std::int64_t(plies);
             const bool walkedAlready =
                 onlyWay && targetStep >= 0 &&
-                (var->firstChoice == 0 || at<DisambiguationRecord>(var->firstChoice)->step <= targetStep);
+                (var->firstChoice == 0 ||
+                 at<DisambiguationRecord>(var->firstChoice)->step <= targetStep);
             if (walkedAlready || variationContains(v, m_target))
                 m_found.insert(gameNumberOf(*gameRecord(var->game)));
         }
@@ -142,6 +149,51 @@ private:
 };
 
 // --- The index ------------------------------------------------------------------------------
+
+// Memory for the large arrays of the index, in huge pages where the system gives them:
+// a build writes a hundred megabytes at once, and taking them in 4 KB page faults costs
+// a quarter of it.
+template <class T>
+struct LargePages {
+    using value_type = T;
+    static constexpr std::size_t kLarge = std::size_t(2) << 20;
+
+    LargePages() = default;
+    template <class U>
+    LargePages(const LargePages<U>&) noexcept
+    {
+    }
+
+    T* allocate(std::size_t n)
+    {
+        const std::size_t bytes = n * sizeof(T);
+        if (bytes < kLarge)
+            return std::allocator<T>().allocate(n);
+        void* p =
+            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        ::madvise(p, bytes, MADV_HUGEPAGE); // advice only
+        return static_cast<T*>(p);
+    }
+
+    void deallocate(T* p, std::size_t n) noexcept
+    {
+        if (n * sizeof(T) < kLarge)
+            std::allocator<T>().deallocate(p, n);
+        else
+            ::munmap(p, n * sizeof(T));
+    }
+
+    template <class U>
+    bool operator==(const LargePages<U>&) const noexcept
+    {
+        return true;
+    }
+};
+
+template <class T>
+using LargeVector = std::vector<T, LargePages<T>>;
 
 // For each non-tiny record that the way back of a main line meets (its graph end or a
 // record walkBack steps to), the games of those lines, in ascending order, each with the
@@ -161,7 +213,8 @@ public:
 
     bool current() const
     {
-        return m_built && m_base == currentBase && m_epoch == imageEpoch() && m_changes == graphChanges();
+        return m_built && m_base == currentBase && m_epoch == imageEpoch() &&
+               m_changes == graphChanges();
     }
 
     bool builtFor(const void* base) const { return m_built && m_base == base; }
@@ -183,8 +236,8 @@ public:
 
     std::size_t memoryBytes() const
     {
-        return m_records.capacity() * sizeof(DbOffset) + m_starts.capacity() * sizeof(std::uint32_t) +
-               m_entries.capacity() * sizeof(Entry);
+        return m_records.capacity() * sizeof(DbOffset) +
+               m_starts.capacity() * sizeof(std::uint32_t) + m_entries.capacity() * sizeof(Entry);
     }
 
     void clear() { *this = MainLineIndex(); }
@@ -195,31 +248,114 @@ private:
         Entry entry;
     };
 
-    void addLine(std::uint32_t number, DbOffset mainLine, std::vector<DbOffset>& met,
-                 std::vector<Item>& items);
-    void fill(std::vector<Item>& items);
+    void addLine(std::uint32_t number, const std::vector<DbOffset>& met, LargeVector<Item>& items);
+    void fill(LargeVector<Item>& items);
 
     bool m_built = false;
     const std::uint8_t* m_base = nullptr;
     std::uint64_t m_epoch = 0;
     std::uint64_t m_changes = 0;
     bool m_tinyEnds = false;
-    std::vector<DbOffset> m_records;    // ascending
-    std::vector<std::uint32_t> m_starts; // entries of m_records[i] from m_starts[i]
-    std::vector<Entry> m_entries;
+    LargeVector<DbOffset> m_records;     // ascending
+    LargeVector<std::uint32_t> m_starts; // entries of m_records[i] from m_starts[i]
+    LargeVector<Entry> m_entries;
+};
+
+// The way back of one main line, a step at a time, exactly as walkBack goes: the index
+// is built walking several lines side by side, so that while the memory of one line's
+// next record is fetched the others go on.
+class LineWalk {
+public:
+    void start(std::uint32_t number, DbOffset v)
+    {
+        const Variation* var = variation(v);
+        m_number = number;
+        m_current = var->graphEnd;
+        m_choice = var->firstChoice;
+        m_ply = var->endPly - compressedLength(v);
+        m_startPly = var->startPly;
+        m_met.assign(1, m_current);
+    }
+
+    // One step back; false when the line is at its start or its way back is broken.
+    bool step()
+    {
+        if (m_ply <= m_startPly)
+            return false;
+        const int stepIndex = m_ply - m_startPly;
+        while (m_choice != 0 && at<DisambiguationRecord>(m_choice)->step > stepIndex)
+            m_choice = at<DisambiguationRecord>(m_choice)->next;
+        DbOffset prev = 0;
+        if (m_choice != 0 && at<DisambiguationRecord>(m_choice)->step == stepIndex &&
+            !isTiny(m_current)) {
+            const DbOffset m = incomingAt(
+                m_current, std::uint8_t(at<DisambiguationRecord>(m_choice)->choiceIndex));
+            if (m == 0)
+                return false;
+            prev = at<MoveRecord>(m)->from;
+            m_choice = at<DisambiguationRecord>(m_choice)->next;
+        } else if (isTiny(m_current)) {
+            prev = at<TinyPosition>(m_current)->predecessor;
+            // A non-tiny predecessor must also have the move to this record.
+            if (prev == 0 || (!isTiny(prev) && !firstPredecessor(m_current)))
+                return false;
+        } else {
+            const DbOffset m = at<FullPosition>(m_current)->firstIncoming;
+            if (m == 0)
+                return false;
+            prev = at<MoveRecord>(m)->from;
+        }
+        __builtin_prefetch(currentBase + prev);
+        m_met.push_back(prev);
+        m_current = prev;
+        --m_ply;
+        return true;
+    }
+
+    std::uint32_t number() const { return m_number; }
+    const std::vector<DbOffset>& met() const { return m_met; }
+
+private:
+    std::uint32_t m_number = 0;
+    DbOffset m_current = 0;
+    DbOffset m_choice = 0;
+    int m_ply = 0;
+    int m_startPly = 0;
+    std::vector<DbOffset> m_met; // from the graph end, as gameContains meets them
 };
 
 void MainLineIndex::build()
 {
     clear();
-    std::vector<Item> items;
-    std::vector<DbOffset> met;
+    LargeVector<Item> items;
     const std::uint32_t issued = currentHeader().gameNumbersIssued;
     items.reserve(std::size_t(issued) * 24); // about the non-tiny records of a main line
-    for (std::uint32_t n = 0; n < issued; ++n) {
-        const DbOffset g = gameByNumber(n);
-        if (g != 0 && gameRecord(g)->mainLine != 0)
-            addLine(n, gameRecord(g)->mainLine, met, items);
+    std::array<LineWalk, 16> lanes;
+    std::array<bool, 16> busy{};
+    std::uint32_t n = 0;
+    // The next game with a main line into a lane; false when there is none left.
+    const auto load = [&](std::size_t lane) {
+        for (; n < issued; ++n) {
+            const DbOffset g = gameByNumber(n);
+            if (g != 0 && gameRecord(g)->mainLine != 0) {
+                lanes[lane].start(n, gameRecord(g)->mainLine);
+                ++n;
+                return true;
+            }
+        }
+        return false;
+    };
+    std::size_t active = 0;
+    for (std::size_t lane = 0; lane < lanes.size(); ++lane)
+        active += busy[lane] = load(lane);
+    while (active > 0) {
+        for (std::size_t lane = 0; lane < lanes.size(); ++lane) {
+            if (!busy[lane] || lanes[lane].step())
+                continue;
+            addLine(lanes[lane].number(), lanes[lane].met(), items);
+            if (!(busy[lane] = load(lane)))
+                --active;
+        }
     }
     fill(items);
     m_built = true;
@@ -228,16 +364,10 @@ void MainLineIndex::build()
     m_changes = graphChanges();
 }
 
-// The records met by the way back of a main line (what gameContains looks at), and an
-// item for each non-tiny one.
-void MainLineIndex::addLine(std::uint32_t number, DbOffset mainLine, std::vector<DbOffset>& met,
-                            std::vector<Item>& items)
+// An item for each non-tiny record met by the way back of a main line.
+void MainLineIndex::addLine(std::uint32_t number, const std::vector<DbOffset>& met,
+                            LargeVector<Item>& items)
 {
-    met.assign(1, variation(mainLine)->graphEnd);
-    walkBack(mainLine, [&](const PathStep& s) {
-        met.push_back(s.prev);
-        return true;
-    });
     if (isTiny(met[0]))
         m_tinyEnds = true;
     for (std::size_t i = 0; i < met.size(); ++i) {
@@ -250,11 +380,11 @@ void MainLineIndex::addLine(std::uint32_t number, DbOffset mainLine, std::vector
     }
 }
 
-// Sorts the items by record, keeping the order of games within each record (a stable
-// radix sort on the offset's two halves), and lays them out for lookup.
-void MainLineIndex::fill(std::vector<Item>& items)
+// Sorts the items by record (a radix sort on the offset's two halves) and lays them out
+// for lookup.
+void MainLineIndex::fill(LargeVector<Item>& items)
 {
-    std::vector<Item> sorted(items.size());
+    LargeVector<Item> sorted(items.size());
     for (const int shift : {0, 16}) {
         std::vector<std::uint32_t> counts(65537, 0);
         for (const Item& item : items)
@@ -275,14 +405,25 @@ void MainLineIndex::fill(std::vector<Item>& items)
         m_entries.push_back(items[i].entry);
     }
     m_starts.push_back(std::uint32_t(items.size()));
+    // Lines walked side by side finish out of order: the games of a record in ascending
+    // order again.
+    const auto byGame = [](const Entry& a, const Entry& b) {
+        return a.gameAndSteps < b.gameAndSteps;
+    };
+    for (std::size_t r = 0; r + 1 < m_starts.size(); ++r) {
+        const auto first = m_entries.begin() + m_starts[r];
+        const auto last = m_entries.begin() + m_starts[r + 1];
+        if (!std::is_sorted(first, last, byGame))
+            std::sort(first, last, byGame);
+    }
     m_records.shrink_to_fit();
     m_starts.shrink_to_fit();
 }
 
 // The games through the target from the index; nullopt when the index cannot tell (a
 // tiny target whose way to the next non-tiny record is broken or very long).
-std::optional<std::vector<std::uint32_t>> gamesFromIndex(const MainLineIndex& index, DbOffset target,
-                                                         const Position& targetPos)
+std::optional<std::vector<std::uint32_t>> gamesFromIndex(const MainLineIndex& index,
+                                                         DbOffset target, const Position& targetPos)
 {
     std::vector<std::uint32_t> games;
     const auto add = [&](const MainLineIndex::Entry& e) {
@@ -346,24 +487,25 @@ SearchState& searchState()
 }
 
 // Whether to answer from the index (building it when it is not current). A walk costs
-// about twice as much per game through its target as the index costs per game to build,
-// so the index is built once the searches since the last change would have walked
-// through half the games, or when the walk would exceed its budget and test every game,
-// which costs as much as building the index.
+// about four times as much per game through its target as the index costs per game to
+// build, so the index is built once the searches since the last change would have walked
+// through a quarter of the games, or when the walk exceeds its budget and would test
+// every game, which costs more than building the index.
 bool useIndex(SearchState& state, std::uint64_t targetGames, bool overBudget)
 {
     if (state.mode != GameSearchMode::Automatic)
         return state.mode == GameSearchMode::IndexOnly;
     if (state.index.current())
         return true;
-    if (state.changesSeen != graphChanges() || state.baseSeen != currentBase || state.epochSeen != imageEpoch()) {
+    if (state.changesSeen != graphChanges() || state.baseSeen != currentBase ||
+        state.epochSeen != imageEpoch()) {
         state.walkedGames = 0;
         state.changesSeen = graphChanges();
         state.baseSeen = currentBase;
         state.epochSeen = imageEpoch();
     }
     state.walkedGames += targetGames;
-    return overBudget || state.walkedGames >= currentHeader().gameNumbersIssued / 2;
+    return overBudget || state.walkedGames >= currentHeader().gameNumbersIssued / 4;
 }
 
 void testEveryGame(DbOffset position, const std::function<void(std::uint32_t)>& add)
@@ -407,7 +549,7 @@ void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)
             add(n);
         return;
     }
-    // Over budget: building the index costs about as much as testing every game.
+    // Over budget: building the index costs less than testing every game.
     if (state.mode == GameSearchMode::Automatic) {
         state.index.build();
         if (const auto found = gamesFromIndex(state.index, position, pos)) {
