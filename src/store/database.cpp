@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "store/games.h"
 #include "store/messages.h"
 #include "store/position_index.h"
 
@@ -247,6 +248,7 @@ void closeDatabase(DatabaseHeader* db)
     const bool mapped = handle != kInMemoryHandle;
     ++openedOrClosed;
     forgetPositionIndex(base);
+    forgetGameSearchIndex(base);
     if (::munmap(base, kReservationBytes) != 0)
         fatal(mapped ? "UnmapViewOfFile for mapped database failed"
                      : "VirtualFree of mapped database failed");

@@ -3,6 +3,7 @@
 // several ways in. Also the game index, compressed tails, duplicates and game search.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -44,7 +45,20 @@ void deleteGameRecord(DbOffset gameRecord);
 bool variationContains(DbOffset variation, DbOffset position);
 bool gameContains(DbOffset gameRecord, DbOffset position);
 
-// Calls add with the number of every game whose main line passes through the position.
+// Calls add with the number of every game whose main line passes through the position,
+// in ascending order.
 void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)>& add);
+
+// How findGamesThrough finds its games: by walking forward from the position, or from an
+// index of where every main line goes, kept in memory while nothing changes. Automatic
+// walks until searches have walked far enough to pay for building the index; the other
+// two are for tests and benchmarks that compare the ways.
+enum class GameSearchMode { Automatic, WalkOnly, IndexOnly };
+void setGameSearchMode(GameSearchMode mode);
+
+// Bytes held by the index of the search.
+std::size_t gameSearchIndexBytes();
+// Lets go of the search's index when it belongs to the image at base (which is closing).
+void forgetGameSearchIndex(const void* base);
 
 } // namespace vez

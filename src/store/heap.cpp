@@ -40,7 +40,24 @@ std::uint32_t* counterOf(RecordKind kind)
     }
 }
 
+// Records of the graph and the games, and blocks, taken or given back since the process
+// started.
+std::uint64_t changes = 0;
+
+void countChange(RecordKind kind)
+{
+    switch (kind) {
+    case RecordKind::NotationRecord:
+    case RecordKind::Gameset:
+    case RecordKind::IntRange:
+    case RecordKind::TagVal: return;
+    default: ++changes;
+    }
+}
+
 } // namespace
+
+std::uint64_t graphChanges() { return changes; }
 
 const RecordKindInfo& recordKindInfo(RecordKind kind) { return kKinds[int(kind)]; }
 
@@ -68,6 +85,7 @@ DbOffset allocateRecord(RecordKind kind)
     DatabaseHeader& h = currentHeader();
     DbOffset& freeHead = h.freeLists[int(info.freeList)];
     DbOffset record = 0;
+    countChange(kind);
     if (freeHead != 0) {
         record = freeHead;
         freeHead = linkOf(record, info.linkOffset);
@@ -96,6 +114,7 @@ void releaseRecord(RecordKind kind, DbOffset record)
     const RecordKindInfo& info = kKinds[int(kind)];
     DatabaseHeader& h = currentHeader();
     DbOffset& freeHead = h.freeLists[int(info.freeList)];
+    countChange(kind);
     linkOf(record, info.linkOffset) = freeHead;
     freeHead = record;
     if (info.countsAsFreeBytes)
@@ -104,12 +123,17 @@ void releaseRecord(RecordKind kind, DbOffset record)
         --*counter;
 }
 
-DbOffset allocateHugePosition() { return poolAllocate(sizeof(HugePosition), PoolChain::Graph); }
+DbOffset allocateHugePosition()
+{
+    ++changes;
+    return poolAllocate(sizeof(HugePosition), PoolChain::Graph);
+}
 
 void releaseHugePosition(DbOffset record) { releaseRecord(RecordKind::BigPosition, record); }
 
 DbOffset allocateBlock(std::uint32_t bytes)
 {
+    ++changes;
     const std::uint32_t rounded = bytes <= 8 ? 8 : (bytes + 7) & ~7u;
     DbOffset previous = 0;
     DbOffset block = currentHeader().freeBlocks;
@@ -130,6 +154,7 @@ DbOffset allocateBlock(std::uint32_t bytes)
 
 void freeBlock(DbOffset block, std::uint32_t bytes)
 {
+    ++changes;
     const std::uint32_t rounded = bytes <= 8 ? 8 : (bytes + 7) & ~7u;
     DbOffset previous = 0;
     DbOffset next = currentHeader().freeBlocks;

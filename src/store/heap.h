@@ -45,4 +45,12 @@ void releaseHugePosition(DbOffset record);
 DbOffset allocateBlock(std::uint32_t bytes);
 void freeBlock(DbOffset block, std::uint32_t bytes);
 
+// Counts the records of the graph and of the games (positions, moves, choices, lines,
+// game records) and the compressed tails taken or given back, in any image. Every change
+// to the graph or to the games takes or releases at least one of them (a new record, a
+// promotion, an edge, a game, a line, a choice, a tail), so memory derived from the graph
+// and the games is current while this count stays the same. Names, notes, tags and
+// gamesets do not count.
+std::uint64_t graphChanges();
+
 } // namespace vez

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 
@@ -268,10 +269,57 @@ TEST_F(GamesTest, LongTailsAreCompressedAndExpandedAgain)
     EXPECT_EQ(db->variationCount, 0u);
 }
 
-// The search against the brute-force test over every game: with long tails in the graph
-// and compressed, and after deletions have shifted the incoming lists that choices and
-// path masks refer to.
-class GameSearchTest : public GamesTest, public ::testing::WithParamInterface<int> {};
+// The search against the brute-force test over every game, by each of its ways: with long
+// tails in the graph and compressed, at tiny and non-tiny targets, after deletions have
+// shifted the incoming lists that choices and path masks refer to, and after games are
+// stored again under released numbers while an index built before them is still held.
+class GameSearchTest : public GamesTest, public ::testing::WithParamInterface<int> {
+protected:
+    void TearDown() override
+    {
+        setGameSearchMode(GameSearchMode::Automatic);
+        GamesTest::TearDown();
+    }
+
+    std::set<std::uint32_t> containing(DbOffset target) const
+    {
+        std::set<std::uint32_t> expected;
+        for (std::uint32_t n = 0; n < db->gameNumbersIssued; ++n) {
+            if (const DbOffset g = gameByNumber(n); g != 0 && gameContains(g, target))
+                expected.insert(n);
+        }
+        return expected;
+    }
+
+    // Probes positions of the lines at every ply by every way; returns how many of the
+    // targets were tiny records.
+    int expectSearchesAgree(const std::vector<test::Line>& lines, std::mt19937& rng, int round)
+    {
+        int tinyTargets = 0;
+        for (int probe = 0; probe < 60; ++probe) {
+            const test::Line& line = lines[rng() % lines.size()];
+            const std::size_t ply = rng() % line.positions.size();
+            const DbOffset target = findPosition(line.positions[ply]);
+            if (target == 0)
+                continue; // a position of a deleted game
+            tinyTargets += isTiny(target);
+            const std::set<std::uint32_t> expected = containing(target);
+            for (const GameSearchMode mode :
+                 {GameSearchMode::WalkOnly, GameSearchMode::IndexOnly, GameSearchMode::Automatic}) {
+                setGameSearchMode(mode);
+                std::vector<std::uint32_t> found;
+                findGamesThrough(target, [&](std::uint32_t n) { found.push_back(n); });
+                EXPECT_TRUE(std::is_sorted(found.begin(), found.end()));
+                EXPECT_EQ(std::set<std::uint32_t>(found.begin(), found.end()), expected)
+                    << "round " << round << ", ply " << ply << ", probe " << probe << ", way "
+                    << int(mode);
+                if (HasFailure())
+                    return tinyTargets;
+            }
+        }
+        return tinyTargets;
+    }
+};
 
 TEST_P(GameSearchTest, FindGamesThroughAgreesWithContainment)
 {
@@ -289,25 +337,69 @@ TEST_P(GameSearchTest, FindGamesThroughAgreesWithContainment)
         numbers.push_back(*n);
     }
     std::mt19937 rng(3);
-    for (int round = 0; round < 2; ++round) {
-        for (int probe = 0; probe < 60; ++probe) {
-            const test::Line& line = lines[rng() % lines.size()];
-            const std::size_t ply = rng() % std::min<std::size_t>(line.positions.size(), 40);
-            const DbOffset target = findPosition(line.positions[ply]);
-            if (target == 0)
-                continue; // a position of a deleted game
-            std::set<std::uint32_t> found, expected;
-            findGamesThrough(target, [&](std::uint32_t n) { found.insert(n); });
-            for (std::uint32_t n = 0; n < db->gameNumbersIssued; ++n) {
-                if (const DbOffset g = gameByNumber(n); g != 0 && gameContains(g, target))
-                    expected.insert(n);
-            }
-            ASSERT_EQ(found, expected) << "round " << round << ", ply " << ply << ", probe " << probe;
-        }
-        // Every third game goes; the rest keep their choices and masks.
-        for (std::size_t i = 0; i < numbers.size(); i += 3)
-            deleteGame(numbers[i]);
+    int tinyTargets = expectSearchesAgree(lines, rng, 0);
+    // Every third game goes; the rest keep their choices and masks.
+    for (std::size_t i = 0; i < numbers.size(); i += 3)
+        deleteGame(numbers[i]);
+    tinyTargets += expectSearchesAgree(lines, rng, 1);
+    // The same games again, now under the numbers they left, and ones of other lines.
+    for (std::size_t i = 0; i < numbers.size(); i += 3)
+        ASSERT_TRUE(storeGame(gameFromLine(lines[(i * 7) % lines.size()], 1), false));
+    tinyTargets += expectSearchesAgree(lines, rng, 2);
+    EXPECT_GT(tinyTargets, 0);
+}
+
+// A game set up in the middle of another game's private stretch passes the positions
+// after its start only.
+TEST_F(GamesTest, SearchLeavesOutGamesStartingAfterThePosition)
+{
+    const std::vector<test::Line> lines = sampleLines(1);
+    ASSERT_FALSE(lines.empty());
+    const test::Line& line = lines[0];
+    ASSERT_GT(line.moves.size(), 30u);
+    ASSERT_TRUE(storeGame(gameFromLine(line, 0), false));
+    Game later;
+    later.startPosition = line.positions[20];
+    for (std::size_t i = 20; i < 24; ++i)
+        later.append(line.moves[i]);
+    ASSERT_TRUE(storeGame(later, false));
+    const DbOffset before = findPosition(line.positions[19]);
+    const DbOffset start = findPosition(line.positions[20]);
+    for (const GameSearchMode mode : {GameSearchMode::WalkOnly, GameSearchMode::IndexOnly}) {
+        setGameSearchMode(mode);
+        std::vector<std::uint32_t> found;
+        findGamesThrough(before, [&](std::uint32_t n) { found.push_back(n); });
+        EXPECT_EQ(found, std::vector<std::uint32_t>{0}) << int(mode);
+        found.clear();
+        findGamesThrough(start, [&](std::uint32_t n) { found.push_back(n); });
+        EXPECT_EQ(found, (std::vector<std::uint32_t>{0, 1})) << int(mode);
     }
+    setGameSearchMode(GameSearchMode::Automatic);
+}
+
+// A change that stores no game but moves a record (a score makes it big) leaves the index
+// of the search behind: it must not be used for the record's new place.
+TEST_F(GamesTest, SearchIndexFollowsRecordsMovedWithoutNewGames)
+{
+    const std::vector<test::Line> lines = sampleLines(40);
+    ASSERT_GE(lines.size(), 30u);
+    for (const test::Line& line : lines)
+        ASSERT_TRUE(storeGame(gameFromLine(line, 0), false));
+    setGameSearchMode(GameSearchMode::IndexOnly);
+    const test::Line& line = lines[5];
+    const Position& pos = line.positions[line.positions.size() / 2];
+    const DbOffset before = findPosition(pos);
+    ASSERT_NE(before, 0u);
+    ASSERT_FALSE(isBig(before));
+    std::vector<std::uint32_t> found;
+    findGamesThrough(before, [&](std::uint32_t n) { found.push_back(n); });
+    EXPECT_EQ(found, std::vector<std::uint32_t>{5});
+    const DbOffset after = setScore(pos, 25);
+    ASSERT_NE(after, before);
+    found.clear();
+    findGamesThrough(after, [&](std::uint32_t n) { found.push_back(n); });
+    setGameSearchMode(GameSearchMode::Automatic);
+    EXPECT_EQ(found, std::vector<std::uint32_t>{5});
 }
 
 INSTANTIATE_TEST_SUITE_P(Compression, GameSearchTest, ::testing::Values(100, 20));

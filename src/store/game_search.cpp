@@ -1,0 +1,574 @@
+// Containment of a position in a game, and the search of all games through a position.
+//
+// The search has two ways to its answer. The walk goes forward from the position along
+// every stored move and checks the main lines that end on the way; its cost grows with
+// the games through the position and the lines that join it. The index knows, for every
+// non-tiny record, the main lines whose way back meets it; it costs one pass over every
+// game to build and is good only until the next change of the graph or of the games,
+// but then answers any search at once. A search uses the index while it is current, and
+// builds it when searches since the last change have walked through enough games to pay
+// for it.
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <new>
+#include <optional>
+#include <set>
+#include <span>
+#include <unordered_set>
+#include <vector>
+
+#include "chess/position.h"
+#include "store/database.h"
+#include "store/game_paths.h"
+#include "store/games.h"
+#include "store/graph.h"
+#include "store/heap.h"
+
+namespace vez {
+
+namespace {
+
+Variation* variation(DbOffset v) { return at<Variation>(v); }
+GameRecord* gameRecord(DbOffset g) { return at<GameRecord>(g); }
+
+} // namespace
+
+bool variationContains(DbOffset v, DbOffset position)
+{
+    if (variation(v)->graphEnd == position)
+        return true;
+    bool found = false;
+    walkBack(v, [&](const PathStep& s) {
+        found = s.prev == position;
+        return !found;
+    });
+    return found;
+}
+
+bool gameContains(DbOffset g, DbOffset position)
+{
+    const DbOffset main = gameRecord(g)->mainLine;
+    return main != 0 && variationContains(main, position);
+}
+
+namespace {
+
+// --- The walk -------------------------------------------------------------------------------
+
+// The walk of the games through a position goes forward from it along every stored move,
+// each record once however many ways lead to it, and takes the main lines ending on the
+// way that pass through the position.
+class GameSearch {
+public:
+    GameSearch(DbOffset target, std::uint32_t budget) : m_target(target), m_budget(budget) {}
+
+    // False when a position on the way counts more games than the budget allows.
+    bool run(const Position& targetPos)
+    {
+        std::vector<Pending> pending{{m_target, targetPos, 0, true}};
+        const std::uint64_t tinyLimit = currentHeader().usedBytes / sizeof(TinyPosition) + 1;
+        while (!pending.empty()) {
+            const Pending p = pending.back();
+            pending.pop_back();
+            TinyWalk walk(p.record, p.pos);
+            std::uint32_t plies = p.plies;
+            for (std::uint64_t steps = tinyLimit;
+                 walk.record() != 0 && isTiny(walk.record()) && steps > 0; --steps) {
+                walk.step();
+                ++plies;
+            }
+            const DbOffset r = walk.record();
+            if (r == 0 || isTiny(r))
+                continue;
+            if (recordCounts(r).games > m_budget)
+                return false;
+            // Whether every record after the target on this way has this one way in: the
+            // way back from here then leads to the target.
+            const DbOffset in = at<FullPosition>(r)->firstIncoming;
+            const bool onlyWay =
+                p.onlyWay && (r == m_target || (in != 0 && at<MoveRecord>(in)->nextIncoming == 0));
+            if (isBig(r))
+                collectGamesEndingAt(r, plies, onlyWay);
+            if (!m_seen.insert(r).second)
+                continue;
+            // Every move on: the path masks would keep the search to the lines that came
+            // in the way it came, but they name incoming moves by their place in the list,
+            // which shifts when a line's records are released, and a game behind a stale
+            // mask would be missed. The lines found are checked below in any case.
+            for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0;
+                 m = at<MoveRecord>(m)->nextOutgoing) {
+                const MoveRecord* mr = at<MoveRecord>(m);
+                Pending next{mr->to, walk.position(), plies + 1, onlyWay};
+                makeMove(next.pos, Move(mr->move));
+                pending.push_back(next);
+            }
+        }
+        return true;
+    }
+
+    const std::set<std::uint32_t>& found() const { return m_found; }
+
+private:
+    struct Pending {
+        DbOffset record;
+        Position pos;
+        std::uint32_t plies; // from the target
+        bool onlyWay;        // every record after the target so far has one way in
+    };
+
+    // The main lines ending at r that pass through the target. When the way here from the
+    // target is the only way into every record on it, a line that ends here and is long
+    // enough, with no choice recorded on that stretch, walks back along it to the target:
+    // the walk need not be made.
+    void collectGamesEndingAt(DbOffset r, std::uint32_t plies, bool onlyWay)
+    {
+        for (DbOffset v = at<BigPosition>(r)->firstVariation; v != 0; v = variation(v)->nextAtEnd) {
+            const Variation* var = variation(v);
+            if (var->parent != 0 || var->game == 0 || !m_checked.insert(v).second)
+                continue;
+            const std::int64_t graphPlies =
+                std::int64_t(var->endPly) - compressedLength(v) - var->startPly;
+            const std::int64_t targetStep = graphPlies - std::int64_t(plies);
+            const bool walkedAlready =
+                onlyWay && targetStep >= 0 &&
+                (var->firstChoice == 0 ||
+                 at<DisambiguationRecord>(var->firstChoice)->step <= targetStep);
+            if (walkedAlready || variationContains(v, m_target))
+                m_found.insert(gameNumberOf(*gameRecord(var->game)));
+        }
+    }
+
+    DbOffset m_target;
+    std::uint32_t m_budget;
+    std::set<std::uint32_t> m_found;
+    std::unordered_set<DbOffset> m_seen;
+    std::unordered_set<DbOffset> m_checked;
+};
+
+// --- The index ------------------------------------------------------------------------------
+
+// Memory for the large arrays of the index, in huge pages where the system gives them:
+// a build writes a hundred megabytes at once, and taking them in 4 KB page faults costs
+// a quarter of it.
+template <class T>
+struct LargePages {
+    using value_type = T;
+    static constexpr std::size_t kLarge = std::size_t(2) << 20;
+
+    LargePages() = default;
+    template <class U>
+    LargePages(const LargePages<U>&) noexcept
+    {
+    }
+
+    T* allocate(std::size_t n)
+    {
+        const std::size_t bytes = n * sizeof(T);
+        if (bytes < kLarge)
+            return std::allocator<T>().allocate(n);
+        void* p =
+            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        ::madvise(p, bytes, MADV_HUGEPAGE); // advice only
+        return static_cast<T*>(p);
+    }
+
+    void deallocate(T* p, std::size_t n) noexcept
+    {
+        if (n * sizeof(T) < kLarge)
+            std::allocator<T>().deallocate(p, n);
+        else
+            ::munmap(p, n * sizeof(T));
+    }
+
+    template <class U>
+    bool operator==(const LargePages<U>&) const noexcept
+    {
+        return true;
+    }
+};
+
+template <class T>
+using LargeVector = std::vector<T, LargePages<T>>;
+
+// For each non-tiny record that the way back of a main line meets (its graph end or a
+// record walkBack steps to), the games of those lines, in ascending order, each with the
+// record the way back steps to from there and the number of steps it makes after that.
+// A tiny record has one way in and one way out: the lines through it are those that meet
+// the next non-tiny record along its successors, step from there into its tiny stretch
+// and walk back far enough. So the tiny records, most of the graph, need no entries.
+class MainLineIndex {
+public:
+    static constexpr std::uint32_t kStepBits = 10;
+    static constexpr std::uint32_t kStepCap = (1u << kStepBits) - 1;
+
+    struct Entry {
+        std::uint32_t gameAndSteps; // game number << kStepBits | steps after next (capped)
+        DbOffset next;              // where the way back goes from the record; 0 at its end
+    };
+
+    bool current() const
+    {
+        return m_built && m_base == currentBase && m_epoch == imageEpoch() &&
+               m_changes == graphChanges();
+    }
+
+    bool builtFor(const void* base) const { return m_built && m_base == base; }
+
+    void build();
+
+    std::span<const Entry> entriesAt(DbOffset record) const
+    {
+        const auto it = std::lower_bound(m_records.begin(), m_records.end(), record);
+        if (it == m_records.end() || *it != record)
+            return {};
+        const std::size_t i = std::size_t(it - m_records.begin());
+        return {m_entries.data() + m_starts[i], m_starts[i + 1] - m_starts[i]};
+    }
+
+    // Whether some line ends on a tiny record (never in a sound graph): the entries then
+    // do not tell the lines through tiny records.
+    bool tinyEnds() const { return m_tinyEnds; }
+
+    std::size_t memoryBytes() const
+    {
+        return m_records.capacity() * sizeof(DbOffset) +
+               m_starts.capacity() * sizeof(std::uint32_t) + m_entries.capacity() * sizeof(Entry);
+    }
+
+    void clear() { *this = MainLineIndex(); }
+
+private:
+    struct Item {
+        DbOffset record;
+        Entry entry;
+    };
+
+    void addLine(std::uint32_t number, const std::vector<DbOffset>& met, LargeVector<Item>& items);
+    void fill(LargeVector<Item>& items);
+
+    bool m_built = false;
+    const std::uint8_t* m_base = nullptr;
+    std::uint64_t m_epoch = 0;
+    std::uint64_t m_changes = 0;
+    bool m_tinyEnds = false;
+    LargeVector<DbOffset> m_records;     // ascending
+    LargeVector<std::uint32_t> m_starts; // entries of m_records[i] from m_starts[i]
+    LargeVector<Entry> m_entries;
+};
+
+// The way back of one main line, a step at a time, exactly as walkBack goes: the index
+// is built walking several lines side by side, so that while the memory of one line's
+// next record is fetched the others go on.
+class LineWalk {
+public:
+    void start(std::uint32_t number, DbOffset v)
+    {
+        const Variation* var = variation(v);
+        m_number = number;
+        m_current = var->graphEnd;
+        m_choice = var->firstChoice;
+        m_ply = var->endPly - compressedLength(v);
+        m_startPly = var->startPly;
+        m_met.assign(1, m_current);
+    }
+
+    // One step back; false when the line is at its start or its way back is broken.
+    bool step()
+    {
+        if (m_ply <= m_startPly)
+            return false;
+        const int stepIndex = m_ply - m_startPly;
+        while (m_choice != 0 && at<DisambiguationRecord>(m_choice)->step > stepIndex)
+            m_choice = at<DisambiguationRecord>(m_choice)->next;
+        DbOffset prev = 0;
+        if (m_choice != 0 && at<DisambiguationRecord>(m_choice)->step == stepIndex &&
+            !isTiny(m_current)) {
+            const DbOffset m = incomingAt(
+                m_current, std::uint8_t(at<DisambiguationRecord>(m_choice)->choiceIndex));
+            if (m == 0)
+                return false;
+            prev = at<MoveRecord>(m)->from;
+            m_choice = at<DisambiguationRecord>(m_choice)->next;
+        } else if (isTiny(m_current)) {
+            prev = at<TinyPosition>(m_current)->predecessor;
+            // A non-tiny predecessor must also have the move to this record.
+            if (prev == 0 || (!isTiny(prev) && !firstPredecessor(m_current)))
+                return false;
+        } else {
+            const DbOffset m = at<FullPosition>(m_current)->firstIncoming;
+            if (m == 0)
+                return false;
+            prev = at<MoveRecord>(m)->from;
+        }
+        __builtin_prefetch(currentBase + prev);
+        m_met.push_back(prev);
+        m_current = prev;
+        --m_ply;
+        return true;
+    }
+
+    std::uint32_t number() const { return m_number; }
+    const std::vector<DbOffset>& met() const { return m_met; }
+
+private:
+    std::uint32_t m_number = 0;
+    DbOffset m_current = 0;
+    DbOffset m_choice = 0;
+    int m_ply = 0;
+    int m_startPly = 0;
+    std::vector<DbOffset> m_met; // from the graph end, as gameContains meets them
+};
+
+void MainLineIndex::build()
+{
+    clear();
+    LargeVector<Item> items;
+    const std::uint32_t issued = currentHeader().gameNumbersIssued;
+    items.reserve(std::size_t(issued) * 24); // about the non-tiny records of a main line
+    std::array<LineWalk, 16> lanes;
+    std::array<bool, 16> busy{};
+    std::uint32_t n = 0;
+    // The next game with a main line into a lane; false when there is none left.
+    const auto load = [&](std::size_t lane) {
+        for (; n < issued; ++n) {
+            const DbOffset g = gameByNumber(n);
+            if (g != 0 && gameRecord(g)->mainLine != 0) {
+                lanes[lane].start(n, gameRecord(g)->mainLine);
+                ++n;
+                return true;
+            }
+        }
+        return false;
+    };
+    std::size_t active = 0;
+    for (std::size_t lane = 0; lane < lanes.size(); ++lane)
+        active += busy[lane] = load(lane);
+    while (active > 0) {
+        for (std::size_t lane = 0; lane < lanes.size(); ++lane) {
+            if (!busy[lane] || lanes[lane].step())
+                continue;
+            addLine(lanes[lane].number(), lanes[lane].met(), items);
+            if (!(busy[lane] = load(lane)))
+                --active;
+        }
+    }
+    fill(items);
+    m_built = true;
+    m_base = currentBase;
+    m_epoch = imageEpoch();
+    m_changes = graphChanges();
+}
+
+// An item for each non-tiny record met by the way back of a main line.
+void MainLineIndex::addLine(std::uint32_t number, const std::vector<DbOffset>& met,
+                            LargeVector<Item>& items)
+{
+    if (isTiny(met[0]))
+        m_tinyEnds = true;
+    for (std::size_t i = 0; i < met.size(); ++i) {
+        if (isTiny(met[i]))
+            continue;
+        const bool last = i + 1 == met.size();
+        const std::size_t after = last ? 0 : met.size() - i - 2;
+        const std::uint32_t steps = std::uint32_t(std::min<std::size_t>(after, kStepCap));
+        items.push_back({met[i], {number << kStepBits | steps, last ? 0 : met[i + 1]}});
+    }
+}
+
+// Sorts the items by record (a radix sort on the offset's two halves) and lays them out
+// for lookup.
+void MainLineIndex::fill(LargeVector<Item>& items)
+{
+    LargeVector<Item> sorted(items.size());
+    for (const int shift : {0, 16}) {
+        std::vector<std::uint32_t> counts(65537, 0);
+        for (const Item& item : items)
+            ++counts[((item.record >> shift) & 0xFFFF) + 1];
+        for (std::size_t i = 1; i < counts.size(); ++i)
+            counts[i] += counts[i - 1];
+        for (const Item& item : items)
+            sorted[counts[(item.record >> shift) & 0xFFFF]++] = item;
+        items.swap(sorted);
+    }
+    sorted = {};
+    m_entries.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i == 0 || items[i].record != items[i - 1].record) {
+            m_records.push_back(items[i].record);
+            m_starts.push_back(std::uint32_t(i));
+        }
+        m_entries.push_back(items[i].entry);
+    }
+    m_starts.push_back(std::uint32_t(items.size()));
+    // Lines walked side by side finish out of order: the games of a record in ascending
+    // order again.
+    const auto byGame = [](const Entry& a, const Entry& b) {
+        return a.gameAndSteps < b.gameAndSteps;
+    };
+    for (std::size_t r = 0; r + 1 < m_starts.size(); ++r) {
+        const auto first = m_entries.begin() + m_starts[r];
+        const auto last = m_entries.begin() + m_starts[r + 1];
+        if (!std::is_sorted(first, last, byGame))
+            std::sort(first, last, byGame);
+    }
+    m_records.shrink_to_fit();
+    m_starts.shrink_to_fit();
+}
+
+// The games through the target from the index; nullopt when the index cannot tell (a
+// tiny target whose way to the next non-tiny record is broken or very long).
+std::optional<std::vector<std::uint32_t>> gamesFromIndex(const MainLineIndex& index,
+                                                         DbOffset target, const Position& targetPos)
+{
+    std::vector<std::uint32_t> games;
+    const auto add = [&](const MainLineIndex::Entry& e) {
+        const std::uint32_t n = e.gameAndSteps >> MainLineIndex::kStepBits;
+        if (games.empty() || games.back() != n)
+            games.push_back(n);
+    };
+    if (!isTiny(target)) {
+        for (const MainLineIndex::Entry& e : index.entriesAt(target))
+            add(e);
+        return games;
+    }
+    if (index.tinyEnds())
+        return std::nullopt;
+    // Forward to the next non-tiny record; last is the tiny record before it.
+    TinyWalk walk(target, targetPos);
+    DbOffset last = target;
+    std::uint32_t distance = 0;
+    while (walk.record() != 0 && isTiny(walk.record())) {
+        if (distance == MainLineIndex::kStepCap)
+            return std::nullopt;
+        last = walk.record();
+        walk.step();
+        ++distance;
+    }
+    const DbOffset reached = walk.record();
+    if (reached == 0)
+        return std::nullopt;
+    // The way back from last must lead to the target, through tiny records only.
+    DbOffset back = last;
+    for (std::uint32_t i = 1; i < distance; ++i) {
+        back = at<TinyPosition>(back)->predecessor;
+        if (back == 0 || !isTiny(back))
+            return std::nullopt;
+    }
+    if (back != target)
+        return std::nullopt;
+    for (const MainLineIndex::Entry& e : index.entriesAt(reached)) {
+        if (e.next == last && (e.gameAndSteps & MainLineIndex::kStepCap) >= distance - 1)
+            add(e);
+    }
+    return games;
+}
+
+// --- Choosing the way ------------------------------------------------------------------------
+
+struct SearchState {
+    MainLineIndex index;
+    GameSearchMode mode = GameSearchMode::Automatic;
+    // Games through the targets walked since the graph or the games last changed.
+    std::uint64_t walkedGames = 0;
+    std::uint64_t changesSeen = ~std::uint64_t(0);
+    const std::uint8_t* baseSeen = nullptr;
+    std::uint64_t epochSeen = 0;
+};
+
+SearchState& searchState()
+{
+    static auto& state = *new SearchState; // never destroyed: searches may run at exit
+    return state;
+}
+
+// Whether to answer from the index (building it when it is not current). A walk costs
+// about four times as much per game through its target as the index costs per game to
+// build, so the index is built once the searches since the last change would have walked
+// through a quarter of the games, or when the walk exceeds its budget and would test
+// every game, which costs more than building the index.
+bool useIndex(SearchState& state, std::uint64_t targetGames, bool overBudget)
+{
+    if (state.mode != GameSearchMode::Automatic)
+        return state.mode == GameSearchMode::IndexOnly;
+    if (state.index.current())
+        return true;
+    if (state.changesSeen != graphChanges() || state.baseSeen != currentBase ||
+        state.epochSeen != imageEpoch()) {
+        state.walkedGames = 0;
+        state.changesSeen = graphChanges();
+        state.baseSeen = currentBase;
+        state.epochSeen = imageEpoch();
+    }
+    state.walkedGames += targetGames;
+    return overBudget || state.walkedGames >= currentHeader().gameNumbersIssued / 4;
+}
+
+void testEveryGame(DbOffset position, const std::function<void(std::uint32_t)>& add)
+{
+    const std::uint32_t issued = currentHeader().gameNumbersIssued;
+    for (std::uint32_t n = 0; n < issued; ++n) {
+        const DbOffset g = gameByNumber(n);
+        if (g != 0 && gameContains(g, position))
+            add(n);
+    }
+}
+
+} // namespace
+
+void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)>& add)
+{
+    if (position == 0)
+        return;
+    Position pos;
+    if (!reconstructPosition(position, pos)) {
+        testEveryGame(position, add);
+        return;
+    }
+    SearchState& state = searchState();
+    const std::uint32_t issued = currentHeader().gameNumbersIssued;
+    const std::uint64_t games = positionCounts(pos).games;
+    const std::uint64_t budget =
+        std::max<std::uint64_t>(std::min<std::uint64_t>(3 * games + 20, issued / 5), 10);
+    if (useIndex(state, games, games > budget)) {
+        if (!state.index.current())
+            state.index.build();
+        if (const auto found = gamesFromIndex(state.index, position, pos)) {
+            for (std::uint32_t n : *found)
+                add(n);
+            return;
+        }
+    }
+    GameSearch search(position, std::uint32_t(budget));
+    if (search.run(pos)) {
+        for (std::uint32_t n : search.found())
+            add(n);
+        return;
+    }
+    // Over budget: building the index costs less than testing every game.
+    if (state.mode == GameSearchMode::Automatic) {
+        state.index.build();
+        if (const auto found = gamesFromIndex(state.index, position, pos)) {
+            for (std::uint32_t n : *found)
+                add(n);
+            return;
+        }
+    }
+    testEveryGame(position, add);
+}
+
+void setGameSearchMode(GameSearchMode mode) { searchState().mode = mode; }
+
+std::size_t gameSearchIndexBytes() { return searchState().index.memoryBytes(); }
+
+void forgetGameSearchIndex(const void* base)
+{
+    if (searchState().index.builtFor(base))
+        searchState().index.clear();
+}
+
+} // namespace vez
