@@ -57,14 +57,24 @@ void lookUpPath(std::span<const Move> moves, std::vector<PathEntry>& path)
     const PositionIndex* index = currentPositionIndex();
     if (index != nullptr) {
         for (const PathEntry& e : path) {
-            index->prefetch(e.key);
+            index->prefetch(e.indexHash);
             __builtin_prefetch(&hashSlot(e.hash));
         }
     }
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const DbOffset prev = i > 0 ? path[i - 1].record : 0;
-        DbOffset r = prev != 0 && !isTiny(prev) ? successorByMove(prev, moves[i - 1]) : 0;
-        path[i].record = r != 0 ? r : findPackedPosition(path[i].key);
+    if (index != nullptr && !index->sawDuplicates) {
+        // One record for each key: the index names the record a move would lead to.
+        for (PathEntry& e : path)
+            e.record = index->find(e.key, e.indexHash);
+        for (const PathEntry& e : path) {
+            if (e.record != 0)
+                __builtin_prefetch(at<PositionRecord>(e.record));
+        }
+    } else {
+        for (std::size_t i = 0; i < path.size(); ++i) {
+            const DbOffset prev = i > 0 ? path[i - 1].record : 0;
+            DbOffset r = prev != 0 && !isTiny(prev) ? successorByMove(prev, moves[i - 1]) : 0;
+            path[i].record = r != 0 ? r : findPackedPosition(path[i].key);
+        }
     }
     // A new position goes to the head of its chain, whose present head then links back to it.
     if (index != nullptr) {

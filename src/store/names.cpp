@@ -36,6 +36,20 @@ int compareTexts(std::string_view a, std::string_view b)
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
+// compareTexts against a stored, zero-ended text, read only as far as they differ.
+int compareWithStored(std::string_view a, const char* stored)
+{
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const unsigned char x = static_cast<unsigned char>(a[i]);
+        const unsigned char y = static_cast<unsigned char>(stored[i]);
+        if (y == 0)
+            return 1;
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return stored[a.size()] == 0 ? 0 : -1;
+}
+
 const char* entryText(DbOffset entry) { return at<char>(entry + kDictionaryTextOffset); }
 
 // No tree in a sound image is deeper than the records it could hold.
@@ -84,7 +98,7 @@ DbOffset internString(std::string_view text, Dictionary dictionary)
     text = storable(text, kMaxDictionaryText);
     DbOffset* link = &rootOf(dictionary);
     for (std::uint64_t steps = treeLimit(); *link != 0 && steps > 0; --steps) {
-        const int c = compareTexts(text, entryText(*link));
+        const int c = compareWithStored(text, entryText(*link));
         if (c == 0)
             return *link + kDictionaryTextOffset;
         link = c < 0 ? &at<DictionaryEntry>(*link)->left : &at<DictionaryEntry>(*link)->right;
@@ -256,7 +270,7 @@ DbOffset internPlayer(std::string_view name)
     for (std::uint64_t steps = treeLimit(); *link != 0 && steps > 0; --steps) {
         const DbOffset p = *link;
         bool storeFirst = false, storeMiddle = false;
-        int c = compareTexts(parts.last, lastNameOf(p));
+        int c = compareWithStored(parts.last, lastNameOf(p));
         if (c == 0)
             c = compareGivenName(parts.first, player(p)->firstName, storeFirst);
         if (c == 0)

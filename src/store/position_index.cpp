@@ -87,9 +87,10 @@ void PositionIndex::allocate(std::size_t capacity)
     m_size = 0;
 }
 
-DbOffset PositionIndex::find(const PackedPosition& key) const
+std::uint64_t PositionIndex::hashOf(const PackedPosition& key) { return keyHash(key); }
+
+DbOffset PositionIndex::find(const PackedPosition& key, std::uint64_t hash) const
 {
-    const std::uint64_t hash = keyHash(key);
     const std::uint8_t tag = tagOf(hash);
     for (std::size_t i = home(hash);; i = (i + 1) & m_mask) {
         const std::uint8_t t = m_tags[i];
@@ -100,9 +101,9 @@ DbOffset PositionIndex::find(const PackedPosition& key) const
     }
 }
 
-void PositionIndex::prefetch(const PackedPosition& key) const
+void PositionIndex::prefetch(std::uint64_t hash) const
 {
-    const std::size_t i = home(keyHash(key));
+    const std::size_t i = home(hash);
     __builtin_prefetch(&m_tags[i]);
     __builtin_prefetch(&m_slots[i]);
 }

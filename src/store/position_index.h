@@ -26,10 +26,13 @@ class PositionIndex {
 public:
     PositionIndex();
 
-    DbOffset find(const PackedPosition& key) const;
-    // Starts fetching the memory a find or assign of key will read, so that the lookups of
-    // a whole line overlap rather than wait one after the other.
-    void prefetch(const PackedPosition& key) const;
+    // The hash a key is placed by; pure, so it can be worked out anywhere beforehand.
+    static std::uint64_t hashOf(const PackedPosition& key);
+    DbOffset find(const PackedPosition& key) const { return find(key, hashOf(key)); }
+    DbOffset find(const PackedPosition& key, std::uint64_t hash) const;
+    // Starts fetching the memory a find or assign of a key with this hash will read, so
+    // that the lookups of a whole line overlap rather than wait one after the other.
+    void prefetch(std::uint64_t hash) const;
     // Makes key name record (a new record at the head of its chain wins over an older one).
     void assign(const PackedPosition& key, DbOffset record);
     // Adds key for record unless it is there already (then false, nothing changes).

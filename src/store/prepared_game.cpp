@@ -5,6 +5,7 @@
 #include "chess/movegen.h"
 #include "interchange/game.h"
 #include "store/database.h"
+#include "store/position_index.h"
 
 namespace vez {
 
@@ -24,6 +25,7 @@ bool planSteps(const Position& start, const Move* moves, std::size_t count,
             return false;
         s.hash = primaryHash(s.key);
         s.code = secondaryCode(s.key);
+        s.indexHash = PositionIndex::hashOf(s.key);
     }
     // Positions of the line with equal hashes, found by sorting them.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> order(steps.size());

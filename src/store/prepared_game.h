@@ -23,7 +23,8 @@ struct PlannedStep {
     PackedPosition key;
     std::uint16_t hash = 0;
     std::uint8_t code = 0;
-    bool repeated = false; // another position of the line has the same hashes
+    std::uint64_t indexHash = 0; // where the in-memory position index places the key
+    bool repeated = false;       // another position of the line has the same hashes
     DbOffset record = 0;   // the writer's own: the record found before anything was written
 };
 
