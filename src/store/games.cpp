@@ -139,11 +139,16 @@ void storeSubLines(const std::vector<std::unique_ptr<GameLine>>& lines, const Po
 
 // Notes, scores and glyphs of the line's moves go onto the positions they reach.
 void annotateLine(const GameLine& line, Position pos, DbOffset v, DbOffset game,
-                  const PreparedGame* prepared)
+                  const PreparedGame* prepared, const PlannedLine* plan)
 {
-    for (const MoveEntry& e : line.entries) {
+    const bool planned = plan != nullptr && plan->steps.size() == line.entries.size() + 1;
+    for (std::size_t i = 0; i < line.entries.size(); ++i) {
+        const MoveEntry& e = line.entries[i];
         storeSubLines(e.subLines, pos, v, game, prepared);
-        makeMove(pos, e.move);
+        if (planned)
+            pos = plan->steps[i + 1].position;
+        else
+            makeMove(pos, e.move);
         if (!e.comment.empty())
             setNote(pos, e.comment);
         if (e.score != kNoScore)
@@ -173,7 +178,7 @@ DbOffset storeVariation(const GameLine& line, const Position& start, int result,
     variation(v)->firstChoice = path->choices;
     if (eco)
         *eco = path->eco;
-    annotateLine(line, start, v, game, prepared);
+    annotateLine(line, start, v, game, prepared, plan);
     compressTail(v, plan);
     expandTails(v);
     return v;

@@ -43,21 +43,30 @@ PawnMarking pawnMarking(const Position& pos)
 
 namespace {
 
-// One bit per occupied square of an 8-square row (bit f for file f).
+constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+
 // High bit of each byte set where the byte is not zero.
+std::uint64_t nonZero(std::uint64_t v) { return (((v & kLow7) + kLow7) | v) & kHigh; }
+
 std::uint64_t nonZeroBytes(const std::uint8_t* row)
 {
     std::uint64_t v;
     std::memcpy(&v, row, sizeof v);
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-    return (((v & kLow7) + kLow7) | v) & ~kLow7;
+    return nonZero(v);
+}
+
+// The 8 bits of a row spread to the high bits of its 8 bytes (bit f to byte f).
+std::uint64_t spreadBits(unsigned bits)
+{
+    return nonZero((std::uint64_t(bits & 0xFF) * kOnes) & 0x8040201008040201ull);
 }
 
 } // namespace
 
 bool packPosition(const Position& pos, PackedPosition& out)
 {
-    out = PackedPosition{};
     const PawnMarking marking = pawnMarking(pos);
     const int other = pos.sideToMove ^ 1;
     const std::uint8_t otherPawn = makePiece(PieceType::Pawn, other);
@@ -71,31 +80,45 @@ bool packPosition(const Position& pos, PackedPosition& out)
         markable = ~std::uint64_t(0);
     else
         markable = ~(std::uint64_t(0xFF) << (marking.epRank * 8));
-    std::uint64_t castlingRooks = 0;
-    for (const int colour : {kWhite, kBlack}) {
-        const int home = colour == kWhite ? 0 : 56;
-        const std::uint8_t rook = makePiece(PieceType::Rook, colour);
-        if (pos.castleQueensideLost[colour] == 0 && pos.squares[home] == rook)
-            castlingRooks |= std::uint64_t(1) << home;
-        if (pos.castleKingsideLost[colour] == 0 && pos.squares[home + 7] == rook)
-            castlingRooks |= std::uint64_t(1) << (home + 7);
+    // Eight squares at a time: the codes of a row, and where it is occupied.
+    std::uint64_t rows[8];
+    unsigned occupiedFiles[8];
+    std::uint64_t occupancy = 0; // byte f: bit r where file f of rank r is occupied
+    bool sideMarked = false;
+#pragma GCC unroll 8
+    for (int rank = 0; rank < 8; ++rank) {
+        std::uint64_t row;
+        std::memcpy(&row, pos.squares + rank * 8, sizeof row);
+        const std::uint64_t occupied = nonZero(row);
+        const std::uint64_t pawns = ~nonZero(row ^ (otherPawn * kOnes)) & kHigh;
+        const std::uint64_t marked = pawns & spreadBits(unsigned(markable >> (rank * 8)));
+        const std::uint64_t mask = (marked >> 7) * 0xFF;
+        rows[rank] = (row & ~mask) | ((markedPawn * kOnes) & mask);
+        sideMarked |= marked != 0;
+        occupancy |= (occupied >> 7) << rank;
+        occupiedFiles[rank] = unsigned(((occupied >> 7) * 0x0102040810204080ull) >> 56);
     }
-    // Every square in turn, without a branch that depends on the board: the codes of the
-    // occupied squares are gathered in square order (rank by rank, files a to h).
+    for (const int colour : {kWhite, kBlack}) {
+        const int rank = colour == kWhite ? 0 : 7;
+        const std::uint8_t rook = makePiece(PieceType::Rook, colour);
+        if (pos.castleQueensideLost[colour] == 0 && pos.squares[rank * 8] == rook)
+            rows[rank] |= 7;
+        if (pos.castleKingsideLost[colour] == 0 && pos.squares[rank * 8 + 7] == rook)
+            rows[rank] |= std::uint64_t(7) << 56;
+    }
+    std::memcpy(out.bytes, &occupancy, sizeof occupancy);
+    // The codes of the occupied squares in square order (rank by rank, files a to h),
+    // gathered without a branch that depends on the board.
     std::uint8_t codes[65];
     int count = 0;
-    bool sideMarked = false;
-    for (int sq = 0; sq < 64; ++sq) {
-        const std::uint8_t piece = pos.squares[sq];
-        const bool marked = piece == otherPawn && ((markable >> sq) & 1) != 0;
-        const bool castles = ((castlingRooks >> sq) & 1) != 0;
-        std::uint8_t code = marked ? markedPawn : piece;
-        code = castles ? std::uint8_t(code | 7) : code;
-        sideMarked |= marked;
-        const unsigned occupied = piece != 0;
-        codes[count] = code;
-        count += int(occupied);
-        out.bytes[sq & 7] |= std::uint8_t(occupied << (sq >> 3));
+    for (int rank = 0; rank < 8; ++rank) {
+        const std::uint64_t row = rows[rank];
+        const unsigned files = occupiedFiles[rank];
+#pragma GCC unroll 8
+        for (int file = 0; file < 8; ++file) {
+            codes[count] = std::uint8_t(row >> (file * 8));
+            count += int((files >> file) & 1);
+        }
     }
     if (count > 32)
         return false;
@@ -105,6 +128,7 @@ bool packPosition(const Position& pos, PackedPosition& out)
         codes[count++] = markedPawn;
     }
     codes[count] = 0;
+    std::memset(out.bytes + 8, 0, sizeof out.bytes - 8);
     for (int i = 0; i < count; i += 2)
         out.bytes[8 + i / 2] = std::uint8_t(codes[i] << 4 | codes[i + 1]);
     return true;

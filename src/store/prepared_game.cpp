@@ -27,14 +27,28 @@ bool planSteps(const Position& start, const Move* moves, std::size_t count,
         s.code = secondaryCode(s.key);
         s.indexHash = PositionIndex::hashOf(s.key);
     }
-    // Positions of the line with equal hashes, found by sorting them.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> order(steps.size());
-    for (std::size_t i = 0; i < steps.size(); ++i)
-        order[i] = {std::uint32_t(steps[i].hash) << 8 | steps[i].code, std::uint32_t(i)};
-    std::sort(order.begin(), order.end());
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        if (order[i].first == order[i - 1].first)
-            steps[order[i].second].repeated = steps[order[i - 1].second].repeated = true;
+    // Positions of the line with equal hashes: each position's first sighting by hashes, in
+    // a small open table.
+    std::size_t size = 64;
+    while (size < 2 * steps.size())
+        size *= 2;
+    thread_local std::vector<std::uint32_t> seen; // 1 + the step, or 0
+    seen.assign(size, 0);
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const std::uint32_t key = std::uint32_t(steps[i].hash) << 8 | steps[i].code;
+        std::size_t at = (key * 0x9E3779B1u) >> 7 & (size - 1);
+        for (;; at = (at + 1) & (size - 1)) {
+            const std::uint32_t j = seen[at];
+            if (j == 0) {
+                seen[at] = std::uint32_t(i + 1);
+                break;
+            }
+            const PlannedStep& first = steps[j - 1];
+            if ((std::uint32_t(first.hash) << 8 | first.code) == key) {
+                steps[j - 1].repeated = steps[i].repeated = true;
+                break;
+            }
+        }
     }
     return true;
 }
@@ -47,7 +61,7 @@ StoreSettings currentStoreSettings()
 
 void PreparedGame::prepare(const Game& game, const StoreSettings& settings)
 {
-    m_lines.clear();
+    m_used = 0; // the lines' storage is kept for the next game
     m_next = 0;
     m_settings = settings;
     m_storable = true;
@@ -58,12 +72,14 @@ void PreparedGame::prepare(const Game& game, const StoreSettings& settings)
 // its moves, then those after its end.
 void PreparedGame::prepareLine(const GameLine& line, const Position& start)
 {
-    std::vector<Move> moves;
-    moves.reserve(line.entries.size());
+    thread_local std::vector<Move> moves; // only until the sub-lines are prepared
+    moves.clear();
     for (const MoveEntry& e : line.entries)
         moves.push_back(e.move);
     {
-        PlannedLine& plan = m_lines.emplace_back();
+        if (m_used == m_lines.size())
+            m_lines.emplace_back();
+        PlannedLine& plan = m_lines[m_used++];
         plan.line = &line;
         if (!planSteps(start, moves.data(), moves.size(), plan.steps)) {
             m_storable = false;
@@ -99,9 +115,9 @@ void PreparedGame::prepareLine(const GameLine& line, const Position& start)
 
 const PlannedLine* PreparedGame::lineFor(const GameLine& line) const
 {
-    if (m_next < m_lines.size() && m_lines[m_next].line == &line)
+    if (m_next < m_used && m_lines[m_next].line == &line)
         return &m_lines[m_next++];
-    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+    for (std::size_t i = 0; i < m_used; ++i) {
         if (m_lines[i].line == &line) {
             m_next = i + 1;
             return &m_lines[i];

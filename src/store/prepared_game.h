@@ -65,7 +65,8 @@ public:
 private:
     void prepareLine(const GameLine& line, const Position& start);
 
-    std::vector<PlannedLine> m_lines; // in the order storing meets them
+    std::vector<PlannedLine> m_lines; // in the order storing meets them; the first m_used
+    std::size_t m_used = 0;           // are this game's
     mutable std::size_t m_next = 0;
     StoreSettings m_settings;
     bool m_storable = true;
