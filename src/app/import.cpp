@@ -238,9 +238,9 @@ public:
     {
         for (Batch& b : m_batches) {
             b.store = [this, &b] { storeBatch(b); };
-            // The games stay where they are from reading to storing: their preparations
-            // know their lines by address.
-            b.games.reserve(kGamesPerBatch);
+            // The games stay where they are from reading to storing (their preparations
+            // know their lines by address), and their storage serves game after game.
+            b.games.resize(kGamesPerBatch);
             b.prepared.resize(kGamesPerBatch);
         }
         m_context.setPendingGames([this] { flush(); });
@@ -253,14 +253,16 @@ public:
     GameBatches(const GameBatches&) = delete;
     GameBatches& operator=(const GameBatches&) = delete;
 
-    void add(Game&& game, UpdateHint hint)
+    // Takes the game over, leaving an earlier one's storage in its place.
+    void add(Game& game, UpdateHint hint)
     {
         Batch& b = m_batches[m_filling];
-        b.games.push_back(std::move(game));
+        Game& slot = b.games[b.count];
+        std::swap(slot, game);
         b.hints.push_back(hint);
         if (m_context.storeSettings)
-            b.prepared[b.games.size() - 1].prepare(b.games.back(), *m_context.storeSettings);
-        if (b.games.size() >= kGamesPerBatch)
+            b.prepared[b.count].prepare(slot, *m_context.storeSettings);
+        if (++b.count >= kGamesPerBatch)
             flush();
     }
 
@@ -268,11 +270,11 @@ public:
     void flush()
     {
         Batch& b = m_batches[m_filling];
-        if (b.games.empty())
+        if (b.count == 0)
             return;
         m_filling ^= 1;
         collect(m_batches[m_filling]);
-        b.numbers.assign(b.games.size(), kNotTried);
+        b.numbers.assign(b.count, kNotTried);
         m_context.doc().startCall(b.call, b.store);
     }
 
@@ -288,7 +290,8 @@ private:
     static constexpr int kNotTried = std::numeric_limits<int>::min();
 
     struct Batch {
-        std::vector<Game> games;
+        std::vector<Game> games; // the first count are this batch's
+        std::size_t count = 0;
         std::vector<PreparedGame> prepared; // one for each game's place
         std::vector<UpdateHint> hints;
         std::vector<int> numbers; // as the document answered, or kNotTried
@@ -299,7 +302,7 @@ private:
     // On the document's thread.
     void storeBatch(Batch& b)
     {
-        for (std::size_t i = 0; i < b.games.size() && !m_context.doc().workerStopRequested(); ++i) {
+        for (std::size_t i = 0; i < b.count && !m_context.doc().workerStopRequested(); ++i) {
             ImportRequest request;
             request.code = ImportNotification::AddGame;
             request.game = &b.games[i];
@@ -322,7 +325,7 @@ private:
             else
                 ++m_totals.skipped;
         }
-        b.games.clear();
+        b.count = 0;
         b.hints.clear();
         b.numbers.clear();
     }
@@ -476,8 +479,7 @@ ImportTotals importFile(const std::string& path, ImportContext& context)
             if (!game.hasTag("Source"))
                 game.setTag("Source", path);
             ++taken;
-            batches.add(std::move(game),
-                        taken % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None);
+            batches.add(game, taken % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None);
         });
     }
     removeConverted(path, text, context, "Couldn't delete temporary conversion file ");

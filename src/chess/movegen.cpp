@@ -330,10 +330,27 @@ int legalMoves(const Position& pos, MoveList& list, bool nonstandard)
         return n;
     const Move last = list[n - 1];
     const int king = pieceTypeOf(last) == PieceType::King ? fromSquare(last) : findKing(pos);
+    // Out of check, a move of another piece than the king can only expose the king by
+    // leaving a square on a line with it, or by taking en passant: other moves need no test.
+    const bool inCheck = isSquare(king) && isAttacked(pos, king);
+    const auto needsTest = [&](Move move) {
+        const int from = fromSquare(move);
+        const int to = toSquare(move);
+        const std::uint8_t piece = pos.squares[from];
+        if (inCheck || typeOf(piece) == PieceType::King)
+            return true;
+        if (typeOf(piece) == PieceType::Pawn && fileOf(from) != fileOf(to) && pos.squares[to] == kEmpty)
+            return true;
+        if (!isSquare(king))
+            return false;
+        const int files = fileOf(from) - fileOf(king);
+        const int ranks = rankOf(from) - rankOf(king);
+        return files == 0 || ranks == 0 || files == ranks || files == -ranks;
+    };
     Position scratch = pos;
     int i = 0;
     while (i < n) {
-        if (leavesKingAttacked(scratch, list[i], king))
+        if (needsTest(list[i]) && leavesKingAttacked(scratch, list[i], king))
             list[i] = list[--n];
         else
             ++i;
