@@ -652,7 +652,10 @@ bool parseMoveSuffix(std::string_view text, std::size_t& cursor, MoveGlyph* glyp
     static constexpr MoveGlyph kGlyphs[] = {MoveGlyph::Blunder,   MoveGlyph::Dubious,
                                             MoveGlyph::Mistake,   MoveGlyph::Interesting,
                                             MoveGlyph::Brilliant, MoveGlyph::Good};
+    const bool glyphFollows = in.peek() == '!' || in.peek() == '?';
     for (MoveGlyph candidate : kGlyphs) {
+        if (!glyphFollows)
+            break;
         const std::string_view written = glyphText(candidate);
         if (in.view(written.size()) == written) {
             in.skip(written.size());

@@ -134,7 +134,7 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
                 const DbOffset next = i < m ? path[i + 1].record : 0;
                 const bool staysTiny = comesFrom(rec, prev) && next != 0 && comesFrom(next, rec);
                 if (!staysTiny) {
-                    const DbOffset promoted = promoteToFull(rec, e.position);
+                    const DbOffset promoted = promoteToFull(rec, e.position, &e.key);
                     refs.moved(rec, promoted);
                     rec = promoted;
                 }

@@ -555,7 +555,8 @@ PositionCounts recordCounts(DbOffset r)
 namespace {
 
 DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosition* key);
-DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known);
+DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known,
+                            const PackedPosition* knownKey = nullptr);
 
 } // namespace
 
@@ -564,22 +565,28 @@ DbOffset promoteToFull(DbOffset tinyRecord, std::uint16_t hash)
     return promoteKnownToFull(tinyRecord, hash, nullptr);
 }
 
-DbOffset promoteToFull(DbOffset tinyRecord, const Position& pos)
+DbOffset promoteToFull(DbOffset tinyRecord, const Position& pos, const PackedPosition* key)
 {
-    PackedPosition key;
-    if (!packPosition(pos, key))
-        return promoteKnownToFull(tinyRecord, 0, nullptr);
-    return promoteKnownToFull(tinyRecord, primaryHash(key), &pos);
+    PackedPosition packed;
+    if (key == nullptr) {
+        if (!packPosition(pos, packed))
+            return promoteKnownToFull(tinyRecord, 0, nullptr);
+        key = &packed;
+    }
+    return promoteKnownToFull(tinyRecord, primaryHash(*key), &pos, key);
 }
 
 namespace {
 
-DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known)
+DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known,
+                            const PackedPosition* knownKey)
 {
     Position pos;
     const bool rebuilt = known != nullptr ? (pos = *known, true) : reconstructPosition(tinyRecord, pos);
     PackedPosition key;
-    const bool keyed = rebuilt && packPosition(pos, key);
+    if (knownKey != nullptr)
+        key = *knownKey;
+    const bool keyed = knownKey != nullptr || (rebuilt && packPosition(pos, key));
     if (!keyed && builtPositionIndex() != nullptr)
         invalidatePositionIndex();
     const TinyPosition old = *tiny(tinyRecord);

@@ -87,7 +87,8 @@ DbOffset incomingAt(DbOffset record, int index);
 
 DbOffset promoteToFull(DbOffset tiny, std::uint16_t hash);
 // The same for a caller that knows the tiny record's position.
-DbOffset promoteToFull(DbOffset tiny, const Position& pos);
+// key: pos packed, when the caller knows it.
+DbOffset promoteToFull(DbOffset tiny, const Position& pos, const PackedPosition* key = nullptr);
 
 // A tiny record shows the counts of the next non-tiny record on its line. That holds
 // only while every line through that record came through the tiny one: before a new way
