@@ -1,6 +1,9 @@
 #include "store/names.h"
 
 #include <cstring>
+#include <functional>
+#include <string>
+#include <unordered_map>
 
 #include "store/codes.h"
 #include "store/database.h"
@@ -91,11 +94,8 @@ bool isSingleCapital(const std::string& s) { return s.size() == 1 && s[0] >= 'A'
 Player* player(DbOffset p) { return at<Player>(p); }
 const char* lastNameOf(DbOffset p) { return reinterpret_cast<const char*>(player(p)->lastName); }
 
-} // namespace
-
-DbOffset internString(std::string_view text, Dictionary dictionary)
+DbOffset internStringInTree(std::string_view text, Dictionary dictionary)
 {
-    text = storable(text, kMaxDictionaryText);
     DbOffset* link = &rootOf(dictionary);
     for (std::uint64_t steps = treeLimit(); *link != 0 && steps > 0; --steps) {
         const int c = compareWithStored(text, entryText(*link));
@@ -107,6 +107,73 @@ DbOffset internString(std::string_view text, Dictionary dictionary)
     std::memcpy(at<char>(entry + kDictionaryTextOffset), text.data(), text.size());
     *link = entry; // the image never moves while it grows, so link is still good
     return entry + kDictionaryTextOffset;
+}
+
+// The texts interned in the open image, by dictionary. The trees are walked from the root
+// (built from sorted input they are as deep as they are long), and an import interns the
+// same tag names, events and sites game after game. Entries are never removed, so a text
+// once found stays where it is while the image is open.
+class InternedTexts {
+public:
+    DbOffset* find(std::string_view text, Dictionary dictionary)
+    {
+        refresh();
+        auto& texts = m_texts[int(dictionary)];
+        const auto it = texts.find(text);
+        return it == texts.end() ? nullptr : &it->second;
+    }
+    void add(std::string_view text, Dictionary dictionary, DbOffset stored)
+    {
+        refresh();
+        if (++m_count > kMaxTexts)
+            clear();
+        m_texts[int(dictionary)].emplace(std::string(text), stored);
+    }
+
+private:
+    static constexpr std::size_t kMaxTexts = 1 << 20;
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    };
+    void refresh()
+    {
+        if (m_base != currentBase || m_epoch != imageEpoch()) {
+            clear();
+            m_base = currentBase;
+            m_epoch = imageEpoch();
+        }
+    }
+    void clear()
+    {
+        for (auto& texts : m_texts)
+            texts.clear();
+        m_count = 0;
+    }
+
+    const void* m_base = nullptr;
+    std::uint64_t m_epoch = 0;
+    std::size_t m_count = 0;
+    std::unordered_map<std::string, DbOffset, Hash, std::equal_to<>> m_texts[4];
+};
+
+// Never destroyed: a database may still be written by another static's destructor at exit.
+InternedTexts& internedTexts()
+{
+    static auto* texts = new InternedTexts;
+    return *texts;
+}
+
+} // namespace
+
+DbOffset internString(std::string_view text, Dictionary dictionary)
+{
+    text = storable(text, kMaxDictionaryText);
+    if (const DbOffset* known = internedTexts().find(text, dictionary))
+        return *known;
+    const DbOffset stored = internStringInTree(text, dictionary);
+    internedTexts().add(text, dictionary, stored);
+    return stored;
 }
 
 std::string_view dictionaryText(DbOffset text) { return text == 0 ? std::string_view() : at<char>(text); }
