@@ -11,10 +11,13 @@
 #include "store/games.h"
 #include "store/graph.h"
 #include "store/notes.h"
+#include "store/position_index.h"
+#include "store/prepared_game.h"
 #include "store_fixture.h"
 #include "support/graph_invariants.h"
 #include "support/graph_lines.h"
 #include "support/movetext.h"
+#include "support/pgn_games.h"
 
 namespace vez {
 namespace {
@@ -413,8 +416,62 @@ TEST_F(GamesTest, GamesThatCannotBeStoredAreRefusedWhole)
     game.append(m);
     const std::uint32_t used = db->usedBytes;
     EXPECT_FALSE(storeGame(game, false).has_value());
+    PreparedGame prepared;
+    prepared.prepare(game, currentStoreSettings());
+    EXPECT_FALSE(prepared.storable());
+    EXPECT_FALSE(storeGame(game, false, &prepared).has_value());
     EXPECT_EQ(db->usedBytes, used);
     EXPECT_EQ(db->gameNumbersIssued, 0u);
+}
+
+// Games worked out ahead (as an import does on its reading thread) store exactly as games
+// worked out while storing: the two images agree byte for byte, whatever the compression
+// and whether the preparation's settings are still the database's.
+TEST_F(GamesTest, PreparedGamesStoreByteForByteAsOthers)
+{
+    std::vector<Game> games;
+    for (const char* file : {VEZ_CORPUS_DIR "/games-annotated.pgn", VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}) {
+        std::vector<Game> more = test::readGames(file, 150);
+        std::move(more.begin(), more.end(), std::back_inserter(games));
+    }
+    ASSERT_GE(games.size(), 60u);
+    for (const int threshold : {100, 20}) {
+        DatabaseHeader* plain = createInMemory();
+        plain->compressionThresholdPly = threshold;
+        DatabaseHeader* ahead = createInMemory();
+        ahead->compressionThresholdPly = threshold;
+        PreparedGame prepared;
+        for (std::size_t i = 0; i < games.size(); ++i) {
+            setCurrentBase(plain);
+            const std::optional<std::uint32_t> a = storeGame(games[i], true);
+            setCurrentBase(ahead);
+            // Every third preparation is made under another threshold, and must be let be.
+            StoreSettings settings = currentStoreSettings();
+            if (i % 3 == 2)
+                settings.compressionThresholdPly += 7;
+            prepared.prepare(games[i], settings);
+            const std::optional<std::uint32_t> b = storeGame(games[i], true, &prepared);
+            ASSERT_EQ(a, b) << "game " << i;
+        }
+        // The keys the preparation gave the index were right: it holds what a fresh one does.
+        setCurrentBase(ahead);
+        ASSERT_NE(builtPositionIndex(), nullptr);
+        const std::size_t kept = builtPositionIndex()->size();
+        invalidatePositionIndex();
+        ASSERT_NE(currentPositionIndex(), nullptr);
+        EXPECT_EQ(kept, currentPositionIndex()->size()) << "threshold " << threshold;
+        ASSERT_EQ(plain->usedBytes, ahead->usedBytes) << "threshold " << threshold;
+        const auto* x = reinterpret_cast<const std::uint8_t*>(plain);
+        const auto* y = reinterpret_cast<const std::uint8_t*>(ahead);
+        const auto differs = std::mismatch(x, x + plain->usedBytes, y);
+        EXPECT_EQ(differs.first, x + plain->usedBytes)
+            << "threshold " << threshold << ": first difference at offset " << (differs.first - x);
+        setCurrentBase(plain);
+        closeDatabase(plain);
+        setCurrentBase(ahead);
+        closeDatabase(ahead);
+        setCurrentBase(db);
+    }
 }
 
 } // namespace
