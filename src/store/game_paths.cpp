@@ -54,7 +54,7 @@ void lookUpPath(std::span<const Move> moves, std::vector<PathEntry>& path)
 {
     // The line's lookups and chain heads are fetched together rather than one miss after
     // another.
-    const PositionIndex* index = currentPositionIndex();
+    const PositionIndex* index = lookupPositionIndex();
     if (index != nullptr) {
         for (const PathEntry& e : path) {
             index->prefetch(e.indexHash);

@@ -50,16 +50,20 @@ bool sameKey(DbOffset record, const PackedPosition& key)
 DbOffset findInChain(const PackedPosition& key, std::uint16_t hash)
 {
     const std::uint8_t code = secondaryCode(key);
-    for (DbOffset r = hashSlot(hash); r != 0; r = at<PositionRecord>(r)->nextInChain) {
-        if (at<PositionRecord>(r)->secondary == code && sameKey(r, key))
+    std::size_t walked = 0;
+    for (DbOffset r = hashSlot(hash); r != 0; r = at<PositionRecord>(r)->nextInChain, ++walked) {
+        if (at<PositionRecord>(r)->secondary == code && sameKey(r, key)) {
+            noteChainWalk(walked);
             return r;
+        }
     }
+    noteChainWalk(walked);
     return 0;
 }
 
 DbOffset findPacked(const PackedPosition& key, std::uint16_t hash)
 {
-    if (const PositionIndex* index = currentPositionIndex())
+    if (const PositionIndex* index = lookupPositionIndex())
         return index->find(key);
     return findInChain(key, hash);
 }
@@ -370,7 +374,7 @@ DbOffset successorAt(const Position& pos)
     std::uint16_t hash;
     if (!packAndHash(pos, key, hash))
         return 0;
-    if (const PositionIndex* index = currentPositionIndex())
+    if (const PositionIndex* index = lookupPositionIndex())
         return index->find(key);
     const std::uint8_t code = secondaryCode(key);
     DbOffset match = 0;

@@ -406,7 +406,12 @@ struct Registered {
     std::unique_ptr<PositionIndex> index;
     bool stale = true;     // to be built before the next lookup
     bool unusable = false; // the graph cannot be indexed exactly
+    std::uint64_t walked = 0; // chain records walked by lookups while there was no index
 };
+
+// Building costs about as much as walking eight records per record of the image (a record
+// takes some sixteen bytes or more); walking a chain, about that many records per lookup.
+std::uint64_t walkThatPaysForBuilding() { return currentHeader().usedBytes / 2; }
 
 // Never destroyed: a database may still be closed by another static's destructor at exit.
 std::vector<Registered>& registry()
@@ -428,7 +433,7 @@ Registered& currentEntry()
 {
     if (Registered* e = entryOf(currentBase))
         return *e;
-    registry().push_back({currentBase, nullptr, true, false});
+    registry().push_back({currentBase, nullptr, true, false, 0});
     return registry().back();
 }
 
@@ -436,9 +441,11 @@ Registered& currentEntry()
 
 namespace {
 bool indexEnabled = true;
-}
+IndexBuilding building = IndexBuilding::WhenWorthIt;
+} // namespace
 
 void setPositionIndexEnabled(bool enabled) { indexEnabled = enabled; }
+void setPositionIndexBuilding(IndexBuilding how) { building = how; }
 
 PositionIndex* currentPositionIndex()
 {
@@ -451,8 +458,27 @@ PositionIndex* currentPositionIndex()
         e.index = buildIndex();
         e.stale = false;
         e.unusable = e.index == nullptr;
+        e.walked = 0;
     }
     return e.index.get();
+}
+
+PositionIndex* lookupPositionIndex()
+{
+    if (!indexEnabled)
+        return nullptr;
+    Registered& e = currentEntry();
+    if (e.unusable)
+        return nullptr;
+    if (e.stale && building == IndexBuilding::WhenWorthIt && e.walked < walkThatPaysForBuilding())
+        return nullptr;
+    return currentPositionIndex();
+}
+
+void noteChainWalk(std::size_t records)
+{
+    if (indexEnabled)
+        currentEntry().walked += records + 1;
 }
 
 PositionIndex* builtPositionIndex()
@@ -463,8 +489,16 @@ PositionIndex* builtPositionIndex()
 
 void reservePositionIndex(std::size_t positions)
 {
-    if (PositionIndex* index = currentPositionIndex())
-        index->reserve(positions);
+    if (builtPositionIndex() == nullptr) {
+        // Each lookup would walk a chain of records / 65,536 records.
+        const std::uint64_t walk = std::uint64_t(positions) * (currentHeader().usedBytes / 16 / kHashSlots + 1);
+        if (walk < walkThatPaysForBuilding() && building == IndexBuilding::WhenWorthIt)
+            return;
+    }
+    if (PositionIndex* index = currentPositionIndex()) {
+        // Counted from what the index holds already.
+        index->reserve(index->size() + positions);
+    }
 }
 
 void invalidatePositionIndex()

@@ -156,10 +156,23 @@ private:
     std::size_t m_size = 0;
 };
 
-// The index of the current image, built on first use. Null when the current image's
+// The index of the current image, built now if it is not. Null when the current image's
 // graph cannot be indexed so that every lookup agrees with the chain walk (records whose
 // positions cannot be rebuilt, chains that loop); lookups then walk the chains.
 PositionIndex* currentPositionIndex();
+
+// The index a lookup should use: the built one; or null, and the lookup walks its chain,
+// until the walking done since the image was opened would have paid for building it (then
+// it is built). Opening a large database and looking a few positions up costs no build;
+// a long run of lookups (an import, a search) soon has the index.
+PositionIndex* lookupPositionIndex();
+// A lookup walked this many records of a chain.
+void noteChainWalk(std::size_t records);
+
+// When lookups build the index: once worth it (the default), or at the first lookup (tests
+// use this to exercise the index in every graph operation).
+enum class IndexBuilding { WhenWorthIt, OnFirstLookup };
+void setPositionIndexBuilding(IndexBuilding building);
 
 // The current image's index when it is built; null otherwise. Changes to the graph keep a
 // built index up to date and need not build one.
@@ -169,7 +182,8 @@ PositionIndex* builtPositionIndex();
 // way. Tests and benchmarks compare the two.
 void setPositionIndexEnabled(bool enabled);
 
-// Makes room in the current image's index for this many positions in all.
+// Makes room in the current image's index for this many positions to come; builds the
+// index first when that many lookups would walk more than building it costs.
 void reservePositionIndex(std::size_t positions);
 
 // Marks the current image's index as stale after a change it could not follow; the next

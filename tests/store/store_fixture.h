@@ -8,6 +8,7 @@
 
 #include "store/database.h"
 #include "store/messages.h"
+#include "store/position_index.h"
 
 namespace vez::testing {
 
@@ -22,12 +23,16 @@ protected:
     void SetUp() override
     {
         setStoreMessages(&messages);
+        // Every graph operation keeps a built index up to date: build it at once, so that
+        // the tests go through that as well as through the chains.
+        setPositionIndexBuilding(IndexBuilding::OnFirstLookup);
         db = createInMemory();
         ASSERT_NE(db, nullptr);
     }
     void TearDown() override
     {
         closeDatabase(db);
+        setPositionIndexBuilding(IndexBuilding::WhenWorthIt);
         setStoreMessages(nullptr);
     }
 
