@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "najdorf_line.h"
 #include "chess/notation.h"
 #include "store/database.h"
 #include "store/games.h"
@@ -47,22 +48,7 @@ const Opened& opened()
     return result;
 }
 
-// Positions along the main line of the Najdorf's English Attack.
-Position positionAtPly(int ply)
-{
-    static const char* const kLine[] = {"e4",  "c5",  "Nf3", "d6",  "d4",    "cxd4", "Nxd4",
-                                        "Nf6", "Nc3", "a6",  "Be3", "e5",    "Nb3",  "Be6",
-                                        "f3",  "Be7", "Qd2", "O-O", "O-O-O", "Nbd7"};
-    Position pos;
-    setStandardStart(pos);
-    for (int i = 0; i < ply; ++i) {
-        Move m;
-        if (!parseMove(pos, m, nullptr, nullptr, kLine[i]))
-            break;
-        makeMove(pos, m);
-    }
-    return pos;
-}
+using bench::positionAtPly;
 
 // The first search through the Najdorf after opening (by the automatic choice, which
 // walks), with the time the position index took.

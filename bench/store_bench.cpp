@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "najdorf_line.h"
 #include "chess/notation.h"
 #include "interchange/game.h"
 #include "interchange/pgn_reader.h"
@@ -144,22 +145,7 @@ void BM_ReopenAndIndex(benchmark::State& state)
 }
 BENCHMARK(BM_ReopenAndIndex)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// Positions along the main line of the Najdorf's English Attack.
-Position positionAtPly(int ply)
-{
-    static const char* const kLine[] = {"e4",   "c5",  "Nf3", "d6",   "d4",  "cxd4", "Nxd4",
-                                        "Nf6",  "Nc3", "a6",  "Be3",  "e5",  "Nb3",  "Be6",
-                                        "f3",   "Be7", "Qd2", "O-O",  "O-O-O", "Nbd7"};
-    Position pos;
-    setStandardStart(pos);
-    for (int i = 0; i < ply; ++i) {
-        Move m;
-        if (!parseMove(pos, m, nullptr, nullptr, kLine[i]))
-            break;
-        makeMove(pos, m);
-    }
-    return pos;
-}
+using bench::positionAtPly;
 
 void BM_PositionCounts(benchmark::State& state)
 {

@@ -447,12 +447,15 @@ IndexBuilding building = IndexBuilding::WhenWorthIt;
 void setPositionIndexEnabled(bool enabled) { indexEnabled = enabled; }
 void setPositionIndexBuilding(IndexBuilding how) { building = how; }
 
-PositionIndex* currentPositionIndex()
+namespace {
+
+// The current image's index, built now when stale and buildNow says so.
+PositionIndex* indexOfCurrentImage(bool (*buildNow)(const Registered&))
 {
     if (!indexEnabled)
         return nullptr;
     Registered& e = currentEntry();
-    if (e.unusable)
+    if (e.unusable || (e.stale && !buildNow(e)))
         return nullptr;
     if (e.stale) {
         e.index = buildIndex();
@@ -463,16 +466,18 @@ PositionIndex* currentPositionIndex()
     return e.index.get();
 }
 
+} // namespace
+
+PositionIndex* currentPositionIndex()
+{
+    return indexOfCurrentImage([](const Registered&) { return true; });
+}
+
 PositionIndex* lookupPositionIndex()
 {
-    if (!indexEnabled)
-        return nullptr;
-    Registered& e = currentEntry();
-    if (e.unusable)
-        return nullptr;
-    if (e.stale && building == IndexBuilding::WhenWorthIt && e.walked < walkThatPaysForBuilding())
-        return nullptr;
-    return currentPositionIndex();
+    return indexOfCurrentImage([](const Registered& e) {
+        return building == IndexBuilding::OnFirstLookup || e.walked >= walkThatPaysForBuilding();
+    });
 }
 
 void noteChainWalk(std::size_t records)
