@@ -1,5 +1,6 @@
 #include "chess/movegen.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace vez {
@@ -323,11 +324,17 @@ bool leavesKingAttacked(Position& pos, Move move, int kingSquare)
     return attacked;
 }
 
-int legalMoves(const Position& pos, MoveList& list, bool nonstandard)
+namespace {
+
+// Removes from the generated list the moves that leave the king attacked, in the order
+// legalMoves defines (an illegal move is replaced by the last one), until stop says so for
+// a legal move at its final place; returns that place, or the legal count when stop never
+// does.
+template <class Stop>
+int filterLegal(const Position& pos, MoveList& list, int n, Stop stop)
 {
-    int n = generateMoves(pos, list, nonstandard);
-    if (n == 0 || nonstandard)
-        return n;
+    if (n == 0)
+        return 0;
     const Move last = list[n - 1];
     const int king = pieceTypeOf(last) == PieceType::King ? fromSquare(last) : findKing(pos);
     // Out of check, a move of another piece than the king can only expose the king by
@@ -352,10 +359,36 @@ int legalMoves(const Position& pos, MoveList& list, bool nonstandard)
     while (i < n) {
         if (needsTest(list[i]) && leavesKingAttacked(scratch, list[i], king))
             list[i] = list[--n];
+        else if (stop(list[i]))
+            return i;
         else
             ++i;
     }
     return n;
+}
+
+} // namespace
+
+int legalMoves(const Position& pos, MoveList& list, bool nonstandard)
+{
+    const int n = generateMoves(pos, list, nonstandard);
+    if (nonstandard)
+        return n;
+    return filterLegal(pos, list, n, [](Move) { return false; });
+}
+
+int legalMoveIndex(const Position& pos, Move move, bool nonstandard)
+{
+    MoveList list;
+    const int n = generateMoves(pos, list, nonstandard);
+    if (nonstandard) {
+        const int i = int(std::find(list.begin(), list.begin() + n, move) - list.begin());
+        return i < n ? i : -1;
+    }
+    // The list is filtered only as far as the move's place.
+    bool found = false;
+    const int i = filterLegal(pos, list, n, [&](Move m) { return found = m == move; });
+    return found ? i : -1;
 }
 
 bool isLegalMove(const Position& pos, Move move)

@@ -30,6 +30,10 @@ int generateMoves(const Position& pos, MoveList& list, bool nonstandard);
 // nonstandard).
 int legalMoves(const Position& pos, MoveList& list, bool nonstandard);
 
+// The place of a move in that list, or -1 when it is not there; the list is worked out
+// only as far as the move.
+int legalMoveIndex(const Position& pos, Move move, bool nonstandard);
+
 // Whether the square is attacked by the side not to move.
 bool isAttacked(const Position& pos, int square);
 

@@ -261,10 +261,8 @@ bool encodeMoves(Position pos, const std::vector<Move>& moves, std::string& byte
 {
     const bool nonstandard = currentHeader().nonstandard == 1;
     for (Move move : moves) {
-        MoveList list;
-        const int n = legalMoves(pos, list, nonstandard);
-        const int index = int(std::find(list.begin(), list.begin() + n, move) - list.begin());
-        if (index >= n || index > 254)
+        const int index = legalMoveIndex(pos, move, nonstandard);
+        if (index < 0 || index > 254)
             return false;
         bytes += char(1 + index);
         makeMove(pos, move);

@@ -91,10 +91,8 @@ void PreparedGame::prepareLine(const GameLine& line, const Position& start)
         plan.moveCodes.assign(moves.size(), 0);
         plan.codesFrom = first;
         for (std::size_t i = first; i < moves.size(); ++i) {
-            MoveList list;
-            const int n = legalMoves(plan.steps[i].position, list, m_settings.nonstandard);
-            const int index = int(std::find(list.begin(), list.begin() + n, moves[i]) - list.begin());
-            plan.moveCodes[i] = index < n && index <= 254 ? std::uint8_t(1 + index) : 0;
+            const int index = legalMoveIndex(plan.steps[i].position, moves[i], m_settings.nonstandard);
+            plan.moveCodes[i] = index >= 0 && index <= 254 ? std::uint8_t(1 + index) : 0;
         }
     }
     Position pos = start;
