@@ -44,6 +44,11 @@ public:
     // many positions are coming).
     void reserve(std::size_t count);
     std::size_t memoryBytes() const { return m_capacity * (sizeof(Slot) + 1); }
+    // The tables' memory, as (start, bytes).
+    std::vector<std::pair<void*, std::size_t>> memory() const
+    {
+        return {{&m_tags[0], m_capacity}, {&m_slots[0], m_capacity * sizeof(Slot)}};
+    }
 
     // The file's hash chains, linked backwards: for each chained record the record whose
     // link leads to it (0 when the hash slot does), so that taking a record out of the
