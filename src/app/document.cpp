@@ -830,6 +830,8 @@ int CVezDoc::handleImportNotification(const ImportRequest& request)
         return ensureRoom(request.count, request.bytesPerItem) ? 1 : 0;
     case ImportNotification::AddGame: {
         const int number = addGameCombining(*request.game, -1, m_combineDuplicates, request.prepared);
+        if (m_database)
+            m_importHeapTop.store(usedBytesOf(m_database), std::memory_order_relaxed);
         if (request.hint != UpdateHint::None)
             UpdateAllViews(nullptr, request.hint);
         return number;

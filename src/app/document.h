@@ -224,6 +224,9 @@ public:
     const ImportTotals& lastImportTotals() const { return m_lastTotals; }
     // Set when the document is going away: a running worker stops after its current game.
     bool workerStopRequested() const { return m_stopWorker; }
+    // How far the database's heap reached after the last game an import stored; readable on
+    // any thread.
+    std::uint64_t importHeapTop() const { return m_importHeapTop.load(std::memory_order_relaxed); }
 
     // A worker's request: carried onto the document's thread and answered there while the
     // worker waits. Called on the document's thread it runs at once.
@@ -289,6 +292,7 @@ private:
 
     std::thread m_importThread;
     std::atomic<bool> m_stopWorker{false};
+    std::atomic<std::uint64_t> m_importHeapTop{0};
     ImportTotals m_lastTotals;
 };
 

@@ -2,7 +2,9 @@
 // starting the one worker, and the split's ECO lookup and file append.
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -116,19 +118,36 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
     // Some ten bytes of PGN make a new position: size the position index once.
     reservePositionIndex(total / 10);
     claimWorkingSet(std::uint64_t(usedBytesOf(m_database)) + roomOf(m_database));
-    // The index's tables are written page by page for the first time, and the system
-    // clears each page as it is first written. Asked for them up front by a thread of its
-    // own, it does that work beside the storing rather than in it.
-    std::vector<std::pair<void*, std::size_t>> fresh;
+    // The index's tables and the file's room are written page by page for the first time,
+    // and the system provides each page as it is first written. Asked for them ahead by a
+    // thread of its own (the tables at once, the room a little ahead of the heap top), it
+    // does that work beside the storing rather than in it.
+    std::vector<std::pair<void*, std::size_t>> tables;
     if (const PositionIndex* index = builtPositionIndex())
-        fresh = index->memory();
+        tables = index->memory();
+    auto* const image = reinterpret_cast<std::uint8_t*>(m_database);
+    const std::uint64_t roomEnd = std::uint64_t(usedBytesOf(m_database)) + roomOf(m_database);
+    m_importHeapTop = usedBytesOf(m_database);
     const bool nonstandard = isNonstandard();
     const StoreSettings settings{compressionThreshold(), nonstandard};
     startWorker(
-        [job, nonstandard, settings, fresh](CVezDoc& doc, Progress& progress) {
-            std::thread provide([fresh] {
-                for (const auto& [start, bytes] : fresh)
+        [job, nonstandard, settings, tables, image, roomEnd](CVezDoc& doc, Progress& progress) {
+            std::atomic<bool> finished{false};
+            std::thread provide([&doc, &finished, tables, image, roomEnd] {
+                for (const auto& [start, bytes] : tables)
                     (void)::madvise(start, bytes, MADV_POPULATE_WRITE); // advice only
+                constexpr std::uint64_t kAhead = 16u << 20;
+                constexpr std::uint64_t kPage = 4096;
+                std::uint64_t provided = doc.importHeapTop() / kPage * kPage;
+                while (!finished.load(std::memory_order_relaxed)) {
+                    const std::uint64_t wanted = std::min(roomEnd, doc.importHeapTop() + kAhead) / kPage * kPage;
+                    if (wanted > provided) {
+                        (void)::madvise(image + provided, wanted - provided, MADV_POPULATE_WRITE);
+                        provided = wanted;
+                    } else {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    }
+                }
             });
             ImportContext context(doc, progress, true);
             context.nonstandard = nonstandard;
@@ -140,6 +159,7 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
                 totals.positions += one.positions;
                 totals.skipped += one.skipped;
             }
+            finished = true;
             provide.join();
             return totals;
         },
