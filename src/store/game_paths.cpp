@@ -124,10 +124,10 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
             // counts its own games, so it is full like the line's ends and repeats.
             const bool joinsNext = i < m && path[i + 1].record != 0;
             if (prev == 0 || i == m || e.repeated || joinsNext) {
-                rec = countGame(addFullPosition(e.key), weight, result);
+                rec = countGame(addFullPosition(e.key, {e.hash, e.indexHash}), weight, result);
                 counted.push_back(rec);
             } else {
-                rec = addTinyPosition(e.key);
+                rec = addTinyPosition(e.key, {e.hash, e.indexHash});
             }
         } else if (!createdByThisLine) {
             if (isTiny(rec)) {

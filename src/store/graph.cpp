@@ -209,13 +209,15 @@ PositionCounts countsFollowing(DbOffset start, const Position& pos)
     return r != 0 && !isTiny(r) ? recordCounts(r) : PositionCounts{};
 }
 
-DbOffset newPositionRecord(RecordKind kind, const PackedPosition& key, std::uint8_t flags)
+DbOffset newPositionRecord(RecordKind kind, const PackedPosition& key, std::uint8_t flags,
+                           const KeyHashes& hashes)
 {
     const DbOffset r = allocateRecord(kind);
     at<PositionRecord>(r)->secondary = secondaryCode(key);
     at<PositionRecord>(r)->flags = flags;
-    chainAtHead(r, primaryHash(key));
-    indexRecord(key, r);
+    chainAtHead(r, hashes.primary);
+    if (PositionIndex* index = builtPositionIndex())
+        index->assign(key, r, hashes.index);
     return r;
 }
 
@@ -424,15 +426,20 @@ const Position& TinyWalk::position()
     return m_pos;
 }
 
-DbOffset addTinyPosition(const PackedPosition& key)
+KeyHashes hashesOf(const PackedPosition& key) { return {primaryHash(key), PositionIndex::hashOf(key)}; }
+
+DbOffset addTinyPosition(const PackedPosition& key, const KeyHashes& hashes)
 {
-    return newPositionRecord(RecordKind::TinyPosition, key, 0);
+    return newPositionRecord(RecordKind::TinyPosition, key, 0, hashes);
 }
 
-DbOffset addFullPosition(const PackedPosition& key)
+DbOffset addFullPosition(const PackedPosition& key, const KeyHashes& hashes)
 {
-    return newPositionRecord(RecordKind::FullPosition, key, kNewFullFlags);
+    return newPositionRecord(RecordKind::FullPosition, key, kNewFullFlags, hashes);
 }
+
+DbOffset addTinyPosition(const PackedPosition& key) { return addTinyPosition(key, hashesOf(key)); }
+DbOffset addFullPosition(const PackedPosition& key) { return addFullPosition(key, hashesOf(key)); }
 
 DbOffset findOrAddRoot(const Position& pos)
 {

@@ -63,6 +63,13 @@ DbOffset findOrAddRoot(const Position& pos);
 // A new record chained in the position's slot; tiny and full ones start without moves.
 DbOffset addTinyPosition(const PackedPosition& key);
 DbOffset addFullPosition(const PackedPosition& key);
+// The same with the key's hashes (its chain and its place in the in-memory index) known.
+struct KeyHashes {
+    std::uint16_t primary;
+    std::uint64_t index;
+};
+DbOffset addTinyPosition(const PackedPosition& key, const KeyHashes& hashes);
+DbOffset addFullPosition(const PackedPosition& key, const KeyHashes& hashes);
 
 struct PredecessorStep {
     DbOffset record;

@@ -108,11 +108,10 @@ void PositionIndex::prefetch(std::uint64_t hash) const
     __builtin_prefetch(&m_slots[i]);
 }
 
-void PositionIndex::assign(const PackedPosition& key, DbOffset record)
+void PositionIndex::assign(const PackedPosition& key, DbOffset record, std::uint64_t hash)
 {
     if ((m_size + 1) * 4 > m_capacity * 3)
         grow();
-    const std::uint64_t hash = keyHash(key);
     const std::uint8_t tag = tagOf(hash);
     std::size_t i = home(hash);
     while (m_tags[i] != 0 && !(m_tags[i] == tag && m_slots[i].key == key))

@@ -34,7 +34,8 @@ public:
     // that the lookups of a whole line overlap rather than wait one after the other.
     void prefetch(std::uint64_t hash) const;
     // Makes key name record (a new record at the head of its chain wins over an older one).
-    void assign(const PackedPosition& key, DbOffset record);
+    void assign(const PackedPosition& key, DbOffset record) { assign(key, record, hashOf(key)); }
+    void assign(const PackedPosition& key, DbOffset record, std::uint64_t hash);
     // Adds key for record unless it is there already (then false, nothing changes).
     bool insertIfAbsent(const PackedPosition& key, DbOffset record);
     // Forgets key when it names record; false when it names another record or none.
