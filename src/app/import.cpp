@@ -228,9 +228,9 @@ bool forEachGame(const std::string& path, const std::string& text, ImportContext
     return true;
 }
 
-// Games go to the document a batch at a time, and the worker reads the next batch while the
-// document stores the last one: one hand-over per batch rather than per game, and reading
-// overlaps storing. A cancelled import stores the games read before it (the reading stops
+// Games go to the document a batch at a time, and the worker reads the next batches while
+// the document stores the last ones: one hand-over per batch rather than per game, and
+// reading overlaps storing. A cancelled import stores the games read before it (the reading stops
 // after the current game); a document going away stores no more.
 class GameBatches {
 public:
@@ -266,27 +266,32 @@ public:
             flush();
     }
 
-    // Hands the games collected over, once the batch before has been stored.
+    // Hands the games collected over; the next batch to fill is the oldest one handed
+    // over, once it has been stored.
     void flush()
     {
         Batch& b = m_batches[m_filling];
         if (b.count == 0)
             return;
-        m_filling ^= 1;
-        collect(m_batches[m_filling]);
         b.numbers.assign(b.count, kNotTried);
         m_context.doc().startCall(b.call, b.store);
+        m_filling = (m_filling + 1) % kBatches;
+        collect(m_batches[m_filling]);
     }
 
     // Hands everything over and waits until it is stored.
     void finish()
     {
         flush();
-        collect(m_batches[m_filling ^ 1]);
+        for (Batch& b : m_batches)
+            collect(b);
     }
 
 private:
     static constexpr std::size_t kGamesPerBatch = 64;
+    // The reading may run this many batches less one ahead of the storing, which evens out
+    // games that take one side longer than the other.
+    static constexpr std::size_t kBatches = 4;
     static constexpr int kNotTried = std::numeric_limits<int>::min();
 
     struct Batch {
@@ -332,8 +337,8 @@ private:
 
     ImportContext& m_context;
     ImportTotals& m_totals;
-    Batch m_batches[2];
-    int m_filling = 0;
+    Batch m_batches[kBatches];
+    std::size_t m_filling = 0;
 };
 
 ImportTotals importEpd(const std::string& path, ImportContext& context)
