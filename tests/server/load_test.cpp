@@ -36,19 +36,8 @@ void serveUntil(const std::atomic<int>& running)
 class ThreadClient {
 public:
     explicit ThreadClient(int port, const char* from = "127.0.0.1")
+        : m_fd(connectTo(port, from, 20)), m_connected(m_fd >= 0)
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        timeval timeout{20, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        ::inet_pton(AF_INET, from, &local.sin_addr);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        sockaddr_in server{};
-        server.sin_family = AF_INET;
-        server.sin_port = htons(std::uint16_t(port));
-        ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
     }
     ~ThreadClient()
     {
@@ -56,15 +45,7 @@ public:
             ::close(m_fd);
     }
     bool connected() const { return m_connected; }
-    void send(std::string_view bytes)
-    {
-        while (!bytes.empty()) {
-            const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (sent <= 0)
-                return;
-            bytes.remove_prefix(std::size_t(sent));
-        }
-    }
+    void send(std::string_view bytes) { sendAll(m_fd, bytes); }
     std::string read(std::size_t count)
     {
         std::string out;

@@ -58,26 +58,52 @@ protected:
     }
 };
 
+// A socket connected to the server on 127.0.0.1, bound to `from` when given; -1 (errno
+// set) when either fails. Replies wait at most `timeoutSeconds` when that is set.
+inline int connectTo(int port, const char* from, int timeoutSeconds = 0)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (timeoutSeconds > 0) {
+        timeval timeout{timeoutSeconds, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(std::uint16_t(port));
+    ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+    const bool bound = !from || (::inet_pton(AF_INET, from, &local.sin_addr) == 1 &&
+                                 ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0);
+    if (!bound || ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// Sends every byte unless the connection fails.
+inline void sendAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent <= 0)
+            return;
+        bytes.remove_prefix(std::size_t(sent));
+    }
+}
+
 // A blocking TCP client whose waits keep the test thread's event loop (and so the server)
 // running. Every wait ends after a few seconds so that a fault fails instead of hanging.
 class TcpClient {
 public:
-    TcpClient(int port, const char* from = nullptr)
+    TcpClient(int port, const char* from = nullptr) : m_fd(connectTo(port, from))
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (from) {
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            ::inet_pton(AF_INET, from, &local.sin_addr);
-            if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-                ADD_FAILURE() << "cannot bind to " << from << ": " << std::strerror(errno);
-        }
-        sockaddr_in server{};
-        server.sin_family = AF_INET;
-        server.sin_port = htons(std::uint16_t(port));
-        ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
-            ADD_FAILURE() << "cannot connect: " << std::strerror(errno);
+        if (m_fd < 0)
+            ADD_FAILURE() << "cannot connect to " << port << " from " << (from ? from : "any address")
+                          << ": " << std::strerror(errno);
     }
     ~TcpClient() { close(); }
     TcpClient(const TcpClient&) = delete;
@@ -96,15 +122,7 @@ public:
         ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         close();
     }
-    void send(std::string_view bytes)
-    {
-        while (!bytes.empty()) {
-            const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (sent <= 0)
-                return;
-            bytes.remove_prefix(std::size_t(sent));
-        }
-    }
+    void send(std::string_view bytes) { sendAll(m_fd, bytes); }
     // Reads until `count` bytes are there or the server closes; returns them.
     std::string read(std::size_t count)
     {
