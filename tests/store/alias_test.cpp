@@ -31,18 +31,15 @@ TEST_F(AliasTest, GamesAndGamesetsFollowTheKeptName)
         games[i].black = "Anand, Viswanathan";
         ASSERT_EQ(storeGame(games[i], false), std::optional<std::uint32_t>(i));
     }
-    GamesetRule byAlias;
-    byAlias.player = "Kasparow, G.";
-    const DbOffset aliasSet = createGamesetFromText("By alias", byAlias);
-    GamesetRule byKept;
-    byKept.player = "Kasparov, Garry";
-    const DbOffset keptSet = createGamesetFromText("By kept", byKept);
-    GamesetRule wins;
-    wins.parent = "By alias";
-    const DbOffset childSet = createGamesetFromText("Child of alias", wins);
-    GamesetRule fixed;
-    fixed.rule = "Fixed";
-    const DbOffset handSet = createGamesetFromText("Hand picked", fixed);
+    auto createSet = [](const char* name, std::string GamesetRule::*field, const char* value) {
+        GamesetRule rule;
+        rule.*field = value;
+        return createGamesetFromText(name, rule);
+    };
+    const DbOffset aliasSet = createSet("By alias", &GamesetRule::player, "Kasparow, G.");
+    const DbOffset keptSet = createSet("By kept", &GamesetRule::player, "Kasparov, Garry");
+    const DbOffset childSet = createSet("Child of alias", &GamesetRule::parent, "By alias");
+    const DbOffset handSet = createSet("Hand picked", &GamesetRule::rule, "Fixed");
     ASSERT_NE(aliasSet, 0u);
     ASSERT_NE(keptSet, 0u);
     ASSERT_NE(childSet, 0u);
