@@ -241,10 +241,7 @@ std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
                                        const PreparedGame* prepared)
 {
     // A preparation made under other settings is not used.
-    if (prepared != nullptr && (prepared->lineFor(game) == nullptr ||
-                                prepared->settings().compressionThresholdPly !=
-                                    currentHeader().compressionThresholdPly ||
-                                prepared->settings().nonstandard != (currentHeader().nonstandard == 1)))
+    if (prepared != nullptr && !prepared->madeFor(game, currentStoreSettings()))
         prepared = nullptr;
     if (!(prepared != nullptr ? prepared->storable() : storable(game, game.startPosition)))
         return std::nullopt;

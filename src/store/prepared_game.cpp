@@ -111,6 +111,13 @@ void PreparedGame::prepareLine(const GameLine& line, const Position& start)
     }
 }
 
+bool PreparedGame::madeFor(const Game& game, const StoreSettings& settings) const
+{
+    return m_used > 0 && m_lines[0].line == &game &&
+           m_settings.compressionThresholdPly == settings.compressionThresholdPly &&
+           m_settings.nonstandard == settings.nonstandard;
+}
+
 const PlannedLine* PreparedGame::lineFor(const GameLine& line) const
 {
     if (m_next < m_used && m_lines[m_next].line == &line)

@@ -58,7 +58,8 @@ public:
     void prepare(const Game& game, const StoreSettings& settings);
 
     bool storable() const { return m_storable; }
-    const StoreSettings& settings() const { return m_settings; }
+    // Whether this is a preparation of the game under these settings.
+    bool madeFor(const Game& game, const StoreSettings& settings) const;
     // The plan of a line of the game, or null.
     const PlannedLine* lineFor(const GameLine& line) const;
 
