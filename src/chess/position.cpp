@@ -1,7 +1,6 @@
 #include "chess/position.h"
 
 #include <bit>
-#include <cstring>
 
 namespace vez {
 
@@ -118,15 +117,10 @@ bool samePosition(const Position& a, const Position& b)
 
 int findKing(const Position& pos)
 {
-    // Eight squares at a time: the high bit of each byte that equals the king.
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    const std::uint64_t king = makePiece(PieceType::King, pos.sideToMove) * kOnes;
+    const std::uint64_t king = makePiece(PieceType::King, pos.sideToMove) * kEveryByte;
     for (int rank = 0; rank < 8; ++rank) {
-        std::uint64_t row;
-        std::memcpy(&row, pos.squares + rank * 8, sizeof row);
-        const std::uint64_t x = row ^ king; // zero bytes where the king stands
-        const std::uint64_t equal = ~((((x & kLow7) + kLow7) | x) | kLow7);
+        // The high bit of each byte that equals the king.
+        const std::uint64_t equal = ~nonZeroBytes(rankWord(pos, rank) ^ king) & (kEveryByte << 7);
         if (equal != 0)
             return rank * 8 + std::countr_zero(equal) / 8;
     }

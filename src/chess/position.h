@@ -1,6 +1,9 @@
 // The position value type and playing moves on it.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+
 #include "chess/types.h"
 
 namespace vez {
@@ -34,5 +37,20 @@ inline bool differentPosition(const Position& a, const Position& b) { return !sa
 
 // The first square from a1 upwards that holds a king of the side to move, or kNoSquare.
 int findKing(const Position& pos);
+
+// Eight squares at a time: the square bytes of a rank as one word (file a in the lowest
+// byte), and words with the high bit of each byte set where that byte is not zero.
+inline constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
+inline std::uint64_t rankWord(const Position& pos, int rank)
+{
+    std::uint64_t row;
+    std::memcpy(&row, pos.squares + rank * 8, sizeof row);
+    return row;
+}
+inline constexpr std::uint64_t nonZeroBytes(std::uint64_t word)
+{
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    return (((word & kLow7) + kLow7) | word) & ~kLow7;
+}
 
 } // namespace vez

@@ -43,24 +43,13 @@ PawnMarking pawnMarking(const Position& pos)
 
 namespace {
 
-constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-
-// High bit of each byte set where the byte is not zero.
-std::uint64_t nonZero(std::uint64_t v) { return (((v & kLow7) + kLow7) | v) & kHigh; }
-
-std::uint64_t nonZeroBytes(const std::uint8_t* row)
-{
-    std::uint64_t v;
-    std::memcpy(&v, row, sizeof v);
-    return nonZero(v);
-}
+constexpr std::uint64_t kHigh = kEveryByte << 7;
+constexpr std::uint64_t kOnes = kEveryByte;
 
 // The 8 bits of a row spread to the high bits of its 8 bytes (bit f to byte f).
 std::uint64_t spreadBits(unsigned bits)
 {
-    return nonZero((std::uint64_t(bits & 0xFF) * kOnes) & 0x8040201008040201ull);
+    return nonZeroBytes((std::uint64_t(bits & 0xFF) * kOnes) & 0x8040201008040201ull);
 }
 
 } // namespace
@@ -87,10 +76,9 @@ bool packPosition(const Position& pos, PackedPosition& out)
     bool sideMarked = false;
 #pragma GCC unroll 8
     for (int rank = 0; rank < 8; ++rank) {
-        std::uint64_t row;
-        std::memcpy(&row, pos.squares + rank * 8, sizeof row);
-        const std::uint64_t occupied = nonZero(row);
-        const std::uint64_t pawns = ~nonZero(row ^ (otherPawn * kOnes)) & kHigh;
+        const std::uint64_t row = rankWord(pos, rank);
+        const std::uint64_t occupied = nonZeroBytes(row);
+        const std::uint64_t pawns = ~nonZeroBytes(row ^ (otherPawn * kOnes)) & kHigh;
         const std::uint64_t marked = pawns & spreadBits(unsigned(markable >> (rank * 8)));
         const std::uint64_t mask = (marked >> 7) * 0xFF;
         rows[rank] = (row & ~mask) | ((markedPawn * kOnes) & mask);
@@ -138,7 +126,7 @@ bool packable(const Position& pos)
 {
     int pieces = 0;
     for (int rank = 0; rank < 8; ++rank)
-        pieces += int((nonZeroBytes(pos.squares + rank * 8) >> 7) * 0x0101010101010101ull >> 56);
+        pieces += int((nonZeroBytes(rankWord(pos, rank)) >> 7) * kOnes >> 56);
     if (pieces < 32)
         return true;
     PackedPosition key;
