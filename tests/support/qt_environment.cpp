@@ -1,5 +1,5 @@
-// The listener and its sockets run in the event loop of the test's thread, which needs an
-// application object for the whole run.
+// A Qt application object for the whole run of a suite whose code runs in the event loop
+// of the test's thread (the document's worker requests, the server's sockets).
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -13,7 +13,7 @@ public:
 
 private:
     int m_argc = 1;
-    char m_name[20] = "vez_server_tests";
+    char m_name[16] = "vez_tests";
     char* m_argv[2] = {m_name, nullptr};
     QCoreApplication* m_application = nullptr;
 };
