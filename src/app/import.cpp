@@ -120,7 +120,8 @@ bool reportBadGame(ImportContext& context, PgnSource& source, const std::string&
         case PgnErrorChoice::SaveAs: {
             const std::string file = user.chooseSaveFile(
                 {"pgn", "",
-                 "PGN games (*.pgn)|*.pgn|Text files (*.txt)|*.txt|All Files (*.*)|*.*||"});
+                 "PGN games (*.pgn)|*.pgn|Text files (*.txt)|*.txt|All Files (*.*)|*.*||",
+                 false});
             if (!file.empty()) {
                 std::ofstream out(file, std::ios::binary | std::ios::app);
                 out << report.text;
@@ -152,7 +153,8 @@ bool reportBadLine(ImportContext& context, const std::string& path, int lineNumb
         if (answer.choice == PgnErrorChoice::SaveAs) {
             const std::string file = user.chooseSaveFile(
                 {"epd", "",
-                 "EPD positions (*.epd)|*.epd|Text files (*.txt)|*.txt|All Files (*.*)|*.*||"});
+                 "EPD positions (*.epd)|*.epd|Text files (*.txt)|*.txt|All Files (*.*)|*.*||",
+                 false});
             if (!file.empty()) {
                 std::ofstream out(file, std::ios::binary | std::ios::app);
                 out << line << "\r\n";

@@ -30,6 +30,8 @@ struct FileDialogRequest {
     std::string defaultExtension;
     std::string fileName;
     std::string filter;
+    // Ask before replacing an existing file; off for files that are appended to.
+    bool overwritePrompt = true;
 };
 
 // What the PGN error dialog shows. For a bad EPD line, game is -1 (an empty count) and text

@@ -1,0 +1,133 @@
+#include "ui/dialogs/value_dialogs.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <cstdlib>
+
+namespace vez {
+
+namespace {
+
+QDialogButtonBox* okCancel(QDialog* dialog)
+{
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
+QComboBox* playerBox(const std::vector<std::string>& players, QWidget* parent)
+{
+    auto* box = new QComboBox(parent);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    for (const std::string& player : players)
+        box->addItem(QString::fromStdString(player));
+    box->setCurrentIndex(-1);
+    box->setEditText(QString());
+    return box;
+}
+
+} // namespace
+
+std::optional<std::int32_t> centipawnsOf(const QString& text)
+{
+    static const QRegularExpression kNumber(R"(^\s*([+-]?)(\d*)(?:\.(\d*))?\s*$)");
+    const QRegularExpressionMatch match = kNumber.match(text);
+    if (!match.hasMatch() || (match.captured(2).isEmpty() && match.captured(3).isEmpty()))
+        return std::nullopt;
+    const QString whole = match.captured(2);
+    // Digits past the hundredths are cut off, as the decimal number times 100 truncated.
+    const QString fraction = (match.captured(3) + "00").left(2);
+    bool ok = false;
+    const qlonglong pawns = whole.isEmpty() ? 0 : whole.toLongLong(&ok);
+    if (!whole.isEmpty() && (!ok || pawns > 20000000))
+        return std::nullopt;
+    const qlonglong centipawns = pawns * 100 + fraction.toLongLong();
+    return std::int32_t(match.captured(1) == "-" ? -centipawns : centipawns);
+}
+
+QString pawnsText(std::int32_t score)
+{
+    const std::int64_t magnitude = std::llabs(std::int64_t(score));
+    QString text = QString::number(magnitude / 100);
+    if (const int cents = int(magnitude % 100); cents != 0) {
+        text += "." + QString::number(cents).rightJustified(2, u'0');
+        if (text.endsWith(u'0'))
+            text.chop(1);
+    }
+    return score < 0 ? "-" + text : text;
+}
+
+PositionScoreDialog::PositionScoreDialog(std::int32_t score, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle("Position Score");
+    m_edit = new QLineEdit(score == kNoScore ? QString() : pawnsText(score), this);
+    auto* buttons = okCancel(this);
+    QPushButton* none = buttons->addButton("&No Score", QDialogButtonBox::ActionRole);
+    connect(none, &QPushButton::clicked, this, &PositionScoreDialog::chooseNoScore);
+    auto* layout = new QFormLayout(this);
+    layout->addRow("Score (pawns):", m_edit);
+    layout->addRow(buttons);
+}
+
+void PositionScoreDialog::accept()
+{
+    const std::optional<std::int32_t> score = centipawnsOf(m_edit->text());
+    if (!score) {
+        QApplication::beep();
+        return;
+    }
+    m_score = *score;
+    QDialog::accept();
+}
+
+void PositionScoreDialog::chooseNoScore()
+{
+    m_score = kNoScore;
+    QDialog::accept();
+}
+
+AliasDialog::AliasDialog(const std::vector<std::string>& players, QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle("Player Name Alias");
+    m_primary = playerBox(players, this);
+    m_alias = playerBox(players, this);
+    auto* layout = new QFormLayout(this);
+    layout->addRow("Primary name of player:", m_primary);
+    layout->addRow("Alias to recognize and replace:", m_alias);
+    layout->addRow(okCancel(this));
+}
+
+std::string AliasDialog::primary() const { return m_primary->currentText().trimmed().toStdString(); }
+std::string AliasDialog::alias() const { return m_alias->currentText().trimmed().toStdString(); }
+
+CompressionDialog::CompressionDialog(int thresholdPly, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle("New Game Compression");
+    m_spin = new QSpinBox(this);
+    m_spin->setRange(0, 1000);
+    m_spin->setValue(thresholdPly);
+    auto* layout = new QFormLayout(this);
+    auto* note = new QLabel("Configure the ply after which games and variations may use a "
+                            "compressed representation that uses less space but which cannot "
+                            "recognize transpositions.",
+                            this);
+    note->setWordWrap(true);
+    layout->addRow(note);
+    layout->addRow("Compression &ply:", m_spin);
+    layout->addRow(okCancel(this));
+}
+
+int CompressionDialog::thresholdPly() const { return m_spin->value(); }
+
+} // namespace vez
