@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/pane_data.h"
 #include "chess/position.h"
 #include "engine/child_process.h"
 #include "engine/engine_dialogue.h"
@@ -27,16 +28,11 @@ struct Game;
 
 enum class AnalysisJobKind { Position, CoPilot, Game, Gameset };
 
-// Arrows on the job's board.
-enum class AnalysisArrow : int {
-    GameMove = 2,     // the game's move just played
-    NextGameMove = 3, // the game's move that follows
-    EngineMove = 4,   // the first move of the engine's principal variation
-};
-
-struct BoardArrow {
-    Move move = Move::None;
-    AnalysisArrow kind = AnalysisArrow::EngineMove;
+// Arrows on the job's board, drawn in the colours of the main board's kinds.
+struct AnalysisArrow {
+    static constexpr ArrowKind GameMove = ArrowKind::Prior;       // the game's move just played
+    static constexpr ArrowKind NextGameMove = ArrowKind::Next;    // the game's move that follows
+    static constexpr ArrowKind EngineMove = ArrowKind::Variation; // the engine's first PV move
 };
 
 // What one finished search of a position gave.

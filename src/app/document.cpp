@@ -118,6 +118,7 @@ void CVezDoc::setServer(std::unique_ptr<QObject> server)
 
 void CVezDoc::DeleteContents()
 {
+    beforeReplace();
     m_server.reset();
     if (m_database)
         closeDatabase(m_database);
@@ -198,6 +199,7 @@ bool CVezDoc::OnSaveDocument(const std::string& path)
 {
     if (!m_database)
         return false;
+    beforeReplace();
     std::string error;
     if (!writeToFile(path, &error)) {
         m_user.showMessage(path + ": could not write:\n\t" + error);
@@ -668,6 +670,7 @@ bool CVezDoc::createDatabaseFromGameset(const std::string& gamesetName)
     if (set == 0)
         return false;
     const std::vector<std::int32_t> numbers = members(set);
+    beforeReplace();
     DatabaseHeader* created = createInMemory();
     setCurrentBase(m_database);
     if (!created) {

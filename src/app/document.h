@@ -175,6 +175,40 @@ public:
     // The games whose main line passes through a position, ascending; changes nothing.
     std::vector<int> gamesPassingThrough(const Position& position) const;
 
+    // --- Positions for the view (document_view.cpp) -------------------------------------
+    // The stored score of a position; kNoScore when it has none or is not stored.
+    std::int32_t scoreOf(const Position& position) const;
+    bool positionExists(const Position& position) const;
+    bool isFlashcardPosition(const Position& position) const;
+    bool hasFlashcards() const;
+    // Flashcard toggle: true when the position is a flashcard afterwards. Marks the
+    // database modified.
+    bool toggleFlashcard(const Position& position);
+    // The flashcard after `current` in flashcard order, the first when `current` is the last
+    // or none; false when there are no flashcards.
+    bool nextFlashcard(const Position& current, Position& next) const;
+    // Stores a glyph on the graph's move from `before`; false when the graph lacks the move.
+    bool setGraphGlyph(const Position& before, Move move, MoveGlyph glyph);
+
+    // --- Lists for the dialogs -----------------------------------------------------------
+    std::vector<std::string> playerNames();
+    std::vector<std::string> eventNames() const;
+    std::vector<std::string> tagNames() const;
+
+    // --- Paste PGN and the EPD exports ---------------------------------------------------
+    // Game/Paste PGN: stores every game of the text ("Source" "Clipboard" when missing) and
+    // selects the last one stored. A reading error is reported with the game's number; the
+    // games before it stay stored. Returns the number of games stored.
+    int pasteGames(const std::string& text);
+    // Position/Export all user notes... and Position/Export Flashcards... into a new file;
+    // false after a message when the file cannot be written.
+    bool exportUserNotes(const std::string& path);
+    bool exportFlashcards(const std::string& path);
+
+    // Observers that must let go of the database (analyses holding games) before a command
+    // replaces it.
+    void addReplaceListener(std::function<void()> listener);
+
     // --- Gamesets ---------------------------------------------------------------------
     std::vector<std::string> gamesetNames() const;
     // Converts and validates the text rule and creates the set; false (with nothing made)
@@ -247,7 +281,8 @@ public:
     void awaitCall(PendingCall& call);
 
 private:
-
+    // Tells the replace listeners that the database is about to be replaced.
+    void beforeReplace();
     int handleImportNotification(const ImportRequest& request);
     int addGameCombining(const Game& game, int requestedNumber, bool combine,
                          const PreparedGame* prepared = nullptr);
@@ -264,6 +299,7 @@ private:
     ProfileStore& m_profile;
     UserInteraction& m_user;
     std::vector<DocumentObserver*> m_observers;
+    std::vector<std::function<void()>> m_replaceListeners;
     std::unique_ptr<QObject> m_threadAnchor; // lives on the document's thread
 
     // The document's own fields.
