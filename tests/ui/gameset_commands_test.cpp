@@ -1,0 +1,138 @@
+// The gameset commands on a database of real games, with the dialogs' answers scripted.
+#include <gtest/gtest.h>
+
+#include "app/document_fixture.h"
+#include "ui/gameset_commands.h"
+
+namespace vez {
+namespace {
+
+Position startPosition()
+{
+    Position start;
+    setStandardStart(start);
+    return start;
+}
+
+struct ScriptedDialogs final : DialogRunner {
+    std::optional<GamesetForm> editGameset(const GamesetChoices& choices,
+                                           const GamesetForm& preset) override
+    {
+        presets.push_back(preset);
+        if (forms.empty())
+            return std::nullopt;
+        GamesetForm form = forms.front();
+        forms.pop_front();
+        form.name = preset.name.empty() ? form.name : preset.name;
+        form.parent = preset.parent;
+        knownGamesets.push_back(choices.gamesets);
+        return form;
+    }
+    GameChoice chooseGame(const std::vector<int>& numbers, int, bool) override
+    {
+        lists.push_back(numbers);
+        existing.push_back(doc->gamesetNames());
+        GameChoice choice = choices.front();
+        choices.pop_front();
+        if (choice.outcome == GameChoice::Chosen)
+            choice.number = numbers.at(std::size_t(choice.number)); // scripted as a row
+        return choice;
+    }
+    std::string chooseGameset(const std::vector<std::string>& names) override
+    {
+        offered.push_back(names);
+        return gameset;
+    }
+
+    CVezDoc* doc = nullptr;
+    std::deque<GamesetForm> forms;
+    std::deque<GameChoice> choices;
+    std::string gameset;
+    std::vector<GamesetForm> presets;
+    std::vector<std::vector<std::string>> knownGamesets, existing, offered;
+    std::vector<std::vector<int>> lists;
+};
+
+class GamesetCommandsTest : public test::DocumentTest {
+protected:
+    void SetUp() override
+    {
+        DocumentTest::SetUp();
+        ASSERT_TRUE(doc->OnNewDocument());
+        ASSERT_EQ(importOnWorker({VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}).games, 60);
+        dialogs.doc = doc.get();
+        commands = std::make_unique<GamesetCommands>(
+            *doc, dialogs, [this](int n, const std::string& set) { loaded.emplace_back(n, set); });
+    }
+    ScriptedDialogs dialogs;
+    std::vector<std::pair<int, std::string>> loaded;
+    std::unique_ptr<GamesetCommands> commands;
+};
+
+TEST_F(GamesetCommandsTest, ARefinedSearchLoadsTheGameAndLeavesNoTemporarySet)
+{
+    GamesetForm draws;
+    draws.role = GamesetRole::Draw;
+    GamesetForm fromTheStart;
+    fromTheStart.containsPosition = true;
+    dialogs.forms = {draws, fromTheStart};
+    dialogs.choices = {{GameChoice::Refine, -1}, {GameChoice::Chosen, 0}};
+    commands->newGameset(true, startPosition());
+
+    ASSERT_EQ(dialogs.presets.size(), 2u);
+    EXPECT_EQ(dialogs.presets[0].name, "Temporary Gameset #0");
+    EXPECT_EQ(dialogs.presets[1].name, "Temporary Gameset #1");
+    EXPECT_EQ(dialogs.presets[1].parent, "Temporary Gameset #0");
+    // The refinement is a subset of the draws: every game starts from the start position.
+    ASSERT_EQ(dialogs.lists.size(), 2u);
+    EXPECT_EQ(dialogs.lists[1], dialogs.lists[0]);
+    EXPECT_FALSE(dialogs.lists[0].empty());
+    for (int number : dialogs.lists[0]) {
+        Game header;
+        ASSERT_TRUE(doc->readGame(number, header, false));
+        EXPECT_EQ(header.result, 3);
+    }
+    // Both temporary sets live while the inner list is shown, and neither afterwards.
+    const auto& during = dialogs.existing[1];
+    EXPECT_NE(std::find(during.begin(), during.end(), "Temporary Gameset #0"), during.end());
+    EXPECT_NE(std::find(during.begin(), during.end(), "Temporary Gameset #1"), during.end());
+    EXPECT_FALSE(doc->gamesetExists("Temporary Gameset #0"));
+    EXPECT_FALSE(doc->gamesetExists("Temporary Gameset #1"));
+    ASSERT_FALSE(dialogs.lists[1].empty());
+    EXPECT_EQ(loaded, (std::vector<std::pair<int, std::string>>{
+                          {dialogs.lists[1][0], "Temporary Gameset #1"}}));
+}
+
+TEST_F(GamesetCommandsTest, NewGamesetListsItsMembersAndLoadsTheChosenGame)
+{
+    GamesetForm whiteWins;
+    whiteWins.name = "White wins";
+    whiteWins.role = GamesetRole::Winner;
+    whiteWins.color = GamesetColor::White;
+    dialogs.forms = {whiteWins};
+    dialogs.choices = {{GameChoice::Chosen, 1}};
+    commands->newGameset(false, startPosition());
+    ASSERT_TRUE(doc->gamesetExists("White wins"));
+    const std::vector<int> members = doc->gamesetMembers("White wins");
+    ASSERT_GE(members.size(), 2u);
+    EXPECT_EQ(loaded, (std::vector<std::pair<int, std::string>>{{members[1], "White wins"}}));
+}
+
+TEST_F(GamesetCommandsTest, DeleteGamesAsksWithTheCountFirst)
+{
+    const std::string source = "Games from " VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
+    ASSERT_TRUE(doc->gamesetExists(source));
+    dialogs.gameset = source;
+    user.okAnswer = false;
+    commands->deleteGames();
+    ASSERT_EQ(user.questions.size(), 1u);
+    EXPECT_EQ(user.questions[0], "Delete the 60 games of gameset \"" + source + "\" from the database?");
+    EXPECT_EQ(doc->gameNumbers().size(), 60u);
+    user.okAnswer = true;
+    commands->deleteGames();
+    EXPECT_TRUE(doc->gameNumbers().empty());
+    EXPECT_EQ(view.hints.back(), UpdateHint::Bulk);
+}
+
+} // namespace
+} // namespace vez
