@@ -75,6 +75,17 @@ void removeFlashcard(DbOffset record)
     --currentHeader().flashcardCount;
 }
 
+void replaceFlashcard(DbOffset oldRecord, DbOffset newRecord)
+{
+    DbOffset block;
+    std::uint32_t slot;
+    // Promotions call this for every record they replace: most databases have no cards.
+    if (currentHeader().flashcardCount == 0 || oldRecord == 0 ||
+        !findFlashcard(oldRecord, block, slot))
+        return;
+    at<FlashcardIndexBlock>(block)->slots[slot] = newRecord;
+}
+
 DbOffset flashcardAt(std::uint32_t index)
 {
     if (index >= currentHeader().flashcardCount)

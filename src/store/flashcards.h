@@ -13,6 +13,9 @@ bool isFlashcard(DbOffset record);
 DbOffset addFlashcard(DbOffset record);
 // The block's last filled slot moves into the freed one; empty blocks stay.
 void removeFlashcard(DbOffset record);
+// The index names records, not positions: when a position's record is replaced by
+// another, its flashcard moves over in the same place of the sequence.
+void replaceFlashcard(DbOffset oldRecord, DbOffset newRecord);
 // The record at an index of the flashcard sequence, or 0.
 DbOffset flashcardAt(std::uint32_t index);
 

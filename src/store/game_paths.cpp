@@ -8,6 +8,7 @@
 #include "chess/movegen.h"
 #include "interchange/game.h"
 #include "store/database.h"
+#include "store/flashcards.h"
 #include "store/graph.h"
 #include "store/position_index.h"
 #include "store/prepared_game.h"
@@ -301,7 +302,8 @@ void compressTail(DbOffset v, const PlannedLine* plan)
     if (var->compressedTail != 0 || at<BigPosition>(end)->firstVariation != v || var->nextAtEnd != 0)
         return;
     const BigPosition* e = at<BigPosition>(end);
-    if (e->firstOutgoing != 0 || e->note != 0 || incomingCount(end) != 1)
+    // A flashcard keeps its record in the graph, where its games are counted.
+    if (e->firstOutgoing != 0 || e->note != 0 || incomingCount(end) != 1 || isFlashcard(end))
         return;
     // Collect the tiny, unannotated records behind the end, deepest first.
     std::vector<Move> moves;       // from each collected record to its successor, deepest first
@@ -310,7 +312,7 @@ void compressTail(DbOffset v, const PlannedLine* plan)
     int ply = var->endPly - 1;
     const int limit = plyLimitFor(*var);
     while (r != 0 && isTiny(r) && (flagsOf(r) & kTinyGlyphMask) == 0 && ply >= limit &&
-           moves.size() < 1000) {
+           moves.size() < 1000 && !isFlashcard(r)) {
         moves.push_back(Move(at<TinyPosition>(r)->successorMove));
         records.push_back(r);
         r = at<TinyPosition>(r)->predecessor;

@@ -8,7 +8,6 @@
 #include "chess/movegen.h"
 #include "interchange/game.h"
 #include "store/database.h"
-#include "store/flashcards.h"
 #include "store/game_paths.h"
 #include "store/gamesets.h"
 #include "store/graph.h"
@@ -372,8 +371,6 @@ void keepAsRoot(DbOffset record, const Position& pos, const PackedPosition& key)
     if (isHuge(record))
         return;
     const BigPosition old = *at<BigPosition>(record);
-    const bool flashcard = isFlashcard(record);
-    removeFlashcard(record);
     at<BigPosition>(record)->note = 0; // the note moves with the rest
     removePosition(record, key);
     const DbOffset root = findOrAddRoot(pos);
@@ -383,8 +380,6 @@ void keepAsRoot(DbOffset record, const Position& pos, const PackedPosition& key)
     b->note = old.note;
     b->flags |= old.flags & kFlagUserNote;
     b->firstVariation = old.firstVariation;
-    if (flashcard)
-        addFlashcard(root);
     redirectGamesetPosition(record, root);
 }
 

@@ -441,14 +441,10 @@ DbOffset addFullPosition(const PackedPosition& key, const KeyHashes& hashes)
 DbOffset addTinyPosition(const PackedPosition& key) { return addTinyPosition(key, hashesOf(key)); }
 DbOffset addFullPosition(const PackedPosition& key) { return addFullPosition(key, hashesOf(key)); }
 
-DbOffset findOrAddRoot(const Position& pos)
+namespace {
+
+DbOffset addRoot(const PackedPosition& key, std::uint16_t hash)
 {
-    PackedPosition key;
-    std::uint16_t hash;
-    if (!packAndHash(pos, key, hash))
-        return 0;
-    if (const DbOffset found = findPacked(key, hash))
-        return found;
     const DbOffset r = allocateHugePosition();
     HugePosition* h = at<HugePosition>(r);
     h->big.secondary = secondaryCode(key);
@@ -458,6 +454,19 @@ DbOffset findOrAddRoot(const Position& pos)
     chainAtHead(r, hash);
     indexRecord(key, r);
     return r;
+}
+
+} // namespace
+
+DbOffset findOrAddRoot(const Position& pos)
+{
+    PackedPosition key;
+    std::uint16_t hash;
+    if (!packAndHash(pos, key, hash))
+        return 0;
+    if (const DbOffset found = findPacked(key, hash))
+        return found;
+    return addRoot(key, hash);
 }
 
 DbOffset successorByMove(DbOffset from, Move move)
@@ -636,6 +645,7 @@ DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Posit
             counts = recordCounts(succ);
         }
     }
+    replaceFlashcard(tinyRecord, r);
     releaseRecord(RecordKind::TinyPosition, tinyRecord);
 
     if (counts.games < 256) {
@@ -713,6 +723,7 @@ DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosi
         if (isTiny(moveRecord(m)->to))
             tiny(moveRecord(m)->to)->predecessor = r;
     }
+    replaceFlashcard(record, r);
     releaseRecord(RecordKind::FullPosition, record);
     return r;
 }
@@ -908,13 +919,55 @@ std::vector<Move> pathFromRoot(DbOffset record)
 
 namespace {
 
-void removeKeyed(DbOffset record, std::uint16_t hash, const PackedPosition* knownKey)
+// What a flashcard's record knew about its position, for the record that takes its place
+// when the graph lets it go.
+struct KeptFlashcard {
+    PackedPosition key;
+    BigPosition annotations{};
+};
+
+std::optional<KeptFlashcard> flashcardToKeep(DbOffset record, const PackedPosition* knownKey)
+{
+    if (!isFlashcard(record))
+        return std::nullopt;
+    KeptFlashcard kept;
+    if (knownKey != nullptr) {
+        kept.key = *knownKey;
+    } else if (const PackedPosition* key = KnownPositionKeys::find(record)) {
+        kept.key = *key;
+    } else {
+        Position pos;
+        if (!reconstructPosition(record, pos) || !packPosition(pos, kept.key))
+            return std::nullopt;
+    }
+    if (isBig(record)) {
+        kept.annotations = *big(record);
+        big(record)->note = 0; // the note moves to the new record
+    }
+    return kept;
+}
+
+// The user chose the position, not the games through it: it stays as a huge record of its
+// own, which needs no way back to be rebuilt, in the flashcard's place of the sequence, with
+// the note, score, ECO code and user mark it had.
+void keepFlashcard(DbOffset oldRecord, const KeptFlashcard& kept)
+{
+    const DbOffset r = addRoot(kept.key, primaryHash(kept.key));
+    BigPosition* b = big(r);
+    b->eco = kept.annotations.eco;
+    if (kept.annotations.flags & kFlagBig)
+        b->scoreCode = kept.annotations.scoreCode;
+    b->note = kept.annotations.note;
+    b->flags |= kept.annotations.flags & kFlagUserNote;
+    replaceFlashcard(oldRecord, r);
+}
+
+void removeRecord(DbOffset record, std::uint16_t hash, const PackedPosition* knownKey)
 {
     const std::optional<PackedPosition> key = keyForIndex(record, knownKey);
     // Marked for the whole removal, so that a cycle through repeated positions never
     // comes back to remove it twice.
     at<PositionRecord>(record)->flags |= kFlagVisit;
-    removeFlashcard(record);
     if (isTiny(record)) {
         const DbOffset pred = tiny(record)->predecessor;
         if (pred != 0 && !isTiny(pred)) {
@@ -942,6 +995,16 @@ void removeKeyed(DbOffset record, std::uint16_t hash, const PackedPosition* know
     } else {
         releaseRecord(RecordKind::FullPosition, record);
     }
+}
+
+void removeKeyed(DbOffset record, std::uint16_t hash, const PackedPosition* knownKey)
+{
+    const std::optional<KeptFlashcard> card = flashcardToKeep(record, knownKey);
+    if (!card)
+        removeFlashcard(record);
+    removeRecord(record, hash, knownKey);
+    if (card)
+        keepFlashcard(record, *card);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "chess/fen.h"
 #include "chess/movegen.h"
 #include "interchange/game.h"
+#include "store/flashcards.h"
 #include "store/game_paths.h"
 #include "store/games.h"
 #include "store/graph.h"
@@ -498,8 +499,16 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
     db->compressionThresholdPly = 30; // tails come and go as games share moves
     std::mt19937 rng(99);
     std::vector<std::optional<std::uint32_t>> stored(lines.size());
+    // Flashcards marked on positions of stored games, in sequence order: the records under
+    // them are promoted, released and replaced as games come and go.
+    std::vector<Position> cards;
     for (std::size_t step = 0; step < steps; ++step) {
         const std::size_t l = rng() % lines.size();
+        if (step % 5 == 0 && stored[l]) {
+            const Position& p = lines[l].positions[rng() % lines[l].positions.size()];
+            if (!isFlashcard(findPosition(p)) && toggleFlashcard(p))
+                cards.push_back(p);
+        }
         if (stored[l]) {
             deleteGame(*stored[l]);
             stored[l].reset();
@@ -514,6 +523,13 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
             Game back;
             readGame(gameByNumber(*stored[k]), back, true);
             ASSERT_EQ(movesOf(back), lines[k].moves) << "game " << k << " after step " << step;
+        }
+        ASSERT_EQ(db->flashcardCount, cards.size());
+        for (std::size_t i = 0; i < cards.size(); ++i) {
+            Position back;
+            ASSERT_TRUE(reconstructPosition(flashcardAt(std::uint32_t(i)), back));
+            ASSERT_TRUE(test::keyOf(back) == test::keyOf(cards[i]))
+                << "flashcard " << i << " after step " << step;
         }
         ASSERT_FALSE(HasFailure()) << "after step " << step;
     }

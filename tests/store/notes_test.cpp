@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "chess/fen.h"
+#include "chess/notation.h"
+#include "interchange/game.h"
 #include "store/flashcards.h"
+#include "store/games.h"
 #include "store/graph.h"
 #include "store/notes.h"
 #include "store_fixture.h"
@@ -142,6 +147,76 @@ TEST_F(NotesTest, FlashcardsKeepTheirSequence)
     EXPECT_FALSE(toggleFlashcard(positions[65]));
     EXPECT_EQ(db->flashcardCount, 64u);
     EXPECT_EQ(db->flashcardBlockCount, 2u); // empty blocks stay
+}
+
+// The game of a move text from the standard start, and the position it ends in.
+Game gameOf(std::string_view sans, Position* end = nullptr)
+{
+    Game game;
+    game.startPosition = start();
+    Position pos = game.startPosition;
+    for (std::size_t at = 0; at < sans.size();) {
+        const std::size_t to = std::min(sans.find(' ', at), sans.size());
+        Move move;
+        EXPECT_TRUE(parseMove(pos, move, nullptr, nullptr, sans.substr(at, to - at)));
+        game.append(move);
+        makeMove(pos, move);
+        at = to + 1;
+    }
+    if (end)
+        *end = pos;
+    return game;
+}
+
+TEST_F(NotesTest, FlashcardsStayOnTheirPositionsWhileGamesComeAndGo)
+{
+    constexpr const char* kRuy = "e4 e5 Nf3 Nc6 Bb5 a6 Ba4 Nf6 O-O Be7";
+    const struct {
+        std::vector<const char*> before; // stored before the card is marked
+        const char* card;
+        const char* note;               // set on the card's position after marking
+        std::vector<const char*> after; // stored after
+        bool deleteAll;
+    } cases[] = {
+        // A parting line makes the tiny record full, a line ending there makes it big, and
+        // the next new records take the released offsets.
+        {{kRuy},
+         "e4 e5 Nf3 Nc6 Bb5 a6",
+         "",
+         {"e4 e5 Nf3 Nc6 Bb5 a6 Bxc6", "e4 e5 d4 exd4 c3"},
+         false},
+        {{kRuy}, "e4 e5 Nf3 Nc6 Bb5 a6", "", {"e4 e5 Nf3 Nc6 Bb5 a6", "e4 e5 d4"}, false},
+        {{kRuy, "e4 e5 d4"}, "e4 e5", "", {"e4 e5 Nf3 Nc6 Bc4"}, false},
+        // Deleting every game through the card keeps the position with its note.
+        {{kRuy}, "e4 e5 Nf3 Nc6 Bb5 a6", "drill", {}, true},
+        {{kRuy, "e4 e5 d4"}, "e4 e5 Nf3", "", {"e4 e5 Nf3 Nc6 Bb5 a6 Bxc6"}, true},
+        {{kRuy}, kRuy, "end", {kRuy}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.card);
+        closeDatabase(db);
+        db = createInMemory();
+        ASSERT_NE(db, nullptr);
+        std::vector<std::uint32_t> numbers;
+        for (const char* moves : c.before)
+            numbers.push_back(*storeGame(gameOf(moves), false));
+        Position card;
+        gameOf(c.card, &card);
+        ASSERT_TRUE(toggleFlashcard(card));
+        if (*c.note)
+            setNote(card, c.note);
+        for (const char* moves : c.after)
+            numbers.push_back(*storeGame(gameOf(moves), false));
+        if (c.deleteAll)
+            for (std::uint32_t n : numbers)
+                deleteGame(n);
+        ASSERT_EQ(db->flashcardCount, 1u);
+        Position back;
+        ASSERT_TRUE(reconstructPosition(flashcardAt(0), back));
+        EXPECT_EQ(writeFen(back, 0, 1, true), writeFen(card, 0, 1, true));
+        EXPECT_EQ(flashcardAt(0), findPosition(card));
+        EXPECT_EQ(noteText(card), c.note);
+    }
 }
 
 TEST_F(NotesTest, NoFlashcardsNoNext)
