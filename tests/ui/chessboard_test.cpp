@@ -1,0 +1,240 @@
+// The board as a user sees and drives it: pixels of its picture at computed points, drags,
+// menus, set-up mode by keyboard and the piece pictures.
+#include <QMenu>
+#include <QTest>
+
+#include <optional>
+
+#include "chess/fen.h"
+#include "chess/notation.h"
+#include "ui/chessboard.h"
+#include "ui/ui_fixture.h"
+
+namespace vez::test {
+namespace {
+
+Position fromFen(const char* fen)
+{
+    Position position;
+    EXPECT_TRUE(readFen(position, fen)) << fen;
+    return position;
+}
+
+QAction* findAction(QMenu& menu, const QString& path)
+{
+    const QStringList parts = path.split(QLatin1Char('/'));
+    QMenu* current = &menu;
+    for (int i = 0; i < parts.size(); ++i) {
+        QAction* found = nullptr;
+        for (QAction* action : current->actions())
+            if (action->text() == parts[i])
+                found = action;
+        if (!found || i + 1 == parts.size())
+            return found;
+        current = found->menu();
+        if (!current)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+class ScriptedBoardDialogs final : public ChessboardDialogs {
+public:
+    std::optional<QColor> chooseColour(const QColor&) override { return colour; }
+    std::optional<std::pair<QString, int>> chooseFont() override { return font; }
+    std::string chooseBitmapFile() override { return bitmap; }
+    std::optional<QColor> colour;
+    std::optional<std::pair<QString, int>> font;
+    std::string bitmap;
+};
+
+class BoardTest : public UiTest {
+protected:
+    std::unique_ptr<Chessboard> makeBoard(int resource = kBuiltInPieces)
+    {
+        ChessboardSetup setup;
+        setup.controlId = kMainBoardId;
+        setup.pictureResource = resource;
+        setup.profile = &profile();
+        setup.messages = &m_messages;
+        setup.beeper = &m_beeper;
+        setup.dialogs = &m_dialogs;
+        auto board = std::make_unique<Chessboard>(setup);
+        QObject::connect(board.get(), &Chessboard::moveChosen,
+                         [this](Move move) { m_moves.push_back(move); });
+        return board;
+    }
+    static QPoint centre(const Chessboard& board, int square)
+    {
+        return board.squareOrigin(square) + QPoint(board.squareSize() / 2, board.squareSize() / 2);
+    }
+
+    ScriptedBoardDialogs m_dialogs;
+    std::vector<Move> m_moves;
+};
+
+constexpr QRgb kDefaultDark = qRgb(0, 191, 0);
+constexpr QRgb kWhiteSquare = qRgb(255, 255, 255);
+
+TEST_F(BoardTest, SquaresTakeTheirColoursAndThePerspectiveTurnsTheBoard)
+{
+    struct Case {
+        const char* fen;
+        int perspective;
+        bool h8BottomLeft;
+    };
+    const Case cases[] = {
+        {"7K/8/8/8/8/8/8/k7 w - - 0 1", Chessboard::WhiteBottom, false},
+        {"7K/8/8/8/8/8/8/k7 b - - 0 1", Chessboard::PlayerBottom, true},
+        {"7K/8/8/8/8/8/8/k7 w - - 0 1", Chessboard::PlayerBottom, false},
+        {"7K/8/8/8/8/8/8/k7 w - - 0 1", Chessboard::OpponentBottom, true},
+        {"7K/8/8/8/8/8/8/k7 w - - 0 1", Chessboard::BlackBottom, true},
+        {"7K/8/8/8/8/8/8/k7 b - - 0 1", Chessboard::OpponentBottom, false},
+    };
+    auto board = makeBoard();
+    for (const Case& c : cases) {
+        board->SetPosition(fromFen(c.fen));
+        board->setPerspective(c.perspective);
+        const QImage image = grabbed(*board, "board-perspective");
+        ASSERT_EQ(image.size(), QSize(256, 256));
+        const QPoint bottomLeft(16, 256 - 16);
+        EXPECT_EQ(board->squareOrigin(63) == QPoint(0, 224), c.h8BottomLeft) << c.fen;
+        EXPECT_EQ(board->squareAt(bottomLeft), c.h8BottomLeft ? 63 : 0) << c.fen;
+        // a corner pixel of every square shows its colour; a king's middle does not.
+        EXPECT_EQ(image.pixel(board->squareOrigin(0) + QPoint(1, 1)), kDefaultDark) << c.fen;
+        EXPECT_EQ(image.pixel(board->squareOrigin(7) + QPoint(1, 1)), kWhiteSquare) << c.fen;
+        EXPECT_NE(image.pixel(centre(*board, 63)), kDefaultDark) << c.fen;
+        EXPECT_EQ(image.pixel(centre(*board, 62)), kWhiteSquare) << c.fen;
+    }
+}
+
+TEST_F(BoardTest, ColoursComeFromTheSettings)
+{
+    profile().writeProfileInt("Chessbd dark RGB", 0x0000FF);  // red, in the low byte
+    profile().writeProfileInt("Chessbd light RGB", 0xFF0000); // blue
+    auto board = makeBoard();
+    board->SetPosition(Position{});
+    const QImage image = grabbed(*board, "board-colours");
+    EXPECT_EQ(image.pixel(centre(*board, 0)), qRgb(255, 0, 0));
+    EXPECT_EQ(image.pixel(centre(*board, 1)), qRgb(0, 0, 255));
+}
+
+TEST_F(BoardTest, ArrowsRunBetweenSquareCentresInTheirKindsColour)
+{
+    struct Case {
+        int kind;
+        bool thick;
+        bool drawn;
+        QRgb colour;
+    };
+    const Case cases[] = {
+        {1, true, true, qRgb(191, 0, 0)},  {1, false, true, qRgb(191, 0, 0)},
+        {4, true, true, qRgb(63, 63, 0)},  {3, false, true, qRgb(0, 255, 255)},
+        {0, true, false, qRgb(0, 0, 191)}, // legal moves are hidden by default
+    };
+    const Move e2e4 = encodeMove(12, 28, PieceType::Pawn);
+    for (const Case& c : cases) {
+        profile().writeProfileInt("Chessbd thick arrows", c.thick ? 1 : 0);
+        auto board = makeBoard();
+        board->SetPosition(Position{});
+        board->AddArrow(e2e4, c.kind, 0);
+        const QImage image = grabbed(*board, "board-arrow");
+        const int x = centre(*board, 12).x();
+        for (int y = centre(*board, 28).y() + 1; y < centre(*board, 12).y(); ++y) {
+            EXPECT_EQ(image.pixel(x, y) == c.colour, c.drawn) << c.kind << " y " << y;
+            EXPECT_EQ(image.pixel(x - 1, y) == c.colour, c.drawn && c.thick)
+                << c.kind << " y " << y;
+            EXPECT_NE(image.pixel(x + 1, y), c.colour) << c.kind << " y " << y;
+        }
+    }
+}
+
+TEST_F(BoardTest, DraggingAPieceReportsTheMoveWithoutPlayingIt)
+{
+    struct Case {
+        const char* fen;
+        int from;
+        int to;
+        bool nonstandard;
+        PieceType promotion;
+        std::optional<Move> move;
+    };
+    const char* start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+    const Case cases[] = {
+        {start, 12, 28, false, PieceType::Queen, encodeMove(12, 28, PieceType::Pawn)},
+        {start, 6, 21, false, PieceType::Queen, encodeMove(6, 21, PieceType::Knight)},
+        {start, 12, 36, false, PieceType::Queen, std::nullopt},
+        {start, 12, 36, true, PieceType::Queen, encodeMove(12, 36, PieceType::Pawn)},
+        {start, 12, 12, false, PieceType::Queen, std::nullopt},
+        {"8/4P3/8/8/8/k7/8/K7 w - - 0 1", 52, 60, false, PieceType::Knight,
+         encodeMove(52, 60, PieceType::Knight)},
+        {"8/4P3/8/8/8/k7/8/K7 w - - 0 1", 52, 60, false, PieceType::King, std::nullopt},
+        {"8/4P3/8/8/8/k7/8/K7 w - - 0 1", 52, 60, true, PieceType::King,
+         encodeMove(52, 60, PieceType::King)},
+    };
+    auto board = makeBoard();
+    board->show();
+    for (const Case& c : cases) {
+        m_moves.clear();
+        m_beeper.kinds.clear();
+        board->Reset(c.nonstandard, false);
+        board->setPromotionPiece(c.promotion);
+        const Position position = fromFen(c.fen);
+        board->SetPosition(position);
+        QTest::mousePress(board.get(), Qt::LeftButton, {}, centre(*board, c.from));
+        QTest::mouseMove(board.get(), centre(*board, c.to));
+        QTest::mouseRelease(board.get(), Qt::LeftButton, {}, centre(*board, c.to));
+        if (c.move) {
+            ASSERT_EQ(m_moves.size(), 1u) << c.from << "-" << c.to;
+            EXPECT_EQ(m_moves[0], *c.move);
+        } else {
+            EXPECT_TRUE(m_moves.empty()) << c.from << "-" << c.to;
+        }
+        const bool illegal = !c.move && c.from != c.to;
+        EXPECT_EQ(m_beeper.kinds,
+                  illegal ? std::vector<BeepKind>{BeepKind::Asterisk} : std::vector<BeepKind>{});
+        EXPECT_TRUE(samePosition(board->GetPosition(), position));
+    }
+}
+
+TEST_F(BoardTest, ContextMenuOffersTheArrowMovesAndWritesArrowSettings)
+{
+    auto board = makeBoard();
+    for (bool nonstandard : {false, true}) {
+        board->Reset(nonstandard, false);
+        auto menu = board->buildContextMenu();
+        EXPECT_EQ(findAction(*menu, "Promotion/King")->isEnabled(), nonstandard);
+        EXPECT_TRUE(findAction(*menu, "Promotion/Queen")->isChecked());
+    }
+    board->Reset(false, false);
+    board->AddArrow(encodeMove(12, 28, PieceType::Pawn), 1, 0);
+    board->AddArrow(encodeMove(11, 27, PieceType::Pawn), 0, 0);
+    board->AddArrow(encodeMove(1, 18, PieceType::Knight), 2, 0);
+    board->AddArrow(encodeMove(6, 21, PieceType::Knight), 3, 0);
+    board->AddArrow(encodeMove(2, 0, PieceType::Bishop), 4, 2); // nonsense: formatted as b-a
+    grabbed(*board, "board-start-arrows");
+    auto menu = board->buildContextMenu();
+    QStringList known;
+    for (QAction* action : findAction(*menu, "Known moves")->menu()->actions())
+        known << action->text();
+    EXPECT_EQ(known, (QStringList{"e4", "Nf3", "c1-a1"}));
+    QStringList legal;
+    for (QAction* action : findAction(*menu, "Legal moves")->menu()->actions())
+        legal << action->text();
+    EXPECT_EQ(legal, QStringList{"d4"});
+    findAction(*menu, "Known moves/Nf3")->trigger();
+    EXPECT_EQ(m_moves, std::vector<Move>{encodeMove(6, 21, PieceType::Knight)});
+
+    findAction(*menu, "Arrows/Legal moves")->trigger();
+    findAction(*menu, "Arrows/Prior")->trigger();
+    findAction(*menu, "Arrows/Thick")->trigger();
+    EXPECT_EQ(profile().getProfileInt("Chessbd arrow 0", -1), 1);
+    EXPECT_EQ(profile().getProfileInt("Chessbd arrow 2", -1), 0);
+    EXPECT_EQ(profile().getProfileInt("Chessbd thick arrows", -1), 0);
+    m_dialogs.colour = QColor(10, 20, 30);
+    findAction(*menu, "Squares/Dark squares...")->trigger();
+    EXPECT_EQ(profile().getProfileInt("Chessbd dark RGB", -1), 10 | 20 << 8 | 30 << 16);
+}
+
+} // namespace
+} // namespace vez::test

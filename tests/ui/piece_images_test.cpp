@@ -1,0 +1,150 @@
+// Piece pictures: the built-in strips, BMP piece files with their messages, and the chain of
+// pictures a board falls back through.
+#include <QFile>
+
+#include "ui/chessboard.h"
+#include "ui/piece_images.h"
+#include "ui/ui_fixture.h"
+
+namespace vez::test {
+namespace {
+
+const std::string kDataDir = VEZ_TEST_DATA_DIR;
+
+TEST(PieceStrips, BuiltInStripsShowBlackAndWhitePiecesOnATransparentGround)
+{
+    QDir().mkpath(QStringLiteral(VEZ_UI_ARTIFACT_DIR));
+    for (const auto& [resource, size] :
+         {std::pair{kBuiltInPieces, 32}, {kSmallBuiltInPieces, 16}}) {
+        const QImage strip = builtInPieceStrip(resource);
+        strip.save(QStringLiteral(VEZ_UI_ARTIFACT_DIR "/strip-%1.png").arg(size));
+        ASSERT_EQ(strip.size(), QSize(14 * size, size));
+        for (int image = 0; image < kStripImages; ++image) {
+            const QImage piece = stripImage(strip, image);
+            EXPECT_EQ(qAlpha(piece.pixel(0, 0)), 0) << image;
+            int black = 0, white = 0;
+            for (int y = 0; y < size; ++y)
+                for (int x = 0; x < size; ++x) {
+                    const QRgb p = piece.pixel(x, y);
+                    black += qAlpha(p) > 200 && qGray(p) < 96;
+                    white += qAlpha(p) > 200 && qGray(p) > 160;
+                }
+            // black pieces are ink with see-through holes, white ones white inside their
+            // outline, and the two empty squares wholly transparent.
+            if (image < 6) {
+                EXPECT_GT(black, size / 2) << image;
+                EXPECT_LT(white, 4) << image;
+            } else if (image < 12) {
+                EXPECT_GT(white, size / 2) << image;
+            } else
+                EXPECT_EQ(black + white, 0) << image;
+        }
+    }
+    EXPECT_TRUE(builtInPieceStrip(200).isNull());
+}
+
+TEST(PieceStrips, BitmapFilesAreReadOrRefusedWithTheirMessage)
+{
+    struct Case {
+        std::string file;
+        QSize size;
+        std::string message; // after the path
+    };
+    const Case cases[] = {
+        {"pieces-448x32.bmp", QSize(448, 32), ""},
+        {"pieces-224x16-4bit.bmp", QSize(224, 16), ""},
+        {"pieces-450x32.bmp", QSize(0, 0), ": bitmap width not exactly 14 times height"},
+        {"missing.bmp", QSize(0, 0), ": could not open file"},
+        {"twic0920-sample.pgn", QSize(0, 0), ": couldn't read bitmap structures"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        const std::string path = kDataDir + "/" + c.file;
+        const QImage image = readPieceBitmap(path, error);
+        EXPECT_EQ(image.size(), c.size) << c.file;
+        EXPECT_EQ(error, c.message.empty() ? "" : path + c.message);
+    }
+    std::string error;
+    EXPECT_TRUE(readPieceBitmap("", error).isNull());
+    EXPECT_EQ(error, "");
+}
+
+TEST(PieceStrips, TruncatedBitmapsAreRefusedAtTheFirstMissingPart)
+{
+    QFile file(QString::fromStdString(kDataDir + "/pieces-448x32.bmp"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray whole = file.readAll();
+    QTemporaryDir dir;
+    const std::pair<int, const char*> cuts[] = {{40, ": couldn't read bitmap structures"},
+                                                {54 + 500, ": couldn't read colors"},
+                                                {whole.size() - 1, ": couldn't read bitmap image"}};
+    for (const auto& [length, message] : cuts) {
+        const std::string path = dir.filePath(QStringLiteral("cut.bmp")).toStdString();
+        QFile cut(QString::fromStdString(path));
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        cut.write(whole.left(length));
+        cut.close();
+        std::string error;
+        EXPECT_TRUE(readPieceBitmap(path, error).isNull()) << length;
+        EXPECT_EQ(error, path + message);
+    }
+}
+
+class PieceChainTest : public UiTest {
+protected:
+    std::unique_ptr<Chessboard> makeBoard()
+    {
+        ChessboardSetup setup;
+        setup.controlId = kMainBoardId;
+        setup.pictureResource = -1;
+        setup.profile = &profile();
+        setup.messages = &m_messages;
+        setup.beeper = &m_beeper;
+        return std::make_unique<Chessboard>(setup);
+    }
+};
+
+TEST_F(PieceChainTest, ABoardFallsBackFromTheBitmapSettingToTheBuiltInStrip)
+{
+    struct Case {
+        std::string bitmap;
+        int squareSize;
+        std::vector<std::string> messages;
+    };
+    const std::string good = kDataDir + "/pieces-448x32.bmp";
+    const std::string small = kDataDir + "/pieces-224x16-4bit.bmp";
+    const std::string wide = kDataDir + "/pieces-450x32.bmp";
+    const std::string missing = kDataDir + "/missing.bmp";
+    const Case cases[] = {
+        {good, 32, {}},
+        {small, 16, {}},
+        {wide, 32, {wide + ": bitmap width not exactly 14 times height"}},
+        {missing, 32, {missing + ": could not open file"}},
+        {"", 32, {}},
+    };
+    for (const Case& c : cases) {
+        profile().writeProfileString("Chessbd bitmap", c.bitmap);
+        m_messages.texts.clear();
+        auto board = makeBoard();
+        ASSERT_TRUE(board->piecesLoaded()) << c.bitmap;
+        EXPECT_EQ(board->squareSize(), c.squareSize) << c.bitmap;
+        EXPECT_EQ(board->size(), QSize(8 * c.squareSize, 8 * c.squareSize)) << c.bitmap;
+        EXPECT_EQ(m_messages.texts, c.messages) << c.bitmap;
+    }
+}
+
+TEST_F(PieceChainTest, PieceCommandsWriteTheirSettings)
+{
+    auto board = makeBoard();
+    int changes = 0;
+    QObject::connect(board.get(), &Chessboard::piecesChanged, [&changes] { ++changes; });
+    // No chess font called so exists here, so the chain ends at the built-in strip.
+    board->defaultPieces();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(profile().getProfileInt("Chessbd olddefault", 0), 1);
+    EXPECT_EQ(profile().getProfileString("Chessbd font", "?"), "");
+    EXPECT_EQ(board->squareSize(), 32);
+}
+
+} // namespace
+} // namespace vez::test

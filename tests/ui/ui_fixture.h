@@ -1,0 +1,49 @@
+// Shared pieces of the widget tests: a private settings file, captured messages and beeps,
+// and screenshots kept as artifacts under the build folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/profile_store.h"
+#include "store/messages.h"
+#include "ui/beeper.h"
+
+namespace vez::test {
+
+class CapturedMessages final : public UserMessages {
+public:
+    void showMessage(const std::string& text) override { texts.push_back(text); }
+    std::vector<std::string> texts;
+};
+
+class UiTest : public ::testing::Test {
+protected:
+    UiTest() : m_profile(std::make_unique<ProfileStore>(m_dir.filePath("vez.ini").toStdString())) {}
+    ProfileStore& profile() { return *m_profile; }
+    QString scratchPath(const QString& name) const { return m_dir.filePath(name); }
+
+    // The widget as painted now; also saved as NAME.png among the suite's artifacts.
+    static QImage grabbed(QWidget& widget, const char* name)
+    {
+        const QImage image = widget.grab().toImage();
+        QDir().mkpath(QStringLiteral(VEZ_UI_ARTIFACT_DIR));
+        image.save(QStringLiteral(VEZ_UI_ARTIFACT_DIR "/%1.png").arg(QLatin1String(name)));
+        return image;
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<ProfileStore> m_profile;
+    CapturedMessages m_messages;
+    RecordingBeeper m_beeper;
+};
+
+} // namespace vez::test
