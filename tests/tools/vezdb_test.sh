@@ -226,6 +226,33 @@ if expect_status "split" 0 split "$scratch/eco.vez" "$scratch/split.pgn"; then
     ((${#files[@]} > 4)) || fail "split: only ${#files[@]} ECO files"
 fi
 
+# export-positions: flashcards marked from EPD on positions the graph holds in its smallest
+# records, which later games promote and a deletion releases, come out on their positions.
+cards=$scratch/cards.vez
+after_a6='r1bqkbnr/1ppp1ppp/p1n5/1B2p3/4P3/5N2/PPPP1PPP/RNBQK2R w KQkq -'
+after_nc6='r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq -'
+after_nf3='rnbqkbnr/pppp1ppp/8/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq -'
+printf '[White "A"]\n\n1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O Be7 *\n' >"$scratch/ruy.pgn"
+printf '%s F;\n%s F;\n%s U; c0 '"'knight out'"';\n' "$after_a6" "$after_nc6" "$after_nf3" \
+    >"$scratch/marks.epd"
+printf '[White "B"]\n\n%s\n\n' '1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Bxc6 dxc6 *' '1. e4 e5 2. Nf3 Nc6 3. Bc4 Bc5 *' \
+    '1. e4 e5 2. d4 exd4 3. c3 dxc3 *' >"$scratch/later.pgn"
+if expect_status "import for cards" 0 import "$cards" "$scratch/ruy.pgn" "$scratch/marks.epd"; then
+    expect_last_line "import for cards" "imported 1 games, 3 positions, skipped 0"
+fi
+expect_status "import promoting cards" 0 import "$cards" "$scratch/later.pgn"
+if expect_status "export user notes" 0 export-positions "$cards" "$scratch/notes.epd"; then
+    [[ $(<"$scratch/notes.epd") == "$after_nf3 U; c0 'knight out';" ]] ||
+        fail "export user notes: $(<"$scratch/notes.epd")"
+fi
+expect_status "delete under cards" 0 delete "$cards" 0 1 2 3
+if expect_status "export flashcards" 0 export-positions "$cards" "$scratch/cards.epd" --flashcards
+then
+    [[ $(<"$scratch/cards.epd") == "$after_a6 F; U;"$'\n'"$after_nc6 F; U;" ]] ||
+        fail "export flashcards: $(<"$scratch/cards.epd")"
+fi
+expect_status "export positions unwritable" 1 export-positions "$cards" "$scratch/no/cards.epd"
+
 # serve: a client on 127.0.0.1 talks to it; SIGTERM says goodbye and ends it cleanly; the
 # options are written back to the settings.
 served=$scratch/served.vez

@@ -143,6 +143,13 @@ DatabaseCommands::DatabaseCommands(CLI::App& app)
     m_export->add_option("OUT", m_output, "PGN file to write")->required();
     m_export->add_option("--gameset", m_gamesetName, "Only the members of this gameset");
 
+    m_exportPositions = app.add_subcommand(
+        "export-positions", "Write the positions with user notes, or the flashcards, as EPD");
+    m_exportPositions->add_option("DB", m_database, "Database file")->required();
+    m_exportPositions->add_option("OUT", m_output, "EPD file to write")->required();
+    m_exportPositions->add_flag("--flashcards", m_flashcards,
+                                "Every flashcard in sequence order instead");
+
     m_stats = app.add_subcommand("stats", "Print the database statistics");
     m_stats->add_option("DB", m_database, "Database file")->required();
 
@@ -196,12 +203,19 @@ DatabaseCommands::DatabaseCommands(CLI::App& app)
 int DatabaseCommands::run(int, char**)
 {
     const std::pair<CLI::App*, int (DatabaseCommands::*)()> commands[] = {
-        {m_create, &DatabaseCommands::create},      {m_import, &DatabaseCommands::import},
-        {m_export, &DatabaseCommands::exportGames}, {m_stats, &DatabaseCommands::stats},
-        {m_games, &DatabaseCommands::games},        {m_gameset, &DatabaseCommands::gameset},
-        {m_delete, &DatabaseCommands::deleteGames}, {m_merge, &DatabaseCommands::merge},
-        {m_clean, &DatabaseCommands::clean},        {m_split, &DatabaseCommands::split},
-        {m_ecoBook, &DatabaseCommands::ecoBook},    {m_analyze, &DatabaseCommands::analyze},
+        {m_create, &DatabaseCommands::create},
+        {m_import, &DatabaseCommands::import},
+        {m_export, &DatabaseCommands::exportGames},
+        {m_stats, &DatabaseCommands::stats},
+        {m_exportPositions, &DatabaseCommands::exportPositions},
+        {m_games, &DatabaseCommands::games},
+        {m_gameset, &DatabaseCommands::gameset},
+        {m_delete, &DatabaseCommands::deleteGames},
+        {m_merge, &DatabaseCommands::merge},
+        {m_clean, &DatabaseCommands::clean},
+        {m_split, &DatabaseCommands::split},
+        {m_ecoBook, &DatabaseCommands::ecoBook},
+        {m_analyze, &DatabaseCommands::analyze},
     };
     for (const auto& [command, function] : commands)
         if (*command)
@@ -263,6 +277,17 @@ int DatabaseCommands::exportGames()
     if (!out)
         return fail(m_output + ": could not write:\n\t" + std::strerror(errno));
     return session.status();
+}
+
+int DatabaseCommands::exportPositions()
+{
+    Session session;
+    CVezDoc& doc = *session.document;
+    if (!doc.OnOpenDocument(m_database))
+        return kFailure;
+    const bool written =
+        m_flashcards ? doc.exportFlashcards(m_output) : doc.exportUserNotes(m_output);
+    return written ? session.status() : kFailure;
 }
 
 int DatabaseCommands::stats()

@@ -20,6 +20,7 @@ private:
     int create();
     int import();
     int exportGames();
+    int exportPositions();
     int stats();
     int games();
     int gameset();
@@ -33,6 +34,7 @@ private:
     CLI::App* m_create;
     CLI::App* m_import;
     CLI::App* m_export;
+    CLI::App* m_exportPositions;
     CLI::App* m_stats;
     CLI::App* m_games;
     CLI::App* m_gameset;
@@ -53,6 +55,7 @@ private:
     std::vector<std::string> m_arguments;
     std::vector<int> m_numbers;
     bool m_nonstandard = false;
+    bool m_flashcards = false;
     int m_compressionPly = -1;
     int m_gameNumber = -1;
     int m_slider = -1;
