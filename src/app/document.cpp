@@ -73,7 +73,7 @@ private:
 } // namespace
 
 CVezDoc::CVezDoc(ProfileStore& profile, UserInteraction& user)
-    : m_profile(profile), m_user(user),
+    : m_profile(profile), m_user(user), m_recentFiles(profile),
       m_threadAnchor(std::make_unique<ThreadAnchor>([this] { serveCalls(); }))
 {
     setStoreMessages(&m_user);
@@ -173,10 +173,12 @@ bool CVezDoc::OnOpenDocument(const std::string& path)
     DatabaseHeader* db = openMapped(path, kOpenRoom);
     if (!db) {
         m_pathName.clear();
+        m_recentFiles.remove(path);
         updateTitle();
         return false;
     }
     m_pathName = path;
+    m_recentFiles.add(path);
     adopt(db);
     selectGame(m_database->currentGameNumber, {}, nullptr);
     m_modified = false;
@@ -213,6 +215,7 @@ bool CVezDoc::OnSaveDocument(const std::string& path)
     closeDatabase(m_database);
     adopt(saved);
     m_pathName = path;
+    m_recentFiles.add(path);
     m_browsingMode = false;
     m_database->currentGameNumber = m_currentGame;
     m_modified = false;

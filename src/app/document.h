@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/recent_files.h"
 #include "chess/fen.h"
 #include "chess/position.h"
 #include "store/gamesets.h"
@@ -128,6 +129,8 @@ public:
     bool hogMemory() const { return m_hogMemory; }
     bool combineDuplicates() const { return m_combineDuplicates; }
     ProfileStore& profile() const { return m_profile; }
+    // Databases opened or saved lately; Open and Save As add to it.
+    RecentFiles& recentFiles() { return m_recentFiles; }
     UserInteraction& user() const { return m_user; }
     // The running server (File/Server...), owned; null while the server is off.
     // DeleteContents and the destructor stop it.
@@ -300,6 +303,7 @@ private:
     UserInteraction& m_user;
     std::vector<DocumentObserver*> m_observers;
     std::vector<std::function<void()>> m_replaceListeners;
+    RecentFiles m_recentFiles;
     std::unique_ptr<QObject> m_threadAnchor; // lives on the document's thread
 
     // The document's own fields.

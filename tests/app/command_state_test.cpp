@@ -1,0 +1,151 @@
+// Which commands are enabled and checked, from the document, the view and the main
+// window's facts; and the command table the menus are built from.
+#include "app/command_state.h"
+
+#include <set>
+
+#include "app/recent_files.h"
+#include "view_fixture.h"
+
+namespace vez::test {
+namespace {
+
+using CommandStateTest = ViewTest;
+using C = CommandId;
+
+TEST(CommandTable, EveryCommandOnceWithItsPromptAndNoClashingShortcut)
+{
+    std::set<std::string_view> shortcuts;
+    for (int i = 0; i < kCommandCount; ++i) {
+        const CommandInfo& info = commandInfo(CommandId(i));
+        EXPECT_EQ(int(info.id), i);
+        EXPECT_FALSE(info.label.empty()) << i;
+        if (!info.shortcut.empty()) {
+            EXPECT_TRUE(shortcuts.insert(info.shortcut).second) << info.shortcut;
+        }
+    }
+    EXPECT_EQ(commandInfo(C::GameSave).shortcut, "Ctrl+A");
+    EXPECT_EQ(commandInfo(C::GameSelectFromPosition).shortcut, "Ctrl+P");
+    EXPECT_EQ(commandInfo(C::PositionNextChoice).prompt,
+              "Advance to next position in game with transposition, choice, or annotation");
+    EXPECT_EQ(commandInfo(C::PositionNextChoice).toolTip, "Next noteworthy position");
+}
+
+TEST_F(CommandStateTest, EnabledAndChecked)
+{
+    storeSample(2);
+    doc->addToSelectedGames(1); // one gameset
+    doc->selectGame(0, {}, nullptr);
+    viewLogic->advance();
+    struct Case {
+        CommandId id;
+        CommandContext context;
+        bool enabled, checked;
+    };
+    const CommandContext none;
+    CommandContext clipboard;
+    clipboard.clipboardHasText = true;
+    CommandContext holding;
+    holding.analysisHoldsGame = true;
+    CommandContext server;
+    server.serverRunning = true;
+    CommandContext twoRecent;
+    twoRecent.recentFileCount = 2;
+    const std::vector<Case> cases = {
+        {C::FileValidate, none, false, false},
+        {C::EditUndo, none, false, false},
+        {C::FileSaveAs, none, true, false}, // unnamed
+        {C::FileServer, server, true, true},
+        {C::FileRecentFile2, twoRecent, true, false},
+        {C::FileRecentFile3, twoRecent, false, false},
+        {C::GameSave, none, true, true}, // checked while the game is unmodified
+        {C::GameDeleteGame, none, true, false},
+        {C::GameDeleteGame, holding, false, false},
+        {C::GameCutPgn, holding, false, false},
+        {C::GamePastePgn, none, false, false},
+        {C::GamePastePgn, clipboard, true, false},
+        {C::PositionPasteEpd, clipboard, true, false},
+        {C::GameCombineDuplicates, none, true, false}, // the fixture turns combining off
+        {C::ViewAlgebraicNotation, none, true, true},
+        {C::PositionRewind, none, true, false},
+        {C::PositionBackUp, none, true, false},
+        {C::PositionAdvance, none, true, false},
+        {C::GameClipLine, none, true, false},
+        {C::GameDeleteVariation, none, false, false},
+        {C::GameSelectFromPosition, none, true, false},
+        {C::PositionPickFlashcard, none, false, false},
+        {C::PositionExportFlashcards, none, false, false},
+        {C::PositionFlashcardToggle, none, true, false},
+        {C::GamesetCreateDatabase, none, true, false},
+        {C::GameSelectNextInGameset, none, false, false},
+    };
+    for (const Case& c : cases) {
+        const CommandStatus status = CommandState(*doc, viewLogic.get(), c.context).status(c.id);
+        EXPECT_EQ(status.enabled, c.enabled) << commandInfo(c.id).label;
+        EXPECT_EQ(status.checked, c.checked) << commandInfo(c.id).label;
+    }
+}
+
+// Set-up mode allows only board editing; an import disables what would replace the
+// database under it, and leaves browsing alone.
+TEST_F(CommandStateTest, SetupAndImportDisable)
+{
+    storeSample(2);
+    doc->selectGame(0, {}, nullptr);
+    viewLogic->advance();
+    const std::set<CommandId> replacing = {C::FileNew,
+                                           C::FileNewNonstandard,
+                                           C::FileOpen,
+                                           C::FileRecentFile1,
+                                           C::FileRecentFile2,
+                                           C::FileRecentFile3,
+                                           C::FileRecentFile4,
+                                           C::FileMerge,
+                                           C::FileSaveAs,
+                                           C::FileImport,
+                                           C::FileConvertToCleanPgn,
+                                           C::FileSplitFile,
+                                           C::GamesetCreateDatabase,
+                                           C::GamesetDeleteGames};
+    const std::set<CommandId> alwaysAllowed = {C::FileExit, C::HelpAbout, C::HelpTopics,
+                                               C::ViewToolbar, C::ViewStatusBar};
+    CommandContext importing;
+    importing.importRunning = true;
+    importing.recentFileCount = 4;
+    CommandContext idle = importing;
+    idle.importRunning = false;
+    const CommandState duringImport(*doc, viewLogic.get(), importing);
+    const CommandState withoutImport(*doc, viewLogic.get(), idle);
+    for (int i = 0; i < kCommandCount; ++i) {
+        const CommandId id = CommandId(i);
+        if (replacing.contains(id)) {
+            EXPECT_FALSE(duringImport.enabled(id)) << commandInfo(id).label;
+        } else {
+            EXPECT_EQ(duringImport.enabled(id), withoutImport.enabled(id)) << commandInfo(id).label;
+        }
+    }
+
+    viewLogic->enterSetupMode();
+    const CommandState inSetup(*doc, viewLogic.get(), idle);
+    for (int i = 0; i < kCommandCount; ++i) {
+        const CommandId id = CommandId(i);
+        EXPECT_EQ(inSetup.enabled(id), alwaysAllowed.contains(id)) << commandInfo(id).label;
+    }
+}
+
+TEST_F(CommandStateTest, RecentFilesKeepFourNewestFirst)
+{
+    {
+        RecentFiles recent(*profile);
+        for (const std::string name : {"a.vez", "b.vez", "c.vez", "d.vez", "b.vez", "e.vez"})
+            recent.add("/data/" + name);
+        recent.remove("/data/c.vez");
+        EXPECT_EQ(recent.menuText(0), "&1 e.vez");
+    }
+    const RecentFiles reread(*profile);
+    EXPECT_EQ(reread.files(),
+              (std::vector<std::string>{"/data/e.vez", "/data/b.vez", "/data/d.vez"}));
+}
+
+} // namespace
+} // namespace vez::test

@@ -1,0 +1,234 @@
+// What the panes show: status lines, known-move rows, arrows, the scoresheet, the move tree
+// and the game list, against real games stored in a document.
+#include "app/pane_builders.h"
+#include "view_fixture.h"
+
+#include <map>
+
+namespace vez::test {
+namespace {
+
+TEST(PaneText, CutsNeverSplitACharacterAndForeignBytesReadAsLatin1)
+{
+    struct Case {
+        std::string text;
+        std::size_t count;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"Najdorf", 4, "Najd"},
+        {"R\xC3\xA9ti opening", 2, "R\xC3\xA9"},         // é stays whole
+        {"\xE2\x99\x9E\xE2\x99\x9E", 1, "\xE2\x99\x9E"}, // a three-byte knight
+        {"short", 20, "short"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(cutCharacters(c.text, c.count), c.expected) << c.text;
+    EXPECT_EQ(displayText("R\xE9ti"), "R\xC3\xA9ti"); // Latin-1 é
+    EXPECT_EQ(displayText("R\xC3\xA9ti"), "R\xC3\xA9ti");
+    EXPECT_EQ(firstLine("one\r\ntwo"), "one");
+}
+
+TEST(PaneText, StatusLines)
+{
+    Game game;
+    game.white = "Navara,D";
+    game.black = "Svidler,P";
+    game.year = 2012;
+    game.eco = "B38";
+    game.append(encodeMove(12, 28, PieceType::Pawn)); // e4
+    GameLine& variation = game.createSubLine(game, 0);
+    variation.append(encodeMove(11, 27, PieceType::Pawn)).comment =
+        "A queen's pawn opening instead\r\nsecond line";
+    GameLine& shortComment = game.createSubLine(game, 0);
+    shortComment.append(encodeMove(10, 26, PieceType::Pawn)).comment = "English";
+
+    struct Case {
+        PositionCounts counts;
+        std::int32_t score;
+        std::string eco;
+        bool setup, stored, modified;
+        const GameLine* line;
+        StatusLines expected;
+    };
+    const std::vector<Case> cases = {
+        {{1, 1, 0}, kNoScore, "", false, false, false, &game, {"1 game (1/0)", ""}},
+        {{0, 0, 0}, kNoScore, "", false, false, true, &game, {"0 games", "(New unsaved game)"}},
+        {{100, 37, 20},
+         35,
+         "",
+         false,
+         true,
+         false,
+         &game,
+         {"100 games (37/20) +0.35", "Navara,D -- Svidler,P [2012] B38"}},
+        {{101, 37, 20},
+         -120,
+         "B12",
+         false,
+         true,
+         true,
+         &game,
+         {"101 games (36%/19%) -1.20 B12", "Navara,D -- Svidler,P [2012] B38 (modified)"}},
+        {{3, 1, 1}, kNoScore, "", true, false, false, &game, {"3 games (1/1) (Setup Mode)", ""}},
+        {{3, 1, 1},
+         0,
+         "",
+         false,
+         false,
+         true,
+         &variation,
+         {"3 games (1/1) +0.00", "(New unsaved game) (Variation: A queen's pawn openi...)"}},
+        {{3, 1, 1},
+         kNoScore,
+         "",
+         false,
+         false,
+         false,
+         &shortComment,
+         {"3 games (1/1)", " (Variation: English)"}},
+    };
+    for (const Case& c : cases) {
+        const StatusLines lines = buildStatusLines(
+            {c.counts, c.score, c.eco, c.setup, c.stored, c.modified}, game, *c.line);
+        EXPECT_EQ(lines.first, c.expected.first);
+        EXPECT_EQ(lines.second, c.expected.second);
+    }
+}
+
+TEST(PaneText, GameListRows)
+{
+    const std::vector<Game> games = gamesOfText(readFile(kSamplePgn));
+    ASSERT_FALSE(games.empty());
+    const GameListRow row = buildGameListRow(17, games[0]);
+    const std::vector<std::string> expected = {"17",  "Navara,D",  "Svidler,P",  "1/2-1/2",
+                                               "B38", "2012.6.20", "Prague CZE", "Cez Trophy 2012",
+                                               "1"};
+    EXPECT_EQ(row.columns, expected);
+    Game undated;
+    undated.year = 0;
+    EXPECT_EQ(buildGameListRow(3, undated).columns[int(GameListColumn::Date)], "");
+}
+
+using PaneBuilderTest = ViewTest;
+
+// The counts of the move's successor show as counts below 100 games, as percentages from
+// 100 on; the score and note come from the successor when the row brings none.
+TEST_F(PaneBuilderTest, KnownMoveRowThresholds)
+{
+    struct Case {
+        int whiteWins, blackWins, draws;
+        std::vector<std::string> expected; // games, 1-0, 0-1
+    };
+    const std::vector<Case> cases = {
+        {37, 20, 42, {"99", "37", "20"}},
+        {0, 0, 1, {"100", "37%", "20%"}}, // the same position with one draw more
+    };
+    Position start;
+    setStandardStart(start);
+    const Position afterE4 = after("e4");
+    for (const Case& c : cases) {
+        for (int i = 0; i < c.whiteWins; ++i)
+            storeMoves("1. e4", "1-0");
+        for (int i = 0; i < c.blackWins; ++i)
+            storeMoves("1. e4", "0-1");
+        for (int i = 0; i < c.draws; ++i)
+            storeMoves("1. e4", "1/2-1/2");
+        const KnownMoveRow row = buildKnownMoveRow(*doc, start, encodeMove(12, 28, PieceType::Pawn),
+                                                   false, MoveGlyph::Good, kNoScore, "");
+        EXPECT_EQ(row.move, "e4!");
+        EXPECT_EQ(std::vector<std::string>({row.games, row.whiteWins, row.blackWins}), c.expected);
+    }
+    EXPECT_EQ(doc->countsOf(afterE4).games, 100u);
+
+    doc->setPositionScore(afterE4, 35, nullptr);
+    doc->setPositionNote(afterE4, std::string(150, 'x') + "\r\nsecond", nullptr);
+    const KnownMoveRow stored = buildKnownMoveRow(*doc, start, encodeMove(12, 28, PieceType::Pawn),
+                                                  true, MoveGlyph::None, kNoScore, "");
+    EXPECT_EQ(stored.move, "(e4 ...");
+    EXPECT_EQ(stored.score, "+0.35");
+    EXPECT_EQ(stored.note, std::string(100, 'x'));
+    const KnownMoveRow own = buildKnownMoveRow(*doc, start, encodeMove(12, 28, PieceType::Pawn),
+                                               false, MoveGlyph::None, 0, "line one\r\nline two");
+    EXPECT_EQ(own.score, "+0.00");
+    EXPECT_EQ(own.note, "line one");
+}
+
+// The game's next move comes first, then its variations here, then the database's other
+// moves, none repeated; at the end of a variation its own sub-lines are the variations.
+TEST_F(PaneBuilderTest, KnownMoveRowOrder)
+{
+    storeMoves("1. d4", "1-0");
+    storeMoves("1. c4", "0-1");
+    storeMoves("1. e4 e5", "1-0");
+    play("Nf3");
+    viewLogic->rewind();
+    play("e4");
+    viewLogic->backUp(); // back on the main line
+    const auto rowTexts = [this] {
+        std::vector<std::string> texts;
+        for (const KnownMoveRow& row : viewLogic->knownMoveRows())
+            texts.push_back(row.move);
+        return texts;
+    };
+    EXPECT_EQ(rowTexts(), (std::vector<std::string>{"Nf3", "(e4 ...", "d4", "c4"}));
+
+    // At the end of the variation 1.e4 e5 (1...c5), the engine's line after its end.
+    play("e4 e5");
+    viewLogic->backUp();
+    play("c5");
+    EXPECT_EQ(rowTexts(), (std::vector<std::string>{}));
+    AnalysisJob job(*doc, viewLogic.get(), viewLogic->shownPosition(), false);
+    viewLogic->analysisVariation(job, 30, viewLogic->shownPosition(),
+                                 {encodeMove(6, 21, PieceType::Knight)});
+    EXPECT_EQ(rowTexts(), (std::vector<std::string>{"(Nf3 ..."}));
+    EXPECT_EQ(viewLogic->statusLines().first, "0 games +0.30");
+}
+
+TEST_F(PaneBuilderTest, ArrowsOfEachKind)
+{
+    storeMoves("1. e4 e5", "1-0");
+    storeMoves("1. d4 d5", "1-0");
+    play("e4 e5 Nf3");
+    viewLogic->backUp();
+    viewLogic->backUp();
+    play("c5");
+    viewLogic->backUp();
+    // After 1.e4: 20 legal replies, two known moves (e5 stored, c5 the game's variation is
+    // not stored), 1.e4 as the known prior move and the move just played, e5 next.
+    std::map<ArrowKind, int> kinds;
+    for (const BoardArrow& arrow : viewLogic->boardState().arrows)
+        ++kinds[arrow.kind];
+    EXPECT_EQ(kinds[ArrowKind::Legal], 20);
+    EXPECT_EQ(kinds[ArrowKind::Known], 1);
+    EXPECT_EQ(kinds[ArrowKind::Prior], 1);
+    EXPECT_EQ(kinds[ArrowKind::Next], 1);
+    EXPECT_EQ(kinds[ArrowKind::Variation], 1);
+}
+
+TEST_F(PaneBuilderTest, ScoresheetAndMoveTreeOfAVariation)
+{
+    storeSample(3);
+    doc->selectGame(0, {}, nullptr);
+    viewLogic->advance();
+    viewLogic->advance();
+    play("d4"); // 2.d4 instead of the game's 2.e4
+    const ScoresheetData sheet = viewLogic->scoresheet();
+    ASSERT_EQ(sheet.moves.size(), 3u);
+    EXPECT_EQ(sheet.moves[0].text, "Nf3");
+    EXPECT_EQ(sheet.moves[2].text, "d4");
+    EXPECT_EQ(sheet.currentPly, 3);
+    EXPECT_FALSE(sheet.showResult);
+
+    const MoveTreeData tree = viewLogic->moveTree();
+    ASSERT_EQ(tree.selectedPath.size(), 3u);
+    const MoveTreeItem* item = nullptr;
+    for (const MoveTreeItem& root : tree.items)
+        if (root.move == tree.selectedPath[0])
+            item = &root;
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->text.starts_with("1. Nf3 ("));
+    EXPECT_TRUE(item->expanded);
+}
+
+} // namespace
+} // namespace vez::test

@@ -1,0 +1,94 @@
+// A view's logic over a document, with a scripted desktop view.
+#pragma once
+
+#include <sstream>
+
+#include "app/view_logic.h"
+#include "chess/notation.h"
+#include "document_fixture.h"
+
+namespace vez::test {
+
+inline const std::string kSamplePgn = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
+
+class ScriptedClient final : public ViewClient {
+public:
+    void refreshPanes(bool keepScroll) override { refreshes.push_back(keepScroll); }
+    void statusChanged() override { ++statusChanges; }
+    void applyNoteFont() override { ++fontChanges; }
+    bool editTags(Game& game) override
+    {
+        ++tagDialogs;
+        if (!tagAnswer)
+            return false;
+        if (game.white.empty())
+            game.white = "Player, White";
+        if (game.black.empty())
+            game.black = "Player, Black";
+        return true;
+    }
+    std::vector<bool> refreshes;
+    int statusChanges = 0;
+    int fontChanges = 0;
+    int tagDialogs = 0;
+    bool tagAnswer = true;
+};
+
+class ViewTest : public DocumentTest {
+protected:
+    void SetUp() override
+    {
+        DocumentTest::SetUp();
+        ASSERT_TRUE(doc->OnNewDocument());
+        makeView();
+    }
+    void TearDown() override
+    {
+        viewLogic.reset();
+        DocumentTest::TearDown();
+    }
+    void makeView()
+    {
+        viewLogic = std::make_unique<ViewLogic>(*doc, user, client);
+        viewLogic->setPanesCreated();
+    }
+    // Stores the first `count` games of the bundled sample.
+    void storeSample(std::size_t count)
+    {
+        std::vector<Game> games = gamesOfText(readFile(kSamplePgn));
+        for (std::size_t i = 0; i < count && i < games.size(); ++i)
+            ASSERT_GE(doc->addGame(games[i], -1), 0);
+    }
+    // Stores a game given as PGN movetext with its result.
+    int storeMoves(const std::string& moves, const std::string& result = "*")
+    {
+        const std::string text = "[Result \"" + result + "\"]\n\n" + moves + " " + result + "\n";
+        std::vector<Game> games = gamesOfText(text);
+        return games.empty() ? -1 : doc->addGame(games.front(), -1);
+    }
+    // Plays moves given as SAN separated by blanks.
+    void play(const std::string& moves)
+    {
+        std::istringstream in(moves);
+        for (std::string move; in >> move;)
+            ASSERT_TRUE(viewLogic->enterMoveText(move)) << move;
+    }
+    // The position after SAN moves from the standard start.
+    static Position after(const std::string& moves)
+    {
+        Position position;
+        setStandardStart(position);
+        std::istringstream in(moves);
+        for (std::string text; in >> text;) {
+            Move move = Move::None;
+            EXPECT_TRUE(parseMove(position, move, nullptr, nullptr, text)) << text;
+            makeMove(position, move);
+        }
+        return position;
+    }
+
+    ScriptedClient client;
+    std::unique_ptr<ViewLogic> viewLogic;
+};
+
+} // namespace vez::test

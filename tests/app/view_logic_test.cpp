@@ -1,0 +1,434 @@
+// The view's logic over real games: move entry, navigation, line editing, saving, update
+// hints, set-up mode, notes, scores, flashcards and the clipboard texts.
+#include "app/pane_builders.h"
+#include "view_fixture.h"
+
+namespace vez::test {
+namespace {
+
+using ViewLogicTest = ViewTest;
+
+// A move follows the line that plays it, starts a variation where none does, and grows the
+// line at its end unless that is the end of a decided main line.
+TEST_F(ViewLogicTest, EnterMove)
+{
+    struct Case {
+        const char* name;
+        bool storedGame; // the sample's first game (1/2-1/2), else a new "*" game "e4 e5"
+        int plyBefore;   // -1: the end of the line
+        const char* move;
+        bool mainLineAfter;  // the move lands in the main line
+        int mainEndPlyAfter; // -1: as before
+        bool modified;
+    };
+    const std::vector<Case> cases = {
+        {"follows the game", true, 0, "Nf3", true, -1, false},
+        {"new variation", true, 0, "e4", false, -1, true},
+        {"after a decided game", true, -1, "a3", false, -1, true},
+        {"grows a * game", false, -1, "Nf3", true, 3, true},
+        {"variation in a * game", false, 1, "c5", false, 2, true},
+    };
+    storeSample(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.storedGame) {
+            doc->selectGame(0, {}, nullptr);
+        } else {
+            viewLogic->startNewGame();
+            play("e4 e5");
+        }
+        const bool modifiedBefore = viewLogic->gameModified();
+        const int mainEnd = viewLogic->game().endPly;
+        if (c.plyBefore < 0)
+            viewLogic->fastForward();
+        else
+            viewLogic->goToPly(c.plyBefore);
+        const int ply = viewLogic->currentPly();
+        ASSERT_TRUE(viewLogic->enterMoveText(c.move));
+        EXPECT_EQ(viewLogic->currentPly(), ply + 1);
+        EXPECT_EQ(viewLogic->inMainLine(), c.mainLineAfter);
+        EXPECT_EQ(viewLogic->game().endPly, c.mainEndPlyAfter < 0 ? mainEnd : c.mainEndPlyAfter);
+        EXPECT_EQ(viewLogic->gameModified(), c.modified || modifiedBefore);
+    }
+}
+
+TEST_F(ViewLogicTest, EnteredMoveTakesThePositionsNoteAsComment)
+{
+    doc->setPositionNote(after("e4"), "King's pawn", nullptr);
+    play("e4");
+    EXPECT_EQ(viewLogic->notesText(), "King's pawn");
+    EXPECT_EQ(viewLogic->entryJustPlayed()->comment, "King's pawn");
+    EXPECT_FALSE(viewLogic->enterMove(encodeMove(12, 36, PieceType::Pawn))); // e2-e5: illegal
+}
+
+TEST_F(ViewLogicTest, BackUpFromAVariationReturnsToItsParentAtTheBranch)
+{
+    play("e4 e5 Nf3 Nc6");
+    viewLogic->goToPly(2);
+    play("Bc4 Bc5");
+    ASSERT_FALSE(viewLogic->inMainLine());
+    viewLogic->backUp();
+    EXPECT_FALSE(viewLogic->inMainLine());
+    viewLogic->backUp();
+    EXPECT_TRUE(viewLogic->inMainLine());
+    EXPECT_EQ(viewLogic->currentPly(), 2);
+    viewLogic->rewind();
+    viewLogic->backUp(); // nothing before ply 0
+    EXPECT_EQ(viewLogic->currentPly(), 0);
+    viewLogic->fastForward();
+    viewLogic->advance();
+    EXPECT_EQ(viewLogic->currentPly(), 4);
+}
+
+// Next choice/note stops where the database knows two moves into or out of the position or
+// where a note shows, and at the end of the line when nothing follows.
+TEST_F(ViewLogicTest, NoteworthyStops)
+{
+    struct Case {
+        const char* name;
+        std::string otherGame; // stored besides the line, "" for none
+        std::string noteAfter; // moves to a position given a note, "" for none
+        std::vector<int> stops;
+    };
+    const std::string line = "1. e4 e5 2. Nf3 Nc6 3. Bb5 a6";
+    const std::vector<Case> cases = {
+        {"nothing", "", "", {6}},
+        {"choice", "1. e4 e5 2. Nf3 d6", "", {3, 6}},
+        {"transposition", "1. Nf3 Nc6 2. e4 e5", "", {4, 6}},
+        {"note", "", "e4 e5 Nf3", {3, 6}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        storeMoves(line, "1-0");
+        if (!c.otherGame.empty())
+            storeMoves(c.otherGame, "0-1");
+        if (!c.noteAfter.empty())
+            doc->setPositionNote(after(c.noteAfter), "a plan", nullptr);
+        doc->selectGame(0, {}, nullptr);
+        std::vector<int> stops;
+        while (viewLogic->canGoForward()) {
+            viewLogic->nextNoteworthy();
+            stops.push_back(viewLogic->currentPly());
+        }
+        EXPECT_EQ(stops, c.stops);
+    }
+}
+
+TEST_F(ViewLogicTest, LineEditing)
+{
+    play("e4 e5 Nf3 Nc6");
+    viewLogic->goToPly(2);
+    play("Bc4");
+    viewLogic->revertToPreviousVariation();
+    EXPECT_TRUE(viewLogic->inMainLine());
+    EXPECT_EQ(viewLogic->currentPly(), 2);
+    EXPECT_EQ(viewLogic->game().entryAt(2)->subLines.size(), 1u);
+
+    play("Bc4");
+    viewLogic->deleteVariation();
+    EXPECT_TRUE(viewLogic->inMainLine());
+    EXPECT_TRUE(viewLogic->game().entryAt(2)->subLines.empty());
+
+    viewLogic->goToPly(3);
+    viewLogic->clipLine();
+    EXPECT_EQ(viewLogic->game().endPly, 3);
+    viewLogic->rewind();
+    viewLogic->clipLine(); // at ply 0 of the main line every move goes
+    EXPECT_EQ(viewLogic->game().endPly, 0);
+    EXPECT_FALSE(viewLogic->canClipLine());
+}
+
+TEST_F(ViewLogicTest, SaveStoresANewGameAndComesBackToTheSamePly)
+{
+    play("d4 d5 c4 e6");
+    viewLogic->goToPly(2);
+    play("Bf4"); // a variation, where Save is given
+    client.tagAnswer = false;
+    EXPECT_FALSE(viewLogic->save()); // the tags dialog cancelled: nothing stored
+    EXPECT_TRUE(doc->gameNumbers().empty());
+    EXPECT_TRUE(viewLogic->gameModified());
+
+    client.tagAnswer = true;
+    ASSERT_TRUE(viewLogic->save());
+    const int number = doc->getCurrentGame();
+    ASSERT_GE(number, 0);
+    EXPECT_EQ(viewLogic->storedGameNumber(), number);
+    EXPECT_FALSE(viewLogic->gameModified());
+    EXPECT_EQ(viewLogic->game().getTag("Source"), "user");
+    EXPECT_GT(viewLogic->game().year, 2000);
+    EXPECT_EQ(viewLogic->currentPly(), 3);
+    EXPECT_FALSE(viewLogic->inMainLine());
+    EXPECT_EQ(doc->gamesetMembers("Selected Games"), std::vector<int>{number});
+
+    // Edited and saved again: the new copy replaces the old one.
+    play("Nf6");
+    ASSERT_TRUE(viewLogic->save());
+    const int replaced = doc->getCurrentGame();
+    EXPECT_NE(replaced, number);
+    EXPECT_FALSE(doc->gameExists(number));
+    EXPECT_EQ(doc->gameNumbers(), std::vector<int>{replaced});
+}
+
+TEST_F(ViewLogicTest, SaveThatCannotStoreKeepsTheGame)
+{
+    struct Case {
+        const char* name;
+        bool closeDatabase;
+    };
+    for (const Case& c : std::vector<Case>{{"no database", true}, {"unstorable position", false}}) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        if (c.closeDatabase) {
+            play("e4 e5");
+            doc->DeleteContents();
+            play("Nf3");
+        } else {
+            // Thirty-three pieces do not pack into a position record.
+            Position crowded;
+            ASSERT_TRUE(
+                readFen(crowded, "rnbqkbnr/pppppppp/8/8/8/P7/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
+            viewLogic->enterSetupMode();
+            viewLogic->leaveSetupMode(crowded);
+            play("e4");
+        }
+        const int endPly = viewLogic->game().endPly;
+        user.messages.clear();
+        EXPECT_FALSE(viewLogic->save());
+        EXPECT_EQ(user.messages.size(), 1u);
+        EXPECT_TRUE(viewLogic->gameModified());
+        EXPECT_EQ(viewLogic->game().endPly, endPly);
+        EXPECT_EQ(doc->getCurrentGame(), -1);
+    }
+}
+
+// Each hint reaches every view but its sender; in set-up mode the composed board is left
+// alone.
+TEST_F(ViewLogicTest, UpdateHints)
+{
+    storeSample(2);
+    doc->selectGame(1, {}, nullptr);
+    viewLogic->advance();
+    struct Case {
+        UpdateHint hint;
+        bool keepsPly;
+        int fontChanges;
+    };
+    const std::vector<Case> cases = {
+        {UpdateHint::Bulk, true, 0},           {UpdateHint::NoteFont, true, 1},
+        {UpdateHint::PositionNote, true, 0},   {UpdateHint::PositionScore, true, 0},
+        {UpdateHint::PlayersAliased, true, 0}, {UpdateHint::GameSelected, false, 0},
+        {UpdateHint::Reset, false, 0},
+    };
+    for (const Case& c : cases) {
+        viewLogic->goToPly(1);
+        client.fontChanges = 0;
+        const std::size_t refreshes = client.refreshes.size();
+        doc->UpdateAllViews(nullptr, c.hint);
+        EXPECT_EQ(viewLogic->currentPly(), c.keepsPly ? 1 : 0) << int(c.hint);
+        EXPECT_EQ(client.fontChanges, c.fontChanges) << int(c.hint);
+        EXPECT_EQ(client.refreshes.size(), refreshes + (c.hint == UpdateHint::NoteFont ? 0 : 1));
+        const std::size_t before = client.refreshes.size();
+        doc->UpdateAllViews(viewLogic.get(), c.hint); // the sender hears nothing
+        EXPECT_EQ(client.refreshes.size(), before);
+    }
+    // A stored game read again after a change keeps the user's edit.
+    viewLogic->goToPly(2);
+    play("h4");
+    doc->UpdateAllViews(nullptr, UpdateHint::PositionNote);
+    EXPECT_EQ(viewLogic->currentPly(), 3);
+    EXPECT_TRUE(viewLogic->gameModified());
+}
+
+TEST_F(ViewLogicTest, SetupModeIgnoresRefreshesAndMoves)
+{
+    play("e4");
+    viewLogic->enterSetupMode();
+    EXPECT_EQ(viewLogic->game().endPly, 0);
+    const std::size_t refreshes = client.refreshes.size();
+    doc->UpdateAllViews(nullptr, UpdateHint::Bulk); // an import's hint
+    doc->UpdateAllViews(nullptr, UpdateHint::PositionNote);
+    EXPECT_EQ(client.refreshes.size(), refreshes);
+    EXPECT_FALSE(viewLogic->enterMoveText("d4"));
+    EXPECT_TRUE(viewLogic->statusLines().first.ends_with(" (Setup Mode)"));
+
+    Position composed;
+    ASSERT_TRUE(readFen(composed, "4k3/8/8/8/8/8/8/4K2R w K - 0 1"));
+    viewLogic->leaveSetupMode(composed);
+    EXPECT_TRUE(samePosition(viewLogic->shownPosition(), composed));
+    EXPECT_TRUE(viewLogic->gameModified());
+    EXPECT_TRUE(viewLogic->enterMoveText("O-O"));
+}
+
+// A note is stored once, when committed, with the database's line ends.
+TEST_F(ViewLogicTest, NotesCommitOnce)
+{
+    storeMoves("1. e4 e5", "1-0");
+    play("e4");
+    view.hints.clear();
+    viewLogic->noteEdited("K");
+    viewLogic->noteEdited("Kin");
+    viewLogic->noteEdited("King's\npawn");
+    EXPECT_TRUE(view.hints.empty());
+    viewLogic->rewind(); // navigation commits first
+    EXPECT_EQ(view.hints, std::vector<UpdateHint>{UpdateHint::PositionNote});
+    EXPECT_EQ(doc->noteText(after("e4")), "King's\r\npawn");
+    viewLogic->advance();
+    EXPECT_EQ(viewLogic->notesText(), "King's\npawn");
+    EXPECT_FALSE(viewLogic->commitNote());
+}
+
+TEST_F(ViewLogicTest, SetScore)
+{
+    struct Case {
+        std::string text;
+        bool valid;
+        std::int32_t score;
+    };
+    const std::vector<Case> cases = {
+        {"0.5", true, 50}, {"0.29", true, 29}, {"12.34", true, 1234}, {" -1.2 ", true, -120},
+        {"abc", false, 0}, {"", false, 0},     {"1.2.3", false, 0},   {"0x10", false, 0},
+    };
+    for (const Case& c : cases) {
+        const ScoreInput input = parseScoreText(c.text);
+        EXPECT_EQ(input.valid, c.valid) << c.text;
+        if (c.valid) {
+            EXPECT_EQ(input.score, c.score) << c.text;
+        }
+    }
+    EXPECT_EQ(scoreDialogText(1234), "12.34");
+    EXPECT_EQ(scoreDialogText(kNoScore), "");
+
+    storeMoves("1. e4 e5", "1-0");
+    viewLogic->setScore(35); // ply 0: on the database position
+    Position start;
+    setStandardStart(start);
+    EXPECT_EQ(doc->scoreOf(start), 35);
+    play("e4");
+    viewLogic->setScore(-20); // on the move just played
+    EXPECT_EQ(viewLogic->entryJustPlayed()->score, -20);
+    EXPECT_EQ(viewLogic->currentScore(), -20);
+    viewLogic->setScore(kNoScore);
+    EXPECT_EQ(viewLogic->currentScore(), kNoScore);
+}
+
+TEST_F(ViewLogicTest, PasteEpd)
+{
+    const std::string sicilian = "rnbqkbnr/pp1ppppp/8/2p5/4P3/8/PPPP1PPP/RNBQKBNR w KQkq c";
+    struct Case {
+        std::string text;
+        std::vector<std::string> messages;
+        bool pasted, flashcard;
+        std::string note;
+    };
+    const std::vector<Case> cases = {
+        {sicilian + "\n" + sicilian + "\n",
+         {"Multiple lines in Clipboard data; only first line read!"},
+         true,
+         false,
+         ""},
+        {"not a position", {"Bad EPD in Clipboard: not a position"}, false, false, ""},
+        {sicilian + " F; U; c0 'Sicilian';", {}, true, true, "Sicilian"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        TearDown();
+        SetUp();
+        user.messages.clear();
+        viewLogic->pasteEpd(c.text);
+        EXPECT_EQ(user.messages, c.messages);
+        Position expected;
+        ASSERT_TRUE(readEpd(expected, sicilian));
+        EXPECT_EQ(samePosition(viewLogic->shownPosition(), expected), c.pasted);
+        EXPECT_EQ(doc->isFlashcardPosition(expected), c.flashcard);
+        EXPECT_EQ(doc->noteText(expected), c.note);
+    }
+}
+
+TEST_F(ViewLogicTest, CopyEpdThenPasteEpdKeepsTheNote)
+{
+    play("e4 c5");
+    viewLogic->noteEdited("Sicilian");
+    const std::string copied = viewLogic->copyEpd();
+    viewLogic->startNewGame();
+    viewLogic->pasteEpd(copied);
+    EXPECT_TRUE(samePosition(viewLogic->shownPosition(), after("e4 c5")));
+    EXPECT_EQ(doc->noteText(after("e4 c5")), "Sicilian");
+    EXPECT_EQ(viewLogic->notesText(), "Sicilian");
+}
+
+TEST_F(ViewLogicTest, PickFlashcardWrapsAround)
+{
+    viewLogic->pickFlashcard();
+    EXPECT_EQ(user.messages, std::vector<std::string>{"No flashcards defined in this database."});
+    const std::vector<std::string> cards = {"e4", "d4", "c4"};
+    for (const std::string& moves : cards) {
+        viewLogic->startNewGame();
+        play(moves);
+        viewLogic->toggleFlashcard();
+        EXPECT_TRUE(viewLogic->isFlashcard());
+    }
+    viewLogic->startNewGame();
+    for (const char* expected : {"e4", "d4", "c4", "e4"}) {
+        viewLogic->pickFlashcard();
+        EXPECT_TRUE(samePosition(viewLogic->shownPosition(), after(expected))) << expected;
+    }
+}
+
+TEST_F(ViewLogicTest, EpdExports)
+{
+    storeMoves("1. e4 e5 2. Nf3", "1-0");
+    doc->setPositionNote(after("e4"), "open", nullptr);
+    doc->setPositionNote(after("e4 e5"), "", nullptr);
+    doc->setPositionScore(after("e4"), 30, nullptr);
+    doc->toggleFlashcard(after("e4"));
+    doc->toggleFlashcard(after("e4 e5 Nf3"));
+    ASSERT_TRUE(doc->exportUserNotes(path("notes.epd")));
+    ASSERT_TRUE(doc->exportFlashcards(path("cards.epd")));
+
+    struct Case {
+        std::string file;
+        std::vector<std::string> positions;
+    };
+    for (const Case& c :
+         std::vector<Case>{{"notes.epd", {"e4"}}, {"cards.epd", {"e4", "e4 e5 Nf3"}}}) {
+        std::istringstream lines(readFile(path(c.file)));
+        std::vector<std::string> found;
+        for (std::string line; std::getline(lines, line);) {
+            Position position;
+            PositionAnnotation annotation;
+            ASSERT_TRUE(readEpd(position, line, &annotation)) << line;
+            EXPECT_EQ(annotation.userNotation, 1);
+            for (const std::string& moves : c.positions)
+                if (samePosition(position, after(moves)))
+                    found.push_back(moves);
+            if (samePosition(position, after("e4"))) {
+                EXPECT_EQ(annotation.score, doc->scoreOf(position)); // kept to a byte: 29
+                EXPECT_EQ(annotation.note, "open");
+                EXPECT_EQ(annotation.flashcard, 1);
+            }
+        }
+        EXPECT_EQ(found, c.positions) << c.file;
+    }
+    EXPECT_FALSE(doc->exportFlashcards(path("missing/cards.epd")));
+}
+
+TEST_F(ViewLogicTest, PastePgnKeepsTheGamesBeforeABadOne)
+{
+    const std::string text = readFile(kSamplePgn);
+    const std::size_t second = text.find("[Event \"", 1);
+    const std::size_t third = text.find("[Event \"", second + 1);
+    std::string pasted = text.substr(0, third) + "[Event \"x\"]\n\n1. e4 Ke7?? Kxe9 *\n";
+    EXPECT_EQ(doc->pasteGames(pasted), 2);
+    ASSERT_EQ(user.messages.size(), 1u);
+    EXPECT_TRUE(user.messages[0].starts_with("Error in game 3 from Clipboard")) << user.messages[0];
+    EXPECT_EQ(doc->gameNumbers().size(), 2u);
+    EXPECT_EQ(doc->getCurrentGame(), doc->gameNumbers().back());
+    EXPECT_EQ(viewLogic->game().getTag("Source"), "Clipboard");
+    EXPECT_TRUE(doc->gamesetExists("Games from Clipboard"));
+}
+
+} // namespace
+} // namespace vez::test
