@@ -244,11 +244,13 @@ void MainWindow::applyStoredPlacement()
     const int height = m_profile.getProfileInt("Size y", 500);
     const bool sizeFits = screen.width() >= 100 && screen.height() >= 100 &&
                           screen.width() >= x + width && screen.height() >= y + height;
-    if (sizeFits && width > 0 && height > 0) {
-        // The stored size is the outer one, as it was written: take the frame off.
-        const QSize frame = frameGeometry().size() - size();
+    // The stored size is the outer one, as it was written: take the frame off, or the
+    // window would grow by the frame each session.
+    const QSize frame = frameGeometry().size() - size();
+    if (sizeFits && width > 0 && height > 0)
         resize(QSize(width, height) - frame);
-    }
+    else
+        resize(QSize(700, 500) - frame);
     if (x >= 1 && y >= 1 && x <= screen.width() - 100 && y <= screen.height() - 100)
         move(x, y);
     m_placed = true;

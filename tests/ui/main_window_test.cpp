@@ -1,0 +1,218 @@
+// The main window as the program starts it: titles, menus from the command table, placement,
+// and commands run with the user's answers scripted.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QPrinter>
+#include <QScreen>
+#include <QTimer>
+#include <deque>
+#include <filesystem>
+
+#include "app/profile_store.h"
+#include "ui/main_window.h"
+#include "ui/progress_window.h"
+#include "ui/vez_view.h"
+
+namespace vez {
+namespace {
+
+const std::string kGames = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
+
+// The real dialogs, except that file choices and message boxes are scripted.
+class ScriptedQtUser final : public QtUserInteraction {
+public:
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    bool askOkCancel(const std::string&) override { return true; }
+    SaveAnswer askSaveChanges(const std::string&) override { return SaveAnswer::No; }
+    std::string chooseOpenFile(const FileDialogRequest&) override { return take(); }
+    std::string chooseSaveFile(const FileDialogRequest&) override { return take(); }
+    std::vector<std::string> chooseOpenFiles(const FileDialogRequest&) override
+    {
+        return {take()};
+    }
+    std::string take()
+    {
+        std::string answer = answers.empty() ? std::string() : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return answer;
+    }
+    std::vector<std::string> messages;
+    std::deque<std::string> answers;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = std::filesystem::temp_directory_path() /
+                 ("vez-main-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        profile = std::make_unique<ProfileStore>((folder / "profile.ini").string());
+    }
+    void TearDown() override
+    {
+        window.reset();
+        profile.reset();
+        std::filesystem::remove_all(folder);
+    }
+    MainWindow& start(const std::string& path)
+    {
+        window.reset(); // one document at a time: it takes the store's messages
+        window = std::make_unique<MainWindow>(*profile, user);
+        window->show();
+        window->applyStoredPlacement();
+        window->startUp(path);
+        return *window;
+    }
+    std::string path(const char* name) const { return (folder / name).string(); }
+
+    std::filesystem::path folder;
+    std::unique_ptr<ProfileStore> profile;
+    ScriptedQtUser user;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MainWindowTest, StartUpTitles)
+{
+    {
+        MainWindow maker(*profile, user);
+        ASSERT_TRUE(maker.document().OnNewDocument());
+        ASSERT_TRUE(maker.document().OnSaveDocument(path("club.vez")));
+    }
+    std::filesystem::create_directories(path("folder.vez"));
+    const std::pair<std::string, QString> cases[] = {
+        {"", "New Database - VEZ 1.5"},
+        {path("club.vez"), "club - VEZ 1.5"},
+        {kGames, "PGN File Browsing - VEZ 1.5"},
+        {path("missing.vez"), "No Database - VEZ 1.5"},
+        {path("folder.vez"), "No Database - VEZ 1.5"},
+    };
+    for (const auto& [argument, title] : cases) {
+        user.messages.clear();
+        start(argument);
+        EXPECT_EQ(window->windowTitle(), title) << argument;
+        // A path that cannot be opened says why, in the store's words.
+        EXPECT_EQ(user.messages.empty(), !title.startsWith("No Database")) << argument;
+        if (title.startsWith("PGN")) {
+            EXPECT_EQ(window->document().gameNumbers().size(), 60u);
+        }
+    }
+}
+
+TEST_F(MainWindowTest, EveryCommandIsInTheMenusWithItsLabelShortcutAndPrompt)
+{
+    start("");
+    for (const CommandInfo& info : commandTable()) {
+        const QAction* action = window->action(info.id);
+        ASSERT_NE(action, nullptr);
+        const auto text = [](std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); };
+        if (info.id < CommandId::FileRecentFile1 || info.id > CommandId::FileRecentFile4) {
+            EXPECT_EQ(action->text(), text(info.label));
+        }
+        EXPECT_EQ(action->shortcut(), QKeySequence(text(info.shortcut))) << info.label;
+        EXPECT_EQ(action->statusTip(), text(info.prompt)) << info.label;
+    }
+    EXPECT_FALSE(window->action(CommandId::EditUndo)->isEnabled());
+    EXPECT_TRUE(window->action(CommandId::FileImport)->isEnabled());
+    // Check marks follow their settings.
+    EXPECT_FALSE(window->action(CommandId::FileHogMemory)->isChecked());
+    window->runCommand(CommandId::FileHogMemory);
+    EXPECT_TRUE(window->action(CommandId::FileHogMemory)->isChecked());
+    EXPECT_EQ(profile->getProfileInt("Hog Memory", 0), 1);
+    EXPECT_TRUE(window->action(CommandId::ViewAlgebraicNotation)->isChecked());
+    window->runCommand(CommandId::ViewAlgebraicNotation);
+    EXPECT_FALSE(window->action(CommandId::ViewAlgebraicNotation)->isChecked());
+}
+
+TEST_F(MainWindowTest, StoredPlacementIsHonouredAndKeptFromSessionToSession)
+{
+    const QRect screen = QApplication::primaryScreen()->geometry();
+    struct Case {
+        int x, y, width, height;
+        QPoint place;
+        QSize size;
+    };
+    const Case cases[] = {
+        {50, 60, 640, 480, {50, 60}, {640, 480}},
+        // Too big for the screen: the default size stays; a 0 position is the platform's.
+        {0, 0, screen.width() + 10, 300, {}, {700, 500}},
+    };
+    for (const Case& c : cases) {
+        profile->writeProfileInt("Pos x", c.x);
+        profile->writeProfileInt("Pos y", c.y);
+        profile->writeProfileInt("Size x", c.width);
+        profile->writeProfileInt("Size y", c.height);
+        start("");
+        EXPECT_EQ(window->frameGeometry().size(), c.size);
+        if (!c.place.isNull()) {
+            EXPECT_EQ(window->frameGeometry().topLeft(), c.place);
+        }
+    }
+    // What a session writes, the next applies unchanged: the window does not grow.
+    profile->writeProfileInt("Size x", 640);
+    profile->writeProfileInt("Size y", 480);
+    for (int session = 0; session < 3; ++session) {
+        start("");
+        window->resize(window->size()); // a resize in the normal state writes the size
+        QApplication::processEvents();
+        window.reset();
+    }
+    EXPECT_EQ(profile->getProfileInt("Size x", 0), 640);
+    EXPECT_EQ(profile->getProfileInt("Size y", 0), 480);
+}
+
+TEST_F(MainWindowTest, ImportRunsBesideTheWindowWithItsCommandsDisabled)
+{
+    start("");
+    const std::string before = window->view().logic().statusLines().first;
+    user.answers = {kGames};
+    window->runCommand(CommandId::FileImport);
+    ASSERT_TRUE(window->document().importRunning());
+    EXPECT_FALSE(window->action(CommandId::FileImport)->isEnabled());
+    EXPECT_FALSE(window->action(CommandId::FileNew)->isEnabled());
+    bool progressShown = false;
+    while (window->document().importRunning()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        progressShown = progressShown || window->findChild<ProgressDialog*>("progress");
+    }
+    EXPECT_TRUE(progressShown);
+    QApplication::processEvents();
+    window->refreshCommandState();
+    EXPECT_TRUE(window->action(CommandId::FileImport)->isEnabled());
+    EXPECT_EQ(window->findChild<ProgressDialog*>("progress"), nullptr);
+    EXPECT_EQ(window->document().gameNumbers().size(), 60u);
+    EXPECT_NE(window->view().logic().statusLines().first, before);
+}
+
+TEST_F(MainWindowTest, BrowsingStopsAtCancel)
+{
+    QTimer::singleShot(0, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* progress = qobject_cast<ProgressDialog*>(widget))
+                progress->reject();
+        }
+    });
+    start(kGames);
+    EXPECT_EQ(window->windowTitle(), "PGN File Browsing - VEZ 1.5");
+    EXPECT_LT(window->document().gameNumbers().size(), 60u);
+}
+
+TEST_F(MainWindowTest, PrintsToAPdfFile)
+{
+    start(kGames);
+    window->document().selectGame(0, "", nullptr);
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(path("game.pdf")));
+    window->printTo(printer);
+    ASSERT_TRUE(std::filesystem::exists(path("game.pdf")));
+    EXPECT_GT(std::filesystem::file_size(path("game.pdf")), 1000u);
+    EXPECT_TRUE(user.messages.empty());
+}
+
+} // namespace
+} // namespace vez
