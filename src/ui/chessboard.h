@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/pane_data.h"
 #include "chess/position.h"
 #include "ui/piece_images.h"
 
@@ -54,8 +55,8 @@ struct ChessboardSetup {
 
 constexpr int kMainBoardId = 102;
 
-// The five arrow kinds: legal moves, known, prior, next, variation.
-constexpr int kArrowKinds = 5;
+// The five arrow kinds (legal moves, known, prior, next, variation): kArrowKinds of the
+// view's pane data, which the board draws.
 // Set-up menu command ids: white rook .. pawn, black rook .. pawn, empty square.
 constexpr int kSetupWhiteRook = 125;
 constexpr int kSetupBlackRook = 131;
