@@ -239,6 +239,18 @@ void Chessboard::AddArrow(Move move, int kind, int offset)
     update();
 }
 
+void Chessboard::setBoardState(const BoardState& state)
+{
+    m_nonstandard = state.nonstandard;
+    m_descriptive = state.descriptive;
+    m_setupMode = state.setupMode;
+    m_position = state.position;
+    m_arrows.clear();
+    for (const BoardArrow& arrow : state.arrows)
+        AddArrow(arrow.move, static_cast<int>(arrow.kind), arrow.offset);
+    update();
+}
+
 void Chessboard::clearArrows()
 {
     m_arrows.clear();

@@ -55,8 +55,6 @@ struct ChessboardSetup {
 
 constexpr int kMainBoardId = 102;
 
-// The five arrow kinds (legal moves, known, prior, next, variation): kArrowKinds of the
-// view's pane data, which the board draws.
 // Set-up menu command ids: white rook .. pawn, black rook .. pawn, empty square.
 constexpr int kSetupWhiteRook = 125;
 constexpr int kSetupBlackRook = 131;
@@ -86,6 +84,9 @@ public:
     void PlayMove(Move move);
     void PlayMoves(const std::vector<Move>& moves);
     void AddArrow(Move move, int kind, int offset);
+    // What the view shows: the position, its arrows in drawing order, the rules and the
+    // notation of the database, and set-up mode.
+    void setBoardState(const BoardState& state);
     void clearArrows();
     const std::vector<Arrow>& arrows() const { return m_arrows; }
 

@@ -172,12 +172,12 @@ void Chessboard::addMoveMenus(QMenu& menu)
     QMenu* legal = menu.addMenu(QStringLiteral("Legal moves"));
     for (std::size_t i = 0; i < m_arrows.size(); ++i) {
         const int kind = m_arrows[i].kind;
-        if (kind == 2)
+        if (kind == static_cast<int>(ArrowKind::Prior))
             continue;
         const Move move = m_arrows[i].move;
         const std::string text =
             formatMove(m_position, move, m_nonstandard, MoveGlyph::None, m_descriptive);
-        QMenu* target = kind == 0 ? legal : known;
+        QMenu* target = kind == static_cast<int>(ArrowKind::Legal) ? legal : known;
         connect(target->addAction(QString::fromStdString(text)), &QAction::triggered, this,
                 [this, move] { Q_EMIT moveChosen(move); });
     }

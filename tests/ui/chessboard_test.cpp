@@ -236,5 +236,85 @@ TEST_F(BoardTest, ContextMenuOffersTheArrowMovesAndWritesArrowSettings)
     EXPECT_EQ(profile().getProfileInt("Chessbd dark RGB", -1), 10 | 20 << 8 | 30 << 16);
 }
 
+TEST_F(BoardTest, SetupModeIsLeftOnlyWithAtMost32Pieces)
+{
+    auto board = makeBoard();
+    std::vector<bool> flips;
+    QObject::connect(board.get(), &Chessboard::setupModeChanged,
+                     [&flips](bool on) { flips.push_back(on); });
+    QTest::keyClick(board.get(), Qt::Key_Escape);
+    EXPECT_TRUE(board->setupMode());
+    board->SetPosition(fromFen("rnbqkbnr/pppppppp/8/8/4P3/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
+    QTest::keyClick(board.get(), Qt::Key_Escape);
+    EXPECT_TRUE(board->setupMode());
+    EXPECT_EQ(m_messages.texts, std::vector<std::string>{"Too many pieces on the board!"});
+    board->placeSetupPiece(28, kSetupEmpty);
+    QTest::keyClick(board.get(), Qt::Key_Escape);
+    EXPECT_FALSE(board->setupMode());
+    EXPECT_EQ(flips, (std::vector<bool>{true, false}));
+}
+
+TEST_F(BoardTest, SetupKeysPlacePiecesUnderTheWrappingCursor)
+{
+    auto board = makeBoard();
+    QTest::keyClick(board.get(), 'a');
+    EXPECT_EQ(m_beeper.kinds, std::vector<BeepKind>{BeepKind::Exclamation});
+    ASSERT_TRUE(board->toggleSetupMode());
+    struct Step {
+        std::vector<int> keys; // Qt keys, or characters
+        const char* fen;       // the board part afterwards
+    };
+    // The cursor starts at the top-left square (a8 with White at the bottom).
+    const Step steps[] = {
+        {{'x'}, "8/8/8/8/8/8/8/8"},
+        {{'r', 'R'}, "Rr6/8/8/8/8/8/8/8"},
+        {{Qt::Key_Left, Qt::Key_Left, Qt::Key_Left, 'q'}, "Rr6/8/8/8/8/8/8/7Q"},
+        {{'k', Qt::Key_Up, 'P'}, "Kr6/8/8/8/8/8/8/1p5Q"},
+        {{Qt::Key_Down, Qt::Key_Right, ' '}, "Kr6/8/8/8/8/8/8/1p5Q"},
+        {{'s'}, "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR"},
+    };
+    for (const Step& step : steps) {
+        for (int key : step.keys) {
+            if (key < 128)
+                QTest::keyClick(board.get(), static_cast<char>(key));
+            else
+                QTest::keyClick(board.get(), static_cast<Qt::Key>(key));
+        }
+        const std::string fen = writeFen(board->GetPosition(), 0, 1);
+        EXPECT_EQ(fen.substr(0, fen.find(' ')), step.fen);
+    }
+    const Position cleared = [&] {
+        QTest::keyClick(board.get(), 'x');
+        return board->GetPosition();
+    }();
+    EXPECT_EQ(writeFen(cleared, 0, 1), "8/8/8/8/8/8/8/8 w - - 0 1");
+    m_beeper.kinds.clear();
+    QTest::keyClick(board.get(), 'z');
+    QTest::keyClick(board.get(), '7');
+    EXPECT_EQ(m_beeper.kinds,
+              (std::vector<BeepKind>{BeepKind::Exclamation, BeepKind::Exclamation}));
+}
+
+TEST_F(BoardTest, SetupMenuPutsTheChosenPieceOnTheSquare)
+{
+    auto board = makeBoard();
+    board->toggleSetupMode();
+    auto menu = board->buildSetupMenu(28);
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 13);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Empty Square"));
+    const std::pair<int, std::uint8_t> choices[] = {
+        {1, makePiece(PieceType::Rook, kBlack)},
+        {3, makePiece(PieceType::Bishop, kBlack)},
+        {11, makePiece(PieceType::King, kWhite)},
+        {12, makePiece(PieceType::Pawn, kWhite)},
+        {0, kEmpty},
+    };
+    for (const auto& [index, piece] : choices) {
+        actions[index]->trigger();
+        EXPECT_EQ(board->GetPosition().squares[28], piece) << index;
+    }
+}
+
 } // namespace
 } // namespace vez::test
