@@ -73,6 +73,19 @@ Position played(Position position, Move move)
 
 } // namespace
 
+const std::string& KnownMoveRow::column(KnownMoveColumn c) const
+{
+    switch (c) {
+    case KnownMoveColumn::Move: return move;
+    case KnownMoveColumn::Games: return games;
+    case KnownMoveColumn::WhiteWins: return whiteWins;
+    case KnownMoveColumn::BlackWins: return blackWins;
+    case KnownMoveColumn::Score: return score;
+    case KnownMoveColumn::Notes: break;
+    }
+    return note;
+}
+
 std::string displayText(std::string_view text)
 {
     if (isUtf8(text))

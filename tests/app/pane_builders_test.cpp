@@ -136,7 +136,9 @@ TEST_F(PaneBuilderTest, KnownMoveRowThresholds)
         const KnownMoveRow row = buildKnownMoveRow(*doc, start, encodeMove(12, 28, PieceType::Pawn),
                                                    false, MoveGlyph::Good, kNoScore, "");
         EXPECT_EQ(row.move, "e4!");
-        EXPECT_EQ(std::vector<std::string>({row.games, row.whiteWins, row.blackWins}), c.expected);
+        EXPECT_EQ(std::vector<std::string>(
+                      {row.column(KnownMoveColumn::Games), row.whiteWins, row.blackWins}),
+                  c.expected);
     }
     EXPECT_EQ(doc->countsOf(afterE4).games, 100u);
 
