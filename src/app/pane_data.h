@@ -66,6 +66,8 @@ struct BoardArrow {
 };
 
 struct BoardState {
+    // The shown position. In set-up mode the board keeps the position being composed and
+    // takes neither this nor arrows until set-up ends.
     Position position;
     std::vector<BoardArrow> arrows; // in drawing order
     bool setupMode = false;

@@ -154,8 +154,13 @@ bool ViewLogic::commitNote()
 {
     if (!m_pendingNote)
         return false;
-    const std::string text = databaseLineEnds(*m_pendingNote);
+    const std::string typed = *m_pendingNote;
     m_pendingNote.reset();
+    // A pane that reports the text it was given has changed nothing: storing it again would
+    // turn a Latin-1 comment into UTF-8.
+    if (typed == shownComment())
+        return false;
+    const std::string text = databaseLineEnds(typed);
     MoveEntry* entry = mutableEntryJustPlayed();
     std::string& comment = entry ? entry->comment : m_game.initialComment;
     if (comment == text)
@@ -269,6 +274,14 @@ bool ViewLogic::exportPgn(const std::string& path)
         return false;
     }
     return true;
+}
+
+int ViewLogic::pastePgn(const std::string& clipboardText)
+{
+    if (m_setupMode)
+        return 0;
+    commitNote();
+    return m_doc.pasteGames(clipboardText);
 }
 
 std::string ViewLogic::copyEpd() const

@@ -197,13 +197,12 @@ MoveTreeData ViewLogic::moveTree() const
     return buildMoveTree(m_doc, m_game, *m_currentLine, m_currentPly);
 }
 
-std::string ViewLogic::notesText() const
+std::string ViewLogic::notesText() const { return m_pendingNote ? *m_pendingNote : shownComment(); }
+
+std::string ViewLogic::shownComment() const
 {
-    if (m_pendingNote)
-        return *m_pendingNote;
     const MoveEntry* entry = entryJustPlayed();
-    const std::string& comment = entry ? entry->comment : m_game.initialComment;
-    std::string text = displayText(comment);
+    const std::string text = displayText(entry ? entry->comment : m_game.initialComment);
     std::string shown;
     shown.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i)
@@ -359,10 +358,14 @@ bool ViewLogic::enterMoveText(const std::string& text)
     Move parsed = Move::None;
     MoveGlyph glyph = MoveGlyph::None;
     const Position position = shownPosition();
-    const bool ok = m_doc.descriptiveNotation() && !m_doc.isNonstandard()
-                        ? parseDescriptive(position, parsed, nullptr, &glyph, move)
-                        : parseMove(position, parsed, nullptr, &glyph, move);
-    return ok && enterMove(parsed, glyph);
+    // The rows are written in the notation of the setting; either reading is tried, so
+    // that a text from before a change of the setting still plays.
+    const bool descriptive = m_doc.descriptiveNotation();
+    const auto parse = [&](bool asDescriptive) {
+        return asDescriptive ? parseDescriptive(position, parsed, nullptr, &glyph, move)
+                             : parseMove(position, parsed, nullptr, &glyph, move);
+    };
+    return (parse(descriptive) || parse(!descriptive)) && enterMove(parsed, glyph);
 }
 
 // --- Line editing -------------------------------------------------------------------------

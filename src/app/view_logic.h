@@ -166,6 +166,8 @@ public:
     // Copy, then the current stored game is deleted.
     std::string cutPgn();
     bool exportPgn(const std::string& path);
+    // Game/Paste PGN: every game of the text is stored, the last one shown.
+    int pastePgn(const std::string& clipboardText);
     std::string copyEpd() const;
     void pasteEpd(const std::string& clipboardText);
 
@@ -178,6 +180,8 @@ public:
 
 private:
     void refresh(bool keepScroll);
+    // The comment the notes pane shows when nothing is being typed.
+    std::string shownComment() const;
     GameLine& line() { return *m_currentLine; }
     MoveEntry* mutableEntryJustPlayed();
     void backUpOnce();

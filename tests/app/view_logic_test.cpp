@@ -278,6 +278,14 @@ TEST_F(ViewLogicTest, NotesCommitOnce)
     viewLogic->advance();
     EXPECT_EQ(viewLogic->notesText(), "King's\npawn");
     EXPECT_FALSE(viewLogic->commitNote());
+
+    // A Latin-1 note shows as UTF-8; the pane handing the same text back stores nothing.
+    doc->setPositionNote(after("e4 e5"), "R\xE9ti", nullptr);
+    play("e5");
+    EXPECT_EQ(viewLogic->notesText(), "R\xC3\xA9ti");
+    viewLogic->noteEdited(viewLogic->notesText());
+    EXPECT_FALSE(viewLogic->commitNote());
+    EXPECT_EQ(doc->noteText(after("e4 e5")), "R\xE9ti");
 }
 
 TEST_F(ViewLogicTest, SetScore)
