@@ -1,5 +1,8 @@
 // The view's logic over real games: move entry, navigation, line editing, saving, update
 // hints, set-up mode, notes, scores, flashcards and the clipboard texts.
+#include <algorithm>
+#include <filesystem>
+
 #include "app/pane_builders.h"
 #include "view_fixture.h"
 
@@ -436,6 +439,61 @@ TEST_F(ViewLogicTest, PastePgnKeepsTheGamesBeforeABadOne)
     EXPECT_EQ(doc->getCurrentGame(), doc->gameNumbers().back());
     EXPECT_EQ(viewLogic->game().getTag("Source"), "Clipboard");
     EXPECT_TRUE(doc->gamesetExists("Games from Clipboard"));
+}
+
+} // namespace
+} // namespace vez::test
+
+namespace vez::test {
+namespace {
+
+// Annotated master games with many variations: at every ply of the main line the game's
+// move heads the known moves, each variation there is offered as "(move ..." and entering
+// its first move follows it without changing the game; backing up returns to the main line.
+TEST_F(ViewLogicTest, WalksTheVariationsOfAnnotatedGames)
+{
+    const std::string corpus = VEZ_CORPUS_DIR "/games-annotated.pgn";
+    if (!std::filesystem::exists(corpus))
+        GTEST_SKIP() << corpus << " is missing";
+#ifdef VEZ_SANITIZER_BUILD
+    constexpr std::size_t kGames = 6;
+#else
+    constexpr std::size_t kGames = 40;
+#endif
+    PgnSource source;
+    ASSERT_TRUE(source.openFile(corpus));
+    for (const Game& read : readGames(source, kGames)) {
+        const int number = doc->addGame(read, -1);
+        ASSERT_GE(number, 0);
+        doc->selectGame(number, {}, nullptr);
+        const Game& game = viewLogic->game();
+        SCOPED_TRACE(game.title());
+        for (int ply = 0; ply < game.endPly; ++ply) {
+            viewLogic->goToPly(ply);
+            const MoveEntry& entry = *game.entryAt(ply);
+            const std::vector<KnownMoveRow> rows = viewLogic->knownMoveRows();
+            ASSERT_FALSE(rows.empty());
+            EXPECT_EQ(rows[0].playMove, entry.move);
+            EXPECT_FALSE(rows[0].variation);
+            std::vector<Move> tried = {entry.move};
+            for (const auto& sub : entry.subLines) {
+                const Move first = sub->entries.front().move;
+                if (std::find(tried.begin(), tried.end(), first) != tried.end())
+                    continue;
+                tried.push_back(first);
+                EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [first](const KnownMoveRow& r) {
+                    return r.variation && r.playMove == first;
+                }));
+                ASSERT_TRUE(viewLogic->enterMove(first));
+                EXPECT_EQ(&viewLogic->currentLine(), sub.get());
+                EXPECT_EQ(int(viewLogic->scoresheet().moves.size()), sub->endPly);
+                viewLogic->backUp();
+                EXPECT_TRUE(viewLogic->inMainLine());
+                EXPECT_EQ(viewLogic->currentPly(), ply);
+            }
+        }
+        EXPECT_FALSE(viewLogic->gameModified());
+    }
 }
 
 } // namespace
