@@ -28,6 +28,9 @@ namespace vez {
 namespace {
 
 constexpr std::uint64_t kOpenRoom = 65536;
+// The most a position with its score and flags can take, a pool on each chain included;
+// its note's text comes on top.
+constexpr std::uint64_t kRoomForPosition = 6 * 8008 + 1024;
 
 std::string lowerExtension(const std::string& path)
 {
@@ -286,7 +289,7 @@ int CVezDoc::addGameCombining(const Game& game, int requestedNumber, bool combin
                               const PreparedGame* prepared)
 {
     assert(onDocumentThread());
-    if (!m_database)
+    if (!m_database || !claimRoom(roomToStore(game)))
         return -1;
     std::string comment;
     if (requestedNumber < 0 && game.isCommentOnly(&comment)) {
@@ -322,7 +325,7 @@ int CVezDoc::addGameCombining(const Game& game, int requestedNumber, bool combin
 bool CVezDoc::addPositionAnnotation(const Position& position, const PositionAnnotation& annotation)
 {
     assert(onDocumentThread());
-    if (!m_database)
+    if (!m_database || !claimRoom(kRoomForPosition + 2 * annotation.note.size()))
         return false;
     DbOffset record = findOrAddRoot(position);
     if (record == 0)
@@ -389,6 +392,25 @@ void CVezDoc::deleteGame(int gameNumber)
     SetModifiedFlag(true);
     if (gameNumber == m_currentGame)
         clearGame();
+}
+
+bool CVezDoc::claimRoom(std::uint64_t bytes)
+{
+    if (reserveRoom(bytes))
+        return true;
+    // The store has said why. The change is refused before any of it is written, and a
+    // running import stops after the games it has stored.
+    m_outOfRoom = true;
+    return false;
+}
+
+void CVezDoc::claimRoomAhead(std::uint64_t bytes)
+{
+    // Growing once for a whole file spares growing game by game; a disk that cannot give
+    // that much may still hold the games, which then claim their room one by one.
+    std::string ignored;
+    if (m_database && !m_pathName.empty())
+        (void)reserveRoom(bytes, &ignored);
 }
 
 bool CVezDoc::ensureRoom(std::uint64_t count, std::uint64_t bytesPerItem)
@@ -646,6 +668,8 @@ bool CVezDoc::mergeDatabase(const std::string& otherPath)
             vez::readGame(record, game, true);
         }
         setCurrentBase(m_database);
+        if (record != 0 && !claimRoom(roomToStore(game)))
+            break;
         if (record != 0)
             storeGame(game, m_combineDuplicates);
     }
@@ -833,7 +857,8 @@ int CVezDoc::handleImportNotification(const ImportRequest& request)
 {
     switch (request.code) {
     case ImportNotification::EnsureRoom:
-        return ensureRoom(request.count, request.bytesPerItem) ? 1 : 0;
+        claimRoomAhead(request.count * request.bytesPerItem);
+        return 1;
     case ImportNotification::AddGame: {
         const int number = addGameCombining(*request.game, -1, m_combineDuplicates, request.prepared);
         if (m_database)

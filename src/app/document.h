@@ -260,7 +260,8 @@ public:
     // What the last finished import, clean or split brought in.
     const ImportTotals& lastImportTotals() const { return m_lastTotals; }
     // Set when the document is going away: a running worker stops after its current game.
-    bool workerStopRequested() const { return m_stopWorker; }
+    // A worker also stops once the disk could not give the room for a game.
+    bool workerStopRequested() const { return m_stopWorker || m_outOfRoom; }
     // How far the database's heap reached after the last game an import stored; readable on
     // any thread.
     std::uint64_t importHeapTop() const { return m_importHeapTop.load(std::memory_order_relaxed); }
@@ -287,6 +288,11 @@ private:
     // Tells the replace listeners that the database is about to be replaced.
     void beforeReplace();
     int handleImportNotification(const ImportRequest& request);
+    // Claims room in the image ahead of a change; false (after the store's message) when
+    // the disk cannot give it.
+    bool claimRoom(std::uint64_t bytes);
+    // Claims room ahead of bulk work when the disk has it; quietly nothing otherwise.
+    void claimRoomAhead(std::uint64_t bytes);
     int addGameCombining(const Game& game, int requestedNumber, bool combine,
                          const PreparedGame* prepared = nullptr);
     // Runs the calls workers are waiting for; on the document's thread.
@@ -332,6 +338,7 @@ private:
 
     std::thread m_importThread;
     std::atomic<bool> m_stopWorker{false};
+    std::atomic<bool> m_outOfRoom{false}; // a change was refused for want of disk space
     std::atomic<std::uint64_t> m_importHeapTop{0};
     ImportTotals m_lastTotals;
 };

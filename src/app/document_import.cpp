@@ -79,6 +79,7 @@ void CVezDoc::startWorker(std::function<ImportTotals(CVezDoc&, Progress&)> work,
         m_importThread.join();
     m_importRunning = true;
     m_stopWorker = false;
+    m_outOfRoom = false;
     m_lastTotals = {};
     m_importThread = std::thread([this, work = std::move(work), progressTitle] {
         std::unique_ptr<Progress> progress;
@@ -113,8 +114,9 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
         total += std::uint64_t(in.tellg());
         job.push_back(path);
     }
-    if (job.empty() || !ensureRoom(total, 2))
+    if (job.empty())
         return false;
+    claimRoomAhead(total * 2);
     // Some ten bytes of PGN make a new position: size the position index once.
     reservePositionIndex(total / 10);
     claimWorkingSet(std::uint64_t(usedBytesOf(m_database)) + roomOf(m_database));

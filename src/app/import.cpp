@@ -315,7 +315,10 @@ private:
             request.game = &b.games[i];
             request.prepared = m_context.storeSettings ? &b.prepared[i] : nullptr;
             request.hint = b.hints[i];
-            b.numbers[i] = m_context.doc().sendImportNotification(request);
+            const int number = m_context.doc().sendImportNotification(request);
+            // A game refused because the import is stopping (no room for it on the disk)
+            // was not a bad game: it was never tried.
+            b.numbers[i] = number < 0 && m_context.doc().workerStopRequested() ? kNotTried : number;
         }
     }
 

@@ -72,6 +72,44 @@ bool readHeader(int fd, DatabaseHeader& header)
 
 void closeFile(int fd) { ::close(fd); }
 
+// Makes the image at least grow bytes longer (the new end rounded up to the
+// granularity). A file gets the disk blocks of the new part before it is mapped, so that
+// no later store into it can fault on a full disk. Returns the store's message when the
+// image cannot grow, empty when it grew; a failed growth leaves the image as it was.
+std::string growImage(DatabaseHeader& h, std::uint64_t grow)
+{
+    const std::uint64_t oldSize = h.committedBytes;
+    const std::uint64_t newSize = roundUp(oldSize + grow, kAllocationGranularity);
+    if (h.fileHandle == kInMemoryHandle) {
+        std::uint8_t* extension = currentBase + oldSize;
+        if (newSize > 0xFFFFFFFFu ||
+            ::mprotect(extension, std::size_t(newSize - oldSize), PROT_READ | PROT_WRITE) != 0)
+            return "Could not allocate " + std::to_string(newSize - oldSize) +
+                   " more bytes in database with " + std::to_string(h.usedBytes) + " bytes";
+        h.committedBytes = std::uint32_t(newSize);
+        return {};
+    }
+    const int fd = int(h.fileHandle);
+    const int error = newSize > 0xFFFFFFFFu
+                          ? EFBIG
+                          : ::posix_fallocate(fd, off_t(oldSize), off_t(newSize - oldSize));
+    if (error != 0) {
+        (void)::ftruncate(fd, off_t(oldSize)); // gives back whatever part was taken
+        return "Could not create file mapping object of " + std::to_string(newSize) +
+               " bytes to extend database:\n\t" + std::strerror(error);
+    }
+    // The file's last page may have been mapped only in part: map from its start.
+    const std::uint64_t page = std::uint64_t(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t from = oldSize / page * page;
+    if (::mmap(currentBase + from, std::size_t(newSize - from), PROT_READ | PROT_WRITE,
+               MAP_SHARED | MAP_FIXED, fd, off_t(from)) == MAP_FAILED) {
+        (void)::ftruncate(fd, off_t(oldSize));
+        return "Could not map extension to database file";
+    }
+    h.committedBytes = std::uint32_t(newSize);
+    return {};
+}
+
 } // namespace
 
 bool headerIsSound(const DatabaseHeader& h, std::uint64_t fileSize)
@@ -153,7 +191,7 @@ DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes)
     }
     const std::uint64_t fileSize = std::uint64_t(st.st_size);
     const std::uint64_t mappedSize = roundUp(fileSize + extraBytes, kAllocationGranularity);
-    if (fileSize > 0xFFFFFFFFu || mappedSize > 0xFFFFFFFFu) {
+    if (fileSize > 0xFFFFFFFFu) {
         closeFile(fd);
         say("Database file " + path + " too big");
         return nullptr;
@@ -165,22 +203,13 @@ DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes)
         say("Incompatible database file: " + path);
         return nullptr;
     }
-    // Reserve the disk blocks of the room now, so that a full disk is reported here
-    // rather than as a fault at some later write.
-    if (mappedSize > fileSize &&
-        ::posix_fallocate(fd, off_t(fileSize), off_t(mappedSize - fileSize)) != 0) {
-        (void)::ftruncate(fd, off_t(fileSize));
-        closeFile(fd);
-        say("Could not create file mapping object of " + std::to_string(mappedSize) + " bytes for " +
-            path);
-        return nullptr;
-    }
+    // Only the file itself is mapped: opening asks the disk for nothing, so a database on
+    // a full disk still opens. The room behind usedBytes is claimed when a write needs it.
     std::uint8_t* base = reserveAddressSpace();
-    if (!base || ::mmap(base, mappedSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) ==
-                     MAP_FAILED) {
+    if (!base || (fileSize > 0 && ::mmap(base, std::size_t(fileSize), PROT_READ | PROT_WRITE,
+                                         MAP_SHARED | MAP_FIXED, fd, 0) == MAP_FAILED)) {
         if (base)
             releaseAddressSpace(base);
-        (void)::ftruncate(fd, off_t(fileSize));
         closeFile(fd);
         say("Could not map database file " + path);
         return nullptr;
@@ -189,8 +218,11 @@ DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes)
     ++openedOrClosed;
     forgetPositionIndex(base);
     DatabaseHeader& h = currentHeader();
-    h.committedBytes = std::uint32_t(mappedSize);
+    h.committedBytes = std::uint32_t(fileSize);
     h.fileHandle = std::uint32_t(fd);
+    // The room asked for is welcome but not needed: without it the file still opens.
+    if (mappedSize > fileSize)
+        (void)growImage(h, mappedSize - fileSize);
     return &h;
 }
 
@@ -266,40 +298,20 @@ std::uint32_t usedBytesOf(const DatabaseHeader* db) { return db->usedBytes; }
 
 std::uint32_t roomOf(const DatabaseHeader* db) { return db->committedBytes - db->usedBytes; }
 
-namespace {
-
-void growImage(DatabaseHeader& h, std::uint64_t grow)
-{
-    const std::uint64_t newSize = std::uint64_t(h.committedBytes) + grow;
-    std::uint8_t* extension = currentBase + h.committedBytes;
-    if (h.fileHandle == kInMemoryHandle) {
-        if (newSize > 0xFFFFFFFFu ||
-            ::mprotect(extension, grow, PROT_READ | PROT_WRITE) != 0)
-            fatal("Could not allocate " + std::to_string(grow) + " more bytes in database with " +
-                  std::to_string(h.usedBytes) + " bytes");
-    } else {
-        const int fd = int(h.fileHandle);
-        if (newSize > 0xFFFFFFFFu ||
-            ::posix_fallocate(fd, off_t(h.committedBytes), off_t(grow)) != 0)
-            fatal("Could not create file mapping object of " + std::to_string(newSize) +
-                  " bytes to extend database");
-        if (::mmap(extension, grow, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd,
-                   off_t(h.committedBytes)) == MAP_FAILED)
-            fatal("Could not map extension to database file");
-    }
-    h.committedBytes = std::uint32_t(newSize);
-}
-
-} // namespace
-
 DbOffset allocateRaw(std::uint32_t size)
 {
     DatabaseHeader& h = currentHeader();
     const std::uint64_t rounded = roundUp(size, 4);
     const std::uint64_t top = std::uint64_t(h.usedBytes) + rounded;
     const std::uint64_t oldCommitted = h.committedBytes;
-    if (top > oldCommitted)
-        growImage(h, roundUp(top - oldCommitted, kAllocationGranularity));
+    // A record is asked for in the middle of a change that cannot be refused halfway: a
+    // failure here would leave the file half changed, so it stops the process. Changes
+    // that may meet a full disk claim their room ahead with reserveRoom.
+    if (top > oldCommitted) {
+        const std::string failure = growImage(h, top - oldCommitted);
+        if (!failure.empty())
+            fatal(failure);
+    }
     const DbOffset offset = h.usedBytes;
     // Newly mapped pages are zero. The old room behind usedBytes is zero in any image we
     // wrote, but not necessarily in a file from elsewhere.
@@ -308,6 +320,21 @@ DbOffset allocateRaw(std::uint32_t size)
         std::memset(currentBase + offset, 0, std::size_t(oldRoomEnd - offset));
     h.usedBytes = std::uint32_t(top);
     return offset;
+}
+
+bool reserveRoom(std::uint64_t bytes, std::string* failure)
+{
+    DatabaseHeader& h = currentHeader();
+    if (std::uint64_t(h.committedBytes) - h.usedBytes >= bytes)
+        return true;
+    std::string why = growImage(h, std::uint64_t(h.usedBytes) + bytes - h.committedBytes);
+    if (why.empty())
+        return true;
+    if (failure)
+        *failure = std::move(why);
+    else
+        say(why);
+    return false;
 }
 
 bool ensureRoom(DatabaseHeader*& db, const std::string& path, std::uint64_t count,
@@ -319,19 +346,16 @@ bool ensureRoom(DatabaseHeader*& db, const std::string& path, std::uint64_t coun
     const std::uint64_t room = roomOf(db);
     if (needed <= room)
         return true;
-    const std::uint64_t shortfall = needed - room;
-    // The content stays the same, so the position index moves with the image.
-    std::unique_ptr<PositionIndex> index = detachPositionIndex(db);
-    closeDatabase(db);
-    db = openMapped(path, needed);
-    if (db) {
-        attachPositionIndex(db, std::move(index));
+    // The image grows in place (its base never moves), so nothing is re-mapped and the
+    // database stays open as it was when the disk cannot give the room.
+    std::uint8_t* const previous = currentBase;
+    setCurrentBase(db);
+    const std::string failure = growImage(*db, needed - room);
+    currentBase = previous;
+    if (failure.empty())
         return true;
-    }
-    say("Could not expand " + path + " by " + std::to_string(shortfall) + " bytes");
-    db = openMapped(path, room);
-    if (!db)
-        say("Could not re-map database after expansion failure!");
+    say("Could not expand " + path + " by " + std::to_string(needed - room) + " bytes:\n\t" +
+        failure.substr(failure.find('\t') + 1));
     return false;
 }
 

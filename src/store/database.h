@@ -44,9 +44,10 @@ inline DbOffset offsetOf(const void* address)
 // A new, unnamed database in memory; null when the address space cannot be reserved.
 DatabaseHeader* createInMemory();
 
-// Maps an existing database file with extraBytes of room behind it; null (after a
+// Maps an existing database file and asks for extraBytes of room behind it; null (after a
 // message) when the file cannot be opened, is not a database or cannot be mapped. The
-// header is checked before anything is changed: a refused file keeps its length.
+// header is checked before anything is changed: a refused file keeps its length. A disk
+// that cannot give the room does not stop the opening: the file opens without room.
 DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes);
 
 // Writes the used part of the current image to path (through a temporary file in the
@@ -65,13 +66,19 @@ std::uint64_t imageEpoch();
 std::uint32_t usedBytesOf(const DatabaseHeader* db);
 std::uint32_t roomOf(const DatabaseHeader* db);
 
-// Zero-filled bytes (rounded up to 4) at the heap top of the current image. Growth
-// failures show their message and stop the process, so callers may assume success.
+// Zero-filled bytes (rounded up to 4) at the heap top of the current image. A growth that
+// fails here shows its message and stops the process (the change under way could not be
+// finished), so callers may assume success; reserveRoom first where the disk may be full.
 DbOffset allocateRaw(std::uint32_t size);
 
-// Makes room for count items of bytesPerItem in a file-backed database by closing and
-// re-opening it with more room. db is replaced by the re-mapped image; it becomes null
-// when even the former room could not be restored. False after a failed expansion.
+// Makes sure the current image has at least bytes of room behind its heap top, growing
+// it (and its file) when needed. False when it cannot grow, the image then unchanged:
+// the store's message is shown, or put in *failure when that is given.
+bool reserveRoom(std::uint64_t bytes, std::string* failure = nullptr);
+
+// Makes room for count items of bytesPerItem in a file-backed database, growing it in
+// place. False after "Could not expand ..." when the disk cannot give the room; the
+// database stays open with the room it had. db is never replaced.
 bool ensureRoom(DatabaseHeader*& db, const std::string& path, std::uint64_t count,
                 std::uint64_t bytesPerItem);
 

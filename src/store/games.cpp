@@ -236,6 +236,48 @@ DbOffset gameByNumber(std::uint32_t number)
     return slot < b->used ? b->games[slot] : 0;
 }
 
+namespace {
+
+// A text kept in a pool: its record, and a pool started for it when the head could not
+// take it.
+std::uint64_t roomForText(std::size_t length) { return 2 * (std::uint64_t(length) + 32); }
+
+std::uint64_t roomForLine(const GameLine& line)
+{
+    // Per move: a new position up to a huge record, a promotion, a move record, a choice,
+    // a note record and the note's text, a glyph's record. Per line: its Variation and tail.
+    constexpr std::uint64_t kPerMove = 64 + 40 + 20 + 8 + 36 + 36;
+    std::uint64_t bytes = sizeof(Variation) + 8 + line.entries.size() * (kPerMove + 1);
+    auto subLines = [&](const std::vector<std::unique_ptr<GameLine>>& lines) {
+        for (const auto& sub : lines)
+            bytes += roomForLine(*sub);
+    };
+    for (const MoveEntry& e : line.entries) {
+        subLines(e.subLines);
+        if (!e.comment.empty())
+            bytes += roomForText(e.comment.size());
+    }
+    subLines(line.subLinesAfterEnd);
+    return bytes;
+}
+
+} // namespace
+
+std::uint64_t roomToStore(const Game& game)
+{
+    // A fresh pool on every chain, a game index block, and an older line's tail that the
+    // new one takes back into the graph (at most a thousand moves) come on top.
+    constexpr std::uint64_t kTails = 1000 * (64 + 20);
+    std::uint64_t bytes = 5 * sizeof(Pool) + sizeof(GameIndexBlock) + kTails;
+    bytes += roomForLine(game) + roomForText(game.initialComment.size());
+    for (const std::string* text : {&game.white, &game.black, &game.event, &game.site})
+        bytes += roomForText(text->size());
+    for (const TagPair& tag : game.tags)
+        bytes += sizeof(TagVal) + roomForText(tag.name.size()) + roomForText(tag.value.size());
+    // Pools lose their ends to records that do not fit: count everything twice.
+    return 2 * bytes;
+}
+
 std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
                                        const PreparedGame* prepared)
 {

@@ -31,6 +31,11 @@ DbOffset gameByNumber(std::uint32_t number);
 std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
                                        const PreparedGame* prepared = nullptr);
 
+// The most room in the image that storing the game can take, generously counted, so that
+// it can be claimed before any of the game is written: a disk that cannot give it refuses
+// the game whole.
+std::uint64_t roomToStore(const Game& game);
+
 // Fills the header (and with withMoves the lines) of a stored game.
 void readGame(DbOffset gameRecord, Game& game, bool withMoves);
 

@@ -218,7 +218,7 @@ TEST_F(StoreTest, RandomBytesAfterTheMagicNeverCrashTheOpen)
     setCurrentBase(db);
 }
 
-TEST_F(StoreTest, EnsureRoomReopensWithMoreRoom)
+TEST_F(StoreTest, EnsureRoomGrowsTheFileInPlace)
 {
     TempDir dir;
     const std::string path = dir.file("room.vez");
@@ -235,15 +235,18 @@ TEST_F(StoreTest, EnsureRoomReopensWithMoreRoom)
     ASSERT_NE(db, nullptr);
     EXPECT_GE(roomOf(db), 2000000u);
     EXPECT_EQ(db->usedBytes, used);
-    EXPECT_EQ(at<Gameset>(r)->rule, 4); // offsets survive the re-mapping
+    EXPECT_EQ(at<Gameset>(r)->rule, 4);
+    EXPECT_EQ(fileSize(path), db->committedBytes);
 
-    // More than a 32-bit file can hold: refused, and the former room is restored.
+    // More than a 32-bit file can hold: refused, and the database stays as it was.
+    const std::uint32_t committed = db->committedBytes;
     messages.texts.clear();
     EXPECT_FALSE(ensureRoom(db, path, 1u << 20, 1u << 13));
     ASSERT_NE(db, nullptr);
-    ASSERT_EQ(messages.texts.size(), 2u);
-    EXPECT_EQ(messages.texts[0], "Database file " + path + " too big");
-    EXPECT_EQ(messages.texts[1].rfind("Could not expand " + path + " by ", 0), 0u);
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_EQ(messages.texts[0].rfind("Could not expand " + path + " by ", 0), 0u);
+    EXPECT_EQ(db->committedBytes, committed);
+    EXPECT_EQ(fileSize(path), committed);
     EXPECT_EQ(at<Gameset>(r)->rule, 4);
 }
 
