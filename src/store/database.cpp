@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "store/games.h"
+#include "store/heap.h"
 #include "store/messages.h"
 #include "store/position_index.h"
 
@@ -300,6 +301,7 @@ std::uint32_t roomOf(const DatabaseHeader* db) { return db->committedBytes - db-
 
 DbOffset allocateRaw(std::uint32_t size)
 {
+    storeStep();
     DatabaseHeader& h = currentHeader();
     const std::uint64_t rounded = roundUp(size, 4);
     const std::uint64_t top = std::uint64_t(h.usedBytes) + rounded;

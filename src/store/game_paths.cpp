@@ -390,6 +390,8 @@ void expandOne(DbOffset v)
     const bool nonstandard = currentHeader().nonstandard == 1;
     DbOffset current = oldEnd;
     int ply = var->endPly - int(tail.size());
+    DbOffset newChoices = 0; // the choices the expansion adds, highest step first
+    DbOffset firstAdded = 0; // the first one added, to go in front of the line's own
     std::size_t used = 0;
     bool endIsTiny = false;
     for (; used < tail.size(); ++used) {
@@ -419,11 +421,13 @@ void expandOne(DbOffset v)
             if (k != 0) {
                 const DbOffset d = allocateRecord(RecordKind::DisambiguationRecord);
                 DisambiguationRecord* choice = at<DisambiguationRecord>(d);
-                choice->step = std::int16_t(ply - var->startPly);
+                choice->step = std::int16_t(ply - variation(v)->startPly);
                 choice->choiceIndex = std::int8_t(std::uint8_t(std::min(k, 255)));
                 choice->unused = 0;
-                choice->next = variation(v)->firstChoice;
-                variation(v)->firstChoice = d;
+                choice->next = newChoices;
+                newChoices = d;
+                if (firstAdded == 0)
+                    firstAdded = d;
             }
         }
         endIsTiny = isTiny(reached);
@@ -432,16 +436,23 @@ void expandOne(DbOffset v)
     }
     if (used == 0)
         return;
-    const DbOffset oldBlock = variation(v)->compressedTail;
-    variation(v)->compressedTail = used < tail.size() ? storeBytes(tail.substr(used)) : 0;
-    freeBlock(oldBlock, std::uint32_t(tail.size() + 1));
+    // The line keeps reading its old end and tail until everything it needs exists; then
+    // it switches over with plain stores, and the old tail goes last.
     const DbOffset newEnd = ensureBig(current);
+    const DbOffset newTail = used < tail.size() ? storeBytes(tail.substr(used)) : 0;
     // A tiny record shows the counts of the record after it, which this game does not
     // reach: once it is the line's end it counts the game itself.
     if (endIsTiny && mainLine)
         addGameCount(newEnd, result);
+    const DbOffset oldBlock = variation(v)->compressedTail;
+    if (newChoices != 0) {
+        at<DisambiguationRecord>(firstAdded)->next = variation(v)->firstChoice;
+        variation(v)->firstChoice = newChoices;
+    }
+    variation(v)->compressedTail = newTail;
     unlistVariation(v);
     listVariation(v, newEnd);
+    freeBlock(oldBlock, std::uint32_t(tail.size() + 1));
 }
 
 } // namespace

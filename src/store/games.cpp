@@ -167,9 +167,10 @@ DbOffset storeVariation(const GameLine& line, const Position& start, int result,
         writePath(start, moves, line.mainLine ? 1 : 0, line.mainLine ? result : 0, plan);
     if (!path)
         return 0;
-    const DbOffset v = allocateRecord(RecordKind::Variation);
     const bool endPlanned = plan != nullptr && plan->steps.size() == moves.size() + 1;
     const DbOffset end = ensureBig(path->end, endPlanned ? &plan->steps.back().key : nullptr);
+    // Taken only now, so that it is counted and listed at its end together.
+    const DbOffset v = allocateRecord(RecordKind::Variation);
     listVariation(v, end);
     variation(v)->game = game;
     variation(v)->startPly = std::int16_t(line.startPly);
@@ -286,14 +287,20 @@ std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
         prepared = nullptr;
     if (!(prepared != nullptr ? prepared->storable() : storable(game, game.startPosition)))
         return std::nullopt;
+    // The game is written whole before anything shows it: its lines, notes and header
+    // first, the game index last (and then the gamesets). A process stopped on the way
+    // leaves the game out of every list; what it wrote stays unreachable.
     const DbOffset g = allocateRecord(RecordKind::GameRecord);
-    enterGameIndex(g);
+    // The index block the game will go into is made now: entering it at the end takes
+    // nothing new.
+    indexBlock(gameNumberOf(*gameRecord(g)), true);
     if (!game.initialComment.empty())
         setNote(game.startPosition, game.initialComment);
     EcoCode pathEco = kNoEco;
-    gameRecord(g)->mainLine =
+    const DbOffset mainLine =
         storeVariation(game, game.startPosition, game.result, g, &pathEco, prepared);
     fillHeader(g, game, pathEco);
+    gameRecord(g)->mainLine = mainLine;
     const std::uint32_t number = gameNumberOf(*gameRecord(g));
     if (combineDuplicates) {
         if (const DbOffset earlier = findDuplicate(g)) {
@@ -302,6 +309,7 @@ std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
             return gameNumberOf(*gameRecord(earlier));
         }
     }
+    enterGameIndex(g);
     offerGame(g);
     return number;
 }

@@ -613,18 +613,28 @@ DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Posit
     Position next = pos;
     const DbOffset succ = rebuilt && old.successorMove != 0 ? tinySuccessor(tinyRecord, next) : 0;
 
-    unchain(tinyRecord, hash);
+    // Every record the promotion needs is taken before the graph changes, and the tiny one
+    // is given back after: a process stopped at any of these steps leaves the graph whole.
+    const DbOffset pred = old.predecessor;
     const DbOffset r = allocateRecord(RecordKind::FullPosition);
+    const DbOffset in = pred != 0 && isTiny(pred) ? newMoveRecord(Move(tiny(pred)->successorMove),
+                                                                  1, tinyGlyph(pred), pred, r)
+                                                  : 0;
+    const DbOffset out =
+        succ != 0 && isTiny(succ)
+            ? newMoveRecord(Move(old.successorMove), 1,
+                            MoveGlyph((old.flags & kTinyGlyphMask) >> kTinyGlyphShift), r, succ)
+            : 0;
+    unchain(tinyRecord, hash);
     full(r)->secondary = old.secondary;
     full(r)->flags = kNewFullFlags;
     chainAtHead(r, hash);
     if (keyed)
         indexRecord(key, r);
 
-    if (const DbOffset pred = old.predecessor) {
-        if (isTiny(pred)) {
-            full(r)->firstIncoming =
-                newMoveRecord(Move(tiny(pred)->successorMove), 1, tinyGlyph(pred), pred, r);
+    if (pred != 0) {
+        if (in != 0) {
+            full(r)->firstIncoming = in;
         } else if (const DbOffset m = outgoingTo(pred, tinyRecord)) {
             moveRecord(m)->to = r;
             moveRecord(m)->nextIncoming = 0;
@@ -633,10 +643,9 @@ DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Posit
     }
     PositionCounts counts;
     if (succ != 0) {
-        if (isTiny(succ)) {
+        if (out != 0) {
             tiny(succ)->predecessor = r;
-            full(r)->firstOutgoing = newMoveRecord(Move(old.successorMove), 1,
-                                                   MoveGlyph((old.flags & kTinyGlyphMask) >> kTinyGlyphShift), r, succ);
+            full(r)->firstOutgoing = out;
             counts = countsFollowing(succ, next);
         } else if (const DbOffset m = incomingFrom(succ, tinyRecord)) {
             moveRecord(m)->from = r;
@@ -702,8 +711,8 @@ DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosi
         return record;
     const std::optional<PackedPosition> key = keyForIndex(record, knownKey);
     const FullPosition old = *full(record);
+    const DbOffset r = allocateRecord(RecordKind::BigPosition); // before the graph changes
     unchain(record, hash);
-    const DbOffset r = allocateRecord(RecordKind::BigPosition);
     BigPosition* b = big(r);
     b->secondary = old.secondary;
     b->flags = kNewBigFlags;

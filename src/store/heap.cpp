@@ -55,7 +55,17 @@ void countChange(RecordKind kind)
     }
 }
 
+StoreStepHook stepHook = nullptr;
+
 } // namespace
+
+void setStoreStepHook(StoreStepHook hook) { stepHook = hook; }
+
+void storeStep()
+{
+    if (stepHook)
+        stepHook();
+}
 
 std::uint64_t graphChanges() { return changes; }
 
@@ -63,6 +73,7 @@ const RecordKindInfo& recordKindInfo(RecordKind kind) { return kKinds[int(kind)]
 
 DbOffset poolAllocate(std::uint32_t size, PoolChain chain)
 {
+    storeStep();
     const std::uint32_t rounded = (size + 3) & ~3u;
     assert(rounded <= kPoolSpace && "records larger than a pool are cut by their callers");
     if (rounded > kPoolSpace)
@@ -81,6 +92,7 @@ DbOffset poolAllocate(std::uint32_t size, PoolChain chain)
 
 DbOffset allocateRecord(RecordKind kind)
 {
+    storeStep();
     const RecordKindInfo& info = kKinds[int(kind)];
     DatabaseHeader& h = currentHeader();
     DbOffset& freeHead = h.freeLists[int(info.freeList)];
@@ -111,6 +123,7 @@ DbOffset allocateRecord(RecordKind kind)
 
 void releaseRecord(RecordKind kind, DbOffset record)
 {
+    storeStep();
     const RecordKindInfo& info = kKinds[int(kind)];
     DatabaseHeader& h = currentHeader();
     DbOffset& freeHead = h.freeLists[int(info.freeList)];
@@ -125,6 +138,7 @@ void releaseRecord(RecordKind kind, DbOffset record)
 
 DbOffset allocateHugePosition()
 {
+    storeStep();
     ++changes;
     return poolAllocate(sizeof(HugePosition), PoolChain::Graph);
 }
@@ -133,6 +147,7 @@ void releaseHugePosition(DbOffset record) { releaseRecord(RecordKind::BigPositio
 
 DbOffset allocateBlock(std::uint32_t bytes)
 {
+    storeStep();
     ++changes;
     const std::uint32_t rounded = bytes <= 8 ? 8 : (bytes + 7) & ~7u;
     DbOffset previous = 0;
@@ -154,6 +169,7 @@ DbOffset allocateBlock(std::uint32_t bytes)
 
 void freeBlock(DbOffset block, std::uint32_t bytes)
 {
+    storeStep();
     ++changes;
     const std::uint32_t rounded = bytes <= 8 ? 8 : (bytes + 7) & ~7u;
     DbOffset previous = 0;

@@ -45,6 +45,13 @@ void releaseHugePosition(DbOffset record);
 DbOffset allocateBlock(std::uint32_t bytes);
 void freeBlock(DbOffset block, std::uint32_t bytes);
 
+// Runs before every record, block or raw table is taken or given back: the points
+// between which the store changes the image. Tests stop a process there to see what a
+// kill at that moment leaves; null (the default) runs nothing.
+using StoreStepHook = void (*)();
+void setStoreStepHook(StoreStepHook hook);
+void storeStep(); // called by the allocators
+
 // Counts the records of the graph and of the games (positions, moves, choices, lines,
 // game records) and the compressed tails taken or given back, in any image. Every change
 // to the graph or to the games takes or releases at least one of them (a new record, a

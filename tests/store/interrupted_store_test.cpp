@@ -1,0 +1,230 @@
+// A process stopped while it stores games, and a disk that fills while the file grows: the
+// file must open and read afterwards, every game it lists whole.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "interchange/game.h"
+#include "store/database.h"
+#include "store/games.h"
+#include "store/graph.h"
+#include "store/heap.h"
+#include "store/statistics.h"
+#include "store_fixture.h"
+#include "support/pgn_games.h"
+
+namespace vez {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<Move> mainLineMoves(const Game& game)
+{
+    std::vector<Move> moves;
+    for (const MoveEntry& e : game.entries)
+        moves.push_back(e.move);
+    return moves;
+}
+
+class InterruptedStoreTest : public testing::StoreTest {
+protected:
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        m_folder = fs::temp_directory_path() / ("vez-interrupted-" + std::to_string(::getpid()));
+        fs::create_directories(m_folder);
+    }
+    void TearDown() override
+    {
+        setCurrentBase(db);
+        StoreTest::TearDown();
+        fs::remove_all(m_folder);
+    }
+    std::string file(const std::string& name) const { return (m_folder / name).string(); }
+
+    // Checks an image a stopped process left: the games it lists are the first ones of
+    // games, each whole, and the census agrees with the counters. Returns how many it lists.
+    std::size_t expectWholeGames(const std::vector<Game>& games)
+    {
+        std::size_t listed = 0;
+        const std::uint32_t issued = currentHeader().gameNumbersIssued;
+        for (std::uint32_t n = 0; n < issued && n < games.size(); ++n) {
+            const DbOffset record = gameByNumber(n);
+            if (record == 0)
+                continue;
+            EXPECT_EQ(n, listed) << "game " << n << " is listed after a gap";
+            ++listed;
+            Game read;
+            readGame(record, read, true);
+            EXPECT_EQ(mainLineMoves(read), mainLineMoves(games[n])) << "game " << n;
+            EXPECT_EQ(read.result, games[n].result) << "game " << n;
+        }
+        const StoreStatistics stats = gatherStatistics();
+        EXPECT_EQ(stats.gameRecords, std::int64_t(listed));
+        EXPECT_EQ(stats.variations, std::int64_t(currentHeader().variationCount));
+        // A game cut short may leave its count on the positions it reached: never more.
+        const PositionCounts start = positionCounts(games[0].startPosition);
+        EXPECT_GE(start.games, listed);
+        EXPECT_LE(start.games, listed + 1);
+        return listed;
+    }
+
+    fs::path m_folder;
+};
+
+int g_stepsLeft = 0;
+void stopWhenCounted()
+{
+    if (--g_stepsLeft == 0)
+        ::_exit(0); // as a kill: nothing more reaches the file
+}
+int g_stepsTaken = 0;
+void countStep() { ++g_stepsTaken; }
+
+// Stores the games from a copy of a file with some games, in a child process stopped at
+// step after step, then opens what each stop left, checks it and goes on storing there.
+TEST_F(InterruptedStoreTest, AStopAtAnyStepLeavesWholeGamesOnly)
+{
+    const std::vector<Game> games = test::readGames(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", 8);
+    ASSERT_EQ(games.size(), 8u);
+    constexpr std::size_t kBefore = 4; // stored before the stops, so that lines share positions
+    const std::string base = file("base.vez");
+    for (std::size_t i = 0; i < kBefore; ++i)
+        ASSERT_TRUE(storeGame(games[i], false));
+    ASSERT_TRUE(writeToFile(base));
+
+    // How many steps storing the rest takes, uninterrupted.
+    const std::string counted = file("counted.vez");
+    fs::copy_file(base, counted);
+    ASSERT_NE(openMapped(counted, 0), nullptr);
+    setStoreStepHook(countStep);
+    for (std::size_t i = kBefore; i < games.size(); ++i)
+        ASSERT_TRUE(storeGame(games[i], false));
+    setStoreStepHook(nullptr);
+    closeDatabase(&currentHeader());
+    ASSERT_GT(g_stepsTaken, 100);
+
+#ifdef VEZ_SANITIZER_BUILD
+    const int stride = 7;
+#else
+    const int stride = 1;
+#endif
+    std::vector<int> stops;
+    for (int step = 1; step <= g_stepsTaken; step += stride)
+        stops.push_back(step);
+    for (int step : stops) {
+        SCOPED_TRACE("stopped at step " + std::to_string(step));
+        const std::string path = file("stopped.vez");
+        fs::remove(path);
+        fs::copy_file(base, path);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (!openMapped(path, 0))
+                ::_exit(2);
+            g_stepsLeft = step;
+            setStoreStepHook(stopWhenCounted);
+            for (std::size_t i = kBefore; i < games.size(); ++i)
+                storeGame(games[i], false);
+            ::_exit(3); // never reached: the stop comes first
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+        DatabaseHeader* reopened = openMapped(path, 65536);
+        ASSERT_NE(reopened, nullptr);
+        const std::size_t listed = expectWholeGames(games);
+        EXPECT_GE(listed, kBefore);
+        // The file takes the games that did not make it, and reads them back whole.
+        for (std::size_t i = listed; i < games.size(); ++i)
+            ASSERT_TRUE(storeGame(games[i], false));
+        for (std::size_t i = listed; i < games.size(); ++i) {
+            const std::uint32_t number =
+                currentHeader().gameNumbersIssued - std::uint32_t(games.size() - i);
+            Game read;
+            ASSERT_NE(gameByNumber(number), 0u);
+            readGame(gameByNumber(number), read, true);
+            EXPECT_EQ(mainLineMoves(read), mainLineMoves(games[i])) << "game " << i;
+        }
+        closeDatabase(reopened);
+        if (HasFailure())
+            break;
+    }
+}
+
+// A small file system of its own, where the test may mount one (as root).
+class SmallDisk {
+public:
+    explicit SmallDisk(const fs::path& where) : m_path(where)
+    {
+        fs::create_directories(m_path);
+        m_mounted = ::mount("tmpfs", m_path.c_str(), "tmpfs", 0, "size=2m") == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            ::umount(m_path.c_str());
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    fs::path m_path;
+    bool m_mounted = false;
+};
+
+// Writes a file until the disk is full.
+void fillDisk(const std::string& path)
+{
+    std::ofstream out(path, std::ios::binary);
+    const std::string block(4096, 'x');
+    while (out.write(block.data(), std::streamsize(block.size())) && out.flush()) {
+    }
+}
+
+TEST_F(InterruptedStoreTest, AFullDiskRefusesTheGameAndTheFileStillOpens)
+{
+    const std::string corpus = VEZ_CORPUS_DIR "/games-large.pgn";
+    if (!fs::exists(corpus))
+        GTEST_SKIP() << corpus << " is missing";
+    SmallDisk disk(m_folder / "disk");
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a 2 MB tmpfs here (needs root)";
+    const std::string path = (m_folder / "disk" / "full.vez").string();
+    ASSERT_TRUE(writeToFile(path)); // the fixture's empty database
+    ASSERT_NE(openMapped(path, 65536), nullptr);
+
+    PgnSource source;
+    ASSERT_TRUE(source.openFile(corpus));
+    std::vector<Game> stored;
+    Game game;
+    messages.texts.clear();
+    while (stored.size() < 20000 && test::nextReadableGame(source, game, false)) {
+        if (!reserveRoom(roomToStore(game)))
+            break;
+        ASSERT_TRUE(storeGame(game, false));
+        stored.push_back(std::move(game));
+    }
+    ASSERT_GT(stored.size(), 10u);
+    ASSERT_LT(stored.size(), 20000u) << "the disk never filled";
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_EQ(messages.texts[0].rfind("Could not create file mapping object of ", 0), 0u);
+    EXPECT_NE(messages.texts[0].find("No space left on device"), std::string::npos);
+    closeDatabase(&currentHeader());
+
+    // Opening asks the full disk for nothing.
+    fillDisk((m_folder / "disk" / "filler").string());
+    DatabaseHeader* reopened = openMapped(path, 65536);
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_EQ(expectWholeGames(stored), stored.size());
+    closeDatabase(reopened);
+}
+
+} // namespace
+} // namespace vez
