@@ -291,6 +291,50 @@ TEST_F(ViewLogicTest, NotesCommitOnce)
     EXPECT_EQ(doc->noteText(after("e4 e5")), "R\xE9ti");
 }
 
+// A glyph from the scoresheet goes onto the graph's move when the position before it is
+// stored (and shows in the known moves), else it only changes the game.
+TEST_F(ViewLogicTest, GlyphsFromTheScoresheet)
+{
+    storeMoves("1. e4 e5", "1-0");
+    play("e4 e5 Nf3");
+    viewLogic->setGlyph(0, MoveGlyph::Good);    // 1.e4 is in the graph
+    viewLogic->setGlyph(2, MoveGlyph::Dubious); // 2.Nf3 is not
+    EXPECT_EQ(viewLogic->scoresheet().moves[0].text, "e4!");
+    EXPECT_EQ(viewLogic->scoresheet().moves[2].text, "Nf3?!");
+    viewLogic->startNewGame();
+    const std::vector<KnownMoveRow> rows = viewLogic->knownMoveRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].move, "e4!");
+    EXPECT_EQ(rows[0].glyph, MoveGlyph::Good);
+}
+
+// Select game from position loads the chosen game at the position where it was asked.
+TEST_F(ViewLogicTest, SelectGameFromPosition)
+{
+    storeSample(20);
+    play("e4");
+    ASSERT_TRUE(viewLogic->canSelectGameFromPosition());
+    const std::optional<std::vector<int>> games = viewLogic->gamesForPositionSelection();
+    ASSERT_TRUE(games && !games->empty());
+    const int chosen = games->back();
+    viewLogic->selectGameFromPosition(chosen);
+    EXPECT_EQ(viewLogic->storedGameNumber(), chosen);
+    EXPECT_TRUE(samePosition(viewLogic->shownPosition(), after("e4")));
+    EXPECT_GT(viewLogic->currentPly(), 0);
+    EXPECT_EQ(doc->gamesetMembers("Selected Games"), std::vector<int>{chosen});
+    for (const int number : *games) {
+        Game game;
+        ASSERT_TRUE(doc->readGame(number, game, true));
+        Position position = game.startPosition;
+        bool through = false;
+        for (const MoveEntry& entry : game.entries) {
+            makeMove(position, entry.move);
+            through = through || samePosition(position, after("e4"));
+        }
+        EXPECT_TRUE(through) << number;
+    }
+}
+
 TEST_F(ViewLogicTest, SetScore)
 {
     struct Case {
