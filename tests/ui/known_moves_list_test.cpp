@@ -1,0 +1,63 @@
+// The known-moves list: its columns, and a click that plays a row's move once the click has
+// been handled.
+#include <QHeaderView>
+#include <QTest>
+
+#include "ui/known_moves_list.h"
+#include "ui/ui_fixture.h"
+
+namespace vez::test {
+namespace {
+
+TEST(KnownMovesList, AClickOnARowSendsItsMoveAndGlyphAfterTheClick)
+{
+    KnownMovesList list;
+    list.resize(350, 150);
+    list.show();
+    const Move e4 = encodeMove(12, 28, PieceType::Pawn);
+    const Move d4 = encodeMove(11, 27, PieceType::Pawn);
+    const Move nf3 = encodeMove(6, 21, PieceType::Knight);
+    list.setRows({
+        {"e4!", "340", "41%", "22%", "+0.35", "King's pawn", e4, MoveGlyph::Good, false},
+        {"(d4 ...", "0", "0", "0", "", "", d4, MoveGlyph::None, true},
+        {"Nf3", "99", "37", "20", "-1.20", "", nf3, MoveGlyph::Interesting, false},
+    });
+    ASSERT_EQ(list.model()->columnCount(), 6);
+    QStringList headings;
+    for (int column = 0; column < 6; ++column)
+        headings << list.model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    EXPECT_EQ(headings, (QStringList{"Known Move", "Games", "1-0", "0-1", "Score", "Notes"}));
+    EXPECT_EQ(list.model()->index(0, 2).data().toString(), QStringLiteral("41%"));
+    EXPECT_EQ(list.columnWidth(1), list.fontMetrics().horizontalAdvance("999999") + 16);
+
+    std::vector<std::pair<Move, MoveGlyph>> chosen;
+    QObject::connect(&list, &KnownMovesList::moveChosen,
+                     [&chosen](Move move, MoveGlyph glyph) { chosen.emplace_back(move, glyph); });
+    struct Click {
+        int row; // -1: below the rows
+        int column;
+        std::vector<std::pair<Move, MoveGlyph>> sent;
+    };
+    const Click clicks[] = {
+        {2, 0, {{nf3, MoveGlyph::Interesting}}},
+        {1, 4, {{d4, MoveGlyph::None}}},
+        {0, 5, {{e4, MoveGlyph::Good}}},
+        {-1, 0, {}},
+    };
+    for (const Click& click : clicks) {
+        chosen.clear();
+        const QRect cell =
+            click.row < 0
+                ? QRect(list.visualRect(list.model()->index(2, 0)).bottomLeft() + QPoint(4, 20),
+                        QSize(1, 1))
+                : list.visualRect(list.model()->index(click.row, click.column));
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, cell.center());
+        // the list is rebuilt by what the move does, so nothing is sent inside the click
+        EXPECT_TRUE(chosen.empty()) << click.row;
+        QCoreApplication::processEvents();
+        EXPECT_EQ(chosen, click.sent) << click.row;
+    }
+}
+
+} // namespace
+} // namespace vez::test

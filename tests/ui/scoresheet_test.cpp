@@ -1,0 +1,253 @@
+// The scoresheet: typed moves with completion and glyphs, the plies keys and clicks choose,
+// the glyph menu, the colours of played and later moves, and scrolling after a resize.
+#include <QMenu>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "chess/fen.h"
+#include "chess/notation.h"
+#include "ui/scoresheet.h"
+#include "ui/ui_fixture.h"
+
+namespace vez::test {
+namespace {
+
+// The sheet's data for a line given in SAN from a FEN (the standard start when empty).
+ScoresheetData sheetFor(const std::string& san, int currentPly, const char* fen = "")
+{
+    ScoresheetData data;
+    if (*fen)
+        EXPECT_TRUE(readFen(data.startPosition, fen));
+    else
+        setStandardStart(data.startPosition);
+    data.blackFirst = data.startPosition.sideToMove == kBlack;
+    Position position = data.startPosition;
+    std::istringstream words(san);
+    for (std::string word; words >> word;) {
+        Move move = Move::None;
+        EXPECT_TRUE(parseMove(position, move, nullptr, nullptr, word)) << word;
+        data.moves.push_back(
+            {move, MoveGlyph::None, formatMove(position, move, false, MoveGlyph::None, false)});
+        makeMove(position, move);
+    }
+    data.currentPly = currentPly;
+    return data;
+}
+
+constexpr const char* kRuyLopez = "e4 e5 Nf3 Nc6 Bb5 a6";
+
+class ScoresheetTest : public UiTest {
+protected:
+    ScoresheetTest() : m_sheet(&profile(), &m_beeper)
+    {
+        m_sheet.resize(250, 250);
+        m_sheet.show();
+        QObject::connect(&m_sheet, &Scoresheet::moveTyped,
+                         [this](Move move, MoveGlyph glyph) { m_typed.emplace_back(move, glyph); });
+        QObject::connect(&m_sheet, &Scoresheet::plyChosen,
+                         [this](int ply) { m_plies.push_back(ply); });
+    }
+    // The colours other than the background in a slot's text cell.
+    std::set<QRgb> inkIn(const QImage& image, int slot)
+    {
+        const QPoint topLeft(m_sheet.numberWidth() + (slot % 2) * m_sheet.moveWidth(),
+                             (slot / 2) * m_sheet.lineHeight());
+        std::set<QRgb> ink;
+        for (int y = 0; y < m_sheet.lineHeight(); ++y)
+            for (int x = 0; x < m_sheet.moveWidth() - 8; ++x) {
+                const QRgb p = image.pixel(topLeft + QPoint(x, y));
+                if (qGray(p) < 200)
+                    ink.insert(p & 0xFFFFFF);
+            }
+        return ink;
+    }
+
+    Scoresheet m_sheet;
+    std::vector<std::pair<Move, MoveGlyph>> m_typed;
+    std::vector<int> m_plies;
+};
+
+TEST_F(ScoresheetTest, TypedMovesCompleteOnAPrefixOrOnEnter)
+{
+    struct Case {
+        bool autoComplete;
+        const char* keys; // "\n" is Enter
+        const char* move; // SAN sent, or empty
+        MoveGlyph glyph;
+        int beeps;
+        const char* inputLeft;
+    };
+    const Case cases[] = {
+        {true, "N", "", MoveGlyph::None, 0, "N"},
+        {true, "Nf", "Nf3", MoveGlyph::None, 0, ""},
+        {true, "z", "", MoveGlyph::None, 1, ""},
+        {true, "Nz", "", MoveGlyph::None, 1, "N"},
+        {false, "e4\n", "e4", MoveGlyph::None, 0, ""},
+        {false, "N\n", "", MoveGlyph::None, 1, "N"},
+        {false, "e4!\n", "e4", MoveGlyph::Good, 0, ""},
+        {false, "Nf3?!\n", "Nf3", MoveGlyph::Dubious, 0, ""},
+        {false, "Nf3", "", MoveGlyph::None, 0, "Nf3"},
+    };
+    Position start;
+    setStandardStart(start);
+    for (const Case& c : cases) {
+        profile().writeProfileInt("Auto Complete", c.autoComplete ? 1 : 0);
+        Scoresheet sheet(&profile(), &m_beeper);
+        m_typed.clear();
+        m_beeper.kinds.clear();
+        QObject::connect(&sheet, &Scoresheet::moveTyped,
+                         [this](Move move, MoveGlyph glyph) { m_typed.emplace_back(move, glyph); });
+        sheet.setData(sheetFor("", 0), false);
+        for (const char* k = c.keys; *k; ++k) {
+            if (*k == '\n')
+                QTest::keyClick(&sheet, Qt::Key_Return);
+            else
+                QTest::keyClick(&sheet, *k);
+        }
+        if (*c.move) {
+            Move expected = Move::None;
+            ASSERT_TRUE(parseMove(start, expected, nullptr, nullptr, c.move));
+            ASSERT_EQ(m_typed.size(), 1u) << c.keys;
+            EXPECT_EQ(m_typed[0], std::make_pair(expected, c.glyph)) << c.keys;
+        } else {
+            EXPECT_TRUE(m_typed.empty()) << c.keys;
+        }
+        EXPECT_EQ(static_cast<int>(m_beeper.kinds.size()), c.beeps) << c.keys;
+        if (c.beeps) {
+            EXPECT_EQ(m_beeper.kinds.back(), BeepKind::StopSign);
+        }
+        EXPECT_EQ(sheet.input(), c.inputLeft) << c.keys;
+    }
+}
+
+TEST_F(ScoresheetTest, TypingFollowsTheCurrentPlyAndDescriptiveNotation)
+{
+    ScoresheetData data = sheetFor(kRuyLopez, 3);
+    m_sheet.setData(data, false);
+    QTest::keyClicks(&m_sheet, "Nc");
+    ASSERT_EQ(m_typed.size(), 1u);
+    EXPECT_EQ(m_typed[0].first, data.moves[3].move); // Black's reply to 2. Nf3
+    data.currentPly = 0;
+    data.descriptive = true;
+    m_sheet.setData(data, false);
+    m_typed.clear();
+    QTest::keyClicks(&m_sheet, "p-k4"); // upper-cased as typed
+    ASSERT_EQ(m_typed.size(), 1u);
+    EXPECT_EQ(m_typed[0].first, data.moves[0].move);
+}
+
+TEST_F(ScoresheetTest, KeysAndDoubleClicksChooseAPly)
+{
+    struct Case {
+        int from;
+        Qt::Key key;
+        int ply;
+    };
+    const Case cases[] = {
+        {3, Qt::Key_Home, 0}, {3, Qt::Key_End, 6},  {3, Qt::Key_Left, 2}, {3, Qt::Key_Right, 4},
+        {3, Qt::Key_Up, 1},   {3, Qt::Key_Down, 5}, {0, Qt::Key_Left, 0}, {5, Qt::Key_Down, 6},
+    };
+    for (const Case& c : cases) {
+        m_plies.clear();
+        m_sheet.setData(sheetFor(kRuyLopez, c.from), false);
+        QTest::keyClick(&m_sheet, c.key);
+        EXPECT_EQ(m_plies, std::vector<int>{c.ply}) << c.from << " key " << c.key;
+    }
+    const int line = m_sheet.lineHeight();
+    const std::pair<QPoint, int> clicks[] = {
+        {QPoint(2, line + 2), 0},
+        {QPoint(m_sheet.numberWidth() + 2, line + 2), 2},
+        {QPoint(m_sheet.numberWidth() + m_sheet.moveWidth() + 4, line + 2), 3},
+        {QPoint(m_sheet.numberWidth() + 2, 10 * line + 2), 6},
+    };
+    for (const auto& [point, ply] : clicks) {
+        m_plies.clear();
+        QTest::mouseDClick(m_sheet.viewport(), Qt::LeftButton, {}, point);
+        EXPECT_EQ(m_plies, std::vector<int>{ply}) << point.x() << "," << point.y();
+    }
+}
+
+TEST_F(ScoresheetTest, PlayedMovesAreBlackAndTheCurrentAndLaterOnesGrey)
+{
+    m_sheet.setData(sheetFor(kRuyLopez, 3), false);
+    m_sheet.show();
+    const QImage image = grabbed(*m_sheet.viewport(), "scoresheet");
+    const QRgb black = qRgb(0, 0, 0) & 0xFFFFFF;
+    const QRgb grey = m_sheet.laterColour().rgb() & 0xFFFFFF;
+    ASSERT_NE(grey, black);
+    for (int slot = 0; slot < 6; ++slot)
+        EXPECT_EQ(inkIn(image, slot), std::set<QRgb>{slot < 3 ? black : grey}) << slot;
+    // the result of an unfinished game, in dark red only when the sheet stands at the end
+    EXPECT_EQ(inkIn(image, 6), std::set<QRgb>{grey});
+}
+
+TEST_F(ScoresheetTest, BlackFirstWritesTheFirstMoveInTheRightColumn)
+{
+    m_sheet.setData(
+        sheetFor("e5 Nf3 Nc6", 0, "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1"),
+        false);
+    m_sheet.show();
+    const QImage image = grabbed(*m_sheet.viewport(), "scoresheet-black-first");
+    EXPECT_TRUE(inkIn(image, 0).empty());
+    EXPECT_FALSE(inkIn(image, 1).empty());
+    EXPECT_FALSE(inkIn(image, 2).empty());
+    EXPECT_EQ(m_sheet.plyAt(QPoint(m_sheet.numberWidth() + m_sheet.moveWidth() + 4, 2)), 0);
+    EXPECT_EQ(m_sheet.plyAt(QPoint(m_sheet.numberWidth() + 4, m_sheet.lineHeight() + 2)), 1);
+}
+
+TEST_F(ScoresheetTest, TheGlyphMenuAnnotatesAMoveAndBeepsBelowTheLast)
+{
+    const ScoresheetData data = sheetFor(kRuyLopez, 0);
+    m_sheet.setData(data, false);
+    std::vector<std::tuple<int, Move, MoveGlyph>> chosen;
+    QObject::connect(&m_sheet, &Scoresheet::glyphChosen,
+                     [&](int ply, Move move, MoveGlyph g) { chosen.emplace_back(ply, move, g); });
+    auto trigger = [this](int ply, const QString& text) {
+        auto menu = m_sheet.buildContextMenu(ply);
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text)
+                return action->trigger();
+            if (action->menu())
+                for (QAction* item : action->menu()->actions())
+                    if (item->text() == text)
+                        return item->trigger();
+        }
+        FAIL() << text.toStdString();
+    };
+    trigger(1, QStringLiteral("!"));
+    trigger(4, QStringLiteral("?!"));
+    trigger(6, QStringLiteral("!"));
+    using T = std::tuple<int, Move, MoveGlyph>;
+    EXPECT_EQ(chosen, (std::vector<T>{{1, data.moves[1].move, MoveGlyph::Good},
+                                      {4, data.moves[4].move, MoveGlyph::Dubious}}));
+    EXPECT_EQ(m_beeper.kinds, std::vector<BeepKind>{BeepKind::Simple});
+    trigger(0, QStringLiteral("Auto completion"));
+    EXPECT_FALSE(m_sheet.autoCompletion());
+    EXPECT_EQ(profile().getProfileInt("Auto Complete", -1), 0);
+}
+
+TEST_F(ScoresheetTest, TheCurrentPlyStaysInViewAfterThePaneIsResized)
+{
+    std::string game;
+    for (int i = 0; i < 20; ++i)
+        game += " Nf3 Nf6 Ng1 Ng8";
+    for (int height : {400, 120, 60}) {
+        m_sheet.resize(250, height);
+        for (int ply : {0, 3, 41, 64, 80}) {
+            m_sheet.setData(sheetFor(game, ply), false);
+            const int line = ply / 2;
+            EXPECT_GE(line, m_sheet.GetFirstLine()) << height << " ply " << ply;
+            EXPECT_LT(line, m_sheet.GetFirstLine() + m_sheet.visibleLines())
+                << height << " ply " << ply;
+        }
+        EXPECT_EQ(m_sheet.visibleLines(), m_sheet.viewport()->height() / m_sheet.lineHeight());
+    }
+}
+
+} // namespace
+} // namespace vez::test
