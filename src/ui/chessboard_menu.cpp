@@ -301,6 +301,10 @@ void Chessboard::keyPressEvent(QKeyEvent* event)
 
 void Chessboard::setupKey(QKeyEvent* event)
 {
+    // The square under the mouse, when it is over the board; else where the keys left it.
+    const QPoint mouse = mapFromGlobal(QCursor::pos());
+    if (squareAt(mouse) != kNoSquare)
+        m_cursorViewSquare = mouse.y() / squareSize() * 8 + mouse.x() / squareSize();
     switch (event->key()) {
     case Qt::Key_Left: return moveSetupCursor(63);
     case Qt::Key_Right: return moveSetupCursor(1);

@@ -1,0 +1,65 @@
+// Set-up mode moves the real mouse cursor square by square; that needs a display server, so
+// these run under xvfb-run (the ctest entry ui.xvfb) and skip on the offscreen platform.
+#include <QCursor>
+#include <QGuiApplication>
+#include <QTest>
+
+#include "ui/chessboard.h"
+#include "ui/ui_fixture.h"
+
+namespace vez::test {
+namespace {
+
+class XDisplay : public UiTest {
+protected:
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+    }
+};
+
+TEST_F(XDisplay, SetupKeysMoveTheMouseCursorWithWrapping)
+{
+    ChessboardSetup setup;
+    setup.controlId = kMainBoardId;
+    setup.pictureResource = kBuiltInPieces;
+    setup.beeper = &m_beeper;
+    Chessboard board(setup);
+    board.move(100, 100);
+    board.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&board));
+    board.activateWindow();
+    ASSERT_TRUE(board.toggleSetupMode());
+    const int size = board.squareSize();
+    auto centreOf = [&](int square) {
+        return board.mapToGlobal(board.squareOrigin(square) + QPoint(size / 2, size / 2));
+    };
+    struct Step {
+        int key; // a Qt key or a character
+        int cursorOn;
+    };
+    // a8 = 56, h8 = 63, a1 = 0, h1 = 7, b1 = 1
+    const Step steps[] = {
+        {Qt::Key_Left, 7},   // from the top-left square to the bottom-right one
+        {Qt::Key_Right, 56}, // and back
+        {Qt::Key_Up, 0},     // the top row's up is the bottom row
+        {Qt::Key_Down, 56},  {Qt::Key_Left, 7},
+        {Qt::Key_Up, 15},    {'q', 0}, // placed on h2, then right: the row below begins at a1
+        {Qt::Key_Down, 56},
+    };
+    QCursor::setPos(centreOf(56));
+    QTest::qWait(50);
+    for (const Step& step : steps) {
+        if (step.key < 128)
+            QTest::keyClick(&board, static_cast<char>(step.key));
+        else
+            QTest::keyClick(&board, static_cast<Qt::Key>(step.key));
+        QTest::qWait(20);
+        EXPECT_EQ(QCursor::pos(), centreOf(step.cursorOn)) << "key " << step.key;
+    }
+    EXPECT_EQ(board.GetPosition().squares[15], makePiece(PieceType::Queen, kWhite));
+}
+
+} // namespace
+} // namespace vez::test
