@@ -20,10 +20,6 @@ namespace vez {
 
 namespace {
 
-constexpr int kRecentFiles = 4;
-
-std::string recentKey(int index) { return "Recent File " + std::to_string(index + 1); }
-
 bool isRecentFile(CommandId id)
 {
     return id >= CommandId::FileRecentFile1 && id <= CommandId::FileRecentFile4;
@@ -150,8 +146,7 @@ void MainWindow::refreshCommandState()
             const bool shown = index < int(recent.size());
             action->setVisible(shown);
             if (shown)
-                action->setText(QString("&%1 %2").arg(index + 1).arg(
-                    QString::fromStdString(recent[std::size_t(index)])));
+                action->setText(QString::fromStdString(m_doc->recentFiles().menuText(index)));
         }
     }
 }
@@ -167,27 +162,7 @@ void MainWindow::updateTitle()
     setWindowTitle(QString::fromStdString(m_doc->GetTitle()) + " - VEZ 1.5");
 }
 
-std::vector<std::string> MainWindow::recentFiles() const
-{
-    std::vector<std::string> files;
-    for (int i = 0; i < kRecentFiles; ++i) {
-        if (std::string path = m_profile.getProfileString(recentKey(i), ""); !path.empty())
-            files.push_back(std::move(path));
-    }
-    return files;
-}
-
-void MainWindow::addRecentFile(const std::string& path)
-{
-    if (path.empty())
-        return;
-    std::vector<std::string> files = recentFiles();
-    std::erase(files, path);
-    files.insert(files.begin(), path);
-    for (int i = 0; i < kRecentFiles; ++i)
-        m_profile.writeProfileString(recentKey(i),
-                                     i < int(files.size()) ? files[std::size_t(i)] : "");
-}
+std::vector<std::string> MainWindow::recentFiles() const { return m_doc->recentFiles().files(); }
 
 void MainWindow::startUp(const std::string& path)
 {
@@ -202,8 +177,7 @@ void MainWindow::startUp(const std::string& path)
 
 void MainWindow::openPath(const std::string& path)
 {
-    if (m_doc->OnOpenDocument(path) && !m_doc->browsingMode())
-        addRecentFile(m_doc->GetPathName());
+    m_doc->OnOpenDocument(path);
     updateTitle();
 }
 

@@ -62,7 +62,6 @@ private:
     void buildMenus();
     CommandContext commandContext() const;
     void updateTitle();
-    void addRecentFile(const std::string& path);
     void openPath(const std::string& path);
     void importStarted();
 

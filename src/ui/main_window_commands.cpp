@@ -53,8 +53,7 @@ void MainWindow::fileCommand(CommandId id)
             m_doc->onNewNonstandardDocument();
         break;
     case C::FileSaveAs:
-        if (m_doc->saveAs())
-            addRecentFile(m_doc->GetPathName());
+        m_doc->saveAs();
         break;
     case C::FileDatabaseStatistics: {
         std::string text;

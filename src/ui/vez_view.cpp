@@ -4,7 +4,9 @@
 #include <QPaintEvent>
 
 #include "app/profile_store.h"
+#include "app/user_interaction.h"
 #include "interchange/pgn_writer.h"
+#include "ui/chessboard.h"
 #include "ui/dialogs/game_info_dialog.h"
 #include "ui/splash_window.h"
 
@@ -15,14 +17,36 @@ namespace {
 // The status text's two lines fill the band above the panes.
 constexpr int kStatusTop = 2;
 
+// Where a pane goes: its stored place and size, or the default chain's.
+QRect storedRect(const ProfileStore& profile, const char* key, const QRect& fallback,
+                 bool sized = true)
+{
+    const std::string k = key;
+    const QPoint place(profile.getProfileInt(k + " pos x", fallback.x()),
+                       profile.getProfileInt(k + " pos y", fallback.y()));
+    if (!sized)
+        return {place, fallback.size()};
+    return {place, QSize(profile.getProfileInt(k + " size x", fallback.width()),
+                         profile.getProfileInt(k + " size y", fallback.height()))};
+}
+
+// The default chain: the board at 8,20, the known moves to its right, the scoresheet below
+// them, the notes below the board and the move tree beside the scoresheet, 8 pixels apart.
+constexpr int kGap = 8;
+
+QRect rightOf(const QRect& pane, QSize size) { return {QPoint(pane.right() + 1 + kGap, pane.top()), size}; }
+QRect below(const QRect& pane, QSize size) { return {QPoint(pane.left(), pane.bottom() + 1 + kGap), size}; }
+
 } // namespace
 
 struct VezView::Panes {
     std::map<QString, QWidget*> byName;
+    Chessboard* board = nullptr;
 };
 
 VezView::VezView(CVezDoc& doc, UserInteraction& user, ProfileStore& profile, QWidget* parent)
-    : QWidget(parent), m_doc(doc), m_profile(profile), m_panes(std::make_unique<Panes>())
+    : QWidget(parent), m_doc(doc), m_user(user), m_profile(profile),
+      m_panes(std::make_unique<Panes>())
 {
     m_logic = std::make_unique<ViewLogic>(doc, user, *this);
     setAutoFillBackground(true);
@@ -32,8 +56,43 @@ VezView::~VezView() = default;
 
 void VezView::createPanes()
 {
+    ChessboardSetup setup;
+    setup.controlId = kMainBoardId;
+    setup.pictureResource = -1;
+    setup.profile = &m_profile;
+    setup.messages = &m_user;
+    auto* board = new Chessboard(setup, this);
+    m_panes->board = board;
+    m_panes->byName["Chessbd"] = board;
+    const QRect boardRect =
+        storedRect(m_profile, "Chessbd", QRect(QPoint(8, 20), board->sizeHint()), false);
+    board->setGeometry(boardRect);
+    connect(board, &Chessboard::moveChosen, this, [this](Move move) {
+        m_logic->commitNote();
+        m_logic->enterMove(move);
+    });
+    connect(board, &Chessboard::setupModeChanged, this, [this, board](bool on) {
+        if (on)
+            m_logic->enterSetupMode();
+        else
+            m_logic->leaveSetupMode(board->GetPosition());
+    });
+    placeOtherPanes(boardRect);
+    for (auto& [name, pane] : m_panes->byName)
+        pane->show();
     m_logic->setPanesCreated();
     refreshPanes(false);
+}
+
+void VezView::placeOtherPanes(const QRect& board)
+{
+    // The known-moves list, scoresheet, notes pane and move tree join here as they exist.
+    const QRect known = storedRect(m_profile, "KnownMoves", rightOf(board, {350, 150}));
+    const QRect sheet = storedRect(m_profile, "ScoreSheet", below(known, {250, 250}));
+    const QRect notes = storedRect(m_profile, "Notepad", below(board, {board.width(), 150}));
+    const QRect tree = storedRect(m_profile, "MoveTree", rightOf(sheet, {150, 250}));
+    m_defaultRects = {{"KnownMoves", known}, {"ScoreSheet", sheet}, {"Notepad", notes},
+                      {"MoveTree", tree}};
 }
 
 bool VezView::moveTreeShown() const { return m_profile.getProfileInt("MoveTree", 0) != 0; }
@@ -58,12 +117,23 @@ QWidget* VezView::pane(const QString& name) const
 
 QRect VezView::paneRect(const QString& name) const
 {
-    const QWidget* widget = pane(name);
-    return widget && !widget->isHidden() ? widget->geometry() : QRect();
+    if (const QWidget* widget = pane(name))
+        return widget->isHidden() ? QRect() : widget->geometry();
+    const auto planned = m_defaultRects.find(name);
+    return planned == m_defaultRects.end() ? QRect() : planned->second;
 }
 
 void VezView::refreshPanes(bool)
 {
+    if (Chessboard* board = m_panes->board) {
+        const BoardState state = m_logic->boardState();
+        if (board->setupMode() != state.setupMode)
+            board->toggleSetupMode();
+        board->SetPosition(state.position);
+        board->clearArrows();
+        for (const BoardArrow& arrow : state.arrows)
+            board->AddArrow(arrow.move, int(arrow.kind), arrow.offset);
+    }
     update();
     Q_EMIT stateChanged();
 }
@@ -90,9 +160,15 @@ void VezView::paintEvent(QPaintEvent* event)
     QWidget::paintEvent(event);
     QPainter painter(this);
     const StatusLines lines = m_logic->statusLines();
-    const int height = fontMetrics().height();
-    painter.drawText(QPoint(8, kStatusTop + fontMetrics().ascent()), QString::fromStdString(lines.first));
-    painter.drawText(QPoint(8, kStatusTop + height + fontMetrics().ascent()),
+    // Both lines share the band above the board: the second, smaller, 200 units along.
+    QFont font("Book Antiqua");
+    font.setPointSize(10);
+    painter.setFont(font);
+    painter.drawText(QPoint(8, kStatusTop + painter.fontMetrics().ascent()),
+                     QString::fromStdString(lines.first));
+    font.setPointSize(7);
+    painter.setFont(font);
+    painter.drawText(QPoint(200, kStatusTop + painter.fontMetrics().ascent()),
                      QString::fromStdString(lines.second));
 }
 

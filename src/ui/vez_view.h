@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QWidget>
+#include <map>
 #include <memory>
 
 #include "app/view_logic.h"
@@ -48,11 +49,15 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void placeOtherPanes(const QRect& board);
+
     struct Panes;
     CVezDoc& m_doc;
+    UserInteraction& m_user;
     ProfileStore& m_profile;
     std::unique_ptr<ViewLogic> m_logic;
     std::unique_ptr<Panes> m_panes;
+    std::map<QString, QRect> m_defaultRects; // panes placed but not made yet
 };
 
 } // namespace vez
