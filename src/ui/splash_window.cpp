@@ -5,6 +5,8 @@
 #include <QTimer>
 
 #include "chess/notation.h"
+#include "ui/chessboard.h"
+#include "ui/piece_images.h"
 
 namespace vez {
 
@@ -65,14 +67,20 @@ SplashWindow::SplashWindow(QWidget* parent)
         makeMove(position, move);
         m_positions.push_back(position);
     }
-    setFixedSize(260, 290);
+    ChessboardSetup setup; // a small board that only shows positions
+    setup.pictureResource = kBuiltInPieces;
+    m_board = new Chessboard(setup, this);
+    m_board->SetPosition(m_positions.front());
+    m_board->setAttribute(Qt::WA_TransparentForMouseEvents);
+    const QSize board = m_board->sizeHint();
+    m_board->setGeometry(QRect(QPoint(10, 10), board));
+    setFixedSize(board.width() + 20, board.height() + 50);
     auto* step = new QTimer(this);
     connect(step, &QTimer::timeout, this, [this, step] {
         if (m_ply + 1 < int(m_positions.size()))
-            ++m_ply;
+            m_board->SetPosition(m_positions[std::size_t(++m_ply)]);
         else
             step->stop();
-        update();
     });
     step->start(kPlyMilliseconds);
     QTimer::singleShot(kLifetimeMilliseconds, this, &QWidget::close);
@@ -82,13 +90,12 @@ void SplashWindow::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), QColor(40, 40, 40));
-    drawSmallBoard(painter, QRect(10, 10, 240, 240), m_positions[std::size_t(m_ply)]);
     painter.setPen(Qt::white);
     QFont font = painter.font();
     font.setPixelSize(16);
     font.setBold(true);
     painter.setFont(font);
-    painter.drawText(QRect(0, 254, width(), 32), Qt::AlignCenter, "VEZ 1.5");
+    painter.drawText(QRect(0, height() - 40, width(), 40), Qt::AlignCenter, "VEZ 1.5");
 }
 
 void SplashWindow::mousePressEvent(QMouseEvent*) { close(); }
@@ -113,11 +120,11 @@ QPixmap applicationIconPixmap(int size)
     painter.setPen(Qt::NoPen);
     painter.setBrush(kDark);
     painter.drawRoundedRect(QRectF(0, 0, size, size), size / 8.0, size / 8.0);
-    QFont font("DejaVu Sans");
-    font.setPixelSize(size * 4 / 5);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QString(QChar(0x265E)));
+    // The board's own white knight, drawn large.
+    const QImage knight = stripImage(builtInPieceStrip(kBuiltInPieces),
+                                     pieceImageIndex(makePiece(PieceType::Knight, kWhite)));
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(size / 10, size / 10, size * 4 / 5, size * 4 / 5), knight);
     return pixmap;
 }
 

@@ -10,6 +10,8 @@
 
 namespace vez {
 
+class Chessboard;
+
 class SplashWindow : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +25,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    Chessboard* m_board = nullptr;
     std::vector<Position> m_positions;
     int m_ply = 0;
 };
@@ -30,7 +33,8 @@ private:
 // Opens the splash window (deleted when it closes).
 SplashWindow* showSplash(QWidget* parent);
 
-// Draws a position on a square board with the built-in piece glyphs.
+// Draws a position on a square board with the built-in piece glyphs (for pages, where no
+// board widget is at hand).
 void drawSmallBoard(QPainter& painter, const QRect& area, const Position& position);
 
 // The program's icon: a knight of the built-in pieces on a board square.

@@ -7,6 +7,7 @@
 #include "app/user_interaction.h"
 #include "interchange/pgn_writer.h"
 #include "ui/chessboard.h"
+#include "ui/movable_panel.h"
 #include "ui/dialogs/game_info_dialog.h"
 #include "ui/splash_window.h"
 
@@ -54,6 +55,18 @@ VezView::VezView(CVezDoc& doc, UserInteraction& user, ProfileStore& profile, QWi
 
 VezView::~VezView() = default;
 
+QRect VezView::addPane(const char* name, QWidget* content, bool resizable, const QRect& place)
+{
+    auto* panel = new MovablePanel(content, name,
+                                   resizable ? MovablePanel::Sizing::Resizable
+                                             : MovablePanel::Sizing::MoveOnly,
+                                   &m_profile, this);
+    panel->restorePlace(place.topLeft(), place.size());
+    panel->show();
+    m_panes->byName[name] = panel;
+    return panel->geometry();
+}
+
 void VezView::createPanes()
 {
     ChessboardSetup setup;
@@ -61,12 +74,9 @@ void VezView::createPanes()
     setup.pictureResource = -1;
     setup.profile = &m_profile;
     setup.messages = &m_user;
-    auto* board = new Chessboard(setup, this);
+    auto* board = new Chessboard(setup);
     m_panes->board = board;
-    m_panes->byName["Chessbd"] = board;
-    const QRect boardRect =
-        storedRect(m_profile, "Chessbd", QRect(QPoint(8, 20), board->sizeHint()), false);
-    board->setGeometry(boardRect);
+    const QRect boardRect = addPane("Chessbd", board, false, QRect(QPoint(8, 20), QSize()));
     connect(board, &Chessboard::moveChosen, this, [this](Move move) {
         m_logic->commitNote();
         m_logic->enterMove(move);
@@ -78,8 +88,6 @@ void VezView::createPanes()
             m_logic->leaveSetupMode(board->GetPosition());
     });
     placeOtherPanes(boardRect);
-    for (auto& [name, pane] : m_panes->byName)
-        pane->show();
     m_logic->setPanesCreated();
     refreshPanes(false);
 }
@@ -125,15 +133,8 @@ QRect VezView::paneRect(const QString& name) const
 
 void VezView::refreshPanes(bool)
 {
-    if (Chessboard* board = m_panes->board) {
-        const BoardState state = m_logic->boardState();
-        if (board->setupMode() != state.setupMode)
-            board->toggleSetupMode();
-        board->SetPosition(state.position);
-        board->clearArrows();
-        for (const BoardArrow& arrow : state.arrows)
-            board->AddArrow(arrow.move, int(arrow.kind), arrow.offset);
-    }
+    if (Chessboard* board = m_panes->board)
+        board->setBoardState(m_logic->boardState());
     update();
     Q_EMIT stateChanged();
 }
@@ -185,7 +186,7 @@ void VezView::print(QPainter& painter, const QRect& page) const
     painter.drawText(page.left(), y, QString::fromStdString(lines.second));
     y += line;
     const int side = std::min(page.width() / 2, page.height() / 2);
-    if (QWidget* board = pane("Chessbd"))
+    if (QWidget* board = m_panes->board)
         painter.drawPixmap(QRect(page.left(), y, side, side), board->grab());
     else
         drawSmallBoard(painter, QRect(page.left(), y, side, side), m_logic->shownPosition());

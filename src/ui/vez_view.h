@@ -50,6 +50,9 @@ protected:
 
 private:
     void placeOtherPanes(const QRect& board);
+    // Puts the content in a movable panel at its stored place, or the given one; the
+    // panel's rectangle.
+    QRect addPane(const char* name, QWidget* content, bool resizable, const QRect& place);
 
     struct Panes;
     CVezDoc& m_doc;

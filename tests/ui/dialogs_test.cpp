@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeView>
@@ -18,6 +19,7 @@
 #include "ui/dialogs/select_game_dialog.h"
 #include "ui/dialogs/value_dialogs.h"
 #include "ui/progress_window.h"
+#include "ui/splash_window.h"
 
 namespace vez {
 namespace {
@@ -212,6 +214,25 @@ TEST(ProgressWindow, AWorkersUpdatesArriveAndCancelIsSeen)
     EXPECT_FALSE(progress.cancelled());
     progress.dialog()->reject();
     EXPECT_TRUE(progress.cancelled());
+}
+
+} // namespace
+} // namespace vez
+
+namespace vez {
+namespace {
+
+TEST(SplashWindow, ReplaysTheWholeGameAndClosesAtAClick)
+{
+    QPointer<SplashWindow> splash = showSplash(nullptr);
+    ASSERT_EQ(splash->positions().size(), 14u); // the start and all 13 plies
+    const Position& mate = splash->positions().back();
+    EXPECT_EQ(mate.squares[makeSquare(3, 4)], makePiece(PieceType::Knight, kWhite)); // Nd5#
+    EXPECT_EQ(mate.squares[makeSquare(4, 6)], makePiece(PieceType::King, kBlack));   // Ke7
+    QTest::mouseClick(splash, Qt::LeftButton);
+    QApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(splash.isNull());
 }
 
 } // namespace
