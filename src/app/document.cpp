@@ -441,28 +441,30 @@ void CVezDoc::claimWorkingSet(std::uint64_t bytes)
         (void)madvise(reinterpret_cast<void*>(m_database), length, MADV_WILLNEED);
 }
 
-void CVezDoc::setPositionNote(const Position& position, const std::string& text,
+bool CVezDoc::setPositionNote(const Position& position, const std::string& text,
                               DocumentObserver* sender)
 {
     assert(onDocumentThread());
-    if (!m_database)
-        return;
+    if (!m_database || !claimRoom(kRoomForPosition + 2 * text.size()))
+        return false;
     const DbOffset record = setNote(position, text);
     if (record != 0)
         markUserNote(record);
     SetModifiedFlag(true);
     UpdateAllViews(sender, UpdateHint::PositionNote);
+    return true;
 }
 
-void CVezDoc::setPositionScore(const Position& position, std::int32_t score,
+bool CVezDoc::setPositionScore(const Position& position, std::int32_t score,
                                DocumentObserver* sender)
 {
     assert(onDocumentThread());
-    if (!m_database)
-        return;
+    if (!m_database || !claimRoom(kRoomForPosition))
+        return false;
     setScore(position, score);
     SetModifiedFlag(true);
     UpdateAllViews(sender, UpdateHint::PositionScore);
+    return true;
 }
 
 // --- Queries ------------------------------------------------------------------------------
@@ -563,7 +565,10 @@ std::vector<std::string> CVezDoc::gamesetNames() const
 
 bool CVezDoc::createGamesetFromText(const std::string& name, const GamesetRule& rule)
 {
-    if (!m_database)
+    // A member costs a range at most; the set, its texts and their pools come on top.
+    if (!m_database ||
+        !claimRoom(kRoomForPosition +
+                   2 * sizeof(IntRange) * std::uint64_t(m_database->gameNumbersIssued)))
         return false;
     claimWorkingSet(usedBytesOf(m_database));
     return vez::createGamesetFromText(name, rule) != 0;

@@ -158,9 +158,10 @@ public:
     void deleteGame(int gameNumber);
     bool ensureRoom(std::uint64_t count, std::uint64_t bytesPerItem);
     void claimWorkingSet(std::uint64_t bytes);
-    void setPositionNote(const Position& position, const std::string& text,
+    // False (after the store's message) when the disk has no room for the change.
+    bool setPositionNote(const Position& position, const std::string& text,
                          DocumentObserver* sender);
-    void setPositionScore(const Position& position, std::int32_t score, DocumentObserver* sender);
+    bool setPositionScore(const Position& position, std::int32_t score, DocumentObserver* sender);
 
     // --- Thin store queries (empty results without a database) ------------------------
     std::vector<GraphEdge> movesFrom(const Position& position) const;

@@ -266,7 +266,8 @@ bool ProtocolSession::endCollection()
 
 bool ProtocolSession::storeNotes()
 {
-    m_context.document.setPositionNote(m_position, m_collected, nullptr);
+    if (!m_context.document.setPositionNote(m_position, m_collected, nullptr))
+        return send("-note not stored\r\n");
     return send(kOk);
 }
 
@@ -586,7 +587,8 @@ bool ProtocolSession::newScore(std::string_view value)
             return send("-bad score\r\n");
         score = std::int32_t(centipawns);
     }
-    m_context.document.setPositionScore(m_position, score, nullptr);
+    if (!m_context.document.setPositionScore(m_position, score, nullptr))
+        return send("-score not stored\r\n");
     return send(kOk);
 }
 

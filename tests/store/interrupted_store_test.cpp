@@ -2,12 +2,10 @@
 // file must open and read afterwards, every game it lists whole.
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "interchange/game.h"
@@ -18,6 +16,7 @@
 #include "store/statistics.h"
 #include "store_fixture.h"
 #include "support/pgn_games.h"
+#include "support/small_disk.h"
 
 namespace vez {
 namespace {
@@ -159,44 +158,15 @@ TEST_F(InterruptedStoreTest, AStopAtAnyStepLeavesWholeGamesOnly)
     }
 }
 
-// A small file system of its own, where the test may mount one (as root).
-class SmallDisk {
-public:
-    explicit SmallDisk(const fs::path& where) : m_path(where)
-    {
-        fs::create_directories(m_path);
-        m_mounted = ::mount("tmpfs", m_path.c_str(), "tmpfs", 0, "size=2m") == 0;
-    }
-    ~SmallDisk()
-    {
-        if (m_mounted)
-            ::umount(m_path.c_str());
-    }
-    bool mounted() const { return m_mounted; }
-
-private:
-    fs::path m_path;
-    bool m_mounted = false;
-};
-
-// Writes a file until the disk is full.
-void fillDisk(const std::string& path)
-{
-    std::ofstream out(path, std::ios::binary);
-    const std::string block(4096, 'x');
-    while (out.write(block.data(), std::streamsize(block.size())) && out.flush()) {
-    }
-}
-
 TEST_F(InterruptedStoreTest, AFullDiskRefusesTheGameAndTheFileStillOpens)
 {
     const std::string corpus = VEZ_CORPUS_DIR "/games-large.pgn";
     if (!fs::exists(corpus))
         GTEST_SKIP() << corpus << " is missing";
-    SmallDisk disk(m_folder / "disk");
+    test::SmallDisk disk(m_folder / "disk");
     if (!disk.mounted())
         GTEST_SKIP() << "cannot mount a 2 MB tmpfs here (needs root)";
-    const std::string path = (m_folder / "disk" / "full.vez").string();
+    const std::string path = disk.file("full.vez");
     ASSERT_TRUE(writeToFile(path)); // the fixture's empty database
     ASSERT_NE(openMapped(path, 65536), nullptr);
 
@@ -219,7 +189,7 @@ TEST_F(InterruptedStoreTest, AFullDiskRefusesTheGameAndTheFileStillOpens)
     closeDatabase(&currentHeader());
 
     // Opening asks the full disk for nothing.
-    fillDisk((m_folder / "disk" / "filler").string());
+    disk.fill();
     DatabaseHeader* reopened = openMapped(path, 65536);
     ASSERT_NE(reopened, nullptr);
     EXPECT_EQ(expectWholeGames(stored), stored.size());
