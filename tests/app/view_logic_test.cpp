@@ -542,3 +542,36 @@ TEST_F(ViewLogicTest, WalksTheVariationsOfAnnotatedGames)
 
 } // namespace
 } // namespace vez::test
+
+namespace vez::test {
+namespace {
+
+// Analyses that hold games let go before a command replaces the database, and only then.
+TEST_F(ViewLogicTest, ReplaceListenersHearOfEveryReplacement)
+{
+    storeSample(3);
+    doc->addToSelectedGames(1);
+    int told = 0;
+    doc->addReplaceListener([&told] { ++told; });
+    struct Case {
+        const char* name;
+        std::function<bool()> command;
+        bool told;
+    };
+    const std::vector<Case> cases = {
+        {"paste", [&] { return doc->pasteGames(readFile(kSamplePgn).substr(0, 900)) >= 0; }, false},
+        {"save as", [&] { return doc->OnSaveDocument(path("saved.vez")); }, true},
+        {"create database", [&] { return doc->createDatabaseFromGameset("Selected Games"); }, true},
+        {"new", [&] { return doc->OnNewDocument(); }, true},
+        {"open", [&] { return doc->OnOpenDocument(path("saved.vez")); }, true},
+    };
+    for (const Case& c : cases) {
+        told = 0;
+        EXPECT_TRUE(c.command()) << c.name;
+        EXPECT_EQ(told > 0, c.told) << c.name;
+    }
+    EXPECT_EQ(doc->recentFiles().files(), std::vector<std::string>{path("saved.vez")});
+}
+
+} // namespace
+} // namespace vez::test
