@@ -7,7 +7,12 @@
 #include "app/user_interaction.h"
 #include "interchange/pgn_writer.h"
 #include "ui/chessboard.h"
+#include "app/pane_builders.h"
+#include "ui/known_moves_list.h"
 #include "ui/movable_panel.h"
+#include "ui/move_tree.h"
+#include "ui/notes_pane.h"
+#include "ui/scoresheet.h"
 #include "ui/dialogs/game_info_dialog.h"
 #include "ui/splash_window.h"
 
@@ -17,19 +22,6 @@ namespace {
 
 // The status text's two lines fill the band above the panes.
 constexpr int kStatusTop = 2;
-
-// Where a pane goes: its stored place and size, or the default chain's.
-QRect storedRect(const ProfileStore& profile, const char* key, const QRect& fallback,
-                 bool sized = true)
-{
-    const std::string k = key;
-    const QPoint place(profile.getProfileInt(k + " pos x", fallback.x()),
-                       profile.getProfileInt(k + " pos y", fallback.y()));
-    if (!sized)
-        return {place, fallback.size()};
-    return {place, QSize(profile.getProfileInt(k + " size x", fallback.width()),
-                         profile.getProfileInt(k + " size y", fallback.height()))};
-}
 
 // The default chain: the board at 8,20, the known moves to its right, the scoresheet below
 // them, the notes below the board and the move tree beside the scoresheet, 8 pixels apart.
@@ -41,8 +33,12 @@ QRect below(const QRect& pane, QSize size) { return {QPoint(pane.left(), pane.bo
 } // namespace
 
 struct VezView::Panes {
-    std::map<QString, QWidget*> byName;
+    std::map<QString, QWidget*> byName; // the movable panels
     Chessboard* board = nullptr;
+    KnownMovesList* known = nullptr;
+    Scoresheet* sheet = nullptr;
+    NotesPane* notes = nullptr;
+    MoveTree* tree = nullptr;
 };
 
 VezView::VezView(CVezDoc& doc, UserInteraction& user, ProfileStore& profile, QWidget* parent)
@@ -94,13 +90,56 @@ void VezView::createPanes()
 
 void VezView::placeOtherPanes(const QRect& board)
 {
-    // The known-moves list, scoresheet, notes pane and move tree join here as they exist.
-    const QRect known = storedRect(m_profile, "KnownMoves", rightOf(board, {350, 150}));
-    const QRect sheet = storedRect(m_profile, "ScoreSheet", below(known, {250, 250}));
-    const QRect notes = storedRect(m_profile, "Notepad", below(board, {board.width(), 150}));
-    const QRect tree = storedRect(m_profile, "MoveTree", rightOf(sheet, {150, 250}));
-    m_defaultRects = {{"KnownMoves", known}, {"ScoreSheet", sheet}, {"Notepad", notes},
-                      {"MoveTree", tree}};
+    auto* known = new KnownMovesList;
+    m_panes->known = known;
+    const QRect knownRect = addPane("KnownMoves", known, true, rightOf(board, {350, 150}));
+    connect(known, &KnownMovesList::moveChosen, this, [this](Move move, MoveGlyph glyph) {
+        m_logic->commitNote();
+        m_logic->enterMove(move, glyph);
+    });
+
+    auto* sheet = new Scoresheet(&m_profile, nullptr);
+    m_panes->sheet = sheet;
+    const QRect sheetRect = addPane("ScoreSheet", sheet, true, below(knownRect, {250, 250}));
+    connect(sheet, &Scoresheet::moveTyped, this, [this](Move move, MoveGlyph glyph) {
+        m_logic->commitNote();
+        m_logic->enterMove(move, glyph);
+    });
+    connect(sheet, &Scoresheet::plyChosen, this, [this](int ply) {
+        m_logic->commitNote();
+        m_logic->goToPly(ply);
+    });
+    connect(sheet, &Scoresheet::glyphChosen, this,
+            [this](int ply, Move, MoveGlyph glyph) { m_logic->setGlyph(ply, glyph); });
+
+    auto* notes = new NotesPane;
+    m_panes->notes = notes;
+    notes->applyFont(m_profile);
+    addPane("Notepad", notes, true, below(board, {board.width(), 150}));
+    connect(notes, &NotesPane::noteEdited, this,
+            [this](const std::string& text) { m_logic->noteEdited(text); });
+    connect(notes, &NotesPane::noteCommitted, this, [this] {
+        if (m_logic->commitNote())
+            Q_EMIT stateChanged();
+    });
+
+    m_treeRect = rightOf(sheetRect, {150, 250});
+    if (moveTreeShown())
+        createMoveTree();
+}
+
+void VezView::createMoveTree()
+{
+    auto* tree = new MoveTree;
+    m_panes->tree = tree;
+    tree->setChildrenProvider([this](const std::vector<Move>& path) {
+        return buildMoveTreeChildren(m_doc, m_logic->game().startPosition, path);
+    });
+    addPane("MoveTree", tree, true, m_treeRect);
+    connect(tree, &MoveTree::pathChosen, this, [this](const std::vector<Move>& path) {
+        m_logic->commitNote();
+        m_logic->goToTreePath(path);
+    });
 }
 
 bool VezView::moveTreeShown() const { return m_profile.getProfileInt("MoveTree", 0) != 0; }
@@ -108,13 +147,20 @@ bool VezView::moveTreeShown() const { return m_profile.getProfileInt("MoveTree",
 void VezView::setMoveTreeShown(bool shown)
 {
     m_profile.writeProfileInt("MoveTree", shown ? 1 : 0);
+    if (shown && !m_panes->tree && m_logic->panesCreated()) {
+        createMoveTree();
+    } else if (!shown && m_panes->tree) {
+        delete m_panes->byName["MoveTree"];
+        m_panes->byName.erase("MoveTree");
+        m_panes->tree = nullptr;
+    }
     refreshPanes(true);
 }
 
 void VezView::focusScoresheet()
 {
-    if (QWidget* sheet = pane("ScoreSheet"))
-        sheet->setFocus();
+    if (m_panes->sheet)
+        m_panes->sheet->setFocus();
 }
 
 QWidget* VezView::pane(const QString& name) const
@@ -125,16 +171,20 @@ QWidget* VezView::pane(const QString& name) const
 
 QRect VezView::paneRect(const QString& name) const
 {
-    if (const QWidget* widget = pane(name))
-        return widget->isHidden() ? QRect() : widget->geometry();
-    const auto planned = m_defaultRects.find(name);
-    return planned == m_defaultRects.end() ? QRect() : planned->second;
+    const QWidget* widget = pane(name);
+    return widget && !widget->isHidden() ? widget->geometry() : QRect();
 }
 
-void VezView::refreshPanes(bool)
+void VezView::refreshPanes(bool keepScroll)
 {
-    if (Chessboard* board = m_panes->board)
-        board->setBoardState(m_logic->boardState());
+    if (!m_logic->panesCreated())
+        return;
+    m_panes->board->setBoardState(m_logic->boardState());
+    m_panes->known->setRows(m_logic->knownMoveRows());
+    m_panes->sheet->setData(m_logic->scoresheet(), keepScroll);
+    m_panes->notes->setNoteText(m_logic->notesText());
+    if (m_panes->tree)
+        m_panes->tree->Update(m_logic->moveTree());
     update();
     Q_EMIT stateChanged();
 }
@@ -145,7 +195,11 @@ void VezView::statusChanged()
     Q_EMIT stateChanged();
 }
 
-void VezView::applyNoteFont() {}
+void VezView::applyNoteFont()
+{
+    if (m_panes->notes)
+        m_panes->notes->applyFont(m_profile);
+}
 
 bool VezView::editTags(Game& game)
 {

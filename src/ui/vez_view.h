@@ -31,6 +31,7 @@ public:
     // The rectangle of a pane ("Chessbd", "KnownMoves", "ScoreSheet", "Notepad",
     // "MoveTree"); empty when the pane is not there.
     QRect paneRect(const QString& name) const;
+    // The movable panel of a pane, null when it is not there.
     QWidget* pane(const QString& name) const;
     // Status text, board and the game's PGN on a printer page.
     void print(QPainter& painter, const QRect& page) const;
@@ -50,6 +51,7 @@ protected:
 
 private:
     void placeOtherPanes(const QRect& board);
+    void createMoveTree();
     // Puts the content in a movable panel at its stored place, or the given one; the
     // panel's rectangle.
     QRect addPane(const char* name, QWidget* content, bool resizable, const QRect& place);
@@ -60,7 +62,7 @@ private:
     ProfileStore& m_profile;
     std::unique_ptr<ViewLogic> m_logic;
     std::unique_ptr<Panes> m_panes;
-    std::map<QString, QRect> m_defaultRects; // panes placed but not made yet
+    QRect m_treeRect; // where the move tree goes by default
 };
 
 } // namespace vez
