@@ -134,6 +134,7 @@ void CVezDoc::DeleteContents()
     m_combineDuplicates = m_profile.getProfileInt("Combine Duplicate Games", 1) != 0;
     m_descriptiveNotation = m_profile.getProfileInt("Descriptive Notation", 0) != 0;
     m_modified = false;
+    m_damageFound = false;
     UpdateAllViews(nullptr, UpdateHint::Reset);
     updateTitle();
 }
@@ -289,8 +290,19 @@ int CVezDoc::addGameCombining(const Game& game, int requestedNumber, bool combin
                               const PreparedGame* prepared)
 {
     assert(onDocumentThread());
-    if (!m_database || !claimRoom(roomToStore(game)))
+    if (!m_database || m_damageFound || !claimRoom(roomToStore(game)))
         return -1;
+    try {
+        return storeInDatabase(game, requestedNumber, combine, prepared);
+    } catch (const DamagedDatabase& damage) {
+        reportDamage(damage.what());
+        return -1;
+    }
+}
+
+int CVezDoc::storeInDatabase(const Game& game, int requestedNumber, bool combine,
+                             const PreparedGame* prepared)
+{
     std::string comment;
     if (requestedNumber < 0 && game.isCommentOnly(&comment)) {
         const std::string source = game.getTag("Source");
@@ -386,9 +398,14 @@ void CVezDoc::clearGame()
 void CVezDoc::deleteGame(int gameNumber)
 {
     assert(onDocumentThread());
-    if (!m_database || gameNumber < 0)
+    if (!m_database || gameNumber < 0 || m_damageFound)
         return;
-    vez::deleteGame(std::uint32_t(gameNumber));
+    try {
+        vez::deleteGame(std::uint32_t(gameNumber));
+    } catch (const DamagedDatabase& damage) {
+        reportDamage(damage.what());
+        return;
+    }
     SetModifiedFlag(true);
     if (gameNumber == m_currentGame)
         clearGame();
@@ -507,11 +524,17 @@ bool CVezDoc::gameExists(int gameNumber) const
 
 bool CVezDoc::readGame(int gameNumber, Game& game, bool withMoves) const
 {
-    if (!gameExists(gameNumber))
+    try {
+        if (!gameExists(gameNumber))
+            return false;
+        game.clear();
+        vez::readGame(gameByNumber(std::uint32_t(gameNumber)), game, withMoves);
+        return true;
+    } catch (const DamagedDatabase& damage) {
+        game.clear();
+        reportDamage("game " + std::to_string(gameNumber) + ": damaged: " + damage.detail());
         return false;
-    game.clear();
-    vez::readGame(gameByNumber(std::uint32_t(gameNumber)), game, withMoves);
-    return true;
+    }
 }
 
 std::vector<int> CVezDoc::gameNumbers() const
@@ -519,9 +542,14 @@ std::vector<int> CVezDoc::gameNumbers() const
     std::vector<int> numbers;
     if (!m_database)
         return numbers;
-    for (std::uint32_t n = 0; n < m_database->gameNumbersIssued; ++n)
-        if (gameByNumber(n) != 0)
-            numbers.push_back(int(n));
+    try {
+        for (std::uint32_t n = 0; n < m_database->gameNumbersIssued; ++n)
+            if (gameByNumber(n) != 0)
+                numbers.push_back(int(n));
+    } catch (const DamagedDatabase& damage) {
+        // The numbers found before the damage are still worth listing.
+        reportDamage(damage.what());
+    }
     return numbers;
 }
 
@@ -793,7 +821,18 @@ std::string CVezDoc::statisticsText() const
         return "No database";
     const std::string name =
         m_pathName.empty() || m_browsingMode ? "Unestablished database" : m_pathName;
-    return name + ":\n\n" + statisticsReport();
+    try {
+        return name + ":\n\n" + statisticsReport();
+    } catch (const DamagedDatabase& damage) {
+        reportDamage(damage.what());
+        return name + ":\n\n" + damage.what();
+    }
+}
+
+void CVezDoc::reportDamage(const std::string& message) const
+{
+    m_damageFound = true;
+    m_user.showMessage(message);
 }
 
 // --- Crossing threads ---------------------------------------------------------------------
@@ -859,6 +898,21 @@ int CVezDoc::sendImportNotification(const ImportRequest& request)
 }
 
 int CVezDoc::handleImportNotification(const ImportRequest& request)
+{
+    if (m_damageFound && request.code != ImportNotification::Finished)
+        return -1;
+    try {
+        return handleImportRequest(request);
+    } catch (const DamagedDatabase& damage) {
+        // The game in hand may be half stored; the rest of the import would build on the
+        // damage, so it stops here.
+        m_stopWorker = true;
+        reportDamage(damage.what());
+        return -1;
+    }
+}
+
+int CVezDoc::handleImportRequest(const ImportRequest& request)
 {
     switch (request.code) {
     case ImportNotification::EnsureRoom:

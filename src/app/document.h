@@ -243,6 +243,9 @@ public:
     void setCompressionThreshold(int ply);
     // File/Database statistics: the message box text.
     std::string statisticsText() const;
+    // Whether an operation met damage in this database since it was opened; changes are
+    // refused from then on, so that damage is not spread.
+    bool damageFound() const { return m_damageFound; }
 
     // --- Import, clean and split --------------------------------------------------------
     // File/Import... with the files chosen: checks them, claims room and starts the worker.
@@ -288,12 +291,18 @@ public:
 private:
     // Tells the replace listeners that the database is about to be replaced.
     void beforeReplace();
+    // Shows the message of damage met by an operation and refuses changes from then on.
+    void reportDamage(const std::string& message) const;
+
     int handleImportNotification(const ImportRequest& request);
     // Claims room in the image ahead of a change; false (after the store's message) when
     // the disk cannot give it.
     bool claimRoom(std::uint64_t bytes);
     // Claims room ahead of bulk work when the disk has it; quietly nothing otherwise.
     void claimRoomAhead(std::uint64_t bytes);
+    int handleImportRequest(const ImportRequest& request);
+    int storeInDatabase(const Game& game, int requestedNumber, bool combine,
+                        const PreparedGame* prepared);
     int addGameCombining(const Game& game, int requestedNumber, bool combine,
                          const PreparedGame* prepared = nullptr);
     // Runs the calls workers are waiting for; on the document's thread.
@@ -327,6 +336,7 @@ private:
 
     // The framework's part.
     bool m_modified = false;
+    mutable bool m_damageFound = false;
     std::string m_pathName;
     std::string m_title;
 

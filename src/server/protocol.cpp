@@ -231,7 +231,13 @@ bool ProtocolSession::interpretLine(std::string_view line)
     logged += line;
     logged += ">";
     log(logged);
-    return command(line);
+    try {
+        return command(line);
+    } catch (const DamagedDatabase& damage) {
+        // The request met damage in the file: it fails, the connection stays.
+        log(std::string(" ") + damage.what());
+        return send(std::string("-") + damage.what() + "\r\n");
+    }
 }
 
 bool ProtocolSession::collect(std::string_view line)
@@ -252,11 +258,16 @@ bool ProtocolSession::endCollection()
     const CollectionMode mode = m_mode;
     m_mode = CollectionMode::None;
     bool sent = true;
-    switch (mode) {
-    case CollectionMode::Notes: sent = storeNotes(); break;
-    case CollectionMode::Pgn: sent = storePgn(); break;
-    case CollectionMode::Gameset: sent = storeGameset(); break;
-    case CollectionMode::None: break;
+    try {
+        switch (mode) {
+        case CollectionMode::Notes: sent = storeNotes(); break;
+        case CollectionMode::Pgn: sent = storePgn(); break;
+        case CollectionMode::Gameset: sent = storeGameset(); break;
+        case CollectionMode::None: break;
+        }
+    } catch (const DamagedDatabase& damage) {
+        log(std::string(" ") + damage.what());
+        sent = send(std::string("-") + damage.what() + "\r\n");
     }
     m_collected.clear();
     m_collected.shrink_to_fit();

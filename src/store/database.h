@@ -10,7 +10,9 @@
 #include <cassert>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
+#include "store/damage.h"
 #include "store/records.h"
 
 namespace vez {
@@ -28,11 +30,60 @@ extern std::uint8_t* currentBase;
 
 inline DatabaseHeader& currentHeader() { return *reinterpret_cast<DatabaseHeader*>(currentBase); }
 
-// The one accessor from offsets to records of the current image.
+// The name of a record kind in messages about damage.
+template <class T>
+inline constexpr const char* kRecordKindName = "record";
+template <>
+inline constexpr const char* kRecordKindName<TinyPosition> = "TinyPosition";
+template <>
+inline constexpr const char* kRecordKindName<FullPosition> = "FullPosition";
+template <>
+inline constexpr const char* kRecordKindName<BigPosition> = "BigPosition";
+template <>
+inline constexpr const char* kRecordKindName<HugePosition> = "HugePosition";
+template <>
+inline constexpr const char* kRecordKindName<PositionRecord> = "PositionRecord";
+template <>
+inline constexpr const char* kRecordKindName<MoveRecord> = "MoveRecord";
+template <>
+inline constexpr const char* kRecordKindName<GameRecord> = "GameRecord";
+template <>
+inline constexpr const char* kRecordKindName<GameIndexBlock> = "GameIndexBlock";
+template <>
+inline constexpr const char* kRecordKindName<TagVal> = "TagVal";
+template <>
+inline constexpr const char* kRecordKindName<Variation> = "Variation";
+template <>
+inline constexpr const char* kRecordKindName<DisambiguationRecord> = "DisambiguationRecord";
+template <>
+inline constexpr const char* kRecordKindName<Pool> = "Pool";
+template <>
+inline constexpr const char* kRecordKindName<CompressionBlock> = "CompressionBlock";
+template <>
+inline constexpr const char* kRecordKindName<DictionaryEntry> = "DictionaryEntry";
+template <>
+inline constexpr const char* kRecordKindName<Player> = "Player";
+template <>
+inline constexpr const char* kRecordKindName<Gameset> = "Gameset";
+template <>
+inline constexpr const char* kRecordKindName<IntRange> = "IntRange";
+template <>
+inline constexpr const char* kRecordKindName<NotationRecord> = "NotationRecord";
+template <>
+inline constexpr const char* kRecordKindName<FlashcardIndexBlock> = "FlashcardIndexBlock";
+template <>
+inline constexpr const char* kRecordKindName<char> = "text";
+
+// The one accessor from offsets to records of the current image. Offsets come from the
+// file, so each is checked before it is followed: a whole record inside the used image,
+// past the header, on its record's boundary; anything else throws DamagedDatabase.
 template <class T>
 T* at(DbOffset offset)
 {
-    assert(offset != 0 && offset < currentHeader().usedBytes);
+    const std::uint32_t used = currentHeader().usedBytes;
+    if (offset < kHeaderBytes || offset % alignof(T) != 0 ||
+        std::uint64_t(offset) + sizeof(T) > used) [[unlikely]]
+        throwBadOffset(offset, kRecordKindName<T>, sizeof(T), alignof(T));
     return reinterpret_cast<T*>(currentBase + offset);
 }
 

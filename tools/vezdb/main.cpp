@@ -21,6 +21,7 @@
 #include "chess/notation.h"
 #include "database_commands.h"
 #include "serve_command.h"
+#include "store/damage.h"
 
 namespace {
 
@@ -147,11 +148,17 @@ int main(int argc, char** argv)
         return status == 0 ? 0 : kUsageError;
     }
 
-    if (serveCommand.chosen())
-        return serveCommand.run();
-    if (*perftCommand)
-        return runPerft(fen, depth, nonstandard, divide);
-    if (!*movesCommand)
-        return databaseCommands.run(argc, argv);
+    try {
+        if (serveCommand.chosen())
+            return serveCommand.run();
+        if (*perftCommand)
+            return runPerft(fen, depth, nonstandard, divide);
+        if (!*movesCommand)
+            return databaseCommands.run(argc, argv);
+    } catch (const vez::DamagedDatabase& damage) {
+        // Damage that no operation below contained: the command fails with its message.
+        std::cerr << "vezdb: " << damage.what() << '\n';
+        return 1;
+    }
     return runMoves(fen, nonstandard, descriptive);
 }
