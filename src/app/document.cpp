@@ -22,6 +22,7 @@
 #include "store/names.h"
 #include "store/notes.h"
 #include "store/statistics.h"
+#include "store/validation.h"
 
 namespace vez {
 
@@ -827,6 +828,11 @@ std::string CVezDoc::statisticsText() const
         reportDamage(damage.what());
         return name + ":\n\n" + damage.what();
     }
+}
+
+std::vector<std::string> CVezDoc::validate() const
+{
+    return m_database ? validateDatabase() : std::vector<std::string>{};
 }
 
 void CVezDoc::reportDamage(const std::string& message) const

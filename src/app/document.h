@@ -243,6 +243,8 @@ public:
     void setCompressionThreshold(int ply);
     // File/Database statistics: the message box text.
     std::string statisticsText() const;
+    // File/Validate: every problem of the database's structures; none when it is sound.
+    std::vector<std::string> validate() const;
     // Whether an operation met damage in this database since it was opened; changes are
     // refused from then on, so that damage is not spread.
     bool damageFound() const { return m_damageFound; }

@@ -153,6 +153,9 @@ DatabaseCommands::DatabaseCommands(CLI::App& app)
     m_stats = app.add_subcommand("stats", "Print the database statistics");
     m_stats->add_option("DB", m_database, "Database file")->required();
 
+    m_check = app.add_subcommand("check", "Check every structure of a database file");
+    m_check->add_option("DB", m_database, "Database file")->required();
+
     m_games = app.add_subcommand("games", "List game numbers, one per line, ascending");
     m_games->add_option("DB", m_database, "Database file")->required();
     m_games->add_option("--through", m_through, "Only games whose main line reaches this FEN");
@@ -207,6 +210,7 @@ int DatabaseCommands::run(int, char**)
         {m_import, &DatabaseCommands::import},
         {m_export, &DatabaseCommands::exportGames},
         {m_stats, &DatabaseCommands::stats},
+        {m_check, &DatabaseCommands::check},
         {m_exportPositions, &DatabaseCommands::exportPositions},
         {m_games, &DatabaseCommands::games},
         {m_gameset, &DatabaseCommands::gameset},
@@ -301,6 +305,23 @@ int DatabaseCommands::stats()
     if (text.empty() || text.back() != '\n')
         std::cout << '\n';
     return session.status();
+}
+
+// "sound", or one line per problem and status 1.
+int DatabaseCommands::check()
+{
+    Session session;
+    CVezDoc& doc = *session.document;
+    if (!doc.OnOpenDocument(m_database))
+        return kFailure;
+    const std::vector<std::string> problems = doc.validate();
+    if (problems.empty()) {
+        std::cout << "sound\n";
+        return session.status();
+    }
+    for (const std::string& problem : problems)
+        std::cout << problem << '\n';
+    return kFailure;
 }
 
 int DatabaseCommands::games()

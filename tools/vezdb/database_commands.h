@@ -22,6 +22,7 @@ private:
     int exportGames();
     int exportPositions();
     int stats();
+    int check();
     int games();
     int gameset();
     int deleteGames();
@@ -36,6 +37,7 @@ private:
     CLI::App* m_export;
     CLI::App* m_exportPositions;
     CLI::App* m_stats;
+    CLI::App* m_check;
     CLI::App* m_games;
     CLI::App* m_gameset;
     CLI::App* m_delete;
