@@ -23,6 +23,7 @@
 #include "store/database.h"
 #include "store/games.h"
 #include "store/names.h"
+#include "store/validation.h"
 #include "support/pgn_games.h"
 
 namespace vez {
@@ -135,6 +136,7 @@ void roundTrip(const std::string& file, std::size_t limit, Census& census)
             census.unexplained.push_back(file + " game " + std::to_string(number) + ":\n" +
                                          writeGameToText(source, false) + "\n--- stored:\n" + written);
     }
+    EXPECT_EQ(validateDatabase(), std::vector<std::string>{}) << file;
     closeDatabase(db);
 }
 

@@ -122,8 +122,8 @@ expect_status "perft without depth" 2 perft "$start"
 expect_status "perft bad depth" 2 perft "$start" three
 expect_status "perft negative depth" 2 perft "$start" -1
 if expect_status "help" 0 --help; then
-    for command in perft moves create import export stats games gameset delete merge clean \
-        split eco-book; do
+    for command in perft moves create import export stats check games gameset delete merge \
+        clean split eco-book; do
         grep -qw "$command" <<<"$out" || fail "help does not list $command"
     done
 fi
@@ -305,6 +305,32 @@ if command -v stockfish >/dev/null || [[ -x /usr/games/stockfish ]]; then
         grep -qF '[AnalysisMins "1"]' "$scratch/mini-out.pgn" || fail "analyze: no AnalysisMins"
     fi
 fi
+
+# Every database built above is sound.
+for built in "$db" "$scratch/new.vez" "$scratch/eco.vez" "$cards" "$served" "$scratch/mini.vez"; do
+    [[ -f $built ]] || continue
+    if expect_status "check $(basename "$built")" 0 check "$built"; then
+        expect_last_line "check $(basename "$built")" "sound"
+    fi
+done
+
+# A damaged copy: the reference to game 5's record points past the end of the file. Check
+# names the damage; export writes the other games, reports game 5 and fails.
+damaged=$scratch/damaged.vez
+cp "$scratch/new.vez" "$damaged"
+first_block=$(od -An -tu4 -j56 -N4 "$damaged" | tr -d ' ')
+printf '\xf0\xff\xff\x7f' | dd of="$damaged" bs=1 seek=$((first_block + 8 + 5 * 4)) conv=notrunc \
+    status=none
+if expect_status "check damaged" 1 check "$damaged"; then
+    [[ $out == *"offset "*": expected "* ]] || fail "check damaged: no problem listed: $out"
+fi
+if expect_status "export damaged" 1 export "$damaged" "$scratch/damaged.pgn"; then
+    [[ $err == "game 5: damaged: "* ]] || fail "export damaged: report '$err'"
+    [[ $(grep -c '^\[Event ' "$scratch/damaged.pgn") == 59 ]] ||
+        fail "export damaged: not the 59 readable games"
+fi
+expect_status "stats damaged" 0 stats "$damaged"
+expect_status "games damaged" 0 games "$damaged"
 
 if ((failures > 0)); then
     echo "vezdb_test: $failures failed checks in $checks commands"

@@ -1,0 +1,173 @@
+// Damaged copies of a small real database: the readers (statistics, every game read back
+// and written as PGN) and validateDatabase run on each. Nothing may crash or escape as
+// anything but DamagedDatabase, and a copy whose games come out with other moves or
+// results than the sound database's must be reported by validateDatabase. (Free values
+// kept once, such as a game's year or the letters of a name, have nothing to be checked
+// against.)
+#include <gtest/gtest.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "interchange/game.h"
+#include "interchange/pgn_source.h"
+#include "interchange/pgn_writer.h"
+#include "store/database.h"
+#include "store/games.h"
+#include "store/messages.h"
+#include "store/statistics.h"
+#include "store/validation.h"
+#include "store_fixture.h"
+#include "support/pgn_games.h"
+
+namespace vez {
+namespace {
+
+// The lines of a game, their plies and moves, nested as they branch.
+void appendLines(const GameLine& line, std::string& out)
+{
+    out += '(' + std::to_string(line.startPly);
+    for (const MoveEntry& entry : line.entries) {
+        for (const auto& sub : entry.subLines)
+            appendLines(*sub, out);
+        out += ' ' + std::to_string(int(entry.move));
+    }
+    for (const auto& sub : line.subLinesAfterEnd)
+        appendLines(*sub, out);
+    out += ')';
+}
+
+// Every game of the database as PGN, and its results and lines in moves; the game numbers that
+// could not be read whole are added to damaged.
+std::string exportAll(std::string& moves, std::vector<std::uint32_t>* damaged = nullptr)
+{
+    std::string text;
+    moves.clear();
+    for (std::uint32_t n = 0; n < currentHeader().gameNumbersIssued; ++n) {
+        try {
+            if (const DbOffset g = gameByNumber(n)) {
+                Game game;
+                readGame(g, game, true);
+                text += writeGameToText(game, false);
+                moves += std::to_string(n) + ": " + std::to_string(game.result);
+                appendLines(game, moves);
+            }
+        } catch (const DamagedDatabase&) {
+            if (damaged)
+                damaged->push_back(n);
+        }
+    }
+    return text;
+}
+
+struct Sound {
+    std::vector<std::uint8_t> image;
+    std::string pgn;
+    std::string moves;
+};
+
+const Sound& soundDatabase()
+{
+    static const Sound sound = [] {
+        Sound s;
+        DatabaseHeader* db = createInMemory();
+        PgnSource source;
+        if (db && source.openFile(std::string(VEZ_TEST_DATA_DIR) + "/twic0920-sample.pgn")) {
+            Game game;
+            while (test::nextReadableGame(source, game, false))
+                storeGame(game, false);
+            s.image.assign(currentBase, currentBase + db->usedBytes);
+            s.pgn = exportAll(s.moves);
+        }
+        if (db)
+            closeDatabase(db);
+        return s;
+    }();
+    return sound;
+}
+
+enum class Harm { FlipBit, OverwriteWord, ZeroRange };
+
+struct DamageCase {
+    const char* name;
+    Harm harm;
+    std::size_t stride; // one damaged copy per stride bytes of the body
+};
+
+class DamagedImage : public testing::StoreTest, public ::testing::WithParamInterface<DamageCase> {};
+
+void harm(std::vector<std::uint8_t>& bytes, Harm kind, std::size_t at, std::size_t i)
+{
+    switch (kind) {
+    case Harm::FlipBit: bytes[at] ^= std::uint8_t(1u << (i % 8)); break;
+    case Harm::OverwriteWord: {
+        const std::uint32_t values[] = {0xFFFFFFFFu, 0, std::uint32_t(bytes.size() / 2 + i),
+                                        std::uint32_t(at + 4)};
+        std::memcpy(&bytes[at & ~std::size_t(3)], &values[i % 4], 4);
+        break;
+    }
+    case Harm::ZeroRange:
+        std::memset(&bytes[at], 0, std::min<std::size_t>(64 << (i % 4), bytes.size() - at));
+        break;
+    }
+}
+
+TEST_P(DamagedImage, ReadersContainTheDamageAndValidateReportsWhatChangedTheGames)
+{
+    const Sound& sound = soundDatabase();
+    ASSERT_FALSE(sound.image.empty());
+    closeDatabase(db);
+    db = nullptr;
+    const DamageCase& c = GetParam();
+#ifdef VEZ_SANITIZER_BUILD
+    const std::size_t stride = c.stride * 4;
+#else
+    const std::size_t stride = c.stride;
+#endif
+    const int fd = ::memfd_create("damaged", MFD_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    int copies = 0, changed = 0;
+    for (std::size_t at = kHeaderBytes + 7, i = 0; at < sound.image.size(); at += stride, ++i) {
+        std::vector<std::uint8_t> bytes = sound.image;
+        harm(bytes, c.harm, at, i);
+        ASSERT_EQ(::ftruncate(fd, 0), 0);
+        ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+        DatabaseHeader* copy = openMapped(path, 65536);
+        ASSERT_NE(copy, nullptr) << c.name << " at " << at;
+        ++copies;
+        try {
+            statisticsReport();
+        } catch (const DamagedDatabase&) {
+        }
+        std::vector<std::uint32_t> unreadable;
+        std::string moves;
+        changed += exportAll(moves, &unreadable) != sound.pgn;
+        const bool differs = moves != sound.moves || !unreadable.empty();
+        const std::vector<std::string> problems = validateDatabase();
+        EXPECT_TRUE(!differs || !problems.empty()) << c.name << " at " << at << " went unnoticed";
+        closeDatabase(copy);
+    }
+    ::close(fd);
+    EXPECT_GT(copies, 20);
+    RecordProperty("copies whose games changed", changed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Store, DamagedImage,
+                         ::testing::Values(DamageCase{"bit flip", Harm::FlipBit, 1201},
+                                           DamageCase{"overwritten word", Harm::OverwriteWord,
+                                                      2311},
+                                           DamageCase{"zeroed range", Harm::ZeroRange, 4099}),
+                         [](const auto& info) {
+                             return std::string(info.param.harm == Harm::FlipBit ? "FlipBit"
+                                                : info.param.harm == Harm::OverwriteWord
+                                                    ? "OverwriteWord"
+                                                    : "ZeroRange");
+                         });
+
+} // namespace
+} // namespace vez
