@@ -22,6 +22,7 @@ TEST(KnownMovesList, AClickOnARowSendsItsMoveAndGlyphAfterTheClick)
         {"(d4 ...", "0", "0", "0", "", "", d4, MoveGlyph::None, true},
         {"Nf3", "99", "37", "20", "-1.20", "", nf3, MoveGlyph::Interesting, false},
     });
+    grabbed(list, "known-moves");
     ASSERT_EQ(list.model()->columnCount(), 6);
     QStringList headings;
     for (int column = 0; column < 6; ++column)

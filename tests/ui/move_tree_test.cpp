@@ -80,6 +80,7 @@ TEST_F(MoveTreeTest, UpdateSelectsTheCurrentItemWithoutSendingItsPath)
     EXPECT_TRUE(e4->isExpanded());
     EXPECT_EQ(e4->child(0)->text(0), QStringLiteral("e5 (5, 3/2)"));
     EXPECT_EQ(m_tree.topLevelItemCount(), 2); // kept, not rebuilt
+    grabbed(m_tree, "move-tree");
     EXPECT_TRUE(settled().empty());
 }
 

@@ -25,20 +25,20 @@ public:
     std::vector<std::string> texts;
 };
 
+// The widget as painted now; also saved as NAME.png among the suite's artifacts.
+inline QImage grabbed(QWidget& widget, const char* name)
+{
+    const QImage image = widget.grab().toImage();
+    QDir().mkpath(QStringLiteral(VEZ_UI_ARTIFACT_DIR));
+    image.save(QStringLiteral(VEZ_UI_ARTIFACT_DIR "/%1.png").arg(QLatin1String(name)));
+    return image;
+}
+
 class UiTest : public ::testing::Test {
 protected:
     UiTest() : m_profile(std::make_unique<ProfileStore>(m_dir.filePath("vez.ini").toStdString())) {}
     ProfileStore& profile() { return *m_profile; }
     QString scratchPath(const QString& name) const { return m_dir.filePath(name); }
-
-    // The widget as painted now; also saved as NAME.png among the suite's artifacts.
-    static QImage grabbed(QWidget& widget, const char* name)
-    {
-        const QImage image = widget.grab().toImage();
-        QDir().mkpath(QStringLiteral(VEZ_UI_ARTIFACT_DIR));
-        image.save(QStringLiteral(VEZ_UI_ARTIFACT_DIR "/%1.png").arg(QLatin1String(name)));
-        return image;
-    }
 
     QTemporaryDir m_dir;
     std::unique_ptr<ProfileStore> m_profile;
