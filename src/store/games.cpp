@@ -47,10 +47,16 @@ std::vector<DbOffset>& indexBlocks()
         cache.first = h.firstGameIndexBlock;
         cache.count = h.gameIndexBlockCount;
         cache.blocks.clear();
+        // A chain that ends early would quietly hide every game behind the break.
+        cache.base = nullptr;
         const std::uint64_t limit = h.usedBytes / sizeof(GameIndexBlock) + 1;
-        for (DbOffset b = h.firstGameIndexBlock; b != 0 && cache.blocks.size() < limit;
-             b = at<GameIndexBlock>(b)->next)
+        DbOffset b = h.firstGameIndexBlock;
+        for (; b != 0 && cache.blocks.size() < limit; b = at<GameIndexBlock>(b)->next)
             cache.blocks.push_back(b);
+        if (b != 0 || cache.blocks.size() != h.gameIndexBlockCount)
+            throwDamaged(cache.blocks.empty() ? h.firstGameIndexBlock : cache.blocks.back(),
+                         std::to_string(h.gameIndexBlockCount) + " game index blocks in a chain");
+        cache.base = currentBase;
     }
     return cache.blocks;
 }
