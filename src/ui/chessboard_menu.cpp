@@ -86,9 +86,8 @@ std::unique_ptr<QMenu> Chessboard::buildContextMenu()
     QAction* setup = addCheckable(*menu, QStringLiteral("Setup mode"), m_setupMode);
     setup->setEnabled(m_setup.controlId == kMainBoardId);
     connect(setup, &QAction::triggered, this, [this] { toggleSetupMode(); });
-    if (m_setupMode)
-        addSetupItems(*menu);
-    else
+    addSetupItems(*menu);
+    if (!m_setupMode)
         addMoveMenus(*menu);
     return menu;
 }
@@ -146,24 +145,30 @@ void Chessboard::addPieceMenu(QMenu& menu)
 
 void Chessboard::addSetupItems(QMenu& menu)
 {
+    // Present always, usable only in set-up mode.
     menu.addSeparator();
-    connect(menu.addAction(QStringLiteral("Clear board")), &QAction::triggered, this,
-            [this] { clearBoard(); });
-    connect(menu.addAction(QStringLiteral("Standard start")), &QAction::triggered, this,
-            [this] { standardStart(); });
+    std::vector<QAction*> items;
+    items.push_back(menu.addAction(QStringLiteral("Clear board")));
+    connect(items.back(), &QAction::triggered, this, [this] { clearBoard(); });
+    items.push_back(menu.addAction(QStringLiteral("Standard start")));
+    connect(items.back(), &QAction::triggered, this, [this] { standardStart(); });
     const std::pair<const char*, std::int32_t*> castling[] = {
         {"White O-O", &m_position.castleKingsideLost[kWhite]},
         {"White O-O-O", &m_position.castleQueensideLost[kWhite]},
         {"Black O-O", &m_position.castleKingsideLost[kBlack]},
         {"Black O-O-O", &m_position.castleQueensideLost[kBlack]}};
-    for (const auto& [name, lost] : castling)
-        connect(addCheckable(menu, QString::fromLatin1(name), *lost == 0), &QAction::triggered,
-                this, [lost] { *lost = *lost ? 0 : 1; });
-    connect(addCheckable(menu, QStringLiteral("White to move"), m_position.sideToMove == kWhite),
-            &QAction::triggered, this, [this] {
-                m_position.sideToMove = m_position.sideToMove == kWhite ? kBlack : kWhite;
-                update();
-            });
+    for (const auto& [name, lost] : castling) {
+        items.push_back(addCheckable(menu, QString::fromLatin1(name), *lost == 0));
+        connect(items.back(), &QAction::triggered, this, [lost] { *lost = *lost ? 0 : 1; });
+    }
+    items.push_back(
+        addCheckable(menu, QStringLiteral("White to move"), m_position.sideToMove == kWhite));
+    connect(items.back(), &QAction::triggered, this, [this] {
+        m_position.sideToMove = m_position.sideToMove == kWhite ? kBlack : kWhite;
+        update();
+    });
+    for (QAction* item : items)
+        item->setEnabled(m_setupMode);
 }
 
 void Chessboard::addMoveMenus(QMenu& menu)

@@ -214,6 +214,7 @@ TEST_F(BoardTest, ContextMenuOffersTheArrowMovesAndWritesArrowSettings)
     board->AddArrow(encodeMove(2, 0, PieceType::Bishop), 4, 2); // nonsense: formatted as b-a
     grabbed(*board, "board-start-arrows");
     auto menu = board->buildContextMenu();
+    EXPECT_FALSE(findAction(*menu, "Clear board")->isEnabled());
     QStringList known;
     for (QAction* action : findAction(*menu, "Known moves")->menu()->actions())
         known << action->text();
@@ -299,6 +300,15 @@ TEST_F(BoardTest, SetupMenuPutsTheChosenPieceOnTheSquare)
 {
     auto board = makeBoard();
     board->toggleSetupMode();
+    for (const char* item : {"Clear board", "White O-O-O", "White to move"})
+        EXPECT_TRUE(findAction(*board->buildContextMenu(), item)->isEnabled()) << item;
+    board->placeSetupPiece(0, kSetupEmpty);
+    auto context = board->buildContextMenu();
+    EXPECT_FALSE(findAction(*context, "Known moves"));
+    findAction(*context, "White O-O-O")->trigger();
+    findAction(*context, "White to move")->trigger();
+    EXPECT_EQ(writeFen(board->GetPosition(), 0, 1),
+              "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/1NBQKBNR b Kkq - 0 1");
     auto menu = board->buildSetupMenu(28);
     const QList<QAction*> actions = menu->actions();
     ASSERT_EQ(actions.size(), 13);
