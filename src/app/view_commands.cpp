@@ -167,9 +167,9 @@ bool ViewLogic::commitNote()
         return false;
     comment = text;
     const Position position = shownPosition();
-    if (m_doc.positionExists(position))
-        m_doc.setPositionNote(position, text, this);
-    else
+    // A note the database could not take (a full disk) still lives in the game's comment,
+    // which a Save stores.
+    if (!m_doc.positionExists(position) || !m_doc.setPositionNote(position, text, this))
         markModified();
     return true;
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/pane_builders.h"
+#include "support/small_disk.h"
 #include "view_fixture.h"
 
 namespace vez::test {
@@ -263,6 +264,26 @@ TEST_F(ViewLogicTest, SetupModeIgnoresRefreshesAndMoves)
     EXPECT_TRUE(samePosition(viewLogic->shownPosition(), composed));
     EXPECT_TRUE(viewLogic->gameModified());
     EXPECT_TRUE(viewLogic->enterMoveText("O-O"));
+}
+
+// A note the full disk cannot take stays in the game, which is then marked modified.
+TEST_F(ViewLogicTest, NoteRefusedByAFullDiskStaysInTheGame)
+{
+    SmallDisk disk(path("disk"));
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a 2 MB tmpfs here (needs root)";
+    storeMoves("1. e4 e5", "1-0");
+    ASSERT_TRUE(doc->OnSaveDocument(disk.file("full.vez")));
+    disk.fill();
+    doc->selectGame(0, {}, nullptr);
+    viewLogic->advance();
+    const std::string note(300000, 'n');
+    viewLogic->noteEdited(note);
+    EXPECT_TRUE(viewLogic->commitNote());
+    EXPECT_EQ(doc->noteText(after("e4")), "");
+    EXPECT_TRUE(viewLogic->gameModified());
+    EXPECT_EQ(viewLogic->notesText(), note);
+    doc->DeleteContents(); // the mapping lets go of the disk before it is unmounted
 }
 
 // A note is stored once, when committed, with the database's line ends.
