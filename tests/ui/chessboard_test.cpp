@@ -237,6 +237,22 @@ TEST_F(BoardTest, ContextMenuOffersTheArrowMovesAndWritesArrowSettings)
     EXPECT_EQ(profile().getProfileInt("Chessbd dark RGB", -1), 10 | 20 << 8 | 30 << 16);
 }
 
+TEST_F(BoardTest, ASmallBoardOnlyShowsPositions)
+{
+    ChessboardSetup setup; // control id 0, the 16-pixel pieces
+    setup.profile = &profile();
+    setup.beeper = &m_beeper;
+    profile().writeProfileInt("Chessbd arrow 1", 0); // the view's board setting only
+    Chessboard board(setup);
+    EXPECT_EQ(board.size(), QSize(128, 128));
+    EXPECT_TRUE(board.arrowKindShown(1));
+    auto menu = board.buildContextMenu();
+    for (const char* item : {"Setup mode", "Pieces/Load bitmap...", "Pieces/Old default pieces"})
+        EXPECT_FALSE(findAction(*menu, item)->isEnabled()) << item;
+    QTest::keyClick(&board, Qt::Key_Escape);
+    EXPECT_FALSE(board.setupMode());
+}
+
 TEST_F(BoardTest, SetupModeIsLeftOnlyWithAtMost32Pieces)
 {
     auto board = makeBoard();
