@@ -218,7 +218,8 @@ void Chessboard::SetPosition(const Position& position)
 
 void Chessboard::PlayMove(Move move)
 {
-    makeMove(m_position, move);
+    if (move != Move::None)
+        makeMove(m_position, move);
     m_arrows.clear();
     update();
 }
@@ -226,7 +227,8 @@ void Chessboard::PlayMove(Move move)
 void Chessboard::PlayMoves(const std::vector<Move>& moves)
 {
     for (Move move : moves)
-        makeMove(m_position, move);
+        if (move != Move::None)
+            makeMove(m_position, move);
     m_arrows.clear();
     update();
 }
