@@ -159,22 +159,17 @@ TEST(GamesetForm, ChecksComeInTheirOrder)
               "Temporary Gameset #1");
 }
 
-TEST(PositionScoreDialog, TypedPawnsBecomeCentipawnsExactly)
+TEST(PositionScoreDialog, OkStoresTheScoreShownAndNoScoreRemovesIt)
 {
-    const std::pair<const char*, std::optional<std::int32_t>> cases[] = {
-        {"0.5", 50}, {"0.29", 29}, {"-1.25", -125}, {"+3", 300}, {"1.239", 123},
-        {".5", 50},  {"-0.07", -7}, {"abc", std::nullopt}, {"", std::nullopt}, {"1e5", std::nullopt},
-    };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(centipawnsOf(text), expected) << text;
-    for (std::int32_t score : {0, 50, -7, 125, -3000, 29})
-        EXPECT_EQ(centipawnsOf(pawnsText(score)), score);
     PositionScoreDialog dialog(125, nullptr);
     EXPECT_EQ(dialog.edit()->text(), "1.25");
     dialog.accept();
     EXPECT_EQ(dialog.score(), 125);
+    dialog.edit()->setText("0.29");
+    dialog.accept();
+    EXPECT_EQ(dialog.score(), 29);
     dialog.chooseNoScore();
-    EXPECT_EQ(dialog.score(), PositionScoreDialog::kNoScore);
+    EXPECT_EQ(dialog.score(), kNoScore);
 }
 
 TEST(GameInfoDialog, WritesTheHeaderIntoTheGame)

@@ -7,10 +7,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
-#include <cstdlib>
+
+#include "app/view_logic.h"
 
 namespace vez {
 
@@ -38,39 +38,10 @@ QComboBox* playerBox(const std::vector<std::string>& players, QWidget* parent)
 
 } // namespace
 
-std::optional<std::int32_t> centipawnsOf(const QString& text)
-{
-    static const QRegularExpression kNumber(R"(^\s*([+-]?)(\d*)(?:\.(\d*))?\s*$)");
-    const QRegularExpressionMatch match = kNumber.match(text);
-    if (!match.hasMatch() || (match.captured(2).isEmpty() && match.captured(3).isEmpty()))
-        return std::nullopt;
-    const QString whole = match.captured(2);
-    // Digits past the hundredths are cut off, as the decimal number times 100 truncated.
-    const QString fraction = (match.captured(3) + "00").left(2);
-    bool ok = false;
-    const qlonglong pawns = whole.isEmpty() ? 0 : whole.toLongLong(&ok);
-    if (!whole.isEmpty() && (!ok || pawns > 20000000))
-        return std::nullopt;
-    const qlonglong centipawns = pawns * 100 + fraction.toLongLong();
-    return std::int32_t(match.captured(1) == "-" ? -centipawns : centipawns);
-}
-
-QString pawnsText(std::int32_t score)
-{
-    const std::int64_t magnitude = std::llabs(std::int64_t(score));
-    QString text = QString::number(magnitude / 100);
-    if (const int cents = int(magnitude % 100); cents != 0) {
-        text += "." + QString::number(cents).rightJustified(2, u'0');
-        if (text.endsWith(u'0'))
-            text.chop(1);
-    }
-    return score < 0 ? "-" + text : text;
-}
-
 PositionScoreDialog::PositionScoreDialog(std::int32_t score, QWidget* parent) : QDialog(parent)
 {
     setWindowTitle("Position Score");
-    m_edit = new QLineEdit(score == kNoScore ? QString() : pawnsText(score), this);
+    m_edit = new QLineEdit(QString::fromStdString(scoreDialogText(score)), this);
     auto* buttons = okCancel(this);
     QPushButton* none = buttons->addButton("&No Score", QDialogButtonBox::ActionRole);
     connect(none, &QPushButton::clicked, this, &PositionScoreDialog::chooseNoScore);
@@ -81,12 +52,12 @@ PositionScoreDialog::PositionScoreDialog(std::int32_t score, QWidget* parent) : 
 
 void PositionScoreDialog::accept()
 {
-    const std::optional<std::int32_t> score = centipawnsOf(m_edit->text());
-    if (!score) {
+    const ScoreInput input = parseScoreText(m_edit->text().toStdString());
+    if (!input.valid) {
         QApplication::beep();
         return;
     }
-    m_score = *score;
+    m_score = input.score;
     QDialog::accept();
 }
 

@@ -18,9 +18,8 @@ namespace vez {
 class PositionScoreDialog : public QDialog {
     Q_OBJECT
 public:
-    static constexpr std::int32_t kNoScore = 0x55555555;
     PositionScoreDialog(std::int32_t score, QWidget* parent);
-    // The score to store once accepted: centipawns, or kNoScore.
+    // The score to store once accepted: centipawns, or kNoScore ("No Score").
     std::int32_t score() const { return m_score; }
     QLineEdit* edit() const { return m_edit; }
     void accept() override;
@@ -28,15 +27,8 @@ public:
 
 private:
     QLineEdit* m_edit;
-    std::int32_t m_score = kNoScore;
+    std::int32_t m_score = 0x55555555; // no score
 };
-
-// Pawns as typed ("0.5", "-1.25", "+3") to centipawns; none for text that is no number.
-// The hundredths typed are kept exactly: 0.29 is 29, not the 28 that binary fractions give.
-std::optional<std::int32_t> centipawnsOf(const QString& text);
-// Centipawns shown in pawns without losing a digit ("0.5", "-1.25"), so that OK on an
-// untouched score stores it unchanged.
-QString pawnsText(std::int32_t score);
 
 class AliasDialog : public QDialog {
     Q_OBJECT
