@@ -52,6 +52,11 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName("vez");
     QApplication::setWindowIcon(vez::applicationIcon());
     const QStringList arguments = QApplication::arguments();
+    // `vez --write-icon FILE.png [SIZE]`: the icon for the desktop entry, from the same pieces.
+    if (arguments.size() > 2 && arguments[1] == "--write-icon") {
+        const int size = arguments.size() > 3 ? arguments[3].toInt() : 128;
+        return vez::applicationIconPixmap(size > 0 ? size : 128).save(arguments[2]) ? 0 : 1;
+    }
     const std::string path = arguments.size() > 1 ? arguments[1].toStdString() : std::string();
 
     vez::ProfileStore profile;
