@@ -84,7 +84,7 @@ CommandStatus CommandState::fileStatus(CommandId id) const
     case C::FileMerge:
     case C::FileCompression:
     case C::FileDatabaseStatistics: return {id == C::FileDatabaseStatistics || open, false};
-    case C::FileValidate: return {false, false};
+    case C::FileValidate: return {open, false};
     case C::FileHogMemory: return {true, m_doc.hogMemory()};
     case C::FileServer: return {open, m_context.serverRunning};
     case C::FileRecentFile1: return {m_context.recentFileCount >= 1, false};

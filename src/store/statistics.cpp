@@ -40,8 +40,15 @@ std::int64_t paddingTo(std::int64_t bytes, std::int64_t unit)
     return bytes % unit == 0 ? 0 : unit - bytes % unit;
 }
 
-// No chain or tree in a sound image holds more records than the image could.
+// No chain or tree in a sound image holds more records than the image could: a walk that
+// goes on longer runs in a circle, and the report would be wrong.
 std::uint64_t walkLimit() { return currentHeader().usedBytes / 8 + 1; }
+
+void spend(std::uint64_t& steps)
+{
+    if (--steps == 0)
+        throw DamagedDatabase("a chain or tree of records that runs in a circle");
+}
 
 // The length of a NUL-terminated text in the image, never reading past the used bytes.
 std::int64_t textLength(DbOffset text)
@@ -54,7 +61,7 @@ std::int64_t chainLength(DbOffset first, std::uint32_t linkOffset)
 {
     std::int64_t n = 0;
     std::uint64_t steps = walkLimit();
-    for (DbOffset r = first; r != 0 && steps > 0; --steps, ++n)
+    for (DbOffset r = first; r != 0 && steps > 0; spend(steps), ++n)
         r = *at<DbOffset>(r + linkOffset);
     return n;
 }
@@ -64,7 +71,8 @@ std::int64_t chainLength(DbOffset first, std::uint32_t linkOffset)
 void countVariations(DbOffset bigRecord, StoreStatistics& st)
 {
     std::uint64_t steps = walkLimit();
-    for (DbOffset v = at<BigPosition>(bigRecord)->firstVariation; v != 0 && steps > 0; --steps) {
+    for (DbOffset v = at<BigPosition>(bigRecord)->firstVariation; v != 0 && steps > 0;
+         spend(steps)) {
         const Variation line = *at<Variation>(v);
         ++st.variations;
         if (line.compressedTail != 0) {
@@ -105,7 +113,7 @@ void countPositions(StoreStatistics& st)
         std::bitset<256> codesInSlot;
         std::int64_t n = 0;
         std::uint64_t steps = walkLimit();
-        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0 && steps > 0; --steps, ++n) {
+        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0 && steps > 0; spend(steps), ++n) {
             const std::uint8_t code = at<PositionRecord>(r)->secondary;
             ++perCode[code];
             if (codesInSlot.test(code))
@@ -130,7 +138,7 @@ void forEachTreeNode(DbOffset root, Visit visit)
     std::vector<DbOffset> pending;
     if (root != 0)
         pending.push_back(root);
-    for (std::uint64_t steps = walkLimit(); !pending.empty() && steps > 0; --steps) {
+    for (std::uint64_t steps = walkLimit(); !pending.empty() && steps > 0; spend(steps)) {
         const DbOffset node = pending.back();
         pending.pop_back();
         visit(node);
@@ -169,7 +177,7 @@ void countHeap(StoreStatistics& st)
          {PoolChain::Blocks, PoolChain::Graph, PoolChain::Sets, PoolChain::Misc, PoolChain::Tiny}) {
         const DbOffset head = h.poolChains[int(chain)];
         std::uint64_t steps = walkLimit();
-        for (DbOffset pool = head; pool != 0 && steps > 0; --steps) {
+        for (DbOffset pool = head; pool != 0 && steps > 0; spend(steps)) {
             ++st.pools;
             const std::int64_t unused = std::int64_t(kPoolSpace) - at<Pool>(pool)->used;
             (pool == head ? st.freeBytesInPools : st.wastedBytesInPools) += unused;
@@ -177,7 +185,7 @@ void countHeap(StoreStatistics& st)
         }
     }
     std::uint64_t steps = walkLimit();
-    for (DbOffset block = h.freeBlocks; block != 0 && steps > 0; --steps) {
+    for (DbOffset block = h.freeBlocks; block != 0 && steps > 0; spend(steps)) {
         ++st.freeBlocks;
         st.freeBlockBytes += at<CompressionBlock>(block)->size;
         block = at<CompressionBlock>(block)->next;
@@ -187,7 +195,7 @@ void countHeap(StoreStatistics& st)
 void countGamesets(StoreStatistics& st)
 {
     std::uint64_t steps = walkLimit();
-    for (DbOffset s = currentHeader().firstGameset; s != 0 && steps > 0; --steps) {
+    for (DbOffset s = currentHeader().firstGameset; s != 0 && steps > 0; spend(steps)) {
         ++st.gamesets;
         st.intRanges += chainLength(at<Gameset>(s)->ranges, offsetof(IntRange, next));
         s = at<Gameset>(s)->next;

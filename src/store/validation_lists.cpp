@@ -82,6 +82,8 @@ void checkNotesAndFlashcards(ValidationState& st)
             const bool ends = std::memchr(piece.text, 0, sizeof piece.text) != nullptr;
             if (ends != (piece.next == 0))
                 st.problem(n, "a note's end in its last piece only");
+            if (n == at<BigPosition>(p.record)->note && piece.text[0] == 0)
+                st.problem(n, "a note with text (an empty one is never kept)");
         }
     }
     const DatabaseHeader& h = currentHeader();

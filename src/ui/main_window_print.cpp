@@ -48,6 +48,18 @@ void MainWindow::printTo(QPrinter& printer) const
     painter.end();
 }
 
-void MainWindow::validate() {}
+// The problems found, one per line, or that there are none.
+void MainWindow::validate()
+{
+    const std::vector<std::string> problems = m_doc->validate();
+    if (problems.empty()) {
+        m_user.showMessage("The database is sound.");
+        return;
+    }
+    std::string text = "The database is damaged:";
+    for (const std::string& problem : problems)
+        text += "\n" + problem;
+    m_user.showMessage(text);
+}
 
 } // namespace vez

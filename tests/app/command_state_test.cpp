@@ -52,7 +52,7 @@ TEST_F(CommandStateTest, EnabledAndChecked)
     CommandContext twoRecent;
     twoRecent.recentFileCount = 2;
     const std::vector<Case> cases = {
-        {C::FileValidate, none, false, false},
+        {C::FileValidate, none, true, false},
         {C::EditUndo, none, false, false},
         {C::FileSaveAs, none, true, false}, // unnamed
         {C::FileServer, server, true, true},
