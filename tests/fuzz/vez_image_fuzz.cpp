@@ -1,0 +1,70 @@
+// A whole database file as input: seeded with small real databases, which the fuzzer damages
+// anywhere (flipped bits, overwritten words, zeroed ranges). Every reading operation and
+// the validation run on what opens: damage may end an operation with DamagedDatabase, but
+// nothing may crash, hang or touch memory outside the image.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "interchange/game.h"
+#include "interchange/pgn_writer.h"
+#include "store/database.h"
+#include "store/games.h"
+#include "store/messages.h"
+#include "store/statistics.h"
+#include "store/validation.h"
+
+namespace {
+
+class Silent final : public vez::UserMessages {
+public:
+    void showMessage(const std::string&) override {}
+};
+
+template <class Operation>
+void contained(Operation operation)
+{
+    try {
+        operation();
+    } catch (const vez::DamagedDatabase&) {
+    }
+}
+
+void readEverything()
+{
+    contained([] { (void)vez::statisticsReport(); });
+    const std::uint32_t issued = vez::currentHeader().gameNumbersIssued;
+    for (std::uint32_t n = 0; n < issued; ++n) {
+        contained([n] {
+            if (const vez::DbOffset g = vez::gameByNumber(n)) {
+                vez::Game game;
+                vez::readGame(g, game, true);
+                (void)vez::writeGameToText(game, vez::currentHeader().nonstandard == 1);
+            }
+        });
+    }
+    (void)vez::validateDatabase();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static Silent silent;
+    vez::setStoreMessages(&silent);
+    const int fd = ::memfd_create("vez-image-fuzz", MFD_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    if (::write(fd, data, size) == ssize_t(size)) {
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        if (vez::DatabaseHeader* db = vez::openMapped(path, 65536)) {
+            readEverything();
+            vez::closeDatabase(db);
+        }
+    }
+    ::close(fd);
+    return 0;
+}
