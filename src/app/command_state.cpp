@@ -174,7 +174,8 @@ CommandStatus CommandState::gamesetStatus(CommandId id) const
     case C::GamesetDelete:
     case C::GamesetAnalyze: return {sets, false};
     case C::GamesetDeleteGames: return {sets && !m_context.analysisHoldsGame, false};
-    case C::GamesetCreateDatabase: return {m_doc.canCreateDatabaseFromGameset(), false};
+    case C::GamesetCreateDatabase:
+        return {m_doc.canCreateDatabaseFromGameset() && !m_context.serverRunning, false};
     default: return {};
     }
 }

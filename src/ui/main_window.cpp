@@ -13,6 +13,8 @@
 #include <map>
 
 #include "app/profile_store.h"
+#include "ui/analysis/analysis_windows.h"
+#include "ui/beeper.h"
 #include "ui/gameset_commands.h"
 #include "ui/vez_view.h"
 
@@ -40,6 +42,8 @@ MainWindow::MainWindow(ProfileStore& profile, QtUserInteraction& user)
         *m_doc, *m_dialogs, [this](int number, const std::string& gameset) {
             m_view->logic().selectGameFromGameset(number, gameset);
         });
+    m_analysis = std::make_unique<AnalysisWindows>(*m_doc, m_view->logic(), systemBeeper());
+    connect(m_analysis.get(), &AnalysisWindows::changed, this, &MainWindow::refreshCommandState);
     buildMenus();
     statusBar()->showMessage("Ready");
     m_importWatch = new QTimer(this);
@@ -58,6 +62,8 @@ MainWindow::MainWindow(ProfileStore& profile, QtUserInteraction& user)
 MainWindow::~MainWindow()
 {
     m_doc->removeObserver(this);
+    // Analysis windows hold jobs on the document and the view.
+    m_analysis.reset();
     // The view observes the document: it goes before the document does.
     delete m_view;
     m_view = nullptr;
@@ -118,6 +124,8 @@ CommandContext MainWindow::commandContext() const
     context.clipboardHasText = !QApplication::clipboard()->text().isEmpty();
     context.importRunning = m_doc->importRunning();
     context.serverRunning = m_doc->server() != nullptr;
+    context.analysisHoldsGame = m_analysis && m_analysis->holdsGame();
+    context.hasCoPilot = m_analysis && m_analysis->hasCoPilot();
     context.moveTreeShown = m_view && m_view->moveTreeShown();
     context.toolbarShown = !findChild<QToolBar*>("toolbar")->isHidden();
     context.statusBarShown = !statusBar()->isHidden();
@@ -133,11 +141,7 @@ void MainWindow::refreshCommandState()
     const std::vector<std::string> recent = recentFiles();
     for (const CommandInfo& info : commandTable()) {
         QAction* action = m_actions[std::size_t(info.id)];
-        CommandStatus status = state.status(info.id);
-        // Engine analysis has no window in this program yet.
-        if (info.id == CommandId::GameAnalyze || info.id == CommandId::PositionAnalyze ||
-            info.id == CommandId::PositionCoPilot || info.id == CommandId::GamesetAnalyze)
-            status.enabled = false;
+        const CommandStatus status = state.status(info.id);
         action->setEnabled(status.enabled);
         if (action->isCheckable())
             action->setChecked(status.checked);

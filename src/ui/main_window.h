@@ -20,6 +20,7 @@ class QTimer;
 
 namespace vez {
 
+class AnalysisWindows;
 class GamesetCommands;
 class ProfileStore;
 class QtDialogRunner;
@@ -38,6 +39,7 @@ public:
 
     CVezDoc& document() { return *m_doc; }
     VezView& view() { return *m_view; }
+    AnalysisWindows& analysisWindows() { return *m_analysis; }
     QAction* action(CommandId id) const { return m_actions[std::size_t(id)]; }
     // Runs a command as its menu entry does, then refreshes every entry's state.
     void runCommand(CommandId id);
@@ -74,6 +76,7 @@ private:
     void helpCommand(CommandId id);
     void printCommand(CommandId id);
     void validate();
+    void serverCommand();
 
     ProfileStore& m_profile;
     QtUserInteraction& m_user;
@@ -81,6 +84,7 @@ private:
     VezView* m_view = nullptr;
     std::unique_ptr<QtDialogRunner> m_dialogs;
     std::unique_ptr<GamesetCommands> m_gamesets;
+    std::unique_ptr<AnalysisWindows> m_analysis;
     std::array<QAction*, kCommandCount> m_actions{};
     QTimer* m_importWatch = nullptr;
     std::unique_ptr<QPrinter> m_printer;

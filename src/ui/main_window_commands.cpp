@@ -11,6 +11,8 @@
 #include "app/profile_store.h"
 #include "server/listener.h"
 #include "server/protocol.h"
+#include "ui/analysis/analysis_windows.h"
+#include "ui/analysis/server_dialog.h"
 #include "ui/dialogs/value_dialogs.h"
 #include "ui/gameset_commands.h"
 #include "ui/help_window.h"
@@ -72,15 +74,7 @@ void MainWindow::fileCommand(CommandId id)
         break;
     }
     case C::FileHogMemory: m_doc->toggleHogMemory(); break;
-    case C::FileServer:
-        if (m_doc->server()) {
-            m_doc->setServer(nullptr);
-        } else {
-            auto listener = std::make_unique<ServerListener>(*m_doc);
-            if (listener->start(ServerSettings::read(m_profile)))
-                m_doc->setServer(std::move(listener));
-        }
-        break;
+    case C::FileServer: serverCommand(); break;
     case C::FilePrintSetup:
     case C::FilePrint:
     case C::FilePrintPreview: printCommand(id); break;
@@ -222,6 +216,15 @@ void MainWindow::gameCommand(CommandId id)
         break;
     }
     case C::GamePastePgn: m_doc->pasteGames(clipboardText()); break;
+    case C::GameAnalyze: {
+        const int number = logic.storedGameNumber() >= 0 ? logic.storedGameNumber()
+                                                         : m_doc->getCurrentGame();
+        if (number < 0)
+            m_user.beep(); // a game that was never stored has nothing to keep the results
+        else
+            m_analysis->analyzeGame(number);
+        break;
+    }
     default: break;
     }
 }
@@ -259,6 +262,8 @@ void MainWindow::positionCommand(CommandId id)
             m_doc->exportFlashcards(path);
         break;
     }
+    case C::PositionAnalyze: m_analysis->analyzePosition(); break;
+    case C::PositionCoPilot: m_analysis->openCoPilot(); break;
     default: break;
     }
 }
@@ -288,8 +293,31 @@ void MainWindow::gamesetCommand(CommandId id)
             m_doc->createDatabaseFromGameset(gameset);
         break;
     }
+    case C::GamesetAnalyze: {
+        const std::string gameset = m_dialogs->chooseGameset(m_doc->gamesetNames());
+        if (!gameset.empty())
+            m_analysis->analyzeGameset(gameset);
+        break;
+    }
     default: break;
     }
+}
+
+// File/Server...: stops a running server, or asks for its settings and starts one.
+void MainWindow::serverCommand()
+{
+    if (m_doc->server()) {
+        m_doc->setServer(nullptr);
+        return;
+    }
+    ServerDialog dialog(ServerSettings::read(m_profile), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const ServerSettings settings = dialog.settings();
+    settings.write(m_profile);
+    auto listener = std::make_unique<ServerListener>(*m_doc);
+    if (listener->start(settings))
+        m_doc->setServer(std::move(listener));
 }
 
 void MainWindow::helpCommand(CommandId id)

@@ -201,6 +201,15 @@ void VezView::applyNoteFont()
         m_panes->notes->applyFont(m_profile);
 }
 
+// Only a new position restarts the Co-Pilot's search: the view also refreshes for notes,
+// glyphs and the Co-Pilot's own variations.
+void VezView::coPilotPosition(const Position& position)
+{
+    AnalysisJob* coPilot = m_logic->coPilot();
+    if (coPilot && differentPosition(coPilot->board(), position))
+        coPilot->setPosition(position);
+}
+
 bool VezView::editTags(Game& game)
 {
     GameInfoDialog dialog(game, {m_doc.playerNames(), m_doc.eventNames(), m_doc.tagNames()}, this);

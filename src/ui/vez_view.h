@@ -41,6 +41,7 @@ public:
     void statusChanged() override;
     void applyNoteFont() override;
     bool editTags(Game& game) override;
+    void coPilotPosition(const Position& position) override;
 
 Q_SIGNALS:
     // Something the commands' enabled state depends on changed.

@@ -1,0 +1,353 @@
+// The analysis windows, the engine's configuration and the server dialog in the main
+// window as the user drives them; the engine is the adapter over Stockfish.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTcpSocket>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "chess/notation.h"
+#include "engine/engine_settings.h"
+#include "interchange/game.h"
+#include "server/listener.h"
+#include "ui/analysis/analysis_dialog.h"
+#include "ui/analysis/analysis_windows.h"
+#include "ui/analysis/engine_config_dialog.h"
+#include "ui/analysis/server_dialog.h"
+#include "ui/chessboard.h"
+#include "ui/main_window.h"
+#include "ui/vez_view.h"
+#include "ui_fixture.h"
+
+namespace vez::test {
+namespace {
+
+using namespace std::chrono_literals;
+using C = CommandId;
+
+class QuietUser final : public QtUserInteraction {
+public:
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    bool askOkCancel(const std::string&) override { return true; }
+    SaveAnswer askSaveChanges(const std::string&) override { return SaveAnswer::No; }
+    std::vector<std::string> messages;
+};
+
+// Game 46 of the sample, 24 moves, with the source that gives it a gameset.
+std::string sampleGame(const char* white)
+{
+    std::ifstream in(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn");
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string all = text.str();
+    const std::size_t at = all.rfind("[Event ", all.find(std::string("[White \"") + white));
+    return "[Source \"Tomsk\"]\n" + all.substr(at, all.find("[Event ", at + 1) - at);
+}
+
+bool stockfishInstalled()
+{
+    return findOnPath("stockfish") || ::access("/usr/games/stockfish", X_OK) == 0;
+}
+
+class AnalysisWindowsTest : public UiTest {
+protected:
+    void SetUp() override
+    {
+        ::setenv("VEZ_ENGINE_TIME_SCALE", "0.02", 1);
+        profile().writeProfileString(kEnginePathKey, VEZ_UCI_ADAPTER);
+        profile().writeProfileString(kEngineCommandLineKey, "vez-uci-adapter");
+        profile().writeProfileInt(kEngineTimeKey, 0);
+        window = std::make_unique<MainWindow>(profile(), user);
+        window->startUp("");
+    }
+    void TearDown() override { window.reset(); }
+
+    CVezDoc& doc() { return window->document(); }
+    ViewLogic& logic() { return window->view().logic(); }
+    AnalysisWindows& windows() { return window->analysisWindows(); }
+    bool enabled(CommandId id) { return window->action(id)->isEnabled(); }
+    static void click(AnalysisDialog& dialog, const char* button)
+    {
+        dialog.findChild<QPushButton*>(button)->click();
+    }
+    static void tick(AnalysisDialog& dialog, const char* box, bool on)
+    {
+        dialog.findChild<QCheckBox*>(box)->setChecked(on);
+    }
+    template <class Condition>
+    static bool pump(Condition done, std::chrono::seconds limit = 30s)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            QApplication::processEvents();
+            std::this_thread::sleep_for(1ms);
+        }
+        return done();
+    }
+    // Runs the modal dialog a command opens with the answer given.
+    template <class Dialog, class Answer>
+    static void answerModal(Answer answer)
+    {
+        QTimer::singleShot(0, [answer] {
+            auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            answer(*dialog);
+        });
+    }
+
+    QuietUser user;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(AnalysisWindowsTest, PositionAnalysisShowsScoreLineAndArrow)
+{
+    if (!stockfishInstalled())
+        GTEST_SKIP() << "stockfish is not installed: the analysis needs an engine";
+    window->runCommand(C::PositionAnalyze);
+    ASSERT_EQ(windows().windows().size(), 1u);
+    AnalysisDialog& dialog = *windows().windows()[0];
+    tick(dialog, "white", false);
+    tick(dialog, "black", false);
+    click(dialog, "start");
+    EXPECT_FALSE(dialog.job().running());
+    EXPECT_FALSE(dialog.job().engineActive());
+
+    tick(dialog, "white", true);
+    click(dialog, "start");
+    ASSERT_TRUE(dialog.findChild<QPushButton*>("start")->isChecked()) << dialog.job().commentText();
+    ASSERT_TRUE(pump([&] { return !dialog.job().running(); }));
+    EXPECT_TRUE(dialog.findChild<QPushButton*>("stop")->isChecked());
+    EXPECT_FALSE(dialog.findChild<QLineEdit*>("score")->text().isEmpty());
+    const QString pv = dialog.findChild<QLineEdit*>("pv")->text();
+    const QStringList words = pv.split(' ').filter(QRegularExpression("^[A-Za-z]"));
+    Move first = Move::None;
+    ASSERT_TRUE(!words.isEmpty() && parseMove(dialog.board().GetPosition(), first, nullptr, nullptr,
+                                              words[0].toStdString()))
+        << pv.toStdString();
+    const auto& arrows = dialog.board().arrows();
+    EXPECT_TRUE(std::any_of(arrows.begin(), arrows.end(), [&](const Chessboard::Arrow& a) {
+        return a.kind == int(ArrowKind::Variation) && a.move == first;
+    }));
+}
+
+TEST_F(AnalysisWindowsTest, GameAnalysisForWhiteScoresBlackMovesAndClosesItself)
+{
+    if (!stockfishInstalled())
+        GTEST_SKIP() << "stockfish is not installed: the analysis needs an engine";
+    ASSERT_EQ(doc().pasteGames(sampleGame("Kabanov")), 1);
+    const int number = doc().gameNumbers().front();
+    logic().selectGameFromGameset(number, "");
+    logic().goToPly(10);
+    window->refreshCommandState();
+    ASSERT_TRUE(enabled(C::GameCutPgn) && enabled(C::GameDeleteGame) &&
+                enabled(C::GamesetDeleteGames));
+
+    window->runCommand(C::GameAnalyze);
+    ASSERT_EQ(windows().windows().size(), 1u);
+    AnalysisDialog& dialog = *windows().windows()[0];
+    tick(dialog, "black", false);
+    click(dialog, "start");
+    EXPECT_FALSE(enabled(C::GameCutPgn) || enabled(C::GameDeleteGame) ||
+                 enabled(C::GamesetDeleteGames));
+    ASSERT_TRUE(pump([&] { return windows().windows().empty(); }, 60s)) << user.messages.size();
+    EXPECT_TRUE(enabled(C::GameCutPgn) && enabled(C::GameDeleteGame) &&
+                enabled(C::GamesetDeleteGames));
+
+    Game stored;
+    ASSERT_TRUE(doc().readGame(number, stored, true));
+    const auto& entries = stored.entries;
+    const double margin1 = 1.0, margin2 = 3.0;
+    for (std::size_t ply = 0; ply < entries.size(); ++ply) {
+        const bool blackMove = ply % 2 == 1;
+        SCOPED_TRACE("ply " + std::to_string(ply));
+        if (!blackMove || ply + 2 < entries.size()) {
+            EXPECT_EQ(entries[ply].score != kNoScore, blackMove);
+        }
+        if (!blackMove) {
+            EXPECT_EQ(entries[ply].glyph, 0);
+            continue;
+        }
+        if (ply < 3 || entries[ply].score == kNoScore)
+            continue;
+        // The searched position has White to move: a fall of White's score is Black's gain.
+        const double swing = -(entries[ply].score - entries[ply - 2].score) / 100.0;
+        const double edges[] = {margin1, margin2};
+        if (std::any_of(std::begin(edges), std::end(edges),
+                        [&](double e) { return std::abs(std::abs(swing) - e) < 0.02; }))
+            continue; // truncated centipawns blur the edge
+        const int glyph = swing <= -margin2   ? 4
+                          : swing <= -margin1 ? 2
+                          : swing >= margin2  ? 3
+                          : swing >= margin1  ? 1
+                                              : 0;
+        EXPECT_EQ(entries[ply].glyph, glyph) << swing;
+    }
+    EXPECT_EQ(logic().storedGameNumber(), number);
+    EXPECT_EQ(logic().currentPly(), 10);
+    for (std::size_t ply = 0; ply < entries.size(); ++ply)
+        EXPECT_EQ(logic().game().entries[ply].glyph, entries[ply].glyph) << ply;
+}
+
+TEST_F(AnalysisWindowsTest, OneCoPilotFollowsTheView)
+{
+    if (!stockfishInstalled())
+        GTEST_SKIP() << "stockfish is not installed: the Co-Pilot needs an engine";
+    window->runCommand(C::PositionCoPilot);
+    ASSERT_EQ(windows().windows().size(), 1u);
+    EXPECT_FALSE(enabled(C::PositionCoPilot));
+    EXPECT_EQ(windows().openCoPilot(), nullptr);
+    AnalysisDialog& dialog = *windows().windows()[0];
+    click(dialog, "start");
+    ASSERT_TRUE(dialog.job().running());
+
+    for (const char* text : {"e4", "c5", "Nf3"}) {
+        ASSERT_TRUE(logic().enterMoveText(text));
+        EXPECT_TRUE(samePosition(dialog.board().GetPosition(), logic().shownPosition())) << text;
+        EXPECT_TRUE(dialog.job().running()) << text;
+    }
+    logic().backUp();
+    EXPECT_TRUE(samePosition(dialog.board().GetPosition(), logic().shownPosition()));
+
+    dialog.close();
+    ASSERT_TRUE(pump([&] { return windows().windows().empty(); }));
+    EXPECT_EQ(logic().coPilot(), nullptr);
+    EXPECT_TRUE(enabled(C::PositionCoPilot));
+}
+
+TEST_F(AnalysisWindowsTest, TitlesOfTheFourOpeners)
+{
+    ASSERT_EQ(doc().pasteGames(sampleGame("Kabanov")), 1);
+    const int number = doc().gameNumbers().front();
+    Game game;
+    ASSERT_TRUE(doc().readGame(number, game, false));
+    const std::string players = "[" + game.white + " - " + game.black + "]";
+    const std::vector<std::pair<AnalysisDialog*, std::string>> cases = {
+        {windows().analyzePosition(), "Position analysis by Crafty"},
+        {windows().openCoPilot(), "Crafty Co-Pilot"},
+        {windows().analyzeGame(number), "Analysis of " + players + " by Crafty"},
+        {windows().analyzeGameset("Games from Tomsk"), "Analysis of 'Games from Tomsk' by Crafty"},
+    };
+    for (const auto& [dialog, title] : cases)
+        EXPECT_EQ(dialog->windowTitle().toStdString(), title);
+}
+
+TEST_F(AnalysisWindowsTest, ConfigureShowPositionAndDefaults)
+{
+    // The adapter where a user's system has it; cat answers nothing and runs until stopped.
+    const std::string adapterFolder = std::filesystem::path(VEZ_UCI_ADAPTER).parent_path().string();
+    ::setenv("PATH", (adapterFolder + ":" + std::getenv("PATH")).c_str(), 1);
+    profile().writeProfileString(kEnginePathKey, "/bin/cat");
+    RecordingBeeper beeper;
+    AnalysisDialog dialog(
+        std::make_unique<AnalysisJob>(doc(), nullptr, logic().shownPosition(), false), doc(),
+        beeper);
+    click(dialog, "start");
+    ASSERT_TRUE(dialog.job().running());
+    click(dialog, "configure");
+    EXPECT_EQ(beeper.kinds, std::vector<BeepKind>{BeepKind::Exclamation});
+    click(dialog, "stop");
+
+    answerModal<EngineConfigDialog>([](EngineConfigDialog& config) {
+        config.findChild<QPushButton*>("defaults")->click();
+        EXPECT_TRUE(config.findChild<QLineEdit*>("path")->text().endsWith(kAdapterProgramName));
+        EXPECT_EQ(config.findChild<QLineEdit*>("margin1")->text(), "1");
+        EXPECT_EQ(config.findChild<QLineEdit*>("margin2")->text(), "3");
+        EXPECT_TRUE(
+            config.findChild<QPlainTextEdit*>("commands")->toPlainText().endsWith("ponder off\n"));
+        config.findChild<QLineEdit*>("commandLine")->setText("engine");
+        config.findChild<QLineEdit*>("margin2")->setText("2.5");
+        config.accept();
+    });
+    click(dialog, "configure");
+    EXPECT_TRUE(profile().getProfileString(kEnginePathKey, "").ends_with(kAdapterProgramName));
+    EXPECT_EQ(profile().getProfileString(kEngineCommandLineKey, ""), "engine");
+    EXPECT_EQ(profile().getProfileString(kEngineCommandsKey, ""), kDefaultEngineCommands);
+    EXPECT_EQ(profile().getProfileString(kEngineMargin1Key, ""), "1");
+    EXPECT_EQ(profile().getProfileString(kEngineMargin2Key, ""), "2.5");
+
+    const int height = dialog.height();
+    click(dialog, "showPosition");
+    EXPECT_EQ(dialog.height(), height + dialog.board().height() + 16);
+    EXPECT_TRUE(dialog.rect().contains(dialog.board().geometry()));
+    click(dialog, "showPosition");
+    EXPECT_EQ(dialog.height(), height);
+}
+
+TEST_F(AnalysisWindowsTest, NewDatabaseClosesARunningGameAnalysisFirst)
+{
+    if (!stockfishInstalled())
+        GTEST_SKIP() << "stockfish is not installed: the analysis needs an engine";
+    ASSERT_EQ(doc().pasteGames(sampleGame("Kabanov")), 1);
+    window->runCommand(C::GameAnalyze);
+    ASSERT_EQ(windows().windows().size(), 1u);
+    AnalysisDialog& dialog = *windows().windows()[0];
+    dialog.findChild<QSlider*>("time")->setValue(4);
+    click(dialog, "start");
+    ASSERT_TRUE(pump([&] { return !dialog.job().scoreText().empty(); }));
+
+    window->runCommand(C::FileNew);
+    EXPECT_TRUE(windows().windows().empty());
+    EXPECT_EQ(AnalysisJob::jobsHoldingGames(), 0);
+    pump([] { return false; }, 1s);
+    EXPECT_TRUE(doc().gameNumbers().empty());
+}
+
+TEST_F(AnalysisWindowsTest, ServerDialogStartsAndStopsTheServer)
+{
+    ASSERT_EQ(doc().pasteGames(sampleGame("Kabanov")), 1);
+    window->refreshCommandState();
+    ASSERT_TRUE(enabled(C::GamesetCreateDatabase));
+    answerModal<ServerDialog>([](ServerDialog& dialog) {
+        EXPECT_EQ(dialog.findChild<QSpinBox*>("port")->value(), 26262);
+        EXPECT_EQ(dialog.settings().permissions, 166);
+        for (int bit = 0; bit < 8; ++bit)
+            EXPECT_EQ(dialog.permissionBox(bit)->isChecked(),
+                      bit == 7 || bit == 5 || bit == 2 || bit == 1);
+        dialog.reject();
+    });
+    window->runCommand(C::FileServer);
+    EXPECT_EQ(doc().server(), nullptr);
+    EXPECT_FALSE(window->action(C::FileServer)->isChecked());
+
+    answerModal<ServerDialog>([](ServerDialog& dialog) {
+        dialog.findChild<QSpinBox*>("port")->setValue(0); // any free port
+        dialog.permissionBox(2)->setChecked(false);       // network others read-only
+        dialog.permissionBox(0)->setChecked(true);        // network known read-only
+        dialog.findChild<QLineEdit*>("logFile")->setText("server.log");
+        dialog.findChild<QPushButton*>("logFileClear")->click();
+        dialog.accept();
+    });
+    window->runCommand(C::FileServer);
+    auto* server = dynamic_cast<ServerListener*>(doc().server());
+    ASSERT_NE(server, nullptr) << (user.messages.empty() ? "" : user.messages.back());
+    EXPECT_EQ(profile().getProfileInt("server perm", 0), 166 - 4 + 1);
+    EXPECT_EQ(profile().getProfileString("server log", "x"), "");
+    EXPECT_TRUE(window->action(C::FileServer)->isChecked());
+    EXPECT_FALSE(enabled(C::GamesetCreateDatabase));
+
+    QTcpSocket client;
+    client.connectToHost("127.0.0.1", quint16(server->port()));
+    ASSERT_TRUE(pump([&] { return client.canReadLine(); }, 10s));
+    EXPECT_EQ(client.readLine().toStdString(), "+VEZ 1.5 server\r\n");
+    window->runCommand(C::FileServer);
+    ASSERT_TRUE(pump([&] { return client.canReadLine(); }, 10s));
+    EXPECT_EQ(client.readLine().toStdString(), "-shutting down!\r\n");
+    EXPECT_EQ(doc().server(), nullptr);
+    EXPECT_FALSE(window->action(C::FileServer)->isChecked());
+}
+
+} // namespace
+} // namespace vez::test
