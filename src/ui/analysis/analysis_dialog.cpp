@@ -47,7 +47,8 @@ QCheckBox* checkBox(const char* text, const char* name, bool checked, QWidget* p
 AnalysisDialog::AnalysisDialog(std::unique_ptr<AnalysisJob> job, const CVezDoc& doc, Beeper& beeper)
     : QDialog(nullptr), m_job(std::move(job)), m_beeper(beeper)
 {
-    setAttribute(Qt::WA_DeleteOnClose, false);
+    // The program ends with its main window; open analyses go with it.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setModal(false);
     m_controls = buildControls();
     m_board = new Chessboard({0, kSmallBuiltInPieces, nullptr, nullptr, &beeper, nullptr}, this);
