@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QEvent>
 #include <QApplication>
 #include <QPrinter>
 #include <QScreen>
@@ -117,6 +118,9 @@ TEST_F(MainWindowTest, EveryCommandIsInTheMenusWithItsLabelShortcutAndPrompt)
         EXPECT_EQ(action->statusTip(), text(info.prompt)) << info.label;
     }
     EXPECT_FALSE(window->action(CommandId::EditUndo)->isEnabled());
+    ASSERT_TRUE(window->action(CommandId::FileValidate)->isEnabled());
+    window->runCommand(CommandId::FileValidate);
+    EXPECT_EQ(user.messages, std::vector<std::string>{"The database is sound."});
     EXPECT_TRUE(window->action(CommandId::FileImport)->isEnabled());
     // Check marks follow their settings.
     EXPECT_FALSE(window->action(CommandId::FileHogMemory)->isChecked());
@@ -165,21 +169,35 @@ TEST_F(MainWindowTest, StoredPlacementIsHonouredAndKeptFromSessionToSession)
     EXPECT_EQ(profile->getProfileInt("Size y", 0), 480);
 }
 
+// Notes the title of every progress window shown, however briefly.
+class ProgressWatch final : public QObject {
+public:
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (auto* progress = qobject_cast<ProgressDialog*>(object))
+                titles.push_back(progress->windowTitle());
+        }
+        return false;
+    }
+    QStringList titles;
+};
+
 TEST_F(MainWindowTest, ImportRunsBesideTheWindowWithItsCommandsDisabled)
 {
     start("");
+    ProgressWatch watch;
+    QApplication::instance()->installEventFilter(&watch);
     const std::string before = window->view().logic().statusLines().first;
     user.answers = {kGames};
     window->runCommand(CommandId::FileImport);
     ASSERT_TRUE(window->document().importRunning());
     EXPECT_FALSE(window->action(CommandId::FileImport)->isEnabled());
     EXPECT_FALSE(window->action(CommandId::FileNew)->isEnabled());
-    bool progressShown = false;
-    while (window->document().importRunning()) {
+    while (window->document().importRunning())
         QApplication::processEvents(QEventLoop::AllEvents, 50);
-        progressShown = progressShown || window->findChild<ProgressDialog*>("progress");
-    }
-    EXPECT_TRUE(progressShown);
+    QApplication::instance()->removeEventFilter(&watch);
+    EXPECT_EQ(watch.titles, QStringList{"PGN Import"});
     QApplication::processEvents();
     window->refreshCommandState();
     EXPECT_TRUE(window->action(CommandId::FileImport)->isEnabled());
