@@ -396,20 +396,22 @@ void CVezDoc::clearGame()
     UpdateAllViews(nullptr, UpdateHint::Reset);
 }
 
-void CVezDoc::deleteGame(int gameNumber)
+bool CVezDoc::deleteGame(int gameNumber)
 {
     assert(onDocumentThread());
-    if (!m_database || gameNumber < 0 || m_damageFound)
-        return;
+    // A position a gameset names outlives the game as a record of its own: that is room.
+    if (!m_database || gameNumber < 0 || m_damageFound || !claimRoom(kRoomForPosition))
+        return false;
     try {
         vez::deleteGame(std::uint32_t(gameNumber));
     } catch (const DamagedDatabase& damage) {
         reportDamage(damage.what());
-        return;
+        return false;
     }
     SetModifiedFlag(true);
     if (gameNumber == m_currentGame)
         clearGame();
+    return true;
 }
 
 bool CVezDoc::claimRoom(std::uint64_t bytes)

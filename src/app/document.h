@@ -155,7 +155,9 @@ public:
     // Game/Select game/Next game in gameset.
     bool canSelectNextGameInGameset() const { return m_nextGameInGameset >= 0; }
     void selectNextGameInGameset();
-    void deleteGame(int gameNumber);
+    // False (after the store's message) when the disk has no room for what the deletion
+    // keeps.
+    bool deleteGame(int gameNumber);
     bool ensureRoom(std::uint64_t count, std::uint64_t bytesPerItem);
     void claimWorkingSet(std::uint64_t bytes);
     // False (after the store's message) when the disk has no room for the change.

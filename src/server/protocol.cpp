@@ -551,7 +551,8 @@ bool ProtocolSession::writeCommand(std::string_view line, bool& handled)
         const int number = decimalNumber(rest);
         if (!document.gameExists(number))
             return send(kNoGame);
-        document.deleteGame(number);
+        if (!document.deleteGame(number))
+            return send("-game not deleted\r\n");
         return send(kOk);
     }
     if (afterPrefix(line, "rm gameset ", rest)) {
