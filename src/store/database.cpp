@@ -16,6 +16,7 @@
 #include "store/heap.h"
 #include "store/messages.h"
 #include "store/position_index.h"
+#include "store/recovery.h"
 
 namespace vez {
 
@@ -219,8 +220,11 @@ DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes)
     ++openedOrClosed;
     forgetPositionIndex(base);
     DatabaseHeader& h = currentHeader();
+    const bool interrupted = !closedCleanly();
     h.committedBytes = std::uint32_t(fileSize);
     h.fileHandle = std::uint32_t(fd);
+    if (interrupted)
+        recoverInterruptedChanges();
     // The room asked for is welcome but not needed: without it the file still opens.
     if (mappedSize > fileSize)
         (void)growImage(h, mappedSize - fileSize);
@@ -282,6 +286,10 @@ void closeDatabase(DatabaseHeader* db)
     ++openedOrClosed;
     forgetPositionIndex(base);
     forgetGameSearchIndex(base);
+    // Marks the file as closed cleanly: its next opening need not look for what a stopped
+    // process left.
+    if (mapped)
+        db->fileHandle = kInMemoryHandle;
     if (::munmap(base, kReservationBytes) != 0)
         fatal(mapped ? "UnmapViewOfFile for mapped database failed"
                      : "VirtualFree of mapped database failed");

@@ -1,0 +1,150 @@
+#include "store/recovery.h"
+
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "store/damage.h"
+#include "store/database.h"
+#include "store/game_paths.h"
+#include "store/games.h"
+#include "store/graph.h"
+#include "store/heap.h"
+
+namespace vez {
+
+namespace {
+
+std::vector<DbOffset> positionRecords()
+{
+    std::vector<DbOffset> records;
+    const std::uint64_t limit = currentHeader().usedBytes / sizeof(TinyPosition) + 1;
+    for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
+        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0 && records.size() < limit;
+             r = at<PositionRecord>(r)->nextInChain)
+            records.push_back(r);
+    }
+    return records;
+}
+
+bool listedGame(DbOffset game)
+{
+    return game != 0 && gameByNumber(gameNumberOf(*at<GameRecord>(game))) == game;
+}
+
+// Unlists the lines whose game is not listed; returns how many lines stay.
+std::uint32_t dropUnlistedLines(const std::vector<DbOffset>& positions)
+{
+    std::uint32_t kept = 0;
+    const std::uint64_t limit = currentHeader().usedBytes / sizeof(Variation);
+    for (DbOffset r : positions) {
+        if (!(at<PositionRecord>(r)->flags & kFlagBig))
+            continue;
+        DbOffset* link = &at<BigPosition>(r)->firstVariation;
+        for (std::uint64_t steps = 0; *link != 0 && steps < limit; ++steps) {
+            const DbOffset v = *link;
+            if (listedGame(at<Variation>(v)->game)) {
+                ++kept;
+                link = &at<Variation>(v)->nextAtEnd;
+                continue;
+            }
+            *link = at<Variation>(v)->nextAtEnd;
+            releaseRecord(RecordKind::Variation, v);
+        }
+    }
+    return kept;
+}
+
+struct Counts {
+    std::uint32_t games = 0, whiteWins = 0, blackWins = 0;
+};
+
+// The games and results of the main lines through every non-tiny record.
+std::unordered_map<DbOffset, Counts> countMainLines()
+{
+    std::unordered_map<DbOffset, Counts> counted;
+    const std::uint32_t issued = currentHeader().gameNumbersIssued;
+    for (std::uint32_t n = 0; n < issued; ++n) {
+        const DbOffset g = gameByNumber(n);
+        if (g == 0 || at<GameRecord>(g)->mainLine == 0)
+            continue;
+        const int result = gameResultOf(*at<GameRecord>(g));
+        std::unordered_set<DbOffset> passed;
+        auto count = [&](DbOffset r) {
+            if (isTiny(r) || !passed.insert(r).second)
+                return;
+            Counts& c = counted[r];
+            ++c.games;
+            c.whiteWins += result == 1;
+            c.blackWins += result == 2;
+        };
+        const DbOffset main = at<GameRecord>(g)->mainLine;
+        count(at<Variation>(main)->graphEnd);
+        walkBack(main, [&](const PathStep& s) {
+            count(s.prev);
+            return true;
+        });
+    }
+    return counted;
+}
+
+void setCounts(DbOffset r, const Counts& c)
+{
+    if (at<PositionRecord>(r)->flags & kFlagBig) {
+        BigPosition* b = at<BigPosition>(r);
+        b->games = c.games;
+        b->whiteWins = c.whiteWins;
+        b->blackWins = c.blackWins;
+        return;
+    }
+    FullPosition* f = at<FullPosition>(r);
+    f->games = std::uint8_t(std::min<std::uint32_t>(c.games, 255));
+    f->whiteWins = std::uint8_t(std::min<std::uint32_t>(c.whiteWins, 255));
+    f->blackWins = std::uint8_t(std::min<std::uint32_t>(c.blackWins, 255));
+}
+
+// The MoveRecords linked at the non-tiny records, from either end.
+std::uint32_t linkedMoves(const std::vector<DbOffset>& positions)
+{
+    std::unordered_set<DbOffset> moves;
+    const std::uint64_t limit = currentHeader().usedBytes / sizeof(MoveRecord);
+    for (DbOffset r : positions) {
+        if (isTiny(r))
+            continue;
+        std::uint64_t steps = 0;
+        for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0 && ++steps < limit;
+             m = at<MoveRecord>(m)->nextOutgoing)
+            moves.insert(m);
+        steps = 0;
+        for (DbOffset m = at<FullPosition>(r)->firstIncoming; m != 0 && ++steps < limit;
+             m = at<MoveRecord>(m)->nextIncoming)
+            moves.insert(m);
+    }
+    return std::uint32_t(moves.size());
+}
+
+} // namespace
+
+bool closedCleanly() { return currentHeader().fileHandle == kInMemoryHandle; }
+
+void recoverInterruptedChanges()
+{
+    try {
+        const std::vector<DbOffset> positions = positionRecords();
+        const std::uint32_t lines = dropUnlistedLines(positions);
+        const std::unordered_map<DbOffset, Counts> counted = countMainLines();
+        for (DbOffset r : positions) {
+            if (isTiny(r))
+                continue;
+            const auto it = counted.find(r);
+            setCounts(r, it == counted.end() ? Counts{} : it->second);
+        }
+        currentHeader().variationCount = lines;
+        currentHeader().moveRecordCount = linkedMoves(positions);
+    } catch (const DamagedDatabase&) {
+        // Damage is for validation to report; what was changed so far is only closer to
+        // the truth.
+    }
+}
+
+} // namespace vez
