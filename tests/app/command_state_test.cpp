@@ -77,6 +77,7 @@ TEST_F(CommandStateTest, EnabledAndChecked)
         {C::PositionExportFlashcards, none, false, false},
         {C::PositionFlashcardToggle, none, true, false},
         {C::GamesetCreateDatabase, none, true, false},
+        {C::GamesetCreateDatabase, server, false, false},
         {C::GameSelectNextInGameset, none, false, false},
     };
     for (const Case& c : cases) {

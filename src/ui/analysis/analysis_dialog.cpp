@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <algorithm>
 
 #include "app/document.h"
 #include "ui/analysis/engine_config_dialog.h"

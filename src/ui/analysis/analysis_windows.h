@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <memory>
 #include <string>
 #include <vector>
 
