@@ -172,28 +172,55 @@ void checkTail(ValidationState& st, const Variation& line, DbOffset v)
     }
 }
 
+// The records of a line's graph part, by ply from its start ply; empty when the way back
+// is broken.
+struct LinePath {
+    int startPly = 0;
+    std::vector<DbOffset> records;
+};
+
+LinePath linePath(DbOffset v, int graphEndPly)
+{
+    const Variation& line = *at<Variation>(v);
+    LinePath path{line.startPly,
+                  std::vector<DbOffset>(std::size_t(graphEndPly - line.startPly + 1))};
+    path.records.back() = line.graphEnd;
+    const DbOffset start = walkBack(v, [&](const PathStep& s) {
+        path.records[std::size_t(s.ply - 1 - path.startPly)] = s.prev;
+        return true;
+    });
+    if (start == 0)
+        path.records.clear();
+    return path;
+}
+
 // Counts the game on every non-tiny record its main line passes once.
-void countMainLine(ValidationState& st, DbOffset v, int result)
+void countMainLine(ValidationState& st, const LinePath& path, int result)
 {
     std::unordered_set<DbOffset> passed;
-    auto count = [&](DbOffset r) {
+    for (const DbOffset r : path.records) {
         if (!isTiny(r) && passed.insert(r).second) {
             GameCounts& c = st.counted[r];
             ++c.games;
             c.whiteWins += result == 1;
             c.blackWins += result == 2;
         }
-    };
-    count(at<Variation>(v)->graphEnd);
-    const DbOffset start = walkBack(v, [&](const PathStep& s) {
-        count(s.prev);
-        return true;
-    });
-    if (start == 0)
-        st.problem(v, "a line that leads back to its start");
+    }
 }
 
-void checkLine(ValidationState& st, DbOffset v, DbOffset game, DbOffset parent)
+// A sub-line starts where its parent stands at the sub-line's start ply.
+bool startsOnParent(const LinePath& path, const LinePath* parent)
+{
+    if (parent == nullptr || parent->records.empty())
+        return true;
+    const int at = path.startPly - parent->startPly;
+    if (at < 0)
+        return false;
+    return std::size_t(at) >= parent->records.size() ||
+           parent->records[std::size_t(at)] == path.records.front();
+}
+
+void checkLine(ValidationState& st, DbOffset v, DbOffset game, const LinePath* parent)
 {
     if (!st.liveVariations.contains(v))
         return st.problem(v, "a line of game record " + std::to_string(game) +
@@ -201,21 +228,27 @@ void checkLine(ValidationState& st, DbOffset v, DbOffset game, DbOffset parent)
     ++st.linesInGames;
     const Variation line = *at<Variation>(v);
     const int tail = line.compressedTail != 0 ? int(textAt(line.compressedTail).size()) : 0;
-    if (line.game != game || line.parent != parent || line.startPly < 0 ||
-        line.endPly - tail < line.startPly)
+    const bool parentOk = parent == nullptr ? line.parent == 0 : line.parent != 0;
+    if (line.game != game || !parentOk || line.startPly < 0 || line.endPly - tail < line.startPly)
         return st.problem(v, "a line of game record " + std::to_string(game) +
                                  " with its plies in order");
     checkChoices(st, v, line.endPly - tail - line.startPly);
     if (line.compressedTail != 0)
         checkTail(st, line, v);
-    if (parent == 0)
-        countMainLine(st, v, gameResultOf(*at<GameRecord>(game)));
-    else if (walkBack(v, [](const PathStep&) { return true; }) == 0)
-        st.problem(v, "a line that leads back to its start");
+    const LinePath path = linePath(v, line.endPly - tail);
+    if (path.records.empty())
+        return st.problem(v, "a line that leads back to its start");
+    if (!startsOnParent(path, parent))
+        st.problem(v, "a line that starts where its parent line stands at ply " +
+                          std::to_string(line.startPly));
+    if (parent == nullptr)
+        countMainLine(st, path, gameResultOf(*at<GameRecord>(game)));
     WalkGuard guard("Variation", sizeof(Variation));
     for (DbOffset c = line.firstChild; c != 0; c = at<Variation>(c)->nextSibling) {
         guard.step(c);
-        checkLine(st, c, game, v);
+        if (at<Variation>(c)->parent != v)
+            st.problem(c, "a line whose parent is line " + std::to_string(v));
+        checkLine(st, c, game, &path);
     }
 }
 
@@ -244,7 +277,7 @@ void checkGame(ValidationState& st, DbOffset g, std::uint32_t number)
     const DbOffset main = at<GameRecord>(g)->mainLine;
     if (main == 0)
         return st.problem(g, "the main line of game " + std::to_string(number));
-    checkLine(st, main, g, 0);
+    checkLine(st, main, g, nullptr);
 }
 
 } // namespace
