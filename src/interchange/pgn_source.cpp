@@ -48,6 +48,7 @@ void PgnSource::open(std::uint64_t start)
 {
     m_lineBase = 1;
     m_mark = start;
+    m_markStartsLine = true;
     rewindToMark();
 }
 
@@ -114,17 +115,34 @@ bool PgnSource::takeLine()
     m_lineOffset = m_dataOffset + m_scan;
     m_scan += raw;
     ++m_linesRead;
+    m_lineStart = m_nextStartsLine;
+    m_nextStartsLine = begin[raw - 1] == '\n';
     return true;
 }
 
 bool PgnSource::readLine()
 {
     while (takeLine()) {
-        if (m_line[0] != '%')
+        if (!m_lineStart || m_line[0] != '%')
             return true;
+        // An escape line is skipped whole, however long it is.
+        while (!m_nextStartsLine && takeLine()) {
+        }
     }
     m_next = m_lineLength;
     return false;
+}
+
+// Takes the reads that go on with the current physical line; false at the end of the input.
+bool PgnSource::skipToLineStart()
+{
+    while (!m_nextStartsLine) {
+        if (!takeLine()) {
+            m_next = m_lineLength;
+            return false;
+        }
+    }
+    return true;
 }
 
 void PgnSource::advanceLine()
@@ -137,6 +155,10 @@ void PgnSource::advanceLine()
 
 bool PgnSource::nextLine()
 {
+    if (!skipToLineStart()) {
+        m_current = kEnd;
+        return false;
+    }
     advanceLine();
     return m_current != kEnd;
 }
@@ -180,8 +202,10 @@ std::string_view PgnSource::currentLineText() const
 
 void PgnSource::consume()
 {
+    skipToLineStart();
     m_lineBase += m_linesRead;
     m_mark = position();
+    m_markStartsLine = true;
     restart();
 }
 
@@ -196,6 +220,7 @@ void PgnSource::rewindToMark()
 
 void PgnSource::restart()
 {
+    m_nextStartsLine = m_markStartsLine;
     m_linesRead = 0;
     m_lineLength = m_next = 0;
     advanceLine();
@@ -207,7 +232,7 @@ void PgnSource::copyLines(PgnSink& sink, int count)
     const int last = lineNumber() + count - 1;
     while (count > 0 && !atEnd() && lineNumber() <= last) {
         sink.appendUnwrapped(std::string_view(m_line, m_lineLength));
-        nextLine();
+        advanceLine();
     }
     sink.flush();
 }
@@ -240,6 +265,7 @@ void PgnSource::markCurrentLine()
     }
     m_lineBase += m_linesRead - 1;
     m_mark = m_lineOffset;
+    m_markStartsLine = m_lineStart;
     rewindToMark();
 }
 

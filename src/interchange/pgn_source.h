@@ -36,7 +36,8 @@ public:
     bool atEnd() const { return m_current == kEnd; }
 
     // The next character of the line; at its end the next line is read, skipping lines that
-    // begin with "%" (PGN escape lines).
+    // begin with "%" (PGN escape lines). Only a physical line can be an escape line: a read
+    // that goes on with a long line is text wherever that line happens to be cut.
     void nextChar()
     {
         if (m_next != m_lineLength)
@@ -49,8 +50,9 @@ public:
         while (isSpace(m_current))
             nextChar();
     }
-    // Drops the rest of the line and reads the next one, leaving its first character
-    // current; false at the end of the input.
+    // Drops the rest of the physical line (with any reads that go on with it) and reads the
+    // next one, leaving its first character current; false at the end of the input. Where a
+    // line begins is where tags and games begin, never inside a long line.
     bool nextLine();
     // After skipSpace: a letter followed by letters, digits and "_"; false (nothing read)
     // when no letter starts it.
@@ -70,7 +72,7 @@ public:
     std::uint64_t markOffset() const { return m_mark; }
 
     // After a game: the lines read are counted into the line base, the rest of the current
-    // line is dropped and reading restarts at the next line, which becomes the mark.
+    // physical line is dropped and reading restarts at the next line, which becomes the mark.
     void consume();
     // Goes back to the mark and reads from there again with the same line numbers.
     void rewindToMark();
@@ -96,6 +98,7 @@ private:
     void markCurrentLine();
     bool readLine();
     bool takeLine();
+    bool skipToLineStart();
     void advanceLine();
     bool fillFrom(std::uint64_t offset);
     bool topUp();
@@ -112,6 +115,7 @@ private:
     std::uint64_t m_dataOffset = 0;
     std::size_t m_scan = 0;
     std::uint64_t m_mark = 0;
+    bool m_markStartsLine = true;
     std::uint64_t m_lineOffset = 0; // input offset of the line in the buffer
 
     // The line buffer: one read, a carriage return before its final line feed removed.
@@ -119,6 +123,9 @@ private:
     std::size_t m_lineLength = 0;
     std::size_t m_next = 0;
     int m_current = kEnd;
+    // Whether the read in the buffer begins a physical line, and whether the next one will.
+    bool m_lineStart = true;
+    bool m_nextStartsLine = true;
 
     int m_lineBase = 1;
     int m_linesRead = 0;

@@ -121,6 +121,42 @@ TEST(PgnSource, LongLinesGoOnInTheNextRead)
     }
 }
 
+TEST(PgnSource, OnlyPhysicalLinesAreEscapesOrGameStarts)
+{
+    // Each text puts "%" or "[" at the start of a long line's second read (511 characters
+    // in), where it is just text.
+    const std::string pad(503, 'c');
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> events; // error texts cut after the line number
+    };
+    const std::vector<Case> cases = {
+        {"clock comment", gameText("w", "1. e4 {" + pad + "c[%clk 1:00:00]} e5 *"), {"game w 2"}},
+        {"comment with %", gameText("w", "1. e4 {" + pad + "c% a b} e5 *"), {"game w 2"}},
+        {"long escape line",
+         "%" + std::string(510, 'x') + "[Event \"no\"]\n" + gameText("w", "1. e4 *"),
+         {"game w 1"}},
+        {"bad game",
+         gameText("bad", "1. Ke3 {" + pad + "[%clk 1:00:00]} *") + gameText("next", "1. d4 *"),
+         {"error 11 at 5", "game next 1"}},
+    };
+    for (const Case& c : cases) {
+        for (bool fromFile : {false, true}) {
+            PgnSource source;
+            TempFile file(c.text);
+            if (fromFile)
+                source.openFile(file.path());
+            else
+                source.openText(c.text);
+            std::vector<std::string> events = importAll(source);
+            for (std::string& e : events)
+                e = e.substr(0, e.find(':'));
+            EXPECT_EQ(events, c.events) << c.what << (fromFile ? " from a file" : "");
+        }
+    }
+}
+
 TEST(PgnSource, RecoversFromBadGames)
 {
     const std::string bad1 = gameText("bad1", "1. e4 e5 2. Ke3 *");

@@ -151,6 +151,13 @@ if expect_status "import" 0 import "$db" "$bad_games"; then
     [[ $err == "$bad_games: game 61, line "*": "* ]] || fail "import: bad game report '$err'"
 fi
 expect_status "import missing file" 1 import "$db" "$scratch/none.pgn"
+# A broadcast game with its whole movetext on one line and a clock comment on every move.
+broadcast=$data_dir/lichess-broadcast-clocks.pgn
+if expect_status "import broadcast" 0 import "$scratch/clocks.vez" "$broadcast" &&
+    expect_status "export broadcast" 0 export "$scratch/clocks.vez" "$scratch/clocks.pgn"; then
+    [[ $(grep -c '%clk' "$scratch/clocks.pgn") == 56 ]] || fail "broadcast: clock comments lost"
+    grep -q 'Rfxe3' "$scratch/clocks.pgn" || fail "broadcast: last move lost"
+fi
 if expect_status "import creates" 0 import "$scratch/new.vez" "$sample"; then
     expect_last_line "import creates" "imported 60 games, 0 positions, skipped 0"
 fi
