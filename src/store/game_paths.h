@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <span>
+#include <vector>
 
 #include "chess/position.h"
 #include "store/codes.h"
+#include "store/packing.h"
 #include "store/records.h"
 
 namespace vez {
@@ -57,5 +60,20 @@ void expandTails(DbOffset variation);
 bool gamesCompatible(DbOffset a, DbOffset b);
 bool samePath(DbOffset a, DbOffset b);
 void mergeGameInto(DbOffset earlier, DbOffset duplicate);
+
+// A deleted line's records from its start on, with their positions and keys (none where a
+// position cannot be packed).
+struct UnusedPathPositions {
+    std::vector<DbOffset> records;
+    std::vector<Position> positions;
+    std::vector<std::optional<PackedPosition>> keys;
+};
+// After a line is deleted, lets go of its records from step `deepest` back to its start
+// that no stored line passes through any more, that carry nothing of their own (note,
+// score, ECO code, user mark, gameset) and that no position kept after them needs as its
+// only way back; a flashcard among them stays as a position of its own. The records must
+// carry the visit mark, which keeps the removals of their neighbours off them. Returns the
+// records let go.
+std::set<DbOffset> removeUnusedPositions(const UnusedPathPositions& path, std::ptrdiff_t deepest);
 
 } // namespace vez

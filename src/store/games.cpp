@@ -492,24 +492,35 @@ std::ptrdiff_t deepestNeeded(const WalkedPath& path)
 
 void removeOwnPositions(const WalkedPath& path, std::ptrdiff_t keep, Position pos)
 {
-    const std::set<DbOffset> kept(path.records.begin(), path.records.begin() + (keep + 1));
-    std::set<DbOffset> gone;
+    UnusedPathPositions line;
+    line.records = path.records;
     for (std::size_t i = 0; i < path.records.size(); ++i) {
         if (i > 0)
             makeMove(pos, path.moves[i - 1]);
+        PackedPosition key;
+        line.positions.push_back(pos);
+        line.keys.push_back(packPosition(pos, key) ? std::optional(key) : std::nullopt);
+    }
+    const std::set<DbOffset> kept(path.records.begin(), path.records.begin() + (keep + 1));
+    std::set<DbOffset> gone;
+    for (std::size_t i = 0; i < path.records.size(); ++i) {
         const DbOffset r = path.records[i];
         if (std::ptrdiff_t(i) <= keep || kept.count(r) || !gone.insert(r).second)
             continue;
-        PackedPosition key;
-        if (!packPosition(pos, key))
+        if (!line.keys[i])
             removePosition(r, std::uint16_t(0)); // found by a search of every chain
         else if (!isTiny(r) && isGamesetPosition(r))
-            keepAsRoot(r, pos, key);
+            keepAsRoot(r, line.positions[i], *line.keys[i]);
         else
-            removePosition(r, key);
+            removePosition(r, *line.keys[i]);
     }
-    for (DbOffset r : kept)
-        at<PositionRecord>(r)->flags &= std::uint8_t(~kFlagVisit);
+    // Before the deepest position needed, the line may have come by a way of its own into
+    // positions that others reach differently.
+    const std::set<DbOffset> unused = removeUnusedPositions(line, keep);
+    for (DbOffset r : kept) {
+        if (!unused.count(r))
+            at<PositionRecord>(r)->flags &= std::uint8_t(~kFlagVisit);
+    }
 }
 
 void deleteVariation(DbOffset v)

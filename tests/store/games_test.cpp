@@ -7,6 +7,7 @@
 #include "chess/fen.h"
 #include "chess/movegen.h"
 #include "interchange/game.h"
+#include "interchange/pgn_reader.h"
 #include "store/flashcards.h"
 #include "store/game_paths.h"
 #include "store/games.h"
@@ -14,6 +15,7 @@
 #include "store/notes.h"
 #include "store/position_index.h"
 #include "store/prepared_game.h"
+#include "store/statistics.h"
 #include "store_fixture.h"
 #include "support/graph_invariants.h"
 #include "support/graph_lines.h"
@@ -34,6 +36,35 @@ Game gameFromLine(const test::Line& line, int result)
         game.append(m);
     game.result = result;
     return game;
+}
+
+// Adds to a game, at the first ply from `from` on where it works, a sub-line that plays
+// the side's two moves there the other way round and so comes back into the game three
+// plies on, by two positions of its own. Their keys go to `own`.
+void addTransposition(Game& game, const test::Line& line, std::size_t from,
+                      std::vector<PackedPosition>* own = nullptr)
+{
+    for (std::size_t p = from; p + 3 < line.positions.size(); ++p) {
+        const Move order[] = {line.moves[p + 2], line.moves[p + 1], line.moves[p]};
+        Position pos = line.positions[p];
+        std::vector<PackedPosition> keys;
+        for (Move m : order) {
+            MoveList list;
+            const int n = legalMoves(pos, list, false);
+            if (std::find(list.begin(), list.begin() + n, m) == list.begin() + n)
+                break;
+            makeMove(pos, m);
+            keys.push_back(test::keyOf(pos));
+        }
+        if (keys.size() < 3 || !(keys[2] == test::keyOf(line.positions[p + 3])))
+            continue;
+        GameLine& sub = game.createSubLine(game, int(p));
+        for (Move m : order)
+            sub.append(m);
+        if (own)
+            own->insert(own->end(), keys.begin(), keys.end() - 1);
+        return;
+    }
 }
 
 std::vector<test::Line> sampleLines(std::size_t count)
@@ -481,6 +512,62 @@ TEST_F(GamesTest, PreparedGamesStoreByteForByteAsOthers)
 namespace vez {
 namespace {
 
+// Deleting every game of a database without notes leaves a graph as empty as a new
+// database's, however the games' lines join and part.
+TEST_F(GamesTest, DeletingEveryGameEmptiesTheGraph)
+{
+    struct Source {
+        const char* what;
+        std::vector<Game> games;
+    };
+    std::vector<Source> sources;
+    sources.push_back({"a sub-line that transposes", {}});
+    sources.back().games.emplace_back();
+    ASSERT_TRUE(readPgnText(sources.back().games.back(),
+                            "[Result \"*\"]\n\n1. e4 e5 2. Nf3 Nc6 (2... d6 3. d4 Nc6) 3. d4 d6 *",
+                            false));
+    sources.push_back({"the sample with transposing sub-lines", {}});
+    for (const test::Line& line : sampleLines(60)) {
+        sources.back().games.push_back(gameFromLine(line, 1));
+        addTransposition(sources.back().games.back(), line, line.moves.size() / 3);
+    }
+    for (const Source& source : sources) {
+        std::vector<std::uint32_t> numbers;
+        for (const Game& game : source.games) {
+            const auto n = storeGame(game, false);
+            ASSERT_TRUE(n) << source.what;
+            numbers.push_back(*n);
+        }
+        for (std::uint32_t n : numbers)
+            deleteGame(n);
+        test::checkGraphStructure();
+        const StoreStatistics stats = gatherStatistics();
+        EXPECT_EQ(stats.positions, 0) << source.what;
+        EXPECT_EQ(stats.moveRecords, 0) << source.what;
+        EXPECT_EQ(stats.variations + stats.gameRecords + stats.disambiguations, 0) << source.what;
+    }
+}
+
+// A game that came into another's position by its own move order keeps its way there when
+// the other game, the first way in, is deleted, and nothing of the other stays.
+TEST_F(GamesTest, DeletingTheFirstWayIntoAPositionKeepsTheOthersWay)
+{
+    Game first, second;
+    ASSERT_TRUE(readPgnText(first, "[Result \"*\"]\n\n1. e4 e5 2. Nf3 Nc6 3. d4 d6 *", false));
+    ASSERT_TRUE(
+        readPgnText(second, "[Result \"*\"]\n\n1. e4 e5 2. Nf3 d6 3. d4 Nc6 4. a3 *", false));
+    const auto a = storeGame(first, false);
+    const auto b = storeGame(second, false);
+    ASSERT_TRUE(a && b);
+    deleteGame(*a);
+    test::checkGraphStructure();
+    Game back;
+    readGame(gameByNumber(*b), back, true);
+    EXPECT_EQ(movesOf(back), movesOf(second));
+    EXPECT_EQ(gatherStatistics().positions, 8);
+    EXPECT_EQ(gatherStatistics().disambiguations, 0);
+}
+
 TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
 {
 #if defined(__SANITIZE_ADDRESS__)
@@ -496,9 +583,42 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
         }
     }
     ASSERT_GE(lines.size(), 40u);
-    db->compressionThresholdPly = 30; // tails come and go as games share moves
-    std::mt19937 rng(99);
     std::vector<std::optional<std::uint32_t>> stored(lines.size());
+    db->compressionThresholdPly = 30; // tails come and go as games share moves
+    // Every other game has a sub-line that comes back into it by another move order, and
+    // the keys of every position a stored line may leave in the graph are known.
+    std::vector<Game> withSubLines;
+    std::vector<std::set<std::string>> keysOf(lines.size());
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        withSubLines.push_back(gameFromLine(lines[l], int(l % 4)));
+        std::vector<PackedPosition> keys;
+        if (l % 2)
+            addTransposition(withSubLines.back(), lines[l], l % 20, &keys);
+        for (const Position& p : lines[l].positions)
+            keys.push_back(test::keyOf(p));
+        for (const PackedPosition& k : keys)
+            keysOf[l].insert(std::string(reinterpret_cast<const char*>(k.bytes), 24));
+    }
+    // No position stays that no stored line passes through, unless it is a flashcard.
+    auto noLeftovers = [&](std::size_t step) {
+        std::set<std::string> used;
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            if (stored[k])
+                used.insert(keysOf[k].begin(), keysOf[k].end());
+        }
+        for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
+            for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0;
+                 r = at<PositionRecord>(r)->nextInChain) {
+                Position pos;
+                ASSERT_TRUE(reconstructPosition(r, pos));
+                const PackedPosition k = test::keyOf(pos);
+                ASSERT_TRUE(used.count(std::string(reinterpret_cast<const char*>(k.bytes), 24)) ||
+                            isFlashcard(r))
+                    << "a position no stored line passes through, after step " << step;
+            }
+        }
+    };
+    std::mt19937 rng(99);
     // Flashcards marked on positions of stored games, in sequence order: the records under
     // them are promoted, released and replaced as games come and go.
     std::vector<Position> cards;
@@ -513,7 +633,7 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
             deleteGame(*stored[l]);
             stored[l].reset();
         } else {
-            stored[l] = storeGame(gameFromLine(lines[l], int(l % 4)), false);
+            stored[l] = storeGame(withSubLines[l], false);
             ASSERT_TRUE(stored[l].has_value());
         }
         test::checkGraphStructure();
@@ -531,8 +651,20 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
             ASSERT_TRUE(test::keyOf(back) == test::keyOf(cards[i]))
                 << "flashcard " << i << " after step " << step;
         }
+        if (step % 10 == 0)
+            noLeftovers(step);
         ASSERT_FALSE(HasFailure()) << "after step " << step;
     }
+    // With every game gone, only the flashcards' positions stay, as positions of their own.
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        if (stored[l])
+            deleteGame(*std::exchange(stored[l], std::nullopt));
+    }
+    noLeftovers(steps);
+    const StoreStatistics stats = gatherStatistics();
+    EXPECT_EQ(stats.moveRecords, 0);
+    EXPECT_EQ(stats.positions, stats.hugePositions);
+    EXPECT_LE(stats.positions, std::int64_t(cards.size()));
 }
 
 } // namespace

@@ -151,6 +151,19 @@ if expect_status "import" 0 import "$db" "$bad_games"; then
     [[ $err == "$bad_games: game 61, line "*": "* ]] || fail "import: bad game report '$err'"
 fi
 expect_status "import missing file" 1 import "$db" "$scratch/none.pgn"
+# Deleting every game leaves a graph as empty as a new database's, even where a sub-line came
+# back into its game by another move order.
+census() { grep -E 'distinct uncompressed positions|position records|move records|variations @' <<<"$out"; }
+printf '[Result "*"]\n\n1. e4 e5 2. Nf3 Nc6 (2... d6 3. d4 Nc6) 3. d4 d6 *\n' >"$scratch/transposing.pgn"
+if expect_status "create empty" 0 create "$scratch/empty.vez" &&
+    expect_status "stats empty" 0 stats "$scratch/empty.vez"; then
+    empty_census=$(census)
+    if expect_status "import transposing" 0 import "$scratch/transposing.vez" "$scratch/transposing.pgn" &&
+        expect_status "delete transposing" 0 delete "$scratch/transposing.vez" 0 &&
+        expect_status "stats after delete" 0 stats "$scratch/transposing.vez"; then
+        [[ $(census) == "$empty_census" ]] || fail "delete all: the graph is not empty: $(census)"
+    fi
+fi
 # A broadcast game with its whole movetext on one line and a clock comment on every move.
 broadcast=$data_dir/lichess-broadcast-clocks.pgn
 if expect_status "import broadcast" 0 import "$scratch/clocks.vez" "$broadcast" &&
