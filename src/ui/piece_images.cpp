@@ -52,8 +52,12 @@ void drawWhitePiece(QPainter& painter, const QFont& font, char16_t outline, cons
 
 int pieceImageIndex(std::uint8_t squareByte)
 {
-    const int white = kWhiteImage[static_cast<int>(typeOf(squareByte))];
-    if (squareByte == kEmpty || white == kEmptySquareImage)
+    // Type 7 is no piece; a square holding it shows empty rather than reading past the table.
+    const int type = static_cast<int>(typeOf(squareByte));
+    if (squareByte == kEmpty || type >= static_cast<int>(kWhiteImage.size()))
+        return kEmptySquareImage;
+    const int white = kWhiteImage[type];
+    if (white == kEmptySquareImage)
         return kEmptySquareImage;
     return colourOf(squareByte) == kBlack ? white - 6 : white;
 }
