@@ -83,7 +83,8 @@ bool PgnSource::topUp()
 }
 
 // Copies the next physical line (or its first kLineCapacity characters) into the line
-// buffer, without the carriage return of a final CR LF.
+// buffer. A line ends in a line feed, a carriage return and line feed, or a carriage return
+// alone (old Macintosh files); in the buffer it always ends in a line feed.
 bool PgnSource::takeLine()
 {
     if (!topUp())
@@ -91,23 +92,23 @@ bool PgnSource::takeLine()
     const char* begin = m_data + m_scan;
     const std::size_t available = m_dataSize - m_scan;
     const std::size_t window = std::min(available, std::size_t{kLineCapacity + 1});
-    const auto* feed = static_cast<const char*>(std::memchr(begin, '\n', window));
+    const char* end =
+        std::find_if(begin, begin + window, [](char c) { return c == '\n' || c == '\r'; });
+    const std::size_t at = static_cast<std::size_t>(end - begin);
     std::size_t raw = 0;
-    if (feed && (feed - begin < kLineCapacity || feed[-1] == '\r')) {
-        raw = static_cast<std::size_t>(feed - begin) + 1;
+    std::size_t length = 0;
+    // The line's text and its line feed must fit the buffer; a longer line goes on in the
+    // next read.
+    if (at < window && at < kLineCapacity) {
+        const bool crlf = *end == '\r' && at + 1 < available && end[1] == '\n';
+        raw = at + (crlf ? 2 : 1);
+        std::memcpy(m_line, begin, at);
+        m_line[at] = '\n';
+        length = at + 1;
     } else {
         raw = std::min(available, std::size_t{kLineCapacity});
-        // Never split a CR LF between two reads.
-        if (raw < available && begin[raw - 1] == '\r' && begin[raw] == '\n')
-            --raw;
-    }
-    std::size_t length = raw;
-    if (length >= 2 && begin[length - 1] == '\n' && begin[length - 2] == '\r') {
-        std::memcpy(m_line, begin, length - 2);
-        m_line[length - 2] = '\n';
-        --length;
-    } else {
-        std::memcpy(m_line, begin, length);
+        std::memcpy(m_line, begin, raw);
+        length = raw;
     }
     m_line[length] = '\0';
     m_lineLength = length;

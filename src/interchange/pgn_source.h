@@ -30,8 +30,8 @@ public:
     bool openFile(const std::filesystem::path& path);
     void openText(std::string text);
 
-    // The current character (0..255), or kEnd once the input is exhausted. A carriage
-    // return before a line feed is not handed out: lines end in a line feed alone.
+    // The current character (0..255), or kEnd once the input is exhausted. Line ends (LF,
+    // CR LF or a lone CR) are handed out as one line feed.
     int current() const { return m_current; }
     bool atEnd() const { return m_current == kEnd; }
 
@@ -118,7 +118,7 @@ private:
     bool m_markStartsLine = true;
     std::uint64_t m_lineOffset = 0; // input offset of the line in the buffer
 
-    // The line buffer: one read, a carriage return before its final line feed removed.
+    // The line buffer: one read, its line end made a line feed.
     char m_line[kLineCapacity + 1] = {};
     std::size_t m_lineLength = 0;
     std::size_t m_next = 0;

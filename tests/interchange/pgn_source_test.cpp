@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -212,6 +214,51 @@ TEST(PgnSource, FileAndTextReadTheSame)
     PgnSource missing;
     EXPECT_FALSE(missing.openFile(file.path().string() + ".none"));
     EXPECT_TRUE(missing.atEnd());
+}
+
+// The bundled games with every line end written as LF, CR LF or a lone CR (old Macintosh
+// files), or the three in turn (a file pieced together from others): each style reads as
+// the same games, from a file and from text, bad games reported at the same lines.
+TEST(PgnSource, EveryLineEndStyleReadsTheSame)
+{
+    std::ifstream in(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", std::ios::binary);
+    std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(sample.empty());
+    // A bad game in the middle, so that recovery and line numbers are checked too.
+    sample.insert(sample.find("[Event", sample.size() / 2), gameText("bad", "1. e4 e5 2. Ke3 *"));
+    std::string lf;
+    for (char c : sample)
+        if (c != '\r')
+            lf += c;
+    PgnSource reference;
+    reference.openText(lf);
+    const std::vector<std::string> expected = importAll(reference);
+    ASSERT_EQ(expected.size(), 61u); // the 60 sample games and the bad one
+
+    const std::vector<std::string> ends = {"\n", "\r\n", "\r", "mixed"};
+    for (const std::string& end : ends) {
+        SCOPED_TRACE(end == "\r" ? "CR" : end == "\n" ? "LF" : end == "\r\n" ? "CR LF" : end);
+        // Pieced together: LF, then CR LF, then CR. (A lone CR before an empty LF line
+        // would read as one CR LF; no file pieced together this way has that.)
+        const auto lines = std::size_t(std::count(lf.begin(), lf.end(), '\n'));
+        std::string text;
+        std::size_t line = 0;
+        for (char c : lf) {
+            if (c != '\n')
+                text += c;
+            else if (end != "mixed")
+                text += end;
+            else
+                text += ends[line++ * 3 / lines];
+        }
+        PgnSource fromText;
+        fromText.openText(text);
+        EXPECT_EQ(importAll(fromText), expected);
+        TempFile file(text);
+        PgnSource fromFile;
+        ASSERT_TRUE(fromFile.openFile(file.path()));
+        EXPECT_EQ(importAll(fromFile), expected);
+    }
 }
 
 } // namespace
