@@ -10,10 +10,11 @@
 #include "store/database.h"
 #include "store/flashcards.h"
 #include "store/graph.h"
+#include "store/heap.h"
+#include "store/line_ends.h"
+#include "store/notes.h"
 #include "store/position_index.h"
 #include "store/prepared_game.h"
-#include "store/heap.h"
-#include "store/notes.h"
 
 namespace vez {
 
@@ -194,6 +195,7 @@ void listVariation(DbOffset v, DbOffset end)
     variation(v)->graphEnd = end;
     variation(v)->nextAtEnd = at<BigPosition>(end)->firstVariation;
     at<BigPosition>(end)->firstVariation = v;
+    lineListed(v, end);
 }
 
 void unlistVariation(DbOffset v)
@@ -467,11 +469,16 @@ void expandTails(DbOffset v)
         return true;
     });
     for (DbOffset b : bigs) {
+        // Most positions hold no tails, and some hold thousands of lines: walk a list only
+        // when it may have a tail.
+        if (!mayHoldTails(b))
+            continue;
         std::vector<DbOffset> withTails;
         for (DbOffset w = at<BigPosition>(b)->firstVariation; w != 0; w = variation(w)->nextAtEnd) {
             if (variation(w)->compressedTail != 0)
                 withTails.push_back(w);
         }
+        tailsCounted(b, std::uint32_t(withTails.size()));
         for (DbOffset w : withTails)
             expandOne(w);
     }

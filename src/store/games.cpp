@@ -12,6 +12,7 @@
 #include "store/gamesets.h"
 #include "store/graph.h"
 #include "store/heap.h"
+#include "store/line_ends.h"
 #include "store/names.h"
 #include "store/notes.h"
 #include "store/prepared_game.h"
@@ -216,21 +217,6 @@ void fillHeader(DbOffset g, const Game& game, EcoCode pathEco)
     }
 }
 
-// The earlier game a new one duplicates, or 0.
-DbOffset findDuplicate(DbOffset g)
-{
-    const DbOffset main = gameRecord(g)->mainLine;
-    for (DbOffset w = at<BigPosition>(variation(main)->graphEnd)->firstVariation; w != 0;
-         w = variation(w)->nextAtEnd) {
-        const DbOffset other = variation(w)->game;
-        if (w == main || other == 0 || gameRecord(other)->mainLine != w)
-            continue;
-        if (gamesCompatible(other, g) && samePath(w, main))
-            return other;
-    }
-    return 0;
-}
-
 } // namespace
 
 DbOffset gameByNumber(std::uint32_t number)
@@ -286,8 +272,10 @@ std::uint64_t roomToStore(const Game& game)
 }
 
 std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
-                                       const PreparedGame* prepared)
+                                       const PreparedGame* prepared, bool* combined)
 {
+    if (combined)
+        *combined = false;
     // A preparation made under other settings is not used.
     if (prepared != nullptr && !prepared->madeFor(game, currentStoreSettings()))
         prepared = nullptr;
@@ -309,14 +297,17 @@ std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
     gameRecord(g)->mainLine = mainLine;
     const std::uint32_t number = gameNumberOf(*gameRecord(g));
     if (combineDuplicates) {
-        if (const DbOffset earlier = findDuplicate(g)) {
+        if (const DbOffset earlier = duplicateOf(g)) {
             mergeGameInto(earlier, g);
             deleteGameRecord(g);
+            if (combined)
+                *combined = true;
             return gameNumberOf(*gameRecord(earlier));
         }
     }
     enterGameIndex(g);
     offerGame(g);
+    mainLineStored(g);
     return number;
 }
 

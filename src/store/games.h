@@ -28,8 +28,10 @@ DbOffset gameByNumber(std::uint32_t number);
 // the game cannot be stored. With combineDuplicates, a duplicate of an earlier game is
 // folded into it and the earlier game's number is returned. A preparation of the game
 // (made under the database's present settings) spares working its positions out here.
+// combined, when given, tells whether the game was folded into an earlier one.
 std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
-                                       const PreparedGame* prepared = nullptr);
+                                       const PreparedGame* prepared = nullptr,
+                                       bool* combined = nullptr);
 
 // The most room in the image that storing the game can take, generously counted, so that
 // it can be claimed before any of the game is written: a disk that cannot give it refuses

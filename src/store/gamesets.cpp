@@ -12,6 +12,7 @@
 #include "store/games.h"
 #include "store/graph.h"
 #include "store/heap.h"
+#include "store/line_ends.h"
 #include "store/names.h"
 #include "store/packing.h"
 
@@ -608,6 +609,8 @@ void aliasPlayer(std::string_view keep, std::string_view alias)
     const auto joined = joinAliasRings(keep, alias);
     if (!joined)
         return;
+    // Games are about to change players, which the duplicate search looks them up by.
+    forgetLineEnds();
     const DbOffset a = joined->second;
     const DbOffset k = canonicalPlayer(joined->first);
     // Games of the alias now name the kept player; they and the kept player's games are

@@ -173,6 +173,48 @@ TEST_F(GamesTest, SameGameTwiceAndDuplicates)
     EXPECT_EQ(merged.white, "Doe, John");
 }
 
+// Many games end alike: a new one folds into the latest stored game whose known header
+// fields agree with its own (an empty field agrees with any), whatever stands between.
+TEST_F(GamesTest, GamesEndingAlikeFoldIntoTheLatestThatAgrees)
+{
+    const test::Line line = sampleLines(1)[0];
+    auto store = [&](const char* white, const char* black, int year) {
+        Game game = gameFromLine(line, 1);
+        game.white = white;
+        game.black = black;
+        game.year = year;
+        const auto number = storeGame(game, true);
+        EXPECT_TRUE(number);
+        return number ? int(*number) : -1;
+    };
+    for (int i = 0; i < 300; ++i)
+        store(("Filler " + std::to_string(i)).c_str(), "Other", 1990 + i % 20);
+    const struct {
+        const char* white;
+        const char* black;
+        int year;
+        int foldsInto; // the row whose game it joins, or -1 for a new game
+    } rows[] = {
+        {"Anand", "Kramnik", 2000, -1}, {"Carlsen", "Caruana", 2000, -1},
+        {"Anand", "Kramnik", 2001, -1}, // another year
+        {"Anand", "", 2000, 0},         // the 2001 game is later but of another year
+        {"Anand", "Kramnik", 0, 2},     // both agree; the later one
+        {"", "Caruana", 0, 1},          {"Anand", "Kramnik", 2000, 0},
+        {"Kramnik", "Anand", 2000, -1}, // colours count
+    };
+    std::vector<int> numbers;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.white) + " - " + row.black + " " + std::to_string(row.year));
+        const int number = store(row.white, row.black, row.year);
+        if (row.foldsInto < 0)
+            EXPECT_EQ(std::count(numbers.begin(), numbers.end(), number), 0);
+        else
+            EXPECT_EQ(number, numbers[std::size_t(row.foldsInto)]);
+        numbers.push_back(number);
+    }
+    EXPECT_EQ(positionCounts(line.positions.back()).games, 300u + 4u);
+}
+
 TEST_F(GamesTest, RepeatedPositionsCountOnce)
 {
     // 1. Nf3 Nf6 2. Ng1 Ng8 3. Nf3 Nf6 4. e4: the start position and others repeat.

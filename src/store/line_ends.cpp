@@ -1,0 +1,187 @@
+#include "store/line_ends.h"
+
+#include <array>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "store/database.h"
+#include "store/game_paths.h"
+
+namespace vez {
+
+namespace {
+
+Variation* variation(DbOffset v) { return at<Variation>(v); }
+GameRecord* gameRecord(DbOffset g) { return at<GameRecord>(g); }
+
+// The header fields a duplicate search looks games up by. A field a game leaves empty (0)
+// agrees with every value, so a game is found under its value or under 0.
+constexpr int kFields = 5;
+
+std::array<std::uint32_t, kFields> fieldsOf(const GameRecord& g)
+{
+    return {g.white, g.black, g.event, g.site, std::uint32_t(gameYearOf(g))};
+}
+
+std::uint64_t fieldKey(int field, std::uint32_t value)
+{
+    return std::uint64_t(field) << 32 | value;
+}
+
+// The main lines ending at one position, in the order of the position's list: a later
+// entry stands before an earlier one there.
+struct MainLines {
+    struct Entry {
+        DbOffset line;
+        DbOffset game;
+    };
+    std::vector<Entry> entries;
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byField;
+
+    void add(DbOffset line, DbOffset game)
+    {
+        if (!entries.empty() && entries.back().line == line)
+            return;
+        const auto index = std::uint32_t(entries.size());
+        entries.push_back({line, game});
+        const auto fields = fieldsOf(*gameRecord(game));
+        for (int f = 0; f < kFields; ++f)
+            byField[fieldKey(f, fields[std::size_t(f)])].push_back(index);
+    }
+};
+
+struct LineEnds {
+    const std::uint8_t* base = nullptr;
+    std::uint64_t epoch = 0;
+    // An upper bound of the lines with tails listed at a position since a walk counted them;
+    // a position not here has not been counted.
+    std::unordered_map<DbOffset, std::uint32_t> tails;
+    std::unordered_map<DbOffset, MainLines> mainLines;
+};
+
+LineEnds& lineEnds()
+{
+    static auto& ends = *new LineEnds; // never destroyed: stores may run at exit
+    if (ends.base != currentBase || ends.epoch != imageEpoch()) {
+        ends.tails.clear();
+        ends.mainLines.clear();
+        ends.base = currentBase;
+        ends.epoch = imageEpoch();
+    }
+    return ends;
+}
+
+bool isMainLine(DbOffset line)
+{
+    const DbOffset game = variation(line)->game;
+    return game != 0 && gameRecord(game)->mainLine == line;
+}
+
+// The main lines at a position, from its list when they are not known yet.
+MainLines& mainLinesAt(DbOffset end)
+{
+    auto [found, made] = lineEnds().mainLines.try_emplace(end);
+    if (made) {
+        std::vector<DbOffset> listed;
+        for (DbOffset w = at<BigPosition>(end)->firstVariation; w != 0; w = variation(w)->nextAtEnd)
+            listed.push_back(w);
+        for (auto w = listed.rbegin(); w != listed.rend(); ++w) {
+            if (isMainLine(*w))
+                found->second.add(*w, variation(*w)->game);
+        }
+    }
+    return found->second;
+}
+
+} // namespace
+
+void lineListed(DbOffset v, DbOffset end)
+{
+    LineEnds& ends = lineEnds();
+    if (variation(v)->compressedTail != 0) {
+        if (auto counted = ends.tails.find(end); counted != ends.tails.end())
+            ++counted->second;
+    }
+    // A new game's main line is listed before the game knows it; mainLineStored adds it.
+    if (auto known = ends.mainLines.find(end); known != ends.mainLines.end() && isMainLine(v))
+        known->second.add(v, variation(v)->game);
+}
+
+bool mayHoldTails(DbOffset end)
+{
+    const LineEnds& ends = lineEnds();
+    const auto counted = ends.tails.find(end);
+    return counted == ends.tails.end() || counted->second > 0;
+}
+
+void tailsCounted(DbOffset end, std::uint32_t count) { lineEnds().tails[end] = count; }
+
+DbOffset duplicateOf(DbOffset g)
+{
+    const DbOffset main = gameRecord(g)->mainLine;
+    const DbOffset end = variation(main)->graphEnd;
+    const MainLines& lines = mainLinesAt(end);
+    auto matches = [&](std::uint32_t index) {
+        const MainLines::Entry& e = lines.entries[index];
+        return e.line != main && variation(e.line)->graphEnd == end &&
+               variation(e.line)->game == e.game && isMainLine(e.line) &&
+               gamesCompatible(e.game, g) && samePath(e.line, main);
+    };
+    // The fewest candidates: those of one field's value and those that leave it empty.
+    static const std::vector<std::uint32_t> kNone;
+    auto listOf = [&](int field, std::uint32_t value) -> const std::vector<std::uint32_t>& {
+        const auto found = lines.byField.find(fieldKey(field, value));
+        return found == lines.byField.end() ? kNone : found->second;
+    };
+    const auto fields = fieldsOf(*gameRecord(g));
+    int best = -1;
+    std::size_t fewest = lines.entries.size();
+    for (int f = 0; f < kFields; ++f) {
+        const std::uint32_t value = fields[std::size_t(f)];
+        if (value == 0)
+            continue;
+        const std::size_t count = listOf(f, value).size() + listOf(f, 0).size();
+        if (count < fewest) {
+            fewest = count;
+            best = f;
+        }
+    }
+    if (best < 0) {
+        for (std::size_t i = lines.entries.size(); i-- > 0;)
+            if (matches(std::uint32_t(i)))
+                return lines.entries[i].game;
+        return 0;
+    }
+    // The two lists ascend; the latest entry that matches is the first in the file's list.
+    const std::vector<std::uint32_t>& a = listOf(best, fields[std::size_t(best)]);
+    const std::vector<std::uint32_t>& b = listOf(best, 0);
+    std::size_t i = a.size(), j = b.size();
+    while (i > 0 || j > 0) {
+        const bool fromA = j == 0 || (i > 0 && a[i - 1] > b[j - 1]);
+        const std::uint32_t index = fromA ? a[--i] : b[--j];
+        if (matches(index))
+            return lines.entries[index].game;
+    }
+    return 0;
+}
+
+void mainLineStored(DbOffset g)
+{
+    const DbOffset main = gameRecord(g)->mainLine;
+    if (main == 0)
+        return;
+    LineEnds& ends = lineEnds();
+    const DbOffset end = variation(main)->graphEnd;
+    if (auto known = ends.mainLines.find(end); known != ends.mainLines.end())
+        known->second.add(main, g);
+}
+
+void forgetLineEnds()
+{
+    LineEnds& ends = lineEnds();
+    ends.tails.clear();
+    ends.mainLines.clear();
+}
+
+} // namespace vez
