@@ -274,12 +274,13 @@ void CVezDoc::ensureGamesFromSourceGameset(const std::string& source)
 
 int CVezDoc::addGame(const Game& game, int requestedNumber)
 {
-    return addGameCombining(game, requestedNumber, m_combineDuplicates && requestedNumber < 0);
+    return addGameCombining(game, requestedNumber, m_combineDuplicates && requestedNumber < 0,
+                            nullptr);
 }
 
 int CVezDoc::addAnalysedGame(const Game& game)
 {
-    const int number = addGameCombining(game, -1, true);
+    const int number = addGameCombining(game, -1, true, nullptr);
     // Folding keeps the stored copy's tag values; the analysis's are newer.
     if (number >= 0)
         for (const TagPair& tag : game.tags)
@@ -288,21 +289,25 @@ int CVezDoc::addAnalysedGame(const Game& game)
 }
 
 int CVezDoc::addGameCombining(const Game& game, int requestedNumber, bool combine,
-                              const PreparedGame* prepared)
+                              AddOutcome* outcome, const PreparedGame* prepared)
 {
     assert(onDocumentThread());
+    AddOutcome ignored;
+    AddOutcome& result = outcome ? *outcome : ignored;
+    result = AddOutcome::NotStored;
     if (!m_database || m_damageFound || !claimRoom(roomToStore(game)))
         return -1;
     try {
-        return storeInDatabase(game, requestedNumber, combine, prepared);
+        return storeInDatabase(game, requestedNumber, combine, result, prepared);
     } catch (const DamagedDatabase& damage) {
         reportDamage(damage.what());
+        result = AddOutcome::NotStored;
         return -1;
     }
 }
 
 int CVezDoc::storeInDatabase(const Game& game, int requestedNumber, bool combine,
-                             const PreparedGame* prepared)
+                             AddOutcome& result, const PreparedGame* prepared)
 {
     std::string comment;
     if (requestedNumber < 0 && game.isCommentOnly(&comment)) {
@@ -311,6 +316,7 @@ int CVezDoc::storeInDatabase(const Game& game, int requestedNumber, bool combine
             comment = vez::noteText(game.startPosition);
         DbOffset record = setNote(game.startPosition, comment);
         if (record != 0) {
+            result = AddOutcome::Position;
             if (source == "user")
                 markUserNote(record);
             else if (source == "flashcard") {
@@ -326,9 +332,11 @@ int CVezDoc::storeInDatabase(const Game& game, int requestedNumber, bool combine
         m_database->hasEcoBook = 1;
     else if (game.hasTag("Source"))
         ensureGamesFromSourceGameset(game.getTag("Source"));
-    const std::optional<std::uint32_t> number = storeGame(game, combine, prepared);
+    bool combined = false;
+    const std::optional<std::uint32_t> number = storeGame(game, combine, prepared, &combined);
     if (!number)
         return -1;
+    result = combined ? AddOutcome::Combined : AddOutcome::Stored;
     if (requestedNumber >= 0 && std::uint32_t(requestedNumber) != *number)
         vez::deleteGame(std::uint32_t(requestedNumber));
     SetModifiedFlag(true);
@@ -927,7 +935,8 @@ int CVezDoc::handleImportRequest(const ImportRequest& request)
         claimRoomAhead(request.count * request.bytesPerItem);
         return 1;
     case ImportNotification::AddGame: {
-        const int number = addGameCombining(*request.game, -1, m_combineDuplicates, request.prepared);
+        const int number = addGameCombining(*request.game, -1, m_combineDuplicates, request.outcome,
+                                            request.prepared);
         if (m_database)
             m_importHeapTop.store(usedBytesOf(m_database), std::memory_order_relaxed);
         if (request.hint != UpdateHint::None)

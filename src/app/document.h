@@ -67,6 +67,9 @@ enum class ImportNotification : int {
     SplitGame = 122,   // game, source path
 };
 
+// What became of a game handed to the document.
+enum class AddOutcome { NotStored, Stored, Combined, Position };
+
 struct ImportRequest {
     ImportNotification code = ImportNotification::Finished;
     std::uint64_t count = 0;
@@ -76,14 +79,27 @@ struct ImportRequest {
     const Position* position = nullptr;
     const PositionAnnotation* annotation = nullptr;
     UpdateHint hint = UpdateHint::None;
-    std::string path; // SplitGame: the input file
+    std::string path;              // SplitGame: the input file
+    AddOutcome* outcome = nullptr; // AddGame: what became of the game
 };
 
 // What an import brought in.
+// Every game or position read is counted once: as a game (combined or not), a position or
+// skipped.
 struct ImportTotals {
-    int games = 0;     // games stored
+    int games = 0;     // games stored, including those combined
+    int combined = 0;  // games folded into a game already stored
     int positions = 0; // positions stored from EPD lines and position-only records
     int skipped = 0;   // bad games and lines left out
+
+    ImportTotals& operator+=(const ImportTotals& other)
+    {
+        games += other.games;
+        combined += other.combined;
+        positions += other.positions;
+        skipped += other.skipped;
+        return *this;
+    }
 };
 
 class CVezDoc {
@@ -305,9 +321,9 @@ private:
     // Claims room ahead of bulk work when the disk has it; quietly nothing otherwise.
     void claimRoomAhead(std::uint64_t bytes);
     int handleImportRequest(const ImportRequest& request);
-    int storeInDatabase(const Game& game, int requestedNumber, bool combine,
+    int storeInDatabase(const Game& game, int requestedNumber, bool combine, AddOutcome& outcome,
                         const PreparedGame* prepared);
-    int addGameCombining(const Game& game, int requestedNumber, bool combine,
+    int addGameCombining(const Game& game, int requestedNumber, bool combine, AddOutcome* outcome,
                          const PreparedGame* prepared = nullptr);
     // Runs the calls workers are waiting for; on the document's thread.
     void serveCalls();

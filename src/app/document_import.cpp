@@ -2,6 +2,7 @@
 // starting the one worker, and the split's ECO lookup and file append.
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -106,12 +107,16 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
             m_user.showMessage("Can't resolve shortcut file " + path);
             continue;
         }
-        std::ifstream in(path, std::ios::binary | std::ios::ate);
-        if (!in) {
-            m_user.showMessage(path + ": could not open:\n\t" + std::strerror(errno));
+        const std::string reason = unreadableReason(path);
+        std::ifstream in;
+        if (reason.empty())
+            in.open(path, std::ios::binary | std::ios::ate);
+        if (!reason.empty() || !in) {
+            m_user.showMessage(path + ": could not open:\n\t" +
+                               (reason.empty() ? std::strerror(errno) : reason));
             continue;
         }
-        total += std::uint64_t(in.tellg());
+        total += std::uint64_t(std::max<std::streamoff>(in.tellg(), 0));
         job.push_back(path);
     }
     if (job.empty())
@@ -155,12 +160,8 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
             context.nonstandard = nonstandard;
             context.storeSettings = settings;
             ImportTotals totals;
-            for (const std::string& path : job) {
-                const ImportTotals one = importFile(path, context);
-                totals.games += one.games;
-                totals.positions += one.positions;
-                totals.skipped += one.skipped;
-            }
+            for (const std::string& path : job)
+                totals += importFile(path, context);
             finished = true;
             provide.join();
             return totals;

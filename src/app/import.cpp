@@ -1,6 +1,7 @@
 #include "app/import.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <utility>
 
 #include "app/converter_process.h"
 #include "app/profile_store.h"
@@ -49,6 +51,17 @@ std::string systemReason(int error) { return std::strerror(error); }
 std::string couldNotOpen(const std::string& path, int error)
 {
     return path + ": could not open:\n\t" + systemReason(error);
+}
+
+// Shows the "could not open" message when the path is not a regular file that can be
+// read; false then.
+bool checkReadable(const std::string& path, ImportContext& context)
+{
+    const std::string reason = unreadableReason(path);
+    if (reason.empty())
+        return true;
+    context.showMessage(path + ": could not open:\n\t" + reason);
+    return false;
 }
 
 // A unique temporary file "VEZ..." in the temporary folder ("." when there is none).
@@ -95,6 +108,8 @@ void removeConverted(const std::string& path, const std::string& converted, Impo
         context.showMessage(message + converted);
 }
 
+bool askAboutBadGame(ImportContext& context, const PgnErrorReport& report, bool& ignoreRemaining);
+
 // The PGN error dialog for a bad game, after which the source stands at the next game. False
 // when the user aborts the file.
 bool reportBadGame(ImportContext& context, PgnSource& source, const std::string& path, int ordinal,
@@ -109,9 +124,15 @@ bool reportBadGame(ImportContext& context, PgnSource& source, const std::string&
     PgnSink sink;
     source.skipGame(&sink);
     sink.flush();
+    report.text = sink.takeText();
+    return askAboutBadGame(context, report, ignoreRemaining);
+}
+
+// The PGN error dialog; false when the user aborts the file.
+bool askAboutBadGame(ImportContext& context, const PgnErrorReport& report, bool& ignoreRemaining)
+{
     if (ignoreRemaining)
         return true;
-    report.text = sink.takeText();
     bool goOn = true;
     context.withUser([&](UserInteraction& user) {
         const PgnErrorAnswer answer = user.pgnError(report);
@@ -141,11 +162,11 @@ bool reportBadGame(ImportContext& context, PgnSource& source, const std::string&
 
 // The bad-EPD dialog; false when the user aborts the file.
 bool reportBadLine(ImportContext& context, const std::string& path, int lineNumber,
-                   const std::string& line, bool& ignoreRemaining)
+                   const std::string& line, const std::string& message, bool& ignoreRemaining)
 {
     if (ignoreRemaining)
         return true;
-    PgnErrorReport report{path, -1, lineNumber, "Bad EPD position", line, true};
+    PgnErrorReport report{path, -1, lineNumber, message, line, true};
     bool goOn = true;
     context.withUser([&](UserInteraction& user) {
         const PgnErrorAnswer answer = user.pgnError(report);
@@ -187,12 +208,14 @@ bool claimRoom(ImportContext& context, std::uint64_t length)
 }
 
 // Reads the games of a PGN text one by one, with progress, cancellation and the PGN error
-// dialog, and hands each to take (with its ordinal in the file). False when the file could
-// not be read.
+// dialog, and hands each to take (with its ordinal in the file and the line it starts on),
+// which returns false to end the file. False when the file could not be read.
 template <class Take>
 bool forEachGame(const std::string& path, const std::string& text, ImportContext& context,
                  ImportTotals& totals, Take take)
 {
+    if (!checkReadable(text, context))
+        return false;
     PgnSource source;
     if (!source.openFile(text)) {
         context.showMessage(couldNotOpen(text, errno));
@@ -206,6 +229,7 @@ bool forEachGame(const std::string& path, const std::string& text, ImportContext
     while (!context.cancelled()) {
         context.progress().update(path, length, source.position());
         game.clear();
+        const int firstLine = source.lineNumber();
         try {
             if (!readPgnGame(game, source, context.nonstandard))
                 break;
@@ -225,7 +249,8 @@ bool forEachGame(const std::string& path, const std::string& text, ImportContext
             break;
         }
         ++ordinal;
-        take(game);
+        if (!take(game, ordinal, firstLine))
+            break;
     }
     return true;
 }
@@ -236,7 +261,8 @@ bool forEachGame(const std::string& path, const std::string& text, ImportContext
 // after the current game); a document going away stores no more.
 class GameBatches {
 public:
-    GameBatches(ImportContext& context, ImportTotals& totals) : m_context(context), m_totals(totals)
+    GameBatches(ImportContext& context, ImportTotals& totals, std::string path)
+        : m_context(context), m_totals(totals), m_path(std::move(path))
     {
         for (Batch& b : m_batches) {
             b.store = [this, &b] { storeBatch(b); };
@@ -255,17 +281,21 @@ public:
     GameBatches(const GameBatches&) = delete;
     GameBatches& operator=(const GameBatches&) = delete;
 
-    // Takes the game over, leaving an earlier one's storage in its place.
-    void add(Game& game, UpdateHint hint)
+    // Takes the game over, leaving an earlier one's storage in its place. False once the
+    // user has chosen to abort the file.
+    bool add(Game& game, UpdateHint hint, int ordinal, int line)
     {
         Batch& b = m_batches[m_filling];
         Game& slot = b.games[b.count];
         std::swap(slot, game);
         b.hints.push_back(hint);
+        b.origins.push_back({ordinal, line});
         if (m_context.storeSettings)
             b.prepared[b.count].prepare(slot, *m_context.storeSettings);
         if (++b.count >= kGamesPerBatch)
             flush();
+        reportUnstored();
+        return !m_aborted;
     }
 
     // Hands the games collected over; the next batch to fill is the oldest one handed
@@ -276,6 +306,7 @@ public:
         if (b.count == 0)
             return;
         b.numbers.assign(b.count, kNotTried);
+        b.outcomes.assign(b.count, AddOutcome::NotStored);
         m_context.doc().startCall(b.call, b.store);
         m_filling = (m_filling + 1) % kBatches;
         collect(m_batches[m_filling]);
@@ -287,6 +318,7 @@ public:
         flush();
         for (Batch& b : m_batches)
             collect(b);
+        reportUnstored();
     }
 
 private:
@@ -296,12 +328,20 @@ private:
     static constexpr std::size_t kBatches = 4;
     static constexpr int kNotTried = std::numeric_limits<int>::min();
 
+    // Where a game came from, for the message when it cannot be stored.
+    struct Origin {
+        int ordinal = 0;
+        int line = 0;
+    };
+
     struct Batch {
         std::vector<Game> games; // the first count are this batch's
         std::size_t count = 0;
         std::vector<PreparedGame> prepared; // one for each game's place
         std::vector<UpdateHint> hints;
+        std::vector<Origin> origins;
         std::vector<int> numbers; // as the document answered, or kNotTried
+        std::vector<AddOutcome> outcomes;
         CVezDoc::PendingCall call;
         std::function<void()> store;
     };
@@ -315,6 +355,7 @@ private:
             request.game = &b.games[i];
             request.prepared = m_context.storeSettings ? &b.prepared[i] : nullptr;
             request.hint = b.hints[i];
+            request.outcome = &b.outcomes[i];
             const int number = m_context.doc().sendImportNotification(request);
             // A game refused because the import is stopping (no room for it on the disk)
             // was not a bad game: it was never tried.
@@ -328,27 +369,96 @@ private:
         for (std::size_t i = 0; i < b.numbers.size(); ++i) {
             if (b.numbers[i] == kNotTried)
                 continue;
-            if (b.games[i].isCommentOnly())
-                ++m_totals.positions;
-            else if (b.numbers[i] >= 0)
-                ++m_totals.games;
-            else
+            switch (b.outcomes[i]) {
+            case AddOutcome::Position: ++m_totals.positions; break;
+            case AddOutcome::Combined: ++m_totals.combined; [[fallthrough]];
+            case AddOutcome::Stored: ++m_totals.games; break;
+            case AddOutcome::NotStored:
                 ++m_totals.skipped;
+                m_unstored.push_back(
+                    {b.origins[i], writeGameToText(b.games[i], m_context.nonstandard)});
+                break;
+            }
         }
         b.count = 0;
         b.hints.clear();
+        b.origins.clear();
         b.numbers.clear();
+        b.outcomes.clear();
     }
+
+    // Reports the games the document could not store (a position of 33 pieces, say); the
+    // dialog hands the games read meanwhile over, which may add to the list.
+    void reportUnstored()
+    {
+        if (m_reporting)
+            return;
+        m_reporting = true;
+        while (!m_unstored.empty() && !m_aborted) {
+            std::vector<Unstored> now;
+            now.swap(m_unstored);
+            for (std::size_t i = 0; i < now.size() && !m_aborted; ++i) {
+                const PgnErrorReport report{m_path,
+                                            now[i].origin.ordinal,
+                                            now[i].origin.line,
+                                            "game cannot be stored",
+                                            now[i].text,
+                                            false};
+                m_aborted = !askAboutBadGame(m_context, report, m_ignoreRemaining);
+            }
+        }
+        m_unstored.clear();
+        m_reporting = false;
+    }
+
+    struct Unstored {
+        Origin origin;
+        std::string text;
+    };
 
     ImportContext& m_context;
     ImportTotals& m_totals;
+    const std::string m_path;
     Batch m_batches[kBatches];
     std::size_t m_filling = 0;
+    std::vector<Unstored> m_unstored;
+    bool m_reporting = false;
+    bool m_aborted = false;
+    bool m_ignoreRemaining = false;
+};
+
+// The lines of an EPD file one by one, whichever line ends it uses: LF, CR LF or a lone CR.
+class LineReader {
+public:
+    explicit LineReader(std::istream& in) : m_in(in) {}
+
+    bool next(std::string& line)
+    {
+        line.clear();
+        int c = m_in.get();
+        if (c == EOF)
+            return false;
+        for (; c != EOF && c != '\n' && c != '\r'; c = m_in.get())
+            line.push_back(char(c));
+        m_done += line.size() + (c == EOF ? 0 : 1);
+        if (c == '\r' && m_in.peek() == '\n') {
+            m_in.get();
+            ++m_done;
+        }
+        return true;
+    }
+    std::uint64_t done() const { return m_done; }
+
+private:
+    std::istream& m_in;
+    std::uint64_t m_done = 0;
 };
 
 ImportTotals importEpd(const std::string& path, ImportContext& context)
 {
     ImportTotals totals;
+    if (!checkReadable(path, context))
+        return totals;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         context.showMessage(couldNotOpen(path, errno));
@@ -359,39 +469,52 @@ ImportTotals importEpd(const std::string& path, ImportContext& context)
     if (!claimRoom(context, length))
         return totals;
     bool ignoreRemaining = false;
+    LineReader lines(in);
     std::string line;
     int lineNumber = 0;
-    std::uint64_t done = 0;
-    while (!context.cancelled() && std::getline(in, line)) {
+    while (!context.cancelled() && lines.next(line)) {
         ++lineNumber;
-        done += line.size() + 1;
-        context.progress().update(path, length, done);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        context.progress().update(path, length, lines.done());
         if (line.empty() || line.front() == ';')
             continue;
         Position position;
         PositionAnnotation annotation;
-        if (!readEpd(position, line, &annotation)) {
-            ++totals.skipped;
-            if (!reportBadLine(context, path, lineNumber, line, ignoreRemaining))
-                break;
-            continue;
+        std::string problem = "Bad EPD position";
+        if (readEpd(position, line, &annotation)) {
+            ImportRequest request;
+            request.code = ImportNotification::AddPosition;
+            request.position = &position;
+            request.annotation = &annotation;
+            request.hint = lineNumber % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None;
+            if (context.send(request) == 1) {
+                ++totals.positions;
+                continue;
+            }
+            // Read but refused by the store (more pieces than a record holds, say).
+            problem = "position cannot be stored";
         }
-        ImportRequest request;
-        request.code = ImportNotification::AddPosition;
-        request.position = &position;
-        request.annotation = &annotation;
-        request.hint = lineNumber % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None;
-        if (context.send(request) == 1)
-            ++totals.positions;
-        else
-            ++totals.skipped;
+        ++totals.skipped;
+        if (!reportBadLine(context, path, lineNumber, line, problem, ignoreRemaining))
+            break;
     }
     return totals;
 }
 
 } // namespace
+
+std::string unreadableReason(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return systemReason(errno);
+    if (S_ISDIR(status.st_mode))
+        return systemReason(EISDIR);
+    if (!S_ISREG(status.st_mode))
+        return "not a regular file";
+    if (::access(path.c_str(), R_OK) != 0)
+        return systemReason(errno);
+    return {};
+}
 
 const Converter* converterFor(const std::string& path)
 {
@@ -479,17 +602,19 @@ ImportTotals importFile(const std::string& path, ImportContext& context)
     if (text.empty())
         return totals;
     int error = 0;
-    const std::uint64_t length = fileLength(text, error);
-    if (error != 0) {
+    const bool readable = checkReadable(text, context);
+    const std::uint64_t length = readable ? fileLength(text, error) : 0;
+    if (readable && error != 0)
         context.showMessage(couldNotOpen(text, error));
-    } else if (claimRoom(context, length)) {
+    if (readable && error == 0 && claimRoom(context, length)) {
         int taken = 0;
-        GameBatches batches(context, totals);
-        forEachGame(path, text, context, totals, [&](Game& game) {
+        GameBatches batches(context, totals, path);
+        forEachGame(path, text, context, totals, [&](Game& game, int ordinal, int line) {
             if (!game.hasTag("Source"))
                 game.setTag("Source", path);
             ++taken;
-            batches.add(game, taken % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None);
+            return batches.add(game, taken % kHintEvery == 0 ? UpdateHint::Bulk : UpdateHint::None,
+                               ordinal, line);
         });
     }
     removeConverted(path, text, context, "Couldn't delete temporary conversion file ");
@@ -502,9 +627,10 @@ ImportTotals cleanFile(const std::string& path, std::ostream& out, ImportContext
     const std::string text = convertIfNeeded(path, context);
     if (text.empty())
         return totals;
-    forEachGame(path, text, context, totals, [&](Game& game) {
+    forEachGame(path, text, context, totals, [&](Game& game, int, int) {
         writeGameToFile(game, out, context.nonstandard);
         ++totals.games;
+        return true;
     });
     removeConverted(path, text, context, "Couldn't delete temporary conversion file ");
     return totals;
@@ -516,13 +642,14 @@ ImportTotals splitFile(const std::string& path, ImportContext& context)
     const std::string text = convertIfNeeded(path, context);
     if (text.empty())
         return totals;
-    forEachGame(path, text, context, totals, [&](Game& game) {
+    forEachGame(path, text, context, totals, [&](Game& game, int, int) {
         ImportRequest request;
         request.code = ImportNotification::SplitGame;
         request.game = &game;
         request.path = path;
         context.send(request);
         ++totals.games;
+        return true;
     });
     removeConverted(path, text, context, "Could not delete temporary file ");
     return totals;

@@ -66,6 +66,11 @@ private:
     std::function<void()> m_flushPending;
 };
 
+// Why a file cannot be imported, or empty when it can. Only a regular file is read: a
+// directory has no text, and a FIFO or a device would block the import until some other
+// program writes to it.
+std::string unreadableReason(const std::string& path);
+
 // The path of the PGN text to read for a file: the path itself when it needs no converter,
 // the converter's output otherwise, or empty when the conversion failed or was cancelled.
 std::string convertIfNeeded(const std::string& path, ImportContext& context);

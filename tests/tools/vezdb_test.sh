@@ -147,7 +147,7 @@ bad_games=$scratch/bad.pgn
     printf '[Event "Bad"]\n[White "A"]\n[Black "B"]\n[Result "*"]\n\n1. e4 e5 2. Ke3 *\n'
 } >"$bad_games"
 if expect_status "import" 0 import "$db" "$bad_games"; then
-    expect_last_line "import" "imported 60 games, 0 positions, skipped 1"
+    expect_last_line "import" "imported 60 games (0 combined with games already stored), 0 positions, skipped 1"
     [[ $err == "$bad_games: game 61, line "*": "* ]] || fail "import: bad game report '$err'"
 fi
 expect_status "import missing file" 1 import "$db" "$scratch/none.pgn"
@@ -172,8 +172,42 @@ if expect_status "import broadcast" 0 import "$scratch/clocks.vez" "$broadcast" 
     grep -q 'Rfxe3' "$scratch/clocks.pgn" || fail "broadcast: last move lost"
 fi
 if expect_status "import creates" 0 import "$scratch/new.vez" "$sample"; then
-    expect_last_line "import creates" "imported 60 games, 0 positions, skipped 0"
+    expect_last_line "import creates" "imported 60 games (0 combined with games already stored), 0 positions, skipped 0"
 fi
+
+# Hostile inputs: what is not a regular file is refused by name and the other files are
+# imported; old Macintosh line ends; EPD lines that cannot be read or stored; every game
+# and position counted once; nothing usable from something is a failure.
+mkdir "$scratch/folder.pgn"
+mkfifo "$scratch/fifo.pgn"
+sed 's/\r$//' "$sample" | tr '\n' '\r' >"$scratch/mac.pgn"
+{
+    echo '; opening positions'
+    echo 'rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e c0 "1. e4";'
+    echo 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - c0 "start";'
+    echo 'rnbqkbnr/pppppppp/8/8/3Q4/8/PPPPPPPP/RNBQKBNR w KQkq - c0 "33 pieces";'
+    echo 'this is not a position'
+} | tr '\n' '\r' >"$scratch/lines.epd"
+printf '[Event "Extra queen"]\n[FEN "%s"]\n[Result "*"]\n\n1. Qd5 *\n' \
+    'rnbqkbnr/pppppppp/8/8/3Q4/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1' >"$scratch/33.pgn"
+hostile=(import "$scratch/hostile.vez" "$sample" "$scratch/folder.pgn" "$scratch/fifo.pgn"
+    "$scratch/mac.pgn" "$scratch/lines.epd" "$scratch/33.pgn")
+if expect_status "import hostile files" 1 "${hostile[@]}"; then
+    expect_last_line "import hostile files" \
+        "imported 120 games (60 combined with games already stored), 2 positions, skipped 3"
+    for want in "$scratch/folder.pgn: could not open:" "$scratch/fifo.pgn: could not open:" \
+        "$scratch/lines.epd: line 4: position cannot be stored" \
+        "$scratch/lines.epd: line 5: Bad EPD position" \
+        "$scratch/33.pgn: game 1, line 1: game cannot be stored"; do
+        grep -qxF -- "$want" <<<"$err" || fail "import hostile files: no message '$want' in '$err'"
+    done
+fi
+printf 'no games here\n' >"$scratch/prose.pgn"
+expect_status "import nothing usable" 1 import "$scratch/prose.vez" "$scratch/prose.pgn"
+expect_last_line "import nothing usable" \
+    "imported 0 games (0 combined with games already stored), 0 positions, skipped 1"
+: >"$scratch/empty.pgn"
+expect_status "import empty file" 0 import "$scratch/prose.vez" "$scratch/empty.pgn"
 if expect_status "stats" 0 stats "$db"; then
     [[ $(head -n 1 <<<"$out") == "$db:" ]] || fail "stats: title line '$(head -n 1 <<<"$out")'"
     [[ $(sed -n 2p <<<"$out") == "" ]] || fail "stats: no blank line after the title"
@@ -351,6 +385,36 @@ if expect_status "export damaged" 1 export "$damaged" "$scratch/damaged.pgn"; th
 fi
 expect_status "stats damaged" 0 stats "$damaged"
 expect_status "games damaged" 0 games "$damaged"
+
+# Every command of the README's sh blocks, in order, as a user would type it: what the README
+# shows must work.
+readme=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/README.md
+examples=$scratch/examples
+mkdir -p "$examples/bin"
+ln -s "$(realpath "$vezdb")" "$examples/bin/vezdb"
+cp "$sample" "$examples/games.pgn"
+ran=0
+while IFS= read -r command; do
+    missing=
+    if [[ $command == *book.pgn* || $command == *classified* ]] &&
+        [[ ! -r /usr/share/pgn-extract/eco.pgn ]]; then
+        missing="pgn-extract's ECO file"
+    fi
+    if [[ $command == *analyze* ]] && ! command -v stockfish >/dev/null &&
+        [[ ! -x /usr/games/stockfish ]]; then
+        missing=Stockfish
+    fi
+    if [[ -n $missing ]]; then
+        echo "README example skipped (needs $missing): $command"
+        continue
+    fi
+    checks=$((checks + 1))
+    ran=$((ran + 1))
+    if ! output=$(cd "$examples" && PATH=$examples/bin:$PATH bash -c "$command" 2>&1 </dev/null); then
+        fail "README example failed: $command"$'\n'"$output"
+    fi
+done < <(awk '/^```sh$/ { inside = 1; next } /^```/ { inside = 0 } inside' "$readme")
+((ran >= 15)) || fail "README examples: only $ran found"
 
 if ((failures > 0)); then
     echo "vezdb_test: $failures failed checks in $checks commands"

@@ -54,6 +54,18 @@ int fail(const std::string& text)
     return kFailure;
 }
 
+// The bytes of the regular files among the paths.
+std::uintmax_t inputBytes(const std::vector<std::string>& paths)
+{
+    std::uintmax_t total = 0;
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(path, error))
+            total += std::filesystem::file_size(path, error);
+    }
+    return total;
+}
+
 // Prints each game as the analysis takes it and each search's result as it is stored.
 class AnalysisPrinter final : public AnalysisJobObserver {
 public:
@@ -255,8 +267,14 @@ int DatabaseCommands::import()
     if (doc.importFiles(m_files))
         doc.waitForImport();
     const ImportTotals& totals = doc.lastImportTotals();
-    std::cout << "imported " << totals.games << " games, " << totals.positions
+    std::cout << "imported " << totals.games << " games (" << totals.combined
+              << " combined with games already stored), " << totals.positions
               << " positions, skipped " << totals.skipped << '\n';
+    // Input that held something, of which nothing could be used, is a failure even when
+    // every bad game was reported and passed over.
+    if (totals.games == 0 && totals.positions == 0 &&
+        (totals.skipped > 0 || inputBytes(m_files) > 0))
+        return fail("nothing could be imported");
     return session.status();
 }
 
