@@ -51,6 +51,26 @@ bool afterPrefix(std::string_view line, std::string_view prefix, std::string_vie
     return true;
 }
 
+// A password file line names a user and a password, both non-empty: a blank line, a name
+// alone or a password alone would otherwise let a bare "user " or "user NAME " in.
+bool isCredentialLine(std::string_view line)
+{
+    const std::size_t space = line.find(' ');
+    return space != std::string_view::npos && space > 0 && space + 1 < line.size();
+}
+
+// A "user" request as the log shows it: the name, and a mask where the password was.
+std::string maskedRequest(std::string_view line)
+{
+    constexpr std::string_view kUser = "user ";
+    if (!line.starts_with(kUser))
+        return std::string(line);
+    std::string_view rest = line.substr(kUser.size());
+    while (rest.starts_with(' '))
+        rest.remove_prefix(1);
+    return std::string(kUser) + std::string(rest.substr(0, rest.find(' '))) + " ********";
+}
+
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -228,7 +248,7 @@ bool ProtocolSession::interpretLine(std::string_view line)
     if (m_mode != CollectionMode::None)
         return collect(line);
     std::string logged = " <";
-    logged += line;
+    logged += maskedRequest(line);
     logged += ">";
     log(logged);
     try {
@@ -647,7 +667,7 @@ bool ProtocolSession::login(std::string_view credentials)
     for (std::string line; !matched && std::getline(file, line);) {
         if (line.ends_with('\r'))
             line.pop_back();
-        matched = line == credentials;
+        matched = isCredentialLine(line) && line == credentials;
     }
     if (!matched)
         return rightsReply();

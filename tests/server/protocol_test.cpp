@@ -27,7 +27,8 @@ protected:
         ServerDocumentTest::SetUp();
         context = std::make_unique<ServerContext>(
             ServerContext{*doc, AccessFlags::fromBits(166), path("passwords"), &log});
-        writeFile(path("passwords"), "alice wonder land\nbob secret\r\n");
+        // Blank and half-filled lines, as an edited password file has them.
+        writeFile(path("passwords"), "alice wonder land\n\ncarol\n dave\nerin \r\nbob secret\r\n");
         ASSERT_TRUE(log.open(path("server.log")));
         session = connect("127.0.0.1");
     }
@@ -364,6 +365,11 @@ TEST_F(ProtocolTest, AccessRightsAndLogins)
         {166, "127.0.0.2", "alice wonder land", "+open\r\n", "+games", "+go"},
         {166, "127.0.0.2", "alice wonder", "-sorry\r\n", "-sorry", "-sorry"},
         {166, "127.0.0.2", "bob secret ", "-sorry\r\n", "-sorry", "-sorry"},
+        // Lines without both a name and a password let nobody in.
+        {166, "127.0.0.2", "", "-sorry\r\n", "-sorry", "-sorry"},
+        {166, "127.0.0.2", "carol", "-sorry\r\n", "-sorry", "-sorry"},
+        {166, "127.0.0.2", " dave", "-sorry\r\n", "-sorry", "-sorry"},
+        {166, "127.0.0.2", "erin ", "-sorry\r\n", "-sorry", "-sorry"},
         {166, "10.1.2.3", "bob secret", "+open\r\n", "+games", "+go"},
         {166, "127.0.0.1", "bob secret", "+open\r\n", "+games", "+go"},
         // Local read-only for everybody, known users read-only too.
@@ -433,10 +439,11 @@ TEST_F(ProtocolTest, LogsEveryEventWithThePeer)
                 MatchesRegex("127\\.0\\.0\\.1:4711: connected [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
                              "[01][0-9]/[0-3][0-9]/20[0-9][0-9]\r\n.*"));
     EXPECT_THAT(text,
-                HasSubstr("\r\n127.0.0.1:4711: <stats>\r\n127.0.0.1:4711: <user bob secret>\r\n"
+                HasSubstr("\r\n127.0.0.1:4711: <stats>\r\n127.0.0.1:4711: <user bob ********>\r\n"
                           "127.0.0.1:4711: user bob logged in\r\n127.0.0.1:4711: <new notes>\r\n"
                           "127.0.0.1:4711: <new pgn>\r\n127.0.0.1:4711: new game A -- B [?]\r\n"));
     EXPECT_THAT(text, Not(HasSubstr("collected")));
+    EXPECT_THAT(text, Not(HasSubstr("secret")));
 }
 
 TEST_F(ProtocolTest, GreetingNamesTheDatabase)
