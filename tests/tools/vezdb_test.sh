@@ -292,7 +292,7 @@ printf '%s F;\n%s F;\n%s U; c0 '"'knight out'"';\n' "$after_a6" "$after_nc6" "$a
 printf '[White "B"]\n\n%s\n\n' '1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Bxc6 dxc6 *' '1. e4 e5 2. Nf3 Nc6 3. Bc4 Bc5 *' \
     '1. e4 e5 2. d4 exd4 3. c3 dxc3 *' >"$scratch/later.pgn"
 if expect_status "import for cards" 0 import "$cards" "$scratch/ruy.pgn" "$scratch/marks.epd"; then
-    expect_last_line "import for cards" "imported 1 games, 3 positions, skipped 0"
+    expect_last_line "import for cards" "imported 1 games (0 combined with games already stored), 3 positions, skipped 0"
 fi
 expect_status "import promoting cards" 0 import "$cards" "$scratch/later.pgn"
 if expect_status "export user notes" 0 export-positions "$cards" "$scratch/notes.epd"; then
