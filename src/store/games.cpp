@@ -427,6 +427,9 @@ void keepAsRoot(DbOffset record, const Position& pos, const PackedPosition& key)
     b->note = old.note;
     b->flags |= old.flags & kFlagUserNote;
     b->firstVariation = old.firstVariation;
+    // The lines move to another record without being listed again: what is known of the
+    // lines ending at each position no longer holds.
+    forgetLineEnds();
     redirectGamesetPosition(record, root);
 }
 
