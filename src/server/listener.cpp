@@ -6,8 +6,11 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "app/document.h"
 #include "app/user_interaction.h"
@@ -42,10 +45,13 @@ ServerConnection::ServerConnection(ServerListener& listener, QTcpSocket* socket)
     : QObject(&listener), m_listener(listener), m_socket(socket)
 {
     m_socket->setParent(this);
+    // Qt would otherwise read whatever a client sends into memory, whether or not its
+    // requests are being taken.
+    m_socket->setReadBufferSize(qint64(kInputBufferSize));
     m_session = std::make_unique<ProtocolSession>(listener.context(), *this,
                                                   m_socket->peerAddress().toString().toStdString(),
                                                   int(m_socket->peerPort()));
-    connect(m_socket, &QTcpSocket::readyRead, this, &ServerConnection::onReadyRead);
+    connect(m_socket, &QTcpSocket::readyRead, this, &ServerConnection::processInput);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ServerConnection::onBytesWritten);
     connect(m_socket, &QTcpSocket::disconnected, this, &ServerConnection::onDisconnected);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ServerConnection::onError);
@@ -76,7 +82,28 @@ bool ServerConnection::send(std::string_view reply)
     }
     m_output.append(reply);
     pump();
-    return true;
+    return !m_closing;
+}
+
+void ServerConnection::account()
+{
+    const std::size_t now = m_released ? 0 : unsentBytes();
+    if (now == m_accounted)
+        return;
+    const std::size_t before = std::exchange(m_accounted, now);
+    m_listener.accountOutput(this, before, now);
+}
+
+std::size_t ServerConnection::forgetAccount()
+{
+    m_released = true;
+    return std::exchange(m_accounted, 0);
+}
+
+void ServerConnection::drop(std::string_view why)
+{
+    m_session->log(why);
+    close(false);
 }
 
 void ServerConnection::pump()
@@ -90,12 +117,16 @@ void ServerConnection::pump()
         m_outputStart += std::size_t(written);
     }
     if (m_outputStart == m_output.size()) {
+        // A long reply's buffer is not kept for the next short one.
+        if (m_output.capacity() > std::size_t(kSocketBacklog))
+            std::string().swap(m_output);
         m_output.clear();
         m_outputStart = 0;
     } else if (m_outputStart > std::size_t(kSocketBacklog)) {
         m_output.erase(0, m_outputStart);
         m_outputStart = 0;
     }
+    account();
 }
 
 void ServerConnection::onBytesWritten()
@@ -103,22 +134,45 @@ void ServerConnection::onBytesWritten()
     pump();
     if (m_closing && unsentBytes() == 0 && m_socket->state() == QAbstractSocket::ConnectedState)
         m_socket->disconnectFromHost();
+    else if (!m_closing && unsentBytes() <= kPauseMark)
+        processInput(); // the requests that waited for the client to read
 }
 
-void ServerConnection::onReadyRead()
+void ServerConnection::processInput()
 {
-    char buffer[kInputBufferSize];
-    while (!m_closing) {
-        const qint64 received = m_socket->read(buffer, sizeof buffer);
-        if (received <= 0)
-            break;
-        if (!consume(buffer, std::size_t(received)))
-            break;
+    m_turnPosted = false;
+    const std::uint64_t first = m_requests;
+    bool goOn = true;
+    while (goOn && !m_closing && unsentBytes() <= kPauseMark) {
+        // One request a turn: the event loop then goes round every connection with
+        // requests waiting, so that many busy clients delay a quiet one by one request each.
+        if (m_requests != first) {
+            if (!m_turnPosted) {
+                m_turnPosted = true;
+                QMetaObject::invokeMethod(this, &ServerConnection::processInput,
+                                          Qt::QueuedConnection);
+            }
+            return;
+        }
+        if (m_receivedStart == m_received.size()) {
+            m_received.resize(kInputBufferSize);
+            const qint64 got = m_socket->read(m_received.data(), qint64(m_received.size()));
+            m_received.resize(got > 0 ? std::size_t(got) : 0);
+            m_receivedStart = 0;
+            if (got <= 0)
+                break;
+        }
+        m_receivedStart += consume(m_received.data() + m_receivedStart,
+                                   m_received.size() - m_receivedStart, &goOn);
     }
 }
 
-bool ServerConnection::consume(const char* data, std::size_t size)
+std::size_t ServerConnection::consume(const char* data, std::size_t size, bool* goOn)
 {
+    auto stop = [&](std::size_t used) {
+        *goOn = false;
+        return used;
+    };
     for (std::size_t i = 0; i < size; ++i) {
         const char byte = data[i];
         if (byte == '\b') {
@@ -129,25 +183,27 @@ bool ServerConnection::consume(const char* data, std::size_t size)
                 m_input.pop_back();
             const std::string line = std::move(m_input);
             m_input.clear();
+            ++m_requests;
             if (!m_session->interpretLine(line)) {
                 if (!m_closing)
                     m_session->log(" closed, command failed: " + line);
                 close(true);
-                return false;
+                return stop(i + 1);
             }
             if (m_closing)
-                return false;
+                return stop(i + 1);
+            return i + 1; // one request at a time, so that its reply can pause the next
         } else {
             m_input.push_back(byte);
             if (m_input.size() >= kInputBufferSize) {
                 m_session->log(
                     text(" closed, request line longer than %zu bytes", kInputBufferSize - 1));
                 close(true);
-                return false;
+                return stop(i + 1);
             }
         }
     }
-    return true;
+    return size;
 }
 
 void ServerConnection::close(bool flush)
@@ -156,6 +212,8 @@ void ServerConnection::close(bool flush)
         return;
     m_closing = true;
     m_input.clear();
+    m_received.clear();
+    m_receivedStart = 0;
     if (flush && m_socket->state() == QAbstractSocket::ConnectedState) {
         pump();
         if (unsentBytes() == 0) {
@@ -210,8 +268,12 @@ void ServerConnection::shutDown()
 // --- ServerListener -------------------------------------------------------------------------
 
 ServerListener::ServerListener(CVezDoc& document)
-    : m_document(document), m_context{document, {}, {}, &m_log}, m_server(new QTcpServer(this))
+    : m_document(document), m_context{document, {}, {}, &m_log}, m_server(new QTcpServer(this)),
+      m_trimTimer(new QTimer(this))
 {
+    m_trimTimer->setSingleShot(true);
+    m_trimTimer->setInterval(200);
+    connect(m_trimTimer, &QTimer::timeout, this, [] { ::malloc_trim(0); });
     connect(m_server, &QTcpServer::newConnection, this, &ServerListener::onNewConnection);
     connect(m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
         m_log.logLine(text("server socket Accept failed, eno=%d", int(error)));
@@ -257,11 +319,32 @@ void ServerListener::onNewConnection()
 {
     m_greeting = serverGreeting(m_document);
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        if (m_connections.size() >= kMaxConnections) {
+            refuse(socket);
+            continue;
+        }
         auto connection = std::make_unique<ServerConnection>(*this, socket);
         if (socket->peerAddress().isNull() || !connection->admit() || !connection->send(m_greeting))
             continue; // the refused connection is closed as it is destroyed
         m_connections.push_back(connection.release());
     }
+}
+
+void ServerListener::refuse(QTcpSocket* socket)
+{
+    socket->setParent(this);
+    m_log.logLine(text("%s:%d: refused, too many connections",
+                       socket->peerAddress().toString().toStdString().c_str(),
+                       int(socket->peerPort())));
+    socket->write(kTooMany.data(), qint64(kTooMany.size()));
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    // A client that neither reads nor closes is not waited for.
+    QTimer::singleShot(kLingerMilliseconds, socket, &QTcpSocket::abort);
 }
 
 void ServerListener::release(ServerConnection* connection)
@@ -270,7 +353,32 @@ void ServerListener::release(ServerConnection* connection)
     if (found == m_connections.end())
         return;
     m_connections.erase(found);
+    m_unsent -= connection->forgetAccount();
     connection->deleteLater();
+    trimSoon();
+}
+
+bool ServerListener::accountOutput(ServerConnection* asking, std::size_t before, std::size_t after)
+{
+    m_unsent = m_unsent - before + after;
+    bool askingKept = true;
+    while (m_unsent > kOutputBudget && !m_connections.empty()) {
+        ServerConnection* largest =
+            *std::max_element(m_connections.begin(), m_connections.end(),
+                              [](auto* a, auto* b) { return a->unsentBytes() < b->unsentBytes(); });
+        largest->drop(text(" closed, server output budget of %zu bytes exceeded; %zu bytes of "
+                           "output unsent",
+                           kOutputBudget, largest->unsentBytes()));
+        release(largest); // at once, whatever the socket reports
+        askingKept = askingKept && largest != asking;
+    }
+    return askingKept;
+}
+
+void ServerListener::trimSoon()
+{
+    // The replies of many connections leave freed blocks that malloc keeps for reuse.
+    m_trimTimer->start();
 }
 
 } // namespace vez
