@@ -117,7 +117,8 @@ bool PgnSource::takeLine()
     m_scan += raw;
     ++m_linesRead;
     m_lineStart = m_nextStartsLine;
-    m_nextStartsLine = begin[raw - 1] == '\n';
+    // Whichever line end it was (a lone CR too), the next read starts a physical line.
+    m_nextStartsLine = begin[raw - 1] == '\n' || begin[raw - 1] == '\r';
     return true;
 }
 

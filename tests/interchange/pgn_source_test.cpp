@@ -224,8 +224,10 @@ TEST(PgnSource, EveryLineEndStyleReadsTheSame)
     std::ifstream in(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", std::ios::binary);
     std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_FALSE(sample.empty());
-    // A bad game in the middle, so that recovery and line numbers are checked too.
-    sample.insert(sample.find("[Event", sample.size() / 2), gameText("bad", "1. e4 e5 2. Ke3 *"));
+    // A bad game in the middle, so that recovery and line numbers are checked too, and an
+    // escape line, which only a line start makes one.
+    sample.insert(sample.find("[Event", sample.size() / 2),
+                  "% an escape line [Event\n" + gameText("bad", "1. e4 e5 2. Ke3 *"));
     std::string lf;
     for (char c : sample)
         if (c != '\r')
