@@ -35,7 +35,7 @@ Game gameOf(int kind, int i)
     if (kind == 1) {
         Position pos = game.startPosition;
         for (const char* san : {"f3", "e5", "g4", "Qh4#"}) {
-            Move move = 0;
+            Move move{};
             parseMove(pos, move, nullptr, nullptr, san);
             game.append(move);
             makeMove(pos, move);
