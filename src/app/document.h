@@ -266,6 +266,14 @@ public:
     // Whether an operation met damage in this database since it was opened; changes are
     // refused from then on, so that damage is not spread.
     bool damageFound() const { return m_damageFound; }
+    // For damage met outside the document's own operations (a pane reading the image while
+    // it paints): shows the message once and refuses changes from then on, so that a pane
+    // that meets the damage at every paint does not ask again and again.
+    void containDamage(const std::string& message) const
+    {
+        if (!m_damageFound)
+            reportDamage(message);
+    }
 
     // --- Import, clean and split --------------------------------------------------------
     // File/Import... with the files chosen: checks them, claims room and starts the worker.

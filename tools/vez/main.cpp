@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "app/document.h"
 #include "app/profile_store.h"
+#include "store/damage.h"
 #include "ui/main_window.h"
 #include "ui/qt_user_interaction.h"
 #include "ui/splash_window.h"
@@ -15,6 +17,34 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+
+// Damage in the database file is found where a record is read, which may be deep inside a
+// pane's paint or a click handler. The exception must not unwind out of the event loop (that
+// would end the program with the user's work); it is stopped here, the user is told, and the
+// document refuses changes to the damaged file from then on.
+class Application final : public QApplication {
+public:
+    using QApplication::QApplication;
+    void setDocument(const vez::CVezDoc* doc) { m_doc = doc; }
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const vez::DamagedDatabase& damage) {
+            if (m_doc && !m_reporting) {
+                m_reporting = true; // the message box runs events of its own
+                m_doc->containDamage(damage.what());
+                m_reporting = false;
+            }
+            return true;
+        }
+    }
+
+private:
+    const vez::CVezDoc* m_doc = nullptr;
+    bool m_reporting = false;
+};
 
 void onStopSignal(int)
 {
@@ -46,7 +76,7 @@ void watchStopSignals(vez::MainWindow& window)
 
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
+    Application application(argc, argv);
     QApplication::setApplicationName("VEZ");
     QApplication::setApplicationDisplayName("VEZ");
     QApplication::setDesktopFileName("vez");
@@ -64,6 +94,7 @@ int main(int argc, char** argv)
     int status = 0;
     {
         vez::MainWindow window(profile, user);
+        application.setDocument(&window.document());
         if (profile.getProfileInt("Splash", 1) == 1)
             vez::showSplash(&window);
         window.show();
@@ -72,6 +103,7 @@ int main(int argc, char** argv)
         window.view().focusScoresheet();
         watchStopSignals(window);
         status = QApplication::exec();
+        application.setDocument(nullptr);
     }
     return status;
 }
