@@ -73,7 +73,8 @@ struct UnusedPathPositions {
 // score, ECO code, user mark, gameset) and that no position kept after them needs as its
 // only way back; a flashcard among them stays as a position of its own. The records must
 // carry the visit mark, which keeps the removals of their neighbours off them. Returns the
-// records let go.
-std::set<DbOffset> removeUnusedPositions(const UnusedPathPositions& path, std::ptrdiff_t deepest);
+// records let go, with those of `removed`, which were let go before.
+std::set<DbOffset> removeUnusedPositions(const UnusedPathPositions& path, std::ptrdiff_t deepest,
+                                         std::set<DbOffset> removed);
 
 } // namespace vez

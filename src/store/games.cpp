@@ -510,7 +510,7 @@ void removeOwnPositions(const WalkedPath& path, std::ptrdiff_t keep, Position po
     }
     // Before the deepest position needed, the line may have come by a way of its own into
     // positions that others reach differently.
-    const std::set<DbOffset> unused = removeUnusedPositions(line, keep);
+    const std::set<DbOffset> unused = removeUnusedPositions(line, keep, gone);
     for (DbOffset r : kept) {
         if (!unused.count(r))
             at<PositionRecord>(r)->flags &= std::uint8_t(~kFlagVisit);

@@ -81,6 +81,30 @@ bool carriesKnowledge(DbOffset r)
            (b->flags & kFlagUserNote) != 0;
 }
 
+// Whether `to` can still be rebuilt once the move from r into it is gone: the way back it
+// would then take reaches a huge record or the standard start without coming round to `to`
+// or r (a line that repeats a position is a way in from ahead of it).
+bool otherWayBack(DbOffset to, DbOffset r)
+{
+    DbOffset from = 0;
+    for (DbOffset m = at<FullPosition>(to)->firstIncoming; m != 0 && from == 0;
+         m = at<MoveRecord>(m)->nextIncoming) {
+        if (at<MoveRecord>(m)->from != r)
+            from = at<MoveRecord>(m)->from;
+    }
+    for (int steps = 0; from != 0 && steps < 1000; ++steps) {
+        if (from == to || from == r)
+            return false;
+        if (isHuge(from))
+            return true;
+        const std::optional<GraphEdge> back = firstPredecessor(from);
+        if (!back)
+            return !isTiny(from);
+        from = back->record;
+    }
+    return false;
+}
+
 // A way out of a position being let go: the move record (0 between two tiny records),
 // where it leads and that position.
 struct WayOut {
@@ -163,7 +187,7 @@ bool stillServes(const UnusedPathPositions& path, std::size_t i, const std::set<
         }
     }
     for (const WayOut& w : ways) {
-        if (isTiny(w.to) || (!isHuge(w.to) && incomingCount(w.to) == 1))
+        if (isTiny(w.to) || (!isHuge(w.to) && !otherWayBack(w.to, r)))
             return true;
     }
     const std::optional<bool> passed =
@@ -173,35 +197,39 @@ bool stillServes(const UnusedPathPositions& path, std::size_t i, const std::set<
 
 } // namespace
 
-std::set<DbOffset> removeUnusedPositions(const UnusedPathPositions& path, std::ptrdiff_t deepest)
+std::set<DbOffset> removeUnusedPositions(const UnusedPathPositions& path, std::ptrdiff_t deepest,
+                                         std::set<DbOffset> removed)
 {
-    std::set<DbOffset> removed;
-    std::set<DbOffset> decided;
-    for (std::ptrdiff_t i = deepest; i >= 0; --i) {
-        const DbOffset r = path.records[std::size_t(i)];
-        if (!decided.insert(r).second || !path.keys[std::size_t(i)])
-            continue;
-        std::vector<WayOut> ways;
-        if (stillServes(path, std::size_t(i), removed, ways))
-            continue;
-        // Unlinking a way in renumbers the later ways into its position: the lines through
-        // there that chose one of those must choose one place earlier.
-        std::vector<std::pair<DbOffset, DbOffset>> renumber;
-        bool answered = true;
-        for (const WayOut& w : ways) {
-            const auto found = choicesAfter(w, incomingIndex(w.to, r));
-            answered = answered && found.has_value();
-            if (found)
-                renumber.insert(renumber.end(), found->begin(), found->end());
+    // A second pass takes positions that served only the way back of one let go after them
+    // (a line that repeats a position comes back to it from ahead).
+    for (int pass = 0; pass < 2; ++pass) {
+        std::set<DbOffset> decided;
+        for (std::ptrdiff_t i = deepest; i >= 0; --i) {
+            const DbOffset r = path.records[std::size_t(i)];
+            if (removed.count(r) || !decided.insert(r).second || !path.keys[std::size_t(i)])
+                continue;
+            std::vector<WayOut> ways;
+            if (stillServes(path, std::size_t(i), removed, ways))
+                continue;
+            // Unlinking a way in renumbers the later ways into its position: the lines through
+            // there that chose one of those must choose one place earlier.
+            std::vector<std::pair<DbOffset, DbOffset>> renumber;
+            bool answered = true;
+            for (const WayOut& w : ways) {
+                const auto found = choicesAfter(w, incomingIndex(w.to, r));
+                answered = answered && found.has_value();
+                if (found)
+                    renumber.insert(renumber.end(), found->begin(), found->end());
+            }
+            if (!answered)
+                continue;
+            for (const auto& [v, d] : renumber)
+                chooseOneEarlier(v, d);
+            for (const WayOut& w : ways)
+                unlinkMove(w.move);
+            removePosition(r, *path.keys[std::size_t(i)]);
+            removed.insert(r);
         }
-        if (!answered)
-            continue;
-        for (const auto& [v, d] : renumber)
-            chooseOneEarlier(v, d);
-        for (const WayOut& w : ways)
-            unlinkMove(w.move);
-        removePosition(r, *path.keys[std::size_t(i)]);
-        removed.insert(r);
     }
     return removed;
 }
