@@ -141,7 +141,8 @@ constexpr std::array<CommandInfo, kCommandCount> kCommands = {{
      "Start a Crafty process for analysis of the current position", "Analyze position", false,
      true},
     {C::PositionCoPilot, kPosition, "Crafty Co-&Pilot", "",
-     "Start up a Crafty dialog that tracks the current position", "Start Crafty Co-Pilot"},
+     "Start up a Crafty dialog that tracks the current position", "Start Crafty Co-Pilot", false,
+     false, true},
 
     {C::GamesetNew, kGameset, "&New...", "", "Create a new gameset", ""},
     {C::GamesetSearch, kGameset, "&Search...", "", "Search for a game with a temporary gameset",

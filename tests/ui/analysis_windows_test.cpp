@@ -208,6 +208,7 @@ TEST_F(AnalysisWindowsTest, OneCoPilotFollowsTheView)
     window->runCommand(C::PositionCoPilot);
     ASSERT_EQ(windows().windows().size(), 1u);
     EXPECT_FALSE(enabled(C::PositionCoPilot));
+    EXPECT_TRUE(window->action(C::PositionCoPilot)->isChecked());
     EXPECT_EQ(windows().openCoPilot(), nullptr);
     AnalysisDialog& dialog = *windows().windows()[0];
     click(dialog, "start");
@@ -225,6 +226,7 @@ TEST_F(AnalysisWindowsTest, OneCoPilotFollowsTheView)
     ASSERT_TRUE(pump([&] { return windows().windows().empty(); }));
     EXPECT_EQ(logic().coPilot(), nullptr);
     EXPECT_TRUE(enabled(C::PositionCoPilot));
+    EXPECT_FALSE(window->action(C::PositionCoPilot)->isChecked());
 }
 
 TEST_F(AnalysisWindowsTest, TitlesOfTheFourOpeners)
