@@ -200,8 +200,12 @@ TEST_F(AbuseTest, ClientsThatNeverReadNeitherExhaustMemoryNorDelayOthers)
     ASSERT_EQ(waits.size(), 40u);
     const double longest = *std::max_element(waits.begin(), waits.end());
     EXPECT_LT(longest, kAnswerSeconds);
+#ifndef VEZ_SANITIZER_BUILD
+    // AddressSanitizer keeps freed blocks in quarantine and never hands them back, so the
+    // resident size measures the sanitizer there, not the server.
     EXPECT_LT(held - idle, kHeldBound);
     EXPECT_LT(left - idle, kLeftBound);
+#endif
     EXPECT_EQ(listener->connectionCount(), 0);
     std::printf("server abuse: %d clients x 2000 requests for %zu-byte replies: resident %ld MB "
                 "idle, %ld MB at most, %ld MB after; longest stats wait %.0f ms\n",
