@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "chess/movegen.h"
+#include "store/damage.h"
 #include "store/flashcards.h"
 #include "store/heap.h"
 #include "store/position_index.h"
@@ -181,7 +182,9 @@ DbOffset newMoveRecord(Move move, std::uint8_t mask, MoveGlyph glyph, DbOffset f
 // The outgoing MoveRecord of a non-tiny record that leads to another record.
 DbOffset outgoingTo(DbOffset from, DbOffset to)
 {
+    WalkGuard guard("MoveRecord", sizeof(MoveRecord));
     for (DbOffset m = full(from)->firstOutgoing; m != 0; m = moveRecord(m)->nextOutgoing) {
+        guard.step(m);
         if (moveRecord(m)->to == to)
             return m;
     }
@@ -190,7 +193,9 @@ DbOffset outgoingTo(DbOffset from, DbOffset to)
 
 DbOffset incomingFrom(DbOffset to, DbOffset from)
 {
+    WalkGuard guard("MoveRecord", sizeof(MoveRecord));
     for (DbOffset m = full(to)->firstIncoming; m != 0; m = moveRecord(m)->nextIncoming) {
+        guard.step(m);
         if (moveRecord(m)->from == from)
             return m;
     }
@@ -842,7 +847,9 @@ MoveGlyph setMoveGlyph(DbOffset to, Move move, MoveGlyph glyph)
         return previous;
     }
     std::optional<MoveGlyph> previous;
+    WalkGuard guard("MoveRecord", sizeof(MoveRecord));
     for (DbOffset m = full(to)->firstIncoming; m != 0; m = moveRecord(m)->nextIncoming) {
+        guard.step(m);
         MoveRecord* mr = moveRecord(m);
         if (mr->move != moveCode(move))
             continue;
@@ -863,7 +870,9 @@ std::vector<GraphEdge> successorMoves(DbOffset record)
             out.push_back({0, Move(tiny(record)->successorMove), tinyGlyph(record)});
         return out;
     }
+    WalkGuard guard("MoveRecord", sizeof(MoveRecord));
     for (DbOffset m = full(record)->firstOutgoing; m != 0; m = moveRecord(m)->nextOutgoing) {
+        guard.step(m);
         const MoveRecord* mr = moveRecord(m);
         out.push_back({mr->to, Move(mr->move), MoveGlyph(mr->glyph & kMoveGlyphMask)});
     }
@@ -904,7 +913,9 @@ std::vector<GraphEdge> predecessorMoves(DbOffset record)
         }
         return out;
     }
+    WalkGuard guard("MoveRecord", sizeof(MoveRecord));
     for (DbOffset m = full(record)->firstIncoming; m != 0; m = moveRecord(m)->nextIncoming) {
+        guard.step(m);
         const MoveRecord* mr = moveRecord(m);
         out.push_back({mr->from, Move(mr->move), MoveGlyph(mr->glyph & kMoveGlyphMask)});
     }
