@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "cpu_time.h"
 #include "chess/notation.h"
 #include "interchange/game.h"
 #include "store/database.h"
@@ -15,12 +16,7 @@ namespace {
 
 using namespace vez;
 
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
+using bench::cpuSeconds;
 
 // Game i of a kind: a forfeit without moves, or the same four-move mate, between players
 // met once each, so that no two games are duplicates.

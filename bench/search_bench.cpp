@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "cpu_time.h"
 #include "najdorf_line.h"
 #include "chess/notation.h"
 #include "store/database.h"
@@ -19,12 +20,7 @@ namespace {
 
 using namespace vez;
 
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
+using bench::cpuSeconds;
 
 struct Opened {
     DatabaseHeader* db = nullptr;

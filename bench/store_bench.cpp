@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu_time.h"
 #include "najdorf_line.h"
 #include "chess/notation.h"
 #include "interchange/game.h"
@@ -29,12 +30,7 @@ using namespace vez;
 using Clock = std::chrono::steady_clock;
 
 // CPU time of this thread: the figures stay comparable on a machine busy with other work.
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
+using bench::cpuSeconds;
 
 struct Imported {
     bool ok = false;
