@@ -5,11 +5,12 @@
 #include <cstdlib>
 #include <random>
 
+#include "interchange/game.h"
 #include "store/database.h"
+#include "store/games.h"
 #include "store/graph.h"
 #include "store/packing.h"
-#include "support/graph_lines.h"
-#include "support/movetext.h"
+#include "support/pgn_games.h"
 
 namespace {
 
@@ -41,15 +42,19 @@ const BuiltGraph& graph()
         BuiltGraph built;
         const char* env = std::getenv("VEZ_BENCH_GAMES");
         const std::size_t maxGames = env ? std::strtoul(env, nullptr, 10) : 40000;
-        const auto text = test::readTextFile(VEZ_CORPUS_DIR "/games-large.pgn");
-        if (!text)
+        const std::vector<Game> games =
+            test::readGames(VEZ_CORPUS_DIR "/games-large.pgn", maxGames);
+        if (games.empty())
             return built;
         built.db = createInMemory();
-        std::vector<test::Line> lines = test::linesFromPgn(*text, maxGames);
         std::mt19937 rng(1);
-        for (test::Line& line : lines) {
-            test::addLine(line);
-            const Position& p = line.positions[rng() % line.positions.size()];
+        for (const Game& game : games) {
+            if (!storeGame(game, false) || game.entries.empty())
+                continue;
+            Position p = game.startPosition;
+            const std::size_t plies = rng() % (game.entries.size() + 1);
+            for (std::size_t i = 0; i < plies && i < 100; ++i)
+                makeMove(p, game.entries[i].move);
             built.sample.push_back(p);
             Position q = p; // the same board with the other side to move is (almost) never known
             q.sideToMove ^= 1;
@@ -57,7 +62,7 @@ const BuiltGraph& graph()
             if (findPosition(q) == 0)
                 built.absent.push_back(q);
         }
-        built.games = lines.size();
+        built.games = games.size();
         built.records = countRecords();
         built.ok = true;
         return built;

@@ -6,6 +6,7 @@
 
 #include "chess/fen.h"
 #include "chess/movegen.h"
+#include "chess/notation.h"
 #include "interchange/game.h"
 #include "interchange/pgn_reader.h"
 #include "store/flashcards.h"
@@ -16,10 +17,9 @@
 #include "store/position_index.h"
 #include "store/prepared_game.h"
 #include "store/statistics.h"
+#include "store/validation.h"
 #include "store_fixture.h"
 #include "support/graph_invariants.h"
-#include "support/graph_lines.h"
-#include "support/movetext.h"
 #include "support/pgn_games.h"
 
 namespace vez {
@@ -27,8 +27,39 @@ namespace {
 
 using testing::StoreTest;
 using GamesTest = StoreTest;
+using test::keyOf;
 
-Game gameFromLine(const test::Line& line, int result)
+// A game's main line: the start, then the position after each move.
+struct Line {
+    std::vector<Position> positions;
+    std::vector<Move> moves;
+};
+
+// The main lines of the first games of the files, taken in turn until there are count.
+std::vector<Line> sampleLines(std::size_t count,
+                              std::initializer_list<const char*> files = {
+                                  VEZ_TEST_DATA_DIR "/twic0920-sample.pgn",
+                                  VEZ_CORPUS_DIR "/games-large.pgn"})
+{
+    std::vector<Line> lines;
+    for (const char* file : files) {
+        for (const Game& game : test::readGames(file, count - lines.size())) {
+            Line line{{game.startPosition}, {}};
+            for (const MoveEntry& e : game.entries) {
+                line.moves.push_back(e.move);
+                line.positions.push_back(line.positions.back());
+                makeMove(line.positions.back(), e.move);
+            }
+            if (!line.moves.empty())
+                lines.push_back(std::move(line));
+        }
+        if (lines.size() >= count)
+            break;
+    }
+    return lines;
+}
+
+Game gameFromLine(const Line& line, int result)
 {
     Game game;
     game.startPosition = line.positions[0];
@@ -41,7 +72,7 @@ Game gameFromLine(const test::Line& line, int result)
 // Adds to a game, at the first ply from `from` on where it works, a sub-line that plays
 // the side's two moves there the other way round and so comes back into the game three
 // plies on, by two positions of its own. Their keys go to `own`.
-void addTransposition(Game& game, const test::Line& line, std::size_t from,
+void addTransposition(Game& game, const Line& line, std::size_t from,
                       std::vector<PackedPosition>* own = nullptr)
 {
     for (std::size_t p = from; p + 3 < line.positions.size(); ++p) {
@@ -54,9 +85,9 @@ void addTransposition(Game& game, const test::Line& line, std::size_t from,
             if (std::find(list.begin(), list.begin() + n, m) == list.begin() + n)
                 break;
             makeMove(pos, m);
-            keys.push_back(test::keyOf(pos));
+            keys.push_back(keyOf(pos));
         }
-        if (keys.size() < 3 || !(keys[2] == test::keyOf(line.positions[p + 3])))
+        if (keys.size() < 3 || !(keys[2] == keyOf(line.positions[p + 3])))
             continue;
         GameLine& sub = game.createSubLine(game, int(p));
         for (Move m : order)
@@ -65,20 +96,6 @@ void addTransposition(Game& game, const test::Line& line, std::size_t from,
             own->insert(own->end(), keys.begin(), keys.end() - 1);
         return;
     }
-}
-
-std::vector<test::Line> sampleLines(std::size_t count)
-{
-    std::vector<test::Line> lines;
-    for (const char* file : {VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", VEZ_CORPUS_DIR "/games-large.pgn"}) {
-        if (const auto text = test::readTextFile(file, 4u << 20)) {
-            auto more = test::linesFromPgn(*text, count - lines.size());
-            std::move(more.begin(), more.end(), std::back_inserter(lines));
-        }
-        if (lines.size() >= count)
-            break;
-    }
-    return lines;
 }
 
 std::vector<Move> movesOf(const GameLine& line)
@@ -91,7 +108,7 @@ std::vector<Move> movesOf(const GameLine& line)
 
 TEST_F(GamesTest, StoredGamesReadBackAndCount)
 {
-    const std::vector<test::Line> lines = sampleLines(60);
+    const std::vector<Line> lines = sampleLines(60);
     ASSERT_GE(lines.size(), 50u);
     std::vector<std::uint32_t> numbers;
     int whiteWins = 0;
@@ -142,31 +159,23 @@ TEST_F(GamesTest, StoredGamesReadBackAndCount)
     EXPECT_EQ(db->usedBytes, used);
 }
 
+// The same game twice is two games; combined, a duplicate fills the fields the earlier
+// game lacks and counts nothing again.
 TEST_F(GamesTest, SameGameTwiceAndDuplicates)
 {
-    const std::vector<test::Line> lines = sampleLines(2);
-    Game game = gameFromLine(lines[0], 1);
+    const Line line = sampleLines(1)[0];
+    Game game = gameFromLine(line, 1);
     game.white = "Doe, John";
     const auto a = storeGame(game, false);
     const auto b = storeGame(game, false);
     ASSERT_TRUE(a && b);
     EXPECT_NE(*a, *b);
-    Position end = lines[0].positions.back();
-    EXPECT_EQ(positionCounts(end).games, 2u);
-    const DbOffset endRecord = findPosition(end);
-    int listed = 0;
-    for (DbOffset v = at<BigPosition>(endRecord)->firstVariation; v != 0; v = at<Variation>(v)->nextAtEnd)
-        ++listed;
-    EXPECT_EQ(listed, 2);
-
-    // Combining: the earlier number comes back and nothing is counted twice; missing
-    // header fields of the earlier game are filled from the duplicate.
     game.white.clear();
     game.site = "Moscow";
     const auto c = storeGame(game, true);
     ASSERT_TRUE(c);
     EXPECT_TRUE(*c == *a || *c == *b);
-    EXPECT_EQ(positionCounts(end).games, 2u);
+    EXPECT_EQ(positionCounts(line.positions.back()).games, 2u);
     Game merged;
     readGame(gameByNumber(*c), merged, false);
     EXPECT_EQ(merged.site, "Moscow");
@@ -177,7 +186,7 @@ TEST_F(GamesTest, SameGameTwiceAndDuplicates)
 // fields agree with its own (an empty field agrees with any), whatever stands between.
 TEST_F(GamesTest, GamesEndingAlikeFoldIntoTheLatestThatAgrees)
 {
-    const test::Line line = sampleLines(1)[0];
+    const Line line = sampleLines(1)[0];
     auto store = [&](const char* white, const char* black, int year) {
         Game game = gameFromLine(line, 1);
         game.white = white;
@@ -241,46 +250,6 @@ TEST_F(GamesTest, RepeatedPositionsCountOnce)
     EXPECT_EQ(movesOf(back), movesOf(game));
     deleteGame(0);
     EXPECT_EQ(findPosition(start), 0u); // the only game's positions are all gone
-}
-
-TEST_F(GamesTest, VariationsCommentsScoresAndGlyphsComeBack)
-{
-    Position pos;
-    setStandardStart(pos);
-    Game game;
-    game.startPosition = pos;
-    game.initialComment = "Before the first move";
-    auto play = [&](GameLine& line, std::initializer_list<const char*> texts, Position p) {
-        for (const char* text : texts) {
-            Move m;
-            ASSERT_TRUE(parseMove(p, m, nullptr, nullptr, text)) << text;
-            line.append(m);
-            makeMove(p, m);
-        }
-    };
-    play(game, {"e4", "e5", "Nf3", "Nc6", "Bb5"}, pos);
-    game.entries[2].comment = "The knight comes out";
-    game.entries[2].glyph = 1;
-    game.entries[4].score = 35;
-    GameLine& sub = game.createSubLine(game, 2);
-    Position afterTwo = game.positionAtPly(game, 2);
-    play(sub, {"Bc4", "Bc5"}, afterTwo);
-    sub.entries[1].comment = "Symmetry";
-    ASSERT_TRUE(storeGame(game, false));
-
-    Game back;
-    readGame(gameByNumber(0), back, true);
-    EXPECT_EQ(movesOf(back), movesOf(game));
-    EXPECT_EQ(back.initialComment, "Before the first move");
-    EXPECT_EQ(back.entries[2].comment, "The knight comes out");
-    EXPECT_EQ(back.entries[2].glyph, 1);
-    EXPECT_EQ(back.entries[4].score, 35);
-    ASSERT_EQ(back.entries[2].subLines.size(), 1u);
-    EXPECT_EQ(movesOf(*back.entries[2].subLines[0]), movesOf(sub));
-    EXPECT_EQ(back.entries[2].subLines[0]->entries[1].comment, "Symmetry");
-    deleteGame(0);
-    EXPECT_EQ(db->variationCount, 0u);
-    EXPECT_EQ(db->moveRecordCount, 0u);
 }
 
 // A game of many plies whose positions are all new: kings walking with rooks.
@@ -370,11 +339,11 @@ protected:
 
     // Probes positions of the lines at every ply by every way; returns how many of the
     // targets were tiny records.
-    int expectSearchesAgree(const std::vector<test::Line>& lines, std::mt19937& rng, int round)
+    int expectSearchesAgree(const std::vector<Line>& lines, std::mt19937& rng, int round)
     {
         int tinyTargets = 0;
         for (int probe = 0; probe < 60; ++probe) {
-            const test::Line& line = lines[rng() % lines.size()];
+            const Line& line = lines[rng() % lines.size()];
             const std::size_t ply = rng() % line.positions.size();
             const DbOffset target = findPosition(line.positions[ply]);
             if (target == 0)
@@ -405,10 +374,10 @@ TEST_P(GameSearchTest, FindGamesThroughAgreesWithContainment)
 #else
     const std::size_t count = 600;
 #endif
-    const std::vector<test::Line> lines = sampleLines(count);
+    const std::vector<Line> lines = sampleLines(count);
     db->compressionThresholdPly = GetParam();
     std::vector<std::uint32_t> numbers;
-    for (const test::Line& line : lines) {
+    for (const Line& line : lines) {
         const auto n = storeGame(gameFromLine(line, 0), false);
         ASSERT_TRUE(n);
         numbers.push_back(*n);
@@ -430,9 +399,9 @@ TEST_P(GameSearchTest, FindGamesThroughAgreesWithContainment)
 // after its start only.
 TEST_F(GamesTest, SearchLeavesOutGamesStartingAfterThePosition)
 {
-    const std::vector<test::Line> lines = sampleLines(1);
+    const std::vector<Line> lines = sampleLines(1);
     ASSERT_FALSE(lines.empty());
-    const test::Line& line = lines[0];
+    const Line& line = lines[0];
     ASSERT_GT(line.moves.size(), 30u);
     ASSERT_TRUE(storeGame(gameFromLine(line, 0), false));
     Game later;
@@ -458,12 +427,12 @@ TEST_F(GamesTest, SearchLeavesOutGamesStartingAfterThePosition)
 // of the search behind: it must not be used for the record's new place.
 TEST_F(GamesTest, SearchIndexFollowsRecordsMovedWithoutNewGames)
 {
-    const std::vector<test::Line> lines = sampleLines(40);
+    const std::vector<Line> lines = sampleLines(40);
     ASSERT_GE(lines.size(), 30u);
-    for (const test::Line& line : lines)
+    for (const Line& line : lines)
         ASSERT_TRUE(storeGame(gameFromLine(line, 0), false));
     setGameSearchMode(GameSearchMode::IndexOnly);
-    const test::Line& line = lines[5];
+    const Line& line = lines[5];
     const Position& pos = line.positions[line.positions.size() / 2];
     const DbOffset before = findPosition(pos);
     ASSERT_NE(before, 0u);
@@ -548,12 +517,6 @@ TEST_F(GamesTest, PreparedGamesStoreByteForByteAsOthers)
     }
 }
 
-} // namespace
-} // namespace vez
-
-namespace vez {
-namespace {
-
 // Deleting every game of a database without notes leaves a graph as empty as a new
 // database's, however the games' lines join and part.
 TEST_F(GamesTest, DeletingEveryGameEmptiesTheGraph)
@@ -569,7 +532,7 @@ TEST_F(GamesTest, DeletingEveryGameEmptiesTheGraph)
                             "[Result \"*\"]\n\n1. e4 e5 2. Nf3 Nc6 (2... d6 3. d4 Nc6) 3. d4 d6 *",
                             false));
     sources.push_back({"the sample with transposing sub-lines", {}});
-    for (const test::Line& line : sampleLines(60)) {
+    for (const Line& line : sampleLines(60)) {
         sources.back().games.push_back(gameFromLine(line, 1));
         addTransposition(sources.back().games.back(), line, line.moves.size() / 3);
     }
@@ -617,13 +580,8 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
 #else
     const std::size_t games = 100, steps = 250;
 #endif
-    std::vector<test::Line> lines;
-    for (const char* file : {VEZ_CORPUS_DIR "/games-annotated.pgn", VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}) {
-        if (const auto text = test::readTextFile(file, 2u << 20)) {
-            auto more = test::linesFromPgn(*text, games - lines.size());
-            std::move(more.begin(), more.end(), std::back_inserter(lines));
-        }
-    }
+    const std::vector<Line> lines = sampleLines(
+        games, {VEZ_CORPUS_DIR "/games-annotated.pgn", VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"});
     ASSERT_GE(lines.size(), 40u);
     std::vector<std::optional<std::uint32_t>> stored(lines.size());
     db->compressionThresholdPly = 30; // tails come and go as games share moves
@@ -637,7 +595,7 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
         if (l % 2)
             addTransposition(withSubLines.back(), lines[l], l % 20, &keys);
         for (const Position& p : lines[l].positions)
-            keys.push_back(test::keyOf(p));
+            keys.push_back(keyOf(p));
         for (const PackedPosition& k : keys)
             keysOf[l].insert(std::string(reinterpret_cast<const char*>(k.bytes), 24));
     }
@@ -653,7 +611,7 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
                  r = at<PositionRecord>(r)->nextInChain) {
                 Position pos;
                 ASSERT_TRUE(reconstructPosition(r, pos));
-                const PackedPosition k = test::keyOf(pos);
+                const PackedPosition k = keyOf(pos);
                 ASSERT_TRUE(used.count(std::string(reinterpret_cast<const char*>(k.bytes), 24)) ||
                             isFlashcard(r))
                     << "a position no stored line passes through, after step " << step;
@@ -690,11 +648,14 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
         for (std::size_t i = 0; i < cards.size(); ++i) {
             Position back;
             ASSERT_TRUE(reconstructPosition(flashcardAt(std::uint32_t(i)), back));
-            ASSERT_TRUE(test::keyOf(back) == test::keyOf(cards[i]))
+            ASSERT_TRUE(keyOf(back) == keyOf(cards[i]))
                 << "flashcard " << i << " after step " << step;
         }
-        if (step % 10 == 0)
+        if (step % 10 == 0) {
             noLeftovers(step);
+            // The validation counts every position's games and results from the main lines.
+            ASSERT_EQ(validateDatabase(), std::vector<std::string>{}) << "after step " << step;
+        }
         ASSERT_FALSE(HasFailure()) << "after step " << step;
     }
     // With every game gone, no line and no game stays.

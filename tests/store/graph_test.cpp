@@ -101,14 +101,6 @@ TEST(Packing, RoundTripsThroughTheCorpusOfPositions)
     }
 }
 
-TEST(Packing, ThirtyTwoPiecesWithoutAPawnToMarkCannotBePacked)
-{
-    // 32 pieces, and the side not to move (Black) has no pawn: a 33rd code would be needed.
-    const Position pos = fromFen("rnbqkbnr/nbrqnbrq/8/8/8/8/PPPPPPPP/RNBQKBNR w - -");
-    PackedPosition key;
-    EXPECT_FALSE(packPosition(pos, key));
-}
-
 TEST(Packing, Hashes)
 {
     PackedPosition key;
@@ -132,24 +124,6 @@ TEST(Packing, ScoreCoding)
     for (const Case& c : cases)
         EXPECT_EQ(decodeScore(encodeScore(c.value)), c.readBack) << c.value;
     EXPECT_NE(encodeScore(0), kNoScoreCode);
-}
-
-TEST_F(GraphTest, RootsAreHugeAndFound)
-{
-    Position start;
-    setStandardStart(start);
-    EXPECT_EQ(findPosition(start), 0u);
-    const DbOffset root = findOrAddRoot(start);
-    ASSERT_NE(root, 0u);
-    EXPECT_EQ(flagsOf(root), kNewHugeFlags);
-    EXPECT_EQ(findOrAddRoot(start), root);
-    EXPECT_EQ(findPosition(start), root);
-    Position back;
-    ASSERT_TRUE(reconstructPosition(root, back));
-    EXPECT_TRUE(samePosition(back, start));
-    std::int32_t score = 0;
-    EXPECT_FALSE(getScore(root, score));
-    EXPECT_EQ(score, kNoScore);
 }
 
 TEST_F(GraphTest, SuccessorLookupTrustsAUniqueSecondaryCode)

@@ -63,53 +63,6 @@ TEST_F(HeapTest, FreeListsReuseLastReleasedFirstAndZero)
     EXPECT_EQ(db->freeListBytes, freeBytes);
 }
 
-TEST_F(HeapTest, CountersAndAccountingByKind)
-{
-    const DbOffset m = allocateRecord(RecordKind::MoveRecord);
-    const DbOffset v = allocateRecord(RecordKind::Variation);
-    const DbOffset n = allocateRecord(RecordKind::NotationRecord);
-    EXPECT_EQ(db->moveRecordCount, 1u);
-    EXPECT_EQ(db->variationCount, 1u);
-    EXPECT_EQ(db->notationRecordCount, 1u);
-    std::strcpy(at<NotationRecord>(n)->text, "kept");
-
-    releaseRecord(RecordKind::MoveRecord, m);
-    releaseRecord(RecordKind::Variation, v);
-    releaseRecord(RecordKind::NotationRecord, n);
-    EXPECT_EQ(db->moveRecordCount, 0u);
-    EXPECT_EQ(db->variationCount, 0u);
-    EXPECT_EQ(db->notationRecordCount, 0u);
-    EXPECT_EQ(db->freeListBytes, 20u + 36 + 36);
-
-    // Notation records are rewritten whole by their users: not zeroed on reuse.
-    EXPECT_EQ(allocateRecord(RecordKind::NotationRecord), n);
-    EXPECT_STREQ(at<NotationRecord>(n)->text, "kept");
-
-    // Records outside the free-byte accounting.
-    const DbOffset d = allocateRecord(RecordKind::DisambiguationRecord);
-    releaseRecord(RecordKind::DisambiguationRecord, d);
-    const DbOffset g = allocateRecord(RecordKind::Gameset);
-    releaseRecord(RecordKind::Gameset, g);
-    EXPECT_EQ(db->freeListBytes, 20u + 36);
-}
-
-TEST_F(HeapTest, GameRecordsKeepTheirNumber)
-{
-    const DbOffset g0 = allocateRecord(RecordKind::GameRecord);
-    const DbOffset g1 = allocateRecord(RecordKind::GameRecord);
-    EXPECT_EQ(gameNumberOf(*at<GameRecord>(g0)), 0u);
-    EXPECT_EQ(gameNumberOf(*at<GameRecord>(g1)), 1u);
-    EXPECT_EQ(db->gameNumbersIssued, 2u);
-    at<GameRecord>(g0)->white = 1234;
-    releaseRecord(RecordKind::GameRecord, g0);
-    EXPECT_EQ(db->freeListBytes, 36u);
-    const DbOffset again = allocateRecord(RecordKind::GameRecord);
-    EXPECT_EQ(again, g0);
-    EXPECT_EQ(gameNumberOf(*at<GameRecord>(again)), 0u);
-    EXPECT_EQ(at<GameRecord>(again)->white, 0u);
-    EXPECT_EQ(db->gameNumbersIssued, 2u);
-}
-
 TEST_F(HeapTest, ReleasedHugeRecordIsReusedAsBig)
 {
     const DbOffset huge = allocateHugePosition();

@@ -117,6 +117,8 @@ TEST_F(NotesTest, FlashcardsKeepTheirSequence)
     const DbOffset a = findOrAddRoot(positions[0]);
     const DbOffset b = findOrAddRoot(positions[1]);
     const DbOffset c = findOrAddRoot(positions[2]);
+    Position next;
+    EXPECT_FALSE(nextFlashcard(positions[0], next)); // no flashcards yet
     addFlashcard(a);
     addFlashcard(b);
     addFlashcard(a); // once only
@@ -129,7 +131,6 @@ TEST_F(NotesTest, FlashcardsKeepTheirSequence)
     EXPECT_FALSE(isFlashcard(a));
 
     // Next from a position that is no flashcard is the first; it wraps after the last.
-    Position next;
     ASSERT_TRUE(nextFlashcard(positions[5], next));
     EXPECT_TRUE(samePosition(next, positions[2]));
     ASSERT_TRUE(nextFlashcard(positions[2], next));
@@ -218,18 +219,6 @@ TEST_F(NotesTest, FlashcardsStayOnTheirPositionsWhileGamesComeAndGo)
         EXPECT_EQ(noteText(card), c.note);
     }
 }
-
-TEST_F(NotesTest, NoFlashcardsNoNext)
-{
-    Position next;
-    EXPECT_FALSE(nextFlashcard(start(), next));
-}
-
-} // namespace
-} // namespace vez
-
-namespace vez {
-namespace {
 
 TEST_F(NotesTest, NotesBuiltFromReleasedRecordsEndWhereTheyShould)
 {

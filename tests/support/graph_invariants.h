@@ -4,9 +4,25 @@
 #include <gtest/gtest.h>
 
 #include "store/graph.h"
-#include "support/graph_lines.h"
+#include "store/packing.h"
 
 namespace vez::test {
+
+inline PackedPosition keyOf(const Position& pos)
+{
+    PackedPosition key;
+    packPosition(pos, key);
+    return key;
+}
+
+inline bool hasPredecessor(DbOffset record, DbOffset pred)
+{
+    for (const GraphEdge& e : predecessorMoves(record)) {
+        if (e.record == pred)
+            return true;
+    }
+    return false;
+}
 
 inline std::uint32_t freeListLength(FreeList list, std::uint32_t linkOffset)
 {
