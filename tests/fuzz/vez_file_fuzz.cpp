@@ -3,7 +3,6 @@
 // start of the hash table of an otherwise fresh image, so that short inputs stay close to
 // a sound header. Opening must refuse the file or succeed; it
 // must never touch memory outside the image or change a refused file.
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -12,15 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_files.h"
 #include "store/database.h"
-#include "store/messages.h"
 
 namespace {
-
-class Silent final : public vez::UserMessages {
-public:
-    void showMessage(const std::string&) override {}
-};
 
 std::vector<std::uint8_t> freshImage()
 {
@@ -34,9 +28,8 @@ std::vector<std::uint8_t> freshImage()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static Silent silent;
     static const std::vector<std::uint8_t> image = freshImage();
-    vez::setStoreMessages(&silent);
+    vez::fuzz::silenceStoreMessages();
 
     std::vector<std::uint8_t> bytes = image;
     // The last input byte picks a length for the file, so that short files are tried too.
@@ -48,13 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bytes[8 + i] ^= data[i];
     bytes.resize(length);
 
-    const int fd = ::memfd_create("vez-fuzz", MFD_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    if (::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size())) {
-        const std::string path = "/proc/self/fd/" + std::to_string(fd);
-        vez::DatabaseHeader* db = vez::openMapped(path, 65536);
-        if (db) {
+    vez::fuzz::withMemoryFile(bytes.data(), bytes.size(), [&](const std::string& path, int fd) {
+        if (vez::DatabaseHeader* db = vez::openMapped(path, 65536)) {
             // A sound header: the used part and the hash table are readable.
             volatile std::uint8_t sink = vez::currentBase[db->usedBytes - 1];
             sink = vez::currentBase[db->hashTable + vez::kHashTableBytes - 1];
@@ -63,7 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else if (::lseek(fd, 0, SEEK_END) != off_t(bytes.size())) {
             __builtin_trap(); // a refused file must keep its length
         }
-    }
-    ::close(fd);
+    });
     return 0;
 }

@@ -2,27 +2,19 @@
 // anywhere (flipped bits, overwritten words, zeroed ranges). Every reading operation and
 // the validation run on what opens: damage may end an operation with DamagedDatabase, but
 // nothing may crash, hang or touch memory outside the image.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "fuzz_files.h"
 #include "interchange/game.h"
 #include "interchange/pgn_writer.h"
 #include "store/database.h"
 #include "store/games.h"
-#include "store/messages.h"
 #include "store/statistics.h"
 #include "store/validation.h"
 
 namespace {
-
-class Silent final : public vez::UserMessages {
-public:
-    void showMessage(const std::string&) override {}
-};
 
 template <class Operation>
 void contained(Operation operation)
@@ -53,18 +45,12 @@ void readEverything()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static Silent silent;
-    vez::setStoreMessages(&silent);
-    const int fd = ::memfd_create("vez-image-fuzz", MFD_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    if (::write(fd, data, size) == ssize_t(size)) {
-        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    vez::fuzz::silenceStoreMessages();
+    vez::fuzz::withMemoryFile(data, size, [](const std::string& path, int) {
         if (vez::DatabaseHeader* db = vez::openMapped(path, 65536)) {
             readEverything();
             vez::closeDatabase(db);
         }
-    }
-    ::close(fd);
+    });
     return 0;
 }
