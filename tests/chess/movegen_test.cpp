@@ -35,21 +35,7 @@ std::string coordinates(Move m)
     s += char('1' + rankOf(fromSquare(m)));
     s += char('a' + fileOf(toSquare(m)));
     s += char('1' + rankOf(toSquare(m)));
-    if (pieceTypeOf(m) != PieceType::Pawn && (rankOf(toSquare(m)) == 0 || rankOf(toSquare(m)) == 7))
-        s += " nbrqk"[int(pieceTypeOf(m)) - 1]; // meaningful for pawn moves only
     return s;
-}
-
-std::vector<std::string> moveNames(const MoveList& list, int n, bool withType = false)
-{
-    std::vector<std::string> out;
-    for (int i = 0; i < n; ++i) {
-        std::string s = coordinates(list[i]).substr(0, 4);
-        if (withType)
-            s += ":" + std::to_string(int(pieceTypeOf(list[i])));
-        out.push_back(s);
-    }
-    return out;
 }
 
 long long perft(const Position& pos, int depth, bool nonstandard = false)
@@ -81,207 +67,106 @@ std::string toOurFen(std::string fen)
 
 const std::filesystem::path kCorpus = VEZ_CORPUS_DIR;
 
-TEST(MoveTables, KnightAndKingTargetOrder)
+// The order of the legal moves is part of the file format (a game stores each move as its
+// place in the list), so whole lists are compared: from-square, to-square, and the letter
+// of the piece a pawn becomes.
+std::string moveList(const Position& pos, char mode)
 {
-    const MoveTables& t = moveTables();
-    // b1: +15 (a3) before +17 (c3) before +10 (d2); +6 is off the board.
-    ASSERT_EQ(t.knightCount[sq("b1")], 3);
-    EXPECT_EQ(t.knightTargets[sq("b1")][0], sq("a3"));
-    EXPECT_EQ(t.knightTargets[sq("b1")][1], sq("c3"));
-    EXPECT_EQ(t.knightTargets[sq("b1")][2], sq("d2"));
-    // e4: up, up-right, right, down-right, down, down-left, left, up-left.
-    const int e4 = sq("e4");
-    const int expected[8] = {sq("e5"), sq("f5"), sq("f4"), sq("f3"),
-                             sq("e3"), sq("d3"), sq("d4"), sq("d5")};
-    ASSERT_EQ(t.kingCount[e4], 8);
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(t.kingTargets[e4][i], expected[i]);
-    EXPECT_EQ(t.kingCount[sq("h8")], 3);
-    EXPECT_EQ(t.rayLength[sq("c2")][UpRight], 5);
-    EXPECT_EQ(t.rayLength[sq("c2")][DownLeft], 1);
-    EXPECT_EQ(t.rayLength[sq("c2")][UpLeft], 2);
-}
-
-TEST(MoveGeneration, StartPositionOrder)
-{
-    Position pos;
-    setStandardStart(pos);
     MoveList list;
-    const int n = legalMoves(pos, list, false);
-    const std::vector<std::string> expected = {
-        "b1a3", "b1c3", "g1f3", "g1h3", "a2a3", "a2a4", "b2b3", "b2b4", "c2c3", "c2c4",
-        "d2d3", "d2d4", "e2e3", "e2e4", "f2f3", "f2f4", "g2g3", "g2g4", "h2h3", "h2h4"};
-    EXPECT_EQ(moveNames(list, n), expected);
-}
-
-TEST(MoveGeneration, PromotionsInTypeOrder)
-{
-    Position pos = fromFen("k7/4P3/8/8/8/8/8/K7 w - -");
-    MoveList list;
-    int n = legalMoves(pos, list, false);
-    std::vector<std::string> names = moveNames(list, n, true);
-    std::vector<std::string> promotions(names.begin(), names.begin() + 4);
-    EXPECT_EQ(promotions, (std::vector<std::string>{"e7e8:2", "e7e8:3", "e7e8:4", "e7e8:5"}));
-
-    n = legalMoves(pos, list, true);
-    names = moveNames(list, n, true);
-    EXPECT_EQ(names[4], "e7e8:6");
-    // Captures towards file a come before captures towards file h, each expanded.
-    pos = fromFen("k2rnr2/4P3/8/8/8/8/8/K7 w - -");
-    n = generateMoves(pos, list, false);
-    names = moveNames(list, n, true);
-    std::vector<std::string> pawn(names.begin(), names.begin() + 8);
-    EXPECT_EQ(pawn, (std::vector<std::string>{"e7d8:2", "e7d8:3", "e7d8:4", "e7d8:5", "e7f8:2",
-                                              "e7f8:3", "e7f8:4", "e7f8:5"}));
-}
-
-TEST(MoveGeneration, EnPassantAfterAdvanceAndCaptures)
-{
-    // 1. e4 d5 2. e5 f5
-    Position pos;
-    setStandardStart(pos);
-    for (const char* m : {"e2e4", "d7d5", "e4e5", "f7f5"})
-        makeMove(pos, encodeMove(sq(m), sq(m + 2), PieceType::Pawn));
-    ASSERT_EQ(pos.enPassant, 1);
-    ASSERT_EQ(pos.enPassantFile, 5);
-    MoveList list;
-    const int n = legalMoves(pos, list, false);
-    std::vector<std::string> fromE5;
-    for (const std::string& m : moveNames(list, n, true)) {
-        if (m.rfind("e5", 0) == 0)
-            fromE5.push_back(m);
+    const int n =
+        mode == 'g' ? generateMoves(pos, list, false) : legalMoves(pos, list, mode == 'n');
+    std::string out;
+    for (int i = 0; i < n; ++i) {
+        const Move m = list[i];
+        out += (out.empty() ? "" : " ") + coordinates(m);
+        if (typeOf(pos.squares[fromSquare(m)]) != pieceTypeOf(m))
+            out += " pnbrqk"[int(pieceTypeOf(m))];
     }
-    EXPECT_EQ(fromE5, (std::vector<std::string>{"e5e6:1", "e5f6:1"}));
+    return out;
 }
 
-TEST(MoveGeneration, CastlingComesLast)
+TEST(MoveGeneration, OrderOfTheList)
 {
-    Position pos = fromFen("r3k2r/8/8/8/8/8/8/R3K2R w KQkq -");
-    MoveList list;
-    int n = generateMoves(pos, list, false);
-    ASSERT_GE(n, 2);
-    EXPECT_EQ(list[n - 2], encodeMove(sq("e1"), sq("g1"), PieceType::King));
-    EXPECT_EQ(list[n - 1], encodeMove(sq("e1"), sq("c1"), PieceType::King));
-
-    // g1 attacked by the rook on g8: generated, filtered out, kept when nonstandard.
-    pos = fromFen("4k1r1/8/8/8/8/8/8/4K2R w K -");
-    const Move castle = encodeMove(sq("e1"), sq("g1"), PieceType::King);
-    n = generateMoves(pos, list, false);
-    EXPECT_EQ(list[n - 1], castle);
-    n = legalMoves(pos, list, false);
-    EXPECT_EQ(std::count(list.begin(), list.begin() + n, castle), 0);
-    n = legalMoves(pos, list, true);
-    EXPECT_EQ(list[n - 1], castle);
-
-    // f1 attacked: not even generated. The king in check: not generated.
-    for (const char* fen : {"4kr2/8/8/8/8/8/8/4K2R w K -", "4k3/4r3/8/8/8/8/8/4K2R w K -",
-                            "4k3/8/8/8/8/8/8/4K1NR w K -", "4k3/8/8/8/8/8/8/4K2R w - -"}) {
-        pos = fromFen(fen);
-        n = generateMoves(pos, list, false);
-        EXPECT_EQ(std::count(list.begin(), list.begin() + n, castle), 0) << fen;
-    }
-}
-
-TEST(MoveGeneration, IllegalMovesAreReplacedByTheLastMove)
-{
-    // The bishop on d2 is pinned against e1 by the bishop on a5.
-    Position pos = fromFen("4k3/8/8/b7/8/8/3B4/4K3 w - -");
-    MoveList pseudo;
-    const int n = generateMoves(pos, pseudo, false);
-    // Filter by hand: a move is kept in place or replaced by the last remaining move.
-    std::vector<Move> expected(pseudo.begin(), pseudo.begin() + n);
-    for (std::size_t i = 0; i < expected.size();) {
-        Position copy = pos;
-        const bool bad = leavesKingAttacked(copy, expected[i], sq("e1"));
-        if (bad) {
-            expected[i] = expected.back();
-            expected.pop_back();
-        } else {
-            ++i;
-        }
-    }
-    MoveList legal;
-    const int m = legalMoves(pos, legal, false);
-    EXPECT_EQ(std::vector<Move>(legal.begin(), legal.begin() + m), expected);
-    // Only Bd2-c3, Bd2-b4 and Bxa5 stay for the bishop; the first bishop move (d2-e3)
-    // was replaced by a king move.
-    EXPECT_EQ(pieceTypeOf(legal[0]), PieceType::King);
-    EXPECT_EQ(m, 3 + 4); // Bc3, Bb4, Bxa5 and Kd1, Kf1, Kf2, Ke2
-}
-
-TEST(MoveGeneration, NoLegalMoves)
-{
-    MoveList list;
-    EXPECT_EQ(legalMoves(fromFen("7k/6Q1/6K1/8/8/8/8/8 b - -"), list, false), 0); // mate
-    EXPECT_EQ(legalMoves(fromFen("7k/8/6QK/8/8/8/8/8 b - -"), list, false), 0);   // stalemate
-}
-
-TEST(MoveGeneration, NonstandardSecondKing)
-{
-    // Kings on d4 and e1: d4's steps at its place in the scan (after the pawn on b2,
-    // before the pawn on g5), e1's steps and castling last.
-    Position pos = fromFen("4k3/8/8/6P1/3K4/8/1P6/4K2R w K -");
-    MoveList list;
-    const int n = legalMoves(pos, list, true);
-    const std::vector<std::string> names = moveNames(list, n);
-    const std::vector<std::string> expected = {
-        "h1h2", "h1h3", "h1h4", "h1h5", "h1h6", "h1h7", "h1h8", "h1g1", "h1f1",
-        "b2b3", "b2b4", "d4d5", "d4e5", "d4e4", "d4e3", "d4d3", "d4c3", "d4c4", "d4c5",
-        "g5g6", "e1e2", "e1f2", "e1f1", "e1d1", "e1d2", "e1g1"};
-    EXPECT_EQ(names, expected);
-    // In a standard database the second king is ignored.
-    EXPECT_EQ(generateMoves(pos, list, false), int(expected.size()) - 8);
-}
-
-TEST(MoveGeneration, SideWithoutKingNeverReachesTheAttackTest)
-{
-    // No white king: every pseudo-legal move stands (nothing to leave attacked).
-    Position pos = fromFen("4k3/8/8/8/8/8/3P4/3RB3 w - -");
-    MoveList pseudo, legal;
-    const int n = generateMoves(pos, pseudo, false);
-    EXPECT_EQ(legalMoves(pos, legal, false), n);
-    EXPECT_FALSE(isLegalMove(pos, encodeMove(sq("e1"), sq("e2"), PieceType::King)));
-    EXPECT_TRUE(isLegalMove(pos, encodeMove(sq("d2"), sq("d4"), PieceType::Pawn)));
-    EXPECT_GT(perft(pos, 3), 0); // replays through kingless positions
+    struct Case {
+        const char* fen;
+        char mode; // g: generated (pseudo-legal), l: legal, n: legal, nonstandard rules
+        const char* moves;
+    };
+    const Case cases[] = {
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -", 'l',
+         "b1a3 b1c3 g1f3 g1h3 a2a3 a2a4 b2b3 b2b4 c2c3 c2c4 d2d3 d2d4 e2e3 e2e4 f2f3 f2f4 g2g3 "
+         "g2g4 h2h3 h2h4"},
+        {"k7/4P3/8/8/8/8/8/K7 w - -", 'l', "e7e8n e7e8b e7e8r e7e8q a1a2 a1b2 a1b1"},
+        {"k7/4P3/8/8/8/8/8/K7 w - -", 'n', "e7e8n e7e8b e7e8r e7e8q e7e8k a1a2 a1b2 a1b1"},
+        // Captures towards file a before captures towards file h, each promotion expanded.
+        {"k2rnr2/4P3/8/8/8/8/8/K7 w - -", 'g',
+         "e7d8n e7d8b e7d8r e7d8q e7f8n e7f8b e7f8r e7f8q a1a2 a1b2 a1b1"},
+        // Castling last, kingside first.
+        {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", 'g',
+         "a1a2 a1a3 a1a4 a1a5 a1a6 a1a7 a1a8 a1b1 a1c1 a1d1 h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 "
+         "h1g1 h1f1 e1e2 e1f2 e1f1 e1d1 e1d2 e1g1 e1c1"},
+        // g1 attacked: generated, filtered out, kept when nonstandard.
+        {"4k1r1/8/8/8/8/8/8/4K2R w K -", 'g',
+         "h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 h1g1 h1f1 e1e2 e1f2 e1f1 e1d1 e1d2 e1g1"},
+        {"4k1r1/8/8/8/8/8/8/4K2R w K -", 'l',
+         "h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 h1g1 h1f1 e1e2 e1f2 e1f1 e1d1 e1d2"},
+        {"4k1r1/8/8/8/8/8/8/4K2R w K -", 'n',
+         "h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 h1g1 h1f1 e1e2 e1f2 e1f1 e1d1 e1d2 e1g1"},
+        // f1 attacked, the king in check, f1 occupied, no right: not even generated.
+        {"4kr2/8/8/8/8/8/8/4K2R w K -", 'g',
+         "h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 h1g1 h1f1 e1e2 e1f2 e1f1 e1d1 e1d2"},
+        {"4k3/4r3/8/8/8/8/8/4K2R w K -", 'g',
+         "h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 h1g1 h1f1 e1e2 e1f2 e1f1 e1d1 e1d2"},
+        {"4k3/8/8/8/8/8/8/4K1NR w K -", 'g',
+         "g1e2 g1f3 g1h3 h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 e1e2 e1f2 e1f1 e1d1 e1d2"},
+        {"4k3/8/8/8/8/8/8/4K2R w - -", 'g',
+         "h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 h1g1 h1f1 e1e2 e1f2 e1f1 e1d1 e1d2"},
+        // An illegal move is replaced by the last move of the list: the pinned bishop's
+        // first move (to e3) gives its place to a king move.
+        {"4k3/8/8/b7/8/8/3B4/4K3 w - -", 'l', "e1d1 e1f1 e1f2 e1e2 d2a5 d2c3 d2b4"},
+        {"7k/6Q1/6K1/8/8/8/8/8 b - -", 'l', ""}, // mate
+        {"7k/8/6QK/8/8/8/8/8 b - -", 'l', ""},   // stalemate
+        // A second king moves at its place in the scan; in a standard database it is ignored.
+        {"4k3/8/8/6P1/3K4/8/1P6/4K2R w K -", 'n',
+         "h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 h1g1 h1f1 b2b3 b2b4 d4d5 d4e5 d4e4 d4e3 d4d3 d4c3 "
+         "d4c4 d4c5 g5g6 e1e2 e1f2 e1f1 e1d1 e1d2 e1g1"},
+        {"4k3/8/8/6P1/3K4/8/1P6/4K2R w K -", 'l',
+         "h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 h1g1 h1f1 b2b3 b2b4 g5g6 e1e2 e1f2 e1f1 e1d1 e1d2 "
+         "e1g1"},
+        // No king: nothing to leave attacked, every generated move stands.
+        {"4k3/8/8/8/8/8/3P4/3RB3 w - -", 'l', "d1c1 d1b1 d1a1 e1f2 e1g3 e1h4 d2d3 d2d4"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(moveList(fromFen(c.fen), c.mode), c.moves) << c.fen << " " << c.mode;
+    Position kingless = fromFen("4k3/8/8/8/8/8/3P4/3RB3 w - -");
+    EXPECT_FALSE(isLegalMove(kingless, encodeMove(sq("e1"), sq("e2"), PieceType::King)));
+    EXPECT_TRUE(isLegalMove(kingless, encodeMove(sq("d2"), sq("d4"), PieceType::Pawn)));
 }
 
 TEST(MoveGeneration, LegalityTestRestoresTheBoardExactly)
 {
     // The en-passant file names d, but no black pawn stands on d5: the test must not
-    // invent one while trying exd6.
-    Position pos = fromFen("4k3/8/8/4P3/8/8/8/4K3 w - d");
-    const Position before = pos;
-    const Move ep = encodeMove(sq("e5"), sq("d6"), PieceType::Pawn);
-    EXPECT_FALSE(leavesKingAttacked(pos, ep, sq("e1")));
-    EXPECT_TRUE(std::memcmp(&pos, &before, sizeof pos) == 0);
-
-    // Castling and ordinary captures restore every square too.
-    pos = fromFen("r3k2r/8/8/8/8/8/8/R3K2R w KQkq -");
-    const Position castling = pos;
-    for (Move m : {encodeMove(4, 6, PieceType::King), encodeMove(4, 2, PieceType::King),
-                   encodeMove(0, 56, PieceType::Rook)}) {
-        leavesKingAttacked(pos, m, 4);
-        EXPECT_TRUE(std::memcmp(&pos, &castling, sizeof pos) == 0);
+    // invent one while trying exd6. Castling and captures restore every square too.
+    for (auto [fen, move] :
+         {std::pair{"4k3/8/8/4P3/8/8/8/4K3 w - d", encodeMove(36, 43, PieceType::Pawn)},
+          {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", encodeMove(4, 6, PieceType::King)},
+          {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", encodeMove(4, 2, PieceType::King)},
+          {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", encodeMove(0, 56, PieceType::Rook)}}) {
+        Position pos = fromFen(fen);
+        const Position before = pos;
+        EXPECT_FALSE(leavesKingAttacked(pos, move, sq("e1")));
+        EXPECT_TRUE(std::memcmp(&pos, &before, sizeof pos) == 0) << fen;
     }
 }
 
 TEST(MoveGeneration, PiecesReachingOrder)
 {
-    Position pos = fromFen("4k3/8/8/1Q3Q2/8/1Q1Q1Q2/8/4K3 w - -");
+    // Along the rays up, right, down, left, then up-right, up-left, down-right, down-left.
     int out[8];
-    // Queens reaching d5 along the rays up, right, down, left, then up-right, up-left,
-    // down-right, down-left.
-    const int n = piecesReaching(pos, PieceType::Queen, sq("d5"), out);
-    std::vector<int> got(out, out + n);
-    EXPECT_EQ(got, (std::vector<int>{sq("f5"), sq("d3"), sq("b5"), sq("f3"), sq("b3")}));
-
-    pos = fromFen("4k3/8/8/8/8/8/8/1N2K1N1 w - -");
-    EXPECT_EQ(piecesReaching(pos, PieceType::Knight, sq("d2"), out), 1);
-    EXPECT_EQ(out[0], sq("b1"));
-    EXPECT_EQ(piecesReaching(pos, PieceType::Knight, sq("e2"), out), 1);
-    EXPECT_EQ(out[0], sq("g1"));
-    EXPECT_EQ(piecesReaching(pos, PieceType::Rook, sq("e2"), out), 0);
-    EXPECT_EQ(piecesReaching(pos, PieceType::King, sq("d2"), out), 1);
+    const int n = piecesReaching(fromFen("4k3/8/8/1Q3Q2/8/1Q1Q1Q2/8/4K3 w - -"), PieceType::Queen,
+                                 sq("d5"), out);
+    EXPECT_EQ(std::vector<int>(out, out + n),
+              (std::vector<int>{sq("f5"), sq("d3"), sq("b5"), sq("f3"), sq("b3")}));
 }
 
 TEST(Perft, PublishedCountsAtModestDepth)

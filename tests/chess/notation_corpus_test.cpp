@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -38,7 +39,8 @@ std::string moveName(Move move)
 
 class CorpusReplay {
 public:
-    explicit CorpusReplay(std::string name) : m_name(std::move(name)) {}
+    // `variants`: also read every move back from the other spellings of its SAN.
+    CorpusReplay(std::string name, bool variants) : m_name(std::move(name)), m_variants(variants) {}
 
     void replay(const test::PgnGame& game)
     {
@@ -57,7 +59,7 @@ public:
             checkPosition(pos, halfmoveClock, moveNumber);
             Move move = Move::None;
             if (!parseMove(pos, move, nullptr, nullptr, token)) {
-                m_stopped.push_back(token + " in " + writeFen(pos, halfmoveClock, moveNumber));
+                fail("stopped at " + token + " in " + writeFen(pos, halfmoveClock, moveNumber));
                 return;
             }
             if (std::find(list.begin(), list.begin() + count, move) == list.begin() + count) {
@@ -77,25 +79,9 @@ public:
         checkPosition(pos, halfmoveClock, moveNumber);
     }
 
-    void report() const
-    {
-        std::printf("[ CORPUS   ] %s: %d games, %d game moves (%d written as recorded), "
-                    "%ld positions, %ld moves checked, %zu games stopped at a token that is "
-                    "no move\n",
-                    m_name.c_str(), m_games, m_gameMoves, m_sameAsRecorded, m_positions,
-                    m_movesChecked, m_stopped.size());
-        for (const std::string& stop : m_stopped)
-            std::printf("[ CORPUS   ]   stopped at %s\n", stop.c_str());
-        const std::string prefix = m_name + "_";
-        ::testing::Test::RecordProperty(prefix + "games", m_games);
-        ::testing::Test::RecordProperty(prefix + "positions", static_cast<int>(m_positions));
-        ::testing::Test::RecordProperty(prefix + "moves_checked", static_cast<int>(m_movesChecked));
-    }
-
     int games() const { return m_games; }
     int gameMoves() const { return m_gameMoves; }
     int sameAsRecorded() const { return m_sameAsRecorded; }
-    std::size_t stopped() const { return m_stopped.size(); }
     long failures() const { return m_failures; }
 
 private:
@@ -134,6 +120,35 @@ private:
             !parseMove(pos, back, &legal, nullptr, text.data()) || back != move || !legal)
             fail("SAN '" + std::string(text.data()) + "' of " + moveName(move) + " came back as " +
                  moveName(back) + (legal ? "" : " (not legal)") + " in " + writeFen(pos, 0, 1));
+        for (const std::string& variant :
+             m_variants ? variants(move, text.data()) : std::vector<std::string>{}) {
+            if (!parseMove(pos, back, &legal, nullptr, variant) || back != move || !legal)
+                fail("'" + variant + "' of " + moveName(move) + " came back as " + moveName(back) +
+                     " in " + writeFen(pos, 0, 1));
+        }
+    }
+
+    // Other spellings of the move found in real files: coordinates, no "x" or ":" for it,
+    // zeros in castling, lower-case piece letters, promotions without "=" or with "/".
+    static std::vector<std::string> variants(Move move, const std::string& san)
+    {
+        const bool promotes = san.find('=') != std::string::npos;
+        std::string coordinates =
+            squareName(fromSquare(move)) + (promotes ? "" : "-") + squareName(toSquare(move));
+        if (promotes)
+            coordinates += "=" + std::string(1, char(std::tolower(san.back())));
+        std::vector<std::string> out = {coordinates, san + "+", san, san};
+        std::erase(out[2], 'x');
+        std::replace(out[3].begin(), out[3].end(), 'x', ':');
+        if (san[0] == 'O')
+            std::replace(out[3].begin(), out[3].end(), 'O', '0');
+        if (std::string_view("NRQK").find(san[0]) != std::string_view::npos)
+            out[1][0] = char(std::tolower(san[0]));
+        if (promotes) {
+            out[2].erase(out[2].find('='), 1);
+            out[3][out[3].find('=')] = '/';
+        }
+        return out;
     }
 
     void checkDescriptive(const Position& pos, Move move, const MoveList& list, int count)
@@ -159,66 +174,53 @@ private:
     }
 
     std::string m_name;
+    bool m_variants;
     int m_games = 0;
     int m_gameMoves = 0;
     int m_sameAsRecorded = 0; // game moves whose SAN with check sign is the recorded text
     long m_positions = 0;
     long m_movesChecked = 0;
     long m_failures = 0;
-    std::vector<std::string> m_stopped;
 };
 
-// Replays up to maxGames games of the file; false when the file is not there.
-bool replayFile(CorpusReplay& replay, const std::string& path, int maxGames,
-                std::size_t maxBytes = std::string::npos)
+struct CorpusFile {
+    const char* name;
+    std::string path;
+    int games; // all of them, or the first of the large file
+    bool variants;
+    // Hand-annotated sources slip now and then (a missing "+", "+" for a mate, a file named
+    // for a pinned knight); games written by a program have every move and sign exactly.
+    double asRecorded;
+};
+
+class NotationCorpus : public ::testing::TestWithParam<CorpusFile> {};
+
+TEST_P(NotationCorpus, EveryLegalMoveRoundTrips)
 {
-    const std::optional<std::string> text = test::readTextFile(path, maxBytes);
+    const CorpusFile& file = GetParam();
+    // The large file's first games lie well within its first megabytes.
+    const std::optional<std::string> text = test::readTextFile(file.path, 16u << 20);
     if (!text)
-        return false;
+        GTEST_SKIP() << file.path << " is missing";
+    CorpusReplay replay(file.name, file.variants);
     test::PgnMovetextReader reader(*text);
     test::PgnGame game;
-    while (replay.games() < maxGames && reader.next(game))
+    while (replay.games() < file.games && reader.next(game))
         replay.replay(game);
-    replay.report();
-    return true;
+    std::printf("[ CORPUS   ] %s: %d games, %d game moves, %d written as recorded\n", file.name,
+                replay.games(), replay.gameMoves(), replay.sameAsRecorded());
+    EXPECT_EQ(replay.games(), file.games);
+    EXPECT_EQ(replay.failures(), 0);
+    EXPECT_GE(replay.sameAsRecorded(), replay.gameMoves() * file.asRecorded);
 }
 
-TEST(NotationCorpus, AnnotatedGamesRoundTripEveryLegalMove)
-{
-    CorpusReplay replay("games-annotated");
-    if (!replayFile(replay, VEZ_CORPUS_DIR "/games-annotated.pgn", 1 << 30))
-        GTEST_SKIP() << "no corpus at " VEZ_CORPUS_DIR;
-    EXPECT_EQ(replay.games(), 1077);
-    EXPECT_EQ(replay.stopped(), 0u); // all of them replay legally
-    EXPECT_EQ(replay.failures(), 0);
-    // Hand-annotated sources slip now and then: a missing "+", "+" for a mate, a file
-    // named for a knight that is pinned. All else must be written exactly as recorded.
-    EXPECT_GE(replay.sameAsRecorded(), replay.gameMoves() * 0.995);
-}
-
-TEST(NotationCorpus, LargeCorpusRoundTripsEveryLegalMove)
-{
-    CorpusReplay replay("games-large");
-    // The games asked for lie well within the first megabytes of the 100 MB file.
-    if (!replayFile(replay, VEZ_CORPUS_DIR "/games-large.pgn", kLargeCorpusGames, 16u << 20))
-        GTEST_SKIP() << "no corpus at " VEZ_CORPUS_DIR;
-    EXPECT_EQ(replay.games(), kLargeCorpusGames);
-    EXPECT_EQ(replay.stopped(), 0u);
-    EXPECT_EQ(replay.failures(), 0);
-    // These games were written by a program: every move, check and mate sign included.
-    EXPECT_EQ(replay.sameAsRecorded(), replay.gameMoves());
-}
-
-TEST(NotationCorpus, BundledSampleRoundTripsEveryLegalMove)
-{
-    CorpusReplay replay("twic0920-sample");
-    if (!replayFile(replay, VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", 1 << 30))
-        GTEST_SKIP() << "no " VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
-    EXPECT_GT(replay.games(), 0);
-    EXPECT_EQ(replay.stopped(), 0u);
-    EXPECT_EQ(replay.failures(), 0);
-    EXPECT_EQ(replay.sameAsRecorded(), replay.gameMoves());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Files, NotationCorpus,
+    ::testing::Values(
+        CorpusFile{"annotated", VEZ_CORPUS_DIR "/games-annotated.pgn", 1077, true, 0.995},
+        CorpusFile{"large", VEZ_CORPUS_DIR "/games-large.pgn", kLargeCorpusGames, false, 1.0},
+        CorpusFile{"sample", VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", 60, true, 1.0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace vez
