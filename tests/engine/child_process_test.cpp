@@ -171,13 +171,10 @@ TEST_F(ChildProcessTest, GroupThatIgnoresTheInterruptIsTerminatedAfterAGrace)
 
 TEST_F(ChildProcessTest, IdleAndRepeatedOperationsAreHarmless)
 {
-    child.Kill(); // idle: nothing happens
-    child.Close();
     const std::string echo = folder.script("echo", "read line; echo \"[$line]\"");
     ASSERT_TRUE(child.Start(echo, "echo", true));
     auto* output = new LineQueue;
     child.StartReaders(output, nullptr);
-    child.Write("");
     child.Write("x\n");
     EXPECT_EQ(drain(output), std::vector<std::string>{"[x]\n"});
     child.Wait();
@@ -185,20 +182,11 @@ TEST_F(ChildProcessTest, IdleAndRepeatedOperationsAreHarmless)
     // nor blocks.
     child.Write("more\n");
     child.Close();
-    child.Close();
     EXPECT_FALSE(child.IsRunning());
     // Readers asked for after the end get an empty, finished queue.
     auto* late = new LineQueue;
     child.StartReaders(late, nullptr);
     EXPECT_TRUE(drain(late).empty());
-}
-
-TEST(CommandLine, WordsSplitAtBlanksWithQuotesGrouping)
-{
-    EXPECT_EQ(splitCommandLine("  cbasc32 -e \"/tmp/out file.pgn\"  in.cbf "),
-              (std::vector<std::string>{"cbasc32", "-e", "/tmp/out file.pgn", "in.cbf"}));
-    EXPECT_EQ(splitCommandLine("a \"\" b"), (std::vector<std::string>{"a", "", "b"}));
-    EXPECT_TRUE(splitCommandLine(" \t").empty());
 }
 
 } // namespace

@@ -161,29 +161,21 @@ TEST(PgnSource, OnlyPhysicalLinesAreEscapesOrGameStarts)
 
 TEST(PgnSource, RecoversFromBadGames)
 {
+    // Each bad game is copied from the line after the last game; the last one to the end.
     const std::string bad1 = gameText("bad1", "1. e4 e5 2. Ke3 *");
     const std::string bad2 = "[Event \"x\"]\n[White \"bad2\"]\n[Result \"draw\"]\n\n1. d4 *\n\n";
-    const std::string text =
-        "Heading\n\n" + gameText("one", "1. e4 e5 *") + bad1 + bad2 + gameText("two", "1. c4 *");
+    const std::string text = "Heading\n\n" + gameText("one", "1. e4 e5 *") + bad1 + bad2 +
+                             gameText("two", "1. c4 *") + "[Event \"x\"]\n\n1. e4 e5\n2. Nf3";
     PgnSource source;
     source.openText(text);
-    const std::vector<std::string> events = importAll(source);
     const std::vector<std::string> expected = {
         "game one 2",
-        "error 11 at 13: " + withCrLf("\n" + bad1), // from the line after the last game
+        "error 11 at 13: " + withCrLf("\n" + bad1),
         "error 8 at 17: " + withCrLf(bad2),
         "game two 1",
+        "error 6 at 30: \r\n[Event \"x\"]\r\n\r\n1. e4 e5\r\n2. Nf3",
     };
-    EXPECT_EQ(events, expected);
-}
-
-TEST(PgnSource, CopiesTheLastBadGameToTheEnd)
-{
-    PgnSource source;
-    source.openText(gameText("one", "1. e4 *") + "[Event \"x\"]\n\n1. e4 e5\n2. Nf3");
-    const std::vector<std::string> events = importAll(source);
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[1], "error 6 at 10: \r\n[Event \"x\"]\r\n\r\n1. e4 e5\r\n2. Nf3");
+    EXPECT_EQ(importAll(source), expected);
 }
 
 TEST(PgnSource, FileAndTextReadTheSame)
