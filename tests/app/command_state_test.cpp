@@ -24,11 +24,6 @@ TEST(CommandTable, EveryCommandOnceWithItsPromptAndNoClashingShortcut)
             EXPECT_TRUE(shortcuts.insert(info.shortcut).second) << info.shortcut;
         }
     }
-    EXPECT_EQ(commandInfo(C::GameSave).shortcut, "Ctrl+A");
-    EXPECT_EQ(commandInfo(C::GameSelectFromPosition).shortcut, "Ctrl+P");
-    EXPECT_EQ(commandInfo(C::PositionNextChoice).prompt,
-              "Advance to next position in game with transposition, choice, or annotation");
-    EXPECT_EQ(commandInfo(C::PositionNextChoice).toolTip, "Next noteworthy position");
 }
 
 TEST_F(CommandStateTest, EnabledAndChecked)

