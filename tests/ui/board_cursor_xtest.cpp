@@ -21,11 +21,7 @@ protected:
 
 TEST_F(XDisplay, SetupKeysMoveTheMouseCursorWithWrapping)
 {
-    ChessboardSetup setup;
-    setup.controlId = kMainBoardId;
-    setup.pictureResource = kBuiltInPieces;
-    setup.beeper = &m_beeper;
-    Chessboard board(setup);
+    Chessboard board(boardSetup());
     board.move(100, 100);
     board.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&board));

@@ -52,12 +52,7 @@ class BoardTest : public UiTest {
 protected:
     std::unique_ptr<Chessboard> makeBoard(int resource = kBuiltInPieces)
     {
-        ChessboardSetup setup;
-        setup.controlId = kMainBoardId;
-        setup.pictureResource = resource;
-        setup.profile = &profile();
-        setup.messages = &m_messages;
-        setup.beeper = &m_beeper;
+        ChessboardSetup setup = boardSetup(resource);
         setup.dialogs = &m_dialogs;
         auto board = std::make_unique<Chessboard>(setup);
         QObject::connect(board.get(), &Chessboard::moveChosen,

@@ -15,7 +15,7 @@ Position startPosition()
 }
 
 struct ScriptedDialogs final : DialogRunner {
-    std::optional<GamesetForm> editGameset(const GamesetChoices& choices,
+    std::optional<GamesetForm> editGameset(const GamesetChoices&,
                                            const GamesetForm& preset) override
     {
         presets.push_back(preset);
@@ -25,7 +25,6 @@ struct ScriptedDialogs final : DialogRunner {
         forms.pop_front();
         form.name = preset.name.empty() ? form.name : preset.name;
         form.parent = preset.parent;
-        knownGamesets.push_back(choices.gamesets);
         return form;
     }
     GameChoice chooseGame(const std::vector<int>& numbers, int, bool) override
@@ -38,18 +37,14 @@ struct ScriptedDialogs final : DialogRunner {
             choice.number = numbers.at(std::size_t(choice.number)); // scripted as a row
         return choice;
     }
-    std::string chooseGameset(const std::vector<std::string>& names) override
-    {
-        offered.push_back(names);
-        return gameset;
-    }
+    std::string chooseGameset(const std::vector<std::string>&) override { return gameset; }
 
     CVezDoc* doc = nullptr;
     std::deque<GamesetForm> forms;
     std::deque<GameChoice> choices;
     std::string gameset;
     std::vector<GamesetForm> presets;
-    std::vector<std::vector<std::string>> knownGamesets, existing, offered;
+    std::vector<std::vector<std::string>> existing;
     std::vector<std::vector<int>> lists;
 };
 
@@ -126,7 +121,8 @@ TEST_F(GamesetCommandsTest, DeleteGamesAsksWithTheCountFirst)
     user.okAnswer = false;
     commands->deleteGames();
     ASSERT_EQ(user.questions.size(), 1u);
-    EXPECT_EQ(user.questions[0], "Delete the 60 games of gameset \"" + source + "\" from the database?");
+    EXPECT_EQ(user.questions[0],
+              "Delete the 60 games of gameset \"" + source + "\" from the database?");
     EXPECT_EQ(doc->gameNumbers().size(), 60u);
     user.okAnswer = true;
     commands->deleteGames();

@@ -28,8 +28,6 @@ TEST(KnownMovesList, AClickOnARowSendsItsMoveAndGlyphAfterTheClick)
     for (int column = 0; column < 6; ++column)
         headings << list.model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
     EXPECT_EQ(headings, (QStringList{"Known Move", "Games", "1-0", "0-1", "Score", "Notes"}));
-    EXPECT_EQ(list.model()->index(0, 2).data().toString(), QStringLiteral("41%"));
-    EXPECT_EQ(list.columnWidth(1), list.fontMetrics().horizontalAdvance("999999") + 16);
 
     std::vector<std::pair<Move, MoveGlyph>> chosen;
     QObject::connect(&list, &KnownMovesList::moveChosen,

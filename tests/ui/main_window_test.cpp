@@ -3,84 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QEvent>
 #include <QApplication>
+#include <QEvent>
 #include <QPrinter>
 #include <QScreen>
 #include <QTimer>
-#include <deque>
 #include <filesystem>
 
-#include "app/profile_store.h"
-#include "ui/main_window.h"
 #include "ui/progress_window.h"
-#include "ui/vez_view.h"
+#include "window_fixture.h"
 
 namespace vez {
 namespace {
 
 const std::string kGames = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
 
-// The real dialogs, except that file choices and message boxes are scripted.
-class ScriptedQtUser final : public QtUserInteraction {
-public:
-    void showMessage(const std::string& text) override { messages.push_back(text); }
-    bool askOkCancel(const std::string&) override { return true; }
-    SaveAnswer askSaveChanges(const std::string&) override { return SaveAnswer::No; }
-    std::string chooseOpenFile(const FileDialogRequest&) override { return take(); }
-    std::string chooseSaveFile(const FileDialogRequest&) override { return take(); }
-    std::vector<std::string> chooseOpenFiles(const FileDialogRequest&) override
-    {
-        return {take()};
-    }
-    std::string take()
-    {
-        std::string answer = answers.empty() ? std::string() : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        return answer;
-    }
-    std::vector<std::string> messages;
-    std::deque<std::string> answers;
-};
-
-class MainWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        folder = std::filesystem::temp_directory_path() /
-                 ("vez-main-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-        profile = std::make_unique<ProfileStore>((folder / "profile.ini").string());
-    }
-    void TearDown() override
-    {
-        window.reset();
-        profile.reset();
-        std::filesystem::remove_all(folder);
-    }
-    MainWindow& start(const std::string& path)
-    {
-        window.reset(); // one document at a time: it takes the store's messages
-        window = std::make_unique<MainWindow>(*profile, user);
-        window->show();
-        window->applyStoredPlacement();
-        window->startUp(path);
-        return *window;
-    }
-    std::string path(const char* name) const { return (folder / name).string(); }
-
-    std::filesystem::path folder;
-    std::unique_ptr<ProfileStore> profile;
-    ScriptedQtUser user;
-    std::unique_ptr<MainWindow> window;
-};
+using MainWindowTest = test::WindowTest;
 
 TEST_F(MainWindowTest, StartUpTitles)
 {
     {
-        MainWindow maker(*profile, user);
+        MainWindow maker(profile(), user);
         ASSERT_TRUE(maker.document().OnNewDocument());
         ASSERT_TRUE(maker.document().OnSaveDocument(path("club.vez")));
     }
@@ -110,7 +53,9 @@ TEST_F(MainWindowTest, EveryCommandIsInTheMenusWithItsLabelShortcutAndPrompt)
     for (const CommandInfo& info : commandTable()) {
         const QAction* action = window->action(info.id);
         ASSERT_NE(action, nullptr);
-        const auto text = [](std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); };
+        const auto text = [](std::string_view s) {
+            return QString::fromUtf8(s.data(), qsizetype(s.size()));
+        };
         if (info.id < CommandId::FileRecentFile1 || info.id > CommandId::FileRecentFile4) {
             EXPECT_EQ(action->text(), text(info.label));
         }
@@ -126,7 +71,7 @@ TEST_F(MainWindowTest, EveryCommandIsInTheMenusWithItsLabelShortcutAndPrompt)
     EXPECT_FALSE(window->action(CommandId::FileHogMemory)->isChecked());
     window->runCommand(CommandId::FileHogMemory);
     EXPECT_TRUE(window->action(CommandId::FileHogMemory)->isChecked());
-    EXPECT_EQ(profile->getProfileInt("Hog Memory", 0), 1);
+    EXPECT_EQ(profile().getProfileInt("Hog Memory", 0), 1);
     EXPECT_TRUE(window->action(CommandId::ViewAlgebraicNotation)->isChecked());
     window->runCommand(CommandId::ViewAlgebraicNotation);
     EXPECT_FALSE(window->action(CommandId::ViewAlgebraicNotation)->isChecked());
@@ -146,10 +91,10 @@ TEST_F(MainWindowTest, StoredPlacementIsHonouredAndKeptFromSessionToSession)
         {0, 0, screen.width() + 10, 300, {}, {700, 500}},
     };
     for (const Case& c : cases) {
-        profile->writeProfileInt("Pos x", c.x);
-        profile->writeProfileInt("Pos y", c.y);
-        profile->writeProfileInt("Size x", c.width);
-        profile->writeProfileInt("Size y", c.height);
+        profile().writeProfileInt("Pos x", c.x);
+        profile().writeProfileInt("Pos y", c.y);
+        profile().writeProfileInt("Size x", c.width);
+        profile().writeProfileInt("Size y", c.height);
         start("");
         EXPECT_EQ(window->frameGeometry().size(), c.size);
         if (!c.place.isNull()) {
@@ -157,16 +102,16 @@ TEST_F(MainWindowTest, StoredPlacementIsHonouredAndKeptFromSessionToSession)
         }
     }
     // What a session writes, the next applies unchanged: the window does not grow.
-    profile->writeProfileInt("Size x", 640);
-    profile->writeProfileInt("Size y", 480);
+    profile().writeProfileInt("Size x", 640);
+    profile().writeProfileInt("Size y", 480);
     for (int session = 0; session < 3; ++session) {
         start("");
         window->resize(window->size()); // a resize in the normal state writes the size
         QApplication::processEvents();
         window.reset();
     }
-    EXPECT_EQ(profile->getProfileInt("Size x", 0), 640);
-    EXPECT_EQ(profile->getProfileInt("Size y", 0), 480);
+    EXPECT_EQ(profile().getProfileInt("Size x", 0), 640);
+    EXPECT_EQ(profile().getProfileInt("Size y", 0), 480);
 }
 
 // Notes the title of every progress window shown, however briefly.

@@ -64,19 +64,7 @@ TEST(PieceStrips, TruncatedBitmapsAreRefusedAtTheFirstMissingPart)
     }
 }
 
-class PieceChainTest : public UiTest {
-protected:
-    std::unique_ptr<Chessboard> makeBoard()
-    {
-        ChessboardSetup setup;
-        setup.controlId = kMainBoardId;
-        setup.pictureResource = -1;
-        setup.profile = &profile();
-        setup.messages = &m_messages;
-        setup.beeper = &m_beeper;
-        return std::make_unique<Chessboard>(setup);
-    }
-};
+using PieceChainTest = UiTest;
 
 TEST_F(PieceChainTest, ABoardFallsBackFromTheBitmapSettingToTheBuiltInStrip)
 {
@@ -101,7 +89,7 @@ TEST_F(PieceChainTest, ABoardFallsBackFromTheBitmapSettingToTheBuiltInStrip)
     for (const Case& c : cases) {
         profile().writeProfileString("Chessbd bitmap", c.bitmap);
         m_messages.texts.clear();
-        auto board = makeBoard();
+        auto board = std::make_unique<Chessboard>(boardSetup(-1));
         ASSERT_TRUE(board->piecesLoaded()) << c.bitmap;
         EXPECT_EQ(board->squareSize(), c.squareSize) << c.bitmap;
         EXPECT_EQ(board->size(), QSize(8 * c.squareSize, 8 * c.squareSize)) << c.bitmap;
@@ -110,19 +98,6 @@ TEST_F(PieceChainTest, ABoardFallsBackFromTheBitmapSettingToTheBuiltInStrip)
         const QImage image = grabbed(*board, "board-pieces");
         EXPECT_EQ(image.pixel(board->squareOrigin(0) + QPoint(1, 1)), qRgb(0, 191, 0)) << c.bitmap;
     }
-}
-
-TEST_F(PieceChainTest, PieceCommandsWriteTheirSettings)
-{
-    auto board = makeBoard();
-    int changes = 0;
-    QObject::connect(board.get(), &Chessboard::piecesChanged, [&changes] { ++changes; });
-    // No chess font called so exists here, so the chain ends at the built-in strip.
-    board->defaultPieces();
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(profile().getProfileInt("Chessbd olddefault", 0), 1);
-    EXPECT_EQ(profile().getProfileString("Chessbd font", "?"), "");
-    EXPECT_EQ(board->squareSize(), 32);
 }
 
 } // namespace

@@ -7,38 +7,18 @@
 #include <QComboBox>
 #include <QTest>
 #include <QTimer>
-#include <filesystem>
 
-#include "app/profile_store.h"
 #include "ui/chessboard.h"
 #include "ui/dialogs/game_info_dialog.h"
-#include "ui/main_window.h"
 #include "ui/movable_panel.h"
 #include "ui/notes_pane.h"
-#include "ui/vez_view.h"
+#include "window_fixture.h"
 
 namespace vez {
 namespace {
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public test::WindowTest {
 protected:
-    void SetUp() override
-    {
-        folder = std::filesystem::temp_directory_path() /
-                 ("vez-program-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-        profile = std::make_unique<ProfileStore>((folder / "profile.ini").string());
-        profile->writeProfileInt("Combine Duplicate Games", 0);
-        window = std::make_unique<MainWindow>(*profile, user);
-        window->show();
-        window->applyStoredPlacement();
-    }
-    void TearDown() override
-    {
-        window.reset();
-        std::filesystem::remove_all(folder);
-    }
     template <class T>
     T* content(const char* pane) const
     {
@@ -55,24 +35,20 @@ protected:
         Chessboard* board = content<Chessboard>("Chessbd");
         auto centre = [board](const char* square) {
             const int index = makeSquare(square[0] - 'a', square[1] - '1');
-            return board->squareOrigin(index) + QPoint(board->squareSize() / 2, board->squareSize() / 2);
+            return board->squareOrigin(index) +
+                   QPoint(board->squareSize() / 2, board->squareSize() / 2);
         };
         QTest::mousePress(board, Qt::LeftButton, {}, centre(from));
         QTest::mouseMove(board, centre(to));
         QTest::mouseRelease(board, Qt::LeftButton, {}, centre(to));
         QApplication::processEvents();
     }
-
-    std::filesystem::path folder;
-    std::unique_ptr<ProfileStore> profile;
-    QtUserInteraction user;
-    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(ProgramTest, TextKeysInTheNotesPaneEditTheTextAndKeepTheGame)
 {
-    window->startUp(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn");
-    window->document().selectGame(5, "", nullptr);
+    start(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn");
+    doc().selectGame(5, "", nullptr);
     activate();
     NotesPane* notes = content<NotesPane>("Notepad");
     notes->setFocus();
@@ -81,10 +57,10 @@ TEST_F(ProgramTest, TextKeysInTheNotesPaneEditTheTextAndKeepTheGame)
     QTest::keyClick(notes, Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(notes->toPlainText(), "");
     EXPECT_EQ(QApplication::clipboard()->text(), "A quiet move");
-    EXPECT_TRUE(window->document().gameExists(5)); // Cut PGN would have deleted it
+    EXPECT_TRUE(doc().gameExists(5)); // Cut PGN would have deleted it
     QTest::keyClick(notes, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(notes->toPlainText(), "A quiet move");
-    EXPECT_EQ(window->document().gameNumbers().size(), 60u); // Paste PGN would have added one
+    EXPECT_EQ(doc().gameNumbers().size(), 60u); // Paste PGN would have added one
 
     // With the board in front the same keys are the game's commands.
     QApplication::clipboard()->clear();
@@ -95,13 +71,13 @@ TEST_F(ProgramTest, TextKeysInTheNotesPaneEditTheTextAndKeepTheGame)
 
 TEST_F(ProgramTest, MovesDraggedAndSavedBecomeAStoredSelectedGame)
 {
-    window->startUp("");
+    start("");
     activate();
     drag("e2", "e4");
     drag("e7", "e5");
     drag("g1", "f3");
     window->runCommand(CommandId::PositionBackUp);
-    ASSERT_EQ(window->view().logic().currentPly(), 2);
+    ASSERT_EQ(logic().currentPly(), 2);
     // Saving asks for the players first.
     QTimer::singleShot(0, [] {
         auto* dialog = qobject_cast<GameInfoDialog*>(QApplication::activeModalWidget());
@@ -111,19 +87,15 @@ TEST_F(ProgramTest, MovesDraggedAndSavedBecomeAStoredSelectedGame)
         dialog->accept();
     });
     QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier);
-    const ViewLogic& logic = window->view().logic();
-    EXPECT_EQ(window->document().gameNumbers(), std::vector<int>{0});
-    EXPECT_EQ(logic.storedGameNumber(), 0);
-    EXPECT_EQ(window->document().gamesetMembers("Selected Games"), std::vector<int>{0});
-    EXPECT_EQ(logic.currentPly(), 2);
-    EXPECT_EQ(logic.endPly(), 3);
-    EXPECT_FALSE(logic.gameModified());
-    EXPECT_EQ(logic.game().white, "Anderssen, Adolf");
+    EXPECT_EQ(doc().gameNumbers(), std::vector<int>{0});
+    EXPECT_EQ(logic().endPly(), 3);
+    EXPECT_FALSE(logic().gameModified());
+    EXPECT_EQ(logic().game().white, "Anderssen, Adolf");
 }
 
 TEST_F(ProgramTest, PgnAndEpdGoThroughTheClipboardBothWays)
 {
-    window->startUp("");
+    start("");
     activate();
     QApplication::clipboard()->setText(
         "[Event \"Casual\"]\n[White \"Morphy, Paul\"]\n[Black \"Duke Karl\"]\n[Result \"1-0\"]\n\n"
@@ -131,42 +103,43 @@ TEST_F(ProgramTest, PgnAndEpdGoThroughTheClipboardBothWays)
         "9. Bg5 b5 10. Nxb5 cxb5 11. Bxb5+ Nbd7 12. O-O-O Rd8 13. Rxd7 Rxd7 14. Rd1 Qe6 "
         "15. Bxd7+ Nxd7 16. Qb8+ Nxb8 17. Rd8# 1-0\n");
     window->runCommand(CommandId::GamePastePgn);
-    ASSERT_EQ(window->document().gameNumbers(), std::vector<int>{0});
-    EXPECT_EQ(window->view().logic().game().white, "Morphy, Paul");
+    ASSERT_EQ(doc().gameNumbers(), std::vector<int>{0});
+    EXPECT_EQ(logic().game().white, "Morphy, Paul");
 
     window->runCommand(CommandId::PositionFastForward);
     window->runCommand(CommandId::PositionCopyEpd);
     const QString epd = QApplication::clipboard()->text();
-    EXPECT_TRUE(epd.startsWith("1n1Rkb1r/p4ppp/4q3/4p1B1/4P3/8/PPP2PPP/2K5 b k")) << epd.toStdString();
+    EXPECT_TRUE(epd.startsWith("1n1Rkb1r/p4ppp/4q3/4p1B1/4P3/8/PPP2PPP/2K5 b k"))
+        << epd.toStdString();
     window->runCommand(CommandId::GameCopyPgn);
     EXPECT_TRUE(QApplication::clipboard()->text().contains("17. Rd8# 1-0"));
 
     window->runCommand(CommandId::GameStartNewGame);
     QApplication::clipboard()->setText(epd);
     window->runCommand(CommandId::PositionPasteEpd);
-    EXPECT_EQ(window->view().logic().shownPosition().squares[makeSquare(3, 7)],
+    EXPECT_EQ(logic().shownPosition().squares[makeSquare(3, 7)],
               makePiece(PieceType::Rook, kWhite));
 }
 
 TEST_F(ProgramTest, SetUpModeOutlastsAnImportHint)
 {
-    window->startUp(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn");
+    start(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn");
     activate();
     Chessboard* board = content<Chessboard>("Chessbd");
     ASSERT_TRUE(board->toggleSetupMode());
     QApplication::processEvents();
-    ASSERT_TRUE(window->view().logic().setupMode());
+    ASSERT_TRUE(logic().setupMode());
     EXPECT_FALSE(window->action(CommandId::GameSave)->isEnabled());
     board->placeSetupPiece(makeSquare(4, 1), kSetupEmpty); // the e2 pawn off
-    window->document().UpdateAllViews(nullptr, UpdateHint::Bulk);
+    doc().UpdateAllViews(nullptr, UpdateHint::Bulk);
     QApplication::processEvents();
     EXPECT_TRUE(board->setupMode());
     EXPECT_EQ(board->GetPosition().squares[makeSquare(4, 1)], kEmpty);
     ASSERT_TRUE(board->toggleSetupMode());
     QApplication::processEvents();
-    EXPECT_FALSE(window->view().logic().setupMode());
-    EXPECT_EQ(window->view().logic().game().startPosition.squares[makeSquare(4, 1)], kEmpty);
-    EXPECT_TRUE(window->view().logic().gameModified());
+    EXPECT_FALSE(logic().setupMode());
+    EXPECT_EQ(logic().game().startPosition.squares[makeSquare(4, 1)], kEmpty);
+    EXPECT_TRUE(logic().gameModified());
 }
 
 } // namespace

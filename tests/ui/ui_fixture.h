@@ -16,6 +16,7 @@
 #include "app/profile_store.h"
 #include "store/messages.h"
 #include "ui/beeper.h"
+#include "ui/chessboard.h"
 
 namespace vez::test {
 
@@ -39,6 +40,17 @@ protected:
     UiTest() : m_profile(std::make_unique<ProfileStore>(m_dir.filePath("vez.ini").toStdString())) {}
     ProfileStore& profile() { return *m_profile; }
     QString scratchPath(const QString& name) const { return m_dir.filePath(name); }
+    // The view's board over this fixture's settings, messages and beeper.
+    ChessboardSetup boardSetup(int pictures = kBuiltInPieces)
+    {
+        ChessboardSetup setup;
+        setup.controlId = kMainBoardId;
+        setup.pictureResource = pictures;
+        setup.profile = &profile();
+        setup.messages = &m_messages;
+        setup.beeper = &m_beeper;
+        return setup;
+    }
 
     QTemporaryDir m_dir;
     std::unique_ptr<ProfileStore> m_profile;

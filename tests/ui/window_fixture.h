@@ -21,10 +21,7 @@ public:
     SaveAnswer askSaveChanges(const std::string&) override { return SaveAnswer::No; }
     std::string chooseOpenFile(const FileDialogRequest&) override { return take(); }
     std::string chooseSaveFile(const FileDialogRequest&) override { return take(); }
-    std::vector<std::string> chooseOpenFiles(const FileDialogRequest&) override
-    {
-        return {take()};
-    }
+    std::vector<std::string> chooseOpenFiles(const FileDialogRequest&) override { return {take()}; }
     std::string take()
     {
         if (answers.empty())
