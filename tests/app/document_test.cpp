@@ -81,9 +81,9 @@ TEST_F(DocumentLifecycle, MergeAddsTheOtherDatabasesGamesOfTheSameKind)
     EXPECT_EQ(view.hints.back(), UpdateHint::Bulk);
     EXPECT_EQ(user.progressTitles.back(), "Database Merging");
 
-    // vezdb's test checks the messages of both refusals.
-    EXPECT_FALSE(doc->mergeDatabase(path("odd.vez")));
+    EXPECT_FALSE(doc->mergeDatabase(path("odd.vez"))); // vezdb's test checks the message
     EXPECT_FALSE(doc->mergeDatabase(path("missing.vez")));
+    EXPECT_EQ(user.messages.back(), "Could not map database file " + path("missing.vez") + ".");
     EXPECT_EQ(doc->gameNumbers().size(), 30u);
 }
 
