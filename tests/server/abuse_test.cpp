@@ -1,6 +1,9 @@
-// Clients that ask for long replies and never read them, and more clients than the server
-// takes: its memory stays bounded and returns when they leave, a well-behaved client is
-// answered meanwhile, requests that wait are answered in order once the client reads.
+// Many clients at once over a database of a few thousand real games: fifty that walk
+// through games get every reply right; clients that send garbage neither crash the server
+// nor change the database without rights; clients that ask for long replies and never read
+// them keep its memory bounded (and it returns when they leave) while a well-behaved client
+// is answered meanwhile; requests that wait are answered in order once the client reads;
+// connections beyond the limit are refused.
 #include <gmock/gmock.h>
 
 #include <unistd.h>
@@ -10,8 +13,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <thread>
 
+#include "chess/notation.h"
 #include "server/listener.h"
 #include "server_fixture.h"
 #include "support/pgn_games.h"
@@ -23,11 +28,14 @@ using Clock = std::chrono::steady_clock;
 
 #ifdef VEZ_SANITIZER_BUILD
 constexpr std::size_t kGames = 800;
+constexpr int kRequestsPerClient = 40;
 constexpr double kAnswerSeconds = 5; // everything runs several times slower
 #else
 constexpr std::size_t kGames = 3000;
+constexpr int kRequestsPerClient = 200;
 constexpr double kAnswerSeconds = 1;
 #endif
+constexpr int kClients = 50;
 constexpr int kAbusers = 100;
 // What the server may hold beyond its idle size with kAbusers clients that do not read: each
 // holds about one reply and some request bytes, and all of them together less than the
@@ -47,53 +55,105 @@ long residentBytes()
     return resident * ::sysconf(_SC_PAGESIZE);
 }
 
-void runEventsFor(double seconds)
+// Runs the test thread's event loop (and with it the server) for a while, or until the
+// condition holds.
+template <typename Done>
+void serveUntil(Done done, std::chrono::milliseconds limit = std::chrono::minutes(3))
 {
-    const auto until = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < until)
+    const auto until = Clock::now() + limit;
+    while (!done() && Clock::now() < until)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-// A client socket that takes little from the server before its owner reads: what it does
-// not read stays with the server rather than in the system's buffers.
-int connectSmall(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int size = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(std::uint16_t(port));
-    ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
-        ::close(fd);
-        return -1;
+// A blocking client for worker threads; the server runs on the test thread. A small receive
+// buffer keeps what it does not read with the server rather than in the system's buffers.
+class ThreadClient {
+public:
+    explicit ThreadClient(int port, const char* from = "127.0.0.1", bool small = false)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int size = 4096;
+        if (small)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        timeval timeout{20, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in local{}, server{};
+        local.sin_family = server.sin_family = AF_INET;
+        server.sin_port = htons(std::uint16_t(port));
+        ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+        ::inet_pton(AF_INET, from, &local.sin_addr);
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+            ::connect(m_fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
+            close();
     }
-    return fd;
-}
-
-// Connects `count` clients and sends each the requests, from a thread of its own while the
-// server (on this thread) accepts them; -1 for a client that could not connect.
-std::vector<int> connectClients(int port, int count, const std::string& requests)
-{
-    std::vector<int> fds;
-    std::atomic<bool> done{false};
-    std::thread connecting([&] {
-        for (int i = 0; i < count; ++i) {
-            fds.push_back(connectSmall(port));
-            if (fds.back() >= 0)
-                sendAll(fds.back(), requests);
+    ~ThreadClient() { close(); }
+    bool connected() const { return m_fd >= 0; }
+    void send(std::string_view bytes) { sendAll(m_fd, bytes); }
+    std::string read(std::size_t count)
+    {
+        while (m_buffer.size() < count && receive()) {
         }
-        done = true;
-    });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    connecting.join();
-    return fds;
+        std::string out = m_buffer.substr(0, count);
+        m_buffer.erase(0, out.size());
+        return out;
+    }
+    std::string readLine()
+    {
+        while (m_buffer.find("\r\n") == std::string::npos && receive()) {
+        }
+        const std::size_t end = m_buffer.find("\r\n");
+        return end == std::string::npos ? "(no reply)" : read(end + 2);
+    }
+    // Drops the connection with a reset.
+    void abort()
+    {
+        linger hard{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        close();
+    }
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    bool receive()
+    {
+        char chunk[65536];
+        const ssize_t received = m_fd < 0 ? -1 : ::recv(m_fd, chunk, sizeof chunk, 0);
+        if (received > 0)
+            m_buffer.append(chunk, std::size_t(received));
+        return received > 0;
+    }
+
+    int m_fd = -1;
+    std::string m_buffer;
+};
+
+// Runs one body per client on threads of their own while the server runs on this thread.
+template <typename Body>
+void runClients(int count, Body body)
+{
+    std::atomic<int> running{count};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&, i] {
+            body(i);
+            --running;
+        });
+    serveUntil([&] { return running.load() == 0; });
+    for (std::thread& thread : threads)
+        thread.join();
 }
 
-// A database of a few thousand real games: long player lists.
-class AbuseTest : public DocumentTest {
+struct Request {
+    std::string line;
+    std::string reply;
+};
+
+class ClientsTest : public DocumentTest {
 protected:
     void SetUp() override
     {
@@ -104,21 +164,20 @@ protected:
         ASSERT_TRUE(doc->OnNewDocument());
         PgnSource source;
         ASSERT_TRUE(source.openFile(corpus));
-        for (const Game& game : readGames(source, kGames))
+        games = readGames(source, kGames);
+        for (const Game& game : games)
             doc->addGame(game, -1);
-        ASSERT_TRUE(doc->OnSaveDocument(path("abuse.vez")));
-        auto made = std::make_unique<ServerListener>(*doc);
-        ASSERT_TRUE(made->start({0, 166, "", path("server.log")}));
-        listener = made.get();
-        doc->setServer(std::move(made));
-        RecordedReplies replies;
-        ServerContext context{*doc, AccessFlags::fromBits(166), "", nullptr};
-        ProtocolSession reference(context, replies, "127.0.0.1", 1);
-        reference.admit();
-        reference.interpretLine("players");
-        players = replies.take();
-        reference.interpretLine("stats");
-        stats = replies.take();
+        ASSERT_TRUE(doc->OnSaveDocument(path("clients.vez")));
+        GamesetRule rule;
+        rule.outcome = "Win";
+        rule.color = "White";
+        ASSERT_TRUE(doc->createGamesetFromText("White wins", rule));
+        serve(166);
+        context = std::make_unique<ServerContext>(
+            ServerContext{*doc, AccessFlags::fromBits(166), "", nullptr});
+        const auto session = fresh();
+        players = ask(*session, "players");
+        stats = ask(*session, "stats");
     }
     void TearDown() override
     {
@@ -126,80 +185,246 @@ protected:
         DocumentTest::TearDown();
     }
 
+    void serve(int permissions)
+    {
+        doc->setServer(nullptr);
+        auto made = std::make_unique<ServerListener>(*doc);
+        ASSERT_TRUE(made->start({0, permissions, "", path("server.log")}));
+        listener = made.get();
+        doc->setServer(std::move(made));
+    }
+    // The interpreter itself, driven directly, as a new connection finds it.
+    std::unique_ptr<ProtocolSession> fresh()
+    {
+        auto session = std::make_unique<ProtocolSession>(*context, replies, "127.0.0.1", 1);
+        session->admit();
+        replies.take();
+        return session;
+    }
+    std::string ask(ProtocolSession& session, std::string_view line)
+    {
+        session.interpretLine(line);
+        return replies.take();
+    }
+    std::string image() const
+    {
+        return std::string(reinterpret_cast<const char*>(doc->database()),
+                           usedBytesOf(doc->database()));
+    }
+
+    // A client's requests: walks along stored games with reads in between.
+    std::vector<Request> script(std::mt19937& random)
+    {
+        const auto session = fresh();
+        std::vector<Request> requests;
+        const Game* game = nullptr;
+        Position at;
+        int ply = 0;
+        auto add = [&](std::string line) {
+            std::string reply = ask(*session, line);
+            requests.push_back({std::move(line), std::move(reply)});
+        };
+        while (int(requests.size()) < kRequestsPerClient) {
+            const int pick = int(random() % 20);
+            if (pick < 7 && (!game || ply >= int(game->entries.size()))) {
+                game = &games[random() % games.size()];
+                at = game->startPosition;
+                ply = 0;
+                add("pos " + writeFen(at, 0, 1));
+            } else if (pick < 7) {
+                const Move move = game->entries[std::size_t(ply++)].move;
+                add("move " + formatMove(at, move, false, MoveGlyph::None, false));
+                makeMove(at, move);
+            } else {
+                static const char* const reads[] = {"moves",
+                                                    "moves",
+                                                    "moves",
+                                                    "stats",
+                                                    "stats",
+                                                    "stats",
+                                                    "where",
+                                                    "where",
+                                                    "notes",
+                                                    "notes",
+                                                    "pgn",
+                                                    "pgn",
+                                                    "gameset games White wins"};
+                std::string line = reads[pick - 7];
+                add(line == "pgn" ? "pgn " + std::to_string(random() % (games.size() + 5)) : line);
+            }
+        }
+        return requests;
+    }
+
+    std::vector<Game> games;
     ServerListener* listener = nullptr;
+    RecordedReplies replies;
+    std::unique_ptr<ServerContext> context;
     std::string players; // the reply to "players"
     std::string stats;
 };
 
-TEST_F(AbuseTest, ClientsThatNeverReadNeitherExhaustMemoryNorDelayOthers)
+TEST_F(ClientsTest, FiftyClientsGetEveryReplyRight)
+{
+    std::mt19937 random(20120620);
+    std::vector<std::vector<Request>> scripts;
+    for (int i = 0; i < kClients; ++i)
+        scripts.push_back(script(random));
+    const std::string before = doc->statisticsText();
+    const std::string greeting = "+VEZ 1.5 server " + path("clients.vez") + "\r\n";
+    std::atomic<int> wrong{0};
+    runClients(kClients, [&](int i) {
+        ThreadClient client(listener->port());
+        if (client.read(greeting.size()) != greeting && wrong++ == 0)
+            ADD_FAILURE() << "client " << i << " was not greeted";
+        for (const Request& request : scripts[std::size_t(i)]) {
+            client.send(request.line + "\n");
+            const std::string reply = client.read(request.reply.size());
+            if (reply != request.reply && wrong++ == 0)
+                ADD_FAILURE() << request.line << " answered " << reply.substr(0, 200)
+                              << " instead of " << request.reply.substr(0, 200);
+        }
+    });
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(doc->statisticsText(), before);
+}
+
+// Random command lines and bytes: read from the protocol's own words, with NULs,
+// backspaces, carriage returns, long lines, half lines and abrupt ends.
+std::string garbageLine(std::mt19937& random)
+{
+    static const std::vector<std::string> words = [] {
+        const std::string all =
+            "user|bye|reset|pos|move|where|stats|notes|moves|score|pgn|players|events|tags|"
+            "gamesets|gameset size|gameset games|gameset desc|new notes|new pgn|new epd|rm game|"
+            "rm gameset|new gameset|new score|new anno|.|help|e4|Nf3|O-O|exd5|e8=Q|1-0|"
+            "[White \"x\"]|rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -|"
+            "8/8/8/8/8/8/8/K6k w - -|kkkkkkkk/8/8/8/8/8/8/QQQQQQQQ b - -|0|-1|4294967296|1e9|nan|"
+            "White wins|parent|rule Union|bob secret|\b|\r";
+        std::vector<std::string> split;
+        for (std::size_t at = 0, bar; at <= all.size(); at = bar + 1) {
+            bar = std::min(all.find('|', at), all.size());
+            split.push_back(all.substr(at, bar - at));
+        }
+        return split;
+    }();
+    std::string line;
+    const int kind = int(random() % 10);
+    if (kind == 0) {
+        for (int n = int(random() % 300); n > 0; --n)
+            line.push_back(char(random() % 256));
+        return line;
+    }
+    if (kind == 1)
+        return std::string(std::size_t(random() % 30000), char('a' + random() % 26));
+    for (int n = 1 + int(random() % 4); n > 0; --n) {
+        if (!line.empty())
+            line += random() % 5 ? " " : "";
+        line += words[random() % words.size()];
+        if (random() % 8 == 0)
+            line.push_back('\0');
+    }
+    return line;
+}
+
+TEST_F(ClientsTest, GarbageNeitherCrashesNorChangesOrCorruptsTheDatabase)
+{
+    const std::string before = image();
+    // Eight clients at once from the address, some ending in the middle of a line; then the
+    // server must still answer.
+    auto garbage = [&](const char* from, unsigned seed) {
+        runClients(8, [&](int i) {
+            std::mt19937 random(seed + unsigned(i));
+            ThreadClient client(listener->port(), from);
+            for (int n = 0; n < 60; ++n) {
+                std::string line = garbageLine(random);
+                if (random() % 3)
+                    line += random() % 2 ? "\n" : "\r\n";
+                client.send(line);
+            }
+            if (i % 3 == 0)
+                client.abort();
+        });
+        TcpClient check(listener->port());
+        check.greeting();
+        check.send("where\n");
+        EXPECT_THAT(check.readThrough("\r\n"), testing::StartsWith("+at ")) << from;
+    };
+    // A network client that never logs in, then local read-only clients.
+    garbage("127.0.0.2", 1);
+    EXPECT_EQ(image(), before) << "an unauthorised connection changed the database";
+    serve(0xd0);
+    garbage("127.0.0.1", 100);
+    EXPECT_EQ(image(), before) << "a read-only connection changed the database";
+
+    // Full access: whatever garbage did, the database still reads back whole.
+    serve(166);
+    garbage("127.0.0.1", 200);
+    doc->setServer(nullptr);
+    Game game;
+    for (int number : doc->gameNumbers()) {
+        ASSERT_TRUE(doc->readGame(number, game, true));
+        Game back;
+        EXPECT_TRUE(readPgnText(back, writeGameToText(game, false), false)) << number;
+    }
+    ASSERT_TRUE(doc->OnOpenDocument(path("clients.vez")));
+    EXPECT_FALSE(doc->gameNumbers().empty());
+}
+
+TEST_F(ClientsTest, ClientsThatNeverReadNeitherExhaustMemoryNorDelayOthers)
 {
     // About 3,000 bytes of player names for every 500 games: replies long enough that
     // 2,000 of them unsent would be megabytes for each client.
     ASSERT_GT(players.size(), kGames * 3) << "too few players for long replies";
-    const int port = listener->port();
-    runEventsFor(0.3);
+    serveUntil([] { return false; }, std::chrono::milliseconds(300));
     const long idle = residentBytes();
 
-    // Each sends 2,000 requests for the player list and reads nothing: answered at once,
-    // they would be tens of megabytes for each client.
+    // Each sends 2,000 requests for the player list and reads nothing.
     std::string requests;
     for (int i = 0; i < 2000; ++i)
         requests += "players\n";
-    const std::vector<int> abusers = connectClients(port, kAbusers, requests);
-    ASSERT_EQ(std::count(abusers.begin(), abusers.end(), -1), 0);
+    std::vector<std::unique_ptr<ThreadClient>> abusers;
+    runClients(1, [&](int) {
+        for (int i = 0; i < kAbusers; ++i) {
+            abusers.push_back(std::make_unique<ThreadClient>(listener->port(), "127.0.0.1", true));
+            abusers.back()->send(requests);
+        }
+    });
+    ASSERT_TRUE(
+        std::all_of(abusers.begin(), abusers.end(), [](auto& c) { return c->connected(); }));
 
     // Meanwhile another client asks for the statistics again and again.
-    std::atomic<bool> done{false};
     std::vector<double> waits;
     std::string wrong;
+    long held = idle;
+    std::atomic<bool> done{false};
     std::thread asker([&] {
-        const int fd = connectTo(port, nullptr, 10);
-        char chunk[4096];
-        std::string got;
-        auto readLine = [&] {
-            while (got.find("\r\n") == std::string::npos) {
-                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-                if (n <= 0)
-                    return std::string("(no reply)");
-                got.append(chunk, std::size_t(n));
-            }
-            const std::size_t end = got.find("\r\n") + 2;
-            std::string line = got.substr(0, end);
-            got.erase(0, end);
-            return line;
-        };
-        readLine(); // the greeting
+        ThreadClient client(listener->port());
+        client.readLine(); // the greeting
         for (int i = 0; i < 40; ++i) {
             const auto sent = Clock::now();
-            sendAll(fd, "stats\n");
-            const std::string line = readLine();
+            client.send("stats\n");
+            const std::string line = client.readLine();
             waits.push_back(std::chrono::duration<double>(Clock::now() - sent).count());
             if (line != stats && wrong.empty())
                 wrong = line;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        ::close(fd);
         done = true;
     });
-    long held = idle;
-    const auto deadline = Clock::now() + std::chrono::minutes(2);
-    while (!done && Clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    serveUntil([&] {
         held = std::max(held, residentBytes());
-    }
+        return done.load();
+    });
     asker.join();
-    for (const int fd : abusers)
-        ::close(fd);
-    const auto leaving = Clock::now() + std::chrono::seconds(20);
-    while (listener->connectionCount() > 0 && Clock::now() < leaving)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    runEventsFor(0.5); // the server gives freed memory back a moment after the last leaves
+    abusers.clear();
+    serveUntil([&] { return listener->connectionCount() == 0; }, std::chrono::seconds(20));
+    serveUntil([] { return false; }, std::chrono::milliseconds(500)); // memory goes back later
     const long left = residentBytes();
 
     EXPECT_EQ(wrong, "") << "stats answered wrongly";
     ASSERT_EQ(waits.size(), 40u);
-    const double longest = *std::max_element(waits.begin(), waits.end());
-    EXPECT_LT(longest, kAnswerSeconds);
+    EXPECT_LT(*std::max_element(waits.begin(), waits.end()), kAnswerSeconds);
 #ifndef VEZ_SANITIZER_BUILD
     // AddressSanitizer keeps freed blocks in quarantine and never hands them back, so the
     // resident size measures the sanitizer there, not the server.
@@ -211,7 +436,7 @@ TEST_F(AbuseTest, ClientsThatNeverReadNeitherExhaustMemoryNorDelayOthers)
 
 // Requests sent all at once wait while their replies are unread and are answered in order
 // once the client reads.
-TEST_F(AbuseTest, PipelinedRequestsAreAnsweredInOrder)
+TEST_F(ClientsTest, PipelinedRequestsAreAnsweredInOrder)
 {
     TcpClient client(listener->port());
     client.greeting();
@@ -221,34 +446,31 @@ TEST_F(AbuseTest, PipelinedRequestsAreAnsweredInOrder)
         expected += i % 3 == 2 ? stats : players;
     }
     client.send(requests);
-    runEventsFor(0.2); // the server stops at its mark, unread
+    serveUntil([] { return false; }, std::chrono::milliseconds(200)); // stops at its mark
     EXPECT_EQ(client.read(expected.size()), expected);
 }
 
 // Connections beyond the limit are told so, logged and closed; the others go on.
-TEST_F(AbuseTest, ConnectionsBeyondTheLimitAreRefused)
+TEST_F(ClientsTest, ConnectionsBeyondTheLimitAreRefused)
 {
-    const int port = listener->port();
-    std::vector<int> admitted = connectClients(port, int(ServerListener::kMaxConnections), "");
-    ASSERT_EQ(std::count(admitted.begin(), admitted.end(), -1), 0);
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (std::size_t(listener->connectionCount()) < ServerListener::kMaxConnections &&
-           Clock::now() < deadline)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::vector<std::unique_ptr<ThreadClient>> admitted;
+    runClients(1, [&](int) {
+        for (std::size_t i = 0; i < ServerListener::kMaxConnections; ++i)
+            admitted.push_back(std::make_unique<ThreadClient>(listener->port(), "127.0.0.1", true));
+    });
+    serveUntil([&] { return std::size_t(listener->connectionCount()) == admitted.size(); },
+               std::chrono::seconds(20));
     ASSERT_EQ(std::size_t(listener->connectionCount()), ServerListener::kMaxConnections);
 
-    TcpClient refused(port);
+    TcpClient refused(listener->port());
     EXPECT_EQ(refused.readThrough("\r\n"), ServerListener::kTooMany);
     EXPECT_TRUE(refused.closedByServer());
-    ::close(admitted.back());
     admitted.pop_back();
-    while (std::size_t(listener->connectionCount()) == ServerListener::kMaxConnections &&
-           Clock::now() < deadline)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    TcpClient next(port);
+    serveUntil([&] { return std::size_t(listener->connectionCount()) < admitted.size() + 1; },
+               std::chrono::seconds(20));
+    TcpClient next(listener->port());
     EXPECT_THAT(next.greeting(), testing::StartsWith("+VEZ 1.5 server"));
-    for (const int fd : admitted)
-        ::close(fd);
+    admitted.clear();
     doc->setServer(nullptr);
     EXPECT_THAT(readFile(path("server.log")),
                 testing::HasSubstr(": refused, too many connections\r\n"));
