@@ -41,33 +41,29 @@ public:
         ++m_stops;
         m_changed.notify_all();
     }
-    // Waits until the records include one more with a move made than given; that record.
+    // Waits until the records and stops satisfy the condition; whether they did in time.
+    template <typename Condition>
+    bool await(Condition condition)
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, 60s, [&] { return condition(m_records, m_stops); });
+    }
+    // Waits for the record with a move made after `movesBefore` others; that record.
     EngineRecord awaitMove(std::size_t movesBefore)
     {
-        std::unique_lock lock(m_lock);
         EngineRecord found;
-        const bool arrived = m_changed.wait_for(lock, 60s, [&] {
+        EXPECT_TRUE(await([&](const std::vector<EngineRecord>& records, int) {
             std::size_t moves = 0;
-            for (const EngineRecord& record : m_records) {
-                if (record.moveMade && ++moves > movesBefore) {
-                    found = record;
-                    return true;
-                }
-            }
+            for (const EngineRecord& record : records)
+                if (record.moveMade && ++moves > movesBefore)
+                    return found = record, true;
             return false;
-        });
-        EXPECT_TRUE(arrived) << "no engine move arrived";
+        })) << "no engine move arrived";
         return found;
-    }
-    bool awaitRecords(std::size_t count)
-    {
-        std::unique_lock lock(m_lock);
-        return m_changed.wait_for(lock, 60s, [&] { return m_records.size() >= count; });
     }
     bool awaitStop()
     {
-        std::unique_lock lock(m_lock);
-        return m_changed.wait_for(lock, 60s, [&] { return m_stops > 0; });
+        return await([](const auto&, int stops) { return stops > 0; });
     }
     std::vector<EngineRecord> records()
     {
@@ -116,7 +112,8 @@ echo 'oops' >&2)");
     ASSERT_TRUE(child.Start(engine, "engine", true));
     dialogue.startListeners(child, receiver);
     EXPECT_TRUE(dialogue.hasListeners());
-    ASSERT_TRUE(receiver->awaitRecords(2)); // the banner and the prompt, before any command
+    // The banner and the prompt, before any command.
+    ASSERT_TRUE(receiver->await([](const auto& records, int) { return records.size() >= 2; }));
     child.Write("go\n");
     const EngineRecord move = receiver->awaitMove(0);
     EXPECT_EQ(text(dialogue.board(), move.move), "e4");

@@ -65,26 +65,12 @@ void serveUntil(Done done, std::chrono::milliseconds limit = std::chrono::minute
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-// A blocking client for worker threads; the server runs on the test thread. A small receive
-// buffer keeps what it does not read with the server rather than in the system's buffers.
+// A blocking client for worker threads; the server runs on the test thread.
 class ThreadClient {
 public:
     explicit ThreadClient(int port, const char* from = "127.0.0.1", bool small = false)
+        : m_fd(connectTo(port, from, 20, small ? 4096 : 0))
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int size = 4096;
-        if (small)
-            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        timeval timeout{20, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_in local{}, server{};
-        local.sin_family = server.sin_family = AF_INET;
-        server.sin_port = htons(std::uint16_t(port));
-        ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
-        ::inet_pton(AF_INET, from, &local.sin_addr);
-        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            ::connect(m_fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
-            close();
     }
     ~ThreadClient() { close(); }
     bool connected() const { return m_fd >= 0; }

@@ -59,22 +59,26 @@ protected:
 };
 
 // A socket connected to the server on 127.0.0.1, bound to `from` when given; -1 (errno
-// set) when either fails. Replies wait at most `timeoutSeconds` when that is set.
-inline int connectTo(int port, const char* from, int timeoutSeconds = 0)
+// set) when either fails. Replies wait at most `timeoutSeconds` when that is set. A small
+// receive buffer keeps what the client does not read with the server, not the system.
+inline int connectTo(int port, const char* from, int timeoutSeconds = 0, int receiveBuffer = 0)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (timeoutSeconds > 0) {
         timeval timeout{timeoutSeconds, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     }
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     sockaddr_in server{};
     server.sin_family = AF_INET;
     server.sin_port = htons(std::uint16_t(port));
     ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
-    const bool bound = !from || (::inet_pton(AF_INET, from, &local.sin_addr) == 1 &&
-                                 ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0);
+    const bool bound =
+        !from || (::inet_pton(AF_INET, from, &local.sin_addr) == 1 &&
+                  ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0);
     if (!bound || ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
         const int error = errno;
         ::close(fd);
@@ -102,8 +106,8 @@ public:
     TcpClient(int port, const char* from = nullptr) : m_fd(connectTo(port, from))
     {
         if (m_fd < 0)
-            ADD_FAILURE() << "cannot connect to " << port << " from " << (from ? from : "any address")
-                          << ": " << std::strerror(errno);
+            ADD_FAILURE() << "cannot connect to " << port << " from "
+                          << (from ? from : "any address") << ": " << std::strerror(errno);
     }
     ~TcpClient() { close(); }
     TcpClient(const TcpClient&) = delete;
