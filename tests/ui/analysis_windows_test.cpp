@@ -37,7 +37,7 @@ namespace {
 using namespace std::chrono_literals;
 using C = CommandId;
 
-// Game 46 of the sample, 24 moves, with the source that gives it a gameset.
+// The sample's game of this White player (Kabanov: game 46, 24 moves).
 std::string sampleGame(const char* white)
 {
     std::ifstream in(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn");
@@ -45,7 +45,7 @@ std::string sampleGame(const char* white)
     text << in.rdbuf();
     const std::string all = text.str();
     const std::size_t at = all.rfind("[Event ", all.find(std::string("[White \"") + white));
-    return "[Source \"Tomsk\"]\n" + all.substr(at, all.find("[Event ", at + 1) - at);
+    return all.substr(at, all.find("[Event ", at + 1) - at);
 }
 
 bool stockfishInstalled()
