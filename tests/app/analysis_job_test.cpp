@@ -169,6 +169,7 @@ TEST_F(AnalysisJobTest, PositionSearchShowsItsResultAndHandsTheVariationToTheVie
               (std::vector<std::string>{
                   "setboard rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq", "go", "quit"}));
     EXPECT_EQ(sent().at(10), "time 1/4/1");
+    EXPECT_EQ(profile->getProfileInt(kEngineTimeKey, -1), 2);
     EXPECT_EQ(observer.closeRequests, 0); // the window stays open with its result
 }
 
