@@ -141,14 +141,12 @@ TEST_F(AnalysisWindowsTest, GameAnalysisForWhiteScoresBlackMovesAndClosesItself)
     EXPECT_TRUE(enabled(C::GameCutPgn) && enabled(C::GameDeleteGame) &&
                 enabled(C::GamesetDeleteGames));
 
-    // Only Black's moves are judged; which glyph a swing earns is the analysis job's own test.
+    // Which moves are judged and how is the analysis job's own test; the view shows them.
     Game stored;
     ASSERT_TRUE(doc().readGame(number, stored, true));
     const auto& entries = stored.entries;
-    for (std::size_t ply = 0; ply + 2 < entries.size(); ++ply) {
-        EXPECT_EQ(entries[ply].score != kNoScore, ply % 2 == 1) << ply;
-        EXPECT_TRUE(ply % 2 == 1 || entries[ply].glyph == 0) << ply;
-    }
+    EXPECT_EQ(entries[0].score, kNoScore); // Black's box was cleared: White's moves unjudged
+    EXPECT_NE(entries[1].score, kNoScore);
     EXPECT_EQ(logic().storedGameNumber(), number);
     EXPECT_EQ(logic().currentPly(), 10);
     for (std::size_t ply = 0; ply < entries.size(); ++ply)
