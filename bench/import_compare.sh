@@ -1,9 +1,28 @@
 #!/usr/bin/env bash
-# Imports one PGN file with vezdb, with SCID (tkscid under xvfb-run) and reads it with
-# pgn-extract, in the same run, and prints the time, games per second and bytes per game of
-# each. Usage: bench/import_compare.sh [VEZDB] [PGN]
+# Imports one PGN file with vezdb and with SCID (tkscid under xvfb-run), and reads it with
+# pgn-extract, in the same run, and prints for each run side by side:
+#   - the import's wall and CPU time, games per second, the time ratio vezdb/SCID;
+#   - the import's peak resident memory and its ratio to the database it wrote;
+#   - the games through the Najdorf (1.e4 c5 2.Nf3 d6 3.d4 cxd4 4.Nxd4 Nf6 5.Nc3 a6) on
+#     the database just opened: vezdb's whole process against SCID's open plus board
+#     search (timed inside tkscid, whose start-up under xvfb is not counted), and whether
+#     both find the same number of games.
+# Then, once, the database's bytes per game at compression ply 100, 40 and 20 and how
+# many such games fit the 4 GiB limit of a database file.
+#
+# Usage: bench/import_compare.sh [-n RUNS] [--no-plies] [VEZDB] [PGN]
 # Needs the Debian packages scid, xvfb and pgn-extract; a missing one is skipped.
 set -euo pipefail
+
+runs=1
+plies=(100 40 20)
+while [[ $# -gt 0 && $1 == -* ]]; do
+    case $1 in
+    -n) runs=$2; shift 2 ;;
+    --no-plies) plies=(); shift ;;
+    *) echo "usage: $0 [-n RUNS] [--no-plies] [VEZDB] [PGN]" >&2; exit 2 ;;
+    esac
+done
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 vezdb=${1:-$root/build/release/tools/vezdb/vezdb}
@@ -11,41 +30,89 @@ pgn=${2:-$(cd "$root/.." && pwd)/shared/corpus/games-large.pgn}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-seconds() { date +%s.%N; }
-report() { # name start end games bytes
-    awk -v n="$1" -v s="$(awk -v a="$2" -v b="$3" 'BEGIN { print b - a }')" -v g="$4" -v b="$5" 'BEGIN {
-        printf "%-12s %8.2f s %9d games %9.0f games/s %8s bytes/game\n", n, s, g, g / s,
-               (b > 0 ? sprintf("%.0f", b / g) : "-") }'
+najdorf='rnbqkb1r/1p2pppp/p2p1n2/8/3NP3/2N5/PPP2PPP/R1BQKB1R w KQkq - 0 6'
+have_scid=0
+[[ -x /usr/games/tkscid ]] && command -v xvfb-run >/dev/null && have_scid=1
+
+# timed FILE COMMAND...: runs it under /usr/bin/time; FILE gets "wall user sys maxKB".
+timed() {
+    local out=$1
+    shift
+    /usr/bin/time -f '%e %U %S %M' -o "$out" "$@"
 }
+field() { awk -v i="$2" '{ v = $i } END { print v }' "$1"; }
+cpu() { awk '{ c = $2 + $3 } END { print c }' "$1"; }
 
-start=$(seconds)
-line=$("$vezdb" import "$work/vez.vez" "$pgn" 2>/dev/null | tail -n 1)
-end=$(seconds)
-games=$(sed -E 's/imported ([0-9]+) games.*/\1/' <<<"$line")
-report vezdb "$start" "$end" "$games" "$(stat -c %s "$work/vez.vez")"
-
-if [[ -x /usr/games/tkscid ]] && command -v xvfb-run >/dev/null; then
-    cat >"$work/import.tcl" <<'TCL'
+cat >"$work/import.tcl" <<'TCL'
 set base [sc_base create [lindex $argv 1]]
-set result [sc_base import $base [lindex $argv 0]]
+sc_base import $base [lindex $argv 0]
 puts "games [sc_base numGames $base]"
 sc_base close $base
 exit
 TCL
-    start=$(seconds)
-    out=$(xvfb-run -a /usr/games/tkscid "$work/import.tcl" "$pgn" "$work/scid" 2>/dev/null)
-    end=$(seconds)
-    games=$(grep -oE 'games [0-9]+' <<<"$out" | tail -n 1 | cut -d' ' -f2)
-    bytes=$(cat "$work"/scid.si4 "$work"/scid.sg4 "$work"/scid.sn4 | wc -c)
-    report scid "$start" "$end" "${games:-0}" "$bytes"
-fi
+# The board search as the program's own search window runs it: the position set up on
+# the board, the filter reset to the games that reach it exactly, main lines only.
+cat >"$work/search.tcl" <<'TCL'
+proc ::progressCallBack {args} {}
+set start [clock microseconds]
+set base [sc_base open [lindex $argv 0]]
+sc_base switch $base
+sc_game new
+foreach move {e4 c5 Nf3 d6 d4 cxd4 Nxd4 Nf6 Nc3 a6} { sc_move addSan $move }
+sc_search board RESET Exact false 0
+set found [sc_filter count]
+puts "search [expr {[clock microseconds] - $start}] $found"
+exit
+TCL
+
+printf '%-4s | %-30s | %-30s | %-6s | %-16s | %-16s | %-22s | %s\n' run \
+    'vezdb import wall/cpu s' 'scid import wall/cpu s' 'ratio' 'vezdb MB (xfile)' \
+    'scid MB (xfile)' 'najdorf vezdb ms w/cpu' 'najdorf scid ms, games'
+for ((run = 1; run <= runs; ++run)) do
+    rm -f "$work"/vez.vez "$work"/scid.*
+    timed "$work/vt" "$vezdb" import "$work/vez.vez" "$pgn" >"$work/vout" 2>/dev/null || true
+    games=$(sed -nE 's/imported ([0-9]+) games.*/\1/p' "$work/vout")
+    vbytes=$(stat -c %s "$work/vez.vez")
+    timed "$work/vs" "$vezdb" games "$work/vez.vez" --through "$najdorf" >"$work/vgames"
+    vfound=$(wc -l <"$work/vgames")
+    sw=- sc=- smem=- sbytes=0 ratio=- ssearch=- sfound=-
+    if ((have_scid)); then
+        # Timed inside xvfb-run: the X server's start and memory are not SCID's.
+        xvfb-run -a /usr/bin/time -f '%e %U %S %M' -o "$work/st" /usr/games/tkscid \
+            "$work/import.tcl" "$pgn" "$work/scid" >/dev/null 2>&1
+        sbytes=$(cat "$work"/scid.si4 "$work"/scid.sg4 "$work"/scid.sn4 | wc -c)
+        sw=$(field "$work/st" 1) sc=$(cpu "$work/st") smem=$(field "$work/st" 4)
+        ratio=$(awk -v a="$(field "$work/vt" 1)" -v b="$sw" 'BEGIN { printf "%.2f", a / b }')
+        read -r _ ssearch sfound < <(xvfb-run -a /usr/games/tkscid "$work/search.tcl" \
+            "$work/scid" 2>/dev/null | grep '^search ' | tail -n 1)
+        ssearch=$(awk -v u="$ssearch" 'BEGIN { printf "%.0f", u / 1000 }')
+    fi
+    awk -v r="$run" -v vw="$(field "$work/vt" 1)" -v vc="$(cpu "$work/vt")" \
+        -v vm="$(field "$work/vt" 4)" -v vb="$vbytes" -v g="$games" -v sw="$sw" -v sc="$sc" \
+        -v sm="$smem" -v sb="$sbytes" -v ratio="$ratio" -v qw="$(field "$work/vs" 1)" \
+        -v qc="$(cpu "$work/vs")" -v vf="$vfound" -v qs="$ssearch" -v sf="$sfound" 'BEGIN {
+        scid = sw == "-" ? "-" : sprintf("%6.2f/%6.2f %7.0f g/s", sw, sc, g / sw)
+        smem = sm == "-" ? "-" : sprintf("%5.0f (%.1f)", sm / 1024, sm * 1024 / sb)
+        same = sf == "-" ? "" : (sf == vf ? " same" : " DIFFERENT")
+        printf "%-4s | %6.2f/%6.2f %7.0f g/s | %-30s | %-6s | %5.0f (%.1f)      | %-16s | %5.0f/%5.0f (%5d) | %s, %s%s\n",
+               r, vw, vc, g / vw, scid, ratio, vm / 1024, vm * 1024 / vb, smem,
+               qw * 1000, qc * 1000, vf, qs, sf, same }'
+done
 
 extract=$(command -v pgn-extract || true)
 [[ -n $extract ]] || { [[ -x /usr/games/pgn-extract ]] && extract=/usr/games/pgn-extract; }
 if [[ -n $extract ]]; then
     # Reads and checks every game, writes nothing.
-    start=$(seconds)
-    "$extract" -s -o /dev/null "$pgn" >/dev/null 2>&1 || true
-    end=$(seconds)
-    report pgn-extract "$start" "$end" "$(grep -c '^\[Event ' "$pgn" || true)" 0
+    timed "$work/pt" "$extract" -s -o /dev/null "$pgn" >/dev/null 2>&1 || true
+    echo "pgn-extract reads the file in $(field "$work/pt" 1) s"
 fi
+
+for ply in "${plies[@]}"; do
+    rm -f "$work/ply.vez"
+    "$vezdb" create "$work/ply.vez" --compression-ply "$ply"
+    games=$("$vezdb" import "$work/ply.vez" "$pgn" 2>/dev/null |
+        sed -nE 's/imported ([0-9]+) games.*/\1/p')
+    awk -v p="$ply" -v b="$(stat -c %s "$work/ply.vez")" -v g="$games" 'BEGIN {
+        printf "compression ply %3d: %.0f bytes per game, %.1f M games fit 4 GiB\n",
+               p, b / g, 4294967296 / (b / g) / 1e6 }'
+done
