@@ -46,6 +46,38 @@ const Opened& opened()
 
 using bench::positionAtPly;
 
+// The known moves of a position with the counts of each, as the known-moves list shows
+// them, first thing after opening (argument: the ply along the English Attack; each
+// position is looked up here for the first time).
+void BM_FirstKnownMovesInFile(benchmark::State& state)
+{
+    const Opened& r = opened();
+    if (r.db == nullptr) {
+        state.SkipWithError("VEZ_BENCH_DATABASE names no database");
+        return;
+    }
+    const Position pos = positionAtPly(int(state.range(0)));
+    std::size_t moves = 0;
+    for (auto _ : state) {
+        moves = 0;
+        const DbOffset record = findPosition(pos);
+        for (const GraphEdge& edge : record != 0 ? successorMoves(record) : std::vector<GraphEdge>{}) {
+            Position next = pos;
+            makeMove(next, edge.move);
+            benchmark::DoNotOptimize(positionCounts(next));
+            ++moves;
+        }
+    }
+    state.counters["moves"] = double(moves);
+}
+BENCHMARK(BM_FirstKnownMovesInFile)
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
+
 // The first search through the Najdorf after opening (by the automatic choice, which
 // walks), with the time the position index took.
 void BM_FirstSearchInFile(benchmark::State& state)

@@ -68,17 +68,42 @@ public:
     // False when a position on the way counts more games than the budget allows.
     bool run(const Position& targetPos)
     {
-        std::vector<Pending> pending{{m_target, targetPos, 0, true}};
         const std::uint64_t tinyLimit = currentHeader().usedBytes / sizeof(TinyPosition) + 1;
-        while (!pending.empty()) {
+        std::vector<Pending> pending{{m_target, targetPos, 0, true, tinyLimit}};
+        // Ways whose next record must be looked up by position wait here, and are looked
+        // up together when nothing else is left: one lookup walks a long hash chain, and
+        // the walks of many overlap.
+        std::vector<Pending> waiting;
+        std::vector<SuccessorQuery> queries;
+        while (!pending.empty() || !waiting.empty()) {
+            if (pending.empty()) {
+                queries.clear();
+                for (const Pending& w : waiting)
+                    queries.push_back({w.record, w.pos, 0});
+                findTinySuccessors(queries);
+                for (std::size_t i = 0; i < waiting.size(); ++i) {
+                    if (queries[i].successor != 0)
+                        pending.push_back({queries[i].successor, waiting[i].pos, waiting[i].plies,
+                                           waiting[i].onlyWay, waiting[i].tinySteps});
+                }
+                waiting.clear();
+                continue;
+            }
             const Pending p = pending.back();
             pending.pop_back();
             TinyWalk walk(p.record, p.pos);
             std::uint32_t plies = p.plies;
-            for (std::uint64_t steps = tinyLimit;
-                 walk.record() != 0 && isTiny(walk.record()) && steps > 0; --steps) {
-                walk.step();
-                ++plies;
+            std::uint64_t steps = p.tinySteps;
+            for (; walk.record() != 0 && isTiny(walk.record()) && steps > 0; --steps, ++plies) {
+                if (walk.stepNearby())
+                    continue;
+                const Move move = Move(at<TinyPosition>(walk.record())->successorMove);
+                if (move != Move::None) {
+                    Pending w{walk.record(), walk.position(), plies + 1, p.onlyWay, steps - 1};
+                    makeMove(w.pos, move);
+                    waiting.push_back(w);
+                }
+                break;
             }
             const DbOffset r = walk.record();
             if (r == 0 || isTiny(r))
@@ -101,7 +126,9 @@ public:
             for (DbOffset m = at<FullPosition>(r)->firstOutgoing; m != 0;
                  m = at<MoveRecord>(m)->nextOutgoing) {
                 const MoveRecord* mr = at<MoveRecord>(m);
-                Pending next{mr->to, walk.position(), plies + 1, onlyWay};
+                if (mr->to < currentHeader().usedBytes)
+                    __builtin_prefetch(currentBase + mr->to);
+                Pending next{mr->to, walk.position(), plies + 1, onlyWay, tinyLimit};
                 makeMove(next.pos, Move(mr->move));
                 pending.push_back(next);
             }
@@ -109,7 +136,10 @@ public:
         return true;
     }
 
-    const std::set<std::uint32_t>& found() const { return m_found; }
+    // The games found through the target, and the main lines ending on the way whose way
+    // back is yet to be walked to tell.
+    std::set<std::uint32_t>& found() { return m_found; }
+    const std::vector<std::pair<std::uint32_t, DbOffset>>& unsure() const { return m_unsure; }
 
 private:
     struct Pending {
@@ -117,6 +147,7 @@ private:
         Position pos;
         std::uint32_t plies; // from the target
         bool onlyWay;        // every record after the target so far has one way in
+        std::uint64_t tinySteps; // left on this stretch of tiny records
     };
 
     // The main lines ending at r that pass through the target. When the way here from the
@@ -136,14 +167,18 @@ private:
                 onlyWay && targetStep >= 0 &&
                 (var->firstChoice == 0 ||
                  at<DisambiguationRecord>(var->firstChoice)->step <= targetStep);
-            if (walkedAlready || variationContains(v, m_target))
-                m_found.insert(gameNumberOf(*gameRecord(var->game)));
+            const std::uint32_t number = gameNumberOf(*gameRecord(var->game));
+            if (walkedAlready)
+                m_found.insert(number);
+            else
+                m_unsure.push_back({number, v});
         }
     }
 
     DbOffset m_target;
     std::uint32_t m_budget;
     std::set<std::uint32_t> m_found;
+    std::vector<std::pair<std::uint32_t, DbOffset>> m_unsure;
     std::unordered_set<DbOffset> m_seen;
     std::unordered_set<DbOffset> m_checked;
 };
@@ -313,6 +348,7 @@ public:
     }
 
     std::uint32_t number() const { return m_number; }
+    DbOffset current() const { return m_current; }
     const std::vector<DbOffset>& met() const { return m_met; }
 
 private:
@@ -468,6 +504,44 @@ std::optional<std::vector<std::uint32_t>> gamesFromIndex(const MainLineIndex& in
     return games;
 }
 
+// Adds the games of the main lines (game number, main line) whose way back meets the
+// target, as variationContains tells, walking the lines side by side: each step back is a
+// cache miss, and the misses of several lines overlap.
+void addLinesThrough(const std::vector<std::pair<std::uint32_t, DbOffset>>& lines, DbOffset target,
+                     std::set<std::uint32_t>& found)
+{
+    std::array<LineWalk, 16> lanes;
+    std::array<bool, 16> busy{};
+    std::size_t next = 0;
+    const auto load = [&](std::size_t lane) {
+        for (; next < lines.size(); ++next) {
+            lanes[lane].start(lines[next].first, lines[next].second);
+            if (lanes[lane].current() != target) {
+                ++next;
+                return true;
+            }
+            found.insert(lines[next].first);
+        }
+        return false;
+    };
+    std::size_t active = 0;
+    for (std::size_t lane = 0; lane < lanes.size(); ++lane)
+        active += busy[lane] = load(lane);
+    while (active > 0) {
+        for (std::size_t lane = 0; lane < lanes.size(); ++lane) {
+            if (!busy[lane])
+                continue;
+            const bool more = lanes[lane].step();
+            if (more && lanes[lane].current() != target)
+                continue;
+            if (more)
+                found.insert(lanes[lane].number());
+            if (!(busy[lane] = load(lane)))
+                --active;
+        }
+    }
+}
+
 // --- Choosing the way ------------------------------------------------------------------------
 
 struct SearchState {
@@ -545,6 +619,7 @@ void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)
     }
     GameSearch search(position, std::uint32_t(budget));
     if (search.run(pos)) {
+        addLinesThrough(search.unsure(), position, search.found());
         for (std::uint32_t n : search.found())
             add(n);
         return;

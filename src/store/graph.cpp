@@ -1,6 +1,7 @@
 #include "store/graph.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 
 #include "chess/movegen.h"
@@ -375,14 +376,8 @@ DbOffset neighbouringSuccessor(DbOffset tinyRecord)
 
 // The successor of a tiny record found by its position (pos, after the move), as the
 // chain lookup defines it.
-DbOffset successorAt(const Position& pos)
+DbOffset chainSuccessor(const PackedPosition& key, std::uint16_t hash)
 {
-    PackedPosition key;
-    std::uint16_t hash;
-    if (!packAndHash(pos, key, hash))
-        return 0;
-    if (const PositionIndex* index = lookupPositionIndex())
-        return index->find(key);
     const std::uint8_t code = secondaryCode(key);
     DbOffset match = 0;
     int matches = 0;
@@ -395,6 +390,113 @@ DbOffset successorAt(const Position& pos)
     return findPacked(key, hash);
 }
 
+// Whether record is the one a line enters from the tiny record from. A tiny record has one
+// way out, so in a sound graph one record alone names it as the way in: the chain walk
+// can stop there, with no key rebuilt however many records share its secondary code.
+bool entersFrom(DbOffset record, DbOffset from)
+{
+    return isTiny(record) ? tiny(record)->predecessor == from : incomingFrom(record, from) != 0;
+}
+
+// A lookup in flight: a cursor in the chain of the position after the tiny record's move.
+struct ChainCursor {
+    SuccessorQuery* query = nullptr;
+    PackedPosition key;
+    std::uint16_t hash = 0;
+    std::uint8_t code = 0;
+    DbOffset record = 0;
+    std::uint64_t left = 0;
+};
+
+void prefetchRecord(DbOffset record)
+{
+    if (record != 0 && record < currentHeader().usedBytes)
+        __builtin_prefetch(currentBase + record);
+}
+
+// One step of a cursor; true when its query is answered.
+bool advance(ChainCursor& c)
+{
+    if (c.record == 0) {
+        // No record of the chain enters from the tiny one (a damaged graph): the answer
+        // is the chain lookup's.
+        c.query->successor = chainSuccessor(c.key, c.hash);
+        return true;
+    }
+    if (c.left-- == 0)
+        throwDamaged(c.record, "the end of a hash chain");
+    const PositionRecord* r = at<PositionRecord>(c.record);
+    if (r->secondary == c.code && entersFrom(c.record, c.query->tiny)) {
+        c.query->successor = c.record;
+        return true;
+    }
+    c.record = r->nextInChain;
+    prefetchRecord(c.record);
+    return false;
+}
+
+} // namespace
+
+void findTinySuccessors(std::span<SuccessorQuery> queries)
+{
+    const PositionIndex* index = lookupPositionIndex();
+    // A chain is a hundred records in a large image, each a cache miss of its own; walked
+    // side by side, the misses of several chains overlap.
+    constexpr std::size_t kLanes = 32;
+    // Every key first, with its hash slot fetched ahead of the walks.
+    struct Key {
+        PackedPosition key;
+        std::uint16_t hash;
+        bool packed;
+    };
+    thread_local std::vector<Key> keys;
+    keys.resize(queries.size());
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        Key& k = keys[i];
+        queries[i].successor = 0;
+        k.packed = packAndHash(queries[i].position, k.key, k.hash);
+        if (k.packed && index != nullptr)
+            queries[i].successor = index->find(k.key);
+        else if (k.packed)
+            __builtin_prefetch(&hashSlot(k.hash));
+    }
+    if (index != nullptr)
+        return;
+    std::array<ChainCursor, kLanes> lanes;
+    std::size_t next = 0;
+    const auto load = [&](ChainCursor& c) {
+        for (; next < queries.size(); ++next) {
+            const Key& k = keys[next];
+            if (!k.packed)
+                continue;
+            c = {&queries[next], k.key, k.hash, secondaryCode(k.key), hashSlot(k.hash), walkLimit()};
+            prefetchRecord(c.record);
+            ++next;
+            return true;
+        }
+        return false;
+    };
+    std::size_t active = 0;
+    std::array<bool, kLanes> busy{};
+    for (std::size_t i = 0; i < kLanes; ++i)
+        active += busy[i] = load(lanes[i]);
+    while (active > 0) {
+        for (std::size_t i = 0; i < kLanes; ++i) {
+            if (busy[i] && advance(lanes[i]) && !(busy[i] = load(lanes[i])))
+                --active;
+        }
+    }
+}
+
+namespace {
+
+DbOffset successorAt(DbOffset tinyRecord, const Position& pos)
+{
+    SuccessorQuery query{tinyRecord, pos, 0};
+    findTinySuccessors({&query, 1});
+    return query.successor;
+}
+
 } // namespace
 
 DbOffset tinySuccessor(DbOffset tinyRecord, Position& pos)
@@ -405,22 +507,34 @@ DbOffset tinySuccessor(DbOffset tinyRecord, Position& pos)
     makeMove(pos, move);
     if (const DbOffset next = neighbouringSuccessor(tinyRecord))
         return next;
-    return successorAt(pos);
+    return successorAt(tinyRecord, pos);
 }
 
 DbOffset TinyWalk::step()
 {
+    if (stepNearby())
+        return m_record;
     const Move move = Move(tiny(m_record)->successorMove);
     if (move == Move::None)
         return m_record = 0;
-    if (const DbOffset next = neighbouringSuccessor(m_record)) {
-        if (m_pendingCount == m_pending.size())
-            position();
-        m_pending[m_pendingCount++] = move;
-        return m_record = next;
-    }
     makeMove(const_cast<Position&>(position()), move);
-    return m_record = successorAt(m_pos);
+    const DbOffset from = m_record;
+    return m_record = successorAt(from, m_pos);
+}
+
+bool TinyWalk::stepNearby()
+{
+    const Move move = Move(tiny(m_record)->successorMove);
+    if (move == Move::None)
+        return false;
+    const DbOffset next = neighbouringSuccessor(m_record);
+    if (next == 0)
+        return false;
+    if (m_pendingCount == m_pending.size())
+        position();
+    m_pending[m_pendingCount++] = move;
+    m_record = next;
+    return true;
 }
 
 const Position& TinyWalk::position()

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -37,6 +38,15 @@ DbOffset findPackedPosition(const PackedPosition& key);
 // position) and finds the result, trusting a unique secondary-code match in the chain.
 DbOffset tinySuccessor(DbOffset tiny, Position& pos);
 
+// The successors of several tiny records at once, each given with its position after the
+// record's move: the same answers as tinySuccessor, found side by side.
+struct SuccessorQuery {
+    DbOffset tiny;
+    Position position;
+    DbOffset successor; // the answer, 0 for none
+};
+void findTinySuccessors(std::span<SuccessorQuery> queries);
+
 // Follows tiny records along their one way out, as tinySuccessor does, but keeps the moves
 // and plays them on the position only when a successor must be looked up by position or
 // the caller asks for it: along a line's own records a walk makes no moves.
@@ -46,6 +56,9 @@ public:
     DbOffset record() const { return m_record; }
     // From the current record, which must be tiny, to its successor (0 when it has none).
     DbOffset step();
+    // The same step when it needs no lookup by position (the successor lies beside the
+    // record); false, and the walk stays, when it would.
+    bool stepNearby();
     // The position of the current record.
     const Position& position();
 
