@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Imports one PGN file with vezdb and with SCID (tkscid under xvfb-run), and reads it with
 # pgn-extract, in the same run, and prints for each run side by side:
-#   - the import's wall and CPU time, games per second, the time ratio vezdb/SCID;
+#   - the import's wall and CPU time, games per second, the time ratios vezdb/SCID;
 #   - the import's peak resident memory and its ratio to the database it wrote;
 #   - the games through the Najdorf (1.e4 c5 2.Nf3 d6 3.d4 cxd4 4.Nxd4 Nf6 5.Nc3 a6) on
 #     the database just opened: vezdb's whole process against SCID's open plus board
@@ -65,13 +65,14 @@ puts "search [expr {[clock microseconds] - $start}] $found"
 exit
 TCL
 
-printf '%-4s | %-30s | %-30s | %-6s | %-16s | %-16s | %-22s | %s\n' run \
-    'vezdb import wall/cpu s' 'scid import wall/cpu s' 'ratio' 'vezdb MB (xfile)' \
+printf '%-4s | %-30s | %-30s | %-9s | %-16s | %-16s | %-22s | %s\n' run \
+    'vezdb import wall/cpu s' 'scid import wall/cpu s' 'ratio w/c' 'vezdb MB (xfile)' \
     'scid MB (xfile)' 'najdorf vezdb ms w/cpu' 'najdorf scid ms, games'
 for ((run = 1; run <= runs; ++run)) do
     rm -f "$work"/vez.vez "$work"/scid.*
     timed "$work/vt" "$vezdb" import "$work/vez.vez" "$pgn" >"$work/vout" 2>/dev/null || true
     games=$(sed -nE 's/imported ([0-9]+) games.*/\1/p' "$work/vout")
+    combined=$(sed -nE 's/.*\(([0-9]+) combined.*/\1/p' "$work/vout")
     vbytes=$(stat -c %s "$work/vez.vez")
     timed "$work/vs" "$vezdb" games "$work/vez.vez" --through "$najdorf" >"$work/vgames"
     vfound=$(wc -l <"$work/vgames")
@@ -82,7 +83,8 @@ for ((run = 1; run <= runs; ++run)) do
             "$work/import.tcl" "$pgn" "$work/scid" >/dev/null 2>&1
         sbytes=$(cat "$work"/scid.si4 "$work"/scid.sg4 "$work"/scid.sn4 | wc -c)
         sw=$(field "$work/st" 1) sc=$(cpu "$work/st") smem=$(field "$work/st" 4)
-        ratio=$(awk -v a="$(field "$work/vt" 1)" -v b="$sw" 'BEGIN { printf "%.2f", a / b }')
+        ratio=$(awk -v a="$(field "$work/vt" 1)" -v b="$sw" -v c="$(cpu "$work/vt")" -v d="$sc" \
+            'BEGIN { printf "%.2f/%.2f", a / b, (d > 0 ? c / d : 0) }')
         read -r _ ssearch sfound < <(xvfb-run -a /usr/games/tkscid "$work/search.tcl" \
             "$work/scid" 2>/dev/null | grep '^search ' | tail -n 1)
         ssearch=$(awk -v u="$ssearch" 'BEGIN { printf "%.0f", u / 1000 }')
@@ -90,11 +92,13 @@ for ((run = 1; run <= runs; ++run)) do
     awk -v r="$run" -v vw="$(field "$work/vt" 1)" -v vc="$(cpu "$work/vt")" \
         -v vm="$(field "$work/vt" 4)" -v vb="$vbytes" -v g="$games" -v sw="$sw" -v sc="$sc" \
         -v sm="$smem" -v sb="$sbytes" -v ratio="$ratio" -v qw="$(field "$work/vs" 1)" \
-        -v qc="$(cpu "$work/vs")" -v vf="$vfound" -v qs="$ssearch" -v sf="$sfound" 'BEGIN {
+        -v qc="$(cpu "$work/vs")" -v vf="$vfound" -v qs="$ssearch" -v sf="$sfound" \
+        -v folded="${combined:-0}" 'BEGIN {
         scid = sw == "-" ? "-" : sprintf("%6.2f/%6.2f %7.0f g/s", sw, sc, g / sw)
         smem = sm == "-" ? "-" : sprintf("%5.0f (%.1f)", sm / 1024, sm * 1024 / sb)
-        same = sf == "-" ? "" : (sf == vf ? " same" : " DIFFERENT")
-        printf "%-4s | %6.2f/%6.2f %7.0f g/s | %-30s | %-6s | %5.0f (%.1f)      | %-16s | %5.0f/%5.0f (%5d) | %s, %s%s\n",
+        # vezdb folds duplicate games into one; SCID keeps each copy.
+        same = sf == "-" ? "" : (sf == vf ? " same" : sprintf(" (vezdb folded %d duplicates)", folded))
+        printf "%-4s | %6.2f/%6.2f %7.0f g/s | %-30s | %-9s | %5.0f (%.1f)      | %-16s | %5.0f/%5.0f (%5d) | %s, %s%s\n",
                r, vw, vc, g / vw, scid, ratio, vm / 1024, vm * 1024 / vb, smem,
                qw * 1000, qc * 1000, vf, qs, sf, same }'
 done
