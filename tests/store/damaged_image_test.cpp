@@ -1,5 +1,6 @@
-// Damaged copies of a small real database: the readers (statistics, every game read back
-// and written as PGN) and validateDatabase run on each. Nothing may crash or escape as
+// Damaged copies of a small real database: the readers (statistics, a search of the games
+// through a position, every game read back and written as PGN) and validateDatabase run on
+// each. Nothing may crash or escape as
 // anything but DamagedDatabase, and a copy whose games come out with other moves or
 // results than the sound database's must be reported by validateDatabase. (Free values
 // kept once, such as a game's year or the letters of a name, have nothing to be checked
@@ -18,6 +19,7 @@
 #include "interchange/pgn_writer.h"
 #include "store/database.h"
 #include "store/games.h"
+#include "store/graph.h"
 #include "store/messages.h"
 #include "store/statistics.h"
 #include "store/validation.h"
@@ -68,6 +70,7 @@ struct Sound {
     std::vector<std::uint8_t> image;
     std::string pgn;
     std::string moves;
+    Position searched; // eight plies into the first game: the games through it are walked
 };
 
 const Sound& soundDatabase()
@@ -78,8 +81,11 @@ const Sound& soundDatabase()
         PgnSource source;
         if (db && source.openFile(std::string(VEZ_TEST_DATA_DIR) + "/twic0920-sample.pgn")) {
             Game game;
-            while (test::nextReadableGame(source, game, false))
+            for (bool first = true; test::nextReadableGame(source, game, false); first = false) {
                 storeGame(game, false);
+                if (first)
+                    s.searched = game.positionAtPly(game, 8);
+            }
             s.image.assign(currentBase, currentBase + db->usedBytes);
             s.pgn = exportAll(s.moves);
         }
@@ -142,6 +148,10 @@ TEST_P(DamagedImage, ReadersContainTheDamageAndValidateReportsWhatChangedTheGame
         ++copies;
         try {
             statisticsReport();
+        } catch (const DamagedDatabase&) {
+        }
+        try {
+            findGamesThrough(findPosition(sound.searched), [](std::uint32_t) {});
         } catch (const DamagedDatabase&) {
         }
         std::vector<std::uint32_t> unreadable;
