@@ -90,13 +90,6 @@ TEST(PgnSource, HandsOutLinesAndTheirNumbers)
     EXPECT_FALSE(source.nextLine());
     EXPECT_TRUE(source.atEnd());
     EXPECT_EQ(source.current(), PgnSource::kEnd);
-
-    std::string symbol;
-    source.openText("  Event_2x \"");
-    EXPECT_TRUE(source.readSymbol(symbol));
-    EXPECT_EQ(symbol, "Event_2x");
-    EXPECT_FALSE(source.readSymbol(symbol));
-    EXPECT_EQ(source.current(), '"');
 }
 
 TEST(PgnSource, LongLinesGoOnInTheNextRead)
