@@ -125,24 +125,18 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
     // Some ten bytes of PGN make a new position: size the position index once.
     reservePositionIndex(total / 10);
     claimWorkingSet(std::uint64_t(usedBytesOf(m_database)) + roomOf(m_database));
-    // The index's tables and the file's room are written page by page for the first time,
-    // and the system provides each page as it is first written. Asked for them ahead by a
-    // thread of its own (the tables at once, the room a little ahead of the heap top), it
-    // does that work beside the storing rather than in it.
-    std::vector<std::pair<void*, std::size_t>> tables;
-    if (const PositionIndex* index = builtPositionIndex())
-        tables = index->memory();
+    // The file's room is written page by page for the first time, and the system provides
+    // each page as it is first written. Asked for them a little ahead of the heap top by a
+    // thread of its own, it does that work beside the storing rather than in it.
     auto* const image = reinterpret_cast<std::uint8_t*>(m_database);
     const std::uint64_t roomEnd = std::uint64_t(usedBytesOf(m_database)) + roomOf(m_database);
     m_importHeapTop = usedBytesOf(m_database);
     const bool nonstandard = isNonstandard();
     const StoreSettings settings{compressionThreshold(), nonstandard};
     startWorker(
-        [job, nonstandard, settings, tables, image, roomEnd](CVezDoc& doc, Progress& progress) {
+        [job, nonstandard, settings, image, roomEnd](CVezDoc& doc, Progress& progress) {
             std::atomic<bool> finished{false};
-            std::thread provide([&doc, &finished, tables, image, roomEnd] {
-                for (const auto& [start, bytes] : tables)
-                    (void)::madvise(start, bytes, MADV_POPULATE_WRITE); // advice only
+            std::thread provide([&doc, &finished, image, roomEnd] {
                 constexpr std::uint64_t kAhead = 16u << 20;
                 constexpr std::uint64_t kPage = 4096;
                 std::uint64_t provided = doc.importHeapTop() / kPage * kPage;

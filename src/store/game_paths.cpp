@@ -54,35 +54,26 @@ struct WriterRecords {
 // Looks every position of a planned line up before anything changes.
 void lookUpPath(std::span<const Move> moves, std::vector<PathEntry>& path)
 {
-    // The line's lookups and chain heads are fetched together rather than one miss after
-    // another.
+    // The line's chains are fetched together rather than one miss after another.
     const PositionIndex* index = lookupPositionIndex();
     if (index != nullptr) {
         for (const PathEntry& e : path) {
-            index->prefetch(e.indexHash);
+            index->prefetch(e.hash);
             __builtin_prefetch(&hashSlot(e.hash));
         }
     }
     if (index != nullptr && !index->sawDuplicates) {
         // One record for each key: the index names the record a move would lead to.
-        for (PathEntry& e : path)
-            e.record = index->find(e.key, e.indexHash);
-        for (const PathEntry& e : path) {
-            if (e.record != 0)
-                __builtin_prefetch(at<PositionRecord>(e.record));
+        for (std::size_t i = 0; i < path.size(); ++i) {
+            const DbOffset prev = i > 0 ? path[i - 1].record : 0;
+            path[i].record = findReached(path[i].key, {path[i].hash, path[i].indexHash}, prev,
+                                         i > 0 ? moves[i - 1] : Move::None);
         }
     } else {
         for (std::size_t i = 0; i < path.size(); ++i) {
             const DbOffset prev = i > 0 ? path[i - 1].record : 0;
             DbOffset r = prev != 0 && !isTiny(prev) ? successorByMove(prev, moves[i - 1]) : 0;
             path[i].record = r != 0 ? r : findPackedPosition(path[i].key);
-        }
-    }
-    // A new position goes to the head of its chain, whose present head then links back to it.
-    if (index != nullptr) {
-        for (const PathEntry& e : path) {
-            if (e.record == 0)
-                index->prefetchChainedBefore(hashSlot(e.hash));
         }
     }
     if (path[0].record == 0)

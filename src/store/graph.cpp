@@ -63,56 +63,29 @@ DbOffset findInChain(const PackedPosition& key, std::uint16_t hash)
     return 0;
 }
 
+// Whether a record holds the key, as the chain walk decides it.
+bool holdsKey(DbOffset record, const PackedPosition& key)
+{
+    return at<PositionRecord>(record)->secondary == secondaryCode(key) && sameKey(record, key);
+}
+
 DbOffset findPacked(const PackedPosition& key, std::uint16_t hash)
 {
-    if (const PositionIndex* index = lookupPositionIndex())
-        return index->find(key);
+    if (const PositionIndex* index = lookupPositionIndex()) {
+        return index->find(hash, PositionIndex::tagOf(PositionIndex::hashOf(key)),
+                           [&key](DbOffset r) { return holdsKey(r, key); });
+    }
     return findInChain(key, hash);
 }
 
-void indexRecord(const PackedPosition& key, DbOffset record)
-{
-    if (PositionIndex* index = builtPositionIndex())
-        index->assign(key, record);
-}
-
-// The key of a record about to change, for the index's sake: the caller's when known,
-// else rebuilt. Without an index nothing is needed; a key that cannot be rebuilt leaves
-// the index stale.
-std::optional<PackedPosition> keyForIndex(DbOffset record, const PackedPosition* known)
-{
-    if (builtPositionIndex() == nullptr)
-        return std::nullopt;
-    if (known != nullptr)
-        return *known;
-    Position pos;
-    PackedPosition key;
-    if (reconstructPosition(record, pos) && packPosition(pos, key))
-        return key;
-    invalidatePositionIndex();
-    return std::nullopt;
-}
-
-void unindexRecord(DbOffset record, const std::optional<PackedPosition>& key, std::uint16_t hash)
-{
-    PositionIndex* index = builtPositionIndex();
-    if (index == nullptr || !key)
-        return;
-    // With duplicate keys in the image, the next record of the chain takes over.
-    if (index->erase(*key, record) && index->sawDuplicates) {
-        if (const DbOffset next = findInChain(*key, hash))
-            index->assign(*key, next);
-    }
-}
-
-void chainAtHead(DbOffset record, std::uint16_t hash)
+void chainAtHead(DbOffset record, std::uint16_t hash, std::uint16_t tag)
 {
     DbOffset& slot = hashSlot(hash);
     const DbOffset oldHead = slot;
     at<PositionRecord>(record)->nextInChain = oldHead;
     slot = record;
     if (PositionIndex* index = builtPositionIndex())
-        index->chainedAtHead(record, oldHead);
+        index->chainedAtHead(hash, record, tag);
 }
 
 bool unchainFrom(DbOffset record, DbOffset& link)
@@ -126,27 +99,34 @@ bool unchainFrom(DbOffset record, DbOffset& link)
     return false;
 }
 
-void unchain(DbOffset record, std::uint16_t hash)
+// Takes a record out of its chain; returns its tag in the index, for the record that
+// takes its place (0 when there is no index to keep).
+std::uint16_t unchain(DbOffset record, std::uint16_t hash)
 {
     if (PositionIndex* index = builtPositionIndex()) {
-        const DbOffset before = index->chainedBefore(record);
-        const bool inImage = std::uint64_t(before) + sizeof(TinyPosition) <= currentHeader().usedBytes;
-        DbOffset* link = before == 0 ? &hashSlot(hash) : inImage ? &at<PositionRecord>(before)->nextInChain : nullptr;
-        if (link != nullptr && *link == record) {
-            const DbOffset next = at<PositionRecord>(record)->nextInChain;
-            *link = next;
-            index->unchained(next, before);
-            return;
+        if (const auto place = index->locate(hash, record)) {
+            const DbOffset before = place->before;
+            const bool inImage =
+                std::uint64_t(before) + sizeof(TinyPosition) <= currentHeader().usedBytes;
+            DbOffset* link = before == 0 ? &hashSlot(hash)
+                             : inImage   ? &at<PositionRecord>(before)->nextInChain
+                                         : nullptr;
+            if (link != nullptr && *link == record) {
+                *link = at<PositionRecord>(record)->nextInChain;
+                index->unchained(hash, *place);
+                return place->tag;
+            }
         }
-        invalidatePositionIndex(); // the backward links no longer match the file
+        invalidatePositionIndex(); // the index no longer matches the file's chains
     }
     if (unchainFrom(record, hashSlot(hash)))
-        return;
+        return 0;
     // A record whose position could not be rebuilt: look for it in every chain.
     for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
         if (unchainFrom(record, hashSlot(std::uint16_t(slot))))
-            return;
+            return 0;
     }
+    return 0;
 }
 
 // Appends a MoveRecord at the tail of a list threaded through the given link field.
@@ -221,13 +201,44 @@ DbOffset newPositionRecord(RecordKind kind, const PackedPosition& key, std::uint
     const DbOffset r = allocateRecord(kind);
     at<PositionRecord>(r)->secondary = secondaryCode(key);
     at<PositionRecord>(r)->flags = flags;
-    chainAtHead(r, hashes.primary);
-    if (PositionIndex* index = builtPositionIndex())
-        index->assign(key, r, hashes.index);
+    chainAtHead(r, hashes.primary, PositionIndex::tagOf(hashes.index));
     return r;
 }
 
+// Whether the edge from pred by move ends at record.
+bool leadsTo(DbOffset pred, Move move, DbOffset record)
+{
+    if (isTiny(pred)) {
+        return tiny(pred)->successorMove == moveCode(move) &&
+               (isTiny(record) ? tiny(record)->predecessor == pred
+                               : incomingFrom(record, pred) != 0);
+    }
+    if (!isTiny(record)) {
+        const DbOffset m = incomingFrom(record, pred);
+        return m != 0 && moveRecord(m)->move == moveCode(move);
+    }
+    return tiny(record)->predecessor == pred && successorByMove(pred, move) == record;
+}
+
 } // namespace
+
+// findPacked for the position that pred (0 for none) leads to by move, were it in the
+// graph. With one record per key, a candidate the edge ends at needs no rebuilt position:
+// that proof covers a line running along known moves, and only where a line joins the
+// graph from elsewhere is a position rebuilt.
+DbOffset findReached(const PackedPosition& key, const KeyHashes& hashes, DbOffset pred, Move move)
+{
+    const PositionIndex* index = lookupPositionIndex();
+    if (index == nullptr)
+        return findInChain(key, hashes.primary);
+    const std::uint8_t code = secondaryCode(key);
+    const bool provable = pred != 0 && !index->sawDuplicates;
+    return index->find(hashes.primary, PositionIndex::tagOf(hashes.index), [&](DbOffset r) {
+        if (at<PositionRecord>(r)->secondary != code)
+            return false;
+        return (provable && leadsTo(pred, move, r)) || sameKey(r, key);
+    });
+}
 
 DbOffset& hashSlot(std::uint16_t hash)
 {
@@ -456,7 +467,9 @@ void findTinySuccessors(std::span<SuccessorQuery> queries)
         queries[i].successor = 0;
         k.packed = packAndHash(queries[i].position, k.key, k.hash);
         if (k.packed && index != nullptr)
-            queries[i].successor = index->find(k.key);
+            queries[i].successor =
+                findReached(k.key, {k.hash, PositionIndex::hashOf(k.key)}, queries[i].tiny,
+                            Move(tiny(queries[i].tiny)->successorMove));
         else if (k.packed)
             __builtin_prefetch(&hashSlot(k.hash));
     }
@@ -570,8 +583,7 @@ DbOffset addRoot(const PackedPosition& key, std::uint16_t hash)
     h->big.flags = kNewHugeFlags;
     h->big.scoreCode = kNoScoreCode;
     std::memcpy(h->key, key.bytes, sizeof key.bytes);
-    chainAtHead(r, hash);
-    indexRecord(key, r);
+    chainAtHead(r, hash, PositionIndex::tagOf(PositionIndex::hashOf(key)));
     return r;
 }
 
@@ -693,9 +705,8 @@ PositionCounts recordCounts(DbOffset r)
 
 namespace {
 
-DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosition* key);
-DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known,
-                            const PackedPosition* knownKey = nullptr);
+DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash);
+DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known);
 
 } // namespace
 
@@ -712,22 +723,16 @@ DbOffset promoteToFull(DbOffset tinyRecord, const Position& pos, const PackedPos
             return promoteKnownToFull(tinyRecord, 0, nullptr);
         key = &packed;
     }
-    return promoteKnownToFull(tinyRecord, primaryHash(*key), &pos, key);
+    return promoteKnownToFull(tinyRecord, primaryHash(*key), &pos);
 }
 
 namespace {
 
-DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known,
-                            const PackedPosition* knownKey)
+DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known)
 {
     Position pos;
-    const bool rebuilt = known != nullptr ? (pos = *known, true) : reconstructPosition(tinyRecord, pos);
-    PackedPosition key;
-    if (knownKey != nullptr)
-        key = *knownKey;
-    const bool keyed = knownKey != nullptr || (rebuilt && packPosition(pos, key));
-    if (!keyed && builtPositionIndex() != nullptr)
-        invalidatePositionIndex();
+    const bool rebuilt =
+        known != nullptr ? (pos = *known, true) : reconstructPosition(tinyRecord, pos);
     const TinyPosition old = *tiny(tinyRecord);
     Position next = pos;
     const DbOffset succ = rebuilt && old.successorMove != 0 ? tinySuccessor(tinyRecord, next) : 0;
@@ -744,12 +749,10 @@ DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Posit
             ? newMoveRecord(Move(old.successorMove), 1,
                             MoveGlyph((old.flags & kTinyGlyphMask) >> kTinyGlyphShift), r, succ)
             : 0;
-    unchain(tinyRecord, hash);
+    const std::uint16_t tag = unchain(tinyRecord, hash);
     full(r)->secondary = old.secondary;
     full(r)->flags = kNewFullFlags;
-    chainAtHead(r, hash);
-    if (keyed)
-        indexRecord(key, r);
+    chainAtHead(r, hash, tag);
 
     if (pred != 0) {
         if (in != 0) {
@@ -782,7 +785,7 @@ DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Posit
         full(r)->blackWins = std::uint8_t(counts.blackWins);
         return r;
     }
-    const DbOffset b = promoteKnownToBig(r, hash, keyed ? &key : nullptr);
+    const DbOffset b = promoteToBig(r, hash);
     big(b)->games = counts.games;
     big(b)->whiteWins = counts.whiteWins;
     big(b)->blackWins = counts.blackWins;
@@ -817,21 +820,20 @@ void promoteTinyPredecessors(DbOffset record, std::vector<std::pair<DbOffset, Db
 
 DbOffset promoteToBig(DbOffset record, std::uint16_t hash)
 {
-    return promoteKnownToBig(record, hash, nullptr);
+    return promoteKnownToBig(record, hash);
 }
 
 namespace {
 
-DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosition* knownKey)
+DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash)
 {
     if (isTiny(record))
         record = promoteToFull(record, hash);
     if (isBig(record))
         return record;
-    const std::optional<PackedPosition> key = keyForIndex(record, knownKey);
     const FullPosition old = *full(record);
     const DbOffset r = allocateRecord(RecordKind::BigPosition); // before the graph changes
-    unchain(record, hash);
+    const std::uint16_t tag = unchain(record, hash);
     BigPosition* b = big(r);
     b->secondary = old.secondary;
     b->flags = kNewBigFlags;
@@ -841,9 +843,7 @@ DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const PackedPosi
     b->blackWins = old.blackWins;
     b->firstIncoming = old.firstIncoming;
     b->firstOutgoing = old.firstOutgoing;
-    chainAtHead(r, hash);
-    if (key)
-        indexRecord(*key, r);
+    chainAtHead(r, hash, tag);
     for (DbOffset m = old.firstIncoming; m != 0; m = moveRecord(m)->nextIncoming)
         moveRecord(m)->to = r;
     for (DbOffset m = old.firstOutgoing; m != 0; m = moveRecord(m)->nextOutgoing) {
@@ -863,13 +863,13 @@ DbOffset ensureBig(DbOffset record, const PackedPosition* key)
     if (record == 0 || isBig(record))
         return record;
     if (key != nullptr)
-        return promoteKnownToBig(record, primaryHash(*key), key);
+        return promoteKnownToBig(record, primaryHash(*key));
     Position pos;
     PackedPosition rebuilt;
     std::uint16_t hash = 0;
     if (!reconstructPosition(record, pos) || !packAndHash(pos, rebuilt, hash))
-        return promoteKnownToBig(record, 0, nullptr); // unchain searches every chain
-    return promoteKnownToBig(record, hash, &rebuilt);
+        return promoteKnownToBig(record, 0); // unchain searches every chain
+    return promoteKnownToBig(record, hash);
 }
 
 DbOffset addGameCount(DbOffset record, int result)
@@ -1096,9 +1096,8 @@ void keepFlashcard(DbOffset oldRecord, const KeptFlashcard& kept)
     replaceFlashcard(oldRecord, r);
 }
 
-void removeRecord(DbOffset record, std::uint16_t hash, const PackedPosition* knownKey)
+void removeRecord(DbOffset record, std::uint16_t hash)
 {
-    const std::optional<PackedPosition> key = keyForIndex(record, knownKey);
     // Marked for the whole removal, so that a cycle through repeated positions never
     // comes back to remove it twice.
     at<PositionRecord>(record)->flags |= kFlagVisit;
@@ -1110,7 +1109,6 @@ void removeRecord(DbOffset record, std::uint16_t hash, const PackedPosition* kno
         }
         removeIfOrphan(pred);
         unchain(record, hash);
-        unindexRecord(record, key, hash);
         releaseRecord(RecordKind::TinyPosition, record);
         return;
     }
@@ -1122,7 +1120,6 @@ void removeRecord(DbOffset record, std::uint16_t hash, const PackedPosition* kno
     while (const DbOffset m = full(record)->firstOutgoing)
         unlinkMove(m);
     unchain(record, hash);
-    unindexRecord(record, key, hash);
     if (isBig(record)) {
         releaseNote(record);
         releaseRecord(RecordKind::BigPosition, record);
@@ -1136,7 +1133,7 @@ void removeKeyed(DbOffset record, std::uint16_t hash, const PackedPosition* know
     const std::optional<KeptFlashcard> card = flashcardToKeep(record, knownKey);
     if (!card)
         removeFlashcard(record);
-    removeRecord(record, hash, knownKey);
+    removeRecord(record, hash);
     if (card)
         keepFlashcard(record, *card);
 }

@@ -83,6 +83,10 @@ struct KeyHashes {
 };
 DbOffset addTinyPosition(const PackedPosition& key, const KeyHashes& hashes);
 DbOffset addFullPosition(const PackedPosition& key, const KeyHashes& hashes);
+// The record of a key, as findPackedPosition finds it, where pred (0 for none) is the
+// record of the position before it and move the move played from there: the edge between
+// them is taken as proof of the key, sparing a rebuilt position.
+DbOffset findReached(const PackedPosition& key, const KeyHashes& hashes, DbOffset pred, Move move);
 
 struct PredecessorStep {
     DbOffset record;

@@ -1,7 +1,5 @@
 #include "store/position_index.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -40,154 +38,88 @@ std::uint64_t keyHash(const PackedPosition& key)
     return mix(a * 0x9E3779B97F4A7C15ull ^ mix(b + 0x632BE59BD9B4E019ull) ^ (c * 0xD6E8FEB86659FD93ull));
 }
 
-constexpr std::size_t kInitialSlots = 1024;
-
-std::uint8_t tagOf(std::uint64_t hash) { return std::uint8_t(0x80 | (hash >> 57)); }
-
 } // namespace
 
-PositionIndex::PositionIndex() { allocate(kInitialSlots); }
+PositionIndex::PositionIndex() : m_chains(new Chain[kHashSlots]) {}
 
-void PositionIndex::RecordLinks::grow(std::size_t atLeast)
+PositionIndex::~PositionIndex()
 {
-    std::size_t count = std::max<std::size_t>(m_count, std::size_t(1) << 16);
-    while (count < atLeast)
-        count *= 2;
-    void* p = m_items == nullptr
-                  ? mapZeroed(count * sizeof(DbOffset))
-                  : ::mremap(m_items, m_count * sizeof(DbOffset), count * sizeof(DbOffset), MREMAP_MAYMOVE);
-    if (p == MAP_FAILED)
-        throw std::bad_alloc();
-    m_items = static_cast<DbOffset*>(p);
-    m_count = count;
-}
-
-void* PositionIndex::mapZeroed(std::size_t bytes)
-{
-    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED)
-        throw std::bad_alloc();
-    if (bytes >= (std::size_t(2) << 20))
-        ::madvise(p, bytes, MADV_HUGEPAGE); // advice only
-    return p;
-}
-
-void PositionIndex::unmap(void* items, std::size_t bytes)
-{
-    if (items != nullptr)
-        ::munmap(items, bytes);
-}
-
-void PositionIndex::allocate(std::size_t capacity)
-{
-    m_tags = Table<std::uint8_t>(capacity);
-    m_slots = Table<Slot>(capacity);
-    m_capacity = capacity;
-    m_mask = capacity - 1;
-    m_size = 0;
+    for (std::size_t i = 0; i < kHashSlots; ++i)
+        std::free(m_chains[i].records);
 }
 
 std::uint64_t PositionIndex::hashOf(const PackedPosition& key) { return keyHash(key); }
 
-DbOffset PositionIndex::find(const PackedPosition& key, std::uint64_t hash) const
+void PositionIndex::resize(Chain& c, std::uint32_t capacity)
 {
-    const std::uint8_t tag = tagOf(hash);
-    for (std::size_t i = home(hash);; i = (i + 1) & m_mask) {
-        const std::uint8_t t = m_tags[i];
-        if (t == 0)
-            return 0;
-        if (t == tag && m_slots[i].key == key)
-            return m_slots[i].record;
+    auto* block = static_cast<std::uint8_t*>(
+        std::malloc(std::size_t(capacity) * (sizeof(std::uint32_t) + sizeof(std::uint16_t))));
+    if (block == nullptr)
+        throw std::bad_alloc();
+    auto* records = reinterpret_cast<std::uint32_t*>(block);
+    auto* tags =
+        reinterpret_cast<std::uint16_t*>(block + std::size_t(capacity) * sizeof(std::uint32_t));
+    if (c.size != 0) {
+        std::memcpy(records, c.records, c.size * sizeof(std::uint32_t));
+        std::memcpy(tags, c.tags, c.size * sizeof(std::uint16_t));
     }
+    std::free(c.records);
+    c.records = records;
+    c.tags = tags;
+    c.capacity = capacity;
 }
 
-void PositionIndex::prefetch(std::uint64_t hash) const
+void PositionIndex::chainedAtHead(std::uint16_t chain, DbOffset record, std::uint16_t tag)
 {
-    const std::size_t i = home(hash);
-    __builtin_prefetch(&m_tags[i]);
-    __builtin_prefetch(&m_slots[i]);
-}
-
-void PositionIndex::assign(const PackedPosition& key, DbOffset record, std::uint64_t hash)
-{
-    if ((m_size + 1) * 4 > m_capacity * 3)
-        grow();
-    const std::uint8_t tag = tagOf(hash);
-    std::size_t i = home(hash);
-    while (m_tags[i] != 0 && !(m_tags[i] == tag && m_slots[i].key == key))
-        i = (i + 1) & m_mask;
-    if (m_tags[i] == 0)
-        ++m_size;
-    m_tags[i] = tag;
-    m_slots[i].key = key;
-    m_slots[i].record = record;
-}
-
-bool PositionIndex::insertIfAbsent(const PackedPosition& key, DbOffset record)
-{
-    if ((m_size + 1) * 4 > m_capacity * 3)
-        grow();
-    const std::uint64_t hash = keyHash(key);
-    const std::uint8_t tag = tagOf(hash);
-    std::size_t i = home(hash);
-    for (; m_tags[i] != 0; i = (i + 1) & m_mask) {
-        if (m_tags[i] == tag && m_slots[i].key == key)
-            return false;
-    }
+    Chain& c = m_chains[chain];
+    if (c.size == c.capacity)
+        resize(c, std::max<std::uint32_t>(8, c.capacity + c.capacity / 2));
+    c.records[c.size] = record;
+    c.tags[c.size] = tag;
+    ++c.size;
     ++m_size;
-    m_tags[i] = tag;
-    m_slots[i].key = key;
-    m_slots[i].record = record;
-    return true;
 }
 
-bool PositionIndex::erase(const PackedPosition& key, DbOffset record)
+std::optional<PositionIndex::Place> PositionIndex::locate(std::uint16_t chain,
+                                                          DbOffset record) const
 {
-    const std::uint64_t hash = keyHash(key);
-    const std::uint8_t tag = tagOf(hash);
-    std::size_t i = home(hash);
-    while (m_tags[i] != 0 && !(m_tags[i] == tag && m_slots[i].key == key))
-        i = (i + 1) & m_mask;
-    if (m_tags[i] == 0 || m_slots[i].record != record || record == 0)
-        return false;
-    // Linear probing without tombstones: pull later members of the cluster back into the
-    // hole when their home does not lie strictly between the hole and them.
-    std::size_t hole = i;
-    for (std::size_t j = (i + 1) & m_mask; m_tags[j] != 0; j = (j + 1) & m_mask) {
-        const std::size_t want = home(keyHash(m_slots[j].key));
-        const bool movable = hole <= j ? (want <= hole || want > j) : (want <= hole && want > j);
-        if (movable) {
-            m_tags[hole] = m_tags[j];
-            m_slots[hole] = m_slots[j];
-            hole = j;
-        }
+    const Chain& c = m_chains[chain];
+    // Records promoted or removed are most often young ones, near the head.
+    for (std::uint32_t i = c.size; i-- > 0;) {
+        if (c.records[i] == record)
+            return Place{i, i + 1 < c.size ? DbOffset(c.records[i + 1]) : 0, c.tags[i]};
     }
-    m_tags[hole] = 0;
-    --m_size;
-    return true;
+    return std::nullopt;
 }
 
-void PositionIndex::grow() { rehash(m_capacity * 2); }
+void PositionIndex::unchained(std::uint16_t chain, const Place& place)
+{
+    Chain& c = m_chains[chain];
+    const std::uint32_t after = c.size - place.at - 1;
+    std::memmove(c.records + place.at, c.records + place.at + 1, after * sizeof(std::uint32_t));
+    std::memmove(c.tags + place.at, c.tags + place.at + 1, after * sizeof(std::uint16_t));
+    --c.size;
+    --m_size;
+}
 
 void PositionIndex::reserve(std::size_t count)
 {
-    std::size_t capacity = m_capacity;
-    while (count * 4 > capacity * 3)
-        capacity *= 2;
-    if (capacity != m_capacity)
-        rehash(capacity);
+    // Chains fill evenly; a little over the mean spares most of them a growth.
+    const std::size_t each = (m_size + count) / kHashSlots;
+    const auto wanted = std::uint32_t(std::min<std::size_t>(each + each / 8 + 4, UINT32_MAX / 8));
+    for (std::size_t i = 0; i < kHashSlots; ++i) {
+        if (m_chains[i].capacity < wanted)
+            resize(m_chains[i], wanted);
+    }
 }
 
-void PositionIndex::rehash(std::size_t capacity)
+std::size_t PositionIndex::memoryBytes() const
 {
-    auto oldTags = std::move(m_tags);
-    auto oldSlots = std::move(m_slots);
-    const std::size_t oldCapacity = m_capacity;
-    allocate(capacity);
-    for (std::size_t i = 0; i < oldCapacity; ++i) {
-        if (oldTags[i] != 0)
-            assign(oldSlots[i].key, oldSlots[i].record);
-    }
+    std::size_t bytes = kHashSlots * sizeof(Chain);
+    for (std::size_t i = 0; i < kHashSlots; ++i)
+        bytes +=
+            std::size_t(m_chains[i].capacity) * (sizeof(std::uint32_t) + sizeof(std::uint16_t));
+    return bytes;
 }
 
 // --- Building ---------------------------------------------------------------------------
@@ -240,11 +172,9 @@ public:
             place = c.slot + 1;
         }
         m_offsets.reserve(chained.size());
-        m_slots.reserve(chained.size());
         for (std::size_t p = 0; p < m_places; ++p) {
             if (m_placeOf[p] == 0)
                 continue;
-            m_slots.push_back(std::uint16_t(m_placeOf[p] - 1));
             m_offsets.push_back(DbOffset(p * 4));
             m_placeOf[p] = std::uint32_t(m_offsets.size());
         }
@@ -256,7 +186,6 @@ public:
     bool unique() const { return m_unique; }
     std::size_t count() const { return m_offsets.size(); }
     DbOffset offsetAt(std::size_t i) const { return m_offsets[i]; }
-    std::uint16_t slotAt(std::size_t i) const { return m_slots[i]; }
 
     const PackedPosition* keyAt(std::size_t i)
     {
@@ -348,7 +277,6 @@ private:
     std::size_t m_places = 0;
     std::unique_ptr<std::uint32_t[], FreeMemory> m_placeOf;
     std::vector<DbOffset> m_offsets;
-    std::vector<std::uint16_t> m_slots;
     std::vector<PackedPosition> m_keys;
     std::vector<KeyState> m_states;
     std::vector<PathStep> m_path;
@@ -363,6 +291,20 @@ bool findable(const PackedPosition* key, std::uint16_t slot, DbOffset record)
            secondaryCode(*key) == at<PositionRecord>(record)->secondary;
 }
 
+// Whether two findable records of a chain hold one key.
+bool holdsDuplicates(std::vector<std::pair<std::uint16_t, const PackedPosition*>>& tagged)
+{
+    std::sort(tagged.begin(), tagged.end(),
+              [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (std::size_t i = 0; i < tagged.size(); ++i) {
+        for (std::size_t j = i + 1; j < tagged.size() && tagged[j].first == tagged[i].first; ++j) {
+            if (*tagged[j].second == *tagged[i].second)
+                return true;
+        }
+    }
+    return false;
+}
+
 std::unique_ptr<PositionIndex> buildIndex()
 {
     const std::optional<std::vector<ChainedRecord>> chained = chainedRecords();
@@ -371,33 +313,30 @@ std::unique_ptr<PositionIndex> buildIndex()
     KeyBuilder keys(*chained);
     if (!keys.unique())
         return nullptr;
+    // Keys in the order of the records' offsets first: most follow from the one just made.
+    for (std::size_t i = 0; i < keys.count(); ++i)
+        (void)keys.keyAt(i);
     auto index = std::make_unique<PositionIndex>();
     index->reserve(chained->size());
-    for (std::size_t i = 0; i < chained->size(); ++i) {
-        const ChainedRecord& c = (*chained)[i];
-        const bool first = i == 0 || (*chained)[i - 1].slot != c.slot;
-        index->setChainedBefore(c.record, first ? 0 : (*chained)[i - 1].record);
+    std::vector<std::pair<std::uint16_t, const PackedPosition*>> tagged;
+    for (std::size_t end = chained->size(); end > 0;) {
+        // One chain, from its last record to its head.
+        const std::uint32_t slot = (*chained)[end - 1].slot;
+        tagged.clear();
+        for (; end > 0 && (*chained)[end - 1].slot == slot; --end) {
+            const DbOffset r = (*chained)[end - 1].record;
+            const PackedPosition* key = keys.keyOf(r);
+            // A record the chain walk could never find gets a tag no key has.
+            std::uint16_t tag = 0;
+            if (findable(key, std::uint16_t(slot), r)) {
+                tag = PositionIndex::tagOf(PositionIndex::hashOf(*key));
+                tagged.emplace_back(tag, key);
+            }
+            index->chainedAtHead(std::uint16_t(slot), r, tag);
+        }
+        index->sawDuplicates = index->sawDuplicates || holdsDuplicates(tagged);
     }
-    bool duplicates = false;
-    for (std::size_t i = 0; i < keys.count() && !duplicates; ++i) {
-        const PackedPosition* key = keys.keyAt(i);
-        if (!findable(key, keys.slotAt(i), keys.offsetAt(i)))
-            continue;
-        duplicates = !index->insertIfAbsent(*key, keys.offsetAt(i));
-    }
-    if (!duplicates)
-        return index;
-    // Two records of one key: the chain walk finds the one nearer the head of its chain.
-    auto ordered = std::make_unique<PositionIndex>();
-    ordered->reserve(chained->size());
-    ordered->takeChainLinks(std::move(*index));
-    ordered->sawDuplicates = true;
-    for (const ChainedRecord& c : *chained) {
-        const PackedPosition* key = keys.keyOf(c.record);
-        if (findable(key, c.slot, c.record))
-            ordered->insertIfAbsent(*key, c.record);
-    }
-    return ordered;
+    return index;
 }
 
 struct Registered {

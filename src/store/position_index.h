@@ -2,20 +2,28 @@
 //
 // The file's own hash table has 65,536 chains. With millions of positions every chain is
 // a hundred records long, and proving a position absent means rebuilding the position of
-// every record in the chain whose secondary code matches. The index answers the same
-// question with one probe: it maps each key to the record the chain walk would find
-// first. It lives beside the mapping while the image is open, is built on the first
-// lookup (one pass over the records, each position rebuilt from its predecessor's) and is
-// kept up to date by the graph operations that add, promote and remove records. Nothing
-// of it is stored in the file.
+// every record in the chain whose secondary code matches. The index keeps each chain
+// beside the file as two packed arrays, in chain order: the records, and for each a
+// 16-bit tag taken from a hash of its key. A lookup compares the tags of one chain (a few
+// hundred contiguous bytes) and looks only at the records whose tag matches; the caller
+// proves a candidate is the key's record (mostly by the move that leads to it, else by
+// rebuilding its position), so the index needs no keys and answers exactly as the chain
+// walk does, duplicates included. Knowing the chain order also makes taking a record out
+// of the middle of its chain cheap. It lives beside the mapping while the image is open,
+// is built on the first lookup (one pass over the records, each position rebuilt from its
+// predecessor's) and is kept up to date by the graph operations that chain and unchain
+// records. Nothing of it is stored in the file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <utility>
 #include <memory>
+#include <optional>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "store/packing.h"
 #include "store/records.h"
@@ -25,142 +33,92 @@ namespace vez {
 class PositionIndex {
 public:
     PositionIndex();
+    ~PositionIndex();
+    PositionIndex(const PositionIndex&) = delete;
+    PositionIndex& operator=(const PositionIndex&) = delete;
 
-    // The hash a key is placed by; pure, so it can be worked out anywhere beforehand.
+    // The hash a key's tag is taken from; pure, so it can be worked out anywhere beforehand.
     static std::uint64_t hashOf(const PackedPosition& key);
-    DbOffset find(const PackedPosition& key) const { return find(key, hashOf(key)); }
-    DbOffset find(const PackedPosition& key, std::uint64_t hash) const;
-    // Starts fetching the memory a find or assign of a key with this hash will read, so
-    // that the lookups of a whole line overlap rather than wait one after the other.
-    void prefetch(std::uint64_t hash) const;
-    // Makes key name record (a new record at the head of its chain wins over an older one).
-    void assign(const PackedPosition& key, DbOffset record) { assign(key, record, hashOf(key)); }
-    void assign(const PackedPosition& key, DbOffset record, std::uint64_t hash);
-    // Adds key for record unless it is there already (then false, nothing changes).
-    bool insertIfAbsent(const PackedPosition& key, DbOffset record);
-    // Forgets key when it names record; false when it names another record or none.
-    bool erase(const PackedPosition& key, DbOffset record);
+    // Never 0: that tag marks records no lookup may find.
+    static std::uint16_t tagOf(std::uint64_t hash)
+    {
+        const auto tag = std::uint16_t(hash >> 48);
+        return tag != 0 ? tag : 1;
+    }
+
+    // The first record of the chain, from its head, whose tag matches and that isKey
+    // accepts (isKey decides whether a record holds the key looked for); 0 for none.
+    template <class IsKey>
+    DbOffset find(std::uint16_t chain, std::uint16_t tag, IsKey&& isKey) const;
+    // Starts fetching the tags a find in this chain reads, so that the lookups of a whole
+    // line overlap rather than wait one after the other.
+    void prefetch(std::uint16_t chain) const { __builtin_prefetch(m_chains[chain].tags); }
+
+    // record now heads its chain.
+    void chainedAtHead(std::uint16_t chain, DbOffset record, std::uint16_t tag);
+    // Where a record stands in its chain: the record whose link leads to it (0 when the
+    // hash slot does) and its tag; nullopt when the chain does not hold it.
+    struct Place {
+        std::uint32_t at;
+        DbOffset before;
+        std::uint16_t tag;
+    };
+    std::optional<Place> locate(std::uint16_t chain, DbOffset record) const;
+    // The record at a located place has left its chain.
+    void unchained(std::uint16_t chain, const Place& place);
+
     std::size_t size() const { return m_size; }
-    // Room for count keys without growing on the way (a bulk import knows roughly how
-    // many positions are coming).
+    // Room for count more records without growing on the way (a bulk import knows roughly
+    // how many positions are coming).
     void reserve(std::size_t count);
-    std::size_t memoryBytes() const { return m_capacity * (sizeof(Slot) + 1); }
-    // The tables' memory, as (start, bytes).
-    std::vector<std::pair<void*, std::size_t>> memory() const
-    {
-        return {{&m_tags[0], m_capacity}, {&m_slots[0], m_capacity * sizeof(Slot)}};
-    }
+    std::size_t memoryBytes() const;
 
-    // The file's hash chains, linked backwards: for each chained record the record whose
-    // link leads to it (0 when the hash slot does), so that taking a record out of the
-    // middle of a chain needs no walk. The graph keeps it in step with the file.
-    // record now heads its chain, and oldHead (0 for none) follows it.
-    void chainedAtHead(DbOffset record, DbOffset oldHead)
-    {
-        m_before.set(record, 0);
-        if (oldHead != 0)
-            m_before.set(oldHead, record);
-    }
-    DbOffset chainedBefore(DbOffset record) const { return m_before.get(record); }
-    void prefetchChainedBefore(DbOffset record) const { m_before.prefetch(record); }
-    // The record between before and next has left its chain.
-    void unchained(DbOffset next, DbOffset before)
-    {
-        if (next != 0)
-            m_before.set(next, before);
-    }
-    void setChainedBefore(DbOffset record, DbOffset before) { m_before.set(record, before); }
-    void takeChainLinks(PositionIndex&& other) { m_before.swap(other.m_before); }
-
-    // Set when the image held two records of one key: the index then names the one the
-    // chain walk meets first, and removing it needs a look at the chain for the next one.
+    // Set when the image held two records of one key: a lookup then finds the one nearer
+    // the head of its chain, which need not be the one a move leads to.
     bool sawDuplicates = false;
 
 private:
-    struct Slot {
-        PackedPosition key;
-        DbOffset record;
+    // One allocation per chain: capacity records, then capacity tags; oldest first, so
+    // the head of the chain is the last entry.
+    struct Chain {
+        std::uint32_t* records = nullptr;
+        std::uint16_t* tags = nullptr;
+        std::uint32_t size = 0;
+        std::uint32_t capacity = 0;
     };
-    static_assert(sizeof(Slot) == 28);
-    // Zeroed tables, mapped as untouched zero pages (huge pages where the system gives
-    // them: a probe then rarely misses the TLB as well as the cache).
-    template <class T>
-    class Table {
-    public:
-        Table() = default;
-        explicit Table(std::size_t count)
-            : m_items(static_cast<T*>(mapZeroed(count * sizeof(T)))), m_bytes(count * sizeof(T))
-        {
-        }
-        Table(Table&& other) noexcept { swap(other); }
-        Table& operator=(Table&& other) noexcept
-        {
-            swap(other);
-            return *this;
-        }
-        ~Table() { unmap(m_items, m_bytes); }
-        T& operator[](std::size_t i) const { return m_items[i]; }
-        void swap(Table& other) noexcept
-        {
-            std::swap(m_items, other.m_items);
-            std::swap(m_bytes, other.m_bytes);
-        }
+    void resize(Chain& c, std::uint32_t capacity);
 
-    private:
-        T* m_items = nullptr;
-        std::size_t m_bytes = 0;
-    };
-
-    static void* mapZeroed(std::size_t bytes);
-    static void unmap(void* items, std::size_t bytes);
-    void allocate(std::size_t capacity);
-    void rehash(std::size_t capacity);
-    std::size_t home(std::uint64_t hash) const { return hash & m_mask; }
-    void grow();
-
-    // One entry per 8 bytes of image: position records are at least 12 bytes long, so no
-    // two live ones share an entry. Grows as records appear further on; untouched parts
-    // stay unallocated zero pages.
-    class RecordLinks {
-    public:
-        RecordLinks() = default;
-        RecordLinks(const RecordLinks&) = delete;
-        RecordLinks& operator=(const RecordLinks&) = delete;
-        ~RecordLinks() { unmap(m_items, m_count * sizeof(DbOffset)); }
-        DbOffset get(DbOffset record) const { return record / 8 < m_count ? m_items[record / 8] : 0; }
-        void prefetch(DbOffset record) const
-        {
-            if (record / 8 < m_count)
-                __builtin_prefetch(&m_items[record / 8], 1);
-        }
-        void set(DbOffset record, DbOffset value)
-        {
-            if (record / 8 >= m_count)
-                grow(record / 8 + 1);
-            m_items[record / 8] = value;
-        }
-        void swap(RecordLinks& other) noexcept
-        {
-            std::swap(m_items, other.m_items);
-            std::swap(m_count, other.m_count);
-        }
-
-    private:
-        void grow(std::size_t atLeast);
-        DbOffset* m_items = nullptr;
-        std::size_t m_count = 0;
-    };
-
-    // A probe reads the tag bytes first (0 for an empty slot, else 0x80 and seven bits of
-    // the key's hash), and a slot only where its tag matches: proving a key absent stays
-    // within a few bytes of one cache line.
-    RecordLinks m_before;
-    Table<std::uint8_t> m_tags;
-    Table<Slot> m_slots;
-    std::size_t m_capacity = 0;
-    std::size_t m_mask = 0;
+    std::unique_ptr<Chain[]> m_chains;
     std::size_t m_size = 0;
 };
+
+template <class IsKey>
+DbOffset PositionIndex::find(std::uint16_t chain, std::uint16_t tag, IsKey&& isKey) const
+{
+    const Chain& c = m_chains[chain];
+    std::size_t i = c.size;
+#if defined(__SSE2__)
+    // Eight tags at a time, from the head backwards; a match sets two mask bits.
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(tag));
+    while (i >= 8) {
+        i -= 8;
+        const __m128i tags = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.tags + i));
+        unsigned bits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(tags, wanted)));
+        while (bits != 0) {
+            const int high = 31 - __builtin_clz(bits);
+            const std::size_t j = i + std::size_t(high / 2);
+            if (isKey(DbOffset(c.records[j])))
+                return c.records[j];
+            bits &= ~(3u << (high & ~1));
+        }
+    }
+#endif
+    while (i-- > 0) {
+        if (c.tags[i] == tag && isKey(DbOffset(c.records[i])))
+            return c.records[i];
+    }
+    return 0;
+}
 
 // The index of the current image, built now if it is not. Null when the current image's
 // graph cannot be indexed so that every lookup agrees with the chain walk (records whose

@@ -8,6 +8,7 @@
 #include "chess/movegen.h"
 #include "store/graph.h"
 #include "store/heap.h"
+#include "store/position_index.h"
 #include "store_fixture.h"
 
 namespace vez {
@@ -140,14 +141,17 @@ TEST_F(GraphTest, SuccessorLookupTrustsAUniqueSecondaryCode)
 
     const DbOffset t = addTinyPosition(e4Key);
     linkMove(root, t, mv("e2e4"), 0);
-    // Only an impostor in e5's chain with e5's secondary code: trusted without a check.
+    // Only an impostor in e5's chain with e5's secondary code: the chain walk trusts it
+    // without a check (the index proves every record it names).
     const DbOffset impostor = addFullPosition(e5Key);
+    setPositionIndexEnabled(false);
     Position pos = afterE4;
     EXPECT_EQ(tinySuccessor(t, pos), 0u); // no successor move yet
     at<TinyPosition>(t)->successorMove = moveCode(mv("e7e5"));
     pos = afterE4;
     EXPECT_EQ(tinySuccessor(t, pos), impostor);
     EXPECT_TRUE(samePosition(pos, afterE5));
+    setPositionIndexEnabled(true);
 
     // With the real record beside it, the keys are compared.
     const DbOffset real = addFullPosition(e5Key);

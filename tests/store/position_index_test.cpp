@@ -19,45 +19,40 @@
 namespace vez {
 namespace {
 
-TEST(PositionIndexTable, AgreesWithAMapThroughGrowthAndRemoval)
+TEST(PositionIndexTable, MirrorsChainsThroughGrowthAndRemoval)
 {
     PositionIndex index;
-    std::map<std::vector<std::uint8_t>, DbOffset> reference;
+    std::map<std::uint16_t, std::vector<std::pair<DbOffset, std::uint16_t>>> chains; // head last
     std::mt19937 rng(5);
-    // Few distinct keys, so that removals hit clusters of collisions often.
-    auto randomKey = [&] {
-        PackedPosition key;
-        key.bytes[0] = std::uint8_t(rng() % 64);
-        key.bytes[9] = std::uint8_t(rng() % 64);
-        return key;
-    };
-    for (int step = 0; step < 200000; ++step) {
-        if (step == 100000)
-            index.reserve(50000); // a rehash in the middle keeps every key
-        const PackedPosition key = randomKey();
-        const std::vector<std::uint8_t> bytes(key.bytes, key.bytes + 24);
-        if (rng() % 3 == 0) {
-            const auto it = reference.find(bytes);
-            const DbOffset held = it == reference.end() ? 0 : it->second;
-            // Removing under another record's name leaves the key alone.
-            EXPECT_FALSE(index.erase(key, held + 4));
-            EXPECT_EQ(index.erase(key, held), held != 0);
-            reference.erase(bytes);
-        } else if (rng() % 2 == 0) {
-            const DbOffset record = 4 + 4 * (rng() % 100000);
-            index.assign(key, record);
-            reference[bytes] = record;
+    DbOffset next = 4;
+    for (int step = 0; step < 100000; ++step) {
+        if (step == 50000)
+            index.reserve(50000);
+        const auto chain = std::uint16_t(rng() % 3);
+        auto& reference = chains[chain];
+        if (rng() % 3 == 0 && !reference.empty()) {
+            const std::size_t at = rng() % reference.size();
+            const auto place = index.locate(chain, reference[at].first);
+            ASSERT_TRUE(place);
+            EXPECT_EQ(place->before, at + 1 < reference.size() ? reference[at + 1].first : 0);
+            EXPECT_EQ(place->tag, reference[at].second);
+            index.unchained(chain, *place);
+            reference.erase(reference.begin() + std::ptrdiff_t(at));
         } else {
-            const DbOffset record = 4 + 4 * (rng() % 100000);
-            EXPECT_EQ(index.insertIfAbsent(key, record), reference.emplace(bytes, record).second);
+            const auto tag = std::uint16_t(1 + rng() % 4); // many records share a tag
+            index.chainedAtHead(chain, next, tag);
+            reference.emplace_back(next, tag);
+            next += 12;
         }
+        // The record nearest the head among those of a tag that the caller accepts.
+        const auto tag = std::uint16_t(1 + rng() % 4);
+        const DbOffset odd = index.find(chain, tag, [](DbOffset r) { return r % 8 == 4; });
+        DbOffset expected = 0;
+        for (auto it = reference.rbegin(); it != reference.rend() && expected == 0; ++it)
+            expected = it->second == tag && it->first % 8 == 4 ? it->first : 0;
+        ASSERT_EQ(odd, expected) << "step " << step;
     }
-    ASSERT_EQ(index.size(), reference.size());
-    for (const auto& [bytes, record] : reference) {
-        PackedPosition key;
-        std::copy(bytes.begin(), bytes.end(), key.bytes);
-        EXPECT_EQ(index.find(key), record);
-    }
+    EXPECT_FALSE(index.locate(0, next));
 }
 
 // Every position of the games, and the same boards with the other side to move (mostly
