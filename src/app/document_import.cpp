@@ -137,7 +137,7 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
         [job, nonstandard, settings, image, roomEnd](CVezDoc& doc, Progress& progress) {
             std::atomic<bool> finished{false};
             std::thread provide([&doc, &finished, image, roomEnd] {
-                constexpr std::uint64_t kAhead = 16u << 20;
+                constexpr std::uint64_t kAhead = 4u << 20; // provided, not yet used, but resident
                 constexpr std::uint64_t kPage = 4096;
                 std::uint64_t provided = doc.importHeapTop() / kPage * kPage;
                 while (!finished.load(std::memory_order_relaxed)) {

@@ -30,8 +30,11 @@ std::uint64_t fieldKey(int field, std::uint32_t value)
 }
 
 // The main lines ending at one position, in the order of the position's list: a later
-// entry stands before an earlier one there.
+// entry stands before an earlier one there. Most positions end one game or a few, where
+// trying every entry is cheapest; the lists by field value come only with many entries
+// (a list per field and value would cost most of an import's memory).
 struct MainLines {
+    static constexpr std::size_t kListedFrom = 8;
     struct Entry {
         DbOffset line;
         DbOffset game;
@@ -43,9 +46,19 @@ struct MainLines {
     {
         if (!entries.empty() && entries.back().line == line)
             return;
-        const auto index = std::uint32_t(entries.size());
         entries.push_back({line, game});
-        const auto fields = fieldsOf(*gameRecord(game));
+        if (entries.size() == kListedFrom) {
+            for (std::size_t i = 0; i < entries.size(); ++i)
+                listFields(std::uint32_t(i));
+        } else if (entries.size() > kListedFrom) {
+            listFields(std::uint32_t(entries.size() - 1));
+        }
+    }
+
+private:
+    void listFields(std::uint32_t index)
+    {
+        const auto fields = fieldsOf(*gameRecord(entries[index].game));
         for (int f = 0; f < kFields; ++f)
             byField[fieldKey(f, fields[std::size_t(f)])].push_back(index);
     }
@@ -137,7 +150,7 @@ DbOffset duplicateOf(DbOffset g)
     const auto fields = fieldsOf(*gameRecord(g));
     int best = -1;
     std::size_t fewest = lines.entries.size();
-    for (int f = 0; f < kFields; ++f) {
+    for (int f = 0; f < kFields && lines.entries.size() >= MainLines::kListedFrom; ++f) {
         const std::uint32_t value = fields[std::size_t(f)];
         if (value == 0)
             continue;
