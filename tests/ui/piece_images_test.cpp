@@ -49,14 +49,23 @@ TEST(PieceStrips, TruncatedBitmapsAreRefusedAtTheFirstMissingPart)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray whole = file.readAll();
     QTemporaryDir dir;
-    const std::pair<int, const char*> cuts[] = {{40, ": couldn't read bitmap structures"},
-                                                {54 + 500, ": couldn't read colors"},
-                                                {whole.size() - 1, ": couldn't read bitmap image"}};
-    for (const auto& [length, message] : cuts) {
+    struct Cut {
+        qsizetype length;
+        char offsetHigh; // the pixel offset's second byte: 4 as written, 0 for 54, inside the table
+        const char* message;
+    };
+    const Cut cuts[] = {{40, 4, ": couldn't read bitmap structures"},
+                        {54 + 500, 4, ": couldn't read colors"},
+                        {whole.size() - 1, 4, ": couldn't read bitmap image"},
+                        {whole.size() - 1, 0, ": couldn't read bitmap image"}};
+    for (const auto& [length, offsetHigh, message] : cuts) {
         const std::string path = dir.filePath(QStringLiteral("cut.bmp")).toStdString();
         QFile cut(QString::fromStdString(path));
         ASSERT_TRUE(cut.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        cut.write(whole.left(length));
+        QByteArray bytes = whole.left(length);
+        if (bytes.size() > 11)
+            bytes[11] = offsetHigh;
+        cut.write(bytes);
         cut.close();
         std::string error;
         EXPECT_TRUE(readPieceBitmap(path, error).isNull()) << length;
