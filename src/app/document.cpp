@@ -16,6 +16,7 @@
 #include "app/wake_event.h"
 #include "interchange/eco_book.h"
 #include "interchange/game.h"
+#include "store/checksum.h"
 #include "store/database.h"
 #include "store/flashcards.h"
 #include "store/games.h"
@@ -792,8 +793,10 @@ bool CVezDoc::nameNormalization() const
 
 void CVezDoc::toggleNameNormalization()
 {
-    if (m_database)
+    if (m_database) {
         m_database->nameNormalizationOff = m_database->nameNormalizationOff ? 0 : 1;
+        noteImageChange(m_database);
+    }
 }
 
 void CVezDoc::toggleDescriptiveNotation()
@@ -822,6 +825,7 @@ void CVezDoc::setCompressionThreshold(int ply)
 {
     if (m_database) {
         m_database->compressionThresholdPly = ply;
+        noteImageChange(m_database);
         SetModifiedFlag(true);
     }
 }

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "store/checksum.h"
 #include "store/games.h"
 #include "store/heap.h"
 #include "store/messages.h"
@@ -171,6 +172,7 @@ DatabaseHeader* createInMemory()
     h.committedBytes = kAllocationGranularity;
     h.fileHandle = kInMemoryHandle;
     h.compressionThresholdPly = 100;
+    imageOpened(&h, true);
     h.hashTable = allocateRaw(kHashTableBytes);
     return &h;
 }
@@ -223,6 +225,7 @@ DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes)
     const bool interrupted = !closedCleanly();
     h.committedBytes = std::uint32_t(fileSize);
     h.fileHandle = std::uint32_t(fd);
+    imageOpened(&h, interrupted);
     if (interrupted)
         recoverInterruptedChanges();
     // The room asked for is welcome but not needed: without it the file still opens.
@@ -246,9 +249,19 @@ bool writeToFile(const std::string& path, std::string* error)
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return fail("could not open");
+    // The copy is a cleanly closed image of its own.
+    DatabaseHeader copy;
+    std::memcpy(&copy, &h, sizeof copy);
+    copy.reserved = checksumToStore(&h);
+    copy.committedBytes = h.usedBytes;
+    copy.fileHandle = kInMemoryHandle;
     std::uint64_t done = 0;
     while (done < h.usedBytes) {
-        const ssize_t n = ::write(fd, currentBase + done, std::size_t(h.usedBytes - done));
+        const std::uint8_t* from = done < kHeaderBytes
+                                       ? reinterpret_cast<const std::uint8_t*>(&copy) + done
+                                       : currentBase + done;
+        const std::uint64_t part = (done < kHeaderBytes ? kHeaderBytes : h.usedBytes) - done;
+        const ssize_t n = ::write(fd, from, std::size_t(part));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -287,9 +300,13 @@ void closeDatabase(DatabaseHeader* db)
     forgetPositionIndex(base);
     forgetGameSearchIndex(base);
     // Marks the file as closed cleanly: its next opening need not look for what a stopped
-    // process left.
-    if (mapped)
+    // process left. A session that changed nothing leaves every byte as it found it.
+    if (mapped) {
+        db->reserved = checksumToStore(db);
+        db->committedBytes = used;
         db->fileHandle = kInMemoryHandle;
+    }
+    imageClosed(db);
     if (::munmap(base, kReservationBytes) != 0)
         fatal(mapped ? "UnmapViewOfFile for mapped database failed"
                      : "VirtualFree of mapped database failed");

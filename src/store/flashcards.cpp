@@ -1,5 +1,6 @@
 #include "store/flashcards.h"
 
+#include "store/checksum.h"
 #include "store/database.h"
 #include "store/heap.h"
 
@@ -7,6 +8,7 @@ namespace vez {
 
 void releaseNote(DbOffset bigRecord)
 {
+    noteImageChange();
     BigPosition* big = at<BigPosition>(bigRecord);
     DbOffset record = big->note;
     big->note = 0;
@@ -44,6 +46,7 @@ bool isFlashcard(DbOffset record)
 
 DbOffset addFlashcard(DbOffset record)
 {
+    noteImageChange();
     if (record == 0 || isFlashcard(record))
         return record;
     DbOffset block = currentHeader().firstFlashcardBlock;
@@ -64,6 +67,7 @@ DbOffset addFlashcard(DbOffset record)
 
 void removeFlashcard(DbOffset record)
 {
+    noteImageChange();
     DbOffset block;
     std::uint32_t slot;
     if (record == 0 || !findFlashcard(record, block, slot))
@@ -77,6 +81,7 @@ void removeFlashcard(DbOffset record)
 
 void replaceFlashcard(DbOffset oldRecord, DbOffset newRecord)
 {
+    noteImageChange();
     DbOffset block;
     std::uint32_t slot;
     // Promotions call this for every record they replace: most databases have no cards.

@@ -7,6 +7,7 @@
 
 #include "chess/movegen.h"
 #include "interchange/game.h"
+#include "store/checksum.h"
 #include "store/database.h"
 #include "store/flashcards.h"
 #include "store/graph.h"
@@ -82,6 +83,7 @@ void lookUpPath(std::span<const Move> moves, std::vector<PathEntry>& path)
 
 DbOffset countGame(DbOffset record, int weight, int result)
 {
+    noteImageChange();
     return weight > 0 ? addGameCount(record, result) : record;
 }
 
@@ -90,6 +92,7 @@ DbOffset countGame(DbOffset record, int weight, int result)
 std::optional<WrittenPath> writePath(const Position& start, std::span<const Move> moves,
                                      int weight, int result, const PlannedLine* plan)
 {
+    noteImageChange();
     std::vector<PathEntry> path;
     if (plan != nullptr && plan->steps.size() == moves.size() + 1 &&
         samePosition(plan->steps[0].position, start))
@@ -183,6 +186,7 @@ int compressedLength(DbOffset v)
 
 void listVariation(DbOffset v, DbOffset end)
 {
+    noteImageChange();
     variation(v)->graphEnd = end;
     variation(v)->nextAtEnd = at<BigPosition>(end)->firstVariation;
     at<BigPosition>(end)->firstVariation = v;
@@ -191,6 +195,7 @@ void listVariation(DbOffset v, DbOffset end)
 
 void unlistVariation(DbOffset v)
 {
+    noteImageChange();
     const DbOffset end = variation(v)->graphEnd;
     if (end == 0 || !isBig(end))
         return;
@@ -290,6 +295,7 @@ bool planCovers(const PlannedLine* plan, std::size_t at, const std::vector<Move>
 
 void compressTail(DbOffset v, const PlannedLine* plan)
 {
+    noteImageChange();
     Variation* var = variation(v);
     const DbOffset end = var->graphEnd;
     if (var->compressedTail != 0 || at<BigPosition>(end)->firstVariation != v || var->nextAtEnd != 0)
@@ -371,6 +377,7 @@ namespace {
 // Moves a Variation's tail back into the graph as far as the graph now has its moves.
 void expandOne(DbOffset v)
 {
+    noteImageChange();
     Variation* var = variation(v);
     const std::string tail(at<char>(var->compressedTail), std::size_t(compressedLength(v)));
     const DbOffset oldEnd = var->graphEnd;
@@ -510,6 +517,7 @@ namespace {
 
 void mergeVariationTree(DbOffset counterpart, DbOffset v, DbOffset earlierGame)
 {
+    noteImageChange();
     std::vector<DbOffset> children;
     for (DbOffset c = variation(v)->firstChild; c != 0; c = variation(c)->nextSibling)
         children.push_back(c);
@@ -550,6 +558,7 @@ void mergeVariationTree(DbOffset counterpart, DbOffset v, DbOffset earlierGame)
 
 void mergeGameInto(DbOffset earlier, DbOffset duplicate)
 {
+    noteImageChange();
     GameRecord& a = *at<GameRecord>(earlier);
     const GameRecord& b = *at<GameRecord>(duplicate);
     if (a.white == 0) a.white = b.white;

@@ -7,6 +7,7 @@
 
 #include "chess/fen.h"
 #include "interchange/game.h"
+#include "store/checksum.h"
 #include "store/codes.h"
 #include "store/database.h"
 #include "store/games.h"
@@ -83,6 +84,7 @@ DbOffset RangeWalk::seek(std::int32_t n)
 
 void RangeWalk::add(std::int32_t n)
 {
+    noteImageChange();
     if (n < 0)
         return;
     // After a merge or a raised high end the range before the place may already reach n;
@@ -118,6 +120,7 @@ void RangeWalk::add(std::int32_t n)
 
 void RangeWalk::remove(std::int32_t n)
 {
+    noteImageChange();
     const DbOffset r = seek(n);
     if (r == 0 || range(r)->low > n)
         return;
@@ -176,6 +179,7 @@ bool canStorePosition(const Position& pos)
 
 void appendToList(DbOffset gameset)
 {
+    noteImageChange();
     DbOffset* link = &currentHeader().firstGameset;
     for (std::uint64_t steps = listLimit(); *link != 0 && steps > 0; --steps)
         link = &set(*link)->next;
@@ -196,6 +200,7 @@ DbOffset internOrNone(std::string_view text, Dictionary dictionary)
 // Step 5 of creation: the rule's references and criteria into the record.
 void storeCriteria(DbOffset gameset, const GamesetDefinition& d)
 {
+    noteImageChange();
     // Every intern may allocate; each result is stored through a fresh lookup.
     set(gameset)->parent = d.parent;
     set(gameset)->other = d.other;
@@ -330,6 +335,7 @@ bool canDeleteGameset(DbOffset gameset)
 
 bool deleteGameset(DbOffset gameset)
 {
+    noteImageChange();
     // A set still named by another would leave that one pointing at a released record.
     if (gameset == 0 || !isLiveGameset(gameset) || !canDeleteGameset(gameset))
         return false;
@@ -470,6 +476,7 @@ private:
 // games through the set's position.
 bool fillGameset(DbOffset gameset, bool noInitialFill)
 {
+    noteImageChange();
     const Gameset s = *set(gameset);
     const auto kind = GamesetKind(s.rule);
     const std::uint32_t issued = currentHeader().gameNumbersIssued;
@@ -511,6 +518,7 @@ bool fillGameset(DbOffset gameset, bool noInitialFill)
 
 void filterGameset(DbOffset gameset, bool criteria, bool scanned)
 {
+    noteImageChange();
     const Gameset s = *set(gameset);
     const auto kind = GamesetKind(s.rule);
     const bool intersect = kind == GamesetKind::Intersect && s.other != 0;
@@ -538,6 +546,7 @@ void filterGameset(DbOffset gameset, bool criteria, bool scanned)
 
 DbOffset createGameset(std::string_view name, const GamesetDefinition& d, bool noInitialFill)
 {
+    noteImageChange();
     name = storedForm(name);
     if (findGameset(name) != 0)
         return 0;
@@ -568,6 +577,7 @@ DbOffset createGameset(std::string_view name, const GamesetDefinition& d, bool n
 
 void offerGameTo(DbOffset gameset, DbOffset gameRecord)
 {
+    noteImageChange();
     const Gameset s = *set(gameset);
     const auto kind = GamesetKind(s.rule);
     if (kind == GamesetKind::Fixed)
@@ -597,6 +607,7 @@ void offerGame(DbOffset gameRecord)
 
 void removeGameEverywhere(std::uint32_t number)
 {
+    noteImageChange();
     if (number > std::uint32_t(std::numeric_limits<std::int32_t>::max()))
         return;
     forEachGameset([&](DbOffset s) { removeMember(s, std::int32_t(number)); });
@@ -606,6 +617,7 @@ void removeGameEverywhere(std::uint32_t number)
 
 void aliasPlayer(std::string_view keep, std::string_view alias)
 {
+    noteImageChange();
     const auto joined = joinAliasRings(keep, alias);
     if (!joined)
         return;
@@ -778,6 +790,7 @@ bool isGamesetPosition(DbOffset record)
 
 void redirectGamesetPosition(DbOffset from, DbOffset to)
 {
+    noteImageChange();
     if (from == 0)
         return;
     forEachGameset([&](DbOffset s) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "chess/movegen.h"
+#include "store/checksum.h"
 #include "store/damage.h"
 #include "store/flashcards.h"
 #include "store/heap.h"
@@ -26,6 +27,7 @@ MoveGlyph tinyGlyph(DbOffset r)
 
 void setTinyGlyph(DbOffset r, MoveGlyph glyph)
 {
+    noteImageChange();
     std::uint8_t& flags = tiny(r)->flags;
     flags = std::uint8_t((flags & ~kTinyGlyphMask) | (int(glyph) << kTinyGlyphShift));
 }
@@ -80,6 +82,7 @@ DbOffset findPacked(const PackedPosition& key, std::uint16_t hash)
 
 void chainAtHead(DbOffset record, std::uint16_t hash, std::uint16_t tag)
 {
+    noteImageChange();
     DbOffset& slot = hashSlot(hash);
     const DbOffset oldHead = slot;
     at<PositionRecord>(record)->nextInChain = oldHead;
@@ -103,6 +106,7 @@ bool unchainFrom(DbOffset record, DbOffset& link)
 // takes its place (0 when there is no index to keep).
 std::uint16_t unchain(DbOffset record, std::uint16_t hash)
 {
+    noteImageChange();
     if (PositionIndex* index = builtPositionIndex()) {
         if (const auto place = index->locate(hash, record)) {
             const DbOffset before = place->before;
@@ -132,6 +136,7 @@ std::uint16_t unchain(DbOffset record, std::uint16_t hash)
 // Appends a MoveRecord at the tail of a list threaded through the given link field.
 void appendTo(DbOffset& head, DbOffset record, DbOffset MoveRecord::*link)
 {
+    noteImageChange();
     DbOffset* p = &head;
     while (*p != 0)
         p = &(moveRecord(*p)->*link);
@@ -140,6 +145,7 @@ void appendTo(DbOffset& head, DbOffset record, DbOffset MoveRecord::*link)
 
 void removeFrom(DbOffset& head, DbOffset record, DbOffset MoveRecord::*link)
 {
+    noteImageChange();
     for (DbOffset* p = &head; *p != 0; p = &(moveRecord(*p)->*link)) {
         if (*p == record) {
             *p = moveRecord(record)->*link;
@@ -648,6 +654,7 @@ DbOffset incomingAt(DbOffset record, int index)
 
 DbOffset linkMove(DbOffset from, DbOffset to, Move move, DbOffset previous)
 {
+    noteImageChange();
     int k = 0;
     if (isTiny(from)) {
         if (tiny(from)->successorMove == moveCode(move)) {
@@ -683,6 +690,7 @@ DbOffset linkMove(DbOffset from, DbOffset to, Move move, DbOffset previous)
 
 void unlinkMove(DbOffset m)
 {
+    noteImageChange();
     const DbOffset from = moveRecord(m)->from;
     const DbOffset to = moveRecord(m)->to;
     if (!isTiny(from))
@@ -712,6 +720,7 @@ DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Posit
 
 DbOffset promoteToFull(DbOffset tinyRecord, std::uint16_t hash)
 {
+    noteImageChange();
     return promoteKnownToFull(tinyRecord, hash, nullptr);
 }
 
@@ -730,6 +739,7 @@ namespace {
 
 DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known)
 {
+    noteImageChange();
     Position pos;
     const bool rebuilt =
         known != nullptr ? (pos = *known, true) : reconstructPosition(tinyRecord, pos);
@@ -796,6 +806,7 @@ DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Posit
 
 void promoteTinyPredecessors(DbOffset record, std::vector<std::pair<DbOffset, DbOffset>>* moved)
 {
+    noteImageChange();
     if (isTiny(record))
         return;
     for (;;) {
@@ -827,6 +838,7 @@ namespace {
 
 DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash)
 {
+    noteImageChange();
     if (isTiny(record))
         record = promoteToFull(record, hash);
     if (isBig(record))
@@ -874,6 +886,7 @@ DbOffset ensureBig(DbOffset record, const PackedPosition* key)
 
 DbOffset addGameCount(DbOffset record, int result)
 {
+    noteImageChange();
     if (isTiny(record))
         return record;
     if (!isBig(record) && full(record)->games == 255)
@@ -894,6 +907,7 @@ DbOffset addGameCount(DbOffset record, int result)
 
 void subtractGameCount(DbOffset record, int result)
 {
+    noteImageChange();
     auto down = [](auto& counter) {
         if (counter > 0)
             --counter;
@@ -925,6 +939,7 @@ PositionCounts positionCounts(const Position& pos)
 
 DbOffset setScore(const Position& pos, std::int32_t value)
 {
+    noteImageChange();
     const DbOffset r = ensureBig(findOrAddRoot(pos));
     if (r != 0)
         big(r)->scoreCode = value == kNoScore ? kNoScoreCode : encodeScore(value);
@@ -942,6 +957,7 @@ bool getScore(DbOffset record, std::int32_t& value)
 
 MoveGlyph setMoveGlyph(DbOffset to, Move move, MoveGlyph glyph)
 {
+    noteImageChange();
     if (int(glyph) >= 7)
         return MoveGlyph::None;
     if (isTiny(to)) {
@@ -1086,6 +1102,7 @@ std::optional<KeptFlashcard> flashcardToKeep(DbOffset record, const PackedPositi
 // the note, score, ECO code and user mark it had.
 void keepFlashcard(DbOffset oldRecord, const KeptFlashcard& kept)
 {
+    noteImageChange();
     const DbOffset r = addRoot(kept.key, primaryHash(kept.key));
     BigPosition* b = big(r);
     b->eco = kept.annotations.eco;
@@ -1098,6 +1115,7 @@ void keepFlashcard(DbOffset oldRecord, const KeptFlashcard& kept)
 
 void removeRecord(DbOffset record, std::uint16_t hash)
 {
+    noteImageChange();
     // Marked for the whole removal, so that a cycle through repeated positions never
     // comes back to remove it twice.
     at<PositionRecord>(record)->flags |= kFlagVisit;
@@ -1149,6 +1167,7 @@ void removePosition(DbOffset record, const PackedPosition& key)
 
 void removeIfOrphan(DbOffset record)
 {
+    noteImageChange();
     if (record == 0 || (flagsOf(record) & kFlagVisit))
         return;
     const bool orphan = isTiny(record) ||

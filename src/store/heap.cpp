@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "store/checksum.h"
 #include "store/database.h"
 
 namespace vez {
@@ -63,6 +64,7 @@ void setStoreStepHook(StoreStepHook hook) { stepHook = hook; }
 
 void storeStep()
 {
+    noteImageChange();
     if (stepHook)
         stepHook();
 }

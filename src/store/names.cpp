@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "store/checksum.h"
 #include "store/codes.h"
 #include "store/database.h"
 #include "store/heap.h"
@@ -343,6 +344,8 @@ DbOffset internPlayer(std::string_view name)
         if (c == 0)
             c = compareGivenName(parts.middle, player(p)->middleName, storeMiddle);
         if (c == 0) {
+            if (storeFirst || storeMiddle)
+                noteImageChange();
             if (storeFirst)
                 player(p)->firstName = internGiven(parts.first);
             if (storeMiddle)
@@ -438,6 +441,7 @@ void listPlayers(std::vector<std::string>& out)
 std::optional<std::pair<DbOffset, DbOffset>> joinAliasRings(std::string_view keep,
                                                             std::string_view alias)
 {
+    noteImageChange();
     const DbOffset k = internPlayer(keep);
     const DbOffset a = internPlayer(alias);
     if (k == 0 || a == 0 || k == a)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "store/checksum.h"
 #include "store/codes.h"
 #include "store/database.h"
 #include "store/flashcards.h"
@@ -32,6 +33,7 @@ bool isBookComment(std::string_view text, std::string_view& code)
 
 void writeNote(DbOffset record, std::string_view text)
 {
+    noteImageChange();
     // The text with its NUL, in 32-byte pieces; existing records are rewritten in order.
     const std::size_t pieces = text.empty() ? 0 : text.size() / kPiece + 1;
     DbOffset* link = &big(record)->note;
@@ -60,6 +62,7 @@ void writeNote(DbOffset record, std::string_view text)
 
 DbOffset setNote(const Position& pos, std::string_view text)
 {
+    noteImageChange();
     const DbOffset record = ensureBig(findOrAddRoot(pos));
     if (record == 0)
         return 0;
@@ -100,6 +103,7 @@ std::string ecoText(const Position& pos)
 
 DbOffset markUserNote(DbOffset record)
 {
+    noteImageChange();
     record = ensureBig(record);
     if (record != 0)
         big(record)->flags |= kFlagUserNote;
@@ -121,6 +125,7 @@ int forEachUserNote(const std::function<int(DbOffset)>& callback)
 
 bool toggleFlashcard(const Position& pos)
 {
+    noteImageChange();
     const DbOffset record = findOrAddRoot(pos);
     if (record == 0)
         return false;

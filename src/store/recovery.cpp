@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "store/checksum.h"
 #include "store/damage.h"
 #include "store/database.h"
 #include "store/game_paths.h"
@@ -90,6 +91,7 @@ std::unordered_map<DbOffset, Counts> countMainLines()
 
 void setCounts(DbOffset r, const Counts& c)
 {
+    noteImageChange();
     if (at<PositionRecord>(r)->flags & kFlagBig) {
         BigPosition* b = at<BigPosition>(r);
         b->games = c.games;
@@ -129,6 +131,7 @@ bool closedCleanly() { return currentHeader().fileHandle == kInMemoryHandle; }
 
 void recoverInterruptedChanges()
 {
+    noteImageChange();
     try {
         const std::vector<DbOffset> positions = positionRecords();
         const std::uint32_t lines = dropUnlistedLines(positions);

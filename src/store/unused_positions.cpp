@@ -4,6 +4,7 @@
 #include <set>
 #include <utility>
 
+#include "store/checksum.h"
 #include "store/database.h"
 #include "store/game_paths.h"
 #include "store/games.h"
@@ -143,6 +144,7 @@ std::optional<std::vector<std::pair<DbOffset, DbOffset>>> choicesAfter(const Way
 
 void chooseOneEarlier(DbOffset v, DbOffset d)
 {
+    noteImageChange();
     DisambiguationRecord* c = at<DisambiguationRecord>(d);
     c->choiceIndex = std::int8_t(std::uint8_t(c->choiceIndex) - 1);
     if (c->choiceIndex != 0)
@@ -200,6 +202,7 @@ bool stillServes(const UnusedPathPositions& path, std::size_t i, const std::set<
 std::set<DbOffset> removeUnusedPositions(const UnusedPathPositions& path, std::ptrdiff_t deepest,
                                          std::set<DbOffset> removed)
 {
+    noteImageChange();
     // A second pass takes positions that served only the way back of one let go after them
     // (a line that repeats a position comes back to it from ahead).
     for (int pass = 0; pass < 2; ++pass) {

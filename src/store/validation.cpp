@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "chess/movegen.h"
+#include "store/checksum.h"
 #include "store/codes.h"
 #include "store/game_paths.h"
 #include "store/games.h"
@@ -214,6 +215,10 @@ void checkCounts(ValidationState& st);
 std::vector<std::string> validateDatabase(std::size_t maxProblems)
 {
     ValidationState st(maxProblems);
+    // Free text and values (letters of notes and names, dates, scores) have nothing else
+    // to be checked against.
+    if (std::optional<std::string> mismatch = checksumProblem())
+        st.problem(*mismatch);
     using Check = void (*)(ValidationState&);
     // Later checks use what earlier ones collected; each stops at the first damage it
     // cannot walk past, and the others still run.

@@ -11,16 +11,24 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "chess/fen.h"
 #include "interchange/game.h"
 #include "interchange/pgn_source.h"
 #include "interchange/pgn_writer.h"
 #include "store/database.h"
+#include "store/flashcards.h"
 #include "store/games.h"
+#include "store/gamesets.h"
 #include "store/graph.h"
 #include "store/messages.h"
+#include "store/names.h"
+#include "store/notes.h"
 #include "store/statistics.h"
 #include "store/validation.h"
 #include "store_fixture.h"
@@ -165,6 +173,87 @@ TEST_P(DamagedImage, ReadersContainTheDamageAndValidateReportsWhatChangedTheGame
     ::close(fd);
     EXPECT_GT(copies, 20);
     RecordProperty("copies whose games changed", changed);
+}
+
+std::string fileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Each change is made in a session of its own on one file, which a clean close has given a
+// checksum: unless the close seals the change too, the next validation meets the old
+// checksum. A session that only reads leaves every byte as it was, and damage to a value
+// nothing else can be checked against (a note's letters, a name, a date) is then reported.
+using SealedFile = testing::StoreTest;
+
+TEST_F(SealedFile, CleanClosesSealEveryChangeAndValidationFindsWhatChangedSince)
+{
+    const std::vector<Game> games = test::readGames(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", 4);
+    ASSERT_EQ(games.size(), 4u);
+    for (int i = 0; i < 3; ++i)
+        storeGame(games[std::size_t(i)], false);
+    Position start;
+    setStandardStart(start);
+    setNote(start, "Kept note text");
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("vez-sealed-" + std::to_string(::getpid()) + ".vez"))
+                                 .string();
+    ASSERT_TRUE(writeToFile(path));
+    closeDatabase(db);
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"store a game", [&] { storeGame(games[3], false); }},
+        {"delete a game", [] { deleteGame(1); }},
+        {"edit a note", [&] { setNote(start, "Kept note text, edited"); }},
+        {"score", [&] { setScore(start, 35); }},
+        {"user mark", [&] { markUserNote(findPosition(start)); }},
+        {"flashcard on", [&] { toggleFlashcard(start); }},
+        {"flashcard off", [&] { toggleFlashcard(start); }},
+        {"tag", [] { setGameTag(gameByNumber(0), "Annotator", "Someone"); }},
+        {"alias", [&] { aliasPlayer(games[0].white, games[0].black); }},
+        {"add a gameset",
+         [] {
+             GamesetDefinition fixed;
+             fixed.rule = GamesetKind::Fixed;
+             createGameset("mine", fixed, false);
+         }},
+        {"edit it", [] { addMember(findGameset("mine"), 2); }},
+        {"delete it", [&] { deleteGameset(findGameset("mine")); }},
+    };
+    for (const auto& [name, change] : changes) {
+        db = openMapped(path, 0);
+        ASSERT_NE(db, nullptr) << name;
+        change();
+        closeDatabase(db);
+        db = openMapped(path, 0);
+        EXPECT_NE(db->reserved, 0u) << name;
+        EXPECT_EQ(validateDatabase(), std::vector<std::string>{}) << name;
+        closeDatabase(db);
+    }
+    const std::string sealed = fileBytes(path);
+    db = openMapped(path, 0);
+    statisticsReport();
+    std::string moves;
+    exportAll(moves);
+    findGamesThrough(findPosition(start), [](std::uint32_t) {});
+    const std::size_t year = gameByNumber(0) + offsetof(GameRecord, year);
+    closeDatabase(db);
+    db = nullptr;
+    EXPECT_EQ(fileBytes(path), sealed) << "a session that only read changed the file";
+    for (const std::size_t at :
+         {sealed.find("Kept note text, edited"), sealed.find(games[0].black.substr(0, 5)), year}) {
+        ASSERT_LT(at, sealed.size());
+        std::string damaged = sealed;
+        damaged[at] ^= 1;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << damaged;
+        db = openMapped(path, 0);
+        const std::vector<std::string> problems = validateDatabase();
+        ASSERT_FALSE(problems.empty()) << "damage at " << at << " went unnoticed";
+        EXPECT_NE(problems[0].find("changed outside VEZ or is damaged"), std::string::npos);
+        closeDatabase(db);
+        db = nullptr;
+    }
+    std::filesystem::remove(path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, DamagedImage,
