@@ -49,7 +49,7 @@ struct DatabaseHeader {
     std::uint32_t notationRecordCount;    // 0x24
     std::uint32_t gameIndexBlockCount;    // 0x28
     std::uint32_t flashcardBlockCount;    // 0x2C
-    std::uint32_t reserved;               // 0x30
+    std::uint32_t reserved;               // 0x30 checksum at the last clean close, 0 none
     DbOffset hashTable;                   // 0x34 65,536 DbOffset slots
     DbOffset firstGameIndexBlock;         // 0x38
     DbOffset firstFlashcardBlock;         // 0x3C
