@@ -8,7 +8,7 @@
 #     search (timed inside tkscid, whose start-up under xvfb is not counted), and whether
 #     both find the same number of games.
 # Then, once, the database's bytes per game at compression ply 100, 40 and 20 and how
-# many such games fit the 4 GiB limit of a database file.
+# many such games fit the 4 GiB limit of a database file (and the 22-bit game numbers).
 #
 # Usage: bench/import_compare.sh [-n RUNS] [--no-plies] [VEZDB] [PGN]
 # Needs the Debian packages scid, xvfb and pgn-extract; a missing one is skipped.
@@ -116,7 +116,9 @@ for ply in "${plies[@]}"; do
     "$vezdb" create "$work/ply.vez" --compression-ply "$ply"
     games=$("$vezdb" import "$work/ply.vez" "$pgn" 2>/dev/null |
         sed -nE 's/imported ([0-9]+) games.*/\1/p')
+    # Game numbers have 22 bits: no more than 4,194,304 games, however small.
     awk -v p="$ply" -v b="$(stat -c %s "$work/ply.vez")" -v g="$games" 'BEGIN {
-        printf "compression ply %3d: %.0f bytes per game, %.1f M games fit 4 GiB\n",
-               p, b / g, 4294967296 / (b / g) / 1e6 }'
+        fit = 4294967296 / (b / g)
+        printf "compression ply %3d: %.0f bytes per game, %.1f M games fit 4 GiB%s\n",
+               p, b / g, fit / 1e6, fit > 4194304 ? " (game numbers stop at 4.19 M)" : "" }'
 done
