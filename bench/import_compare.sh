@@ -120,5 +120,5 @@ for ply in "${plies[@]}"; do
     awk -v p="$ply" -v b="$(stat -c %s "$work/ply.vez")" -v g="$games" 'BEGIN {
         fit = 4294967296 / (b / g)
         printf "compression ply %3d: %.0f bytes per game, %.1f M games fit 4 GiB%s\n",
-               p, b / g, fit / 1e6, fit > 4194304 ? " (game numbers stop at 4.19 M)" : "" }'
+               p, b / g, fit / 1e6, (fit > 4194304 ? " (game numbers stop at 4.19 M)" : "") }'
 done
