@@ -68,6 +68,10 @@ struct UnusedPathPositions {
     std::vector<Position> positions;
     std::vector<std::optional<PackedPosition>> keys;
 };
+// Whether a record carries what the user or a gameset put on its position (note, score,
+// ECO code, user mark, gameset reference), which outlives the games through it.
+bool carriesKnowledge(DbOffset record);
+
 // After a line is deleted, lets go of its records from step `deepest` back to its start
 // that no stored line passes through any more, that carry nothing of their own (note,
 // score, ECO code, user mark, gameset) and that no position kept after them needs as its

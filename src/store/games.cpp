@@ -407,8 +407,9 @@ void readGame(DbOffset g, Game& game, bool withMoves)
 namespace {
 
 
-// A position that a gameset names stays: it becomes a huge record of its own, which needs
-// no way back to be rebuilt, and the gamesets follow it there.
+// A position that a gameset names, or that carries the user's note, score or mark, stays:
+// it becomes a huge record of its own, which needs no way back to be rebuilt, and the
+// gamesets follow it there.
 void keepAsRoot(DbOffset record, const Position& pos, const PackedPosition& key)
 {
     while (const DbOffset m = at<FullPosition>(record)->firstIncoming)
@@ -503,7 +504,7 @@ void removeOwnPositions(const WalkedPath& path, std::ptrdiff_t keep, Position po
             continue;
         if (!line.keys[i])
             removePosition(r, std::uint16_t(0)); // found by a search of every chain
-        else if (!isTiny(r) && isGamesetPosition(r))
+        else if (carriesKnowledge(r))
             keepAsRoot(r, line.positions[i], *line.keys[i]);
         else
             removePosition(r, *line.keys[i]);

@@ -69,19 +69,6 @@ std::optional<bool> anyLineAhead(DbOffset from, const Position& pos,
     return false;
 }
 
-// What the user or a gameset put on a position outlives the games through it. (A flashcard
-// is kept by the removal itself, as a position of its own.)
-bool carriesKnowledge(DbOffset r)
-{
-    if (!isTiny(r) && isGamesetPosition(r))
-        return true;
-    if (!isBig(r))
-        return false;
-    const BigPosition* b = at<BigPosition>(r);
-    return b->note != 0 || b->eco != kNoEco || b->scoreCode != kNoScoreCode ||
-           (b->flags & kFlagUserNote) != 0;
-}
-
 // Whether `to` can still be rebuilt once the move from r into it is gone: the way back it
 // would then take reaches a huge record or the standard start without coming round to `to`
 // or r (a line that repeats a position is a way in from ahead of it).
@@ -198,6 +185,19 @@ bool stillServes(const UnusedPathPositions& path, std::size_t i, const std::set<
 }
 
 } // namespace
+
+// What the user or a gameset put on a position outlives the games through it. (A flashcard
+// is kept by the removal itself, as a position of its own.)
+bool carriesKnowledge(DbOffset r)
+{
+    if (!isTiny(r) && isGamesetPosition(r))
+        return true;
+    if (!isBig(r))
+        return false;
+    const BigPosition* b = at<BigPosition>(r);
+    return b->note != 0 || b->eco != kNoEco || b->scoreCode != kNoScoreCode ||
+           (b->flags & kFlagUserNote) != 0;
+}
 
 std::set<DbOffset> removeUnusedPositions(const UnusedPathPositions& path, std::ptrdiff_t deepest,
                                          std::set<DbOffset> removed)

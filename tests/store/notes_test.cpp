@@ -11,6 +11,7 @@
 #include "store/games.h"
 #include "store/graph.h"
 #include "store/notes.h"
+#include "store/validation.h"
 #include "store_fixture.h"
 
 namespace vez {
@@ -76,9 +77,9 @@ TEST_F(NotesTest, BookCommentsSetTheEcoCode)
     EXPECT_EQ(noteText(r), "a note"); // the note is left alone
     setNote(pos, "Caro-Kann ECO[B12/05] main line");
     EXPECT_EQ(ecoText(pos), "B12/05");
-    r = setNote(pos, "ECO[]");       // "]" right after: a note
+    r = setNote(pos, "ECO[]"); // "]" right after: a note
     EXPECT_EQ(noteText(r), "ECO[]");
-    r = setNote(pos, "ECO[B12");     // no "]": a note
+    r = setNote(pos, "ECO[B12"); // no "]": a note
     EXPECT_EQ(noteText(r), "ECO[B12");
     EXPECT_EQ(ecoText(pos), "B12/05");
     Position other;
@@ -220,12 +221,45 @@ TEST_F(NotesTest, FlashcardsStayOnTheirPositionsWhileGamesComeAndGo)
     }
 }
 
+// What the user put on the positions a game leaves behind (a note, a score, the mark of
+// the user's own note) outlives the game, as a flashcard does.
+TEST_F(NotesTest, NotesScoresAndMarksOutliveTheGamesThroughTheirPositions)
+{
+    for (const char* kept : {"note", "score", "mark"}) {
+        SCOPED_TRACE(kept);
+        closeDatabase(db);
+        db = createInMemory();
+        Position end;
+        const auto number = storeGame(gameOf("e4 e5 Nf3 Nc6 Bb5 a6 Ba4 Nf6 O-O Be7", &end), false);
+        if (kept == std::string("score"))
+            setScore(end, 120);
+        else if (kept == std::string("mark"))
+            markUserNote(setNote(end, "mine"));
+        else
+            setNote(end, "a plan");
+        std::int32_t scored = 0, score = 0; // scores are kept to a scale's step
+        const bool hasScore = getScore(findPosition(end), scored);
+        deleteGame(*number);
+        const DbOffset r = findPosition(end);
+        ASSERT_NE(r, 0u);
+        EXPECT_EQ(getScore(r, score), hasScore);
+        EXPECT_EQ(score, scored);
+        EXPECT_EQ(noteText(end), kept == std::string("score")  ? ""
+                                 : kept == std::string("mark") ? "mine"
+                                                               : "a plan");
+        int marks = 0;
+        forEachUserNote([&marks](DbOffset) { return ++marks, 0; });
+        EXPECT_EQ(marks, kept == std::string("mark"));
+        EXPECT_EQ(validateDatabase(), std::vector<std::string>{});
+    }
+}
+
 TEST_F(NotesTest, NotesBuiltFromReleasedRecordsEndWhereTheyShould)
 {
     Position a = start(), b;
     ASSERT_TRUE(readFen(b, "4k3/8/8/8/8/8/8/4K3 w - -"));
-    setNote(a, std::string(100, 'a')); // four records
-    setNote(a, "x");                   // three go to the free list
+    setNote(a, std::string(100, 'a'));                   // four records
+    setNote(a, "x");                                     // three go to the free list
     const DbOffset r = setNote(b, std::string(40, 'b')); // two of them come back
     EXPECT_EQ(noteRecords(r), 2);
     EXPECT_EQ(noteText(r), std::string(40, 'b'));
