@@ -58,10 +58,14 @@ void lookUpPath(std::span<const Move> moves, std::vector<PathEntry>& path)
     // The line's chains are fetched together rather than one miss after another.
     const PositionIndex* index = lookupPositionIndex();
     if (index != nullptr) {
+        for (const PathEntry& e : path)
+            index->prefetchChain(e.hash);
         for (const PathEntry& e : path) {
-            index->prefetch(e.hash);
+            index->prefetchTags(e.hash);
             __builtin_prefetch(&hashSlot(e.hash));
         }
+        for (const PathEntry& e : path)
+            index->prefetchCandidates(e.hash, PositionIndex::tagOf(e.indexHash), currentBase);
     }
     if (index != nullptr && !index->sawDuplicates) {
         // One record for each key: the index names the record a move would lead to.

@@ -50,9 +50,25 @@ public:
     // accepts (isKey decides whether a record holds the key looked for); 0 for none.
     template <class IsKey>
     DbOffset find(std::uint16_t chain, std::uint16_t tag, IsKey&& isKey) const;
-    // Starts fetching the tags a find in this chain reads, so that the lookups of a whole
-    // line overlap rather than wait one after the other.
-    void prefetch(std::uint16_t chain) const { __builtin_prefetch(m_chains[chain].tags); }
+    // Start fetching what a find in this chain reads, so that the lookups of a whole line
+    // overlap rather than wait one after the other: first the chain's place, then its tags
+    // (a few cache lines), then the records whose tag matches.
+    void prefetchChain(std::uint16_t chain) const { __builtin_prefetch(&m_chains[chain]); }
+    void prefetchTags(std::uint16_t chain) const
+    {
+        const Chain& c = m_chains[chain];
+        const auto* tags = reinterpret_cast<const char*>(c.tags);
+        for (std::size_t at = 0; at < c.size * sizeof(std::uint16_t); at += 64)
+            __builtin_prefetch(tags + at);
+        __builtin_prefetch(c.records + c.size, 1); // where a new record goes
+    }
+    void prefetchCandidates(std::uint16_t chain, std::uint16_t tag, const std::uint8_t* base) const
+    {
+        (void)find(chain, tag, [base](DbOffset r) {
+            __builtin_prefetch(base + r);
+            return false;
+        });
+    }
 
     // record now heads its chain.
     void chainedAtHead(std::uint16_t chain, DbOffset record, std::uint16_t tag);
