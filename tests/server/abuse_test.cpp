@@ -29,12 +29,13 @@ using Clock = std::chrono::steady_clock;
 #ifdef VEZ_SANITIZER_BUILD
 constexpr std::size_t kGames = 800;
 constexpr int kRequestsPerClient = 40;
-constexpr double kAnswerSeconds = 5; // everything runs several times slower
 #else
 constexpr std::size_t kGames = 3000;
 constexpr int kRequestsPerClient = 200;
-constexpr double kAnswerSeconds = 1;
 #endif
+// A client starved by the abusers would wait until they leave, which they do not while it
+// asks; the bound only tells that from a busy machine, where an answer can take a second.
+constexpr double kAnswerSeconds = 10;
 constexpr int kClients = 50;
 constexpr int kAbusers = 100;
 // What the server may hold beyond its idle size with kAbusers clients that do not read: each
