@@ -2,6 +2,8 @@
 // merge, a database made from a gameset, games and positions, and the messages a user sees.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "app/profile_store.h"
 #include "chess/fen.h"
 #include "document_fixture.h"
@@ -37,6 +39,16 @@ TEST_F(DocumentLifecycle, TitlesFollowTheKindOfDatabase)
     ASSERT_TRUE(doc->OnOpenDocument(path("games.pgn.vez")));
     EXPECT_FALSE(doc->browsingMode());
     EXPECT_EQ(doc->gameNumbers().size(), 60u);
+
+    // The database's own settings change the file: the next close seals each of them.
+    for (const auto& change : {std::function<void()>([&] { doc->setCompressionThreshold(40); }),
+                               std::function<void()>([&] { doc->toggleNameNormalization(); })}) {
+        change();
+        doc->DeleteContents();
+        ASSERT_TRUE(doc->OnOpenDocument(path("games.pgn.vez")));
+        EXPECT_EQ(doc->validate(), std::vector<std::string>{});
+    }
+    EXPECT_EQ(doc->compressionThreshold(), 40);
 }
 
 TEST_F(DocumentLifecycle, OnlyAnUnnamedModifiedDatabaseIsOfferedForSaving)
