@@ -262,6 +262,8 @@ TEST_F(ProtocolTest, StoresPositionsScoresAndAnnotations)
     EXPECT_EQ(ask("score"), "+score +0.35\r\n");
     EXPECT_EQ(ask("notes"), "+notes\r\nTwo knights\r\n.\r\n+ok\r\n");
     EXPECT_EQ(ask("new epd not a position"), "-badepd\r\n");
+    // A position the store refuses (33 pieces) is no "+ok" either.
+    EXPECT_EQ(ask("new epd rnbqkbnr/pppppppp/8/8/3Q4/8/PPPPPPPP/RNBQKBNR w KQkq -"), "-badepd\r\n");
 
     // The store keeps scores in a byte code; the reply shows what setPositionScore of the
     // centipawns (truncated) keeps on another position.
