@@ -85,6 +85,19 @@ void lookUpPath(std::span<const Move> moves, std::vector<PathEntry>& path)
         path[0].record = findOrAddRoot(path[0].position);
 }
 
+// A tiny record shows the counts of the record after it, so a game that comes into that
+// record another way must not count there while the tiny one is still tiny.
+bool hasTinyPredecessorBesides(DbOffset record, DbOffset pred)
+{
+    for (DbOffset m = at<FullPosition>(record)->firstIncoming; m != 0;
+         m = at<MoveRecord>(m)->nextIncoming) {
+        const DbOffset from = at<MoveRecord>(m)->from;
+        if (from != pred && isTiny(from))
+            return true;
+    }
+    return false;
+}
+
 DbOffset countGame(DbOffset record, int weight, int result)
 {
     noteImageChange();
@@ -141,11 +154,20 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
             }
             const bool seen = std::find(counted.begin(), counted.end(), rec) != counted.end();
             if (!seen) {
-                if (!isTiny(rec) && !comesFrom(rec, prev)) {
+                if (!isTiny(rec) &&
+                    (!comesFrom(rec, prev) || hasTinyPredecessorBesides(rec, prev))) {
                     std::vector<std::pair<DbOffset, DbOffset>> promoted;
                     promoteTinyPredecessors(rec, &promoted);
-                    for (const auto& [from, to] : promoted)
+                    for (const auto& [from, to] : promoted) {
+                        const bool wasPrev = from == prev;
                         refs.moved(from, to);
+                        // The step before, promoted, no longer shows this game's count.
+                        if (wasPrev) {
+                            const DbOffset now = countGame(prev, weight, result);
+                            refs.moved(prev, now);
+                            counted.push_back(now);
+                        }
+                    }
                 }
                 const DbOffset before = rec;
                 rec = countGame(rec, weight, result);

@@ -665,6 +665,7 @@ TEST_F(GamesTest, RandomStoreAndDeleteKeepsEveryGameReadable)
     }
     test::checkGraphStructure();
     EXPECT_EQ(gatherStatistics().variations, 0);
+    noLeftovers(steps);
 }
 
 } // namespace
