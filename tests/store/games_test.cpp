@@ -9,6 +9,7 @@
 #include "chess/notation.h"
 #include "interchange/game.h"
 #include "interchange/pgn_reader.h"
+#include "store/damage.h"
 #include "store/flashcards.h"
 #include "store/game_paths.h"
 #include "store/games.h"
@@ -157,6 +158,11 @@ TEST_F(GamesTest, StoredGamesReadBackAndCount)
     for (std::size_t i = 1; i < lines.size(); ++i)
         ASSERT_TRUE(storeGame(gameFromLine(lines[i], 0), false));
     EXPECT_EQ(db->usedBytes, used);
+    // A chain of index blocks cut short is damage, not fewer games.
+    const DbOffset first = db->firstGameIndexBlock;
+    db->firstGameIndexBlock = 0;
+    EXPECT_THROW(gameByNumber(0), DamagedDatabase);
+    db->firstGameIndexBlock = first;
 }
 
 // The same game twice is two games; combined, a duplicate fills the fields the earlier
