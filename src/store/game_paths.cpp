@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -420,6 +421,7 @@ void expandOne(DbOffset v)
     DbOffset firstAdded = 0; // the first one added, to go in front of the line's own
     std::size_t used = 0;
     bool endIsTiny = false;
+    std::unordered_set<DbOffset> counted; // the records this line's game is counted on
     for (; used < tail.size(); ++used) {
         MoveList list;
         const int n = legalMoves(pos, list, nonstandard);
@@ -441,8 +443,24 @@ void expandOne(DbOffset v)
             break;
         ++ply;
         if (!isTiny(reached)) {
-            if (mainLine)
+            // As in writePath: tiny records that lead into reached from elsewhere show its
+            // counts, which this game is about to change, so they are made full first. The
+            // step before, when that promotes it, counts this game itself.
+            if (mainLine && hasTinyPredecessorBesides(reached, current)) {
+                std::vector<std::pair<DbOffset, DbOffset>> promoted;
+                promoteTinyPredecessors(reached, &promoted);
+                for (const auto& [from, to] : promoted) {
+                    if (from == current) {
+                        current = addGameCount(to, result);
+                        counted.insert(current);
+                    }
+                }
+            }
+            // A line that comes back to a position counts there once.
+            if (mainLine && !counted.contains(reached)) {
                 reached = addGameCount(reached, result);
+                counted.insert(reached);
+            }
             const int k = incomingIndex(reached, current);
             if (k != 0) {
                 const DbOffset d = allocateRecord(RecordKind::DisambiguationRecord);

@@ -21,6 +21,7 @@
 #include "interchange/pgn_source.h"
 #include "store/games.h"
 #include "store/packing.h"
+#include "store/validation.h"
 #include "store_fixture.h"
 #include "support/pgn_games.h"
 
@@ -175,6 +176,19 @@ TEST_F(StoreTest, BroadcastGameWithClockCommentsComesBackWhole)
     ASSERT_EQ(back.entries.size(), 56u);
     EXPECT_EQ(back.entries[37].comment, " [%clk 0:45:14] ");
     EXPECT_EQ(back.entries[55].comment, " [%clk 0:30:47] ");
+}
+
+// Three endgames that meet beyond the compression ply: the third comes back to a position
+// of the second's compressed tail, whose expansion then enters a counted position by a
+// move of its own while a tiny record of the third leads there too.
+TEST_F(StoreTest, ExpandedTailsCountEachGameOnceOnItsPositions)
+{
+    const std::vector<Game> games =
+        test::readGames(VEZ_TEST_DATA_DIR "/tail-expansion-counts.pgn", 3);
+    ASSERT_EQ(games.size(), 3u);
+    for (const Game& game : games)
+        ASSERT_TRUE(storeGame(game, false));
+    EXPECT_EQ(validateDatabase(), std::vector<std::string>{});
 }
 
 } // namespace
