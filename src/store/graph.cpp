@@ -809,21 +809,30 @@ void promoteTinyPredecessors(DbOffset record, std::vector<std::pair<DbOffset, Db
     noteImageChange();
     if (isTiny(record))
         return;
+    // A tiny record whose way back is broken (what a process stopped in the middle of a
+    // game left) cannot be promoted: its position is unknown. No stored line passes it, so
+    // it is passed over; promoting it anyway would release it while record still lists it.
+    std::vector<DbOffset> stranded;
     for (;;) {
+        WalkGuard guard("MoveRecord", sizeof(MoveRecord));
         DbOffset tinyPred = 0;
         for (DbOffset m = full(record)->firstIncoming; m != 0 && tinyPred == 0;
              m = moveRecord(m)->nextIncoming) {
-            if (isTiny(moveRecord(m)->from))
-                tinyPred = moveRecord(m)->from;
+            guard.step(m);
+            const DbOffset from = moveRecord(m)->from;
+            if (isTiny(from) && std::find(stranded.begin(), stranded.end(), from) == stranded.end())
+                tinyPred = from;
         }
         if (tinyPred == 0)
             return;
         Position pos;
         PackedPosition key;
         std::uint16_t hash = 0;
-        if (!reconstructPosition(tinyPred, pos) || !packAndHash(pos, key, hash))
-            hash = 0;
-        const DbOffset promoted = promoteToFull(tinyPred, hash);
+        if (!reconstructPosition(tinyPred, pos) || !packAndHash(pos, key, hash)) {
+            stranded.push_back(tinyPred);
+            continue;
+        }
+        const DbOffset promoted = promoteToFull(tinyPred, pos, &key);
         if (moved)
             moved->emplace_back(tinyPred, promoted);
     }

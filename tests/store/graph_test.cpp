@@ -162,6 +162,26 @@ TEST_F(GraphTest, SuccessorLookupTrustsAUniqueSecondaryCode)
     EXPECT_EQ(findPosition(afterE5), real);
 }
 
+// What a process stopped in the middle of a game can leave: a tiny record that leads into a
+// counted position but has no way back. A new way into that position passes over it.
+TEST_F(GraphTest, PromotionPassesOverATinyRecordWithoutAWayBack)
+{
+    Position afterE4;
+    setStandardStart(afterE4);
+    findOrAddRoot(afterE4);
+    makeMove(afterE4, mv("e2e4"));
+    Position afterE5 = afterE4;
+    makeMove(afterE5, mv("e7e5"));
+    const DbOffset stranded = addTinyPosition(pack(afterE4));
+    const DbOffset target = addFullPosition(pack(afterE5));
+    linkMove(stranded, target, mv("e7e5"), 0);
+    promoteTinyPredecessors(target);
+    EXPECT_TRUE(isTiny(stranded));
+    const DbOffset in = incomingAt(target, 0);
+    ASSERT_NE(in, 0u);
+    EXPECT_EQ(at<MoveRecord>(in)->from, stranded);
+}
+
 TEST_F(GraphTest, FullRecordsBecomeBigAfter255Games)
 {
     Position start;
