@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <set>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "chess/movegen.h"
 #include "interchange/game.h"
+#include "store/damage.h"
 #include "store/database.h"
 #include "store/game_paths.h"
 #include "store/gamesets.h"
@@ -315,14 +317,29 @@ std::optional<std::uint32_t> storeGame(const Game& game, bool combineDuplicates,
 
 namespace {
 
-void readVariation(Game& game, GameLine& line, DbOffset v);
+// Sub-lines nest far less deep than this; a tree deeper than it (a damaged one that runs in
+// a circle) is refused before the recursion exhausts the stack.
+constexpr int kMaxSubLineDepth = 1000;
 
-void readChildren(Game& game, GameLine& line, DbOffset v)
+// The walk of one game's tree of lines: every line it visits counts, so that a damaged tree
+// whose links run in a circle ends the read as damage.
+struct TreeWalk {
+    WalkGuard guard{"Variation", sizeof(Variation)};
+    int depth = 0;
+};
+
+void readVariation(Game& game, GameLine& line, DbOffset v, TreeWalk& walk);
+
+void readChildren(Game& game, GameLine& line, DbOffset v, TreeWalk& walk)
 {
+    if (++walk.depth > kMaxSubLineDepth)
+        throwDamaged(v, "sub-lines nested at most " + std::to_string(kMaxSubLineDepth) + " deep");
     for (DbOffset c = variation(v)->firstChild; c != 0; c = variation(c)->nextSibling) {
+        walk.guard.step(c);
         GameLine& sub = game.createSubLine(line, variation(c)->startPly, SubLinePlace::First);
-        readVariation(game, sub, c);
+        readVariation(game, sub, c, walk);
     }
+    --walk.depth;
 }
 
 void appendTail(GameLine& line, DbOffset v, Position pos)
@@ -341,7 +358,7 @@ void appendTail(GameLine& line, DbOffset v, Position pos)
     }
 }
 
-void readVariation(Game& game, GameLine& line, DbOffset v)
+void readVariation(Game& game, GameLine& line, DbOffset v, TreeWalk& walk)
 {
     struct Step {
         Move move;
@@ -371,7 +388,7 @@ void readVariation(Game& game, GameLine& line, DbOffset v)
         if (reconstructPosition(variation(v)->graphEnd, end))
             appendTail(line, v, end);
     }
-    readChildren(game, line, v);
+    readChildren(game, line, v, walk);
 }
 
 } // namespace
@@ -391,14 +408,16 @@ void readGame(DbOffset g, Game& game, bool withMoves)
     game.day = gameDayOf(r);
     game.eco = formatEco(r.eco);
     // The record lists the tags newest first; the game gets them in the order they came.
-    for (DbOffset t = r.firstTag; t != 0; t = at<TagVal>(t)->next)
+    WalkGuard tags("TagVal", sizeof(TagVal));
+    for (DbOffset t = r.firstTag; t != 0; t = at<TagVal>(t)->next, tags.step(t))
         game.tags.push_back({std::string(dictionaryText(at<TagVal>(t)->name)),
                              std::string(dictionaryText(at<TagVal>(t)->value))});
     std::reverse(game.tags.begin(), game.tags.end());
     if (withMoves && r.mainLine != 0) {
         game.startPly = variation(r.mainLine)->startPly;
         game.endPly = game.startPly;
-        readVariation(game, game, r.mainLine);
+        TreeWalk walk;
+        readVariation(game, game, r.mainLine, walk);
     }
 }
 
