@@ -360,14 +360,35 @@ private:
     std::vector<DbOffset> m_met; // from the graph end, as gameContains meets them
 };
 
+// Walks lines side by side in kLanes lanes, so that their memory misses overlap: load(lane)
+// starts the next line in a lane (false when none is left), advance(lane) takes one step and
+// returns false once that lane's line is done with.
+constexpr std::size_t kLanes = 16;
+
+template <class Load, class Advance>
+void walkSideBySide(Load load, Advance advance)
+{
+    std::array<bool, kLanes> busy{};
+    std::size_t active = 0;
+    for (std::size_t lane = 0; lane < kLanes; ++lane)
+        active += busy[lane] = load(lane);
+    while (active > 0) {
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            if (!busy[lane] || advance(lane))
+                continue;
+            if (!(busy[lane] = load(lane)))
+                --active;
+        }
+    }
+}
+
 void MainLineIndex::build()
 {
     clear();
     LargeVector<Item> items;
     const std::uint32_t issued = currentHeader().gameNumbersIssued;
     items.reserve(std::size_t(issued) * 24); // about the non-tiny records of a main line
-    std::array<LineWalk, 16> lanes;
-    std::array<bool, 16> busy{};
+    std::array<LineWalk, kLanes> lanes;
     std::uint32_t n = 0;
     // The next game with a main line into a lane; false when there is none left.
     const auto load = [&](std::size_t lane) {
@@ -381,18 +402,12 @@ void MainLineIndex::build()
         }
         return false;
     };
-    std::size_t active = 0;
-    for (std::size_t lane = 0; lane < lanes.size(); ++lane)
-        active += busy[lane] = load(lane);
-    while (active > 0) {
-        for (std::size_t lane = 0; lane < lanes.size(); ++lane) {
-            if (!busy[lane] || lanes[lane].step())
-                continue;
-            addLine(lanes[lane].number(), lanes[lane].met(), items);
-            if (!(busy[lane] = load(lane)))
-                --active;
-        }
-    }
+    walkSideBySide(load, [&](std::size_t lane) {
+        if (lanes[lane].step())
+            return true;
+        addLine(lanes[lane].number(), lanes[lane].met(), items);
+        return false;
+    });
     fill(items);
     m_built = true;
     m_base = currentBase;
@@ -510,8 +525,7 @@ std::optional<std::vector<std::uint32_t>> gamesFromIndex(const MainLineIndex& in
 void addLinesThrough(const std::vector<std::pair<std::uint32_t, DbOffset>>& lines, DbOffset target,
                      std::set<std::uint32_t>& found)
 {
-    std::array<LineWalk, 16> lanes;
-    std::array<bool, 16> busy{};
+    std::array<LineWalk, kLanes> lanes;
     std::size_t next = 0;
     const auto load = [&](std::size_t lane) {
         for (; next < lines.size(); ++next) {
@@ -524,22 +538,14 @@ void addLinesThrough(const std::vector<std::pair<std::uint32_t, DbOffset>>& line
         }
         return false;
     };
-    std::size_t active = 0;
-    for (std::size_t lane = 0; lane < lanes.size(); ++lane)
-        active += busy[lane] = load(lane);
-    while (active > 0) {
-        for (std::size_t lane = 0; lane < lanes.size(); ++lane) {
-            if (!busy[lane])
-                continue;
-            const bool more = lanes[lane].step();
-            if (more && lanes[lane].current() != target)
-                continue;
-            if (more)
-                found.insert(lanes[lane].number());
-            if (!(busy[lane] = load(lane)))
-                --active;
-        }
-    }
+    walkSideBySide(load, [&](std::size_t lane) {
+        const bool more = lanes[lane].step();
+        if (more && lanes[lane].current() != target)
+            return true;
+        if (more)
+            found.insert(lanes[lane].number());
+        return false;
+    });
 }
 
 // --- Choosing the way ------------------------------------------------------------------------
