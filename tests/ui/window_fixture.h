@@ -8,6 +8,7 @@
 #include <deque>
 #include <thread>
 
+#include "app/document_fixture.h"
 #include "ui/main_window.h"
 #include "ui/ui_fixture.h"
 #include "ui/vez_view.h"
@@ -22,14 +23,7 @@ public:
     std::string chooseOpenFile(const FileDialogRequest&) override { return take(); }
     std::string chooseSaveFile(const FileDialogRequest&) override { return take(); }
     std::vector<std::string> chooseOpenFiles(const FileDialogRequest&) override { return {take()}; }
-    std::string take()
-    {
-        if (answers.empty())
-            return {};
-        std::string answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
+    std::string take() { return ScriptedUser::takeFront(answers); }
     std::vector<std::string> messages;
     std::deque<std::string> answers;
 };
