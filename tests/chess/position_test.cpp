@@ -64,7 +64,6 @@ TEST(Position, MakeMove)
         EXPECT_EQ(side, pos.sideToMove);
         EXPECT_EQ(writeEpd(pos), c.after) << c.fen << " " << c.move;
     }
-    EXPECT_EQ(moveCode(mv("e1g1K")), (4 << 9) | (6 << 3) | 6);
 }
 
 TEST(Position, SamePositionAndKing)
