@@ -47,22 +47,6 @@ protected:
     ChildProcess child{messages};
 };
 
-TEST_F(ChildProcessTest, PromptWithoutLineFeedIsPostedAtOnceAndAgainWhenCompleted)
-{
-    const std::string script = folder.script("prompt", "printf abc; read x; printf 'def\\n'");
-    ASSERT_TRUE(child.Start(script, "prompt", true));
-    auto* output = new LineQueue;
-    child.StartReaders(output, nullptr);
-    std::string line;
-    ASSERT_TRUE(output->GetLine(line));
-    EXPECT_EQ(line, "abc");
-    child.Write("\n"); // the script prints the rest of its line only now
-    ASSERT_TRUE(output->GetLine(line));
-    EXPECT_EQ(line, "abcdef\n");
-    EXPECT_FALSE(output->GetLine(line));
-    LineQueue::releaseByConsumer(output);
-}
-
 TEST_F(ChildProcessTest, OutputEndsBothQueuesAfterTheirLastLines)
 {
     // Two lines in one write come out as two lines and nothing else; the script runs in
@@ -131,29 +115,9 @@ TEST_F(ChildProcessTest, ProgramThatCannotRunIsReportedAndLeavesTheObjectIdle)
     EXPECT_EQ(written, "one|two words|");
 }
 
-TEST_F(ChildProcessTest, KillStopsTheWholeProcessGroup)
-{
-    // Both the script and the program it waits for are in the child's group.
-    const std::string script =
-        folder.script("group", "echo $$; sh -c 'echo $$; exec sleep 30'; echo never");
-    ASSERT_TRUE(child.Start(script, "group", true));
-    auto* output = new LineQueue;
-    child.StartReaders(output, nullptr);
-    std::string first, second;
-    ASSERT_TRUE(output->GetLine(first));
-    ASSERT_TRUE(output->GetLine(second));
-    EXPECT_EQ(std::stoi(first), child.processId());
-    child.Kill();
-    EXPECT_FALSE(child.IsRunning());
-    EXPECT_TRUE(eventually([&] { return processEnded(std::stoi(first)); }));
-    EXPECT_TRUE(eventually([&] { return processEnded(std::stoi(second)); }));
-    std::string line;
-    while (output->GetLine(line))
-        EXPECT_NE(line, "never\n");
-    LineQueue::releaseByConsumer(output);
-}
-
-TEST_F(ChildProcessTest, GroupThatIgnoresTheInterruptIsTerminatedAfterAGrace)
+// Both the script and the program it waits for are in the child's group; the script
+// ignores the interrupt and is terminated after a grace.
+TEST_F(ChildProcessTest, KillStopsTheWholeGroupEvenWhenItIgnoresTheInterrupt)
 {
     const std::string script =
         folder.script("stubborn", "trap '' INT; sleep 30 & echo $!; echo $$; wait");
@@ -163,7 +127,9 @@ TEST_F(ChildProcessTest, GroupThatIgnoresTheInterruptIsTerminatedAfterAGrace)
     std::string background, shell;
     ASSERT_TRUE(output->GetLine(background));
     ASSERT_TRUE(output->GetLine(shell));
+    EXPECT_EQ(std::stoi(shell), child.processId());
     child.Kill();
+    EXPECT_FALSE(child.IsRunning());
     EXPECT_TRUE(eventually([&] { return processEnded(std::stoi(shell)); }));
     EXPECT_TRUE(eventually([&] { return processEnded(std::stoi(background)); }));
     drain(output);

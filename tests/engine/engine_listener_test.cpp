@@ -174,27 +174,26 @@ protected:
     EngineWriter write = [this](std::string_view text) { adapter.Write(text); };
 };
 
-TEST_F(AdapterTest, PositionSearchGivesMoveScoreAndPv)
+// A position search gives the move, the score and the PV; a game walk goes on with forced
+// moves and moves played for the engine; what it cannot do is an error.
+TEST_F(AdapterTest, PositionSearchAndGameWalk)
 {
     const Position mateInOne = position("6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - -");
     dialogue.setBoard(mateInOne);
     dialogue.SendPosition(write);
-    const EngineRecord record = receiver->awaitMove(0);
-    EXPECT_EQ(record.stop, 0);
-    EXPECT_EQ(text(mateInOne, record.move), "Rd8");
-    EXPECT_TRUE(record.scoreText.starts_with("+M")) << record.scoreText;
-    const std::vector<Move> pv = pvMoves(mateInOne, record.pvText, 6);
-    ASSERT_FALSE(pv.empty()) << record.pvText;
-    EXPECT_EQ(pv.front(), record.move);
-    EXPECT_EQ(scoreValue(shownScore(record.scoreText, false), 0), 9999.0);
-}
+    const EngineRecord mate = receiver->awaitMove(0);
+    EXPECT_EQ(mate.stop, 0);
+    EXPECT_EQ(text(mateInOne, mate.move), "Rd8");
+    EXPECT_TRUE(mate.scoreText.starts_with("+M")) << mate.scoreText;
+    const std::vector<Move> pv = pvMoves(mateInOne, mate.pvText, 6);
+    ASSERT_FALSE(pv.empty()) << mate.pvText;
+    EXPECT_EQ(pv.front(), mate.move);
+    EXPECT_EQ(scoreValue(shownScore(mate.scoreText, false), 0), 9999.0);
 
-TEST_F(AdapterTest, GameWalkWithForcedMovesAndErrors)
-{
     Position board = position("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
     dialogue.setBoard(board);
     dialogue.SendPosition(write);
-    const EngineRecord first = receiver->awaitMove(0);
+    const EngineRecord first = receiver->awaitMove(1);
     ASSERT_TRUE(isLegalMove(board, first.move));
 
     // The game went 1. g4 instead: the engine takes that and searches Black's reply.
@@ -205,7 +204,7 @@ TEST_F(AdapterTest, GameWalkWithForcedMovesAndErrors)
     makeMove(board, played);
     dialogue.setBoard(board);
     write("go\n");
-    const EngineRecord second = receiver->awaitMove(1);
+    const EngineRecord second = receiver->awaitMove(2);
     EXPECT_TRUE(isLegalMove(board, second.move)) << second.commentText;
 
     // White's reply played for it makes the engine search for Black again.
@@ -216,12 +215,12 @@ TEST_F(AdapterTest, GameWalkWithForcedMovesAndErrors)
     makeMove(reply, knight);
     dialogue.setBoard(reply);
     write("Nf3\n");
-    const EngineRecord third = receiver->awaitMove(2);
+    const EngineRecord third = receiver->awaitMove(3);
     EXPECT_TRUE(isLegalMove(reply, third.move)) << third.commentText;
 
     // What it cannot do ends the search with an ERROR line.
     write("setboard 8/8/8/8/8/8/8/8 w\n");
-    const EngineRecord error = receiver->awaitMove(3);
+    const EngineRecord error = receiver->awaitMove(4);
     EXPECT_EQ(error.stop, 1);
     EXPECT_TRUE(error.commentText.starts_with("ERROR")) << error.commentText;
 
