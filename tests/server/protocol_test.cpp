@@ -433,18 +433,5 @@ TEST_F(ProtocolTest, GreetingNamesTheDatabase)
     EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server (nonstandard database)\r\n");
 }
 
-TEST_F(ProtocolTest, SettingsRoundTripThroughTheProfile)
-{
-    ServerSettings settings = ServerSettings::read(*profile);
-    EXPECT_EQ(settings.port, 26262);
-    EXPECT_EQ(settings.permissions, 166);
-    settings = {4000, 0x0f, "/etc/vez-passwords", "/var/log/vez.log"};
-    settings.write(*profile);
-    const ServerSettings back = ServerSettings::read(*profile);
-    EXPECT_EQ(std::to_string(back.port) + " " + std::to_string(back.permissions) + " " +
-                  back.passwordFile + " " + back.logFile,
-              "4000 15 /etc/vez-passwords /var/log/vez.log");
-}
-
 } // namespace
 } // namespace vez::test

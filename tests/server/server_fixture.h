@@ -58,61 +58,39 @@ protected:
     }
 };
 
-// A socket connected to the server on 127.0.0.1, bound to `from` when given; -1 (errno
-// set) when either fails. Replies wait at most `timeoutSeconds` when that is set. A small
-// receive buffer keeps what the client does not read with the server, not the system.
-inline int connectTo(int port, const char* from, int timeoutSeconds = 0, int receiveBuffer = 0)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (timeoutSeconds > 0) {
-        timeval timeout{timeoutSeconds, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    }
-    if (receiveBuffer > 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(std::uint16_t(port));
-    ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
-    const bool bound =
-        !from || (::inet_pton(AF_INET, from, &local.sin_addr) == 1 &&
-                  ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0);
-    if (!bound || ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
-}
-
-// Sends every byte unless the connection fails.
-inline void sendAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent <= 0)
-            return;
-        bytes.remove_prefix(std::size_t(sent));
-    }
-}
-
-// A blocking TCP client whose waits keep the test thread's event loop (and so the server)
-// running. Every wait ends after a few seconds so that a fault fails instead of hanging.
+// A blocking TCP client on 127.0.0.1, bound to `from` when given. A client on the server's
+// own thread keeps its event loop (and so the server) running while it waits (`pump`); a
+// client on a thread of its own leaves it alone. A small receive buffer keeps what the
+// client does not read with the server, not the system. Every wait ends after a while so
+// that a fault fails instead of hanging.
 class TcpClient {
 public:
-    TcpClient(int port, const char* from = nullptr) : m_fd(connectTo(port, from))
+    explicit TcpClient(int port, const char* from = nullptr, bool pump = true,
+                       int receiveBuffer = 0)
+        : m_fd(::socket(AF_INET, SOCK_STREAM, 0)), m_pump(pump)
     {
-        if (m_fd < 0)
+        if (receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(std::uint16_t(port));
+        ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+        const bool bound =
+            !from || (::inet_pton(AF_INET, from, &local.sin_addr) == 1 &&
+                      ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0);
+        if (!bound || ::connect(m_fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
             ADD_FAILURE() << "cannot connect to " << port << " from "
                           << (from ? from : "any address") << ": " << std::strerror(errno);
+            close();
+        }
     }
     ~TcpClient() { close(); }
     TcpClient(const TcpClient&) = delete;
     TcpClient& operator=(const TcpClient&) = delete;
 
+    bool connected() const { return m_fd >= 0; }
     void close()
     {
         if (m_fd >= 0)
@@ -126,7 +104,16 @@ public:
         ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         close();
     }
-    void send(std::string_view bytes) { sendAll(m_fd, bytes); }
+    // Sends every byte unless the connection fails.
+    void send(std::string_view bytes)
+    {
+        while (m_fd >= 0 && !bytes.empty()) {
+            const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (sent <= 0)
+                return;
+            bytes.remove_prefix(std::size_t(sent));
+        }
+    }
     // Reads until `count` bytes are there or the server closes; returns them.
     std::string read(std::size_t count)
     {
@@ -151,11 +138,12 @@ private:
     template <typename Done>
     std::string readUntil(Done done, std::size_t count, std::string_view end = {})
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done() && !m_closed && std::chrono::steady_clock::now() < deadline) {
-            QCoreApplication::processEvents();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done() && !m_closed && m_fd >= 0 && std::chrono::steady_clock::now() < deadline) {
+            if (m_pump)
+                QCoreApplication::processEvents();
             pollfd ready{m_fd, POLLIN, 0};
-            if (::poll(&ready, 1, 2) <= 0)
+            if (::poll(&ready, 1, m_pump ? 2 : 100) <= 0)
                 continue;
             char chunk[65536];
             const ssize_t received = ::recv(m_fd, chunk, sizeof chunk, 0);
@@ -176,6 +164,7 @@ private:
     }
 
     int m_fd = -1;
+    bool m_pump;
     std::string m_buffer;
     bool m_closed = false;
 };
