@@ -54,11 +54,7 @@ public:
         openRequests.push_back(request);
         return takeFront(openAnswers);
     }
-    std::string chooseSaveFile(const FileDialogRequest& request) override
-    {
-        saveRequests.push_back(request);
-        return takeFront(saveAnswers);
-    }
+    std::string chooseSaveFile(const FileDialogRequest&) override { return takeFront(saveAnswers); }
     PgnErrorAnswer pgnError(const PgnErrorReport& report) override
     {
         errors.push_back(report);
@@ -90,7 +86,6 @@ public:
     std::vector<std::string> savePrompts;
     std::vector<std::string> progressTitles;
     std::vector<FileDialogRequest> openRequests;
-    std::vector<FileDialogRequest> saveRequests;
     std::vector<PgnErrorReport> errors;
     std::vector<std::thread::id> errorThreads;
     std::deque<PgnErrorAnswer> errorAnswers;
@@ -128,11 +123,11 @@ inline void writeFile(const std::string& path, const std::string& text)
 }
 
 // The games of a PGN text that the reader takes.
-inline std::vector<Game> gamesOfText(const std::string& text, bool nonstandard = false)
+inline std::vector<Game> gamesOfText(const std::string& text)
 {
     PgnSource source;
     source.openText(text);
-    return readGames(source, ~std::size_t(0), nonstandard);
+    return readGames(source, ~std::size_t(0));
 }
 
 class DocumentTest : public ::testing::Test {
