@@ -41,7 +41,6 @@ TEST_F(PanelTest, EdgesMoveCornersResizeAndEachChangeIsStored)
     using S = MovablePanel::Sizing;
     const Case cases[] = {
         {"ScoreSheet", S::Resizable, QPoint(100, 1), QRect(50, 50, 250, 250), false},
-        {"MoveTree", S::Resizable, QPoint(1, 100), QRect(50, 50, 250, 250), false},
         {"KnownMoves", S::Resizable, QPoint(-2, -2), QRect(20, 30, 280, 270), true},
         {"Notepad", S::Resizable, QPoint(1, 1), QRect(50, 50, 220, 230), true},
         {"Chessbd", S::MoveOnly, QPoint(-2, -2), QRect(50, 50, 264, 264), false},
@@ -69,7 +68,6 @@ TEST_F(PanelTest, APaneStoredOutsideTheViewReturnsToItsDefaultPlace)
     const std::pair<QPoint, QPoint> cases[] = {
         {QPoint(300, 200), QPoint(300, 200)},
         {QPoint(5000, 40), QPoint(20, 30)},
-        {QPoint(-400, -400), QPoint(20, 30)},
         {QPoint(-100, 10), QPoint(-100, 10)}, // partly inside: left where it was
     };
     for (const auto& [storedPos, expected] : cases) {

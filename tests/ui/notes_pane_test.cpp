@@ -1,17 +1,16 @@
-// The notes pane: shown texts are not edits, typed ones are, leaving the pane commits them,
-// and the note font comes from the settings.
+// The notes pane: shown texts are not edits, typed ones are, and leaving the pane commits
+// them.
+#include <gtest/gtest.h>
+
 #include <QFocusEvent>
 #include <QTest>
 
 #include "ui/notes_pane.h"
-#include "ui/ui_fixture.h"
 
 namespace vez::test {
 namespace {
 
-class NotesPaneTest : public UiTest {};
-
-TEST_F(NotesPaneTest, TypedTextIsReportedAndCommittedOnLeaving)
+TEST(NotesPane, TypedTextIsReportedAndCommittedOnLeaving)
 {
     NotesPane pane;
     std::vector<std::string> edits;
@@ -32,20 +31,6 @@ TEST_F(NotesPaneTest, TypedTextIsReportedAndCommittedOnLeaving)
     QCoreApplication::sendEvent(&pane, &focusOut);
     QCoreApplication::sendEvent(&pane, &focusOut);
     EXPECT_EQ(commits, 1);
-}
-
-TEST_F(NotesPaneTest, TheNoteFontComesFromTheSettings)
-{
-    NotesPane pane;
-    profile().writeProfileString("Note Font Name", "DejaVu Serif");
-    profile().writeProfileInt("Note Font Size", 125);
-    profile().writeProfileInt("Note Font Weight", 700);
-    profile().writeProfileInt("Note Font Italic", 1);
-    pane.applyFont(profile());
-    EXPECT_EQ(pane.font().family(), QStringLiteral("DejaVu Serif"));
-    EXPECT_DOUBLE_EQ(pane.font().pointSizeF(), 12.5);
-    EXPECT_EQ(pane.font().weight(), QFont::Bold);
-    EXPECT_TRUE(pane.font().italic());
 }
 
 } // namespace

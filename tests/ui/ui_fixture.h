@@ -14,17 +14,11 @@
 #include <vector>
 
 #include "app/profile_store.h"
-#include "store/messages.h"
+#include "support/child_scripts.h"
 #include "ui/beeper.h"
 #include "ui/chessboard.h"
 
 namespace vez::test {
-
-class CapturedMessages final : public UserMessages {
-public:
-    void showMessage(const std::string& text) override { texts.push_back(text); }
-    std::vector<std::string> texts;
-};
 
 // The widget as painted now; also saved as NAME.png among the suite's artifacts.
 inline QImage grabbed(QWidget& widget, const char* name)
