@@ -1,5 +1,6 @@
 // The analysis jobs against a scripted engine that replays one answer per search and logs
-// every command it was sent, and a game analysis end to end with the adapter and Stockfish.
+// every command it was sent. A game analysis with the adapter and Stockfish runs end to end
+// through the analysis window in the widget tests.
 #include "app/analysis_job.h"
 
 #include <gtest/gtest.h>
@@ -309,47 +310,6 @@ TEST_F(AnalysisJobTest, GameAnalysisClosesWhenStoppedOrWhenItsEngineEnds)
     ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
     EXPECT_FALSE(job.engineActive());
     EXPECT_TRUE(user.messages.empty());
-}
-
-bool stockfishInstalled()
-{
-    return findOnPath("stockfish") || ::access("/usr/games/stockfish", X_OK) == 0;
-}
-
-TEST_F(AnalysisJobTest, AdapterAndStockfishAnnotateASampleGame)
-{
-    if (!stockfishInstalled())
-        GTEST_SKIP() << "stockfish is not installed";
-    // A minute for the game's 47 moves, scaled to about 25 ms a search.
-    ::setenv("VEZ_ENGINE_TIME_SCALE", "0.02", 1);
-    profile->writeProfileString(kEnginePathKey, VEZ_UCI_ADAPTER);
-    profile->writeProfileString(kEngineCommandLineKey, "vez-uci-adapter");
-    const std::string sample = readFile(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn");
-    const std::size_t at = sample.rfind("[Event ", sample.find("[White \"Shimanov"));
-    const int number = store(sample.substr(at, sample.find("[Event ", at + 1) - at));
-    ASSERT_GE(number, 0);
-    {
-        AnalysisJob job(*doc, nullptr, number);
-        job.setObserver(&observer);
-        job.setTimeSlider(0);
-        job.start();
-        ASSERT_TRUE(job.running()) << (user.messages.empty() ? "" : user.messages.back());
-        ASSERT_TRUE(pump([&] { return observer.closeRequests == 1; }, 60s)) << job.commentText();
-    }
-    Game game;
-    ASSERT_TRUE(doc->readGame(number, game, true));
-    ASSERT_EQ(game.entries.size(), 47u);
-    EXPECT_EQ(observer.results.size(), 47u); // every position before a move of the game
-    int scores = 0, glyphs = 0, lines = 0;
-    for (const MoveEntry& entry : game.entries) {
-        scores += entry.score != kNoScore;
-        glyphs += entry.glyph >= 1 && entry.glyph <= 4;
-        lines += int(entry.subLines.size());
-    }
-    EXPECT_EQ(scores, 46); // all but the last move
-    EXPECT_GE(glyphs, 1);  // Black collapses after move 19
-    EXPECT_GE(lines, 1);
-    EXPECT_EQ(game.getTag("AnalysisMins"), "1");
 }
 
 } // namespace
