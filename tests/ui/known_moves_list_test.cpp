@@ -1,5 +1,4 @@
-// The known-moves list: its columns, and a click that plays a row's move once the click has
-// been handled.
+// The known-moves list: a click plays a row's move once the click has been handled.
 #include <QHeaderView>
 #include <QTest>
 
@@ -24,10 +23,6 @@ TEST(KnownMovesList, AClickOnARowSendsItsMoveAndGlyphAfterTheClick)
     });
     grabbed(list, "known-moves");
     ASSERT_EQ(list.model()->columnCount(), 6);
-    QStringList headings;
-    for (int column = 0; column < 6; ++column)
-        headings << list.model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-    EXPECT_EQ(headings, (QStringList{"Known Move", "Games", "1-0", "0-1", "Score", "Notes"}));
 
     std::vector<std::pair<Move, MoveGlyph>> chosen;
     QObject::connect(&list, &KnownMovesList::moveChosen,

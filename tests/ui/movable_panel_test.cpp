@@ -29,7 +29,7 @@ protected:
     QWidget m_view;
 };
 
-TEST_F(PanelTest, EdgesMoveCornersResizeAndEachChangeIsStored)
+TEST_F(PanelTest, EdgesMoveCornersResizeEachChangeIsStoredAndLostPanesReturn)
 {
     struct Case {
         const char* prefix;
@@ -61,16 +61,13 @@ TEST_F(PanelTest, EdgesMoveCornersResizeAndEachChangeIsStored)
         EXPECT_EQ(panel->hitTest(QPoint(panel->width() / 2, panel->height() / 2)),
                   MovablePanel::Hit::Client);
     }
-}
-
-TEST_F(PanelTest, APaneStoredOutsideTheViewReturnsToItsDefaultPlace)
-{
-    const std::pair<QPoint, QPoint> cases[] = {
+    // A pane stored outside the view returns to its default place.
+    const std::pair<QPoint, QPoint> places[] = {
         {QPoint(300, 200), QPoint(300, 200)},
         {QPoint(5000, 40), QPoint(20, 30)},
         {QPoint(-100, 10), QPoint(-100, 10)}, // partly inside: left where it was
     };
-    for (const auto& [storedPos, expected] : cases) {
+    for (const auto& [storedPos, expected] : places) {
         profile().writeProfileInt("ScoreSheet pos x", storedPos.x());
         profile().writeProfileInt("ScoreSheet pos y", storedPos.y());
         MovablePanel* panel = makePanel("ScoreSheet", MovablePanel::Sizing::Resizable);
