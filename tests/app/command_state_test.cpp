@@ -34,14 +34,12 @@ TEST_F(CommandStateTest, EnabledAndChecked)
     CommandContext twoRecent;
     twoRecent.recentFileCount = 2;
     const std::vector<Case> cases = {
-        {C::EditUndo, none, false, false},
         {C::FileSaveAs, none, true, false}, // unnamed
         {C::FileServer, server, true, true},
         {C::FileRecentFile2, twoRecent, true, false},
         {C::FileRecentFile3, twoRecent, false, false},
         {C::GameSave, none, true, true}, // checked while the game is unmodified
         {C::GameDeleteGame, holding, false, false},
-        {C::GameCutPgn, holding, false, false},
         {C::GamePastePgn, none, false, false},
         {C::GamePastePgn, clipboard, true, false},
         {C::GameCombineDuplicates, none, true, false}, // the fixture turns combining off

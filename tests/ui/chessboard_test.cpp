@@ -191,30 +191,17 @@ TEST_F(BoardTest, ContextMenuOffersTheArrowMovesAndWritesArrowSettings)
     EXPECT_EQ(profile().getProfileInt("Chessbd dark RGB", -1), 10 | 20 << 8 | 30 << 16);
 }
 
-TEST_F(BoardTest, SetupModeIsLeftOnlyWithAtMost32Pieces)
+// Escape enters set-up mode and leaves it only with at most 32 pieces on the board.
+TEST_F(BoardTest, SetupKeysPlacePiecesUnderTheWrappingCursor)
 {
     auto board = makeBoard();
     std::vector<bool> flips;
     QObject::connect(board.get(), &Chessboard::setupModeChanged,
                      [&flips](bool on) { flips.push_back(on); });
-    QTest::keyClick(board.get(), Qt::Key_Escape);
-    EXPECT_TRUE(board->setupMode());
-    board->SetPosition(fromFen("rnbqkbnr/pppppppp/8/8/4P3/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
-    QTest::keyClick(board.get(), Qt::Key_Escape);
-    EXPECT_TRUE(board->setupMode());
-    EXPECT_EQ(m_messages.texts(), std::vector<std::string>{"Too many pieces on the board!"});
-    board->placeSetupPiece(28, kSetupEmpty);
-    QTest::keyClick(board.get(), Qt::Key_Escape);
-    EXPECT_FALSE(board->setupMode());
-    EXPECT_EQ(flips, (std::vector<bool>{true, false}));
-}
-
-TEST_F(BoardTest, SetupKeysPlacePiecesUnderTheWrappingCursor)
-{
-    auto board = makeBoard();
     QTest::keyClick(board.get(), 'a');
     EXPECT_EQ(m_beeper.kinds, std::vector<BeepKind>{BeepKind::Exclamation});
-    ASSERT_TRUE(board->toggleSetupMode());
+    QTest::keyClick(board.get(), Qt::Key_Escape);
+    ASSERT_TRUE(board->setupMode());
     struct Step {
         std::vector<int> keys; // Qt keys, or characters
         const char* fen;       // the board part afterwards
@@ -241,6 +228,15 @@ TEST_F(BoardTest, SetupKeysPlacePiecesUnderTheWrappingCursor)
     m_beeper.kinds.clear();
     QTest::keyClick(board.get(), 'z');
     EXPECT_EQ(m_beeper.kinds, std::vector<BeepKind>{BeepKind::Exclamation});
+
+    board->SetPosition(fromFen("rnbqkbnr/pppppppp/8/8/4P3/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
+    QTest::keyClick(board.get(), Qt::Key_Escape);
+    EXPECT_TRUE(board->setupMode());
+    EXPECT_EQ(m_messages.texts(), std::vector<std::string>{"Too many pieces on the board!"});
+    board->placeSetupPiece(28, kSetupEmpty);
+    QTest::keyClick(board.get(), Qt::Key_Escape);
+    EXPECT_FALSE(board->setupMode());
+    EXPECT_EQ(flips, (std::vector<bool>{true, false}));
 }
 
 TEST_F(BoardTest, SetupMenuPutsTheChosenPieceOnTheSquare)
