@@ -212,28 +212,8 @@ TEST(EngineScores, PvMovesFromTheText)
     EXPECT_TRUE(texts("", 6).empty());
 }
 
-TEST(EngineSettings, KeysAndTime)
+TEST(EngineSettings, TimeCommandAndProgressRange)
 {
-    MemoryProfile profile;
-    EngineSettings settings = loadEngineSettings(profile);
-    EXPECT_TRUE(settings.restartOnNewPosition());
-    // The Windows default does not exist here: an installed adapter takes its place.
-    if (settings.path != kCraftyDefaultPath) {
-        EXPECT_EQ(settings.commandLine, kAdapterProgramName);
-    }
-    settings.path = "/opt/engine";
-    settings.commands = "xboard\r\n";
-    settings.margin1 = 0.5;
-    settings.timeSlider = 4;
-    saveEngineConfiguration(profile, settings);
-    EXPECT_EQ(profile.getProfileString(kEngineMargin2Key, ""), "3");
-    EXPECT_EQ(profile.getProfileInt(kEngineTimeKey, -1), -1); // only a start writes it
-    saveEngineStart(profile, settings);
-    const EngineSettings loaded = loadEngineSettings(profile);
-    EXPECT_EQ(loaded.path, "/opt/engine");
-    EXPECT_EQ(loaded.margin1, 0.5);
-    EXPECT_FALSE(loaded.restartOnNewPosition());
-
     EXPECT_EQ(timeCommand(timeControl(AnalysisKind::Position, 0, 0)), "time 1/1/1\n");
     EXPECT_EQ(timeCommand(timeControl(AnalysisKind::Game, 3, 81)), "time 81/8/1\n");
     EXPECT_EQ(timeCommand(timeControl(AnalysisKind::CoPilot, 9, 0)), "time 60/60/60\n");

@@ -31,22 +31,23 @@ public:
     void engineSound(EngineSound) override {}
     void engineRecord(const EngineRecord& record) override
     {
-        std::lock_guard lock(m_lock);
-        m_records.push_back(record);
-        m_changed.notify_all();
+        change([&] { m_records.push_back(record); });
     }
     void engineStop() override
     {
-        std::lock_guard lock(m_lock);
-        ++m_stops;
-        m_changed.notify_all();
+        change([&] { ++m_stops; });
     }
-    // Waits until the records and stops satisfy the condition; whether they did in time.
+    // Waits (a minute at most) until the records and the number of stops satisfy the
+    // condition; whether they did.
     template <typename Condition>
     bool await(Condition condition)
     {
         std::unique_lock lock(m_lock);
         return m_changed.wait_for(lock, 60s, [&] { return condition(m_records, m_stops); });
+    }
+    bool awaitStop()
+    {
+        return await([](const auto&, int stops) { return stops > 0; });
     }
     // Waits for the record with a move made after `movesBefore` others; that record.
     EngineRecord awaitMove(std::size_t movesBefore)
@@ -61,22 +62,22 @@ public:
         })) << "no engine move arrived";
         return found;
     }
-    bool awaitStop()
-    {
-        return await([](const auto&, int stops) { return stops > 0; });
-    }
-    std::vector<EngineRecord> records()
+    // The records and the number of stops so far.
+    std::pair<std::vector<EngineRecord>, int> seen()
     {
         std::lock_guard lock(m_lock);
-        return m_records;
-    }
-    int stops()
-    {
-        std::lock_guard lock(m_lock);
-        return m_stops;
+        return {m_records, m_stops};
     }
 
 private:
+    template <typename Change>
+    void change(Change apply)
+    {
+        std::lock_guard lock(m_lock);
+        apply();
+        m_changed.notify_all();
+    }
+
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<EngineRecord> m_records;
@@ -123,13 +124,14 @@ echo 'oops' >&2)");
     ASSERT_TRUE(receiver->awaitStop());
     EXPECT_TRUE(test::eventually([&] { return !dialogue.hasListeners(); }));
     EXPECT_TRUE(dialogue.stopping());
-    EXPECT_EQ(receiver->stops(), 1);
+    const auto [records, stops] = receiver->seen();
+    EXPECT_EQ(stops, 1);
 
     // In order: the banner, the prompt (posted while incomplete and again when its line
     // ended), the kibitz line, the prompt that hands over the move; the error text only
     // when it came before the stop.
     std::vector<std::string> seen;
-    for (const EngineRecord& record : receiver->records()) {
+    for (const EngineRecord& record : records) {
         if (record.stop) {
             EXPECT_EQ(record.commentText, "oops");
         } else {
@@ -227,7 +229,7 @@ TEST_F(AdapterTest, PositionSearchAndGameWalk)
     // "quit" ends the adapter and its engine; the listeners then stop the analysis.
     write("quit\n");
     EXPECT_TRUE(receiver->awaitStop());
-    EXPECT_EQ(receiver->stops(), 1);
+    EXPECT_EQ(receiver->seen().second, 1);
 }
 
 } // namespace
