@@ -20,8 +20,6 @@
 namespace vez::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 #ifdef VEZ_SANITIZER_BUILD
 constexpr std::size_t kGames = 800;
 constexpr int kRequestsPerClient = 40;
@@ -30,16 +28,6 @@ constexpr std::size_t kGames = 3000;
 constexpr int kRequestsPerClient = 200;
 #endif
 constexpr int kClients = 50;
-
-// Runs the test thread's event loop (and with it the server) for a while, or until the
-// condition holds.
-template <typename Done>
-void serveUntil(Done done, std::chrono::milliseconds limit = std::chrono::minutes(3))
-{
-    const auto until = Clock::now() + limit;
-    while (!done() && Clock::now() < until)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 // Runs one body per client on threads of their own while the server runs on this thread.
 template <typename Body>
@@ -52,7 +40,7 @@ void runClients(int count, Body body)
             body(i);
             --running;
         });
-    serveUntil([&] { return running.load() == 0; });
+    serveUntil([&] { return running.load() == 0; }, std::chrono::minutes(3));
     for (std::thread& thread : threads)
         thread.join();
 }
@@ -62,11 +50,11 @@ struct Request {
     std::string reply;
 };
 
-class ClientsTest : public DocumentTest {
+class ClientsTest : public ServerTest {
 protected:
     void SetUp() override
     {
-        DocumentTest::SetUp();
+        ServerTest::SetUp();
         const std::string corpus = VEZ_CORPUS_DIR "/games-large.pgn";
         if (!std::filesystem::exists(corpus))
             GTEST_SKIP() << corpus << " is missing";
@@ -88,20 +76,6 @@ protected:
         players = ask(*session, "players");
         stats = ask(*session, "stats");
     }
-    void TearDown() override
-    {
-        doc->setServer(nullptr);
-        DocumentTest::TearDown();
-    }
-
-    void serve(int permissions)
-    {
-        doc->setServer(nullptr);
-        auto made = std::make_unique<ServerListener>(*doc);
-        ASSERT_TRUE(made->start({0, permissions, "", path("server.log")}));
-        listener = made.get();
-        doc->setServer(std::move(made));
-    }
     // The interpreter itself, driven directly, as a new connection finds it.
     std::unique_ptr<ProtocolSession> fresh()
     {
@@ -115,12 +89,6 @@ protected:
         session.interpretLine(line);
         return replies.take();
     }
-    std::string image() const
-    {
-        return std::string(reinterpret_cast<const char*>(doc->database()),
-                           usedBytesOf(doc->database()));
-    }
-
     // A client's requests: walks along stored games with reads in between.
     std::vector<Request> script(std::mt19937& random)
     {
@@ -166,7 +134,6 @@ protected:
     }
 
     std::vector<Game> games;
-    ServerListener* listener = nullptr;
     RecordedReplies replies;
     std::unique_ptr<ServerContext> context;
     std::string players; // the reply to "players"

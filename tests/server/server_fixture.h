@@ -1,5 +1,5 @@
-// A document over the bundled sample games, and the reply sink and TCP client the server
-// tests talk through.
+// A document over the bundled sample games, its server, and the reply sink and TCP client
+// the server tests talk through.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "app/document_fixture.h"
+#include "server/listener.h"
 #include "server/protocol.h"
 
 namespace vez::test {
@@ -38,23 +39,54 @@ struct RecordedReplies final : ReplySink {
     std::string text_;
 };
 
-// A document on a database file holding the sample games.
-class ServerDocumentTest : public DocumentTest {
-protected:
-    void SetUp() override
-    {
-        DocumentTest::SetUp();
-        ASSERT_TRUE(doc->OnNewDocument());
-        for (const Game& game : gamesOfText(readFile(kSamplePgn)))
-            ASSERT_GE(doc->addGame(game, -1), 0);
-        ASSERT_TRUE(doc->OnSaveDocument(path("served.vez")));
-    }
+// Runs this thread's event loop (and with it the server) until the condition holds or the
+// time is up; whether it holds.
+template <typename Done>
+bool serveUntil(Done done, std::chrono::milliseconds limit = std::chrono::seconds(20))
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
 
+// A document that a server may serve.
+class ServerTest : public DocumentTest {
+protected:
+    void TearDown() override
+    {
+        doc->setServer(nullptr);
+        DocumentTest::TearDown();
+    }
+    // Starts a server on a free port with the given "server perm", in place of any before.
+    void serve(int permissions = 166)
+    {
+        doc->setServer(nullptr);
+        auto made = std::make_unique<ServerListener>(*doc);
+        ASSERT_TRUE(made->start({0, permissions, path("passwords"), path("server.log")}));
+        listener = made.get();
+        doc->setServer(std::move(made));
+    }
     // The used part of the database image, to show that nothing changed it.
     std::string image() const
     {
         const auto* base = reinterpret_cast<const char*>(doc->database());
         return std::string(base, usedBytesOf(doc->database()));
+    }
+
+    ServerListener* listener = nullptr;
+};
+
+// A document on a database file holding the sample games.
+class ServerDocumentTest : public ServerTest {
+protected:
+    void SetUp() override
+    {
+        ServerTest::SetUp();
+        ASSERT_TRUE(doc->OnNewDocument());
+        for (const Game& game : gamesOfText(readFile(kSamplePgn)))
+            ASSERT_GE(doc->addGame(game, -1), 0);
+        ASSERT_TRUE(doc->OnSaveDocument(path("served.vez")));
     }
 };
 
