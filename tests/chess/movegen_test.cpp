@@ -156,16 +156,6 @@ TEST(MoveGeneration, LegalityTestRestoresTheBoardExactly)
     }
 }
 
-TEST(MoveGeneration, PiecesReachingOrder)
-{
-    // Along the rays up, right, down, left, then up-right, up-left, down-right, down-left.
-    int out[8];
-    const int n = piecesReaching(fromFen("4k3/8/8/1Q3Q2/8/1Q1Q1Q2/8/4K3 w - -"), PieceType::Queen,
-                                 sq("d5"), out);
-    EXPECT_EQ(std::vector<int>(out, out + n),
-              (std::vector<int>{sq("f5"), sq("d3"), sq("b5"), sq("f3"), sq("b3")}));
-}
-
 TEST(Perft, PublishedCountsAtModestDepth)
 {
     // Well-known reference counts (the corpus's perft.txt at a smaller depth), so that a
