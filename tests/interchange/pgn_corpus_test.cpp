@@ -179,14 +179,5 @@ TEST_F(Corpus, LargeFileIsReadAndRoundTrips)
     EXPECT_EQ(report.refusals, refusals);
 }
 
-TEST(BundledSample, IsReadAndRoundTrips)
-{
-    const std::string path = std::string(VEZ_TEST_DATA_DIR) + "/twic0920-sample.pgn";
-    const FileReport report =
-        readFile(path, false, 1000, [](const Game& g, long i) { expectRoundTrip(g, false, i); });
-    EXPECT_EQ(report.read, 60);
-    EXPECT_TRUE(report.refusals.empty());
-}
-
 } // namespace
 } // namespace vez

@@ -78,6 +78,7 @@ void runCases(const std::vector<Case>& cases)
     }
 }
 
+// The messy corpus file shows more refusals, each at its line (pgn_corpus_test).
 TEST(PgnReader, TagSections)
 {
     const std::string start = "\n1. e4 *\n";
@@ -150,9 +151,6 @@ TEST(PgnReader, StartPositions)
         {"bad FEN", "[FEN \"4k3/8/8 w - - 0 1\"]\nKd2 *", 14, "4k3/8/8 w - - 0 1", nullptr},
         {"text after the FEN", "[FEN \"4k3/8/8/8/8/8/8/4K3 w - - 0 1 x\"]\nKd2 *", 14,
          "4k3/8/8/8/8/8/8/4K3 w - - 0 1 x", nullptr},
-        {"Chess960 castling field",
-         "[FEN \"rbbqnknr/pppppppp/8/8/8/8/PPPPPPPP/RBBQNKNR w HAha - 0 1\"]\nc4 *", 14,
-         "rbbqnknr/pppppppp/8/8/8/8/PPPPPPPP/RBBQNKNR w HAha - 0 1", nullptr},
         {"duplicate FEN",
          "[FEN \"4k3/8/8/8/8/8/8/4K3 w - - 0 1\"]\n[FEN \"4k3/8/8/8/8/8/8/4K3 w - - 0 1\"]\n*", 2,
          "FEN", nullptr},
@@ -167,7 +165,6 @@ TEST(PgnReader, Movetext)
          [](const Game& g) { EXPECT_EQ(mainLine(g), "e4 e5 Nf3 Nc6"); }},
         {"wrong number", tags + "1. e4 3. Nf3 *", 10, "3", nullptr},
         {"black's number on white's move", tags + "1... e4 *", 10, "1", nullptr},
-        {"dots apart from the number", tags + "1. e4 e5 2. Nf3 2. ...Nc6 *", 10, "2", nullptr},
         {"not a number", tags + "1. e4 2x Nf3 *", 9, "2x", nullptr},
         {"another result", tags + "1. e4 1-0", 9, "1-0", nullptr},
         {"glyphs; \"$\" without digits sets 0", tags + "1. e4 $14 e5 $1 Nf3!? $ Nc6?? *", 0, "",
@@ -216,9 +213,6 @@ TEST(PgnReader, Movetext)
          [](const Game& g) { EXPECT_EQ(g.entries[0].subLines[0]->entries[0].comment, "after"); }},
         {"empty variation", tags + "1. e4 ( ) *", 0, "",
          [](const Game& g) { EXPECT_TRUE(g.entries[0].subLines[0]->entries.empty()); }},
-        {"variation before any move", tags + "( e4 ) *", 15, "", nullptr},
-        {"semicolon comments are not known", tags + "1. e4 ; rest\n*", 11, ";", nullptr},
-        {"null move", tags + "1. e4 -- *", 11, "-", nullptr},
         {"move text runs out", tags + "1. e4 e5", 6, "", nullptr},
         {"percent lines are skipped", tags + "1. e4\n% 2. zz\ne5 *", 0, "",
          [](const Game& g) { EXPECT_EQ(mainLine(g), "e4 e5"); }},
