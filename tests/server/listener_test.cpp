@@ -146,21 +146,6 @@ TEST_F(ListenerTest, NetworkClientsNeedALogin)
     EXPECT_EQ(local->readThrough("\r\n"), "+games 60 1-0 26 0-1 12\r\n");
 }
 
-TEST_F(ListenerTest, ReadOnlyConnectionsChangeNothing)
-{
-    serve(0xc0 | 0x10); // local: open, read-only, known users read-only too
-    const std::string before = image();
-    auto c = client();
-    c->send("new pgn\nrm game 1\nnew score 1\nnew notes\nnew epd 8/8/8/8/8/8/8/K6k w - -\n"
-            "rm gameset x\nnew gameset x\nnew anno e4!\npgn 1\n");
-    std::string refusals;
-    for (int i = 0; i < 8; ++i)
-        refusals += "-sorry\r\n";
-    EXPECT_EQ(c->readThrough("+game\n"), refusals + "+game\n");
-    EXPECT_THAT(c->readThrough("+ok\n"), HasSubstr("[Event "));
-    EXPECT_EQ(image(), before);
-}
-
 TEST_F(ListenerTest, LogsTheConnectionsLife)
 {
     serve();

@@ -332,15 +332,6 @@ TEST_F(ProtocolTest, RemovesGames)
                                 std::to_string(blackWins) + "\r\n");
 }
 
-TEST_F(ProtocolTest, CollectedTextHasALimit)
-{
-    ask("new notes");
-    const std::string line(999, 'n');
-    for (int i = 0; i < 50; ++i) // 50 x 1,001 collected characters: just past the limit
-        EXPECT_EQ(ask(line), "");
-    EXPECT_EQ(ask(line, false), "-input too large\r\n");
-}
-
 TEST_F(ProtocolTest, ByeAndFailedSendsCloseTheConnection)
 {
     EXPECT_EQ(ask("bye", false), "+bye\r\n");
