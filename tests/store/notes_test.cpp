@@ -13,6 +13,7 @@
 #include "store/notes.h"
 #include "store/validation.h"
 #include "store_fixture.h"
+#include "support/graph_invariants.h"
 
 namespace vez {
 namespace {
@@ -35,37 +36,33 @@ int noteRecords(DbOffset record)
     return n;
 }
 
-TEST_F(NotesTest, NotesTakeOneRecordPer32BytesWithTheirNul)
+// A note takes one record per 32 bytes with its NUL; a shorter one releases records, and a
+// note built from released records ends where it should, not in the free list behind them.
+TEST_F(NotesTest, NotesTakeOneRecordPer32BytesAndReuseReleasedOnes)
 {
-    const Position pos = start();
+    Position b;
+    ASSERT_TRUE(readFen(b, "4k3/8/8/8/8/8/8/4K3 w - -"));
+    const Position a = start();
     const struct {
-        std::size_t length;
+        const Position& pos;
+        std::string text;
         int records;
-    } cases[] = {{31, 1}, {32, 2}, {63, 2}, {64, 3}, {1000, 32}, {5, 1}};
-    for (const auto& c : cases) {
-        const std::string text(c.length, 'n');
-        const DbOffset r = setNote(pos, text);
-        EXPECT_EQ(noteRecords(r), c.records) << c.length;
-        EXPECT_EQ(noteText(r), text);
-        EXPECT_EQ(noteText(pos), text);
-        EXPECT_EQ(db->notationRecordCount, std::uint32_t(c.records));
+        std::uint32_t total;
+    } steps[] = {
+        {a, std::string(31, 'n'), 1, 1},   {a, std::string(32, 'n'), 2, 2},
+        {a, std::string(63, 'n'), 2, 2},   {a, std::string(64, 'n'), 3, 3},
+        {a, std::string(1000, 'n'), 32, 32}, {a, "short\r\nsecond line", 1, 1},
+        {a, std::string(100, 'a'), 4, 4},  {a, "x", 1, 1}, // three to the free list
+        {b, std::string(40, 'b'), 2, 3},   {b, "short", 1, 2}, {a, "", 0, 1},
+    };
+    for (const auto& step : steps) {
+        const DbOffset r = setNote(step.pos, step.text);
+        EXPECT_EQ(noteRecords(r), step.records) << step.text;
+        EXPECT_EQ(noteText(r), step.text);
+        EXPECT_EQ(noteText(step.pos), step.text);
+        EXPECT_EQ(db->notationRecordCount, step.total) << step.text;
+        test::checkGraphStructure(); // the free list's bytes are counted right
     }
-}
-
-TEST_F(NotesTest, ShorterNotesReleaseRecords)
-{
-    const Position pos = start();
-    setNote(pos, std::string(70, 'a')); // three records
-    ASSERT_EQ(db->notationRecordCount, 3u);
-    const std::uint32_t freeBytes = db->freeListBytes;
-    const DbOffset r = setNote(pos, "short\r\nsecond line");
-    EXPECT_EQ(db->notationRecordCount, 1u);
-    EXPECT_EQ(db->freeListBytes, freeBytes + 72);
-    EXPECT_EQ(noteText(r), "short\r\nsecond line");
-    setNote(pos, "");
-    EXPECT_EQ(at<BigPosition>(r)->note, 0u);
-    EXPECT_EQ(db->notationRecordCount, 0u);
-    EXPECT_EQ(noteText(r), "");
 }
 
 TEST_F(NotesTest, BookCommentsSetTheEcoCode)
@@ -252,20 +249,6 @@ TEST_F(NotesTest, NotesScoresAndMarksOutliveTheGamesThroughTheirPositions)
         EXPECT_EQ(marks, kept == std::string("mark"));
         EXPECT_EQ(validateDatabase(), std::vector<std::string>{});
     }
-}
-
-TEST_F(NotesTest, NotesBuiltFromReleasedRecordsEndWhereTheyShould)
-{
-    Position a = start(), b;
-    ASSERT_TRUE(readFen(b, "4k3/8/8/8/8/8/8/4K3 w - -"));
-    setNote(a, std::string(100, 'a'));                   // four records
-    setNote(a, "x");                                     // three go to the free list
-    const DbOffset r = setNote(b, std::string(40, 'b')); // two of them come back
-    EXPECT_EQ(noteRecords(r), 2);
-    EXPECT_EQ(noteText(r), std::string(40, 'b'));
-    setNote(b, "short");
-    EXPECT_EQ(noteText(r), "short");
-    EXPECT_EQ(db->notationRecordCount, 2u);
 }
 
 } // namespace
