@@ -3,14 +3,19 @@
 #include <string>
 #include <vector>
 
+#include "interchange/game.h"
+#include "store/games.h"
+#include "store/gamesets.h"
 #include "store/names.h"
 #include "store_fixture.h"
+#include "support/pgn_games.h"
 
 namespace vez {
 namespace {
 
 using testing::StoreTest;
 using NamesTest = StoreTest;
+using Numbers = std::vector<std::int32_t>;
 
 TEST_F(NamesTest, DictionariesStoreEachTextOnceAndListInOrder)
 {
@@ -79,19 +84,6 @@ TEST(PlayerNames, Normalization)
     EXPECT_EQ(splitPlayerName("Doe,John").first, "John");
 }
 
-TEST(PlayerNames, Matching)
-{
-    EXPECT_TRUE(namesMatch("John", "John"));
-    EXPECT_TRUE(namesMatch("", "John"));
-    EXPECT_FALSE(namesMatch("John", ""));
-    EXPECT_TRUE(namesMatch("John", "Jo"));
-    EXPECT_TRUE(namesMatch("John", "J."));
-    EXPECT_TRUE(namesMatch("John", "Jo."));
-    EXPECT_FALSE(namesMatch("John", "Ja."));
-    EXPECT_FALSE(namesMatch("J.", "John"));
-    EXPECT_FALSE(namesMatch("John", "Jim"));
-}
-
 TEST_F(NamesTest, PlayersMatchTheWaysANameIsWritten)
 {
     const DbOffset p = internPlayer("Doe, John");
@@ -123,24 +115,64 @@ TEST_F(NamesTest, NormalizationCanBeSwitchedOff)
     EXPECT_NE(internPlayer("Doe, John"), a);
 }
 
-TEST_F(NamesTest, AliasesShowTheKeptName)
+// An alias's games name the kept player, rule sets are evaluated again, hand-made sets
+// keep their members, and the player list shows one name per ring.
+TEST_F(NamesTest, AliasesReachGamesAndGamesets)
 {
-    const DbOffset kept = internPlayer("Kasparov, Garry");
-    const DbOffset alias = internPlayer("Kasparow, G.");
-    const DbOffset other = internPlayer("Karpov, Anatoly");
+    std::vector<Game> games = test::readGames(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", 6);
+    ASSERT_EQ(games.size(), 6u);
+    // Games 0 and 1 by the kept spelling, 2 and 3 by the alias, 4 and 5 by others.
+    const char* whites[] = {"Kasparov, Garry", "Kasparov, Garry", "Kasparow, G.",
+                            "Kasparow, G.",    "Karpov, Anatoly", "Short, Nigel"};
+    for (std::size_t i = 0; i < games.size(); ++i) {
+        games[i].white = whites[i];
+        games[i].black = "Anand, Viswanathan";
+        ASSERT_EQ(storeGame(games[i], false), std::optional<std::uint32_t>(i));
+    }
+    auto createSet = [](const char* name, std::string GamesetRule::*field, const char* value) {
+        GamesetRule rule;
+        rule.*field = value;
+        return createGamesetFromText(name, rule);
+    };
+    const DbOffset aliasSet = createSet("By alias", &GamesetRule::player, "Kasparow, G.");
+    const DbOffset keptSet = createSet("By kept", &GamesetRule::player, "Kasparov, Garry");
+    const DbOffset childSet = createSet("Child of alias", &GamesetRule::parent, "By alias");
+    const DbOffset handSet = createSet("Hand picked", &GamesetRule::rule, "Fixed");
+    ASSERT_NE(aliasSet, 0u);
+    ASSERT_NE(keptSet, 0u);
+    ASSERT_NE(childSet, 0u);
+    ASSERT_NE(handSet, 0u);
+    addMember(handSet, 2);
+    addMember(handSet, 5);
+    EXPECT_EQ(members(aliasSet), (Numbers{2, 3}));
+    EXPECT_EQ(members(keptSet), (Numbers{0, 1}));
+
     aliasPlayer("Kasparov, Garry", "Kasparow, G.");
-    EXPECT_EQ(playerDisplayName(alias), "Kasparov, Garry");
-    EXPECT_EQ(playerDisplayName(kept), "Kasparov, Garry");
+
+    Game read;
+    readGame(gameByNumber(3), read, false);
+    EXPECT_EQ(read.white, "Kasparov, Garry");
     std::vector<std::string> players;
     listPlayers(players);
-    EXPECT_EQ(players, (std::vector<std::string>{"Karpov, Anatoly", "Kasparov, Garry"}));
+    EXPECT_EQ(players, (std::vector<std::string>{"Anand, Viswanathan", "Karpov, Anatoly",
+                                                 "Kasparov, Garry", "Short, Nigel"}));
+    EXPECT_EQ(members(keptSet), (Numbers{0, 1, 2, 3}));
+    // The rule that named the alias names the kept player now, and so do the sets on it.
+    EXPECT_EQ(describeGameset(aliasSet).player, "Kasparov, Garry");
+    EXPECT_EQ(members(aliasSet), (Numbers{0, 1, 2, 3}));
+    EXPECT_EQ(members(childSet), (Numbers{0, 1, 2, 3}));
+    EXPECT_EQ(members(handSet), (Numbers{2, 5}));
+
+    // New games under the alias spelling land with the kept player.
+    games[4].white = "Kasparow, G.";
+    ASSERT_EQ(storeGame(games[4], false), std::optional<std::uint32_t>(6));
+    EXPECT_EQ(members(keptSet), (Numbers{0, 1, 2, 3, 6}));
 
     // A third name joins the ring; aliasing two names of one ring again keeps it whole.
     aliasPlayer("Kasparov, Garry", "Kasparoff");
     aliasPlayer("Kasparov, Garry", "Kasparow, G.");
     EXPECT_EQ(playerDisplayName(internPlayer("Kasparoff")), "Kasparov, Garry");
-    EXPECT_EQ(playerDisplayName(alias), "Kasparov, Garry");
-    EXPECT_EQ(playerDisplayName(other), "Karpov, Anatoly");
+    const DbOffset kept = internPlayer("Kasparov, Garry");
     DbOffset q = kept;
     int ring = 0;
     do {
@@ -148,6 +180,8 @@ TEST_F(NamesTest, AliasesShowTheKeptName)
         ++ring;
     } while (q != kept && ring < 10);
     EXPECT_EQ(ring, 3);
+    EXPECT_EQ(members(aliasSet), (Numbers{0, 1, 2, 3, 6}));
+    EXPECT_EQ(members(handSet), (Numbers{2, 5}));
 }
 
 } // namespace
