@@ -17,7 +17,7 @@
 
 namespace vez::test {
 
-// A fresh folder of executable scripts, removed with everything in it at the end.
+// A fresh folder for files and executable scripts, removed with everything in it at the end.
 class ScriptFolder {
 public:
     ScriptFolder()
@@ -31,6 +31,7 @@ public:
         std::filesystem::remove_all(m_path, error);
     }
     const std::filesystem::path& path() const { return m_path; }
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
 
     // Writes "#!/bin/sh" and the body as an executable script; returns its full path.
     std::string script(const std::string& name, const std::string& body) const

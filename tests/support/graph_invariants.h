@@ -36,14 +36,12 @@ inline std::uint32_t freeListLength(FreeList list, std::uint32_t linkOffset)
 // The graph's own invariants: every record in the chain of its hash, rebuilt to the
 // position that made it; tiny records with one way in and one out; both ends of every edge
 // agreeing; counters sound; the header's counts equal to what the lists hold.
-inline void checkGraphStructure(std::size_t* recordCount = nullptr)
+inline void checkGraphStructure()
 {
     std::uint32_t moveRecords = 0;
-    std::size_t records = 0;
     for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
         for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0;
              r = at<PositionRecord>(r)->nextInChain) {
-            ++records;
             ASSERT_FALSE(flagsOf(r) & kFlagVisit) << "mark left behind";
             Position pos;
             ASSERT_TRUE(reconstructPosition(r, pos)) << "record " << r;
@@ -84,8 +82,6 @@ inline void checkGraphStructure(std::size_t* recordCount = nullptr)
             }
         }
     }
-    if (recordCount)
-        *recordCount = records;
     const DatabaseHeader& h = currentHeader();
     EXPECT_EQ(h.moveRecordCount, moveRecords);
     const std::uint32_t onLists = freeListLength(FreeList::Tiny, 8) * 12 +
