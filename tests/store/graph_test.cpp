@@ -101,41 +101,6 @@ TEST(Packing, ScoreCoding)
     EXPECT_NE(encodeScore(0), kNoScoreCode);
 }
 
-TEST_F(GraphTest, SuccessorLookupTrustsAUniqueSecondaryCode)
-{
-    Position start;
-    setStandardStart(start);
-    const DbOffset root = findOrAddRoot(start);
-    Position afterE4 = start;
-    makeMove(afterE4, mv("e2e4"));
-    Position afterE5 = afterE4;
-    makeMove(afterE5, mv("e7e5"));
-    const PackedPosition e4Key = pack(afterE4);
-    const PackedPosition e5Key = pack(afterE5);
-
-    const DbOffset t = addTinyPosition(e4Key);
-    linkMove(root, t, mv("e2e4"), 0);
-    // Only an impostor in e5's chain with e5's secondary code: the chain walk trusts it
-    // without a check (the index proves every record it names).
-    const DbOffset impostor = addFullPosition(e5Key);
-    setPositionIndexEnabled(false);
-    Position pos = afterE4;
-    EXPECT_EQ(tinySuccessor(t, pos), 0u); // no successor move yet
-    at<TinyPosition>(t)->successorMove = moveCode(mv("e7e5"));
-    pos = afterE4;
-    EXPECT_EQ(tinySuccessor(t, pos), impostor);
-    EXPECT_TRUE(samePosition(pos, afterE5));
-    setPositionIndexEnabled(true);
-
-    // With the real record beside it, the keys are compared.
-    const DbOffset real = addFullPosition(e5Key);
-    at<TinyPosition>(t)->successorMove = 0;
-    linkMove(t, real, mv("e7e5"), root);
-    pos = afterE4;
-    EXPECT_EQ(tinySuccessor(t, pos), real);
-    EXPECT_EQ(findPosition(afterE5), real);
-}
-
 // What a process stopped in the middle of a game can leave: a tiny record that leads into a
 // counted position but has no way back. A new way into that position passes over it.
 TEST_F(GraphTest, PromotionPassesOverATinyRecordWithoutAWayBack)

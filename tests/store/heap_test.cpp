@@ -13,18 +13,6 @@ using testing::StoreTest;
 
 using HeapTest = StoreTest;
 
-TEST_F(HeapTest, FirstRecordOfAChainStartsAPool)
-{
-    const std::uint32_t used = db->usedBytes;
-    const DbOffset r = allocateRecord(RecordKind::TinyPosition);
-    EXPECT_EQ(db->usedBytes, used + 8008);
-    EXPECT_EQ(db->poolChains[int(PoolChain::Tiny)], used);
-    EXPECT_EQ(r, used + 8); // right behind the pool's used count and link
-    EXPECT_EQ(at<Pool>(used)->used, 12);
-    const DbOffset second = allocateRecord(RecordKind::TinyPosition);
-    EXPECT_EQ(second, r + 12);
-}
-
 TEST_F(HeapTest, PoolBoundary)
 {
     const DbOffset first = poolAllocate(7988, PoolChain::Misc);

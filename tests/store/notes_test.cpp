@@ -84,24 +84,6 @@ TEST_F(NotesTest, BookCommentsSetTheEcoCode)
     EXPECT_EQ(ecoText(other), "");
 }
 
-TEST_F(NotesTest, UserNotesAreMarkedAndVisited)
-{
-    Position a = start(), b;
-    ASSERT_TRUE(readFen(b, "4k3/8/8/8/8/8/8/4K3 w - -"));
-    markUserNote(setNote(a, "mine"));
-    setNote(b, "from a book");
-    int visited = 0;
-    EXPECT_EQ(forEachUserNote([&](DbOffset r) {
-                  ++visited;
-                  EXPECT_EQ(noteText(r), "mine");
-                  return 0;
-              }),
-              0);
-    EXPECT_EQ(visited, 1);
-    markUserNote(findPosition(b));
-    EXPECT_EQ(forEachUserNote([](DbOffset) { return 7; }), 7); // stops at the first answer
-}
-
 TEST_F(NotesTest, FlashcardsKeepTheirSequence)
 {
     Position positions[66];
@@ -219,7 +201,8 @@ TEST_F(NotesTest, FlashcardsStayOnTheirPositionsWhileGamesComeAndGo)
 }
 
 // What the user put on the positions a game leaves behind (a note, a score, the mark of
-// the user's own note) outlives the game, as a flashcard does.
+// the user's own note) outlives the game, as a flashcard does. Only marked notes are visited
+// as the user's, until the first visit that answers.
 TEST_F(NotesTest, NotesScoresAndMarksOutliveTheGamesThroughTheirPositions)
 {
     for (const char* kept : {"note", "score", "mark"}) {
@@ -230,9 +213,12 @@ TEST_F(NotesTest, NotesScoresAndMarksOutliveTheGamesThroughTheirPositions)
         const auto number = storeGame(gameOf("e4 e5 Nf3 Nc6 Bb5 a6 Ba4 Nf6 O-O Be7", &end), false);
         if (kept == std::string("score"))
             setScore(end, 120);
-        else if (kept == std::string("mark"))
+        else if (kept == std::string("mark")) {
             markUserNote(setNote(end, "mine"));
-        else
+            Position book;
+            gameOf("e4 e5 Nf3", &book);
+            setNote(book, "from a book"); // not the user's own
+        } else
             setNote(end, "a plan");
         std::int32_t scored = 0, score = 0; // scores are kept to a scale's step
         const bool hasScore = getScore(findPosition(end), scored);
@@ -247,6 +233,7 @@ TEST_F(NotesTest, NotesScoresAndMarksOutliveTheGamesThroughTheirPositions)
         int marks = 0;
         forEachUserNote([&marks](DbOffset) { return ++marks, 0; });
         EXPECT_EQ(marks, kept == std::string("mark"));
+        EXPECT_EQ(forEachUserNote([](DbOffset) { return 7; }), marks == 1 ? 7 : 0);
         EXPECT_EQ(validateDatabase(), std::vector<std::string>{});
     }
 }
