@@ -23,7 +23,8 @@ RecentFiles::RecentFiles(ProfileStore& profile) : m_profile(profile)
 
 void RecentFiles::add(const std::string& path)
 {
-    if (path.empty())
+    // Already the newest: rewriting the profile would only cost its disk syncs.
+    if (path.empty() || (!m_files.empty() && m_files.front() == path))
         return;
     std::erase(m_files, path);
     m_files.insert(m_files.begin(), path);
