@@ -38,6 +38,8 @@ std::uint64_t avalanche(std::uint64_t h)
     return h ^ (h >> 33);
 }
 
+} // namespace
+
 // Four independent lanes over 32 bytes a step keep the multiplier busy: the hash runs at
 // memory speed, which matters because a close of a changed database reads all of it.
 std::uint64_t hashBytes(const std::uint8_t* p, std::size_t n, std::uint64_t seed)
@@ -57,6 +59,8 @@ std::uint64_t hashBytes(const std::uint8_t* p, std::size_t n, std::uint64_t seed
         h = lane(h, p[i]);
     return avalanche(h);
 }
+
+namespace {
 
 struct ImageState {
     const void* base;

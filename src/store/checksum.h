@@ -7,6 +7,7 @@
 // checksum" (files closed before this, or never closed cleanly).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,9 @@
 #include "store/records.h"
 
 namespace vez {
+
+// A 64-bit hash of n bytes, never of the bytes' alignment.
+std::uint64_t hashBytes(const std::uint8_t* p, std::size_t n, std::uint64_t seed);
 
 // The checksum of an image: the header with its runtime fields (mapped size, file handle,
 // the checksum itself and the game last shown) taken as zero, and every byte up to

@@ -11,6 +11,9 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "store/checksum.h"
 #include "store/games.h"
@@ -115,6 +118,31 @@ std::string growImage(DatabaseHeader& h, std::uint64_t grow)
 
 } // namespace
 
+namespace {
+
+// The files of the open mapped images. Never destroyed: an image may be closed by another
+// static's destructor at exit.
+std::vector<std::pair<const void*, std::string>>& imagePaths()
+{
+    static auto* paths = new std::vector<std::pair<const void*, std::string>>;
+    return *paths;
+}
+
+void forgetImagePath(const void* base)
+{
+    std::erase_if(imagePaths(), [base](const auto& p) { return p.first == base; });
+}
+
+} // namespace
+
+std::string imagePath(const DatabaseHeader* db)
+{
+    for (const auto& [base, path] : imagePaths())
+        if (base == db)
+            return path;
+    return {};
+}
+
 bool headerIsSound(const DatabaseHeader& h, std::uint64_t fileSize)
 {
     if (std::memcmp(h.magic, kDatabaseMagic, sizeof kDatabaseMagic) != 0)
@@ -166,6 +194,7 @@ DatabaseHeader* createInMemory()
     currentBase = base;
     ++openedOrClosed;
     forgetPositionIndex(base);
+    forgetImagePath(base);
     DatabaseHeader& h = currentHeader();
     std::memcpy(h.magic, kDatabaseMagic, sizeof kDatabaseMagic);
     h.usedBytes = kHeaderBytes;
@@ -221,6 +250,9 @@ DatabaseHeader* openMapped(const std::string& path, std::uint64_t extraBytes)
     currentBase = base;
     ++openedOrClosed;
     forgetPositionIndex(base);
+    forgetImagePath(base);
+    std::error_code ignored;
+    imagePaths().emplace_back(base, std::filesystem::absolute(path, ignored).string());
     DatabaseHeader& h = currentHeader();
     const bool interrupted = !closedCleanly();
     h.committedBytes = std::uint32_t(fileSize);
@@ -298,11 +330,15 @@ void closeDatabase(DatabaseHeader* db)
     const bool mapped = handle != kInMemoryHandle;
     ++openedOrClosed;
     forgetPositionIndex(base);
+    const std::uint32_t checksum = mapped ? checksumToStore(db) : 0;
+    if (mapped && imageChanged(db))
+        saveGameSearchIndex(db, imagePath(db), checksum);
     forgetGameSearchIndex(base);
+    forgetImagePath(base);
     // Marks the file as closed cleanly: its next opening need not look for what a stopped
     // process left. A session that changed nothing leaves every byte as it found it.
     if (mapped) {
-        db->reserved = checksumToStore(db);
+        db->reserved = checksum;
         db->committedBytes = used;
         db->fileHandle = kInMemoryHandle;
     }

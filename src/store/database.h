@@ -108,6 +108,9 @@ bool writeToFile(const std::string& path, std::string* error = nullptr);
 // Unmaps the image; a file is trimmed to usedBytes and closed. currentBase is unchanged.
 void closeDatabase(DatabaseHeader* db);
 
+// The file an open image was mapped from; empty for an image in memory.
+std::string imagePath(const DatabaseHeader* db);
+
 void setCurrentBase(DatabaseHeader* db);
 
 // Changes whenever an image is created, opened or closed: memory kept about an image

@@ -7,25 +7,32 @@
 // game to build and is good only until the next change of the graph or of the games,
 // but then answers any search at once. A search uses the index while it is current, and
 // builds it when searches since the last change have walked through enough games to pay
-// for it.
+// for it. An index built while the file is as a clean close left it is saved beside the
+// file, and a later session that has changed nothing answers from that copy.
+#include <malloc.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <memory>
 #include <new>
 #include <optional>
 #include <set>
 #include <span>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "chess/position.h"
+#include "store/checksum.h"
 #include "store/database.h"
 #include "store/game_paths.h"
 #include "store/games.h"
 #include "store/graph.h"
 #include "store/heap.h"
+#include "store/line_index_file.h"
 
 namespace vez {
 
@@ -241,10 +248,9 @@ public:
     static constexpr std::uint32_t kStepBits = 10;
     static constexpr std::uint32_t kStepCap = (1u << kStepBits) - 1;
 
-    struct Entry {
-        std::uint32_t gameAndSteps; // game number << kStepBits | steps after next (capped)
-        DbOffset next;              // where the way back goes from the record; 0 at its end
-    };
+    // gameAndSteps: game number << kStepBits | steps after next (capped); next: where the
+    // way back goes from the record, 0 at its end.
+    using Entry = LineIndexEntry;
 
     bool current() const
     {
@@ -276,6 +282,11 @@ public:
     }
 
     void clear() { *this = MainLineIndex(); }
+
+    bool save(const std::string& path, std::uint64_t identity) const
+    {
+        return saveLineIndex(path, identity, m_tinyEnds, m_records, m_starts, m_entries);
+    }
 
 private:
     struct Item {
@@ -431,22 +442,34 @@ void MainLineIndex::addLine(std::uint32_t number, const std::vector<DbOffset>& m
     }
 }
 
-// Sorts the items by record (a radix sort on the offset's two halves) and lays them out
-// for lookup.
+// Sorts the items by record and game and lays them out for lookup. The sort works in
+// place, with no second array of items: a build at the close of a long import must not
+// raise the session's peak of memory. Items are first put in buckets by the offset's
+// high half, each moved straight to its bucket, then each bucket is sorted.
 void MainLineIndex::fill(LargeVector<Item>& items)
 {
-    LargeVector<Item> sorted(items.size());
-    for (const int shift : {0, 16}) {
-        std::vector<std::uint32_t> counts(65537, 0);
-        for (const Item& item : items)
-            ++counts[((item.record >> shift) & 0xFFFF) + 1];
-        for (std::size_t i = 1; i < counts.size(); ++i)
-            counts[i] += counts[i - 1];
-        for (const Item& item : items)
-            sorted[counts[(item.record >> shift) & 0xFFFF]++] = item;
-        items.swap(sorted);
+    const auto bucketOf = [](const Item& item) { return item.record >> 16; };
+    std::vector<std::size_t> ends(65537, 0);
+    for (const Item& item : items)
+        ++ends[bucketOf(item) + 1];
+    for (std::size_t b = 1; b < ends.size(); ++b)
+        ends[b] += ends[b - 1];
+    std::vector<std::size_t> next(ends.begin(), ends.end() - 1);
+    for (std::size_t b = 0; b + 1 < ends.size(); ++b) {
+        while (next[b] < ends[b + 1]) {
+            Item item = items[next[b]];
+            for (std::uint32_t to = bucketOf(item); to != b; to = bucketOf(item))
+                std::swap(item, items[next[to]++]);
+            items[next[b]++] = item;
+        }
     }
-    sorted = {};
+    const auto byRecordAndGame = [](const Item& a, const Item& b) {
+        return (std::uint64_t(a.record) << 32 | a.entry.gameAndSteps) <
+               (std::uint64_t(b.record) << 32 | b.entry.gameAndSteps);
+    };
+    for (std::size_t b = 0; b + 1 < ends.size(); ++b)
+        std::sort(items.begin() + std::ptrdiff_t(ends[b]),
+                  items.begin() + std::ptrdiff_t(ends[b + 1]), byRecordAndGame);
     m_entries.reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (i == 0 || items[i].record != items[i - 1].record) {
@@ -456,24 +479,15 @@ void MainLineIndex::fill(LargeVector<Item>& items)
         m_entries.push_back(items[i].entry);
     }
     m_starts.push_back(std::uint32_t(items.size()));
-    // Lines walked side by side finish out of order: the games of a record in ascending
-    // order again.
-    const auto byGame = [](const Entry& a, const Entry& b) {
-        return a.gameAndSteps < b.gameAndSteps;
-    };
-    for (std::size_t r = 0; r + 1 < m_starts.size(); ++r) {
-        const auto first = m_entries.begin() + m_starts[r];
-        const auto last = m_entries.begin() + m_starts[r + 1];
-        if (!std::is_sorted(first, last, byGame))
-            std::sort(first, last, byGame);
-    }
     m_records.shrink_to_fit();
     m_starts.shrink_to_fit();
 }
 
-// The games through the target from the index; nullopt when the index cannot tell (a
-// tiny target whose way to the next non-tiny record is broken or very long).
-std::optional<std::vector<std::uint32_t>> gamesFromIndex(const MainLineIndex& index,
+// The games through the target from an index (entriesAt gives a record's entries, nullopt
+// when the index cannot be read); nullopt when the index cannot tell (a tiny target whose
+// way to the next non-tiny record is broken or very long).
+template <class EntriesAt>
+std::optional<std::vector<std::uint32_t>> gamesFromIndex(EntriesAt entriesAt, bool tinyEnds,
                                                          DbOffset target, const Position& targetPos)
 {
     std::vector<std::uint32_t> games;
@@ -483,11 +497,14 @@ std::optional<std::vector<std::uint32_t>> gamesFromIndex(const MainLineIndex& in
             games.push_back(n);
     };
     if (!isTiny(target)) {
-        for (const MainLineIndex::Entry& e : index.entriesAt(target))
+        const auto entries = entriesAt(target);
+        if (!entries)
+            return std::nullopt;
+        for (const MainLineIndex::Entry& e : *entries)
             add(e);
         return games;
     }
-    if (index.tinyEnds())
+    if (tinyEnds)
         return std::nullopt;
     // Forward to the next non-tiny record; last is the tiny record before it.
     TinyWalk walk(target, targetPos);
@@ -512,7 +529,10 @@ std::optional<std::vector<std::uint32_t>> gamesFromIndex(const MainLineIndex& in
     }
     if (back != target)
         return std::nullopt;
-    for (const MainLineIndex::Entry& e : index.entriesAt(reached)) {
+    const auto entries = entriesAt(reached);
+    if (!entries)
+        return std::nullopt;
+    for (const MainLineIndex::Entry& e : *entries) {
         if (e.next == last && (e.gameAndSteps & MainLineIndex::kStepCap) >= distance - 1)
             add(e);
     }
@@ -558,6 +578,10 @@ struct SearchState {
     std::uint64_t changesSeen = ~std::uint64_t(0);
     const std::uint8_t* baseSeen = nullptr;
     std::uint64_t epochSeen = 0;
+    // The index saved beside the file of the image at savedBase, opened once per opening.
+    SavedLineIndex saved;
+    const std::uint8_t* savedBase = nullptr;
+    std::uint64_t savedEpoch = 0;
 };
 
 SearchState& searchState()
@@ -588,6 +612,42 @@ bool useIndex(SearchState& state, std::uint64_t targetGames, bool overBudget)
     return overBudget || state.walkedGames >= currentHeader().gameNumbersIssued / 4;
 }
 
+// The index saved beside the current image's file, when it was saved for the image as
+// it was opened and nothing has changed since; null otherwise.
+SavedLineIndex* savedIndex(SearchState& state)
+{
+    const DatabaseHeader& h = currentHeader();
+    if (imageChanged(&h))
+        return nullptr;
+    if (state.savedBase != currentBase || state.savedEpoch != imageEpoch()) {
+        state.savedBase = currentBase;
+        state.savedEpoch = imageEpoch();
+        const std::string path = imagePath(&h);
+        state.saved.close();
+        if (!path.empty())
+            state.saved.open(lineIndexPath(path), imageIdentity(h, h.reserved));
+    }
+    return state.saved.isOpen() ? &state.saved : nullptr;
+}
+
+// Builds the index, and saves it beside the file when the image is as a clean close left
+// it and no saved copy serves it already.
+void buildIndex(SearchState& state)
+{
+    state.index.build();
+    const DatabaseHeader& h = currentHeader();
+    const std::string path = imagePath(&h);
+    if (!path.empty() && savedIndex(state) == nullptr && !imageChanged(&h))
+        (void)state.index.save(lineIndexPath(path), imageIdentity(h, h.reserved));
+}
+
+std::optional<std::vector<std::uint32_t>> gamesFromBuiltIndex(const MainLineIndex& index,
+                                                              DbOffset target, const Position& pos)
+{
+    return gamesFromIndex([&index](DbOffset r) { return std::optional(index.entriesAt(r)); },
+                          index.tinyEnds(), target, pos);
+}
+
 void testEveryGame(DbOffset position, const std::function<void(std::uint32_t)>& add)
 {
     const std::uint32_t issued = currentHeader().gameNumbersIssued;
@@ -610,14 +670,25 @@ void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)
         return;
     }
     SearchState& state = searchState();
+    if (state.mode == GameSearchMode::Automatic && !state.index.current()) {
+        if (SavedLineIndex* saved = savedIndex(state)) {
+            const auto found = gamesFromIndex([saved](DbOffset r) { return saved->entriesAt(r); },
+                                              saved->tinyEnds(), position, pos);
+            if (found) {
+                for (std::uint32_t n : *found)
+                    add(n);
+                return;
+            }
+        }
+    }
     const std::uint32_t issued = currentHeader().gameNumbersIssued;
     const std::uint64_t games = positionCounts(pos).games;
     const std::uint64_t budget =
         std::max<std::uint64_t>(std::min<std::uint64_t>(3 * games + 20, issued / 5), 10);
     if (useIndex(state, games, games > budget)) {
         if (!state.index.current())
-            state.index.build();
-        if (const auto found = gamesFromIndex(state.index, position, pos)) {
+            buildIndex(state);
+        if (const auto found = gamesFromBuiltIndex(state.index, position, pos)) {
             for (std::uint32_t n : *found)
                 add(n);
             return;
@@ -632,8 +703,8 @@ void findGamesThrough(DbOffset position, const std::function<void(std::uint32_t)
     }
     // Over budget: building the index costs less than testing every game.
     if (state.mode == GameSearchMode::Automatic) {
-        state.index.build();
-        if (const auto found = gamesFromIndex(state.index, position, pos)) {
+        buildIndex(state);
+        if (const auto found = gamesFromBuiltIndex(state.index, position, pos)) {
             for (std::uint32_t n : *found)
                 add(n);
             return;
@@ -646,10 +717,43 @@ void setGameSearchMode(GameSearchMode mode) { searchState().mode = mode; }
 
 std::size_t gameSearchIndexBytes() { return searchState().index.memoryBytes(); }
 
+void saveGameSearchIndex(DatabaseHeader* db, const std::string& databasePath,
+                         std::uint32_t checksum)
+{
+    SearchState& state = searchState();
+    const std::string path = lineIndexPath(databasePath);
+    std::uint8_t* const current = currentBase;
+    setCurrentBase(db);
+    bool saved = false;
+    try {
+        if (state.index.current() || db->gameNumbersIssued >= kSavedIndexMinGames) {
+            if (!state.index.current()) {
+                // The position index the session grew has just been let go of: its memory
+                // is handed back first, so that the build does not raise the session's peak.
+                ::malloc_trim(0);
+                state.index.build();
+            }
+            saved = state.index.save(path, imageIdentity(*db, checksum));
+        }
+    } catch (const std::exception&) {
+        // A damaged graph or no memory for the index: the next search walks.
+    }
+    setCurrentBase(reinterpret_cast<DatabaseHeader*>(current));
+    // A copy saved for the image before this session's changes would only be read to be
+    // refused.
+    if (!saved)
+        (void)::unlink(path.c_str());
+}
+
 void forgetGameSearchIndex(const void* base)
 {
-    if (searchState().index.builtFor(base))
-        searchState().index.clear();
+    SearchState& state = searchState();
+    if (state.index.builtFor(base))
+        state.index.clear();
+    if (state.savedBase == base) {
+        state.saved.close();
+        state.savedBase = nullptr;
+    }
 }
 
 } // namespace vez

@@ -26,6 +26,7 @@
 #include "store/games.h"
 #include "store/gamesets.h"
 #include "store/graph.h"
+#include "store/line_index_file.h"
 #include "store/messages.h"
 #include "store/names.h"
 #include "store/notes.h"
@@ -240,6 +241,35 @@ TEST_F(SealedFile, CleanClosesSealEveryChangeAndValidationFindsWhatChangedSince)
     closeDatabase(db);
     db = nullptr;
     EXPECT_EQ(fileBytes(path), sealed) << "a session that only read changed the file";
+    // That session's search built its index and kept it beside the file. A later session
+    // answers from it without building one, and from the graph once the copy is damaged
+    // or was saved before a change.
+    const std::string saved = lineIndexPath(path);
+    const std::string intact = fileBytes(saved);
+    ASSERT_FALSE(intact.empty());
+    std::string damaged = intact;
+    for (std::size_t i = damaged.size() / 2; i < damaged.size(); ++i)
+        damaged[i] ^= 0x40;
+    for (const auto& [copy, change] : {std::pair<const std::string*, bool>{&intact, false},
+                                       {&damaged, false},
+                                       {&intact, true}}) {
+        if (change) {
+            db = openMapped(path, 0);
+            deleteGame(0);
+            closeDatabase(db);
+        }
+        std::ofstream(saved, std::ios::binary | std::ios::trunc) << *copy;
+        db = openMapped(path, 0);
+        std::vector<std::uint32_t> found, walked;
+        findGamesThrough(findPosition(start), [&](std::uint32_t n) { found.push_back(n); });
+        EXPECT_EQ(gameSearchIndexBytes() == 0, copy == &intact && !change);
+        setGameSearchMode(GameSearchMode::WalkOnly);
+        findGamesThrough(findPosition(start), [&](std::uint32_t n) { walked.push_back(n); });
+        setGameSearchMode(GameSearchMode::Automatic);
+        EXPECT_EQ(found, walked) << (change ? "stale" : copy == &intact ? "intact" : "damaged");
+        closeDatabase(db);
+    }
+    std::filesystem::remove(saved);
     for (const std::size_t at :
          {sealed.find("Kept note text, edited"), sealed.find(games[0].black.substr(0, 5)), year}) {
         ASSERT_LT(at, sealed.size());
