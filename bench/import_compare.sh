@@ -6,7 +6,8 @@
 #   - the games through the Najdorf (1.e4 c5 2.Nf3 d6 3.d4 cxd4 4.Nxd4 Nf6 5.Nc3 a6) on
 #     the database just opened: vezdb's whole process against SCID's open plus board
 #     search (timed inside tkscid, whose start-up under xvfb is not counted), and whether
-#     both find the same number of games.
+#     both find the same number of games; vezdb first with the index its import saved beside
+#     the database, then again with that index removed (the walk through the graph).
 # Then, once, the database's bytes per game at compression ply 100, 40 and 20 and how
 # many such games fit the 4 GiB limit of a database file (and the 22-bit game numbers).
 #
@@ -65,17 +66,20 @@ puts "search [expr {[clock microseconds] - $start}] $found"
 exit
 TCL
 
-printf '%-4s | %-30s | %-30s | %-9s | %-16s | %-16s | %-22s | %s\n' run \
+printf '%-4s | %-30s | %-30s | %-9s | %-16s | %-16s | %-22s | %-15s | %s\n' run \
     'vezdb import wall/cpu s' 'scid import wall/cpu s' 'ratio w/c' 'vezdb MB (xfile)' \
-    'scid MB (xfile)' 'najdorf vezdb ms w/cpu' 'najdorf scid ms, games'
+    'scid MB (xfile)' 'najdorf vezdb ms w/cpu' 'no index ms w/cpu' 'najdorf scid ms, games'
 for ((run = 1; run <= runs; ++run)) do
-    rm -f "$work"/vez.vez "$work"/scid.*
+    rm -f "$work"/vez.vez "$work"/vez.vez.idx "$work"/scid.*
     timed "$work/vt" "$vezdb" import "$work/vez.vez" "$pgn" >"$work/vout" 2>/dev/null || true
     games=$(sed -nE 's/imported ([0-9]+) games.*/\1/p' "$work/vout")
     combined=$(sed -nE 's/.*\(([0-9]+) combined.*/\1/p' "$work/vout")
     vbytes=$(stat -c %s "$work/vez.vez")
     timed "$work/vs" "$vezdb" games "$work/vez.vez" --through "$najdorf" >"$work/vgames"
     vfound=$(wc -l <"$work/vgames")
+    rm -f "$work/vez.vez.idx"
+    timed "$work/vw" "$vezdb" games "$work/vez.vez" --through "$najdorf" | cmp -s - "$work/vgames" ||
+        echo "vezdb: the walk found other games than the saved index" >&2
     sw=- sc=- smem=- sbytes=0 ratio=- ssearch=- sfound=-
     if ((have_scid)); then
         # Timed inside xvfb-run: the X server's start and memory are not SCID's.
@@ -92,15 +96,16 @@ for ((run = 1; run <= runs; ++run)) do
     awk -v r="$run" -v vw="$(field "$work/vt" 1)" -v vc="$(cpu "$work/vt")" \
         -v vm="$(field "$work/vt" 4)" -v vb="$vbytes" -v g="$games" -v sw="$sw" -v sc="$sc" \
         -v sm="$smem" -v sb="$sbytes" -v ratio="$ratio" -v qw="$(field "$work/vs" 1)" \
-        -v qc="$(cpu "$work/vs")" -v vf="$vfound" -v qs="$ssearch" -v sf="$sfound" \
+        -v qc="$(cpu "$work/vs")" -v ww="$(field "$work/vw" 1)" -v wc="$(cpu "$work/vw")" \
+        -v vf="$vfound" -v qs="$ssearch" -v sf="$sfound" \
         -v folded="${combined:-0}" 'BEGIN {
         scid = sw == "-" ? "-" : sprintf("%6.2f/%6.2f %7.0f g/s", sw, sc, g / sw)
         smem = sm == "-" ? "-" : sprintf("%5.0f (%.1f)", sm / 1024, sm * 1024 / sb)
         # vezdb folds duplicate games into one; SCID keeps each copy.
         same = sf == "-" ? "" : (sf == vf ? " same" : sprintf(" (vezdb folded %d duplicates)", folded))
-        printf "%-4s | %6.2f/%6.2f %7.0f g/s | %-30s | %-9s | %5.0f (%.1f)      | %-16s | %5.0f/%5.0f (%5d) | %s, %s%s\n",
+        printf "%-4s | %6.2f/%6.2f %7.0f g/s | %-30s | %-9s | %5.0f (%.1f)      | %-16s | %5.0f/%5.0f (%5d) | %5.0f/%5.0f     | %s, %s%s\n",
                r, vw, vc, g / vw, scid, ratio, vm / 1024, vm * 1024 / vb, smem,
-               qw * 1000, qc * 1000, vf, qs, sf, same }'
+               qw * 1000, qc * 1000, vf, ww * 1000, wc * 1000, qs, sf, same }'
 done
 
 extract=$(command -v pgn-extract || true)
@@ -112,7 +117,7 @@ if [[ -n $extract ]]; then
 fi
 
 for ply in "${plies[@]}"; do
-    rm -f "$work/ply.vez"
+    rm -f "$work/ply.vez" "$work/ply.vez.idx"
     "$vezdb" create "$work/ply.vez" --compression-ply "$ply"
     games=$("$vezdb" import "$work/ply.vez" "$pgn" 2>/dev/null |
         sed -nE 's/imported ([0-9]+) games.*/\1/p')
