@@ -355,6 +355,13 @@ int DatabaseCommands::games()
         return kFailure;
     if (!m_gamesetName.empty() && !doc.gamesetExists(m_gamesetName))
         return fail(m_database + ": no gameset named " + m_gamesetName);
+    if (!m_through.empty() && m_gamesetName.empty()) {
+        // The games through a position are stored games already: listing every number to
+        // intersect with would cost more than the search from a saved index.
+        for (int n : doc.gamesPassingThrough(position))
+            std::cout << n << '\n';
+        return session.status();
+    }
     std::vector<int> numbers =
         m_gamesetName.empty() ? doc.gameNumbers() : doc.gamesetMembers(m_gamesetName);
     if (!m_through.empty()) {
