@@ -72,33 +72,20 @@ protected:
         serve(166);
         context = std::make_unique<ServerContext>(
             ServerContext{*doc, AccessFlags::fromBits(166), "", nullptr});
-        const auto session = fresh();
-        players = ask(*session, "players");
-        stats = ask(*session, "stats");
-    }
-    // The interpreter itself, driven directly, as a new connection finds it.
-    std::unique_ptr<ProtocolSession> fresh()
-    {
-        auto session = std::make_unique<ProtocolSession>(*context, replies, "127.0.0.1", 1);
-        session->admit();
-        replies.take();
-        return session;
-    }
-    std::string ask(ProtocolSession& session, std::string_view line)
-    {
-        session.interpretLine(line);
-        return replies.take();
+        Interpreter session(*context);
+        players = session.ask("players");
+        stats = session.ask("stats");
     }
     // A client's requests: walks along stored games with reads in between.
     std::vector<Request> script(std::mt19937& random)
     {
-        const auto session = fresh();
+        Interpreter session(*context);
         std::vector<Request> requests;
         const Game* game = nullptr;
         Position at;
         int ply = 0;
         auto add = [&](std::string line) {
-            std::string reply = ask(*session, line);
+            std::string reply = session.ask(line);
             requests.push_back({std::move(line), std::move(reply)});
         };
         while (int(requests.size()) < kRequestsPerClient) {
@@ -134,7 +121,6 @@ protected:
     }
 
     std::vector<Game> games;
-    RecordedReplies replies;
     std::unique_ptr<ServerContext> context;
     std::string players; // the reply to "players"
     std::string stats;

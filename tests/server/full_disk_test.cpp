@@ -25,13 +25,9 @@ TEST_F(FullDiskServerTest, AnUploadWithoutRoomIsRefusedAndServingGoesOn)
     ASSERT_TRUE(doc->OnNewDocument());
     ASSERT_TRUE(doc->OnSaveDocument(disk.file("served.vez")));
     ServerContext context{*doc, AccessFlags::fromBits(166), path("passwords"), nullptr};
-    RecordedReplies replies;
-    ProtocolSession session(context, replies, "127.0.0.1", 4711);
-    ASSERT_TRUE(session.admit());
-    auto ask = [&](std::string_view line) {
-        EXPECT_TRUE(session.interpretLine(line)) << line;
-        return replies.take();
-    };
+    Interpreter session(context);
+    ASSERT_TRUE(session.admitted);
+    auto ask = [&](std::string_view line) { return session.ask(line); };
 
     // Upload the corpus game by game until a game is refused.
     std::ifstream in(corpus, std::ios::binary);

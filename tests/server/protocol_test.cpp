@@ -30,37 +30,19 @@ protected:
         // Blank and half-filled lines, as an edited password file has them.
         writeFile(path("passwords"), "alice wonder land\n\ncarol\n dave\nerin \r\nbob secret\r\n");
         ASSERT_TRUE(log.open(path("server.log")));
-        session = connect("127.0.0.1");
+        connect("127.0.0.1");
     }
-
-    std::unique_ptr<ProtocolSession> connect(const std::string& address)
+    void connect(const char* address)
     {
-        auto made = std::make_unique<ProtocolSession>(*context, replies, address, 4711);
-        EXPECT_TRUE(made->admit());
-        replies.take();
-        return made;
+        in = std::make_unique<Interpreter>(*context, address);
+        EXPECT_TRUE(in->admitted) << address;
     }
-
-    // The reply to one line; `open` tells whether the connection stays open.
-    std::string ask(std::string_view line, bool open = true)
-    {
-        EXPECT_EQ(session->interpretLine(line), open) << line;
-        return replies.take();
-    }
-    std::string askAll(std::initializer_list<std::string_view> lines)
-    {
-        std::string all;
-        for (std::string_view line : lines) {
-            EXPECT_TRUE(session->interpretLine(line)) << line;
-            all += replies.take();
-        }
-        return all;
-    }
+    std::string ask(std::string_view line, bool open = true) { return in->ask(line, open); }
+    std::string askAll(std::initializer_list<std::string_view> lines) { return in->askAll(lines); }
 
     ServerLog log;
-    RecordedReplies replies;
     std::unique_ptr<ServerContext> context;
-    std::unique_ptr<ProtocolSession> session;
+    std::unique_ptr<Interpreter> in;
 };
 
 TEST_F(ProtocolTest, HelpIsSentVerbatimForAnyLineBeginningSo)
@@ -195,12 +177,11 @@ TEST_F(ProtocolTest, DefinesDescribesAndRemovesGamesets)
     for (const auto& row : table) {
         std::string reply;
         for (std::string_view line : row.lines) {
-            EXPECT_TRUE(session->interpretLine(line));
-            reply += replies.take();
+            reply += ask(line);
         }
         EXPECT_EQ(reply, row.reply) << row.lines[0];
         // The collection mode is over whatever the outcome.
-        EXPECT_EQ(session->mode(), CollectionMode::None) << row.lines[0];
+        EXPECT_EQ(in->session.mode(), CollectionMode::None) << row.lines[0];
     }
     EXPECT_FALSE(doc->gamesetExists("Bad"));
     EXPECT_EQ(doc->gamesetNames(), (std::vector<std::string>{"Wins", "Empty"}));
@@ -335,10 +316,10 @@ TEST_F(ProtocolTest, RemovesGames)
 TEST_F(ProtocolTest, ByeAndFailedSendsCloseTheConnection)
 {
     EXPECT_EQ(ask("bye", false), "+bye\r\n");
-    replies.accept = false;
-    EXPECT_FALSE(session->interpretLine("stats"));
-    EXPECT_FALSE(session->interpretLine("players"));
-    EXPECT_FALSE(session->interpretLine("help"));
+    connect("127.0.0.1");
+    in->replies.accept = false;
+    for (const char* line : {"stats", "players", "help"})
+        EXPECT_EQ(ask(line, false), "") << line;
 }
 
 // Rights as "server perm" grants them, and what the user command makes of them.
@@ -378,7 +359,7 @@ TEST_F(ProtocolTest, AccessRightsAndLogins)
         SCOPED_TRACE(std::to_string(row.perm) + " " + row.address + " " +
                      (row.login ? row.login : "-"));
         context->flags = AccessFlags::fromBits(row.perm);
-        session = connect(row.address);
+        connect(row.address);
         if (row.login) {
             EXPECT_EQ(ask(std::string("user ") + row.login), row.loginReply);
         }
@@ -390,12 +371,11 @@ TEST_F(ProtocolTest, AccessRightsAndLogins)
     // Without a password file nobody logs in.
     context->passwordFile = path("missing");
     context->flags = AccessFlags::fromBits(166);
-    session = connect("127.0.0.2");
+    connect("127.0.0.2");
     EXPECT_EQ(ask("user bob secret"), "-sorry\r\n");
     // Without a network flag a network client is not admitted at all.
     context->flags = AccessFlags::fromBits(0xf0);
-    ProtocolSession denied(*context, replies, "192.0.2.1", 99);
-    EXPECT_FALSE(denied.admit());
+    EXPECT_FALSE(Interpreter(*context, "192.0.2.1").admitted);
 }
 
 TEST_F(ProtocolTest, LogsEveryEventWithThePeer)

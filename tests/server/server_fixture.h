@@ -39,6 +39,33 @@ struct RecordedReplies final : ReplySink {
     std::string text_;
 };
 
+// The interpreter of one connection from `address`, driven line by line without a socket.
+class Interpreter {
+public:
+    explicit Interpreter(ServerContext& context, const std::string& address = "127.0.0.1")
+        : session(context, replies, address, 4711), admitted(session.admit())
+    {
+        replies.take();
+    }
+    // The reply to one line; `open` tells whether the connection stays open.
+    std::string ask(std::string_view line, bool open = true)
+    {
+        EXPECT_EQ(session.interpretLine(line), open) << line;
+        return replies.take();
+    }
+    std::string askAll(std::initializer_list<std::string_view> lines)
+    {
+        std::string all;
+        for (std::string_view line : lines)
+            all += ask(line);
+        return all;
+    }
+
+    RecordedReplies replies;
+    ProtocolSession session;
+    const bool admitted;
+};
+
 // Runs this thread's event loop (and with it the server) until the condition holds or the
 // time is up; whether it holds.
 template <typename Done>
