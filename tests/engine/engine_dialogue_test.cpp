@@ -165,11 +165,9 @@ TEST(EngineScores, ShownTextValueAndSwing)
     EXPECT_EQ(shownScore("-M3", true), "+M3");
 
     EXPECT_EQ(scoreValue("M3", 0.5), 9999.0);
-    EXPECT_EQ(scoreValue("+M3", 0.5), 9999.0);
     EXPECT_EQ(scoreValue("-M5", 0.5), -9999.0);
     EXPECT_EQ(scoreValue("", 0.5), 0.0);
     EXPECT_DOUBLE_EQ(scoreValue("+0.35", 0.5), 0.35);
-    EXPECT_DOUBLE_EQ(scoreValue("-1.25", 0.5), -1.25);
     EXPECT_EQ(scoreValue("1.5x", 0.5), 0.5);
 
     // The swing is seen from the side that moved into the searched position.
