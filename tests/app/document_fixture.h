@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
 #include <atomic>
 #include <deque>
 #include <filesystem>

@@ -1,5 +1,4 @@
 // The known-moves list: a click plays a row's move once the click has been handled.
-#include <QHeaderView>
 #include <QTest>
 
 #include "ui/known_moves_list.h"

@@ -1,8 +1,6 @@
 // The scoresheet: typed moves with completion and glyphs, the plies keys and clicks choose,
 // the glyph menu, the colours of played and later moves, and scrolling after a resize.
 #include <QMenu>
-#include <QScrollBar>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <set>
