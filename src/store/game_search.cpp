@@ -720,6 +720,8 @@ std::size_t gameSearchIndexBytes() { return searchState().index.memoryBytes(); }
 void saveGameSearchIndex(DatabaseHeader* db, const std::string& databasePath,
                          std::uint32_t checksum)
 {
+    if (databasePath.empty())
+        return;
     SearchState& state = searchState();
     const std::string path = lineIndexPath(databasePath);
     std::uint8_t* const current = currentBase;
