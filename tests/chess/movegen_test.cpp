@@ -213,6 +213,7 @@ std::vector<long long> stockfishPerft(const std::string& stockfish,
     return counts;
 }
 
+// Each position is also written back as it was read.
 TEST(Perft, AgreesWithStockfishOnTestSuitePositions)
 {
     std::ifstream in(kCorpus / "positions.epd");
@@ -238,6 +239,7 @@ TEST(Perft, AgreesWithStockfishOnTestSuitePositions)
     ASSERT_EQ(expected.size(), standard.size());
     for (std::size_t i = 0; i < standard.size(); ++i) {
         const Position pos = fromFen(toOurFen(standard[i]));
+        EXPECT_EQ(writeEpd(pos), toOurFen(standard[i])); // our FEN writes the file letter
         ASSERT_EQ(perft(pos, depth), expected[i]) << standard[i];
     }
 }

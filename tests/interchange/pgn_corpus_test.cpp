@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "interchange/pgn_reader.h"
@@ -114,22 +115,16 @@ protected:
     }
 };
 
-TEST_F(Corpus, EcoOpeningsAreAllRead)
+TEST_F(Corpus, CleanFilesAreAllRead)
 {
-    const FileReport report = readFile(corpusFile("eco.pgn"), false, 1000000,
-                                       [](const Game& g, long i) { expectRoundTrip(g, false, i); });
-    EXPECT_EQ(report.read, 2014);
-    EXPECT_TRUE(report.refusals.empty());
-}
-
-TEST_F(Corpus, AnnotatedGamesAreAllRead)
-{
-    for (bool nonstandard : {false, true}) {
+    for (auto [file, games, nonstandard] : {std::tuple{"eco.pgn", 2014, false},
+                                            {"games-annotated.pgn", 1077, false},
+                                            {"games-annotated.pgn", 1077, true}}) {
         const FileReport report =
-            readFile(corpusFile("games-annotated.pgn"), nonstandard, 1000000,
+            readFile(corpusFile(file), nonstandard, 1000000,
                      [&](const Game& g, long i) { expectRoundTrip(g, nonstandard, i); });
-        EXPECT_EQ(report.read, 1077);
-        EXPECT_TRUE(report.refusals.empty());
+        EXPECT_EQ(report.read, games) << file;
+        EXPECT_TRUE(report.refusals.empty()) << file;
     }
 }
 

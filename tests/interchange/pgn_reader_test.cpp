@@ -21,7 +21,6 @@ struct Outcome {
     bool read = false;
     int code = 0;
     std::string argument;
-    int line = 0;
     Game game;
 };
 
@@ -35,7 +34,6 @@ Outcome readOne(const std::string& text, bool allowIllegal = false)
     } catch (const PGNGameException& error) {
         outcome.code = error.code();
         outcome.argument = error.argument();
-        outcome.line = source.lineNumber();
     }
     return outcome;
 }
