@@ -60,13 +60,6 @@ TEST(Fen, ReadsFieldsAndCounters)
     EXPECT_EQ(std::pair(halfmove, number), std::pair(12, 40));
     ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12", &halfmove, &number));
     EXPECT_EQ(number, 0);
-
-    // The cursor stops where EPD operations begin.
-    const std::string line = "4k3/8/8/8/8/8/8/4K3 b Kq e bm Kd2;";
-    std::size_t cursor = 0;
-    ASSERT_TRUE(readFen(pos, line, cursor));
-    EXPECT_EQ(line.substr(cursor), "bm Kd2;");
-    EXPECT_EQ(writeEpd(pos), "4k3/8/8/8/8/8/8/4K3 b Kq e");
 }
 
 TEST(Epd, ReadsOperations)

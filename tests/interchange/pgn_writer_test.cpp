@@ -171,20 +171,5 @@ TEST(PgnWriter, CommentsAndTagsSurviveOurOwnReader)
     }
 }
 
-TEST(PgnWriter, WritesUnlistedMovesInCoordinates)
-{
-    // A nonstandard game: a pawn jumps, a pinned knight moves, a pawn becomes a king.
-    Game read = reread("[FEN \"4k3/P7/8/b7/8/2N5/4P3/4K3 w - - 0 1\"]\n[Result \"*\"]\n"
-                       "1. e2e5 Kd7 2. Nd5 Kc6 3. a8=K *",
-                       true);
-    const std::string text = writeGameToText(read, true);
-    EXPECT_NE(text.find("1. e2-e5 Kd7 2. Nd5 Kc6 3. a8=K *"), std::string::npos) << text;
-    EXPECT_EQ(writeGameToText(reread(text, true), true), text);
-    // The same game written for a standard database: what the legal list lacks is written
-    // in coordinates, with the new piece when it is not a queen.
-    EXPECT_NE(writeGameToText(read, false).find("1. e2-e5 Kd7 2. c3-d5 Kc6+ 3. a7-a8=K *"),
-              std::string::npos);
-}
-
 } // namespace
 } // namespace vez
