@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "store/packing.h"
 #include "store/validation.h"
 #include "store_fixture.h"
+#include "support/child_scripts.h"
 #include "support/pgn_games.h"
 
 namespace vez {
@@ -120,15 +122,10 @@ std::vector<Game> readAll(const std::string& text, bool fromFile)
 {
     PgnSource source;
     if (fromFile) {
-        const auto path = std::filesystem::temp_directory_path() /
-                          ("vez-comments-" + std::to_string(::getpid()) + ".pgn");
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        std::fwrite(text.data(), 1, text.size(), f);
-        std::fclose(f);
-        source.openFile(path);
-        std::vector<Game> games = test::readGames(source, std::size_t(-1));
-        std::filesystem::remove(path);
-        return games;
+        const test::ScriptFolder folder;
+        std::ofstream(folder.file("comments.pgn"), std::ios::binary) << text;
+        source.openFile(folder.file("comments.pgn"));
+        return test::readGames(source, std::size_t(-1));
     }
     source.openText(text);
     return test::readGames(source, std::size_t(-1));

@@ -14,6 +14,7 @@
 #include "store/graph.h"
 #include "store/position_index.h"
 #include "store_fixture.h"
+#include "support/child_scripts.h"
 #include "support/pgn_games.h"
 
 namespace vez {
@@ -88,8 +89,8 @@ TEST_F(PositionIndexTest, RebuiltFromAFileItAgreesWithTheChains)
     ASSERT_FALSE(games.empty());
     for (const Game& game : games)
         ASSERT_TRUE(storeGame(game, false));
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("vez-index-" + std::to_string(::getpid()) + ".vez")).string();
+    const test::ScriptFolder folder;
+    const std::string path = folder.file("index.vez");
     ASSERT_TRUE(writeToFile(path));
     closeDatabase(db);
     db = openMapped(path, 1u << 20);
@@ -113,7 +114,6 @@ TEST_F(PositionIndexTest, RebuiltFromAFileItAgreesWithTheChains)
     expectIndexAgrees(games);
     closeDatabase(db);
     db = createInMemory();
-    std::filesystem::remove(path);
 }
 
 } // namespace
