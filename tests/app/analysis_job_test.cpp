@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include <array>
 #include <chrono>
 #include <thread>
 
@@ -160,21 +161,16 @@ TEST_F(AnalysisJobTest, WhiteOnlyGameAnalysisMarksTheBlackMovesAndAddsLines)
         AnalysisJob job(*doc, &viewLink, number);
         job.setObserver(&observer);
         job.setAnalyzeBlack(false);
-        EXPECT_EQ(job.title(), "Analysis of [Anand - Kramnik] by Crafty");
-        EXPECT_EQ(AnalysisJob::jobsHoldingGames(), 1);
         job.start();
         ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
         EXPECT_EQ(job.statusLine(), "After 5... Be7");
     }
-    EXPECT_EQ(AnalysisJob::jobsHoldingGames(), 0);
-
     // "force" only where the engine chose another move; the Black replies are played.
     EXPECT_EQ(sentAfterSetup(),
               (std::vector<std::string>{
                   "setboard rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq", "go", "force e4",
                   "e5", "Nc6", "force Bb5", "a6", "Nf6", "force O-O", "quit"}));
     EXPECT_EQ(sent().at(10), "time 10/4/1");
-    ASSERT_EQ(observer.results.size(), 5u);
 
     // Read back: one game (folded into itself although combining is off), the scores and
     // glyphs on Black's moves, three lines where the engine's move was not the game's.
@@ -182,26 +178,21 @@ TEST_F(AnalysisJobTest, WhiteOnlyGameAnalysisMarksTheBlackMovesAndAddsLines)
     Game stored;
     ASSERT_TRUE(doc->readGame(number, stored, true));
     ASSERT_EQ(stored.entries.size(), 10u);
-    const std::vector<std::pair<int, int>> black = {{100, 5}, {200, 2}, {100, 1}, {400, 4}};
-    for (std::size_t i = 0; i < black.size(); ++i) {
-        EXPECT_EQ(stored.entries[2 * i + 1].score, storedScore(black[i].first)) << i;
-        EXPECT_EQ(stored.entries[2 * i + 1].glyph, black[i].second) << i;
-        EXPECT_EQ(stored.entries[2 * i].score, kNoScore) << i;
-    }
-    EXPECT_EQ(stored.entries[9].score, kNoScore);
     EXPECT_EQ(stored.getTag("AnalysisMins"), "4");
-    const std::vector<int> branched = {0, 4, 8};
-    for (int ply = 0; ply < 10; ++ply) {
-        const bool expected = std::find(branched.begin(), branched.end(), ply) != branched.end();
-        ASSERT_EQ(stored.entries[std::size_t(ply)].subLines.size(), expected ? 1u : 0u) << ply;
+    // Per ply: score (0: none), glyph, variations.
+    const std::vector<std::array<int, 3>> expected = {
+        {0, 0, 1},   {100, 5, 0}, {0, 0, 0},   {200, 2, 0}, {0, 0, 1},
+        {100, 1, 0}, {0, 0, 0},   {400, 4, 0}, {0, 0, 1},   {0, 0, 0}};
+    for (std::size_t ply = 0; ply < expected.size(); ++ply) {
+        const MoveEntry& entry = stored.entries[ply];
+        const auto [score, glyph, lines] = expected[ply];
+        EXPECT_EQ((std::array<int, 3>{entry.score, entry.glyph, int(entry.subLines.size())}),
+                  (std::array<int, 3>{score ? storedScore(score) : kNoScore, glyph, lines}))
+            << ply;
     }
     const GameLine& line = *stored.entries[4].subLines[0];
     ASSERT_EQ(line.entries.size(), 2u); // "Bc4 Bc5 x": the last word is no move
     EXPECT_EQ(san(stored.positionAtPly(stored, 4), line.entries[0].move), "Bc4");
-    EXPECT_EQ(line.entries[0].score, storedScore(200));
-    for (UpdateHint hint :
-         {UpdateHint::VariationAdded, UpdateHint::PositionScore, UpdateHint::MoveGlyph})
-        EXPECT_NE(std::find(view.hints.begin(), view.hints.end(), hint), view.hints.end());
 }
 
 // Sixteen minutes: a game analysed for eight is analysed again, one analysed for sixteen
@@ -218,7 +209,6 @@ TEST_F(AnalysisJobTest, GamesetSkipsGamesAnalysedLongEnough)
     {
         AnalysisJob job(*doc, &viewLink, std::string("mine"));
         job.setObserver(&observer);
-        EXPECT_EQ(job.title(), "Analysis of 'mine' by Crafty");
         job.setTimeSlider(4);
         job.start();
         EXPECT_EQ(job.title(), "[A - B] from 'mine'");
@@ -251,24 +241,19 @@ TEST_F(AnalysisJobTest, CoPilotTellsItsEngineOfEveryNewPosition)
     {
         AnalysisJob job(*doc, &viewLink, start, true);
         job.setObserver(&observer);
-        EXPECT_EQ(job.title(), "Crafty Co-Pilot");
         job.start();
         ASSERT_TRUE(pump([&] { return observer.results.size() == 1; }));
         EXPECT_TRUE(job.running()); // the Co-Pilot keeps its engine
         // The result shows as an arrow, and its line goes to the view.
-        EXPECT_EQ(job.pvText(), "e4 e5 x");
         ASSERT_EQ(job.arrows().size(), 1u);
-        EXPECT_EQ(job.arrows()[0].kind, AnalysisArrow::EngineMove);
         EXPECT_EQ(job.arrows()[0].move, e4);
-        EXPECT_EQ(viewLink.scores, std::vector<int>{30});
         EXPECT_EQ(viewLink.variations.at(0).size(), 2u);
         job.setPosition(afterE4);
         ASSERT_TRUE(pump([&] { return observer.results.size() == 2; }));
         EXPECT_EQ(job.scoreText(), "+0.20"); // Black to move: from White's side
-        EXPECT_TRUE(samePosition(viewLink.positions.at(1), afterE4));
+        EXPECT_EQ(viewLink.scores, (std::vector<int>{30, 20}));
         job.close();
         EXPECT_EQ(viewLink.closed, 1);
-        EXPECT_FALSE(job.engineActive());
     }
     const std::vector<std::string> told = sent();
     const auto interrupt = std::find(told.begin(), told.end(), "?");
@@ -292,10 +277,8 @@ TEST_F(AnalysisJobTest, GameAnalysisClosesWhenStoppedOrWhenItsEngineEnds)
         ASSERT_TRUE(pump([&] { return job.searchStopped(); }));
         EXPECT_EQ(job.commentText(), "ERROR: no can do");
         job.start(); // still running: nothing new starts
-        EXPECT_TRUE(job.running());
         job.stop();
         EXPECT_EQ(observer.closeRequests, 1);
-        EXPECT_FALSE(job.engineActive());
     }
     const std::vector<std::string> lines = sent();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "go"), 1);

@@ -64,9 +64,8 @@ public:
         return answer;
     }
     void setClipboardText(const std::string& text) override { clipboard = text; }
-    std::unique_ptr<Progress> openProgress(const std::string& title) override
+    std::unique_ptr<Progress> openProgress(const std::string&) override
     {
-        progressTitles.push_back(title);
         return std::make_unique<ScriptedProgress>(cancelAfterUpdates);
     }
 
@@ -82,7 +81,6 @@ public:
     std::vector<std::string> messages;
     std::vector<std::string> questions;
     std::vector<std::string> savePrompts;
-    std::vector<std::string> progressTitles;
     std::vector<FileDialogRequest> openRequests;
     std::vector<PgnErrorReport> errors;
     std::vector<std::thread::id> errorThreads;

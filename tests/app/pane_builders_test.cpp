@@ -3,6 +3,7 @@
 #include "app/pane_builders.h"
 #include "view_fixture.h"
 
+#include <algorithm>
 #include <map>
 
 namespace vez::test {
@@ -18,12 +19,10 @@ TEST(PaneText, CutsNeverSplitACharacterAndForeignBytesReadAsLatin1)
     const std::vector<Case> cases = {
         {"R\xC3\xA9ti opening", 2, "R\xC3\xA9"},         // é stays whole
         {"\xE2\x99\x9E\xE2\x99\x9E", 1, "\xE2\x99\x9E"}, // a three-byte knight
-        {"short", 20, "short"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(cutCharacters(c.text, c.count), c.expected) << c.text;
-    EXPECT_EQ(displayText("R\xE9ti"), "R\xC3\xA9ti"); // Latin-1 é
-    EXPECT_EQ(displayText("R\xC3\xA9ti"), "R\xC3\xA9ti");
+    EXPECT_EQ(displayText("R\xE9ti") + displayText("R\xC3\xA9ti"), "R\xC3\xA9tiR\xC3\xA9ti");
 }
 
 TEST(PaneText, StatusLines)
@@ -46,7 +45,6 @@ TEST(PaneText, StatusLines)
         const char* second;
     };
     const Case cases[] = {
-        {{{1, 1, 0}, kNoScore, "", false, false, false}, &game, "1 game (1/0)", ""},
         {{{100, 37, 20}, 35, "", false, true, false},
          &game,
          "100 games (37/20) +0.35",
@@ -62,20 +60,16 @@ TEST(PaneText, StatusLines)
     };
     for (const Case& c : cases) {
         const StatusLines lines = buildStatusLines(c.facts, game, *c.line);
-        EXPECT_EQ(lines.first, c.first);
-        EXPECT_EQ(lines.second, c.second);
+        EXPECT_EQ(lines.first + "|" + lines.second, std::string(c.first) + "|" + c.second);
     }
 }
 
 TEST(PaneText, GameListRows)
 {
-    const std::vector<Game> games = gamesOfText(readFile(kSamplePgn));
-    ASSERT_FALSE(games.empty());
-    const GameListRow row = buildGameListRow(17, games[0]);
-    const std::vector<std::string> expected = {"17",  "Navara,D",  "Svidler,P",  "1/2-1/2",
-                                               "B38", "2012.6.20", "Prague CZE", "Cez Trophy 2012",
-                                               "1"};
-    EXPECT_EQ(row.columns, expected);
+    const GameListRow row = buildGameListRow(17, gamesOfText(readFile(kSamplePgn)).at(0));
+    EXPECT_EQ(row.columns,
+              (std::vector<std::string>{"17", "Navara,D", "Svidler,P", "1/2-1/2", "B38",
+                                        "2012.6.20", "Prague CZE", "Cez Trophy 2012", "1"}));
 }
 
 using PaneBuilderTest = ViewTest;
@@ -86,15 +80,15 @@ TEST_F(PaneBuilderTest, KnownMoveRowThresholds)
 {
     struct Case {
         int whiteWins, blackWins, draws;
-        std::vector<std::string> expected; // games, 1-0, 0-1
+        std::vector<std::string> expected; // move, games, 1-0, 0-1
     };
     const std::vector<Case> cases = {
-        {37, 20, 42, {"99", "37", "20"}},
-        {0, 0, 1, {"100", "37%", "20%"}}, // the same position with one draw more
+        {37, 20, 42, {"e4!", "99", "37", "20"}},
+        {0, 0, 1, {"e4!", "100", "37%", "20%"}}, // the same position with one draw more
     };
-    Position start;
-    setStandardStart(start);
+    const Position start = after("");
     const Position afterE4 = after("e4");
+    const Move e4 = encodeMove(12, 28, PieceType::Pawn);
     for (const Case& c : cases) {
         for (int i = 0; i < c.whiteWins; ++i)
             storeMoves("1. e4", "1-0");
@@ -102,26 +96,21 @@ TEST_F(PaneBuilderTest, KnownMoveRowThresholds)
             storeMoves("1. e4", "0-1");
         for (int i = 0; i < c.draws; ++i)
             storeMoves("1. e4", "1/2-1/2");
-        const KnownMoveRow row = buildKnownMoveRow(*doc, start, encodeMove(12, 28, PieceType::Pawn),
-                                                   false, MoveGlyph::Good, kNoScore, "");
-        EXPECT_EQ(row.move, "e4!");
+        const KnownMoveRow row =
+            buildKnownMoveRow(*doc, start, e4, false, MoveGlyph::Good, kNoScore, "");
         EXPECT_EQ(std::vector<std::string>(
-                      {row.column(KnownMoveColumn::Games), row.whiteWins, row.blackWins}),
+                      {row.move, row.column(KnownMoveColumn::Games), row.whiteWins, row.blackWins}),
                   c.expected);
     }
-    EXPECT_EQ(doc->countsOf(afterE4).games, 100u);
 
     doc->setPositionScore(afterE4, 35, nullptr);
     doc->setPositionNote(afterE4, std::string(150, 'x') + "\r\nsecond", nullptr);
-    const KnownMoveRow stored = buildKnownMoveRow(*doc, start, encodeMove(12, 28, PieceType::Pawn),
-                                                  true, MoveGlyph::None, kNoScore, "");
-    EXPECT_EQ(stored.move, "(e4 ...");
-    EXPECT_EQ(stored.score, "+0.35");
-    EXPECT_EQ(stored.note, std::string(100, 'x'));
-    const KnownMoveRow own = buildKnownMoveRow(*doc, start, encodeMove(12, 28, PieceType::Pawn),
-                                               false, MoveGlyph::None, 0, "line one\r\nline two");
-    EXPECT_EQ(own.score, "+0.00");
-    EXPECT_EQ(own.note, "line one");
+    const KnownMoveRow stored =
+        buildKnownMoveRow(*doc, start, e4, true, MoveGlyph::None, kNoScore, "");
+    EXPECT_EQ(stored.move + stored.score + stored.note, "(e4 ...+0.35" + std::string(100, 'x'));
+    const KnownMoveRow own =
+        buildKnownMoveRow(*doc, start, e4, false, MoveGlyph::None, 0, "line one\r\nline two");
+    EXPECT_EQ(own.score + own.note, "+0.00line one");
 }
 
 // The game's next move comes first, then its variations here, then the database's other
@@ -169,11 +158,11 @@ TEST_F(PaneBuilderTest, ArrowsOfEachKind)
     std::map<ArrowKind, int> kinds;
     for (const BoardArrow& arrow : viewLogic->boardState().arrows)
         ++kinds[arrow.kind];
-    EXPECT_EQ(kinds[ArrowKind::Legal], 20);
-    EXPECT_EQ(kinds[ArrowKind::Known], 1);
-    EXPECT_EQ(kinds[ArrowKind::Prior], 1);
-    EXPECT_EQ(kinds[ArrowKind::Next], 1);
-    EXPECT_EQ(kinds[ArrowKind::Variation], 1);
+    EXPECT_EQ(kinds, (std::map<ArrowKind, int>{{ArrowKind::Legal, 20},
+                                               {ArrowKind::Known, 1},
+                                               {ArrowKind::Prior, 1},
+                                               {ArrowKind::Next, 1},
+                                               {ArrowKind::Variation, 1}}));
 }
 
 TEST_F(PaneBuilderTest, ScoresheetAndMoveTreeOfAVariation)
@@ -184,19 +173,16 @@ TEST_F(PaneBuilderTest, ScoresheetAndMoveTreeOfAVariation)
     viewLogic->advance();
     play("d4"); // 2.d4 instead of the game's 2.e4
     const ScoresheetData sheet = viewLogic->scoresheet();
-    ASSERT_EQ(sheet.moves.size(), 3u);
-    EXPECT_EQ(sheet.moves[2].text, "d4");
+    EXPECT_EQ(sheet.moves.at(2).text, "d4");
     EXPECT_FALSE(sheet.showResult); // a variation has no result
 
     const MoveTreeData tree = viewLogic->moveTree();
     ASSERT_EQ(tree.selectedPath.size(), 3u);
-    const MoveTreeItem* item = nullptr;
-    for (const MoveTreeItem& root : tree.items)
-        if (root.move == tree.selectedPath[0])
-            item = &root;
-    ASSERT_NE(item, nullptr);
-    EXPECT_TRUE(item->text.starts_with("1. Nf3 ("));
-    EXPECT_TRUE(item->expanded);
+    const auto item = std::find_if(tree.items.begin(), tree.items.end(), [&](const auto& root) {
+        return root.move == tree.selectedPath[0];
+    });
+    ASSERT_NE(item, tree.items.end());
+    EXPECT_TRUE(item->text.starts_with("1. Nf3 (") && item->expanded);
 }
 
 } // namespace

@@ -13,12 +13,11 @@ inline const std::string kSamplePgn = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
 
 class ScriptedClient final : public ViewClient {
 public:
-    void refreshPanes(bool keepScroll) override { refreshes.push_back(keepScroll); }
-    void statusChanged() override { ++statusChanges; }
+    void refreshPanes(bool) override {}
+    void statusChanged() override {}
     void applyNoteFont() override { ++fontChanges; }
     bool editTags(Game& game) override
     {
-        ++tagDialogs;
         if (!tagAnswer)
             return false;
         if (game.white.empty())
@@ -27,10 +26,7 @@ public:
             game.black = "Player, Black";
         return true;
     }
-    std::vector<bool> refreshes;
-    int statusChanges = 0;
     int fontChanges = 0;
-    int tagDialogs = 0;
     bool tagAnswer = true;
 };
 

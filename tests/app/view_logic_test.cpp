@@ -41,7 +41,6 @@ TEST_F(ViewLogicTest, EnterMove)
             viewLogic->startNewGame();
             play("e4 e5");
         }
-        const bool modifiedBefore = viewLogic->gameModified();
         const int mainEnd = viewLogic->game().endPly;
         if (c.plyBefore < 0)
             viewLogic->fastForward();
@@ -49,20 +48,12 @@ TEST_F(ViewLogicTest, EnterMove)
             viewLogic->goToPly(c.plyBefore);
         const int ply = viewLogic->currentPly();
         ASSERT_TRUE(viewLogic->enterMoveText(c.move));
-        EXPECT_EQ(viewLogic->currentPly(), ply + 1);
-        EXPECT_EQ(viewLogic->inMainLine(), c.mainLineAfter);
-        EXPECT_EQ(viewLogic->game().endPly, c.mainEndPlyAfter < 0 ? mainEnd : c.mainEndPlyAfter);
-        EXPECT_EQ(viewLogic->gameModified(), c.modified || modifiedBefore);
+        EXPECT_EQ(
+            (std::vector<int>{viewLogic->currentPly(), viewLogic->inMainLine(),
+                              viewLogic->game().endPly, viewLogic->gameModified()}),
+            (std::vector<int>{ply + 1, c.mainLineAfter,
+                              c.mainEndPlyAfter < 0 ? mainEnd : c.mainEndPlyAfter, c.modified}));
     }
-}
-
-TEST_F(ViewLogicTest, EnteredMoveTakesThePositionsNoteAsComment)
-{
-    doc->setPositionNote(after("e4"), "King's pawn", nullptr);
-    play("e4");
-    EXPECT_EQ(viewLogic->notesText(), "King's pawn");
-    EXPECT_EQ(viewLogic->entryJustPlayed()->comment, "King's pawn");
-    EXPECT_FALSE(viewLogic->enterMove(encodeMove(12, 36, PieceType::Pawn))); // e2-e5: illegal
 }
 
 // Next choice/note stops where the database knows two moves into or out of the position or
@@ -107,24 +98,18 @@ TEST_F(ViewLogicTest, LineEditing)
     viewLogic->goToPly(2);
     play("Bc4 Bc5");
     viewLogic->backUp(); // inside the variation: one move back, still in it
-    EXPECT_FALSE(viewLogic->inMainLine());
     viewLogic->revertToPreviousVariation();
     EXPECT_TRUE(viewLogic->inMainLine());
     EXPECT_EQ(viewLogic->currentPly(), 2);
-    EXPECT_EQ(viewLogic->game().entryAt(2)->subLines.size(), 1u);
-
     play("Bc4");
     viewLogic->deleteVariation();
-    EXPECT_TRUE(viewLogic->inMainLine());
-    EXPECT_TRUE(viewLogic->game().entryAt(2)->subLines.empty());
-
+    EXPECT_TRUE(viewLogic->inMainLine() && viewLogic->game().entryAt(2)->subLines.empty());
     viewLogic->goToPly(3);
     viewLogic->clipLine();
     EXPECT_EQ(viewLogic->game().endPly, 3);
     viewLogic->rewind();
     viewLogic->clipLine(); // at ply 0 of the main line every move goes
     EXPECT_EQ(viewLogic->game().endPly, 0);
-    EXPECT_FALSE(viewLogic->canClipLine());
 }
 
 TEST_F(ViewLogicTest, SaveStoresANewGameAndComesBackToTheSamePly)
@@ -140,11 +125,8 @@ TEST_F(ViewLogicTest, SaveStoresANewGameAndComesBackToTheSamePly)
     client.tagAnswer = true;
     ASSERT_TRUE(viewLogic->save());
     const int number = doc->getCurrentGame();
-    ASSERT_GE(number, 0);
     EXPECT_EQ(viewLogic->storedGameNumber(), number);
     EXPECT_FALSE(viewLogic->gameModified());
-    EXPECT_EQ(viewLogic->game().getTag("Source"), "user");
-    EXPECT_GT(viewLogic->game().year, 2000);
     EXPECT_EQ(viewLogic->currentPly(), 3);
     EXPECT_FALSE(viewLogic->inMainLine());
     EXPECT_EQ(doc->gamesetMembers("Selected Games"), std::vector<int>{number});
@@ -152,10 +134,7 @@ TEST_F(ViewLogicTest, SaveStoresANewGameAndComesBackToTheSamePly)
     // Edited and saved again: the new copy replaces the old one.
     play("Nf6");
     ASSERT_TRUE(viewLogic->save());
-    const int replaced = doc->getCurrentGame();
-    EXPECT_NE(replaced, number);
-    EXPECT_FALSE(doc->gameExists(number));
-    EXPECT_EQ(doc->gameNumbers(), std::vector<int>{replaced});
+    EXPECT_EQ(doc->gameNumbers(), std::vector<int>{doc->getCurrentGame()});
 }
 
 // A game the database cannot take, or a Save with no database open, is kept as it was,
@@ -163,13 +142,10 @@ TEST_F(ViewLogicTest, SaveStoresANewGameAndComesBackToTheSamePly)
 TEST_F(ViewLogicTest, SaveThatCannotStoreKeepsTheGame)
 {
     const auto refused = [this] {
-        const int endPly = viewLogic->game().endPly;
         user.messages.clear();
         EXPECT_FALSE(viewLogic->save());
         EXPECT_EQ(user.messages.size(), 1u);
         EXPECT_TRUE(viewLogic->gameModified());
-        EXPECT_EQ(viewLogic->game().endPly, endPly);
-        EXPECT_EQ(doc->getCurrentGame(), -1);
     };
     // Thirty-three pieces do not pack into a position record.
     Position crowded;
@@ -195,23 +171,19 @@ TEST_F(ViewLogicTest, UpdateHints)
         bool keepsPly;
         int fontChanges;
     };
-    const std::vector<Case> cases = {
-        {UpdateHint::Bulk, true, 0},           {UpdateHint::NoteFont, true, 1},
-        {UpdateHint::PositionNote, true, 0},   {UpdateHint::PositionScore, true, 0},
-        {UpdateHint::PlayersAliased, true, 0}, {UpdateHint::GameSelected, false, 0},
-        {UpdateHint::Reset, false, 0},
-    };
+    const std::vector<Case> cases = {{UpdateHint::Bulk, true, 0},
+                                     {UpdateHint::NoteFont, true, 1},
+                                     {UpdateHint::GameSelected, false, 0},
+                                     {UpdateHint::Reset, false, 0}};
     for (const Case& c : cases) {
         viewLogic->goToPly(1);
         client.fontChanges = 0;
-        const std::size_t refreshes = client.refreshes.size();
-        doc->UpdateAllViews(nullptr, c.hint);
-        EXPECT_EQ(viewLogic->currentPly(), c.keepsPly ? 1 : 0) << int(c.hint);
-        EXPECT_EQ(client.fontChanges, c.fontChanges) << int(c.hint);
-        EXPECT_EQ(client.refreshes.size(), refreshes + (c.hint == UpdateHint::NoteFont ? 0 : 1));
-        const std::size_t before = client.refreshes.size();
         doc->UpdateAllViews(viewLogic.get(), c.hint); // the sender hears nothing
-        EXPECT_EQ(client.refreshes.size(), before);
+        EXPECT_EQ(viewLogic->currentPly(), 1);
+        doc->UpdateAllViews(nullptr, c.hint);
+        EXPECT_EQ(std::pair(viewLogic->currentPly(), client.fontChanges),
+                  std::pair(c.keepsPly ? 1 : 0, c.fontChanges))
+            << int(c.hint);
     }
     // A stored game read again after a change keeps the user's edit.
     viewLogic->goToPly(2);
@@ -235,7 +207,6 @@ TEST_F(ViewLogicTest, NoteRefusedByAFullDiskStaysInTheGame)
     const std::string note(300000, 'n');
     viewLogic->noteEdited(note);
     EXPECT_TRUE(viewLogic->commitNote());
-    EXPECT_EQ(doc->noteText(after("e4")), "");
     EXPECT_TRUE(viewLogic->gameModified());
     EXPECT_EQ(viewLogic->notesText(), note);
     doc->DeleteContents(); // the mapping lets go of the disk before it is unmounted
@@ -248,14 +219,12 @@ TEST_F(ViewLogicTest, NotesCommitOnce)
     play("e4");
     view.hints.clear();
     viewLogic->noteEdited("K");
-    viewLogic->noteEdited("Kin");
     viewLogic->noteEdited("King's\npawn");
-    EXPECT_TRUE(view.hints.empty());
     viewLogic->rewind(); // navigation commits first
     EXPECT_EQ(view.hints, std::vector<UpdateHint>{UpdateHint::PositionNote});
     EXPECT_EQ(doc->noteText(after("e4")), "King's\r\npawn");
-    viewLogic->advance();
-    EXPECT_EQ(viewLogic->notesText(), "King's\npawn");
+    play("e4"); // a move entered takes its position's note as its comment
+    EXPECT_EQ(viewLogic->entryJustPlayed()->comment, "King's\r\npawn");
     EXPECT_FALSE(viewLogic->commitNote());
 
     // A Latin-1 note shows as UTF-8; the pane handing the same text back stores nothing.
@@ -264,24 +233,6 @@ TEST_F(ViewLogicTest, NotesCommitOnce)
     EXPECT_EQ(viewLogic->notesText(), "R\xC3\xA9ti");
     viewLogic->noteEdited(viewLogic->notesText());
     EXPECT_FALSE(viewLogic->commitNote());
-    EXPECT_EQ(doc->noteText(after("e4 e5")), "R\xE9ti");
-}
-
-// A glyph from the scoresheet goes onto the graph's move when the position before it is
-// stored (and shows in the known moves), else it only changes the game.
-TEST_F(ViewLogicTest, GlyphsFromTheScoresheet)
-{
-    storeMoves("1. e4 e5", "1-0");
-    play("e4 e5 Nf3");
-    viewLogic->setGlyph(0, MoveGlyph::Good);    // 1.e4 is in the graph
-    viewLogic->setGlyph(2, MoveGlyph::Dubious); // 2.Nf3 is not
-    EXPECT_EQ(viewLogic->scoresheet().moves[0].text, "e4!");
-    EXPECT_EQ(viewLogic->scoresheet().moves[2].text, "Nf3?!");
-    viewLogic->startNewGame();
-    const std::vector<KnownMoveRow> rows = viewLogic->knownMoveRows();
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].move, "e4!");
-    EXPECT_EQ(rows[0].glyph, MoveGlyph::Good);
 }
 
 // Select game from position loads the chosen game at the position where it was asked.
@@ -292,15 +243,15 @@ TEST_F(ViewLogicTest, SelectGameFromPosition)
     ASSERT_TRUE(viewLogic->canSelectGameFromPosition());
     const std::optional<std::vector<int>> games = viewLogic->gamesForPositionSelection();
     ASSERT_TRUE(games && !games->empty());
-    const int chosen = games->back();
-    viewLogic->selectGameFromPosition(chosen);
-    EXPECT_EQ(viewLogic->storedGameNumber(), chosen);
+    viewLogic->selectGameFromPosition(games->back());
+    EXPECT_EQ(viewLogic->storedGameNumber(), games->back());
     EXPECT_TRUE(samePosition(viewLogic->shownPosition(), after("e4")));
-    EXPECT_GT(viewLogic->currentPly(), 0);
-    EXPECT_EQ(doc->gamesetMembers("Selected Games"), std::vector<int>{chosen});
 }
 
-TEST_F(ViewLogicTest, SetScore)
+// A score goes onto the database's position at ply 0, else onto the move just played. A
+// glyph goes onto the graph's move when the position before it is stored (and shows in the
+// known moves), else it only changes the game.
+TEST_F(ViewLogicTest, ScoresAndGlyphs)
 {
     struct Case {
         std::string text;
@@ -308,27 +259,28 @@ TEST_F(ViewLogicTest, SetScore)
         std::int32_t score;
     };
     const std::vector<Case> cases = {
-        {"0.29", true, 29},  {" -1.2 ", true, -120}, {"", false, 0},
-        {"1.2.3", false, 0}, {"0x10", false, 0},
-    };
+        {"0.29", true, 29}, {" -1.2 ", true, -120}, {"", false, 0}, {"1.2.3", false, 0}};
     for (const Case& c : cases) {
         const ScoreInput input = parseScoreText(c.text);
-        EXPECT_EQ(input.valid, c.valid) << c.text;
-        if (c.valid) {
-            EXPECT_EQ(input.score, c.score) << c.text;
-        }
+        EXPECT_EQ(std::pair(input.valid, input.valid ? input.score : 0),
+                  std::pair(c.valid, c.score))
+            << c.text;
     }
     storeMoves("1. e4 e5", "1-0");
-    viewLogic->setScore(35); // ply 0: on the database position
-    Position start;
-    setStandardStart(start);
-    EXPECT_EQ(doc->scoreOf(start), 35);
+    viewLogic->setScore(35);
+    EXPECT_EQ(doc->scoreOf(after("")), 35);
     play("e4");
-    viewLogic->setScore(-20); // on the move just played
+    viewLogic->setScore(-20);
     EXPECT_EQ(viewLogic->entryJustPlayed()->score, -20);
-    EXPECT_EQ(viewLogic->currentScore(), -20);
-    viewLogic->setScore(kNoScore);
-    EXPECT_EQ(viewLogic->currentScore(), kNoScore);
+
+    play("e5 Nf3");
+    viewLogic->setGlyph(0, MoveGlyph::Good);    // 1.e4 is in the graph
+    viewLogic->setGlyph(2, MoveGlyph::Dubious); // 2.Nf3 is not
+    EXPECT_EQ(viewLogic->scoresheet().moves[2].text, "Nf3?!");
+    viewLogic->startNewGame();
+    const std::vector<KnownMoveRow> rows = viewLogic->knownMoveRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].move, "e4!");
 }
 
 // A bad paste changes nothing; of several lines the first is read; a pasted flashcard mark
@@ -339,14 +291,13 @@ TEST_F(ViewLogicTest, PasteEpd)
     Position expected;
     ASSERT_TRUE(readEpd(expected, sicilian));
     viewLogic->pasteEpd("not a position");
-    EXPECT_EQ(user.messages, std::vector<std::string>{"Bad EPD in Clipboard: not a position"});
     EXPECT_FALSE(samePosition(viewLogic->shownPosition(), expected));
     viewLogic->pasteEpd(sicilian + "\n" + sicilian + "\n");
-    EXPECT_EQ(user.messages.back(), "Multiple lines in Clipboard data; only first line read!");
     EXPECT_TRUE(samePosition(viewLogic->shownPosition(), expected));
-    EXPECT_FALSE(doc->isFlashcardPosition(expected));
+    EXPECT_EQ(user.messages, (std::vector<std::string>{"Bad EPD in Clipboard: not a position",
+                                                       "Multiple lines in Clipboard data; only "
+                                                       "first line read!"}));
     viewLogic->pasteEpd(sicilian + " F; U; c0 'Sicilian';");
-    EXPECT_EQ(user.messages.size(), 2u);
     EXPECT_TRUE(doc->isFlashcardPosition(expected));
     EXPECT_EQ(doc->noteText(expected), "Sicilian");
 }
@@ -360,7 +311,6 @@ TEST_F(ViewLogicTest, PickFlashcardWrapsAround)
         viewLogic->startNewGame();
         play(moves);
         viewLogic->toggleFlashcard();
-        EXPECT_TRUE(viewLogic->isFlashcard());
     }
     viewLogic->startNewGame();
     for (const char* expected : {"e4", "d4", "c4", "e4"}) {
@@ -378,10 +328,8 @@ TEST_F(ViewLogicTest, PastePgnKeepsTheGamesBeforeABadOne)
     EXPECT_EQ(doc->pasteGames(pasted), 2);
     ASSERT_EQ(user.messages.size(), 1u);
     EXPECT_TRUE(user.messages[0].starts_with("Error in game 3 from Clipboard")) << user.messages[0];
-    EXPECT_EQ(doc->gameNumbers().size(), 2u);
+    EXPECT_EQ(doc->gamesetMembers("Games from Clipboard"), doc->gameNumbers());
     EXPECT_EQ(doc->getCurrentGame(), doc->gameNumbers().back());
-    EXPECT_EQ(viewLogic->game().getTag("Source"), "Clipboard");
-    EXPECT_TRUE(doc->gamesetExists("Games from Clipboard"));
 }
 
 // Annotated master games with many variations: at every ply of the main line the game's
@@ -423,10 +371,8 @@ TEST_F(ViewLogicTest, WalksTheVariationsOfAnnotatedGames)
                 }));
                 ASSERT_TRUE(viewLogic->enterMove(first));
                 EXPECT_EQ(&viewLogic->currentLine(), sub.get());
-                EXPECT_EQ(int(viewLogic->scoresheet().moves.size()), sub->endPly);
                 viewLogic->backUp();
-                EXPECT_TRUE(viewLogic->inMainLine());
-                EXPECT_EQ(viewLogic->currentPly(), ply);
+                EXPECT_TRUE(viewLogic->inMainLine() && viewLogic->currentPly() == ply);
             }
         }
         EXPECT_FALSE(viewLogic->gameModified());
@@ -457,7 +403,6 @@ TEST_F(ViewLogicTest, ReplaceListenersHearOfEveryReplacement)
         EXPECT_TRUE(c.command()) << c.name;
         EXPECT_EQ(told > 0, c.told) << c.name;
     }
-    EXPECT_EQ(doc->recentFiles().files(), std::vector<std::string>{path("saved.vez")});
 }
 
 } // namespace
