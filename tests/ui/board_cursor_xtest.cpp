@@ -47,10 +47,7 @@ TEST_F(XDisplay, SetupKeysMoveTheMouseCursorWithWrapping)
     QCursor::setPos(centreOf(56));
     QTest::qWait(50);
     for (const Step& step : steps) {
-        if (step.key < 128)
-            QTest::keyClick(&board, static_cast<char>(step.key));
-        else
-            QTest::keyClick(&board, static_cast<Qt::Key>(step.key));
+        pressKey(&board, step.key);
         QTest::qWait(20);
         EXPECT_EQ(QCursor::pos(), centreOf(step.cursorOn)) << "key " << step.key;
     }

@@ -19,12 +19,6 @@ protected:
         panel->restorePlace(QPoint(20, 30), QSize(250, 250));
         return panel;
     }
-    static void drag(QWidget* widget, QPoint from, QPoint by)
-    {
-        QTest::mousePress(widget, Qt::LeftButton, {}, from);
-        QTest::mouseMove(widget, from + by);
-        QTest::mouseRelease(widget, Qt::LeftButton, {}, from + by);
-    }
     int stored(const std::string& key) { return profile().getProfileInt(key, -1); }
     QWidget m_view;
 };
@@ -49,14 +43,15 @@ TEST_F(PanelTest, EdgesMoveCornersResizeEachChangeIsStoredAndLostPanesReturn)
         MovablePanel* panel = makePanel(c.prefix, c.sizing);
         const QPoint press =
             c.press.x() < 0 ? QPoint(panel->width(), panel->height()) + c.press : c.press;
-        EXPECT_NE(panel->hitTest(press), MovablePanel::Hit::Client) << c.prefix;
-        drag(panel, press, QPoint(30, 20));
+        drag(panel, press, press + QPoint(30, 20));
         EXPECT_EQ(panel->geometry(), c.after) << c.prefix;
         const std::string prefix = c.prefix;
-        EXPECT_EQ(stored(prefix + " pos x"),
-                  c.after.topLeft() == QPoint(20, 30) ? -1 : c.after.x());
-        EXPECT_EQ(stored(prefix + " size x"), c.sizeStored ? c.after.width() : -1) << c.prefix;
-        EXPECT_EQ(stored(prefix + " size y"), c.sizeStored ? c.after.height() : -1) << c.prefix;
+        EXPECT_EQ((std::vector<int>{stored(prefix + " pos x"), stored(prefix + " size x"),
+                                    stored(prefix + " size y")}),
+                  (std::vector<int>{c.after.topLeft() == QPoint(20, 30) ? -1 : c.after.x(),
+                                    c.sizeStored ? c.after.width() : -1,
+                                    c.sizeStored ? c.after.height() : -1}))
+            << c.prefix;
         // a press inside the border belongs to the pane
         EXPECT_EQ(panel->hitTest(QPoint(panel->width() / 2, panel->height() / 2)),
                   MovablePanel::Hit::Client);

@@ -6,7 +6,9 @@
 
 #include <QDir>
 #include <QImage>
+#include <QMenu>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidget>
 
 #include <memory>
@@ -27,6 +29,48 @@ inline QImage grabbed(QWidget& widget, const char* name)
     QDir().mkpath(QStringLiteral(VEZ_UI_ARTIFACT_DIR));
     image.save(QStringLiteral(VEZ_UI_ARTIFACT_DIR "/%1.png").arg(QLatin1String(name)));
     return image;
+}
+
+// A left-button drag, as a user's mouse does it.
+inline void drag(QWidget* widget, QPoint from, QPoint to)
+{
+    QTest::mousePress(widget, Qt::LeftButton, {}, from);
+    QTest::mouseMove(widget, to);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
+}
+
+// A key: a character below 128, else a Qt::Key.
+inline void pressKey(QWidget* widget, int key)
+{
+    if (key < 128)
+        QTest::keyClick(widget, static_cast<char>(key));
+    else
+        QTest::keyClick(widget, static_cast<Qt::Key>(key));
+}
+
+// The action at "Submenu/Item" of a menu, or null.
+inline QAction* findAction(QMenu& menu, const QString& path)
+{
+    QMenu* current = &menu;
+    QAction* found = nullptr;
+    for (const QString& part : path.split(QLatin1Char('/'))) {
+        if (!current)
+            return nullptr;
+        found = nullptr;
+        for (QAction* action : current->actions())
+            if (action->text() == part)
+                found = action;
+        if (!found)
+            return nullptr;
+        current = found->menu();
+    }
+    return found;
+}
+
+// The middle of a board's square.
+inline QPoint centre(const Chessboard& board, int square)
+{
+    return board.squareOrigin(square) + QPoint(board.squareSize() / 2, board.squareSize() / 2);
 }
 
 class UiTest : public ::testing::Test {
