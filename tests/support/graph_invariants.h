@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "store/graph.h"
 #include "store/packing.h"
 
@@ -35,9 +37,16 @@ inline std::uint32_t freeListLength(FreeList list, std::uint32_t linkOffset)
 
 // The graph's own invariants: every record in the chain of its hash, rebuilt to the
 // position that made it; tiny records with one way in and one out; both ends of every edge
-// agreeing; counters sound; the header's counts equal to what the lists hold.
+// agreeing; counters sound; note chains and the notation free list apart and ending; the
+// header's counts equal to what the lists hold.
 inline void checkGraphStructure()
 {
+    std::set<DbOffset> noteRecords;
+    auto walkNotes = [&](DbOffset n) {
+        for (; n != 0; n = at<NotationRecord>(n)->next)
+            ASSERT_TRUE(noteRecords.insert(n).second) << "note record " << n << " met twice";
+    };
+    walkNotes(currentHeader().freeLists[int(FreeList::Notation)]);
     std::uint32_t moveRecords = 0;
     for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
         for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0;
@@ -59,6 +68,8 @@ inline void checkGraphStructure()
                 ASSERT_TRUE(hasPredecessor(succ, r));
                 continue;
             }
+            if (isBig(r))
+                walkNotes(at<BigPosition>(r)->note);
             const PositionCounts c = recordCounts(r);
             ASSERT_LE(c.whiteWins + c.blackWins, c.games) << "record " << r;
             ASSERT_LT(c.games, 1000000u) << "counter went below zero";
