@@ -44,37 +44,26 @@ std::string answer(const std::string& score, const std::string& pv, const std::s
     return "kibitz d9 0:07 " + score + " " + pv + " x\n\aWhite(1): " + move + "\nBlack(1):\n";
 }
 
-class Observer final : public AnalysisJobObserver {
+// Hears a job as its observer and as the view it reports to.
+class Listener final : public AnalysisJobObserver, public AnalysisViewLink {
 public:
-    void analysisSearched(AnalysisJob&, const SearchResult& result) override
-    {
-        results.push_back(result);
-    }
+    void analysisSearched(AnalysisJob&, const SearchResult&) override { ++searches; }
     void analysisChanged(AnalysisJob& job) override
     {
         if (job.gameNumber() >= 0 && (games.empty() || games.back() != job.gameNumber()))
             games.push_back(job.gameNumber());
     }
     void analysisCloseRequested(AnalysisJob&) override { ++closeRequests; }
-    std::vector<SearchResult> results;
-    std::vector<int> games;
-    int closeRequests = 0;
-};
-
-class ViewLink final : public AnalysisViewLink {
-public:
     void analysisClosed(AnalysisJob&) override { ++closed; }
-    void analysisVariation(AnalysisJob&, int centipawns, const Position& position,
+    void analysisVariation(AnalysisJob&, int centipawns, const Position&,
                            const std::vector<Move>& moves) override
     {
         scores.push_back(centipawns);
-        positions.push_back(position);
         variations.push_back(moves);
     }
-    int closed = 0;
-    std::vector<int> scores;
-    std::vector<Position> positions;
+    std::vector<int> games, scores;
     std::vector<std::vector<Move>> variations;
+    int searches = 0, closeRequests = 0, closed = 0;
 };
 
 class AnalysisJobTest : public DocumentTest {
@@ -135,8 +124,7 @@ protected:
 
     ScriptFolder scripts;
     std::string engine;
-    Observer observer;
-    ViewLink viewLink;
+    Listener listener;
 };
 
 // Positions keep their scores in one byte, finer near 0.
@@ -158,11 +146,11 @@ TEST_F(AnalysisJobTest, WhiteOnlyGameAnalysisMarksTheBlackMovesAndAddsLines)
              answer("+2.00", "Bc4 Bc5", "Bc4"), answer("+1.00", "Ba4 Nf6", "Ba4"),
              answer("+4.00", "d3 b5", "d3")});
     {
-        AnalysisJob job(*doc, &viewLink, number);
-        job.setObserver(&observer);
+        AnalysisJob job(*doc, &listener, number);
+        job.setObserver(&listener);
         job.setAnalyzeBlack(false);
         job.start();
-        ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
+        ASSERT_TRUE(pump([&] { return listener.closeRequests > 0; }));
         EXPECT_EQ(job.statusLine(), "After 5... Be7");
     }
     // "force" only where the engine chose another move; the Black replies are played.
@@ -207,14 +195,14 @@ TEST_F(AnalysisJobTest, GamesetSkipsGamesAnalysedLongEnough)
     answers({answer("+0.10", "e4 e5", "e4"), answer("+0.20", "e5 Nf3", "e5"),
              answer("+0.10", "c4 c5", "c4"), answer("+0.20", "c5 Nc3", "c5")});
     {
-        AnalysisJob job(*doc, &viewLink, std::string("mine"));
-        job.setObserver(&observer);
+        AnalysisJob job(*doc, &listener, std::string("mine"));
+        job.setObserver(&listener);
         job.setTimeSlider(4);
         job.start();
         EXPECT_EQ(job.title(), "[A - B] from 'mine'");
-        ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
+        ASSERT_TRUE(pump([&] { return listener.closeRequests > 0; }));
     }
-    EXPECT_EQ(observer.games, (std::vector<int>{eight, fresh}));
+    EXPECT_EQ(listener.games, (std::vector<int>{eight, fresh}));
     const std::vector<std::string> lines = sent();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "new"), 1);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "time 2/16/1"), 2);
@@ -239,21 +227,21 @@ TEST_F(AnalysisJobTest, CoPilotTellsItsEngineOfEveryNewPosition)
     // An engine that takes new positions while it runs is told of them.
     profile->writeProfileString(kEngineCommandsKey, "xboard\r\npost\r\n");
     {
-        AnalysisJob job(*doc, &viewLink, start, true);
-        job.setObserver(&observer);
+        AnalysisJob job(*doc, &listener, start, true);
+        job.setObserver(&listener);
         job.start();
-        ASSERT_TRUE(pump([&] { return observer.results.size() == 1; }));
+        ASSERT_TRUE(pump([&] { return listener.searches == 1; }));
         EXPECT_TRUE(job.running()); // the Co-Pilot keeps its engine
         // The result shows as an arrow, and its line goes to the view.
         ASSERT_EQ(job.arrows().size(), 1u);
         EXPECT_EQ(job.arrows()[0].move, e4);
-        EXPECT_EQ(viewLink.variations.at(0).size(), 2u);
+        EXPECT_EQ(listener.variations.at(0).size(), 2u);
         job.setPosition(afterE4);
-        ASSERT_TRUE(pump([&] { return observer.results.size() == 2; }));
+        ASSERT_TRUE(pump([&] { return listener.searches == 2; }));
         EXPECT_EQ(job.scoreText(), "+0.20"); // Black to move: from White's side
-        EXPECT_EQ(viewLink.scores, (std::vector<int>{30, 20}));
+        EXPECT_EQ(listener.scores, (std::vector<int>{30, 20}));
         job.close();
-        EXPECT_EQ(viewLink.closed, 1);
+        EXPECT_EQ(listener.closed, 1);
     }
     const std::vector<std::string> told = sent();
     const auto interrupt = std::find(told.begin(), told.end(), "?");
@@ -271,14 +259,14 @@ TEST_F(AnalysisJobTest, GameAnalysisClosesWhenStoppedOrWhenItsEngineEnds)
     // An error ends the search of the position; the job waits for Stop.
     answers({"kibitz d3 0:01 +0.10 e4 e5 x\nERROR: no can do\n"});
     {
-        AnalysisJob job(*doc, &viewLink, number);
-        job.setObserver(&observer);
+        AnalysisJob job(*doc, &listener, number);
+        job.setObserver(&listener);
         job.start();
         ASSERT_TRUE(pump([&] { return job.searchStopped(); }));
         EXPECT_EQ(job.commentText(), "ERROR: no can do");
         job.start(); // still running: nothing new starts
         job.stop();
-        EXPECT_EQ(observer.closeRequests, 1);
+        EXPECT_EQ(listener.closeRequests, 1);
     }
     const std::vector<std::string> lines = sent();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "go"), 1);
@@ -286,11 +274,11 @@ TEST_F(AnalysisJobTest, GameAnalysisClosesWhenStoppedOrWhenItsEngineEnds)
     // An engine that ends by itself stops the job, which then closes.
     profile->writeProfileString(kEnginePathKey,
                                 scripts.script("short-lived", "read line\necho 'Crafty v0'"));
-    observer = Observer();
-    AnalysisJob job(*doc, &viewLink, number);
-    job.setObserver(&observer);
+    listener = Listener();
+    AnalysisJob job(*doc, &listener, number);
+    job.setObserver(&listener);
     job.start();
-    ASSERT_TRUE(pump([&] { return observer.closeRequests > 0; }));
+    ASSERT_TRUE(pump([&] { return listener.closeRequests > 0; }));
     EXPECT_FALSE(job.engineActive());
     EXPECT_TRUE(user.messages.empty());
 }

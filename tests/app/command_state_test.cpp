@@ -23,24 +23,15 @@ TEST_F(CommandStateTest, EnabledAndChecked)
         CommandContext context;
         bool enabled, checked;
     };
-    const CommandContext none;
-    CommandContext clipboard;
-    clipboard.clipboardHasText = true;
-    CommandContext holding;
-    holding.analysisHoldsGame = true;
-    CommandContext server;
-    server.serverRunning = true;
-    CommandContext twoRecent;
-    twoRecent.recentFileCount = 2;
     const std::vector<Case> cases = {
-        {C::FileServer, server, true, true},
-        {C::FileRecentFile2, twoRecent, true, false},
-        {C::FileRecentFile3, twoRecent, false, false},
-        {C::GameSave, none, true, true}, // checked while the game is unmodified
-        {C::GameDeleteGame, holding, false, false},
-        {C::GamePastePgn, none, false, false},
-        {C::GamePastePgn, clipboard, true, false},
-        {C::GamesetCreateDatabase, server, false, false},
+        {C::FileServer, {.serverRunning = true}, true, true},
+        {C::FileRecentFile2, {.recentFileCount = 2}, true, false},
+        {C::FileRecentFile3, {.recentFileCount = 2}, false, false},
+        {C::GameSave, {}, true, true}, // checked while the game is unmodified
+        {C::GameDeleteGame, {.analysisHoldsGame = true}, false, false},
+        {C::GamePastePgn, {}, false, false},
+        {C::GamePastePgn, {.clipboardHasText = true}, true, false},
+        {C::GamesetCreateDatabase, {.serverRunning = true}, false, false},
     };
     for (const Case& c : cases) {
         const CommandStatus status = CommandState(*doc, viewLogic.get(), c.context).status(c.id);
@@ -72,12 +63,9 @@ TEST_F(CommandStateTest, SetupAndImportDisable)
                                            C::GamesetDeleteGames};
     const std::set<CommandId> alwaysAllowed = {C::FileExit, C::HelpAbout, C::HelpTopics,
                                                C::ViewToolbar, C::ViewStatusBar};
-    CommandContext importing;
-    importing.importRunning = true;
-    importing.recentFileCount = 4;
-    CommandContext idle = importing;
-    idle.importRunning = false;
-    const CommandState duringImport(*doc, viewLogic.get(), importing);
+    const CommandContext idle{.recentFileCount = 4};
+    const CommandState duringImport(*doc, viewLogic.get(),
+                                    {.importRunning = true, .recentFileCount = 4});
     const CommandState withoutImport(*doc, viewLogic.get(), idle);
     for (int i = 0; i < kCommandCount; ++i) {
         const CommandId id = CommandId(i);

@@ -45,10 +45,6 @@ TEST(PaneText, StatusLines)
         const char* second;
     };
     const Case cases[] = {
-        {{{100, 37, 20}, 35, "", false, true, false},
-         &game,
-         "100 games (37/20) +0.35",
-         "Navara,D -- Svidler,P [2012] B38"},
         {{{101, 37, 20}, -120, "B12", false, true, true},
          &game,
          "101 games (36%/19%) -1.20 B12",

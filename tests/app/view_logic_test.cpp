@@ -16,44 +16,27 @@ using ViewLogicTest = ViewTest;
 // line at its end unless that is the end of a decided main line.
 TEST_F(ViewLogicTest, EnterMove)
 {
-    struct Case {
-        const char* name;
-        bool storedGame; // the sample's first game (1/2-1/2), else a new "*" game "e4 e5"
-        int plyBefore;   // -1: the end of the line
-        const char* move;
-        bool mainLineAfter;  // the move lands in the main line
-        int mainEndPlyAfter; // -1: as before
-        bool modified;
+    // After each move: the ply, in the main line, the main line's end, modified.
+    const auto enter = [this](const char* move) {
+        EXPECT_TRUE(viewLogic->enterMoveText(move)) << move;
+        return std::vector<int>{viewLogic->currentPly(), viewLogic->inMainLine(),
+                                viewLogic->game().endPly, viewLogic->gameModified()};
     };
-    const std::vector<Case> cases = {
-        {"follows the game", true, 0, "Nf3", true, -1, false},
-        {"new variation", true, 0, "e4", false, -1, true},
-        {"after a decided game", true, -1, "a3", false, -1, true},
-        {"grows a * game", false, -1, "Nf3", true, 3, true},
-        {"variation in a * game", false, 1, "c5", false, 2, true},
-    };
-    storeSample(1);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.storedGame) {
-            doc->selectGame(0, {}, nullptr);
-        } else {
-            viewLogic->startNewGame();
-            play("e4 e5");
-        }
-        const int mainEnd = viewLogic->game().endPly;
-        if (c.plyBefore < 0)
-            viewLogic->fastForward();
-        else
-            viewLogic->goToPly(c.plyBefore);
-        const int ply = viewLogic->currentPly();
-        ASSERT_TRUE(viewLogic->enterMoveText(c.move));
-        EXPECT_EQ(
-            (std::vector<int>{viewLogic->currentPly(), viewLogic->inMainLine(),
-                              viewLogic->game().endPly, viewLogic->gameModified()}),
-            (std::vector<int>{ply + 1, c.mainLineAfter,
-                              c.mainEndPlyAfter < 0 ? mainEnd : c.mainEndPlyAfter, c.modified}));
-    }
+    using V = std::vector<int>;
+    storeSample(1); // a draw
+    doc->selectGame(0, {}, nullptr);
+    const int end = viewLogic->game().endPly;
+    EXPECT_EQ(enter("Nf3"), (V{1, true, end, false})); // the game's move
+    viewLogic->rewind();
+    EXPECT_EQ(enter("e4"), (V{1, false, end, true}));
+    doc->selectGame(0, {}, nullptr);
+    viewLogic->fastForward();
+    EXPECT_EQ(enter("a3"), (V{end + 1, false, end, true}));
+    viewLogic->startNewGame();
+    play("e4 e5");
+    EXPECT_EQ(enter("Nf3"), (V{3, true, 3, true})); // a "*" game grows
+    viewLogic->goToPly(1);
+    EXPECT_EQ(enter("c5"), (V{2, false, 3, true}));
 }
 
 // Next choice/note stops where the database knows two moves into or out of the position or
@@ -68,7 +51,6 @@ TEST_F(ViewLogicTest, NoteworthyStops)
     };
     const std::string line = "1. e4 e5 2. Nf3 Nc6 3. Bb5 a6";
     const std::vector<Case> cases = {
-        {"nothing", "", "", {6}},
         {"choice", "1. e4 e5 2. Nf3 d6", "", {3, 6}},
         {"transposition", "1. Nf3 Nc6 2. e4 e5", "", {4, 6}},
         {"note", "", "e4 e5 Nf3", {3, 6}},

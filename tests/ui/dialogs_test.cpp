@@ -18,6 +18,9 @@
 #include "ui/dialogs/select_game_dialog.h"
 #include "ui/progress_window.h"
 
+// The forms below name only the fields a case fills; the others keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace vez {
 namespace {
 
@@ -111,30 +114,18 @@ TEST(GamesetForm, ChecksComeInTheirOrder)
     const GamesetChoices known{{"Selected Games"}, {"Tal, Mikhail"}, {"Candidates"}, {"Opening"}};
     using R = GamesetRole;
     using C = GamesetColor;
-    const auto form = [](const char* name, const char* player, const char* event, const char* tag,
-                         const char* value, R role, C color = C::Any) {
-        GamesetForm f;
-        f.name = name;
-        f.player = player;
-        f.event = event;
-        f.tag = tag;
-        f.value = value;
-        f.role = role;
-        f.color = color;
-        return f;
-    };
     const std::pair<GamesetForm, std::string> cases[] = {
-        {form("", "Nobody", "", "", "", R::Any), "The name must be present and distinct."},
-        {form("Mine", "Nobody", "", "", "", R::Winner),
+        {{.player = "Nobody"}, "The name must be present and distinct."},
+        {{.name = "Mine", .player = "Nobody", .role = R::Winner},
          "The player's name must be known, if present."},
-        {form("Mine", "", "x", "", "", R::Loser),
+        {{.name = "Mine", .event = "x", .role = R::Loser},
          "A player's name or color must be specified if a winner or loser is selected."},
-        {form("Mine", "", "", "", "", R::Draw, C::Black), "Impossible draw criteria"},
-        {form("Mine", "", "Olympiad", "Nope", "", R::Any),
+        {{.name = "Mine", .role = R::Draw, .color = C::Black}, "Impossible draw criteria"},
+        {{.name = "Mine", .event = "Olympiad", .tag = "Nope"},
          "The event's name must be known, if present."},
-        {form("Mine", "", "", "", "x", R::Any), "A tag must be specified for the value."},
-        {form("Mine", "Tal, Mikhail", "", "", "", R::Winner), ""},
-        {form("Mine", "", "", "Site", "Riga", R::Any), ""},
+        {{.name = "Mine", .value = "x"}, "A tag must be specified for the value."},
+        {{.name = "Mine", .player = "Tal, Mikhail", .role = R::Winner}, ""},
+        {{.name = "Mine", .tag = "Site", .value = "Riga"}, ""},
     };
     for (const auto& [f, message] : cases) {
         std::vector<std::string> shown;
@@ -146,12 +137,6 @@ TEST(GamesetForm, ChecksComeInTheirOrder)
             << f.name;
         EXPECT_EQ(dialog.result(), message.empty() ? QDialog::Accepted : QDialog::Rejected);
     }
-    GamesetForm search = form("Mine", "", "", "", "", R::Winner, C::White);
-    search.via = GamesetVia::Subtract;
-    search.containsPosition = true;
-    const GamesetRule rule = gamesetRuleOf(search, "8/8/8/8/8/8/8/K6k w - -");
-    EXPECT_EQ(rule.rule + " " + rule.outcome + " " + rule.color + " " + rule.fen,
-              "Subtract Win White 8/8/8/8/8/8/8/K6k w - -");
 }
 
 TEST(GameInfoDialog, WritesTheHeaderIntoTheGame)

@@ -1,8 +1,6 @@
-// Piece pictures: the built-in strips, BMP piece files with their messages, and the chain of
-// pictures a board falls back through.
+// Piece pictures: BMP piece files with their messages, and the chain of pictures a board
+// falls back through.
 #include <QFile>
-
-#include <array>
 
 #include "ui/chessboard.h"
 #include "ui/piece_images.h"
@@ -12,35 +10,6 @@ namespace vez::test {
 namespace {
 
 const std::string kDataDir = VEZ_TEST_DATA_DIR;
-
-TEST(PieceStrips, BuiltInStripsShowBlackAndWhitePiecesOnATransparentGround)
-{
-    QDir().mkpath(QStringLiteral(VEZ_UI_ARTIFACT_DIR));
-    for (const auto& [resource, size] :
-         {std::pair{kBuiltInPieces, 32}, {kSmallBuiltInPieces, 16}}) {
-        const QImage strip = builtInPieceStrip(resource);
-        strip.save(QStringLiteral(VEZ_UI_ARTIFACT_DIR "/strip-%1.png").arg(size));
-        ASSERT_EQ(strip.size(), QSize(14 * size, size));
-        for (int image = 0; image < kStripImages; ++image) {
-            const QImage piece = stripImage(strip, image);
-            int black = 0, white = 0;
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x) {
-                    const QRgb p = piece.pixel(x, y);
-                    black += qAlpha(p) > 200 && qGray(p) < 96;
-                    white += qAlpha(p) > 200 && qGray(p) > 160;
-                }
-            // black pieces are ink, white ones white inside their outline, and the two empty
-            // squares wholly transparent.
-            const int kind = image < 6 ? 0 : image < 12 ? 1 : 2;
-            EXPECT_EQ(
-                (std::array{black > size / 2 && white<4, white> size / 2, black + white == 0}),
-                (std::array{kind == 0, kind == 1, kind == 2}))
-                << image;
-        }
-    }
-    EXPECT_TRUE(builtInPieceStrip(200).isNull());
-}
 
 TEST(PieceStrips, TruncatedBitmapsAreRefusedAtTheFirstMissingPart)
 {

@@ -95,19 +95,14 @@ TEST_F(ProgramTest, PgnAndEpdGoThroughTheClipboardBothWays)
     window->runCommand(CommandId::GamePastePgn);
     ASSERT_EQ(doc().gameNumbers(), std::vector<int>{0});
 
-    window->runCommand(CommandId::PositionFastForward);
-    window->runCommand(CommandId::PositionCopyEpd);
-    const QString epd = QApplication::clipboard()->text();
-    EXPECT_TRUE(epd.startsWith("1n1Rkb1r/p4ppp/4q3/4p1B1/4P3/8/PPP2PPP/2K5 b k"))
-        << epd.toStdString();
     window->runCommand(CommandId::GameCopyPgn);
     EXPECT_TRUE(QApplication::clipboard()->text().contains("17. Rd8# 1-0"));
-
+    window->runCommand(CommandId::PositionFastForward);
+    window->runCommand(CommandId::PositionCopyEpd);
+    const Position mate = logic().shownPosition();
     window->runCommand(CommandId::GameStartNewGame);
-    QApplication::clipboard()->setText(epd);
     window->runCommand(CommandId::PositionPasteEpd);
-    EXPECT_EQ(logic().shownPosition().squares[makeSquare(3, 7)],
-              makePiece(PieceType::Rook, kWhite));
+    EXPECT_TRUE(samePosition(logic().shownPosition(), mate));
 }
 
 TEST_F(ProgramTest, SetUpModeOutlastsAnImportHint)
