@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <unordered_map>
+#include <vector>
 
 #include "chess/movegen.h"
 #include "store/checksum.h"
@@ -679,8 +681,10 @@ DbOffset linkMove(DbOffset from, DbOffset to, Move move, DbOffset previous)
         if (!isTiny(from))
             appendTo(full(from)->firstOutgoing, m, &MoveRecord::nextOutgoing);
     }
+    storeStep();
     if (isTiny(from))
         tiny(from)->successorMove = moveCode(move);
+    storeStep();
     if (!isTiny(to))
         appendTo(full(to)->firstIncoming, m, &MoveRecord::nextIncoming);
     else
@@ -747,8 +751,11 @@ DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Posit
     Position next = pos;
     const DbOffset succ = rebuilt && old.successorMove != 0 ? tinySuccessor(tinyRecord, next) : 0;
 
-    // Every record the promotion needs is taken before the graph changes, and the tiny one
-    // is given back after: a process stopped at any of these steps leaves the graph whole.
+    // Every record the promotion needs is taken, and the new record is complete with its
+    // lists, before it is chained in the tiny one's place; the links of the neighbours
+    // follow, and the tiny record is given back last. A process stopped between these
+    // writes leaves links to the unchained tiny record, which recovery moves over to the
+    // chained one (repairInterruptedGraph).
     const DbOffset pred = old.predecessor;
     const DbOffset r = allocateRecord(RecordKind::FullPosition);
     const DbOffset in = pred != 0 && isTiny(pred) ? newMoveRecord(Move(tiny(pred)->successorMove),
@@ -759,42 +766,46 @@ DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Posit
             ? newMoveRecord(Move(old.successorMove), 1,
                             MoveGlyph((old.flags & kTinyGlyphMask) >> kTinyGlyphShift), r, succ)
             : 0;
-    const std::uint16_t tag = unchain(tinyRecord, hash);
+    // The neighbours' MoveRecords to and from the tiny record: a tiny record has no lists
+    // of its own, so their links on its side are free to be taken over.
+    const DbOffset inShared = pred != 0 && in == 0 ? outgoingTo(pred, tinyRecord) : 0;
+    const DbOffset outShared = succ != 0 && out == 0 ? incomingFrom(succ, tinyRecord) : 0;
     full(r)->secondary = old.secondary;
     full(r)->flags = kNewFullFlags;
-    chainAtHead(r, hash, tag);
-
-    if (pred != 0) {
-        if (in != 0) {
-            full(r)->firstIncoming = in;
-        } else if (const DbOffset m = outgoingTo(pred, tinyRecord)) {
-            moveRecord(m)->to = r;
-            moveRecord(m)->nextIncoming = 0;
-            full(r)->firstIncoming = m;
-        }
-    }
+    if (inShared != 0)
+        moveRecord(inShared)->nextIncoming = 0;
+    if (outShared != 0)
+        moveRecord(outShared)->nextOutgoing = 0;
+    full(r)->firstIncoming = in != 0 ? in : inShared;
+    full(r)->firstOutgoing = out != 0 ? out : outShared;
     PositionCounts counts;
-    if (succ != 0) {
-        if (out != 0) {
-            tiny(succ)->predecessor = r;
-            full(r)->firstOutgoing = out;
-            counts = countsFollowing(succ, next);
-        } else if (const DbOffset m = incomingFrom(succ, tinyRecord)) {
-            moveRecord(m)->from = r;
-            moveRecord(m)->nextOutgoing = 0;
-            full(r)->firstOutgoing = m;
-            counts = recordCounts(succ);
-        }
-    }
-    replaceFlashcard(tinyRecord, r);
-    releaseRecord(RecordKind::TinyPosition, tinyRecord);
-
+    if (out != 0)
+        counts = countsFollowing(succ, next);
+    else if (outShared != 0)
+        counts = recordCounts(succ);
     if (counts.games < 256) {
         full(r)->games = std::uint8_t(counts.games);
         full(r)->whiteWins = std::uint8_t(counts.whiteWins);
         full(r)->blackWins = std::uint8_t(counts.blackWins);
-        return r;
     }
+    storeStep();
+
+    const std::uint16_t tag = unchain(tinyRecord, hash);
+    storeStep();
+    chainAtHead(r, hash, tag);
+    storeStep();
+    if (inShared != 0)
+        moveRecord(inShared)->to = r;
+    storeStep();
+    if (out != 0)
+        tiny(succ)->predecessor = r;
+    if (outShared != 0)
+        moveRecord(outShared)->from = r;
+    replaceFlashcard(tinyRecord, r);
+    releaseRecord(RecordKind::TinyPosition, tinyRecord);
+
+    if (counts.games < 256)
+        return r;
     const DbOffset b = promoteToBig(r, hash);
     big(b)->games = counts.games;
     big(b)->whiteWins = counts.whiteWins;
@@ -853,8 +864,8 @@ DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash)
     if (isBig(record))
         return record;
     const FullPosition old = *full(record);
-    const DbOffset r = allocateRecord(RecordKind::BigPosition); // before the graph changes
-    const std::uint16_t tag = unchain(record, hash);
+    // As a promotion to full: complete, then chained, then the neighbours' links.
+    const DbOffset r = allocateRecord(RecordKind::BigPosition);
     BigPosition* b = big(r);
     b->secondary = old.secondary;
     b->flags = kNewBigFlags;
@@ -864,10 +875,16 @@ DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash)
     b->blackWins = old.blackWins;
     b->firstIncoming = old.firstIncoming;
     b->firstOutgoing = old.firstOutgoing;
+    storeStep();
+    const std::uint16_t tag = unchain(record, hash);
+    storeStep();
     chainAtHead(r, hash, tag);
-    for (DbOffset m = old.firstIncoming; m != 0; m = moveRecord(m)->nextIncoming)
+    for (DbOffset m = old.firstIncoming; m != 0; m = moveRecord(m)->nextIncoming) {
+        storeStep();
         moveRecord(m)->to = r;
+    }
     for (DbOffset m = old.firstOutgoing; m != 0; m = moveRecord(m)->nextOutgoing) {
+        storeStep();
         moveRecord(m)->from = r;
         if (isTiny(moveRecord(m)->to))
             tiny(moveRecord(m)->to)->predecessor = r;
@@ -1215,6 +1232,244 @@ const PackedPosition* KnownPositionKeys::find(DbOffset record)
             return &it->second;
     }
     return nullptr;
+}
+
+} // namespace vez
+
+namespace vez {
+
+namespace {
+
+// A set of record offsets (4-byte aligned, below the heap top) as one bit each.
+class RecordSet {
+public:
+    explicit RecordSet(std::uint64_t usedBytes) : m_bits(usedBytes / 256 + 1) {}
+    void insert(DbOffset r) { m_bits[r >> 8] |= bit(r); }
+    void erase(DbOffset r) { m_bits[r >> 8] &= ~bit(r); }
+    bool contains(DbOffset r) const { return (r >> 8) < m_bits.size() && (m_bits[r >> 8] & bit(r)); }
+
+private:
+    static std::uint64_t bit(DbOffset r) { return std::uint64_t(1) << ((r >> 2) & 63); }
+    std::vector<std::uint64_t> m_bits;
+};
+
+template <typename Visit>
+void forEachMove(DbOffset head, DbOffset MoveRecord::*link, Visit visit)
+{
+    WalkGuard guard("MoveRecord", sizeof(MoveRecord));
+    for (DbOffset m = head; m != 0; m = moveRecord(m)->*link) {
+        guard.step(m);
+        visit(m);
+    }
+}
+
+bool listsIncoming(DbOffset record, DbOffset move)
+{
+    bool found = false;
+    forEachMove(full(record)->firstIncoming, &MoveRecord::nextIncoming,
+                [&](DbOffset m) { found = found || m == move; });
+    return found;
+}
+
+// Chains a record that a stopped promotion had taken out before its replacement went
+// in, when nothing else holds its position.
+bool rechainIfMissing(DbOffset record, RecordSet& chained, std::vector<DbOffset>& all)
+{
+    Position pos;
+    PackedPosition key;
+    std::uint16_t hash = 0;
+    if (!reconstructPosition(record, pos) || !packAndHash(pos, key, hash) ||
+        findPacked(key, hash) != 0)
+        return false;
+    chainAtHead(record, hash, PositionIndex::tagOf(PositionIndex::hashOf(key)));
+    chained.insert(record);
+    all.push_back(record);
+    return true;
+}
+
+} // namespace
+
+std::vector<DbOffset> repairInterruptedGraph(const std::vector<DbOffset>& records)
+{
+    noteImageChange();
+    const std::uint64_t used = currentHeader().usedBytes;
+    std::vector<DbOffset> all = records; // and those put back below
+    RecordSet chained(used);
+    for (const DbOffset r : records)
+        chained.insert(r);
+    auto live = [&](DbOffset r) { return r != 0 && chained.contains(r); };
+
+    // Where a record was taken out and its replacement never went in, the old one goes
+    // back: its lists and its neighbours' links are as they were. One taken out to be
+    // removed (marked while its removal runs) stays out.
+    auto restore = [&](DbOffset r) {
+        return live(r) ||
+               (r != 0 && !(flagsOf(r) & kFlagVisit) && rechainIfMissing(r, chained, all));
+    };
+    // A MoveRecord belongs to the lists it is on: a promotion stopped before it moved
+    // the records' ends over left them naming the record it replaced.
+    RecordSet incoming(used), outgoingSet(used);
+    std::vector<DbOffset> outgoing;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const DbOffset x = all[i];
+        if (isTiny(x)) {
+            restore(tiny(x)->predecessor);
+            continue;
+        }
+        forEachMove(full(x)->firstIncoming, &MoveRecord::nextIncoming, [&](DbOffset m) {
+            if (moveRecord(m)->to != x)
+                moveRecord(m)->to = x;
+            incoming.insert(m);
+            restore(moveRecord(m)->from);
+        });
+        forEachMove(full(x)->firstOutgoing, &MoveRecord::nextOutgoing, [&](DbOffset m) {
+            if (moveRecord(m)->from != x)
+                moveRecord(m)->from = x;
+            outgoing.push_back(m);
+            outgoingSet.insert(m);
+            restore(moveRecord(m)->to);
+        });
+    }
+    std::unordered_map<DbOffset, DbOffset> reachedFrom; // a tiny record -> the edge into it
+    for (const DbOffset m : outgoing) {
+        const DbOffset to = moveRecord(m)->to;
+        if (!live(to))
+            continue;
+        if (isTiny(to)) {
+            reachedFrom.emplace(to, moveRecord(m)->from);
+        } else if (!incoming.contains(m) && !listsIncoming(to, m)) {
+            // An edge stopped after its first end was linked.
+            moveRecord(m)->nextIncoming = 0;
+            appendTo(full(to)->firstIncoming, m, &MoveRecord::nextIncoming);
+            incoming.insert(m);
+        }
+    }
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const DbOffset x = all[i];
+        if (isTiny(x)) {
+            TinyPosition* t = tiny(x);
+            if (const auto it = reachedFrom.find(x); it != reachedFrom.end())
+                t->predecessor = it->second; // the promotion's last link, or an edge's
+            else if (t->predecessor != 0 && (!live(t->predecessor) || !isTiny(t->predecessor)))
+                t->predecessor = 0; // no edge leads here any more
+            continue;
+        }
+        // An edge stopped after its first end was unlinked goes on to its end.
+        DbOffset* link = &full(x)->firstIncoming;
+        WalkGuard guard("MoveRecord", sizeof(MoveRecord));
+        while (*link != 0) {
+            const DbOffset m = *link;
+            guard.step(m);
+            const DbOffset from = moveRecord(m)->from;
+            if (live(from) && !isTiny(from) && !outgoingSet.contains(m)) {
+                *link = moveRecord(m)->nextIncoming;
+                releaseRecord(RecordKind::MoveRecord, m);
+                continue;
+            }
+            link = &moveRecord(m)->nextIncoming;
+        }
+    }
+
+    // What cannot be rebuilt any more goes: records without a way back (chained by a line
+    // stopped before it linked them, or left by a removal stopped half way) and those
+    // reached only through them. None of them is on a listed game's line. Huge records
+    // know their position, and a record where lines end stays.
+    RecordSet removed(used);
+    auto cameFromRemoved = [&](DbOffset x) {
+        bool all = true;
+        forEachMove(full(x)->firstIncoming, &MoveRecord::nextIncoming,
+                    [&](DbOffset m) { all = all && removed.contains(moveRecord(m)->from); });
+        return all;
+    };
+    for (bool more = true; more;) {
+        more = false;
+        for (const DbOffset x : all) {
+            if (removed.contains(x) || !live(x) || isFlashcard(x))
+                continue;
+            const bool stranded =
+                isTiny(x) ? tiny(x)->predecessor == 0 || removed.contains(tiny(x)->predecessor)
+                          : !isHuge(x) && cameFromRemoved(x) &&
+                                (!isBig(x) || big(x)->firstVariation == 0);
+            if (stranded) {
+                removed.insert(x);
+                more = true;
+            }
+        }
+    }
+    std::vector<DbOffset> kept;
+    kept.reserve(all.size());
+    RecordSet unlinked(used);
+    std::vector<DbOffset> edges;
+    for (const DbOffset x : all) {
+        if (!live(x) || isTiny(x))
+            continue;
+        const bool gone = removed.contains(x);
+        auto take = [&](DbOffset m, DbOffset other) {
+            if ((gone || removed.contains(other)) && !unlinked.contains(m)) {
+                unlinked.insert(m);
+                edges.push_back(m);
+            }
+        };
+        forEachMove(full(x)->firstIncoming, &MoveRecord::nextIncoming,
+                    [&](DbOffset m) { take(m, moveRecord(m)->from); });
+        forEachMove(full(x)->firstOutgoing, &MoveRecord::nextOutgoing,
+                    [&](DbOffset m) { take(m, moveRecord(m)->to); });
+    }
+    for (const DbOffset m : edges)
+        unlinkMove(m);
+    RecordSet successors(used); // records a tiny one leads to
+    for (const DbOffset x : all) {
+        if (removed.contains(x)) {
+            unchain(x, 0); // its position is unknown: every chain is searched
+            if (isBig(x)) {
+                releaseNote(x);
+                releaseRecord(RecordKind::BigPosition, x);
+            } else {
+                releaseRecord(isTiny(x) ? RecordKind::TinyPosition : RecordKind::FullPosition, x);
+            }
+            continue;
+        }
+        at<PositionRecord>(x)->flags &= std::uint8_t(~kFlagVisit);
+        kept.push_back(x);
+        if (isTiny(x)) {
+            successors.insert(tiny(x)->predecessor);
+        } else {
+            forEachMove(full(x)->firstIncoming, &MoveRecord::nextIncoming,
+                        [&](DbOffset m) { successors.insert(moveRecord(m)->from); });
+        }
+    }
+    // A tiny record's move must lead somewhere: to a record that names it as its way
+    // back, or to a non-tiny one that takes a new edge from it.
+    for (const DbOffset x : kept) {
+        if (!isTiny(x) || tiny(x)->successorMove == 0 || successors.contains(x))
+            continue;
+        Position pos;
+        DbOffset next = 0;
+        if (reconstructPosition(x, pos)) {
+            makeMove(pos, Move(tiny(x)->successorMove));
+            next = findPosition(pos);
+        }
+        if (next != 0 && !isTiny(next)) {
+            const DbOffset m =
+                newMoveRecord(Move(tiny(x)->successorMove), 1, tinyGlyph(x), x, next);
+            appendTo(full(next)->firstIncoming, m, &MoveRecord::nextIncoming);
+        } else {
+            tiny(x)->successorMove = 0;
+        }
+    }
+    // Flashcards of a replaced record move to its replacement.
+    for (std::uint32_t i = 0; i < currentHeader().flashcardCount; ++i) {
+        const DbOffset card = flashcardAt(i);
+        if (card == 0 || live(card))
+            continue;
+        Position pos;
+        const DbOffset now = reconstructPosition(card, pos) ? findPosition(pos) : 0;
+        if (now != 0)
+            replaceFlashcard(card, now);
+        else if (rechainIfMissing(card, chained, all))
+            kept.push_back(card);
+    }
+    return kept;
 }
 
 } // namespace vez

@@ -163,6 +163,13 @@ void removePosition(DbOffset record, std::uint16_t hash);
 void removePosition(DbOffset record, const PackedPosition& key);
 void removeIfOrphan(DbOffset record);
 
+// For a file a process left in the middle of a change: moves the links that a stopped
+// promotion left on the record it replaced over to the record in its place (or puts the old
+// record back when its replacement never went in), finishes an edge linked at one end only,
+// and takes out the records chained but never linked, which cannot be rebuilt. records:
+// every record of the hash chains. Returns the records chained afterwards.
+std::vector<DbOffset> repairInterruptedGraph(const std::vector<DbOffset>& records);
+
 // While one lives, removals take the keys of the records given here instead of rebuilding
 // their positions: for a caller that removes records of a line it has just replayed.
 class KnownPositionKeys {

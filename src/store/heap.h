@@ -45,8 +45,8 @@ void releaseHugePosition(DbOffset record);
 DbOffset allocateBlock(std::uint32_t bytes);
 void freeBlock(DbOffset block, std::uint32_t bytes);
 
-// Runs before every record, block or raw table is taken or given back: the points
-// between which the store changes the image. Tests stop a process there to see what a
+// Runs before every record, block or raw table is taken or given back, and between the
+// writes of a promotion or of an edge: the points between which the store changes the image. Tests stop a process there to see what a
 // kill at that moment leaves; null (the default) runs nothing.
 using StoreStepHook = void (*)();
 void setStoreStepHook(StoreStepHook hook);

@@ -133,7 +133,7 @@ void recoverInterruptedChanges()
 {
     noteImageChange();
     try {
-        const std::vector<DbOffset> positions = positionRecords();
+        const std::vector<DbOffset> positions = repairInterruptedGraph(positionRecords());
         const std::uint32_t lines = dropUnlistedLines(positions);
         const std::unordered_map<DbOffset, Counts> counted = countMainLines();
         for (DbOffset r : positions) {

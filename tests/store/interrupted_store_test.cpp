@@ -1,5 +1,5 @@
 // A process stopped while it stores games: the file must open and read afterwards, every
-// game it lists whole. (A disk that fills during an import: tests/tools.)
+// game it lists whole, and check sound once recovery has mended what the stop left. (A disk that fills during an import: tests/tools.)
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -69,11 +69,8 @@ protected:
         EXPECT_EQ(stats.variations, std::int64_t(currentHeader().variationCount));
         // What a game cut short counted is taken back when the file opens again.
         EXPECT_EQ(positionCounts(games[0].startPosition).games, listed);
-        // The records it wrote stay, unreachable; no counter and no list may disagree.
-        for (const std::string& problem : validateDatabase()) {
-            EXPECT_EQ(problem.find("count"), std::string::npos) << problem;
-            EXPECT_EQ(problem.find("lines of games"), std::string::npos) << problem;
-        }
+        for (const std::string& problem : validateDatabase())
+            ADD_FAILURE() << problem;
         return listed;
     }
 

@@ -28,8 +28,8 @@ awk '/^\[Event / { if (++n > 4000) exit } { print }' "$source_pgn" >"$scratch/in
 
 used_bytes() { od -An -tu4 -j8 -N4 "$1" 2>/dev/null | tr -d ' '; }
 
-# check_database NAME DB: opens, lists and exports the database; the statistics count as
-# many games as the list, and they are the first games of a whole import. Sets $listed.
+# check_database NAME DB: opens, lists, checks and exports the database; the statistics count
+# as many games as the list, and they are the first games of a whole import. Sets $listed.
 check_database()
 {
     local name=$1 db=$2
@@ -46,6 +46,7 @@ check_database()
     fi
     counted=$(sed -n 's/^[[:space:]]*\([0-9]*\) game records @.*/\1/p' <<<"$stats")
     [[ $counted == "$listed" ]] || fail "$name: stats count $counted game records, games lists $listed"
+    "$vezdb" check "$db" >"$scratch/check.txt" 2>&1 || fail "$name: check: $(head -3 "$scratch/check.txt")"
     if ! "$vezdb" export "$db" "$scratch/out.pgn" 2>"$scratch/err.txt"; then
         fail "$name: export: $(<"$scratch/err.txt")"
         return
