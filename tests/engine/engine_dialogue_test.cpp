@@ -157,18 +157,16 @@ TEST(EngineCommands, SetupAndPositionTexts)
 
 TEST(EngineScores, ShownTextValueAndSwing)
 {
-    EXPECT_EQ(shownScore("+0.35", true), "-0.35");
-    EXPECT_EQ(shownScore("-0.35", true), "+0.35");
-    EXPECT_EQ(shownScore("0.50", true), "-0.50");
-    EXPECT_EQ(shownScore(">(+1.20)", false), "+1.20");
-    EXPECT_EQ(shownScore(">()", false), ">()");
-    EXPECT_EQ(shownScore("-M3", true), "+M3");
-
-    EXPECT_EQ(scoreValue("M3", 0.5), 9999.0);
-    EXPECT_EQ(scoreValue("-M5", 0.5), -9999.0);
-    EXPECT_EQ(scoreValue("", 0.5), 0.0);
-    EXPECT_DOUBLE_EQ(scoreValue("+0.35", 0.5), 0.35);
-    EXPECT_EQ(scoreValue("1.5x", 0.5), 0.5);
+    std::string shown;
+    for (const char* text : {"+0.35", "-0.35", "0.50", "-M3"})
+        shown += shownScore(text, true) + " ";
+    for (const char* text : {">(+1.20)", ">()"})
+        shown += shownScore(text, false) + " ";
+    EXPECT_EQ(shown, "-0.35 +0.35 -0.50 +M3 +1.20 >() ");
+    std::vector<double> values;
+    for (const char* text : {"M3", "-M5", "", "+0.35", "1.5x"})
+        values.push_back(scoreValue(text, 0.5));
+    EXPECT_EQ(values, (std::vector<double>{9999.0, -9999.0, 0.0, 0.35, 0.5}));
 
     // The swing is seen from the side that moved into the searched position.
     EngineDialogue dialogue;
@@ -183,11 +181,11 @@ TEST(EngineScores, ShownTextValueAndSwing)
     EXPECT_EQ(dialogue.previousScore(), 0.0);
     EXPECT_EQ(dialogue.takeScore("-M2", false).centipawns, -999900);
 
-    EXPECT_EQ(glyphForSwing(1.0, 1.0, 3.0), MoveGlyph::Good);
-    EXPECT_EQ(glyphForSwing(0.99, 1.0, 3.0), MoveGlyph::None);
-    EXPECT_EQ(glyphForSwing(-1.0, 1.0, 3.0), MoveGlyph::Mistake);
-    EXPECT_EQ(glyphForSwing(3.0, 1.0, 3.0), MoveGlyph::Brilliant);
-    EXPECT_EQ(glyphForSwing(-3.0, 1.0, 3.0), MoveGlyph::Blunder);
+    std::vector<MoveGlyph> glyphs;
+    for (double swing : {1.0, 0.99, -1.0, 3.0, -3.0})
+        glyphs.push_back(glyphForSwing(swing, 1.0, 3.0));
+    EXPECT_EQ(glyphs, (std::vector<MoveGlyph>{MoveGlyph::Good, MoveGlyph::None, MoveGlyph::Mistake,
+                                              MoveGlyph::Brilliant, MoveGlyph::Blunder}));
 }
 
 TEST(EngineScores, PvMovesFromTheText)

@@ -9,9 +9,12 @@
 
 #include "chess/fen.h"
 #include "chess/notation.h"
+#include "support/game_text.h"
 
 namespace vez {
 namespace {
+
+using test::movetextOf;
 
 Move moveIn(const Position& pos, const char* san)
 {
@@ -41,17 +44,6 @@ std::vector<MoveWithGlyph> movesFrom(const Position& start, std::initializer_lis
         moves.push_back({move, 0});
     }
     return moves;
-}
-
-std::string fenOf(const Position& pos) { return writeFen(pos, 0, 0, true); }
-
-std::string fenAfter(std::initializer_list<const char*> sans)
-{
-    Position pos;
-    setStandardStart(pos);
-    for (const char* san : sans)
-        makeMove(pos, moveIn(pos, san));
-    return fenOf(pos);
 }
 
 // The reader sets every tag it reads through setTag (pgn_reader_test); these are the rules
@@ -116,7 +108,9 @@ TEST(GameCommentOnly, OnlyACommentAndASource)
     game.clear();
     EXPECT_TRUE(game.entries.empty() && game.subLinesAfterEnd.empty() && game.tags.empty());
     EXPECT_EQ(game.endPly + game.year + game.round + game.result, 0);
-    EXPECT_EQ(fenOf(game.startPosition), fenAfter({}));
+    Position standard;
+    setStandardStart(standard);
+    EXPECT_TRUE(samePosition(game.startPosition, standard));
     EXPECT_TRUE(game.initialComment.empty() && game.mainLine);
 }
 
@@ -125,30 +119,20 @@ TEST(GameLines, SubLinesAttachToTheMoveTheyReplace)
     Game game;
     play(game, game, {"e4", "e5", "Nf3"});
     GameLine& c5 = game.createSubLine(game, 1);
-    GameLine& c6 = game.createSubLine(game, 1); // newest first
-    GameLine& e6 = game.createSubLine(game, 1, SubLinePlace::Last);
-    const auto& alternatives = game.entries[1].subLines;
-    ASSERT_EQ(alternatives.size(), 3u);
-    EXPECT_EQ(alternatives[0].get(), &c6);
-    EXPECT_EQ(alternatives[1].get(), &c5);
-    EXPECT_EQ(alternatives[2].get(), &e6);
-    EXPECT_EQ(c5.parent, &game);
-    EXPECT_EQ(c5.startPly + c5.endPly, 2);
-
-    // A line branching where a sub-line starts is an alternative in the parent's list.
+    play(game, game.createSubLine(game, 1), {"c6"}); // newest first
+    play(game, game.createSubLine(game, 1, SubLinePlace::Last), {"e6"});
     play(game, c5, {"c5"});
+    // A line branching where a sub-line starts is an alternative in the parent's list;
+    // later in the sub-line it hangs on its own move; at a line's end, after it.
     GameLine& d5 = game.createSubLine(c5, 1);
-    EXPECT_EQ(d5.parent, &game);
-    EXPECT_EQ(alternatives.size(), 4u);
-    // Branching later in the sub-line hangs on its own move; at its end, after it.
+    play(game, d5, {"d5"});
     play(game, c5, {"Nf3"});
-    GameLine& c3 = game.createSubLine(c5, 2);
-    EXPECT_EQ(c3.parent, &c5);
-    EXPECT_EQ(c5.entries[1].subLines.front().get(), &c3);
-    GameLine& after = game.createSubLine(c5, 3);
-    EXPECT_EQ(c5.subLinesAfterEnd.front().get(), &after);
-    GameLine& afterMain = game.createSubLine(game, 3);
-    EXPECT_EQ(game.subLinesAfterEnd.front().get(), &afterMain);
+    play(game, game.createSubLine(c5, 2), {"c3"});
+    play(game, game.createSubLine(c5, 3), {"Nc6"});
+    play(game, game.createSubLine(game, 3), {"Nc6"});
+    EXPECT_EQ(movetextOf(game), "e4 e5 (d5) (c6) (c5 Nf3 (c3) |(Nc6)) (e6) Nf3 |(Nc6)");
+    EXPECT_EQ(d5.parent, &game);
+    EXPECT_EQ(c5.entries[1].subLines[0]->parent, &c5);
 }
 
 TEST(GameLines, FindLineLooksAtTheAlternatives)
@@ -183,40 +167,22 @@ TEST(GameLines, AddLineFollowsExistingMovesFirst)
     play(game, game, {"e4", "e5", "Nf3", "Nc6"});
     Position start;
     setStandardStart(start);
-
     // Existing completely: nothing added.
     EXPECT_FALSE(game.addLine(game, 0, movesFrom(start, {"e4", "e5", "Nf3"}), 25, "old"));
-    EXPECT_TRUE(game.entries[0].subLines.empty() && game.entries[2].subLines.empty());
-
     // Leaves the game after two moves: one sub-line at the third ply with the rest. The
     // comment goes only with a line that leaves at once.
     auto moves = movesFrom(start, {"e4", "e5", "Bc4", "Nf6", "d3"});
     moves[3].glyph = 5;
     EXPECT_TRUE(game.addLine(game, 0, moves, 31, "Bishop's opening"));
-    ASSERT_EQ(game.entries[2].subLines.size(), 1u);
-    const GameLine& bishop = *game.entries[2].subLines[0];
-    EXPECT_EQ(bishop.startPly * 10 + bishop.endPly, 25);
-    ASSERT_EQ(bishop.entries.size(), 3u);
-    EXPECT_EQ(bishop.entries[0].score, 31);
-    EXPECT_EQ(bishop.entries[0].comment, "");
-    EXPECT_EQ(bishop.entries[1].glyph, 5);
-    EXPECT_EQ(bishop.entries[2].score, kNoScore);
-
     // Through the new sub-line, and on from a later ply.
-    EXPECT_FALSE(
-        game.addLine(game, 2, movesFrom(game.positionAtPly(game, 2), {"Bc4", "Nf6"}), 0, ""));
     const Position afterE5 = game.positionAtPly(game, 2);
+    EXPECT_FALSE(game.addLine(game, 2, movesFrom(afterE5, {"Bc4", "Nf6"}), 0, ""));
     EXPECT_TRUE(game.addLine(game, 2, movesFrom(afterE5, {"d4"}), 12, "centre"));
-    ASSERT_EQ(game.entries[2].subLines.size(), 2u);
-    EXPECT_EQ(game.entries[2].subLines[0]->entries[0].comment, "centre"); // newest first
-    EXPECT_EQ(game.entries[2].subLines[0]->entries[0].score, 12);
-
     // After the end of the game, once.
     const Position end = game.positionAtPly(game, 4);
     EXPECT_TRUE(game.addLine(game, 4, movesFrom(end, {"Bb5", "a6"}), 40, ""));
-    ASSERT_EQ(game.subLinesAfterEnd.size(), 1u);
     EXPECT_FALSE(game.addLine(game, 4, movesFrom(end, {"Bb5", "a6"}), 40, ""));
-    EXPECT_EQ(game.subLinesAfterEnd.size(), 1u);
+    EXPECT_EQ(movetextOf(game), "e4 e5 Nf3 (d4[12] {centre}) (Bc4[31] Nf6$5 d3) Nc6 |(Bb5[40] a6)");
 }
 
 // Two copies of one game: ours shows 1. e4 e5 2. Nf3 with a variation 1... c5; the other has
@@ -246,26 +212,22 @@ struct MergeCopies : ::testing::Test {
     }
 };
 
+// A sub-line after our end moves to the move appended there.
 TEST_F(MergeCopies, TakesWhatIsMissing)
 {
     mine.entries[1].score = 15;
     mine.entries[2].score = 33;
-    EXPECT_FALSE(mergeGame(mine, other)); // nothing set on both sides differs
+    ASSERT_TRUE(
+        mine.addLine(mine, 3, movesFrom(mine.positionAtPly(mine, 3), {"Nf6"}), kNoScore, ""));
+    mergeGame(mine, other);
     EXPECT_EQ(mine.white + mine.event + mine.eco + mine.getTag("Annotator"), "AnandWchC65Pein");
     EXPECT_EQ(mine.result * 10 + mine.round, 13);
     EXPECT_EQ(mine.year * 10000 + mine.month * 100 + mine.day, 20081014); // the whole date
-    ASSERT_EQ(mine.entries.size(), 4u);
+    // A real score replaces ours, "no score" does not; a variation is matched by its first
+    // move and extended, or added after ours.
+    EXPECT_EQ(movetextOf(mine), "e4$1 {best by test} e5[20] (c5 Nf3) (e6) Nf3[33] Nc6 (Nf6)");
     EXPECT_EQ(mine.endPly, 4);
-    EXPECT_EQ(mine.entries[0].glyph, 1);
-    EXPECT_EQ(mine.entries[0].comment, "best by test");
-    EXPECT_EQ(mine.entries[1].score, 20); // a real score replaces ours
-    EXPECT_EQ(mine.entries[2].score, 33); // "no score" does not
-    const auto& alternatives = mine.entries[1].subLines;
-    ASSERT_EQ(alternatives.size(), 2u);
-    EXPECT_EQ(alternatives[0]->entries.size(), 2u); // matched by its first move, extended
-    EXPECT_EQ(alternatives[1]->entries.size(), 1u); // missing here: added after ours
-    EXPECT_EQ(alternatives[1]->parent, &mine);
-    EXPECT_EQ(fenOf(mine.positionAtPly(*alternatives[1], 2)), fenAfter({"e4", "e6"}));
+    EXPECT_EQ(mine.entries[1].subLines[1]->parent, &mine);
 }
 
 // A copy that matches has nothing to report, also when merged again; a copy with anything
@@ -305,28 +267,14 @@ TEST_F(MergeCopies, ReportsDifferences)
     }
 }
 
-TEST_F(MergeCopies, SubLinesAfterOurEndMoveToTheAppendedMove)
-{
-    const Position end = mine.positionAtPly(mine, 3);
-    ASSERT_TRUE(mine.addLine(mine, 3, movesFrom(end, {"Nf6"}), kNoScore, ""));
-    ASSERT_EQ(mine.subLinesAfterEnd.size(), 1u);
-    mergeGame(mine, other);
-    EXPECT_TRUE(mine.subLinesAfterEnd.empty());
-    ASSERT_EQ(mine.entries[3].subLines.size(), 1u);
-    EXPECT_EQ(fenOf(mine.positionAtPly(*mine.entries[3].subLines[0], 4)),
-              fenAfter({"e4", "e5", "Nf3", "Nf6"}));
-}
-
 TEST(GameMove, SubLinesFollowTheMovedGame)
 {
     Game game;
     play(game, game, {"d4", "d5"});
     play(game, game.createSubLine(game, 1), {"Nf6"});
     Game moved(std::move(game));
-    ASSERT_EQ(moved.entries[1].subLines.size(), 1u);
-    const GameLine& sub = *moved.entries[1].subLines[0];
-    EXPECT_EQ(sub.parent, &moved);
-    EXPECT_EQ(fenOf(moved.positionAtPly(sub, 2)), fenAfter({"d4", "Nf6"}));
+    EXPECT_EQ(movetextOf(moved), "d4 d5 (Nf6)");
+    EXPECT_EQ(moved.entries[1].subLines[0]->parent, &moved);
     EXPECT_TRUE(game.entries.empty());
 
     Game assigned;

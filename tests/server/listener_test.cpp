@@ -49,6 +49,20 @@ TEST_F(ListenerTest, AssemblesLinesFromTheByteStream)
     EXPECT_EQ(c->read(2 * stats.size()), stats + stats);
     c->send("stats\b\b\b\b\b\bmove e4\b3\n");
     EXPECT_THAT(c->readThrough("\r\n"), StartsWith("+at rnbqkbnr/pppppppp/8/8/8/4P3/"));
+
+    // The connection's life in the log: "bye" ends it as a failed command; a client that
+    // closes, as error 0.
+    c->send("bye\n");
+    EXPECT_EQ(c->readThrough("\r\n"), "+bye\r\n");
+    EXPECT_TRUE(c->closedByServer());
+    client()->close();
+    EXPECT_TRUE(serveUntil([&] { return listener->connectionCount() == 0; }));
+    const std::string log = logText();
+    EXPECT_THAT(
+        log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: connected [0-9:]{8} [0-9/]{10}\r\n"));
+    EXPECT_THAT(log,
+                testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: closed, command failed: bye\r\n"));
+    EXPECT_THAT(log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: closed, error 0\r\n"));
 }
 
 TEST_F(ListenerTest, CollectsTextsOverTheConnection)
@@ -146,47 +160,26 @@ TEST_F(ListenerTest, NetworkClientsNeedALogin)
     EXPECT_EQ(local->readThrough("\r\n"), "+games 60 1-0 26 0-1 12\r\n");
 }
 
-TEST_F(ListenerTest, LogsTheConnectionsLife)
+// A second server on the busy port fails with its messages; the stop says goodbye to every
+// client.
+TEST_F(ListenerTest, ASecondServerFailsAndTheStopSaysGoodbye)
 {
     serve();
-    auto c = client();
-    c->send("where\nbye\n");
-    EXPECT_THAT(c->readThrough("+bye\r\n"), testing::EndsWith("\r\n+bye\r\n"));
-    EXPECT_TRUE(c->closedByServer());
-    auto d = client();
-    d->close();
-    EXPECT_TRUE(serveUntil([&] { return listener->connectionCount() == 0; }));
-    const std::string log = logText();
-    EXPECT_THAT(
-        log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: connected [0-9:]{8} [0-9/]{10}\r\n"));
-    EXPECT_THAT(log,
-                testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: closed, command failed: bye\r\n"));
-    EXPECT_THAT(log, testing::ContainsRegex("127\\.0\\.0\\.1:[0-9]+: closed, error 0\r\n"));
-}
+    ServerListener second(*doc);
+    EXPECT_FALSE(second.start({listener->port(), 166, "", path("no-such-folder/log")}));
+    ASSERT_EQ(user.messages.size(), 2u);
+    EXPECT_EQ(user.messages[0], "Log file " + path("no-such-folder/log") + " couldn't be opened");
+    EXPECT_THAT(user.messages[1], StartsWith("Couldn't listen on server socket; error="));
 
-TEST_F(ListenerTest, StopSaysGoodbyeToEveryClient)
-{
-    serve();
     auto a = client();
     auto b = client("127.0.0.2");
     a->send("new notes\nhalf a note\n");
     a->readThrough("\r\n");
     doc->setServer(nullptr);
-    EXPECT_EQ(a->readThrough("\r\n"), "-shutting down!\r\n");
-    EXPECT_EQ(b->readThrough("\r\n"), "-shutting down!\r\n");
-    EXPECT_TRUE(a->closedByServer());
-    EXPECT_TRUE(b->closedByServer());
-}
-
-TEST_F(ListenerTest, ASecondServerOnABusyPortFailsWithItsMessage)
-{
-    serve();
-    ServerListener second(*doc);
-    ServerSettings settings{listener->port(), 166, "", path("no-such-folder/log")};
-    EXPECT_FALSE(second.start(settings));
-    ASSERT_EQ(user.messages.size(), 2u);
-    EXPECT_EQ(user.messages[0], "Log file " + path("no-such-folder/log") + " couldn't be opened");
-    EXPECT_THAT(user.messages[1], StartsWith("Couldn't listen on server socket; error="));
+    for (TcpClient* c : {a.get(), b.get()}) {
+        EXPECT_EQ(c->readThrough("\r\n"), "-shutting down!\r\n");
+        EXPECT_TRUE(c->closedByServer());
+    }
 }
 
 } // namespace

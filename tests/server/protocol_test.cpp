@@ -45,18 +45,12 @@ protected:
     std::unique_ptr<Interpreter> in;
 };
 
-TEST_F(ProtocolTest, HelpIsSentVerbatimForAnyLineBeginningSo)
+TEST_F(ProtocolTest, HelpIsSentForAnyLineBeginningSo)
 {
-    const std::string help =
-        "+commands:\r\n user <user> <password>\r\n bye\r\n reset\r\n pos <FEN>\r\n move <SAN>\r\n"
-        " where\r\n stats\r\n notes\r\n moves\r\n score\r\n pgn <game#>\r\n gamesets\r\n "
-        "players\r\n"
-        " events\r\n tags\r\n gameset size <name\r\n gameset games <name>\r\n gameset desc "
-        "<name>\r\n"
-        " new notes (notes on next lines, then '.')\r\n new score <val>\r\n new anno <SAN>\r\n"
-        " new epd <EPD>\r\n new pgn (PGN on next lines, then '.')\r\n new gameset <name> (rules on"
-        " next lines, then '.')\r\n rm game <game#>\r\n rm gameset <name>\r\n+ok\r\n";
-    for (const char* line : {"help", "?", "help me", "??"})
+    const std::string help = ask("help");
+    EXPECT_THAT(help, StartsWith("+commands:\r\n user <user> <password>\r\n bye\r\n"));
+    EXPECT_THAT(help, testing::EndsWith("\r\n rm gameset <name>\r\n+ok\r\n"));
+    for (const char* line : {"?", "help me", "??"})
         EXPECT_EQ(ask(line), help) << line;
 }
 
