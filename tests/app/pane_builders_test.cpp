@@ -37,27 +37,15 @@ TEST(PaneText, StatusLines)
     variation.append(encodeMove(11, 27, PieceType::Pawn)).comment =
         "A queen's pawn opening instead\r\nsecond line";
 
-    // The facts are counts, score, ECO code, set-up, stored, modified; then the line shown.
-    struct Case {
-        StatusFacts facts;
-        const GameLine* line;
-        const char* first;
-        const char* second;
+    const auto lines = [&game](const StatusFacts& facts, const GameLine& line) {
+        const StatusLines status = buildStatusLines(facts, game, line);
+        return status.first + "|" + status.second;
     };
-    const Case cases[] = {
-        {{{101, 37, 20}, -120, "B12", false, true, true},
-         &game,
-         "101 games (36%/19%) -1.20 B12",
-         "Navara,D -- Svidler,P [2012] B38 (modified)"},
-        {{{3, 1, 1}, 0, "", false, false, true},
-         &variation,
-         "3 games (1/1) +0.00",
-         "(New unsaved game) (Variation: A queen's pawn openi...)"},
-    };
-    for (const Case& c : cases) {
-        const StatusLines lines = buildStatusLines(c.facts, game, *c.line);
-        EXPECT_EQ(lines.first + "|" + lines.second, std::string(c.first) + "|" + c.second);
-    }
+    // The facts are counts, score, ECO code, set-up, stored, modified.
+    EXPECT_EQ(lines({{101, 37, 20}, -120, "B12", false, true, true}, game),
+              "101 games (36%/19%) -1.20 B12|Navara,D -- Svidler,P [2012] B38 (modified)");
+    EXPECT_EQ(lines({{3, 1, 1}, 0, "", false, false, true}, variation),
+              "3 games (1/1) +0.00|(New unsaved game) (Variation: A queen's pawn openi...)");
 }
 
 TEST(PaneText, GameListRows)
@@ -74,30 +62,20 @@ using PaneBuilderTest = ViewTest;
 // 100 on; the score and note come from the successor when the row brings none.
 TEST_F(PaneBuilderTest, KnownMoveRowThresholds)
 {
-    struct Case {
-        int whiteWins, blackWins, draws;
-        std::vector<std::string> expected; // move, games, 1-0, 0-1
-    };
-    const std::vector<Case> cases = {
-        {37, 20, 42, {"e4!", "99", "37", "20"}},
-        {0, 0, 1, {"e4!", "100", "37%", "20%"}}, // the same position with one draw more
-    };
     const Position start = after("");
     const Position afterE4 = after("e4");
     const Move e4 = encodeMove(12, 28, PieceType::Pawn);
-    for (const Case& c : cases) {
-        for (int i = 0; i < c.whiteWins; ++i)
-            storeMoves("1. e4", "1-0");
-        for (int i = 0; i < c.blackWins; ++i)
-            storeMoves("1. e4", "0-1");
-        for (int i = 0; i < c.draws; ++i)
-            storeMoves("1. e4", "1/2-1/2");
+    const auto counts = [&] {
         const KnownMoveRow row =
             buildKnownMoveRow(*doc, start, e4, false, MoveGlyph::Good, kNoScore, "");
-        EXPECT_EQ(std::vector<std::string>(
-                      {row.move, row.column(KnownMoveColumn::Games), row.whiteWins, row.blackWins}),
-                  c.expected);
-    }
+        return row.move + " " + row.column(KnownMoveColumn::Games) + " " + row.whiteWins + " " +
+               row.blackWins;
+    };
+    for (int i = 0; i < 99; ++i)
+        storeMoves("1. e4", i < 37 ? "1-0" : i < 57 ? "0-1" : "1/2-1/2");
+    EXPECT_EQ(counts(), "e4! 99 37 20");
+    storeMoves("1. e4", "1/2-1/2");
+    EXPECT_EQ(counts(), "e4! 100 37% 20%");
 
     doc->setPositionScore(afterE4, 35, nullptr);
     doc->setPositionNote(afterE4, std::string(150, 'x') + "\r\nsecond", nullptr);

@@ -43,35 +43,23 @@ TEST_F(ViewLogicTest, EnterMove)
 // where a note shows, and at the end of the line when nothing follows.
 TEST_F(ViewLogicTest, NoteworthyStops)
 {
-    struct Case {
-        const char* name;
-        std::string otherGame; // stored besides the line, "" for none
-        std::string noteAfter; // moves to a position given a note, "" for none
-        std::vector<int> stops;
-    };
-    const std::string line = "1. e4 e5 2. Nf3 Nc6 3. Bb5 a6";
-    const std::vector<Case> cases = {
-        {"choice", "1. e4 e5 2. Nf3 d6", "", {3, 6}},
-        {"transposition", "1. Nf3 Nc6 2. e4 e5", "", {4, 6}},
-        {"note", "", "e4 e5 Nf3", {3, 6}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        storeMoves(line, "1-0");
-        if (!c.otherGame.empty())
-            storeMoves(c.otherGame, "0-1");
-        if (!c.noteAfter.empty())
-            doc->setPositionNote(after(c.noteAfter), "a plan", nullptr);
+    const auto stops = [this] {
         doc->selectGame(0, {}, nullptr);
-        std::vector<int> stops;
+        std::vector<int> plies;
         while (viewLogic->canGoForward()) {
             viewLogic->nextNoteworthy();
-            stops.push_back(viewLogic->currentPly());
+            plies.push_back(viewLogic->currentPly());
         }
-        EXPECT_EQ(stops, c.stops);
-    }
+        return plies;
+    };
+    storeMoves("1. e4 e5 2. Nf3 Nc6 3. Bb5 a6", "1-0");
+    EXPECT_EQ(stops(), std::vector<int>{6});
+    storeMoves("1. e4 e5 2. Nf3 d6", "0-1"); // a choice after 2. Nf3
+    EXPECT_EQ(stops(), (std::vector<int>{3, 6}));
+    storeMoves("1. Nf3 Nc6 2. e4 e5", "0-1"); // a transposition into 2... Nc6
+    EXPECT_EQ(stops(), (std::vector<int>{3, 4, 6}));
+    doc->setPositionNote(after("e4 e5 Nf3 Nc6 Bb5"), "a plan", nullptr);
+    EXPECT_EQ(stops(), (std::vector<int>{3, 4, 5, 6}));
 }
 
 TEST_F(ViewLogicTest, LineEditing)
@@ -148,25 +136,17 @@ TEST_F(ViewLogicTest, UpdateHints)
     storeSample(2);
     doc->selectGame(1, {}, nullptr);
     viewLogic->advance();
-    struct Case {
-        UpdateHint hint;
-        bool keepsPly;
-        int fontChanges;
-    };
-    const std::vector<Case> cases = {{UpdateHint::Bulk, true, 0},
-                                     {UpdateHint::NoteFont, true, 1},
-                                     {UpdateHint::GameSelected, false, 0},
-                                     {UpdateHint::Reset, false, 0}};
-    for (const Case& c : cases) {
+    // The ply a hint leaves the view at (from 1), and the note-font changes it makes.
+    const auto hear = [this](UpdateHint hint, DocumentObserver* sender) {
         viewLogic->goToPly(1);
         client.fontChanges = 0;
-        doc->UpdateAllViews(viewLogic.get(), c.hint); // the sender hears nothing
-        EXPECT_EQ(viewLogic->currentPly(), 1);
-        doc->UpdateAllViews(nullptr, c.hint);
-        EXPECT_EQ(std::pair(viewLogic->currentPly(), client.fontChanges),
-                  std::pair(c.keepsPly ? 1 : 0, c.fontChanges))
-            << int(c.hint);
-    }
+        doc->UpdateAllViews(sender, hint);
+        return std::pair(viewLogic->currentPly(), client.fontChanges);
+    };
+    EXPECT_EQ(hear(UpdateHint::Reset, viewLogic.get()), std::pair(1, 0)); // not to its sender
+    EXPECT_EQ(hear(UpdateHint::Bulk, nullptr), std::pair(1, 0));
+    EXPECT_EQ(hear(UpdateHint::NoteFont, nullptr), std::pair(1, 1));
+    EXPECT_EQ(hear(UpdateHint::GameSelected, nullptr), std::pair(0, 0));
     // A stored game read again after a change keeps the user's edit.
     viewLogic->goToPly(2);
     play("h4");
@@ -235,19 +215,13 @@ TEST_F(ViewLogicTest, SelectGameFromPosition)
 // known moves), else it only changes the game.
 TEST_F(ViewLogicTest, ScoresAndGlyphs)
 {
-    struct Case {
-        std::string text;
-        bool valid;
-        std::int32_t score;
-    };
-    const std::vector<Case> cases = {
-        {"0.29", true, 29}, {" -1.2 ", true, -120}, {"", false, 0}, {"1.2.3", false, 0}};
-    for (const Case& c : cases) {
-        const ScoreInput input = parseScoreText(c.text);
-        EXPECT_EQ(std::pair(input.valid, input.valid ? input.score : 0),
-                  std::pair(c.valid, c.score))
-            << c.text;
+    // Typed scores as centipawns, 1 for text that is no score.
+    std::vector<std::int32_t> scores;
+    for (const char* text : {"0.29", " -1.2 ", "", "1.2.3"}) {
+        const ScoreInput input = parseScoreText(text);
+        scores.push_back(input.valid ? input.score : 1);
     }
+    EXPECT_EQ(scores, (std::vector<std::int32_t>{29, -120, 1, 1}));
     storeMoves("1. e4 e5", "1-0");
     viewLogic->setScore(35);
     EXPECT_EQ(doc->scoreOf(after("")), 35);
@@ -260,9 +234,7 @@ TEST_F(ViewLogicTest, ScoresAndGlyphs)
     viewLogic->setGlyph(2, MoveGlyph::Dubious); // 2.Nf3 is not
     EXPECT_EQ(viewLogic->scoresheet().moves[2].text, "Nf3?!");
     viewLogic->startNewGame();
-    const std::vector<KnownMoveRow> rows = viewLogic->knownMoveRows();
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].move, "e4!");
+    EXPECT_EQ(viewLogic->knownMoveRows().at(0).move, "e4!");
 }
 
 // A bad paste changes nothing; of several lines the first is read; a pasted flashcard mark

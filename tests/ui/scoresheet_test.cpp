@@ -110,22 +110,17 @@ TEST_F(ScoresheetTest, TypingFollowsTheCurrentPlyAndDescriptiveNotation)
 
 TEST_F(ScoresheetTest, KeysAndDoubleClicksChooseAPly)
 {
-    struct Case {
-        int from;
-        Qt::Key key;
-        int ply;
-    };
-    const Case cases[] = {{3, Qt::Key_Home, 0},
-                          {3, Qt::Key_Right, 4},
-                          {3, Qt::Key_Up, 1},
-                          {0, Qt::Key_Left, 0},
-                          {5, Qt::Key_Down, 6}};
-    for (const Case& c : cases) {
+    // The plies a key asks for from the ply given.
+    const auto key = [this](int from, Qt::Key key) {
         m_plies.clear();
-        m_sheet.setData(sheetFor(kRuyLopez, c.from), false);
-        QTest::keyClick(&m_sheet, c.key);
-        EXPECT_EQ(m_plies, std::vector<int>{c.ply}) << c.from << " key " << c.key;
-    }
+        m_sheet.setData(sheetFor(kRuyLopez, from), false);
+        QTest::keyClick(&m_sheet, key);
+        return m_plies;
+    };
+    using Plies = std::vector<std::vector<int>>;
+    EXPECT_EQ((Plies{key(3, Qt::Key_Home), key(3, Qt::Key_Right), key(3, Qt::Key_Up),
+                     key(0, Qt::Key_Left), key(5, Qt::Key_Down)}),
+              (Plies{{0}, {4}, {1}, {0}, {6}}));
     const int line = m_sheet.lineHeight();
     const std::pair<QPoint, int> clicks[] = {
         {QPoint(2, line + 2), 0},
