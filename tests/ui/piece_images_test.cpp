@@ -44,34 +44,27 @@ using PieceChainTest = UiTest;
 
 TEST_F(PieceChainTest, ABoardFallsBackFromTheBitmapSettingToTheBuiltInStrip)
 {
-    struct Case {
-        std::string bitmap;
-        int squareSize;
-        std::vector<std::string> messages;
-    };
-    const std::string small = kDataDir + "/pieces-224x16-4bit.bmp";
-    const std::string wide = kDataDir + "/pieces-450x32.bmp";
-    const std::string missing = kDataDir + "/missing.bmp";
-    const std::string notBmp = kDataDir + "/twic0920-sample.pgn";
-    const Case cases[] = {
-        {small, 16, {}},
-        {wide, 32, {wide + ": bitmap width not exactly 14 times height"}},
-        {missing, 32, {missing + ": could not open file"}},
-        {notBmp, 32, {notBmp + ": couldn't read bitmap structures"}},
-    };
-    for (const Case& c : cases) {
-        profile().writeProfileString("Chessbd bitmap", c.bitmap);
+    // A board on the bitmap setting given: its square size and the messages it showed.
+    using Loaded = std::pair<int, std::vector<std::string>>;
+    const auto load = [this](const std::string& bitmap) {
+        profile().writeProfileString("Chessbd bitmap", bitmap);
         CapturedMessages messages;
         ChessboardSetup setup = boardSetup(-1);
         setup.messages = &messages;
-        auto board = std::make_unique<Chessboard>(setup);
-        ASSERT_TRUE(board->piecesLoaded()) << c.bitmap;
-        EXPECT_EQ(board->size(), QSize(8 * c.squareSize, 8 * c.squareSize)) << c.bitmap;
-        EXPECT_EQ(messages.texts(), c.messages) << c.bitmap;
+        Chessboard board(setup);
+        EXPECT_TRUE(board.piecesLoaded()) << bitmap;
         // white in a bitmap file is transparent: a1's rook stands on the dark colour
-        const QImage image = grabbed(*board, "board-pieces");
-        EXPECT_EQ(image.pixel(board->squareOrigin(0) + QPoint(1, 1)), qRgb(0, 191, 0)) << c.bitmap;
-    }
+        const QImage image = grabbed(board, "board-pieces");
+        EXPECT_EQ(image.pixel(board.squareOrigin(0) + QPoint(1, 1)), qRgb(0, 191, 0)) << bitmap;
+        return Loaded{board.squareSize(), messages.texts()};
+    };
+    const std::string wide = kDataDir + "/pieces-450x32.bmp";
+    const std::string missing = kDataDir + "/missing.bmp";
+    const std::string notBmp = kDataDir + "/twic0920-sample.pgn";
+    EXPECT_EQ(load(kDataDir + "/pieces-224x16-4bit.bmp"), (Loaded{16, {}}));
+    EXPECT_EQ(load(wide), (Loaded{32, {wide + ": bitmap width not exactly 14 times height"}}));
+    EXPECT_EQ(load(missing), (Loaded{32, {missing + ": could not open file"}}));
+    EXPECT_EQ(load(notBmp), (Loaded{32, {notBmp + ": couldn't read bitmap structures"}}));
 }
 
 } // namespace

@@ -56,43 +56,30 @@ protected:
 
 TEST_F(ScoresheetTest, TypedMovesCompleteOnAPrefixOrOnEnter)
 {
-    struct Case {
-        bool autoComplete;
-        const char* keys; // "\n" is Enter
-        const char* move; // SAN sent, or empty
-        MoveGlyph glyph;
-        int beeps;
-        const char* inputLeft;
-    };
-    const Case cases[] = {
-        {true, "N", "", MoveGlyph::None, 0, "N"},
-        {true, "Nf", "Nf3", MoveGlyph::None, 0, ""},
-        {true, "Nz", "", MoveGlyph::None, 1, "N"},
-        {false, "N\n", "", MoveGlyph::None, 1, "N"},
-        {false, "Nf3?!\n", "Nf3", MoveGlyph::Dubious, 0, ""},
-        {false, "Nf3", "", MoveGlyph::None, 0, "Nf3"},
-    };
-    for (const Case& c : cases) {
-        profile().writeProfileInt("Auto Complete", c.autoComplete ? 1 : 0);
+    // Keys typed on a new sheet at the start ('\n' is Enter): the moves sent, the number of
+    // stop beeps and the input left.
+    using Typed = std::tuple<decltype(m_typed), int, std::string>;
+    const auto typed = [this](bool autoComplete, const char* keys) {
+        profile().writeProfileInt("Auto Complete", autoComplete ? 1 : 0);
         Scoresheet sheet(&profile(), &m_beeper);
         m_typed.clear();
         m_beeper.kinds.clear();
         QObject::connect(&sheet, &Scoresheet::moveTyped,
                          [this](Move move, MoveGlyph glyph) { m_typed.emplace_back(move, glyph); });
         sheet.setData(sheetFor("", 0), false);
-        for (const char* k = c.keys; *k; ++k) {
-            if (*k == '\n')
-                QTest::keyClick(&sheet, Qt::Key_Return);
-            else
-                QTest::keyClick(&sheet, *k);
-        }
-        decltype(m_typed) expected;
-        if (*c.move)
-            expected.emplace_back(sheetFor(c.move, 0).moves[0].move, c.glyph);
-        EXPECT_EQ(m_typed, expected) << c.keys;
-        EXPECT_EQ(m_beeper.kinds, std::vector<BeepKind>(c.beeps, BeepKind::StopSign)) << c.keys;
-        EXPECT_EQ(sheet.input(), c.inputLeft) << c.keys;
-    }
+        for (const char* k = keys; *k; ++k)
+            pressKey(&sheet, *k == '\n' ? int(Qt::Key_Return) : *k);
+        const auto stops =
+            std::count(m_beeper.kinds.begin(), m_beeper.kinds.end(), BeepKind::StopSign);
+        return Typed{m_typed, int(stops), sheet.input()};
+    };
+    const Move nf3 = sheetFor("Nf3", 0).moves[0].move;
+    EXPECT_EQ(typed(true, "N"), (Typed{{}, 0, "N"}));
+    EXPECT_EQ(typed(true, "Nf"), (Typed{{{nf3, MoveGlyph::None}}, 0, ""}));
+    EXPECT_EQ(typed(true, "Nz"), (Typed{{}, 1, "N"}));
+    EXPECT_EQ(typed(false, "N\n"), (Typed{{}, 1, "N"}));
+    EXPECT_EQ(typed(false, "Nf3?!\n"), (Typed{{{nf3, MoveGlyph::Dubious}}, 0, ""}));
+    EXPECT_EQ(typed(false, "Nf3"), (Typed{{}, 0, "Nf3"}));
 }
 
 TEST_F(ScoresheetTest, TypingFollowsTheCurrentPlyAndDescriptiveNotation)
