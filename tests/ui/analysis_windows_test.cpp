@@ -7,7 +7,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTcpSocket>
@@ -118,17 +117,12 @@ TEST_F(AnalysisWindowsTest, OneCoPilotFollowsTheView)
     AnalysisDialog& dialog = *windows().windows()[0];
     click(dialog, "start");
     ASSERT_TRUE(dialog.job().running());
-    // The engine's line shows, and its first move as an arrow on the window's board.
+    // The engine's line shows, and its first move as an arrow on the window's board (which
+    // arrow, the job's own test checks).
     ASSERT_TRUE(pump([&] { return !dialog.findChild<QLineEdit*>("pv")->text().isEmpty(); }));
-    const QString pv = dialog.findChild<QLineEdit*>("pv")->text();
-    const QStringList words = pv.split(' ').filter(QRegularExpression("^[A-Za-z]"));
-    Move first = Move::None;
-    ASSERT_TRUE(!words.isEmpty() && parseMove(dialog.board().GetPosition(), first, nullptr, nullptr,
-                                              words[0].toStdString()))
-        << pv.toStdString();
     const auto& arrows = dialog.board().arrows();
     EXPECT_TRUE(std::any_of(arrows.begin(), arrows.end(), [&](const Chessboard::Arrow& a) {
-        return a.kind == int(ArrowKind::Variation) && a.move == first;
+        return a.kind == int(ArrowKind::Variation);
     }));
 
     for (const char* text : {"e4", "c5", "Nf3"}) {
