@@ -435,8 +435,10 @@ void keepAsRoot(DbOffset record, const Position& pos, const PackedPosition& key)
         unlinkMove(m);
     while (const DbOffset m = at<FullPosition>(record)->firstOutgoing)
         unlinkMove(m);
-    if (isHuge(record))
+    if (isHuge(record)) {
+        at<PositionRecord>(record)->flags &= std::uint8_t(~kFlagVisit); // the walk's mark
         return;
+    }
     const BigPosition old = *at<BigPosition>(record);
     at<BigPosition>(record)->note = 0; // the note moves with the rest
     removePosition(record, key);

@@ -205,12 +205,14 @@ TEST_F(NotesTest, FlashcardsStayOnTheirPositionsWhileGamesComeAndGo)
 // as the user's, until the first visit that answers.
 TEST_F(NotesTest, NotesScoresAndMarksOutliveTheGamesThroughTheirPositions)
 {
-    for (const char* kept : {"note", "score", "mark"}) {
+    for (const char* kept : {"note", "score", "mark", "start"}) {
         SCOPED_TRACE(kept);
         closeDatabase(db);
         db = createInMemory();
         Position end;
         const auto number = storeGame(gameOf("e4 e5 Nf3 Nc6 Bb5 a6 Ba4 Nf6 O-O Be7", &end), false);
+        if (kept == std::string("start"))
+            setStandardStart(end); // a root record of its own already
         if (kept == std::string("score"))
             setScore(end, 120);
         else if (kept == std::string("mark")) {
