@@ -5,6 +5,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "chess/fen.h"
@@ -54,12 +55,8 @@ TEST(GameTags, MapNamesToTheHeader)
     EXPECT_FALSE(game.hasTag("Round"));    // the writer prints "?" instead
     EXPECT_EQ(game.getTag("Result"), "*"); // a result is always there, given or not
     EXPECT_EQ(game.title(), "? -- ? [?]");
-    struct Case {
-        const char* name;
-        const char* value;
-        const char* readBack;
-    };
-    const Case cases[] = {
+    // Name, value set, value read back.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"White", "Kasparov, G.", "Kasparov, G."},
         {"Black", "Karpov, A.", "Karpov, A."},
         {"ECO", "b12", "b12"}, // kept as given, like the reader does
@@ -72,10 +69,10 @@ TEST(GameTags, MapNamesToTheHeader)
         {"Annotator", "me", "me"},
         {"AnalysisMins", "7", "7"}, // replaced in place
     };
-    for (const Case& c : cases) {
-        game.setTag(c.name, c.value);
-        EXPECT_TRUE(game.hasTag(c.name)) << c.name;
-        EXPECT_EQ(game.getTag(c.name), c.readBack) << c.name;
+    for (const auto& [name, value, readBack] : cases) {
+        game.setTag(name, value);
+        EXPECT_TRUE(game.hasTag(name)) << name;
+        EXPECT_EQ(game.getTag(name), readBack) << name;
     }
     EXPECT_EQ(game.result * 10000 + game.year, 21985);
     ASSERT_EQ(game.tags.size(), 2u); // other tags in their order, one replaced in place

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "chess/notation.h"
@@ -158,10 +159,9 @@ std::string garbageLine(std::mt19937& random)
             "8/8/8/8/8/8/8/K6k w - -|kkkkkkkk/8/8/8/8/8/8/QQQQQQQQ b - -|0|-1|4294967296|1e9|nan|"
             "White wins|parent|rule Union|bob secret|\b|\r";
         std::vector<std::string> split;
-        for (std::size_t at = 0, bar; at <= all.size(); at = bar + 1) {
-            bar = std::min(all.find('|', at), all.size());
-            split.push_back(all.substr(at, bar - at));
-        }
+        std::istringstream in(all);
+        for (std::string word; std::getline(in, word, '|');)
+            split.push_back(word);
         return split;
     }();
     std::string line;

@@ -73,12 +73,6 @@ TEST_F(ListenerTest, CollectsTextsOverTheConnection)
     EXPECT_EQ(c->readThrough("+ok\r\n+notes"), "+go, end with '.'\r\n+ok\r\n+notes");
     EXPECT_EQ(c->readThrough("+ok\r\n"), "\r\nfrom the\r\nnetwork\r\n.\r\n+ok\r\n");
 
-    c->send("new pgn\n[White \"Net\"]\n[Black \"Work\"]\n[Result \"1-0\"]\n\n1. d4 d5 1-0\n.\n");
-    EXPECT_EQ(c->readThrough("]\r\n"), "+go, end with '.'\r\n+game 60: Net -- Work [?]\r\n");
-    c->send("new gameset Mine\nplayer Net\n.\ngameset games Mine\n");
-    EXPECT_EQ(c->readThrough("+ok\r\n+games"), "+go, end with '.'\r\n+ok\r\n+games");
-    EXPECT_EQ(c->readThrough("+ok\r\n"), "\r\n60\r\n+ok\r\n");
-
     // Past the limit of the collected text the connection ends.
     c->send("new notes\n");
     c->readThrough("\r\n");
