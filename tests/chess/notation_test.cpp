@@ -177,9 +177,11 @@ TEST(Notation, WritesAndReadsBackBothNotations)
                             descriptive);
         }
     }
-    // Moves that cannot be written: an empty from-square, three squares, a pinned piece,
-    // castling through an attacked square.
+    // Moves that cannot be written: an empty from-square, the opponent's piece, three
+    // squares, a pinned piece, castling through an attacked square. Played, such a move
+    // changes neither the position nor the list.
     for (auto [fen, move, code] : {std::tuple{kStart, "e3e4P", kNoPieceToMove},
+                                   {kStart, "e7e5P", kNoPieceToMove},
                                    {kStart, "e2e5P", kNotInList},
                                    {kPinnedKnight, "f3d2N", kNotInList},
                                    {kF1Attacked, "e1g1K", kNotInList}}) {
@@ -187,6 +189,16 @@ TEST(Notation, WritesAndReadsBackBothNotations)
             int result = 0;
             formatted(fen, move, false, MoveGlyph::None, descriptive, result);
             EXPECT_EQ(result, code) << fen << " " << move << " " << descriptive;
+            Position pos = positionFrom(fen);
+            const Position before = pos;
+            MoveList list;
+            const int count = legalMoves(pos, list, false);
+            const MoveList listBefore = list;
+            MoveText text{};
+            EXPECT_EQ(formatMoveAndPlay(pos, text, moveFrom(move), list, count, false,
+                                        MoveGlyph::None, descriptive),
+                      code);
+            EXPECT_TRUE(samePosition(pos, before) && list == listBefore) << fen << " " << move;
         }
     }
 }
@@ -344,24 +356,6 @@ TEST(NotationFormat, FormatMoveAndFormatMoveAndPlay)
         MoveList fresh;
         ASSERT_EQ(legalMoves(pos, fresh, c.nonstandard), std::max(result, 0));
         EXPECT_TRUE(std::equal(fresh.begin(), fresh.begin() + std::max(result, 0), list.begin()));
-    }
-
-    // A move it cannot write changes neither the position nor the list.
-    for (bool descriptive : {false, true}) {
-        for (auto [move, code] :
-             {std::pair{"e2e5P", kNotInList}, std::pair{"e7e5P", kNoPieceToMove}}) {
-            Position pos = positionFrom(kStart);
-            const Position before = pos;
-            MoveList list;
-            const int count = legalMoves(pos, list, false);
-            const MoveList listBefore = list;
-            MoveText text{};
-            EXPECT_EQ(formatMoveAndPlay(pos, text, moveFrom(move), list, count, false,
-                                        MoveGlyph::None, descriptive),
-                      code);
-            EXPECT_TRUE(samePosition(pos, before));
-            EXPECT_EQ(list, listBefore);
-        }
     }
 }
 
