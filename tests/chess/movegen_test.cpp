@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "chess/fen.h"
@@ -86,15 +87,12 @@ std::string moveList(const Position& pos, char mode)
 
 TEST(MoveGeneration, OrderOfTheList)
 {
-    struct Case {
-        const char* fen;
-        char mode; // g: generated (pseudo-legal), l: legal, n: legal, nonstandard rules
-        std::string moves;
-    };
     // The rook on h1 and the king on e1, in their order; castling comes last.
     const std::string rookAndKing =
         "h1h2 h1h3 h1h4 h1h5 h1h6 h1h7 h1h8 h1g1 h1f1 e1e2 e1f2 e1f1 e1d1 e1d2";
-    const Case cases[] = {
+    // The position, the list (g: generated, pseudo-legal; l: legal; n: legal, nonstandard
+    // rules), and its moves.
+    const std::tuple<const char*, char, std::string> cases[] = {
         {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -", 'l',
          "b1a3 b1c3 g1f3 g1h3 a2a3 a2a4 b2b3 b2b4 c2c3 c2c4 d2d3 d2d4 e2e3 e2e4 f2f3 f2f4 g2g3 "
          "g2g4 h2h3 h2h4"},
@@ -131,8 +129,8 @@ TEST(MoveGeneration, OrderOfTheList)
         // No king: nothing to leave attacked, every generated move stands.
         {"4k3/8/8/8/8/8/3P4/3RB3 w - -", 'l', "d1c1 d1b1 d1a1 e1f2 e1g3 e1h4 d2d3 d2d4"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(moveList(fromFen(c.fen), c.mode), c.moves) << c.fen << " " << c.mode;
+    for (const auto& [fen, mode, moves] : cases)
+        EXPECT_EQ(moveList(fromFen(fen), mode), moves) << fen << " " << mode;
     Position kingless = fromFen("4k3/8/8/8/8/8/3P4/3RB3 w - -");
     EXPECT_FALSE(isLegalMove(kingless, encodeMove(sq("e1"), sq("e2"), PieceType::King)));
     EXPECT_TRUE(isLegalMove(kingless, encodeMove(sq("d2"), sq("d4"), PieceType::Pawn)));
@@ -158,12 +156,7 @@ TEST(Perft, PublishedCountsAtModestDepth)
 {
     // Well-known reference counts (the corpus's perft.txt at a smaller depth), so that a
     // checkout without the corpus still checks castling, en passant, promotions and pins.
-    struct Case {
-        const char* fen;
-        int depth;
-        long long nodes;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, int, long long> cases[] = {
         {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", 4, 197281},
         {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 3, 97862},
         {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 4, 43238},
@@ -171,8 +164,8 @@ TEST(Perft, PublishedCountsAtModestDepth)
         {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 3, 62379},
         {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 3, 89890},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(perft(fromFen(c.fen), c.depth), c.nodes) << c.fen;
+    for (const auto& [fen, depth, nodes] : cases)
+        EXPECT_EQ(perft(fromFen(fen), depth), nodes) << fen;
 }
 
 // Runs Stockfish on a batch of positions and returns its perft counts.

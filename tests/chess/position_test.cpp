@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string_view>
+#include <tuple>
 
 #include "chess/fen.h"
 #include "chess/movegen.h"
@@ -27,12 +28,8 @@ Move mv(const char* text)
 
 TEST(Position, MakeMove)
 {
-    struct Case {
-        const char* fen;
-        const char* move;
-        const char* after;
-    };
-    const Case cases[] = {
+    // The position, the move, and the position after it.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         // A double step gives an en-passant right only when an enemy pawn can take.
         {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -", "e2e4P",
          "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -"},
@@ -55,11 +52,10 @@ TEST(Position, MakeMove)
         {"1p2k3/8/8/8/8/8/8/4K3 b - -", "b8c8P", "2p1k3/8/8/8/8/8/8/4K3 w - -"},
         {"8/4P3/8/8/8/8/8/k3K3 w - -", "e7e8N", "4N3/8/8/8/8/8/8/k3K3 b - -"},
     };
-    for (const Case& c : cases) {
-        Position pos = fromFen(c.fen);
-        const int side = makeMove(pos, mv(c.move));
-        EXPECT_EQ(side, pos.sideToMove);
-        EXPECT_EQ(writeEpd(pos), c.after) << c.fen << " " << c.move;
+    for (const auto& [fen, move, after] : cases) {
+        Position pos = fromFen(fen);
+        EXPECT_EQ(makeMove(pos, mv(move)), pos.sideToMove);
+        EXPECT_EQ(writeEpd(pos), after) << fen << " " << move;
     }
 }
 

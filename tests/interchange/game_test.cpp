@@ -111,7 +111,7 @@ TEST(GameCommentOnly, OnlyACommentAndASource)
     EXPECT_TRUE(game.initialComment.empty() && game.mainLine);
 }
 
-TEST(GameLines, SubLinesAttachToTheMoveTheyReplace)
+TEST(GameLines, SubLinesAttachToTheMoveTheyReplaceAndAreFound)
 {
     Game game;
     play(game, game, {"e4", "e5", "Nf3"});
@@ -129,33 +129,22 @@ TEST(GameLines, SubLinesAttachToTheMoveTheyReplace)
     play(game, game.createSubLine(game, 3), {"Nc6"});
     EXPECT_EQ(movetextOf(game), "e4 e5 (d5) (c6) (c5 Nf3 (c3) |(Nc6)) (e6) Nf3 |(Nc6)");
     EXPECT_EQ(d5.parent, &game);
-    EXPECT_EQ(c5.entries[1].subLines[0]->parent, &c5);
-}
+    const GameLine* c3 = c5.entries[1].subLines[0].get();
+    EXPECT_EQ(c3->parent, &c5);
 
-TEST(GameLines, FindLineLooksAtTheAlternatives)
-{
-    Game game;
-    play(game, game, {"e4", "e5", "Nf3"});
-    GameLine& c5 = game.createSubLine(game, 1);
-    play(game, c5, {"c5", "c3"});
+    // findLine looks at the alternatives; asked at its first ply, a sub-line answers for its
+    // parent; beyond a line's end, the sub-lines after it answer.
     const Position afterE4 = game.positionAtPly(game, 1);
-    const Move e5 = moveIn(afterE4, "e5");
-    const Move c5Move = moveIn(afterE4, "c5");
-    const Move c6 = moveIn(afterE4, "c6");
-
-    EXPECT_EQ(game.findLine(game, 1, e5), &game);
-    EXPECT_EQ(game.findLine(game, 1, c5Move), &c5);
-    EXPECT_EQ(game.findLine(game, 1, c6), nullptr);
-    // Asked at its first ply, the sub-line answers for its parent.
-    EXPECT_EQ(game.findLine(c5, 1, e5), &game);
-    EXPECT_EQ(game.findLine(c5, 1, c5Move), &c5);
-    const Move c3 = c5.entries[1].move;
-    EXPECT_EQ(game.findLine(c5, 2, c3), &c5);
-    EXPECT_EQ(game.findLine(game, 2, c3), nullptr);
-    // Beyond the end: the sub-lines after it.
-    GameLine& after = game.createSubLine(game, 3);
-    play(game, after, {"Nc6"});
-    EXPECT_EQ(game.findLine(game, 3, after.entries[0].move), &after);
+    EXPECT_EQ(game.findLine(game, 1, moveIn(afterE4, "e5")), &game);
+    EXPECT_EQ(game.findLine(game, 1, moveIn(afterE4, "c5")), &c5);
+    EXPECT_EQ(game.findLine(game, 1, moveIn(afterE4, "a6")), nullptr);
+    EXPECT_EQ(game.findLine(c5, 1, moveIn(afterE4, "e5")), &game);
+    EXPECT_EQ(game.findLine(c5, 1, moveIn(afterE4, "c5")), &c5);
+    EXPECT_EQ(game.findLine(c5, 2, c5.entries[1].move), &c5);
+    EXPECT_EQ(game.findLine(c5, 2, c3->entries[0].move), c3);
+    EXPECT_EQ(game.findLine(game, 2, c3->entries[0].move), nullptr);
+    const GameLine* after = game.subLinesAfterEnd[0].get();
+    EXPECT_EQ(game.findLine(game, 3, after->entries[0].move), after);
 }
 
 TEST(GameLines, AddLineFollowsExistingMovesFirst)

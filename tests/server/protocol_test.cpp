@@ -4,6 +4,7 @@
 
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "chess/fen.h"
 #include "chess/notation.h"
@@ -38,7 +39,7 @@ protected:
         EXPECT_TRUE(in->admitted) << address;
     }
     std::string ask(std::string_view line, bool open = true) { return in->ask(line, open); }
-    std::string askAll(std::initializer_list<std::string_view> lines) { return in->askAll(lines); }
+    std::string askAll(const std::vector<std::string_view>& lines) { return in->askAll(lines); }
 
     ServerLog log;
     std::unique_ptr<ServerContext> context;
@@ -73,10 +74,7 @@ TEST_F(ProtocolTest, WalksPositionsAndReadsTheirStatistics)
         listed.insert(word);
     EXPECT_EQ(listed, firstMoves);
 
-    const struct {
-        const char* line;
-        std::string reply;
-    } table[] = {
+    const std::pair<const char*, std::string> table[] = {
         {"move e4", "+at rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1\r\n"},
         {"move e4", "-bad move\r\n"},  // Black to move
         {"move Ke7", "-bad move\r\n"}, // blocked: not a move of the position
@@ -94,8 +92,8 @@ TEST_F(ProtocolTest, WalksPositionsAndReadsTheirStatistics)
         {"STATS", "-bad command, try 'help'\r\n"},
         {"pos", "-bad command, try 'help'\r\n"},
     };
-    for (const auto& row : table)
-        EXPECT_EQ(ask(row.line), row.reply) << row.line;
+    for (const auto& [line, reply] : table)
+        EXPECT_EQ(ask(line), reply) << line;
 }
 
 TEST_F(ProtocolTest, SendsGamesAndNameLists)
@@ -144,10 +142,7 @@ TEST_F(ProtocolTest, DefinesDescribesAndRemovesGamesets)
               "+gameset\r\nparent Cez\r\nother Wins\r\nrule Union\r\n+ok\r\n");
     EXPECT_EQ(ask("gamesets"), "+gamesets\r\nCez\r\nWins\r\nBoth\r\n+ok\r\n");
 
-    const struct {
-        std::vector<std::string_view> lines;
-        std::string reply;
-    } table[] = {
+    const std::pair<std::vector<std::string_view>, std::string> table[] = {
         {{"new gameset Bad", "evnt Cez Trophy 2012", "."},
          "+go, end with '.'\r\n-bad constraint\r\n"},
         {{"new gameset Bad", "parent Nowhere", "."},
@@ -164,14 +159,10 @@ TEST_F(ProtocolTest, DefinesDescribesAndRemovesGamesets)
         {{"rm gameset Both"}, "+ok\r\n"},
         {{"rm gameset Cez"}, "+ok\r\n"},
     };
-    for (const auto& row : table) {
-        std::string reply;
-        for (std::string_view line : row.lines) {
-            reply += ask(line);
-        }
-        EXPECT_EQ(reply, row.reply) << row.lines[0];
+    for (const auto& [lines, reply] : table) {
+        EXPECT_EQ(askAll(lines), reply) << lines[0];
         // The collection mode is over whatever the outcome.
-        EXPECT_EQ(in->session.mode(), CollectionMode::None) << row.lines[0];
+        EXPECT_EQ(in->session.mode(), CollectionMode::None) << lines[0];
     }
     EXPECT_FALSE(doc->gamesetExists("Bad"));
     EXPECT_EQ(doc->gamesetNames(), (std::vector<std::string>{"Wins", "Empty"}));
@@ -248,11 +239,8 @@ TEST_F(ProtocolTest, StoresPositionsScoresAndAnnotations)
         std::snprintf(text, sizeof text, "+score %+.2f\r\n", value / 100.0);
         return std::string(text);
     };
-    const struct {
-        const char* line;
-        std::string reply;
-        std::string score;
-    } scores[] = {
+    // A line, its reply, and what "score" then answers.
+    const std::tuple<const char*, const char*, std::string> scores[] = {
         {"new score 1.5", "+ok\r\n", kept(150)},
         {"new score -0.257", "+ok\r\n", kept(-25)},
         {"new score +3", "+ok\r\n", kept(300)},
@@ -261,9 +249,9 @@ TEST_F(ProtocolTest, StoresPositionsScoresAndAnnotations)
         {"new score 1e300", "-bad score\r\n", kept(300)},
         {"new score ", "+ok\r\n", "-no score\r\n"},
     };
-    for (const auto& row : scores) {
-        EXPECT_EQ(ask(row.line), row.reply) << row.line;
-        EXPECT_EQ(ask("score"), row.score) << row.line;
+    for (const auto& [line, reply, score] : scores) {
+        EXPECT_EQ(ask(line), reply) << line;
+        EXPECT_EQ(ask("score"), score) << line;
     }
 
     ask("reset");

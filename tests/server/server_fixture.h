@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/document_fixture.h"
 #include "server/listener.h"
@@ -53,7 +54,7 @@ public:
         EXPECT_EQ(session.interpretLine(line), open) << line;
         return replies.take();
     }
-    std::string askAll(std::initializer_list<std::string_view> lines)
+    std::string askAll(const std::vector<std::string_view>& lines)
     {
         std::string all;
         for (std::string_view line : lines)
