@@ -1244,8 +1244,11 @@ namespace {
 class RecordSet {
 public:
     explicit RecordSet(std::uint64_t usedBytes) : m_bits(usedBytes / 256 + 1) {}
-    void insert(DbOffset r) { m_bits[r >> 8] |= bit(r); }
-    void erase(DbOffset r) { m_bits[r >> 8] &= ~bit(r); }
+    void insert(DbOffset r)
+    {
+        if ((r >> 8) < m_bits.size()) // a damaged link may point anywhere
+            m_bits[r >> 8] |= bit(r);
+    }
     bool contains(DbOffset r) const { return (r >> 8) < m_bits.size() && (m_bits[r >> 8] & bit(r)); }
 
 private:
