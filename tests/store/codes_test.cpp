@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 namespace vez {
 namespace {
@@ -64,36 +65,25 @@ TEST(Date, ReadsAndWritesText)
         int year, month, day;
     };
     const Case cases[] = {
-        {"1998.03.04", true, 1998, 3, 4},
-        {"1998.3.4", true, 1998, 3, 4},
-        {"1998:3:4", true, 1998, 3, 4},
-        {"1998/12/31", true, 1998, 12, 31},
-        {"1998.??.??", true, 1998, 0, 0},
-        {"1998.3.??", true, 1998, 3, 0},
-        {"1998", true, 1998, 0, 0},
-        {"1998.", true, 1998, 0, 0},
-        {"????.??.??", true, 0, 0, 0},
-        {"?", true, 0, 0, 0},
-        {"1998.13.01", false, 1998, 0, 0},
-        {"1998.00.01", false, 1998, 0, 0},
-        {"1998.12.32", false, 1998, 12, 0},
-        {"1998.12.0", false, 1998, 12, 0},
-        {"1998.12.3x", false, 1998, 12, 3},
-        {"1998-03-04", false, 1998, 0, 0},
-        {"", false, 0, 0, 0},
-        {"-1998", false, 0, 0, 0},
-        {"19??.??.??", false, 19, 0, 0},
-        {"2012.06.30", true, 2012, 6, 30},
+        {"1998.03.04", true, 1998, 3, 4},  {"1998.3.4", true, 1998, 3, 4},
+        {"1998:3:4", true, 1998, 3, 4},    {"1998/12/31", true, 1998, 12, 31},
+        {"1998.??.??", true, 1998, 0, 0},  {"1998.3.??", true, 1998, 3, 0},
+        {"1998", true, 1998, 0, 0},        {"1998.", true, 1998, 0, 0},
+        {"????.??.??", true, 0, 0, 0},     {"?", true, 0, 0, 0},
+        {"1998.13.01", false, 1998, 0, 0}, {"1998.00.01", false, 1998, 0, 0},
+        {"1998.12.32", false, 1998, 12, 0}, {"1998.12.0", false, 1998, 12, 0},
+        {"1998.12.3x", false, 1998, 12, 3}, {"1998-03-04", false, 1998, 0, 0},
+        {"", false, 0, 0, 0},              {"-1998", false, 0, 0, 0},
+        {"19??.??.??", false, 19, 0, 0},   {"2012.06.30", true, 2012, 6, 30},
     };
     for (const Case& c : cases) {
         int year = -1, month = -1, day = -1;
-        EXPECT_EQ(parseDate(c.text, year, month, day), c.ok) << c.text;
-        EXPECT_EQ(year, c.year) << c.text;
-        EXPECT_EQ(month, c.month) << c.text;
-        EXPECT_EQ(day, c.day) << c.text;
+        const bool ok = parseDate(c.text, year, month, day);
+        EXPECT_EQ(std::tuple(ok, year, month, day), std::tuple(c.ok, c.year, c.month, c.day))
+            << c.text;
         // What is read writes without padding and reads back as itself.
         if (c.ok && c.year > 0) {
-            EXPECT_EQ(parseDate(formatDate(year, month, day), year, month, day), true);
+            EXPECT_TRUE(parseDate(formatDate(year, month, day), year, month, day));
             EXPECT_EQ(makeDateKey(year, month, day), makeDateKey(c.year, c.month, c.day));
         }
     }
@@ -109,20 +99,15 @@ TEST(EventName, CutsTrailingNumberGroup)
         const char* number;
     };
     const Case cases[] = {
-        {"  Hoogovens (12)  ", "Hoogovens", "12"},
-        {"Hoogovens ()", "Hoogovens", ""},
-        {"Hoogovens (12a)", "Hoogovens (12a)", ""},
-        {"Hoogovens (1) (2)", "Hoogovens (1)", "2"},
-        {"Tomsk RUS", "Tomsk RUS", ""},
-        {"(7)", "", "7"},
-        {"   ", "", ""},
-        {"12)", "12)", ""},
+        {"  Hoogovens (12)  ", "Hoogovens", "12"}, {"Hoogovens ()", "Hoogovens", ""},
+        {"Hoogovens (12a)", "Hoogovens (12a)", ""}, {"Hoogovens (1) (2)", "Hoogovens (1)", "2"},
+        {"Tomsk RUS", "Tomsk RUS", ""}, {"(7)", "", "7"}, {"   ", "", ""}, {"12)", "12)", ""},
         {"Kasparov, G (2800)", "Kasparov, G", "2800"},
     };
     for (const Case& c : cases) {
         std::string number = "unchanged";
-        EXPECT_EQ(cleanEventName(c.text, &number), c.cleaned) << c.text;
-        EXPECT_EQ(number, c.number) << c.text;
+        EXPECT_EQ(cleanEventName(c.text, &number) + "|" + number,
+                  std::string(c.cleaned) + "|" + c.number);
     }
     EXPECT_EQ(cleanEventName(" Wijk (3) "), "Wijk");
 }

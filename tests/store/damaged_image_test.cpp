@@ -287,16 +287,10 @@ TEST_F(SealedFile, CleanClosesSealEveryChangeAndValidationFindsWhatChangedSince)
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, DamagedImage,
-                         ::testing::Values(DamageCase{"bit flip", Harm::FlipBit, 1201},
-                                           DamageCase{"overwritten word", Harm::OverwriteWord,
-                                                      2311},
-                                           DamageCase{"zeroed range", Harm::ZeroRange, 4099}),
-                         [](const auto& info) {
-                             return std::string(info.param.harm == Harm::FlipBit ? "FlipBit"
-                                                : info.param.harm == Harm::OverwriteWord
-                                                    ? "OverwriteWord"
-                                                    : "ZeroRange");
-                         });
+                         ::testing::Values(DamageCase{"FlipBit", Harm::FlipBit, 1201},
+                                           DamageCase{"OverwriteWord", Harm::OverwriteWord, 2311},
+                                           DamageCase{"ZeroRange", Harm::ZeroRange, 4099}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace vez

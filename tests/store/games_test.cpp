@@ -212,42 +212,9 @@ TEST_F(GamesTest, GamesEndingAlikeFoldIntoTheLatestThatAgrees)
     EXPECT_EQ(positionCounts(line.positions.back()).games, 300u + 5u);
 }
 
-// A game of many plies whose positions are all new: kings walking with rooks.
-Game longGame(std::uint32_t seed, int plies, const Game* prefix = nullptr, int prefixPlies = 0)
-{
-    Game game;
-    readFen(game.startPosition, "1r2k3/8/8/8/8/8/8/1R2K3 w - -");
-    Position pos = game.startPosition;
-    std::set<std::string> seen{writeEpd(pos)};
-    for (int i = 0; i < prefixPlies && prefix; ++i) {
-        game.append(prefix->entries[std::size_t(i)].move);
-        makeMove(pos, prefix->entries[std::size_t(i)].move);
-        seen.insert(writeEpd(pos));
-    }
-    std::mt19937 rng(seed);
-    while (int(game.entries.size()) < plies) {
-        MoveList list;
-        const int n = legalMoves(pos, list, false);
-        std::shuffle(list.begin(), list.begin() + n, rng);
-        bool moved = false;
-        for (int i = 0; i < n && !moved; ++i) {
-            Position next = pos;
-            makeMove(next, list[std::size_t(i)]);
-            if (seen.insert(writeEpd(next)).second) {
-                game.append(list[std::size_t(i)]);
-                pos = next;
-                moved = true;
-            }
-        }
-        if (!moved)
-            break;
-    }
-    return game;
-}
-
 TEST_F(GamesTest, LongTailsAreCompressedAndExpandedAgain)
 {
-    const Game first = longGame(1, 120);
+    const Game first = test::longGame(1, 120);
     ASSERT_EQ(first.entries.size(), 120u);
     ASSERT_TRUE(storeGame(first, false));
     const DbOffset v = at<GameRecord>(gameByNumber(0))->mainLine;
@@ -260,7 +227,7 @@ TEST_F(GamesTest, LongTailsAreCompressedAndExpandedAgain)
     // A raised threshold: a second game following the first to ply 110 pulls 11 tail
     // moves back into the graph.
     db->compressionThresholdPly = 200;
-    const Game second = longGame(2, 130, &first, 110);
+    const Game second = test::longGame(2, 130, &first, 110);
     ASSERT_TRUE(storeGame(second, false));
     EXPECT_EQ(compressedLength(v), 10);
     EXPECT_EQ(findPosition(first.positionAtPly(first, 110)), at<Variation>(v)->graphEnd);

@@ -253,7 +253,7 @@ TEST_F(GamesetStoreTest, MembershipQueriesAgreeWithASetUnderRandomChanges)
 
 // --- The list of sets --------------------------------------------------------------------
 
-TEST_F(GamesetStoreTest, SetsAreFoundByNameAndListedInCreationOrder)
+TEST_F(GamesetStoreTest, SetsAreFoundByNameAndRefusedOnesChangeNothing)
 {
     EXPECT_EQ(gamesetCount(), 0);
     const DbOffset b = fixedSet("Beta", {});
@@ -271,17 +271,14 @@ TEST_F(GamesetStoreTest, SetsAreFoundByNameAndListedInCreationOrder)
     EXPECT_EQ(findGameset("Gamma"), 0u);
     listDictionary(Dictionary::General, after);
     EXPECT_EQ(before, after);
-}
 
-TEST_F(GamesetStoreTest, FailedCreationChangesNothing)
-{
-    const DbOffset selected = fixedSet("Selected Games", {});
+    // Refused creations change nothing.
     const std::uint32_t used = db->usedBytes;
     Position start;
     setStandardStart(start);
     const std::vector<std::function<void(GamesetDefinition&)>> refused = {
         [](auto& d) { d.rule = GamesetKind::Fixed, d.player = "Carlsen, Magnus"; },
-        [&](auto& d) { d.rule = GamesetKind::Fixed, d.parent = selected; },
+        [&](auto& d) { d.rule = GamesetKind::Fixed, d.parent = b; },
         [&](auto& d) { d.rule = GamesetKind::Fixed, d.fen = start; },
         [](auto& d) { d.rule = GamesetKind::Fixed, d.minDate = "someday"; }, // given all the same
         [](auto& d) { d.rule = GamesetKind::Fixed, d.color = GamesetColor::White; },
@@ -293,9 +290,9 @@ TEST_F(GamesetStoreTest, FailedCreationChangesNothing)
         change(d);
         EXPECT_EQ(createGameset("New", d, false), 0u);
     }
-    EXPECT_EQ(createGameset("Selected Games", GamesetDefinition{}, false), 0u);
+    EXPECT_EQ(createGameset("Beta", GamesetDefinition{}, false), 0u);
     EXPECT_EQ(db->usedBytes, used);
-    EXPECT_EQ(gamesetCount(), 1);
+    EXPECT_EQ(gamesetCount(), 2);
     std::vector<std::string> players;
     listPlayers(players);
     EXPECT_TRUE(players.empty());

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <random>
+#include <utility>
 
 #include "chess/fen.h"
 #include "chess/movegen.h"
@@ -163,39 +162,21 @@ TEST_F(GraphTest, ScoresAndGlyphs)
 
 TEST_F(GraphTest, DeepPositionsRebuildPastAThousandMoves)
 {
-    // A random walk of rooks and kings through new positions, all tiny behind one root.
-    std::mt19937 rng(7);
-    Position pos = fromFen("1r2k3/8/8/8/8/8/8/1R2K3 w - -");
-    DbOffset prev = findOrAddRoot(pos);
-    DbOffset prevprev = 0;
-    int plies = 0;
-    while (plies < 1500) {
-        MoveList list;
-        const int n = legalMoves(pos, list, false);
-        bool moved = false;
-        std::shuffle(list.begin(), list.begin() + n, rng);
-        for (int i = 0; i < n && !moved; ++i) {
-            const Move m = list[std::size_t(i)];
-            Position next = pos;
-            makeMove(next, m);
-            if (findPosition(next) != 0)
-                continue;
-            const DbOffset r = addTinyPosition(pack(next));
-            linkMove(prev, r, m, prevprev);
-            prevprev = prev;
-            prev = r;
-            pos = next;
-            moved = true;
-        }
-        if (!moved)
-            break;
-        ++plies;
+    // Rooks and kings walking through new positions, all tiny behind one root.
+    const Game game = test::longGame(7, 1500);
+    ASSERT_GT(game.entries.size(), 1000u);
+    Position pos = game.startPosition;
+    DbOffset prev = findOrAddRoot(pos), prevprev = 0;
+    for (const MoveEntry& e : game.entries) {
+        makeMove(pos, e.move);
+        const DbOffset r = addTinyPosition(pack(pos));
+        linkMove(prev, r, e.move, prevprev);
+        prevprev = std::exchange(prev, r);
     }
-    ASSERT_GT(plies, 1000);
     Position back;
     ASSERT_TRUE(reconstructPosition(prev, back));
     EXPECT_TRUE(samePosition(back, pos));
-    EXPECT_EQ(pathFromRoot(prev).size(), std::size_t(plies));
+    EXPECT_EQ(pathFromRoot(prev).size(), game.entries.size());
 }
 
 } // namespace

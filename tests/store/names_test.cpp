@@ -55,21 +55,12 @@ TEST(PlayerNames, Normalization)
         const char* normalized;
     };
     const Case cases[] = {
-        {"Doe, John", "Doe, John"},
-        {"John Doe", "Doe, John"},
-        {"Doe J", "Doe, J."},
-        {"Doe J.", "Doe, J."},
-        {"Doe J. K.", "Doe, J. K."},
-        {"  Kasparov ,  Garry  ", "Kasparov, Garry"},
-        {"Kasparov, G", "Kasparov, G."},
-        {"Carlsen", "Carlsen"},
-        {"Carlsen (3)", "Carlsen"},
-        {"Deep_Blue Computer", "Deep_Blue Computer"},
-        {"Fritz * 8", "Fritz * 8"},
-        {"Kasparov, .", "Kasparov"},
-        {"Kasparov, . G", "Kasparov, G."},
+        {"Doe, John", "Doe, John"}, {"John Doe", "Doe, John"}, {"Doe J", "Doe, J."},
+        {"Doe J.", "Doe, J."}, {"Doe J. K.", "Doe, J. K."}, {"Kasparov, G", "Kasparov, G."},
+        {"  Kasparov ,  Garry  ", "Kasparov, Garry"}, {"Carlsen", "Carlsen"},
+        {"Carlsen (3)", "Carlsen"}, {"Deep_Blue Computer", "Deep_Blue Computer"},
+        {"Fritz * 8", "Fritz * 8"}, {"Kasparov, .", "Kasparov"}, {"Kasparov, . G", "Kasparov, G."},
         {"Lasker, Emanuel .", "Lasker, Emanuel"},
-        // Two or more middle words are joined with single blanks.
         {"Doe, John  Paul   George", "Doe, John Paul George"},
         {"John Paul George Doe", "Doe, John Paul George"},
     };
@@ -77,9 +68,7 @@ TEST(PlayerNames, Normalization)
         EXPECT_EQ(normalizePlayerName(c.written), c.normalized) << c.written;
 
     const PlayerName split = splitPlayerName("Doe, John Paul");
-    EXPECT_EQ(split.last, "Doe");
-    EXPECT_EQ(split.first, "John");
-    EXPECT_EQ(split.middle, "Paul");
+    EXPECT_EQ(split.last + "|" + split.first + "|" + split.middle, "Doe|John|Paul");
     EXPECT_EQ(splitPlayerName("Carlsen").last, "Carlsen");
     EXPECT_EQ(splitPlayerName("Doe,John").first, "John");
 }
@@ -105,14 +94,11 @@ TEST_F(NamesTest, PlayersMatchTheWaysANameIsWritten)
     std::vector<std::string> players;
     listPlayers(players);
     EXPECT_EQ(players, (std::vector<std::string>{"Doe, John K.", "Roe, Jane", "Roe, Mary"}));
-}
 
-TEST_F(NamesTest, NormalizationCanBeSwitchedOff)
-{
     db->nameNormalizationOff = 1;
-    const DbOffset a = internPlayer("John Doe");
-    EXPECT_EQ(playerDisplayName(a), "John Doe");
-    EXPECT_NE(internPlayer("Doe, John"), a);
+    const DbOffset a = internPlayer("Jim Doe");
+    EXPECT_EQ(playerDisplayName(a), "Jim Doe");
+    EXPECT_NE(internPlayer("Doe, Jim"), a);
 }
 
 // An alias's games name the kept player, rule sets are evaluated again, hand-made sets
@@ -138,10 +124,7 @@ TEST_F(NamesTest, AliasesReachGamesAndGamesets)
     const DbOffset keptSet = createSet("By kept", &GamesetRule::player, "Kasparov, Garry");
     const DbOffset childSet = createSet("Child of alias", &GamesetRule::parent, "By alias");
     const DbOffset handSet = createSet("Hand picked", &GamesetRule::rule, "Fixed");
-    ASSERT_NE(aliasSet, 0u);
-    ASSERT_NE(keptSet, 0u);
-    ASSERT_NE(childSet, 0u);
-    ASSERT_NE(handSet, 0u);
+    ASSERT_TRUE(aliasSet && keptSet && childSet && handSet);
     addMember(handSet, 2);
     addMember(handSet, 5);
     EXPECT_EQ(members(aliasSet), (Numbers{2, 3}));

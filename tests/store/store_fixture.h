@@ -1,10 +1,18 @@
-// A fresh in-memory database per test, with the store's messages captured.
+// A fresh in-memory database per test, with the store's messages captured, and games of
+// new positions.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "chess/fen.h"
+#include "chess/movegen.h"
+#include "interchange/game.h"
 
 #include "store/database.h"
 #include "store/messages.h"
@@ -41,3 +49,40 @@ protected:
 };
 
 } // namespace vez::testing
+
+namespace vez::test {
+
+// A game of many plies whose positions are all new: kings walking with rooks.
+inline Game longGame(std::uint32_t seed, int plies, const Game* prefix = nullptr, int prefixPlies = 0)
+{
+    Game game;
+    readFen(game.startPosition, "1r2k3/8/8/8/8/8/8/1R2K3 w - -");
+    Position pos = game.startPosition;
+    std::set<std::string> seen{writeEpd(pos)};
+    for (int i = 0; i < prefixPlies && prefix; ++i) {
+        game.append(prefix->entries[std::size_t(i)].move);
+        makeMove(pos, prefix->entries[std::size_t(i)].move);
+        seen.insert(writeEpd(pos));
+    }
+    std::mt19937 rng(seed);
+    while (int(game.entries.size()) < plies) {
+        MoveList list;
+        const int n = legalMoves(pos, list, false);
+        std::shuffle(list.begin(), list.begin() + n, rng);
+        bool moved = false;
+        for (int i = 0; i < n && !moved; ++i) {
+            Position next = pos;
+            makeMove(next, list[std::size_t(i)]);
+            if (seen.insert(writeEpd(next)).second) {
+                game.append(list[std::size_t(i)]);
+                pos = next;
+                moved = true;
+            }
+        }
+        if (!moved)
+            break;
+    }
+    return game;
+}
+
+} // namespace vez::test
