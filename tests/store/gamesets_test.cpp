@@ -150,11 +150,8 @@ public:
 
     void storeGames(std::size_t from, std::size_t to)
     {
-        for (std::size_t i = from; i < to; ++i) {
-            const auto n = storeGame(games[i], false);
-            ASSERT_TRUE(n.has_value());
-            ASSERT_EQ(*n, i); // a fresh database numbers games in storing order
-        }
+        for (std::size_t i = from; i < to; ++i)
+            ASSERT_EQ(storeGame(games[i], false), i); // a fresh database numbers games in order
     }
     void storeAll() { storeGames(0, games.size()); }
 
@@ -573,8 +570,7 @@ TEST_F(GamesetStoreTest, DeletingSetsTakesTheirUnusedUnnamedSetsAlong)
         createGameset("child", combined(parent, shared, GamesetKind::Union), false);
     const DbOffset sibling =
         createGameset("sibling", combined(shared, 0, GamesetKind::Plain), false);
-    ASSERT_NE(child, 0u);
-    ASSERT_NE(sibling, 0u);
+    ASSERT_TRUE(child && sibling);
     const DbOffset fixed = fixedSet("fixed", {1, 3, 5});
     EXPECT_FALSE(canDeleteGameset(parent));
     EXPECT_FALSE(deleteGameset(shared)); // still used: left alone
