@@ -67,14 +67,12 @@ if expect_status "moves start" 0 moves "$start"; then
     [[ $(wc -w <<<"$out") == 20 && " $out " == *' e4 '* && " $out " == *' Nf3 '* &&
         $out != *'  '* && $out != *' ' ]] || fail "moves start: '$out'"
 fi
-if expect_status "moves descriptive" 0 moves "$start" --descriptive; then
-    [[ " $out " == *' P-K4 '* && " $out " == *' N-KB3 '* ]] || fail "moves descriptive: '$out'"
-fi
+expect_status "moves descriptive" 0 moves "$start" --descriptive &&
+    { [[ " $out " == *' P-K4 '* && " $out " == *' N-KB3 '* ]] || fail "moves descriptive: '$out'"; }
 
 # A bare board with the side to move: accepted, no moves, an empty line.
-if expect_status "moves empty board" 0 moves '8/8/8/8/8/8/8/8 w'; then
-    [[ $out == '' ]] || fail "moves empty board: expected an empty line, got '$out'"
-fi
+expect_status "moves empty board" 0 moves '8/8/8/8/8/8/8/8 w' &&
+    { [[ $out == '' ]] || fail "moves empty board: expected an empty line, got '$out'"; }
 
 # Refused FENs: the standard en-passant square is not this dialect's file letter.
 bad='rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1'
@@ -104,9 +102,8 @@ data_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../data" && pwd)
 sample=$data_dir/twic0920-sample.pgn
 db=$scratch/db.vez
 
-if expect_status "create" 0 create "$db" --compression-ply 30; then
-    [[ -s $db ]] || fail "create: no database file"
-fi
+expect_status "create" 0 create "$db" --compression-ply 30 &&
+    { [[ -s $db ]] || fail "create: no database file"; }
 expect_status "create over a database" 1 create "$db"
 expect_status "create bad ply" 2 create "$scratch/x.vez" --compression-ply many
 bad_games=$scratch/bad.pgn
@@ -160,9 +157,8 @@ if expect_status "stats" 0 stats "$db"; then
     [[ $(head -n 1 <<<"$out") == "$db:" ]] || fail "stats: title line '$(head -n 1 <<<"$out")'"
     [[ $(sed -n 2p <<<"$out") == "" ]] || fail "stats: no blank line after the title"
 fi
-if expect_status "games" 0 games "$db"; then
-    [[ $(wc -l <<<"$out") == 60 && $(head -n 1 <<<"$out") == 0 ]] || fail "games: '$out'"
-fi
+expect_status "games" 0 games "$db" &&
+    { [[ $(wc -l <<<"$out") == 60 && $(head -n 1 <<<"$out") == 0 ]] || fail "games: '$out'"; }
 after_e4='rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -'
 if expect_status "games through" 0 games "$db" --through "$after_e4"; then
     [[ -n $out && $(sort -n <<<"$out") == "$out" ]] || fail "games through: '$out'"
@@ -185,31 +181,26 @@ if expect_status "export gameset" 0 export "$db" "$scratch/svidler.pgn" --gamese
 fi
 expect_status "gameset delete" 0 gameset "$db" delete Svidler
 expect_status "gameset delete again" 1 gameset "$db" delete Svidler
-if expect_status "export" 0 export "$db" "$scratch/all.pgn"; then
-    [[ $(grep -c '^\[Event ' "$scratch/all.pgn") == 60 ]] || fail "export: not 60 games"
-fi
+expect_status "export" 0 export "$db" "$scratch/all.pgn" &&
+    { [[ $(grep -c '^\[Event ' "$scratch/all.pgn") == 60 ]] || fail "export: not 60 games"; }
 expect_status "delete" 0 delete "$db" 0 1 2
 expect_status "delete missing" 1 delete "$db" 0
-if expect_status "games after delete" 0 games "$db"; then
-    [[ $(wc -l <<<"$out") == 57 && $(head -n 1 <<<"$out") == 3 ]] || fail "games after delete"
-fi
+expect_status "games after delete" 0 games "$db" &&
+    { [[ $(wc -l <<<"$out") == 57 && $(head -n 1 <<<"$out") == 3 ]] || fail "games after delete"; }
 expect_status "merge" 0 merge "$db" "$scratch/new.vez"
 # Duplicates are combined by default: only the three deleted games come back.
-if expect_status "games after merge" 0 games "$db"; then
-    [[ $(wc -l <<<"$out") == 60 ]] || fail "games after merge: $(wc -l <<<"$out")"
-fi
+expect_status "games after merge" 0 games "$db" &&
+    { [[ $(wc -l <<<"$out") == 60 ]] || fail "games after merge: $(wc -l <<<"$out")"; }
 expect_status "create nonstandard" 0 create "$scratch/odd.vez" --nonstandard
 if expect_status "merge nonstandard" 1 merge "$db" "$scratch/odd.vez"; then
     [[ $err == "$scratch/odd.vez: incompatibility with nonstandard games" ]] ||
         fail "merge nonstandard: '$err'"
 fi
 expect_status "merge missing" 1 merge "$db" "$scratch/none.vez"
-if expect_status "clean" 0 clean "$bad_games" "$sample" -o "$scratch/clean.pgn"; then
-    [[ $(grep -c '^\[Event ' "$scratch/clean.pgn") == 120 ]] || fail "clean: not 120 games"
-fi
-if expect_status "clean onto its input" 1 clean "$sample" "$bad_games" -o "$bad_games"; then
-    [[ $err == "$bad_games: can't read and write simultaneously" ]] || fail "clean onto input"
-fi
+expect_status "clean" 0 clean "$bad_games" "$sample" -o "$scratch/clean.pgn" &&
+    { [[ $(grep -c '^\[Event ' "$scratch/clean.pgn") == 120 ]] || fail "clean: not 120 games"; }
+expect_status "clean onto its input" 1 clean "$sample" "$bad_games" -o "$bad_games" &&
+    { [[ $err == "$bad_games: can't read and write simultaneously" ]] || fail "clean onto input"; }
 expect_status "split without book" 1 split "$db" "$sample"
 book=$scratch/book.pgn
 printf '[Event "Book"]\n[Special "ECO opening book"]\n[Result "*"]\n\n%s\n' \
@@ -298,17 +289,16 @@ if command -v stockfish >/dev/null || [[ -x /usr/games/stockfish ]]; then
         expect_last_line "analyze" "analysed 1 game, 3 positions"
     fi
     unset VEZ_ENGINE_TIME_SCALE
-    if expect_status "export analysed" 0 export "$scratch/mini.vez" "$scratch/mini-out.pgn"; then
+    expect_status "export analysed" 0 export "$scratch/mini.vez" "$scratch/mini-out.pgn" && {
         grep -qF '[AnalysisMins "1"]' "$scratch/mini-out.pgn" || fail "analyze: no AnalysisMins"
-    fi
+    }
 fi
 
 # Every database built above is sound.
 for built in "$db" "$scratch/new.vez" "$scratch/eco.vez" "$cards" "$served" "$scratch/mini.vez"; do
     [[ -f $built ]] || continue
-    if expect_status "check $(basename "$built")" 0 check "$built"; then
+    expect_status "check $(basename "$built")" 0 check "$built" &&
         expect_last_line "check $(basename "$built")" "sound"
-    fi
 done
 
 # A damaged copy: the reference to game 5's record points past the end of the file. Check
@@ -318,9 +308,8 @@ cp "$scratch/new.vez" "$damaged"
 first_block=$(od -An -tu4 -j56 -N4 "$damaged" | tr -d ' ')
 printf '\xf0\xff\xff\x7f' | dd of="$damaged" bs=1 seek=$((first_block + 8 + 5 * 4)) conv=notrunc \
     status=none
-if expect_status "check damaged" 1 check "$damaged"; then
-    [[ $out == *"offset "*": expected "* ]] || fail "check damaged: no problem listed: $out"
-fi
+expect_status "check damaged" 1 check "$damaged" &&
+    { [[ $out == *"offset "*": expected "* ]] || fail "check damaged: no problem listed: $out"; }
 if expect_status "export damaged" 1 export "$damaged" "$scratch/damaged.pgn"; then
     [[ $err == "game 5: damaged: "* ]] || fail "export damaged: report '$err'"
     [[ $(grep -c '^\[Event ' "$scratch/damaged.pgn") == 59 ]] ||
