@@ -5,9 +5,9 @@
 // ends that game's replay in the caller.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,34 +27,26 @@ struct PgnGame {
 inline std::optional<std::string> readTextFile(const std::string& path,
                                                std::size_t maxBytes = std::string::npos)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in)
         return std::nullopt;
-    std::string text;
-    if (maxBytes == std::string::npos) {
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } else {
-        text.resize(maxBytes);
-        in.read(text.data(), static_cast<std::streamsize>(maxBytes));
-        text.resize(static_cast<std::size_t>(in.gcount()));
-    }
+    std::string text(std::min<std::size_t>(maxBytes, std::size_t(in.tellg())), '\0');
+    in.seekg(0);
+    in.read(text.data(), std::streamsize(text.size()));
+    text.resize(std::size_t(in.gcount()));
     return text;
 }
 
 // Standard FEN writes the en-passant square ("e3"); this system's FEN the file ("e").
 inline std::string toFileEnPassant(std::string_view fen)
 {
-    std::string out;
-    int field = 0;
-    for (std::size_t i = 0; i < fen.size(); ++i) {
-        const char c = fen[i];
-        if (c == ' ' && i > 0 && fen[i - 1] != ' ')
-            ++field;
-        const bool squareRank =
-            field == 3 && c >= '1' && c <= '8' && i > 0 && fen[i - 1] >= 'a' && fen[i - 1] <= 'h';
-        if (!squareRank)
-            out += c;
-    }
+    std::string out(fen);
+    std::size_t at = 0; // the start of the fourth field
+    for (int field = 0; field < 3 && at != std::string::npos; ++field)
+        at = out.find_first_not_of(' ', out.find(' ', at));
+    if (at != std::string::npos && at + 1 < out.size() && out[at] >= 'a' && out[at] <= 'h' &&
+        out[at + 1] >= '1' && out[at + 1] <= '8')
+        out.erase(at + 1, 1);
     return out;
 }
 
