@@ -9,7 +9,7 @@
 namespace vez {
 namespace {
 
-TEST(Fen, WritesFieldsFromThePosition)
+TEST(Fen, WritesAndReadsFieldsAndCounters)
 {
     Position pos; // empty board, every flag 0: castling allowed as far as flags go
     EXPECT_EQ(writeEpd(pos), "8/8/8/8/8/8/8/8 w KQkq -");
@@ -24,6 +24,16 @@ TEST(Fen, WritesFieldsFromThePosition)
     EXPECT_EQ(std::string(text.data(), std::size_t(n)),
               "rnbqkbnr/pp2pppp/8/2ppP3/8/8/PPPP1PPP/RNBQKBNR w KQkq d 3 17");
     EXPECT_EQ(text[std::size_t(n)], '\0');
+
+    // Counters missing or given in part.
+    int halfmove = -1, number = -1;
+    ASSERT_TRUE(readFen(pos, "8/8/8/8/8/8/8/8 w", &halfmove, &number));
+    EXPECT_EQ(std::pair(halfmove, number), std::pair(0, 0));
+    EXPECT_EQ(writeEpd(pos), "8/8/8/8/8/8/8/8 w - -");
+    ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12 40", &halfmove, &number));
+    EXPECT_EQ(std::pair(halfmove, number), std::pair(12, 40));
+    ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12", &halfmove, &number));
+    EXPECT_EQ(number, 0);
 }
 
 TEST(Fen, AcceptsAndRefuses)
@@ -47,19 +57,6 @@ TEST(Fen, AcceptsAndRefuses)
         Position pos;
         EXPECT_FALSE(readFen(pos, text)) << '"' << text << '"';
     }
-}
-
-TEST(Fen, ReadsFieldsAndCounters)
-{
-    Position pos;
-    int halfmove = -1, number = -1;
-    ASSERT_TRUE(readFen(pos, "8/8/8/8/8/8/8/8 w", &halfmove, &number));
-    EXPECT_EQ(std::pair(halfmove, number), std::pair(0, 0));
-    EXPECT_EQ(writeEpd(pos), "8/8/8/8/8/8/8/8 w - -");
-    ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12 40", &halfmove, &number));
-    EXPECT_EQ(std::pair(halfmove, number), std::pair(12, 40));
-    ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12", &halfmove, &number));
-    EXPECT_EQ(number, 0);
 }
 
 // What is read: "score|note", "-" for no score, then the flashcard and user-notation marks.

@@ -126,54 +126,52 @@ void expectParse(const ParseCase& c, bool descriptive)
 // rare ones: each is written exactly so in both notations and reads back as the move.
 TEST(Notation, WritesAndReadsBackBothNotations)
 {
-    struct Case {
-        const char* fen;
-        const char* move;
-        MoveGlyph glyph;
-        bool nonstandard;
-        const char* san;
-        const char* descriptive;
-    };
-    const std::vector<Case> cases = {
-        {kStart, "e2e4P", MoveGlyph::Dubious, false, "e4?!", "P-K4?!"},
-        {kStart, "g1f3N", MoveGlyph::Interesting, false, "Nf3!?", "N-KB3!?"}, // c3 is a "B3" too
-        {kStart, "c2c4P", MoveGlyph{146}, false, "c4", "P-QB4"}, // numeric glyphs are not written
-        {kAfterE4, "g8f6N", MoveGlyph::None, false, "Nf6", "N-KB3"}, // ranks count from the mover
-        {kLoneCPawn, "c2c4P", MoveGlyph::None, false, "c4", "P-B4"},
-        {kEnPassant, "e5d6P", MoveGlyph::None, false, "exd6", "P-Q6"}, // onto an empty square
-        {kCastling, "e1c1K", MoveGlyph::Good, false, "O-O-O!", "O-O-O!"},
-        {kCastling, "a1a8R", MoveGlyph::None, false, "Rxa8", "RxR/QR8"}, // Rxh8 takes a rook too
-        {kKnights, "f3d2N", MoveGlyph::None, false, "Nfd2", "N/KB3-Q2"},
-        {kPinnedKnight, "b1d2N", MoveGlyph::None, false, "Nd2",
-         "N-Q2"}, // the pinned f3 is no rival
-        {kRooks, "a5a3R", MoveGlyph::None, false, "R5a3", "R/QR5-R3"},
-        {kQueens, "a1c3Q", MoveGlyph::None, false, "Qa1c3", "Q/QR1-QB3"},
-        {kQueens, "a3c3Q", MoveGlyph::None, false, "Q3c3", "Q/QR3-QB3"},
-        {kQueens, "c1c3Q", MoveGlyph::None, false, "Qcc3", "Q/QB1-QB3"},
-        {kPromotion, "e7e8N", MoveGlyph::Brilliant, false, "e8=N!!", "P-K8=N!!"},
-        {kPromotion, "e7e8K", MoveGlyph::None, true, "e8=K", "P-K8=K"},
-        {kPromotionCapture, "b7a8Q", MoveGlyph::None, false, "bxa8=Q", "PxR=Q"},
-        {kPromotionCapture, "b7b8N", MoveGlyph::None, false, "b8=N", "P-N8=N"},
-        {kPawnOrBishop, "e5c3B", MoveGlyph::None, false, "Bxc3", "BxN"},
-        {kPawnOrBishop, "b2c3P", MoveGlyph::None, false, "bxc3", "PxN"},
-        {kAfterE4D5, "e4d5P", MoveGlyph::None, false, "exd5", "PxP"},
-        {kPawnTakesKnights, "e2f3P", MoveGlyph::None, false, "exf3", "PxN/KB3"},
-        {kBlackTakesKnights, "d7e6P", MoveGlyph::None, false, "dxe6", "PxN/K3"},
-        {kPawnsTakePawns, "e4f5P", MoveGlyph::None, false, "exf5", "PxKBP"},
-        {kOneTakesTwo, "e4f5P", MoveGlyph::None, false, "exf5", "PxBP"},
-        {kTwoTakeD5, "c4d5P", MoveGlyph::None, false, "cxd5", "BPxP"},
-    };
-    for (const Case& c : cases) {
+    // The position, the move, its glyph, whether nonstandard, its SAN and descriptive texts.
+    const std::tuple<const char*, const char*, MoveGlyph, bool, const char*, const char*> cases[] =
+        {
+            {kStart, "e2e4P", MoveGlyph::Dubious, false, "e4?!", "P-K4?!"},
+            {kStart, "g1f3N", MoveGlyph::Interesting, false, "Nf3!?",
+             "N-KB3!?"}, // c3 is a "B3" too
+            {kStart, "c2c4P", MoveGlyph{146}, false, "c4",
+             "P-QB4"}, // numeric glyphs are not written
+            {kAfterE4, "g8f6N", MoveGlyph::None, false, "Nf6",
+             "N-KB3"}, // ranks count from the mover
+            {kLoneCPawn, "c2c4P", MoveGlyph::None, false, "c4", "P-B4"},
+            {kEnPassant, "e5d6P", MoveGlyph::None, false, "exd6", "P-Q6"}, // onto an empty square
+            {kCastling, "e1c1K", MoveGlyph::Good, false, "O-O-O!", "O-O-O!"},
+            {kCastling, "a1a8R", MoveGlyph::None, false, "Rxa8",
+             "RxR/QR8"}, // Rxh8 takes a rook too
+            {kKnights, "f3d2N", MoveGlyph::None, false, "Nfd2", "N/KB3-Q2"},
+            {kPinnedKnight, "b1d2N", MoveGlyph::None, false, "Nd2",
+             "N-Q2"}, // the pinned f3 is no rival
+            {kRooks, "a5a3R", MoveGlyph::None, false, "R5a3", "R/QR5-R3"},
+            {kQueens, "a1c3Q", MoveGlyph::None, false, "Qa1c3", "Q/QR1-QB3"},
+            {kQueens, "a3c3Q", MoveGlyph::None, false, "Q3c3", "Q/QR3-QB3"},
+            {kQueens, "c1c3Q", MoveGlyph::None, false, "Qcc3", "Q/QB1-QB3"},
+            {kPromotion, "e7e8N", MoveGlyph::Brilliant, false, "e8=N!!", "P-K8=N!!"},
+            {kPromotion, "e7e8K", MoveGlyph::None, true, "e8=K", "P-K8=K"},
+            {kPromotionCapture, "b7a8Q", MoveGlyph::None, false, "bxa8=Q", "PxR=Q"},
+            {kPromotionCapture, "b7b8N", MoveGlyph::None, false, "b8=N", "P-N8=N"},
+            {kPawnOrBishop, "e5c3B", MoveGlyph::None, false, "Bxc3", "BxN"},
+            {kPawnOrBishop, "b2c3P", MoveGlyph::None, false, "bxc3", "PxN"},
+            {kAfterE4D5, "e4d5P", MoveGlyph::None, false, "exd5", "PxP"},
+            {kPawnTakesKnights, "e2f3P", MoveGlyph::None, false, "exf3", "PxN/KB3"},
+            {kBlackTakesKnights, "d7e6P", MoveGlyph::None, false, "dxe6", "PxN/K3"},
+            {kPawnsTakePawns, "e4f5P", MoveGlyph::None, false, "exf5", "PxKBP"},
+            {kOneTakesTwo, "e4f5P", MoveGlyph::None, false, "exf5", "PxBP"},
+            {kTwoTakeD5, "c4d5P", MoveGlyph::None, false, "cxd5", "BPxP"},
+        };
+    for (const auto& [fen, move, glyph, nonstandard, san, descriptiveText] : cases) {
         for (bool descriptive : {false, true}) {
-            const char* text = descriptive ? c.descriptive : c.san;
+            const char* text = descriptive ? descriptiveText : san;
             int result = 1;
-            EXPECT_EQ(formatted(c.fen, c.move, c.nonstandard, c.glyph, descriptive, result), text)
-                << c.fen << " " << c.move;
-            EXPECT_EQ(result, 0) << c.fen << " " << c.move;
+            EXPECT_EQ(formatted(fen, move, nonstandard, glyph, descriptive, result), text)
+                << fen << " " << move;
+            EXPECT_EQ(result, 0) << fen << " " << move;
             // Read back in a standard database; a king is promoted to only in a nonstandard one.
-            const bool numeric = static_cast<int>(c.glyph) > 6;
-            if (!c.nonstandard)
-                expectParse({c.fen, text, c.move, true, numeric ? MoveGlyph::None : c.glyph},
+            const bool numeric = static_cast<int>(glyph) > 6;
+            if (!nonstandard)
+                expectParse({fen, text, move, true, numeric ? MoveGlyph::None : glyph},
                             descriptive);
         }
     }

@@ -31,11 +31,15 @@ public:
     void engineSound(EngineSound) override {}
     void engineRecord(const EngineRecord& record) override
     {
-        change([&] { m_records.push_back(record); });
+        std::lock_guard lock(m_lock);
+        m_records.push_back(record);
+        m_changed.notify_all();
     }
     void engineStop() override
     {
-        change([&] { ++m_stops; });
+        std::lock_guard lock(m_lock);
+        ++m_stops;
+        m_changed.notify_all();
     }
     // Waits (a minute at most) until the records and the number of stops satisfy the
     // condition; whether they did.
@@ -70,14 +74,6 @@ public:
     }
 
 private:
-    template <typename Change>
-    void change(Change apply)
-    {
-        std::lock_guard lock(m_lock);
-        apply();
-        m_changed.notify_all();
-    }
-
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<EngineRecord> m_records;
