@@ -15,6 +15,7 @@
 #include "chess/fen.h"
 #include "chess/movegen.h"
 #include "chess/position.h"
+#include "support/movetext.h"
 
 namespace vez {
 namespace {
@@ -27,16 +28,6 @@ Position fromFen(const std::string& fen)
 }
 
 int sq(const char* name) { return makeSquare(name[0] - 'a', name[1] - '1'); }
-
-std::string coordinates(Move m)
-{
-    std::string s;
-    s += char('a' + fileOf(fromSquare(m)));
-    s += char('1' + rankOf(fromSquare(m)));
-    s += char('a' + fileOf(toSquare(m)));
-    s += char('1' + rankOf(toSquare(m)));
-    return s;
-}
 
 long long perft(const Position& pos, int depth, bool nonstandard = false)
 {
@@ -53,18 +44,6 @@ long long perft(const Position& pos, int depth, bool nonstandard = false)
     return total;
 }
 
-// Standard FEN writes the en-passant target square; ours writes the file alone.
-std::string toOurFen(std::string fen)
-{
-    std::istringstream in(fen);
-    std::string board, side, castling, ep, rest;
-    in >> board >> side >> castling >> ep;
-    std::getline(in, rest);
-    if (ep.size() == 2)
-        ep = ep.substr(0, 1);
-    return board + " " + side + " " + castling + " " + ep + rest;
-}
-
 const std::filesystem::path kCorpus = VEZ_CORPUS_DIR;
 
 // The order of the legal moves is part of the file format (a game stores each move as its
@@ -78,7 +57,9 @@ std::string moveList(const Position& pos, char mode)
     std::string out;
     for (int i = 0; i < n; ++i) {
         const Move m = list[i];
-        out += (out.empty() ? "" : " ") + coordinates(m);
+        out += out.empty() ? "" : " ";
+        for (int square : {fromSquare(m), toSquare(m)})
+            out += {char('a' + fileOf(square)), char('1' + rankOf(square))};
         if (typeOf(pos.squares[fromSquare(m)]) != pieceTypeOf(m))
             out += " pnbrqk"[int(pieceTypeOf(m))];
     }
@@ -220,8 +201,9 @@ TEST(Perft, AgreesWithStockfishOnTestSuitePositions)
     const std::vector<long long> expected = stockfishPerft(stockfish, standard, depth);
     ASSERT_EQ(expected.size(), standard.size());
     for (std::size_t i = 0; i < standard.size(); ++i) {
-        const Position pos = fromFen(toOurFen(standard[i]));
-        EXPECT_EQ(writeEpd(pos), toOurFen(standard[i])); // our FEN writes the file letter
+        // Our FEN writes the en-passant file alone.
+        const Position pos = fromFen(test::toFileEnPassant(standard[i]));
+        EXPECT_EQ(writeEpd(pos), test::toFileEnPassant(standard[i]));
         ASSERT_EQ(perft(pos, depth), expected[i]) << standard[i];
     }
 }
