@@ -44,7 +44,7 @@ public:
 
     void replay(const test::PgnGame& game)
     {
-        ++m_games;
+        ++games;
         Position pos;
         int halfmoveClock = 0;
         int moveNumber = 0;
@@ -73,16 +73,16 @@ public:
             moveNumber += pos.sideToMove == kBlack ? 1 : 0;
             MoveText text{};
             count = formatMoveAndPlay(pos, text, move, list, count, false, MoveGlyph::None, false);
-            m_sameAsRecorded += withoutGlyph(token) == text.data() ? 1 : 0;
-            ++m_gameMoves;
+            sameAsRecorded += withoutGlyph(token) == text.data() ? 1 : 0;
+            ++gameMoves;
         }
         checkPosition(pos, halfmoveClock, moveNumber);
     }
 
-    int games() const { return m_games; }
-    int gameMoves() const { return m_gameMoves; }
-    int sameAsRecorded() const { return m_sameAsRecorded; }
-    long failures() const { return m_failures; }
+    int games = 0;
+    int gameMoves = 0;
+    int sameAsRecorded = 0; // game moves whose SAN with check sign is the recorded text
+    long failures = 0;
 
 private:
     static std::string_view withoutGlyph(std::string_view token)
@@ -94,7 +94,7 @@ private:
 
     void fail(const std::string& what)
     {
-        if (++m_failures <= kReportedFailures)
+        if (++failures <= kReportedFailures)
             ADD_FAILURE() << m_name << ": " << what;
     }
 
@@ -175,12 +175,8 @@ private:
 
     std::string m_name;
     bool m_variants;
-    int m_games = 0;
-    int m_gameMoves = 0;
-    int m_sameAsRecorded = 0; // game moves whose SAN with check sign is the recorded text
     long m_positions = 0;
     long m_movesChecked = 0;
-    long m_failures = 0;
 };
 
 struct CorpusFile {
@@ -205,13 +201,13 @@ TEST_P(NotationCorpus, EveryLegalMoveRoundTrips)
     CorpusReplay replay(file.name, file.variants);
     test::PgnMovetextReader reader(*text);
     test::PgnGame game;
-    while (replay.games() < file.games && reader.next(game))
+    while (replay.games < file.games && reader.next(game))
         replay.replay(game);
     std::printf("[ CORPUS   ] %s: %d games, %d game moves, %d written as recorded\n", file.name,
-                replay.games(), replay.gameMoves(), replay.sameAsRecorded());
-    EXPECT_EQ(replay.games(), file.games);
-    EXPECT_EQ(replay.failures(), 0);
-    EXPECT_GE(replay.sameAsRecorded(), replay.gameMoves() * file.asRecorded);
+                replay.games, replay.gameMoves, replay.sameAsRecorded);
+    EXPECT_EQ(replay.games, file.games);
+    EXPECT_EQ(replay.failures, 0);
+    EXPECT_GE(replay.sameAsRecorded, replay.gameMoves * file.asRecorded);
 }
 
 INSTANTIATE_TEST_SUITE_P(
