@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "chess/fen.h"
@@ -36,15 +37,10 @@ std::string describe(const Position& pos, const EngineRecord& r)
            "|" + r.pvText + "|" + r.commentText;
 }
 
-struct LineCase {
-    const char* before; // a line parsed first (to leave a pending engine move), or null
-    const char* line;
-    int stream;
-    const char* record; // null: nothing is sent
-};
-
-// Each case starts from a fresh dialogue whose board is the start position.
-const LineCase kLineCases[] = {
+// Each case starts from a fresh dialogue whose board is the start position: a line parsed
+// first (to leave a pending engine move) or null, the line, its stream, and the record sent
+// (null: nothing is sent).
+const std::tuple<const char*, const char*, int, const char*> kLineCases[] = {
     // Kibitz lines: depth, time (seconds or minutes:seconds), score and PV.
     {nullptr, "kibitz d10 1:05 +0.35 Nf3 d5", 0, "001||65|+0.35|Nf3 d5|"},
     {nullptr, "  kibitz   d7 12 -1.20   e4 e5 Nf3  ", 0, "001||12|-1.20|e4 e5 Nf3|"},
@@ -80,17 +76,17 @@ const LineCase kLineCases[] = {
 TEST(ParseEngineLine, EveryLineForm)
 {
     const Position start = position(kStart);
-    for (const LineCase& c : kLineCases) {
-        SCOPED_TRACE(c.line);
+    for (const auto& [before, line, stream, record] : kLineCases) {
+        SCOPED_TRACE(line);
         EngineDialogue dialogue;
         dialogue.setBoard(start);
-        if (c.before) {
-            EXPECT_FALSE(dialogue.ParseEngineLine(c.before, 0).send);
+        if (before) {
+            EXPECT_FALSE(dialogue.ParseEngineLine(before, 0).send);
         }
-        const ParsedLine parsed = dialogue.ParseEngineLine(c.line, c.stream);
-        EXPECT_EQ(parsed.sound, c.stream == 1 ? EngineSound::Exclamation : EngineSound::None);
+        const ParsedLine parsed = dialogue.ParseEngineLine(line, stream);
+        EXPECT_EQ(parsed.sound, stream == 1 ? EngineSound::Exclamation : EngineSound::None);
         EXPECT_EQ(parsed.send ? describe(start, parsed.record) : "not sent",
-                  c.record ? c.record : "not sent");
+                  record ? record : "not sent");
     }
 }
 

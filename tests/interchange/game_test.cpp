@@ -220,11 +220,7 @@ TEST_F(MergeCopies, TakesWhatIsMissing)
 // set on both sides that differs reports it.
 TEST_F(MergeCopies, ReportsDifferences)
 {
-    struct Case {
-        const char* what;
-        void (*change)(Game&);
-    };
-    const Case cases[] = {
+    const std::pair<const char*, void (*)(Game&)> cases[] = {
         {"nothing", [](Game&) {}},
         {"white", [](Game& g) { g.white = "Kramnik"; }},
         {"result", [](Game& g) { g.result = 3; }},
@@ -238,14 +234,14 @@ TEST_F(MergeCopies, ReportsDifferences)
         {"glyph", [](Game& g) { g.entries[0].glyph = 2; }},
         {"comment", [](Game& g) { g.entries[0].comment = "weak"; }},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, change] : cases) {
         Game copy;
         play(copy, copy, {"e4", "e5", "Nf3", "Nc6"});
         play(copy, copy.createSubLine(copy, 1), {"c5"});
         play(copy, copy.createSubLine(copy, 1), {"e6"});
-        c.change(copy);
-        const bool same = std::string(c.what) == "nothing";
-        EXPECT_EQ(mergeGame(copy, other), !same) << c.what;
+        change(copy);
+        const bool same = std::string(what) == "nothing";
+        EXPECT_EQ(mergeGame(copy, other), !same) << what;
         if (same) {
             EXPECT_FALSE(mergeGame(copy, other)); // merging again changes nothing
             EXPECT_EQ(copy.entries[1].subLines.size(), 2u);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -99,12 +100,8 @@ TEST(PgnSource, OnlyPhysicalLinesAreEscapesOrGameStarts)
     // Each text puts "%" or "[" at the start of a long line's second read (511 characters
     // in), where it is just text.
     const std::string pad(503, 'c');
-    struct Case {
-        const char* what;
-        std::string text;
-        std::vector<std::string> events; // error texts cut after the line number
-    };
-    const std::vector<Case> cases = {
+    // What, the text, and the events of its import (error texts cut after the line number).
+    const std::tuple<const char*, std::string, std::vector<std::string>> cases[] = {
         {"clock comment", gameText("w", "1. e4 {" + pad + "c[%clk 1:00:00]} e5 *"), {"game w 2"}},
         {"comment with %", gameText("w", "1. e4 {" + pad + "c% a b} e5 *"), {"game w 2"}},
         {"long escape line",
@@ -114,18 +111,18 @@ TEST(PgnSource, OnlyPhysicalLinesAreEscapesOrGameStarts)
          gameText("bad", "1. Ke3 {" + pad + "[%clk 1:00:00]} *") + gameText("next", "1. d4 *"),
          {"error 11 at 5", "game next 1"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, text, expected] : cases) {
         for (bool fromFile : {false, true}) {
             PgnSource source;
-            TempFile file(c.text);
+            TempFile file(text);
             if (fromFile)
                 source.openFile(file.path());
             else
-                source.openText(c.text);
+                source.openText(text);
             std::vector<std::string> events = importAll(source);
             for (std::string& e : events)
                 e = e.substr(0, e.find(':'));
-            EXPECT_EQ(events, c.events) << c.what << (fromFile ? " from a file" : "");
+            EXPECT_EQ(events, expected) << what << (fromFile ? " from a file" : "");
         }
     }
 }

@@ -46,10 +46,8 @@ void runClients(int count, Body body)
         thread.join();
 }
 
-struct Request {
-    std::string line;
-    std::string reply;
-};
+// A request line and the reply it gets.
+using Request = std::pair<std::string, std::string>;
 
 class ClientsTest : public ServerTest {
 protected:
@@ -134,12 +132,12 @@ TEST_F(ClientsTest, FiftyClientsGetEveryReplyRight)
         TcpClient client(listener->port(), nullptr, false);
         if (client.read(greeting.size()) != greeting && wrong++ == 0)
             ADD_FAILURE() << "client " << i << " was not greeted";
-        for (const Request& request : scripts[std::size_t(i)]) {
-            client.send(request.line + "\n");
-            const std::string reply = client.read(request.reply.size());
-            if (reply != request.reply && wrong++ == 0)
-                ADD_FAILURE() << request.line << " answered " << reply.substr(0, 200)
-                              << " instead of " << request.reply.substr(0, 200);
+        for (const auto& [line, expected] : scripts[std::size_t(i)]) {
+            client.send(line + "\n");
+            const std::string reply = client.read(expected.size());
+            if (reply != expected && wrong++ == 0)
+                ADD_FAILURE() << line << " answered " << reply.substr(0, 200) << " instead of "
+                              << expected.substr(0, 200);
         }
     });
     EXPECT_EQ(wrong.load(), 0);
