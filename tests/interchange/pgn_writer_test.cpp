@@ -116,18 +116,14 @@ TEST(PgnWriter, WrapsMovetextAt79Columns)
     for (int i = 0; i < 30; ++i)
         play(game, game, {"Nf3", "Nf6", "Ng1", "Ng8"});
     const std::string text = writeGameToText(game, false);
-    std::size_t start = text.find("\r\n\r\n") + 4;
+    EXPECT_TRUE(text.ends_with("*\r\n\r\n"));
+    std::istringstream movetext(text.substr(text.find("\r\n\r\n") + 4));
     int lines = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        const std::string line = text.substr(start, end - start);
-        if (line.empty())
-            continue;
-        ++lines;
-        EXPECT_LE(line.size(), 79u) << line;
+    for (std::string line; std::getline(movetext, line) && line != "\r"; ++lines) {
+        EXPECT_LE(line.size(), 80u) << line; // 79 and the carriage return
         EXPECT_NE(line.front(), ' ') << line;
     }
     EXPECT_GT(lines, 8);
-    EXPECT_TRUE(text.ends_with("*\r\n\r\n"));
 }
 
 TEST(PgnWriter, CommentsAndTagsSurviveOurOwnReader)
