@@ -1,8 +1,10 @@
 // Fuzz target: FEN and EPD text as it comes from files, the clipboard and the server.
 // Whatever the readers accept must survive writing and move generation.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "chess/fen.h"
@@ -12,11 +14,11 @@ namespace {
 
 bool oneKingPerSide(const vez::Position& pos)
 {
-    int kings[2] = {0, 0};
-    for (const std::uint8_t piece : pos.squares)
-        if (vez::typeOf(piece) == vez::PieceType::King)
-            ++kings[vez::colourOf(piece)];
-    return kings[vez::kWhite] == 1 && kings[vez::kBlack] == 1;
+    const auto kings = [&](int colour) {
+        return std::count(std::begin(pos.squares), std::end(pos.squares),
+                          vez::makePiece(vez::PieceType::King, colour));
+    };
+    return kings(vez::kWhite) == 1 && kings(vez::kBlack) == 1;
 }
 
 void exercise(const vez::Position& pos)
@@ -42,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     vez::Position pos;
 
-    int halfmoveClock = 0;
-    int moveNumber = 0;
+    int halfmoveClock = 0, moveNumber = 0;
     if (vez::readFen(pos, text, &halfmoveClock, &moveNumber)) {
         vez::FenText out;
         vez::writeFen(pos, out, halfmoveClock, moveNumber, false);

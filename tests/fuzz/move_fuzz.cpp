@@ -15,19 +15,13 @@ namespace {
 const std::vector<vez::Position>& fuzzPositions()
 {
     static const std::vector<vez::Position> positions = [] {
-        std::vector<vez::Position> list;
-        vez::Position start;
-        vez::setStandardStart(start);
-        list.push_back(start);
         // White: castling both ways, e5xd6 en passant, b7 and g7 promote (also capturing).
         // Black: the mirror of it, with d4xe3 en passant.
-        for (const char* fen : {"r3k2r/1P4P1/8/3pP3/8/8/1p4p1/R3K2R w KQkq d 0 1",
-                                "r3k2r/1P4P1/8/8/3pP3/8/1p4p1/R3K2R b KQkq e 0 1"}) {
-            vez::Position pos;
-            if (!vez::readFen(pos, fen))
-                std::abort(); // a broken harness must not look like a clean run
-            list.push_back(pos);
-        }
+        std::vector<vez::Position> list(3);
+        vez::setStandardStart(list[0]);
+        if (!vez::readFen(list[1], "r3k2r/1P4P1/8/3pP3/8/8/1p4p1/R3K2R w KQkq d 0 1") ||
+            !vez::readFen(list[2], "r3k2r/1P4P1/8/8/3pP3/8/1p4p1/R3K2R b KQkq e 0 1"))
+            std::abort(); // a broken harness must not look like a clean run
         return list;
     }();
     return positions;
