@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -33,6 +32,7 @@
 #include "store/statistics.h"
 #include "store/validation.h"
 #include "store_fixture.h"
+#include "support/child_scripts.h"
 #include "support/pgn_games.h"
 
 namespace vez {
@@ -197,9 +197,8 @@ TEST_F(SealedFile, CleanClosesSealEveryChangeAndValidationFindsWhatChangedSince)
     Position start;
     setStandardStart(start);
     setNote(start, "Kept note text");
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("vez-sealed-" + std::to_string(::getpid()) + ".vez"))
-                                 .string();
+    const test::ScriptFolder folder;
+    const std::string path = folder.file("sealed.vez");
     ASSERT_TRUE(writeToFile(path));
     closeDatabase(db);
     const std::pair<const char*, std::function<void()>> changes[] = {
@@ -269,7 +268,6 @@ TEST_F(SealedFile, CleanClosesSealEveryChangeAndValidationFindsWhatChangedSince)
         EXPECT_EQ(found, walked) << (change ? "stale" : copy == &intact ? "intact" : "damaged");
         closeDatabase(db);
     }
-    std::filesystem::remove(saved);
     for (const std::size_t at :
          {sealed.find("Kept note text, edited"), sealed.find(games[0].black.substr(0, 5)), year}) {
         ASSERT_LT(at, sealed.size());
@@ -283,7 +281,6 @@ TEST_F(SealedFile, CleanClosesSealEveryChangeAndValidationFindsWhatChangedSince)
         closeDatabase(db);
         db = nullptr;
     }
-    std::filesystem::remove(path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, DamagedImage,

@@ -326,9 +326,7 @@ TEST_P(GameSearchTest, FindGamesThroughAgreesWithContainment)
 // after its start only.
 TEST_F(GamesTest, SearchLeavesOutGamesStartingAfterThePosition)
 {
-    const std::vector<Line> lines = sampleLines(1);
-    ASSERT_FALSE(lines.empty());
-    const Line& line = lines[0];
+    const Line line = sampleLines(1).at(0);
     ASSERT_GT(line.moves.size(), 30u);
     ASSERT_TRUE(storeGame(gameFromLine(line, 0), false));
     Game later;

@@ -84,11 +84,9 @@ TEST_F(StatisticsTest, EveryByteOfARealDatabaseIsAccountedFor)
     fromStart.fen = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -";
     ASSERT_NE(createGamesetFromText("draws", draws), 0u);
     ASSERT_NE(createGamesetFromText("e4", fromStart), 0u);
-    for (const std::vector<Game>* list : {&std::as_const(games), &annotated}) {
-        for (const Game& g : *list) {
+    for (const std::vector<Game>* list : {&std::as_const(games), &annotated})
+        for (const Game& g : *list)
             storeGame(g, false);
-        }
-    }
     Position pos = games[0].startPosition;
     for (std::size_t i = 0; i < 6 && i < games[0].entries.size(); ++i) {
         makeMove(pos, games[0].entries[i].move);
