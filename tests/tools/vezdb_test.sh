@@ -9,6 +9,8 @@ start='rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1'
 promotions='rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8'
 failures=0
 checks=0
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 
 fail()
 {
@@ -22,12 +24,9 @@ expect_status()
     local name=$1 want=$2
     shift 2
     checks=$((checks + 1))
-    local errfile
-    errfile=$(mktemp)
-    out=$("$vezdb" "$@" 2>"$errfile")
+    out=$("$vezdb" "$@" 2>"$scratch/stderr")
     local got=$?
-    err=$(<"$errfile")
-    rm -f "$errfile"
+    err=$(<"$scratch/stderr")
     if [[ $got != "$want" ]]; then
         fail "$name: exit status $got, expected $want (stderr: $err)"
         return 1
@@ -94,9 +93,7 @@ if expect_status "help" 0 --help; then
     done
 fi
 
-# Database commands, in a scratch folder with a private settings file.
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+# Database commands, in the scratch folder with a private settings file.
 export XDG_CONFIG_HOME=$scratch/config
 data_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../data" && pwd)
 sample=$data_dir/twic0920-sample.pgn
@@ -281,7 +278,9 @@ expect_status "analyze missing game" 1 analyze "$db" --game 9999
 expect_status "analyze missing gameset" 1 analyze "$db" --gameset Nobody
 printf '[White "A"]\n[Black "B"]\n\n1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 *\n' >"$scratch/mini.pgn"
 expect_status "import mini" 0 import "$scratch/mini.vez" "$scratch/mini.pgn"
-if command -v stockfish >/dev/null || [[ -x /usr/games/stockfish ]]; then
+have_stockfish=false
+command -v stockfish >/dev/null || [[ -x /usr/games/stockfish ]] && have_stockfish=true
+if $have_stockfish; then
     export VEZ_ENGINE_TIME_SCALE=0.01
     if expect_status "analyze" 0 analyze "$scratch/mini.vez" --game 0 --slider 0 --white; then
         expect_line "analyze" "Analysis of [A - B] by Crafty, 1 minute"
@@ -328,14 +327,9 @@ cp "$sample" "$examples/games.pgn"
 ran=0
 while IFS= read -r command; do
     missing=
-    if [[ $command == *book.pgn* || $command == *classified* ]] &&
-        [[ ! -r /usr/share/pgn-extract/eco.pgn ]]; then
+    [[ ($command == *book.pgn* || $command == *classified*) && ! -r $eco_source ]] &&
         missing="pgn-extract's ECO file"
-    fi
-    if [[ $command == *analyze* ]] && ! command -v stockfish >/dev/null &&
-        [[ ! -x /usr/games/stockfish ]]; then
-        missing=Stockfish
-    fi
+    [[ $command == *analyze* ]] && ! $have_stockfish && missing=Stockfish
     if [[ -n $missing ]]; then
         echo "README example skipped (needs $missing): $command"
         continue
