@@ -588,12 +588,7 @@ TEST_F(GamesetStoreTest, TextRulesOutsideTheListsAreRefused)
     setStandardStart(start);
     const std::string fen = writeFen(start, 0, 1);
     const std::string noClocks = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e";
-    struct Case {
-        const char* title;
-        Fields rule;
-        bool accepted;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::tuple<const char*, Fields, bool>> cases = {
         {"plain", {}, true},
         {"fixed", {{"rule", "Fixed"}}, true},
         {"white wins of two sets", {{"rule", "Union"}, {"outcome", "Win"}, {"color", "White"}}, true},
@@ -618,19 +613,19 @@ TEST_F(GamesetStoreTest, TextRulesOutsideTheListsAreRefused)
           {"rule", "Union"}, {"outcome", "Draw"}, {"color", "White"}}, true},
     };
     int n = 0;
-    for (const Case& c : cases) {
+    for (const auto& [title, fields, accepted] : cases) {
         GamesetDefinition d;
-        EXPECT_EQ(gamesetDefinitionFromText(ruleOf(c.rule), d), c.accepted) << c.title;
+        EXPECT_EQ(gamesetDefinitionFromText(ruleOf(fields), d), accepted) << title;
         const std::uint32_t used = db->usedBytes;
-        const DbOffset s = createFromText("case " + std::to_string(n++), c.rule);
-        EXPECT_EQ(s != 0, c.accepted) << c.title;
-        if (!c.accepted) {
-            EXPECT_EQ(db->usedBytes, used) << c.title;
+        const DbOffset s = createFromText("case " + std::to_string(n++), fields);
+        EXPECT_EQ(s != 0, accepted) << title;
+        if (!accepted) {
+            EXPECT_EQ(db->usedBytes, used) << title;
         } else {
             // The codes read back as their texts; the FEN comes back in the writer's form.
             GamesetRule back = describeGameset(s);
-            back.fen = ruleOf(c.rule).fen;
-            EXPECT_EQ(back, ruleOf(c.rule)) << c.title;
+            back.fen = ruleOf(fields).fen;
+            EXPECT_EQ(back, ruleOf(fields)) << title;
         }
     }
     EXPECT_EQ(at<Gameset>(createFromText("draw", {{"outcome", "Draw"}}))->outcome, 3);
