@@ -100,28 +100,32 @@ private:
 
     void checkPosition(const Position& pos, int halfmoveClock, int moveNumber)
     {
-        ++m_positions;
         MoveList list;
         const int count = legalMoves(pos, list, false);
-        for (int i = 0; i < count; ++i) {
-            checkSan(pos, list[i], list, count);
-            checkDescriptive(pos, list[i], list, count);
-        }
-        m_movesChecked += count;
+        for (int i = 0; i < count; ++i)
+            for (bool descriptive : {false, true})
+                checkText(pos, list[i], list, count, descriptive);
         checkFen(pos, halfmoveClock, moveNumber);
     }
 
-    void checkSan(const Position& pos, Move move, const MoveList& list, int count)
+    void checkText(const Position& pos, Move move, const MoveList& list, int count,
+                   bool descriptive)
     {
         MoveText text{};
         Move back = Move::None;
         bool legal = false;
-        if (formatSan(pos, text, move, list, count, MoveGlyph::None) != 0 ||
-            !parseMove(pos, back, &legal, nullptr, text.data()) || back != move || !legal)
-            fail("SAN '" + std::string(text.data()) + "' of " + moveName(move) + " came back as " +
-                 moveName(back) + (legal ? "" : " (not legal)") + " in " + writeFen(pos, 0, 1));
-        for (const std::string& variant :
-             m_variants ? variants(move, text.data()) : std::vector<std::string>{}) {
+        const int result = descriptive
+                               ? formatDescriptive(pos, text, move, list, count, MoveGlyph::None)
+                               : formatSan(pos, text, move, list, count, MoveGlyph::None);
+        if (result != 0 ||
+            !(descriptive ? parseDescriptive : parseMove)(pos, back, &legal, nullptr,
+                                                          text.data()) ||
+            back != move || !legal)
+            fail(std::string(descriptive ? "descriptive" : "SAN") + " '" + text.data() + "' of " +
+                 moveName(move) + " came back as " + moveName(back) +
+                 (legal ? "" : " (not legal)") + " in " + writeFen(pos, 0, 1));
+        for (const std::string& variant : m_variants && !descriptive ? variants(move, text.data())
+                                                                     : std::vector<std::string>{}) {
             if (!parseMove(pos, back, &legal, nullptr, variant) || back != move || !legal)
                 fail("'" + variant + "' of " + moveName(move) + " came back as " + moveName(back) +
                      " in " + writeFen(pos, 0, 1));
@@ -151,17 +155,6 @@ private:
         return out;
     }
 
-    void checkDescriptive(const Position& pos, Move move, const MoveList& list, int count)
-    {
-        MoveText text{};
-        Move back = Move::None;
-        bool legal = false;
-        if (formatDescriptive(pos, text, move, list, count, MoveGlyph::None) != 0 ||
-            !parseDescriptive(pos, back, &legal, nullptr, text.data()) || back != move || !legal)
-            fail("descriptive '" + std::string(text.data()) + "' of " + moveName(move) +
-                 " came back as " + moveName(back) + " in " + writeFen(pos, 0, 1));
-    }
-
     void checkFen(const Position& pos, int halfmoveClock, int moveNumber)
     {
         const std::string fen = writeFen(pos, halfmoveClock, moveNumber);
@@ -175,8 +168,6 @@ private:
 
     std::string m_name;
     bool m_variants;
-    long m_positions = 0;
-    long m_movesChecked = 0;
 };
 
 struct CorpusFile {
