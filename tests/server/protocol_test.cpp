@@ -2,7 +2,6 @@
 // collection modes, access rights, logins and the log.
 #include <gmock/gmock.h>
 
-#include <map>
 #include <set>
 #include <tuple>
 
@@ -39,20 +38,35 @@ protected:
         EXPECT_TRUE(in->admitted) << address;
     }
     std::string ask(std::string_view line, bool open = true) { return in->ask(line, open); }
-    std::string askAll(const std::vector<std::string_view>& lines) { return in->askAll(lines); }
+    std::string askAll(const std::vector<std::string_view>& lines)
+    {
+        std::string all;
+        for (std::string_view line : lines)
+            all += ask(line);
+        return all;
+    }
 
     ServerLog log;
     std::unique_ptr<ServerContext> context;
     std::unique_ptr<Interpreter> in;
 };
 
-TEST_F(ProtocolTest, HelpIsSentForAnyLineBeginningSo)
+TEST_F(ProtocolTest, HelpByeFailedSendsAndTheGreeting)
 {
     const std::string help = ask("help");
     EXPECT_THAT(help, StartsWith("+commands:\r\n user <user> <password>\r\n bye\r\n"));
     EXPECT_THAT(help, testing::EndsWith("\r\n rm gameset <name>\r\n+ok\r\n"));
     for (const char* line : {"?", "help me", "??"})
         EXPECT_EQ(ask(line), help) << line;
+    // "bye" and a reply that cannot be sent end the connection.
+    EXPECT_EQ(ask("bye", false), "+bye\r\n");
+    connect("127.0.0.1");
+    in->replies.accept = false;
+    for (const char* line : {"stats", "players", "help"})
+        EXPECT_EQ(ask(line, false), "") << line;
+    EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server " + path("served.vez") + "\r\n");
+    ASSERT_TRUE(doc->onNewNonstandardDocument());
+    EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server (nonstandard database)\r\n");
 }
 
 TEST_F(ProtocolTest, WalksPositionsAndReadsTheirStatistics)
@@ -109,13 +123,9 @@ TEST_F(ProtocolTest, SendsGamesAndNameLists)
 
     const std::string events = ask("events");
     EXPECT_EQ(events, "+events\r\n65th ch-RUS HL\r\nCez Trophy 2012\r\n+ok\r\n");
-    const std::string tags = ask("tags");
-    EXPECT_THAT(tags, StartsWith("+tags\r\n"));
-    EXPECT_THAT(tags, HasSubstr("\r\nWhiteElo\r\n"));
-    const std::string players = ask("players");
-    EXPECT_THAT(players, StartsWith("+players\r\n"));
-    EXPECT_THAT(players, HasSubstr("\r\nSvidler, P.\r\n"));
-    EXPECT_THAT(players, testing::EndsWith("\r\n+ok\r\n"));
+    EXPECT_THAT(ask("tags"), MatchesRegex("\\+tags\r\n(.*\r\n)?WhiteElo\r\n.*\\+ok\r\n"));
+    EXPECT_THAT(ask("players"),
+                MatchesRegex("\\+players\r\n(.*\r\n)?Svidler, P\\.\r\n.*\\+ok\r\n"));
     EXPECT_EQ(ask("gamesets"), "+gamesets\r\n+ok\r\n");
 }
 
@@ -168,25 +178,8 @@ TEST_F(ProtocolTest, DefinesDescribesAndRemovesGamesets)
     EXPECT_EQ(doc->gamesetNames(), (std::vector<std::string>{"Wins", "Empty"}));
 }
 
-TEST_F(ProtocolTest, StoresAndSendsNotes)
+TEST_F(ProtocolTest, StoresAndRemovesGames)
 {
-    EXPECT_EQ(askAll({"new notes", "first line", "", "second line", "."}),
-              "+go, end with '.'\r\n+ok\r\n");
-    Position start;
-    setStandardStart(start);
-    EXPECT_EQ(doc->noteText(start), "first line\r\n\r\nsecond line\r\n");
-    EXPECT_EQ(ask("notes"), "+notes\r\nfirst line\r\n\r\nsecond line\r\n.\r\n+ok\r\n");
-
-    // A line that is a single "." would end the client's reading: it goes out as " .".
-    doc->setPositionNote(start, "above\r\n.\r\nbelow", nullptr);
-    EXPECT_EQ(ask("notes"), "+notes\r\nabove\r\n .\r\nbelow\r\n.\r\n+ok\r\n");
-    ask("move d4");
-    EXPECT_EQ(ask("notes"), "+notes\r\n.\r\n+ok\r\n");
-}
-
-TEST_F(ProtocolTest, StoresUploadedGames)
-{
-    const std::string before = ask("stats");
     EXPECT_EQ(askAll({"new pgn", "[Event \"Upload\"]", "[White \"Kasparov, G.\"]",
                       "[Black \"Short, N.\"]", "[Date \"1993.??.??\"]", "[Result \"1-0\"]", "",
                       "1. e4 e5 2. Nf3 1-0", "."}),
@@ -209,10 +202,34 @@ TEST_F(ProtocolTest, StoresUploadedGames)
     ASSERT_TRUE(doc->readGame(61, stored, true));
     EXPECT_EQ(stored.getTag("Source"), "bob");
     EXPECT_TRUE(doc->gamesetExists("Games from bob"));
+
+    ASSERT_TRUE(doc->readGame(3, stored, false));
+    EXPECT_EQ(ask("rm game 3"), "+ok\r\n");
+    EXPECT_FALSE(doc->gameExists(3));
+    EXPECT_EQ(ask("rm game 3"), "-nogame\r\n");
+    EXPECT_EQ(ask("pgn 3"), "-nogame\r\n");
+    EXPECT_EQ(ask("rm game -4"), "-nogame\r\n");
+    const int whiteWins = 27 - (stored.result == 1 ? 1 : 0);
+    const int blackWins = 13 - (stored.result == 2 ? 1 : 0);
+    EXPECT_EQ(ask("stats"), "+games 61 1-0 " + std::to_string(whiteWins) + " 0-1 " +
+                                std::to_string(blackWins) + "\r\n");
 }
 
-TEST_F(ProtocolTest, StoresPositionsScoresAndAnnotations)
+TEST_F(ProtocolTest, StoresNotesPositionsScoresAndAnnotations)
 {
+    Position start;
+    setStandardStart(start);
+    EXPECT_EQ(askAll({"new notes", "first line", "", "second line", "."}),
+              "+go, end with '.'\r\n+ok\r\n");
+    EXPECT_EQ(doc->noteText(start), "first line\r\n\r\nsecond line\r\n");
+    EXPECT_EQ(ask("notes"), "+notes\r\nfirst line\r\n\r\nsecond line\r\n.\r\n+ok\r\n");
+
+    // A line that is a single "." would end the client's reading: it goes out as " .".
+    doc->setPositionNote(start, "above\r\n.\r\nbelow", nullptr);
+    EXPECT_EQ(ask("notes"), "+notes\r\nabove\r\n .\r\nbelow\r\n.\r\n+ok\r\n");
+    ask("move d4");
+    EXPECT_EQ(ask("notes"), "+notes\r\n.\r\n+ok\r\n");
+
     Position knights;
     ASSERT_TRUE(readFen(knights, "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq -"));
     PositionAnnotation annotation;
@@ -255,95 +272,58 @@ TEST_F(ProtocolTest, StoresPositionsScoresAndAnnotations)
     }
 
     ask("reset");
-    const auto glyphOf = [&](Move move) {
-        Position start;
-        setStandardStart(start);
+    const auto glyphOfE4 = [&] {
         for (const GraphEdge& edge : doc->movesFrom(start))
-            if (edge.move == move)
+            if (formatMove(start, edge.move, false, MoveGlyph::None, false) == "e4")
                 return edge.glyph;
         return MoveGlyph(99);
     };
-    Position start;
-    setStandardStart(start);
-    Move e4 = Move::None;
-    ASSERT_TRUE(parseMove(start, e4, nullptr, nullptr, "e4"));
     EXPECT_EQ(ask("new anno e4!?"), "+ok\r\n");
-    EXPECT_EQ(glyphOf(e4), MoveGlyph(5));
+    EXPECT_EQ(glyphOfE4(), MoveGlyph(5));
     EXPECT_EQ(ask("where"), std::string("+at ") + kStart + "\r\n");
     EXPECT_EQ(ask("new anno e4"), "+ok\r\n");
-    EXPECT_EQ(glyphOf(e4), MoveGlyph::None);
+    EXPECT_EQ(glyphOfE4(), MoveGlyph::None);
     EXPECT_EQ(ask("new anno h4!"), "-bad move\r\n"); // no game plays it
     EXPECT_EQ(ask("new anno Qd5"), "-bad move\r\n");
-}
-
-TEST_F(ProtocolTest, RemovesGames)
-{
-    Game removed;
-    ASSERT_TRUE(doc->readGame(3, removed, false));
-    EXPECT_EQ(ask("rm game 3"), "+ok\r\n");
-    EXPECT_FALSE(doc->gameExists(3));
-    EXPECT_EQ(ask("rm game 3"), "-nogame\r\n");
-    EXPECT_EQ(ask("pgn 3"), "-nogame\r\n");
-    EXPECT_EQ(ask("rm game -4"), "-nogame\r\n");
-    const int whiteWins = 26 - (removed.result == 1 ? 1 : 0);
-    const int blackWins = 12 - (removed.result == 2 ? 1 : 0);
-    EXPECT_EQ(ask("stats"), "+games 59 1-0 " + std::to_string(whiteWins) + " 0-1 " +
-                                std::to_string(blackWins) + "\r\n");
-}
-
-TEST_F(ProtocolTest, ByeAndFailedSendsCloseTheConnection)
-{
-    EXPECT_EQ(ask("bye", false), "+bye\r\n");
-    connect("127.0.0.1");
-    in->replies.accept = false;
-    for (const char* line : {"stats", "players", "help"})
-        EXPECT_EQ(ask(line, false), "") << line;
 }
 
 // Rights as "server perm" grants them, and what the user command makes of them.
 TEST_F(ProtocolTest, AccessRightsAndLogins)
 {
-    const struct {
-        int perm;
-        const char* address;
-        const char* login;
-        std::string loginReply;
-        std::string statsReply; // after the login
-        std::string writeReply; // "new pgn" after the login
-    } table[] = {
-        // Default 166: local clients open; network clients after a login only.
-        {166, "127.0.0.1", nullptr, "", "+games", "+go"},
-        {166, "127.0.0.2", nullptr, "", "-sorry", "-sorry"},
-        {166, "127.0.0.2", "alice wonder land", "+open\r\n", "+games", "+go"},
-        {166, "127.0.0.2", "alice wonder", "-sorry\r\n", "-sorry", "-sorry"},
-        // Lines without both a name and a password let nobody in.
-        {166, "127.0.0.2", "", "-sorry\r\n", "-sorry", "-sorry"},
-        {166, "127.0.0.2", "carol", "-sorry\r\n", "-sorry", "-sorry"},
-        {166, "127.0.0.2", "erin ", "-sorry\r\n", "-sorry", "-sorry"},
-        {166, "10.1.2.3", "bob secret", "+open\r\n", "+games", "+go"},
-        // Local read-only for everybody, known users read-only too.
-        {0xd0, "127.0.0.1", nullptr, "", "+games", "-sorry"},
-        {0xd0, "127.0.0.1", "bob secret", "+rdonly\r\n", "+games", "-sorry"}, // no local login
-        {0xe0, "127.0.0.1", "bob secret", "+open\r\n", "+games", "+go"},
-        // Network: others read-only, known users open.
-        {0x0e, "127.0.0.2", nullptr, "", "+games", "-sorry"},
-        {0x0e, "127.0.0.2", "alice wonder land", "+open\r\n", "+games", "+go"},
-        {0x0f, "127.0.0.2", "alice wonder land", "+rdonly\r\n", "+games", "-sorry"},
-        // Only known local users get in.
-        {0x20, "127.0.0.1", nullptr, "", "-sorry", "-sorry"},
-        {0x20, "127.0.0.1", "bob secret", "+open\r\n", "+games", "+go"},
-    };
-    for (const auto& row : table) {
-        SCOPED_TRACE(std::to_string(row.perm) + " " + row.address + " " +
-                     (row.login ? row.login : "-"));
-        context->flags = AccessFlags::fromBits(row.perm);
-        connect(row.address);
-        if (row.login) {
-            EXPECT_EQ(ask(std::string("user ") + row.login), row.loginReply);
-        }
+    // "server perm", the client's address, its login, and the replies to the login, to
+    // "stats" and to "new pgn" after it.
+    const std::tuple<int, const char*, const char*, const char*, const char*, const char*> table[] =
+        {
+            // Default 166: local clients open; network clients after a login only.
+            {166, "127.0.0.1", nullptr, "", "+games", "+go"},
+            {166, "127.0.0.2", nullptr, "", "-sorry", "-sorry"},
+            {166, "127.0.0.2", "alice wonder land", "+open\r\n", "+games", "+go"},
+            {166, "127.0.0.2", "alice wonder", "-sorry\r\n", "-sorry", "-sorry"},
+            // Lines without both a name and a password let nobody in.
+            {166, "127.0.0.2", "", "-sorry\r\n", "-sorry", "-sorry"},
+            {166, "127.0.0.2", "carol", "-sorry\r\n", "-sorry", "-sorry"},
+            {166, "127.0.0.2", "erin ", "-sorry\r\n", "-sorry", "-sorry"},
+            {166, "10.1.2.3", "bob secret", "+open\r\n", "+games", "+go"},
+            // Local read-only for everybody, known users read-only too.
+            {0xd0, "127.0.0.1", nullptr, "", "+games", "-sorry"},
+            {0xd0, "127.0.0.1", "bob secret", "+rdonly\r\n", "+games", "-sorry"}, // no local login
+            {0xe0, "127.0.0.1", "bob secret", "+open\r\n", "+games", "+go"},
+            // Network: others read-only, known users open.
+            {0x0e, "127.0.0.2", nullptr, "", "+games", "-sorry"},
+            {0x0e, "127.0.0.2", "alice wonder land", "+open\r\n", "+games", "+go"},
+            {0x0f, "127.0.0.2", "alice wonder land", "+rdonly\r\n", "+games", "-sorry"},
+            // Only known local users get in.
+            {0x20, "127.0.0.1", nullptr, "", "-sorry", "-sorry"},
+            {0x20, "127.0.0.1", "bob secret", "+open\r\n", "+games", "+go"},
+        };
+    for (const auto& [perm, address, login, loginReply, statsReply, writeReply] : table) {
+        SCOPED_TRACE(std::to_string(perm) + " " + address + " " + (login ? login : "-"));
+        context->flags = AccessFlags::fromBits(perm);
+        connect(address);
+        EXPECT_EQ(login ? ask(std::string("user ") + login) : "", loginReply);
         EXPECT_THAT(ask("help"), StartsWith("+commands:")); // always allowed
-        EXPECT_THAT(ask("stats"), StartsWith(row.statsReply));
-        EXPECT_THAT(ask("new pgn"), StartsWith(row.writeReply));
+        EXPECT_THAT(ask("stats"), StartsWith(statsReply));
+        EXPECT_THAT(ask("new pgn"), StartsWith(writeReply));
     }
 
     // Without a password file nobody logs in.
@@ -373,13 +353,6 @@ TEST_F(ProtocolTest, LogsEveryEventWithThePeer)
                           "127.0.0.1:4711: <new pgn>\r\n127.0.0.1:4711: new game A -- B [?]\r\n"));
     EXPECT_THAT(text, Not(HasSubstr("collected")));
     EXPECT_THAT(text, Not(HasSubstr("secret")));
-}
-
-TEST_F(ProtocolTest, GreetingNamesTheDatabase)
-{
-    EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server " + path("served.vez") + "\r\n");
-    ASSERT_TRUE(doc->onNewNonstandardDocument());
-    EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server (nonstandard database)\r\n");
 }
 
 } // namespace

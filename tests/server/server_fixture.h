@@ -54,13 +54,6 @@ public:
         EXPECT_EQ(session.interpretLine(line), open) << line;
         return replies.take();
     }
-    std::string askAll(const std::vector<std::string_view>& lines)
-    {
-        std::string all;
-        for (std::string_view line : lines)
-            all += ask(line);
-        return all;
-    }
 
     RecordedReplies replies;
     ProtocolSession session;
@@ -150,7 +143,6 @@ public:
     TcpClient(const TcpClient&) = delete;
     TcpClient& operator=(const TcpClient&) = delete;
 
-    bool connected() const { return m_fd >= 0; }
     void close()
     {
         if (m_fd >= 0)
@@ -177,18 +169,20 @@ public:
     // Reads until `count` bytes are there or the server closes; returns them.
     std::string read(std::size_t count)
     {
-        return readUntil([&] { return m_buffer.size() >= count; }, count);
+        waitFor([&] { return m_buffer.size() >= count; });
+        return take(count);
     }
     // Reads until the text ends with `end`.
     std::string readThrough(std::string_view end)
     {
-        return readUntil([&] { return m_buffer.find(end) != std::string::npos; }, std::string::npos,
-                         end);
+        waitFor([&] { return m_buffer.find(end) != std::string::npos; });
+        const std::size_t at = m_buffer.find(end);
+        return take(at == std::string::npos ? at : at + end.size());
     }
     // True when the server closes the connection in time.
     bool closedByServer()
     {
-        readUntil([] { return false; }, 0);
+        waitFor([] { return false; });
         return m_closed;
     }
     // The greeting, sent on admission.
@@ -196,7 +190,7 @@ public:
 
 private:
     template <typename Done>
-    std::string readUntil(Done done, std::size_t count, std::string_view end = {})
+    void waitFor(Done done)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!done() && !m_closed && m_fd >= 0 && std::chrono::steady_clock::now() < deadline) {
@@ -212,14 +206,12 @@ private:
             else
                 m_buffer.append(chunk, std::size_t(received));
         }
-        std::size_t take = count;
-        if (!end.empty()) {
-            const std::size_t at = m_buffer.find(end);
-            take = at == std::string::npos ? m_buffer.size() : at + end.size();
-        }
-        take = std::min(take, m_buffer.size());
-        std::string out = m_buffer.substr(0, take);
-        m_buffer.erase(0, take);
+    }
+    // The first `count` bytes received (all when there are fewer), taken off the buffer.
+    std::string take(std::size_t count)
+    {
+        std::string out = m_buffer.substr(0, count);
+        m_buffer.erase(0, count);
         return out;
     }
 
