@@ -13,17 +13,15 @@ namespace {
 using CommandStateTest = ViewTest;
 using C = CommandId;
 
+// Set-up mode allows only board editing; an import disables what would replace the
+// database under it, and leaves browsing alone.
 TEST_F(CommandStateTest, EnabledAndChecked)
 {
     storeSample(2);
     doc->selectGame(0, {}, nullptr);
     viewLogic->advance();
-    struct Case {
-        CommandId id;
-        CommandContext context;
-        bool enabled, checked;
-    };
-    const std::vector<Case> cases = {
+    // The command, its context, enabled and checked.
+    const std::vector<std::tuple<CommandId, CommandContext, bool, bool>> cases = {
         {C::FileServer, {.serverRunning = true}, true, true},
         {C::FileRecentFile2, {.recentFileCount = 2}, true, false},
         {C::FileRecentFile3, {.recentFileCount = 2}, false, false},
@@ -33,20 +31,12 @@ TEST_F(CommandStateTest, EnabledAndChecked)
         {C::GamePastePgn, {.clipboardHasText = true}, true, false},
         {C::GamesetCreateDatabase, {.serverRunning = true}, false, false},
     };
-    for (const Case& c : cases) {
-        const CommandStatus status = CommandState(*doc, viewLogic.get(), c.context).status(c.id);
-        EXPECT_EQ(std::pair(status.enabled, status.checked), std::pair(c.enabled, c.checked))
-            << commandInfo(c.id).label;
+    for (const auto& [id, context, enabled, checked] : cases) {
+        const CommandStatus status = CommandState(*doc, viewLogic.get(), context).status(id);
+        EXPECT_EQ(std::pair(status.enabled, status.checked), std::pair(enabled, checked))
+            << commandInfo(id).label;
     }
-}
 
-// Set-up mode allows only board editing; an import disables what would replace the
-// database under it, and leaves browsing alone.
-TEST_F(CommandStateTest, SetupAndImportDisable)
-{
-    storeSample(2);
-    doc->selectGame(0, {}, nullptr);
-    viewLogic->advance();
     const std::set<CommandId> replacing = {C::FileNew,
                                            C::FileNewNonstandard,
                                            C::FileOpen,

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -16,12 +20,16 @@
 #include "app/document.h"
 #include "app/profile_store.h"
 #include "app/user_interaction.h"
+#include "chess/notation.h"
 #include "interchange/game.h"
 #include "interchange/pgn_reader.h"
 #include "interchange/pgn_writer.h"
+#include "support/child_scripts.h"
 #include "support/pgn_games.h"
 
 namespace vez::test {
+
+inline const std::string kSamplePgn = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
 
 class ScriptedProgress final : public Progress {
 public:
@@ -57,11 +65,7 @@ public:
     {
         errors.push_back(report);
         errorThreads.push_back(std::this_thread::get_id());
-        if (errorAnswers.empty())
-            return {};
-        const PgnErrorAnswer answer = errorAnswers.front();
-        errorAnswers.pop_front();
-        return answer;
+        return takeFront(errorAnswers);
     }
     void setClipboardText(const std::string& text) override { clipboard = text; }
     std::unique_ptr<Progress> openProgress(const std::string&) override
@@ -69,11 +73,12 @@ public:
         return std::make_unique<ScriptedProgress>(cancelAfterUpdates);
     }
 
-    static std::string takeFront(std::deque<std::string>& answers)
+    template <class T>
+    static T takeFront(std::deque<T>& answers)
     {
         if (answers.empty())
             return {};
-        std::string answer = answers.front();
+        T answer = answers.front();
         answers.pop_front();
         return answer;
     }
@@ -118,6 +123,32 @@ inline void writeFile(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
+// Runs the event loop until the condition holds or the time is up.
+template <class Condition>
+bool pump(Condition done, std::chrono::milliseconds limit = std::chrono::seconds(30))
+{
+    return eventually(
+        [&done] {
+            QCoreApplication::processEvents();
+            return done();
+        },
+        limit);
+}
+
+// The position after SAN moves from the standard start.
+inline Position after(const std::string& moves)
+{
+    Position position;
+    setStandardStart(position);
+    std::istringstream in(moves);
+    for (std::string text; in >> text;) {
+        Move move = Move::None;
+        EXPECT_TRUE(parseMove(position, move, nullptr, nullptr, text)) << text;
+        makeMove(position, move);
+    }
+    return position;
+}
+
 // The games of a PGN text that the reader takes.
 inline std::vector<Game> gamesOfText(const std::string& text)
 {
@@ -128,27 +159,21 @@ inline std::vector<Game> gamesOfText(const std::string& text)
 
 class DocumentTest : public ::testing::Test {
 protected:
+    // A new database, unnamed. The members go in reverse order: the document before its
+    // settings and the folder.
     void SetUp() override
     {
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder = std::filesystem::temp_directory_path() /
-                 (std::string("vez-doc-") + info->test_suite_name() + "-" + info->name() + "-" +
-                  std::to_string(::getpid()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
         profile = std::make_unique<ProfileStore>(path("profile.ini"));
         profile->writeProfileInt("Combine Duplicate Games", 0);
         doc = std::make_unique<CVezDoc>(*profile, user);
         doc->addObserver(&view);
-    }
-    void TearDown() override
-    {
-        doc.reset();
-        profile.reset();
-        std::filesystem::remove_all(folder);
+        ASSERT_TRUE(doc->OnNewDocument());
     }
 
-    std::string path(const std::string& name) const { return (folder / name).string(); }
+    std::string path(const std::string& name) const
+    {
+        return folder.filePath(QString::fromStdString(name)).toStdString();
+    }
 
     // Imports on the worker and waits; the totals of the import.
     ImportTotals importOnWorker(const std::vector<std::string>& files)
@@ -159,7 +184,7 @@ protected:
         return doc->lastImportTotals();
     }
 
-    std::filesystem::path folder;
+    QTemporaryDir folder;
     std::unique_ptr<ProfileStore> profile;
     ScriptedUser user;
     RecordingView view;

@@ -12,8 +12,6 @@
 namespace vez::test {
 namespace {
 
-const std::string kSample = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
-
 using DocumentLifecycle = DocumentTest;
 
 TEST_F(DocumentLifecycle, TitlesFollowTheKindOfDatabase)
@@ -22,7 +20,7 @@ TEST_F(DocumentLifecycle, TitlesFollowTheKindOfDatabase)
     EXPECT_EQ(doc->GetTitle(), "New Database (Nonstandard)");
 
     // A file named games.PGN is browsed, one named games.pgn.vez is a database.
-    std::filesystem::copy_file(kSample, path("games.PGN"));
+    std::filesystem::copy_file(kSamplePgn, path("games.PGN"));
     ASSERT_TRUE(doc->OnOpenDocument(path("games.PGN")));
     EXPECT_EQ(doc->GetTitle(), "PGN File Browsing");
     ASSERT_TRUE(doc->OnSaveDocument(path("games.pgn.vez")));
@@ -42,9 +40,8 @@ TEST_F(DocumentLifecycle, TitlesFollowTheKindOfDatabase)
 
 TEST_F(DocumentLifecycle, OnlyAnUnnamedModifiedDatabaseIsOfferedForSaving)
 {
-    ASSERT_TRUE(doc->OnNewDocument());
     EXPECT_TRUE(doc->SaveModified()); // nothing changed yet
-    ASSERT_GE(doc->addGame(gamesOfText(readFile(kSample)).at(0), -1), 0);
+    ASSERT_GE(doc->addGame(gamesOfText(readFile(kSamplePgn)).at(0), -1), 0);
     user.saveAnswer = SaveAnswer::Cancel;
     EXPECT_FALSE(doc->SaveModified());
     EXPECT_EQ(user.savePrompts, std::vector<std::string>{"New Database"});
@@ -54,14 +51,31 @@ TEST_F(DocumentLifecycle, OnlyAnUnnamedModifiedDatabaseIsOfferedForSaving)
     EXPECT_EQ(doc->GetTitle(), "saved");
     // A file-backed database and a browsed file go on without asking.
     EXPECT_TRUE(doc->SaveModified());
-    ASSERT_TRUE(doc->OnOpenDocument(kSample));
+    ASSERT_TRUE(doc->OnOpenDocument(kSamplePgn));
     EXPECT_TRUE(doc->SaveModified());
     EXPECT_EQ(user.savePrompts.size(), 2u);
 }
 
-TEST_F(DocumentLifecycle, DatabaseFromAGamesetKeepsOnlyItsMembers)
+// Select game tells every view but the one that asked; next game follows the gameset. A
+// database made from a gameset keeps only its members.
+TEST_F(DocumentLifecycle, GamesetsAndTheCurrentGame)
 {
-    ASSERT_TRUE(doc->OnOpenDocument(kSample));
+    ASSERT_TRUE(doc->OnOpenDocument(kSamplePgn));
+    GamesetRule navara;
+    navara.player = "Navara";
+    ASSERT_TRUE(doc->createGamesetFromText("Navara", navara));
+    const std::vector<int> games = doc->gamesetMembers("Navara");
+    ASSERT_GE(games.size(), 2u);
+    view.hints.clear();
+    doc->selectGame(games[0], "Navara", &view);
+    EXPECT_TRUE(view.hints.empty());
+    EXPECT_EQ(doc->nextGameInGameset(), games[1]);
+    doc->selectGame(games.back(), "Navara", nullptr);
+    EXPECT_FALSE(doc->canSelectNextGameInGameset());
+    doc->deleteGame(games.back());
+    EXPECT_EQ(doc->getCurrentGame(), -1);
+    EXPECT_EQ(view.hints.back(), UpdateHint::Reset);
+
     ASSERT_TRUE(doc->OnSaveDocument(path("all.vez")));
     GamesetRule rule;
     rule.player = "Svidler";
@@ -82,31 +96,8 @@ TEST_F(DocumentLifecycle, DatabaseFromAGamesetKeepsOnlyItsMembers)
     EXPECT_EQ(doc->gameNumbers().size(), members.size());
 }
 
-TEST_F(DocumentLifecycle, GamesAndTheCurrentGame)
-{
-    ASSERT_TRUE(doc->OnOpenDocument(kSample));
-    GamesetRule rule;
-    rule.player = "Navara";
-    ASSERT_TRUE(doc->createGamesetFromText("Navara", rule));
-    const std::vector<int> members = doc->gamesetMembers("Navara");
-    ASSERT_GE(members.size(), 2u);
-
-    view.hints.clear();
-    doc->selectGame(members[0], "Navara", &view); // the asking view is not told
-    EXPECT_TRUE(view.hints.empty());
-    EXPECT_EQ(doc->nextGameInGameset(), members[1]);
-    doc->selectGame(members.back(), "Navara", nullptr);
-    EXPECT_FALSE(doc->canSelectNextGameInGameset());
-    doc->deleteGame(members.back());
-    EXPECT_EQ(doc->getCurrentGame(), -1);
-    EXPECT_EQ(view.hints.back(), UpdateHint::Reset);
-}
-
 TEST_F(DocumentLifecycle, PositionOnlyRecordsGoToTheirPosition)
 {
-    ASSERT_TRUE(doc->OnNewDocument());
-    Position start;
-    setStandardStart(start);
     Game record;
     record.initialComment = "Opening position";
     record.setTag("Source", "user");
@@ -115,7 +106,7 @@ TEST_F(DocumentLifecycle, PositionOnlyRecordsGoToTheirPosition)
     record.initialComment = "%";
     record.setTag("Source", "flashcard");
     doc->addGame(record, -1);
-    EXPECT_EQ(doc->noteText(start), "Opening position");
+    EXPECT_EQ(doc->noteText(after("")), "Opening position");
     EXPECT_EQ(doc->database()->flashcardCount, 1u);
     EXPECT_TRUE(doc->gameNumbers().empty());
 }

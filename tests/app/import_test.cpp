@@ -15,7 +15,6 @@
 namespace vez::test {
 namespace {
 
-const std::string kSample = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
 const std::string kAnnotated = VEZ_CORPUS_DIR "/games-annotated.pgn";
 
 const std::string kBadGame = "[Event \"Bad\"]\n[White \"A\"]\n[Black \"B\"]\n[Result \"*\"]\n\n"
@@ -41,7 +40,7 @@ using ImportTest = DocumentTest;
 
 TEST_F(ImportTest, CorpusFilesComeBackAfterReopening)
 {
-    std::vector<std::string> files = {kSample};
+    std::vector<std::string> files = {kSamplePgn};
     if (std::filesystem::exists(kAnnotated))
         files.push_back(kAnnotated);
     std::vector<Game> source;
@@ -49,7 +48,6 @@ TEST_F(ImportTest, CorpusFilesComeBackAfterReopening)
         for (Game& game : gamesOfText(readFile(file)))
             source.push_back(std::move(game));
 
-    ASSERT_TRUE(doc->OnNewDocument());
     ASSERT_TRUE(doc->OnSaveDocument(path("corpus.vez")));
     view.hints.clear();
     const ImportTotals totals = importOnWorker(files);
@@ -85,7 +83,6 @@ TEST_F(ImportTest, SourceTagsMakeTheirGamesets)
     const std::string file = path("mixed.pgn");
     writeFile(file, gameText("1. e4 e5", "[Source \"Mine\"]\n") + gameText("1. d4 d5") +
                         gameText("1. c4 c5", "[Source \"Mine\"]\n") + gameText("1. Nf3 Nf6"));
-    ASSERT_TRUE(doc->OnNewDocument());
     const ImportTotals totals = importOnWorker({file});
     EXPECT_EQ(totals.games, 4);
     EXPECT_EQ(doc->gamesetMembers("Games from Mine"), (std::vector<int>{0, 2}));
@@ -100,7 +97,6 @@ TEST_F(ImportTest, ErrorDialogChoices)
     const std::string file = path("bad.pgn");
     writeFile(file, gameText("1. e4") + kBadGame + gameText("1. d4") + kBadGame +
                         gameText("1. c4") + kBadGame + gameText("1. g3"));
-    ASSERT_TRUE(doc->OnNewDocument());
     user.errorAnswers = {{PgnErrorChoice::SaveAs, false},
                          {PgnErrorChoice::CopyToClipboard, false},
                          {PgnErrorChoice::Abort, false}};
@@ -137,26 +133,19 @@ TEST_F(ImportTest, EpdLinesAndTheirComments)
         "not a position at all\n"
         "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - ce 35; c0 'Good';\n"
         ";rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\n");
-    ASSERT_TRUE(doc->OnNewDocument());
     const ImportTotals totals = importOnWorker({file});
     EXPECT_EQ(std::pair(totals.positions, totals.skipped), std::pair(2, 1));
     ASSERT_EQ(user.errors.size(), 1u); // vezdb's test reads the messages
     EXPECT_EQ(user.errors[0].text, "not a position at all");
-    Position position;
-    ASSERT_TRUE(readFen(position, "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq -"));
-    EXPECT_EQ(doc->ecoText(position), "C20");
-    ASSERT_TRUE(readFen(position, "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq -"));
-    EXPECT_EQ(doc->noteText(position), "Good");
-    Position start;
-    setStandardStart(start);
-    EXPECT_TRUE(doc->movesFrom(start).empty()); // the ";" line stored nothing
+    EXPECT_EQ(doc->ecoText(after("e4 e5")), "C20");
+    EXPECT_EQ(doc->noteText(after("e4 e5 Nf3 Nc6")), "Good");
+    EXPECT_TRUE(doc->movesFrom(after("")).empty()); // the ";" line stored nothing
 }
 
 TEST_F(ImportTest, CancellingKeepsWhatWasStored)
 {
-    ASSERT_TRUE(doc->OnNewDocument());
     user.cancelAfterUpdates = 10;
-    const ImportTotals totals = importOnWorker({kSample, kSample});
+    const ImportTotals totals = importOnWorker({kSamplePgn, kSamplePgn});
     EXPECT_TRUE(totals.games > 0 && totals.games < 60) << totals.games;
     EXPECT_EQ(doc->gameNumbers().size(), std::size_t(totals.games));
 }
@@ -167,12 +156,11 @@ TEST_F(ImportTest, ConvertersRunForForeignFormats)
     const std::string script =
         scripts.script("fake-cbasc32", "[ \"$1\" = -e ] || exit 3\ncp \"$3\" \"$2\"");
     const std::string cbf = path("games.CBF");
-    std::filesystem::copy_file(kSample, cbf);
+    std::filesystem::copy_file(kSamplePgn, cbf);
     const std::string temporary = path("tmp");
     std::filesystem::create_directory(temporary);
     ::setenv("TMPDIR", temporary.c_str(), 1);
 
-    ASSERT_TRUE(doc->OnNewDocument());
     profile->writeProfileString("CBASC32 path", path("missing-converter"));
     user.openAnswers = {""};
     EXPECT_EQ(importOnWorker({cbf}).games, 0);
@@ -189,9 +177,9 @@ TEST_F(ImportTest, ConvertersRunForForeignFormats)
     ::unsetenv("TMPDIR");
 
     // A converter that leaves its PGN beside the input.
-    profile->writeProfileString("CA2PGN path",
-                                scripts.script("fake-ca2pgn", "[ \"$1\" = -i ] || exit 3\ncp \"" +
-                                                                  kSample + "\" \"${2%bfi}pgn\""));
+    profile->writeProfileString(
+        "CA2PGN path", scripts.script("fake-ca2pgn", "[ \"$1\" = -i ] || exit 3\ncp \"" +
+                                                         kSamplePgn + "\" \"${2%bfi}pgn\""));
     writeFile(path("base.bfi"), "binary");
     EXPECT_EQ(importOnWorker({path("base.bfi")}).games, 60);
     EXPECT_FALSE(std::filesystem::exists(path("base.pgn")));
@@ -205,7 +193,6 @@ const std::string kBook = "[Event \"Book\"]\n[Special \"ECO opening book\"]\n[Re
 TEST_F(ImportTest, EcoBookClassifiesLaterGames)
 {
     writeFile(path("book.pgn"), kBook);
-    ASSERT_TRUE(doc->OnNewDocument());
     importOnWorker({path("book.pgn")});
     EXPECT_TRUE(doc->gamesetNames().empty());
 
@@ -222,8 +209,7 @@ TEST_F(ImportTest, EcoBookClassifiesLaterGames)
         ecos.push_back(game.eco);
     }
     EXPECT_EQ(ecos, (std::vector<std::string>{"C60", "C20", "C42", "", "B20", ""}));
-    const std::vector<Game> sicilian = gamesOfText(gameText("1. e4 c5 2. Nf3"));
-    const Position afterNf3 = sicilian[0].positionAtPly(sicilian[0], 3);
+    const Position afterNf3 = after("e4 c5 Nf3");
     EXPECT_EQ(doc->noteText(afterNf3), "ECO[C20"); // no closing bracket: an ordinary note
     EXPECT_EQ(doc->ecoText(afterNf3), "");
 

@@ -4,12 +4,9 @@
 #include <sstream>
 
 #include "app/view_logic.h"
-#include "chess/notation.h"
 #include "document_fixture.h"
 
 namespace vez::test {
-
-inline const std::string kSamplePgn = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
 
 class ScriptedClient final : public ViewClient {
 public:
@@ -35,16 +32,6 @@ protected:
     void SetUp() override
     {
         DocumentTest::SetUp();
-        ASSERT_TRUE(doc->OnNewDocument());
-        makeView();
-    }
-    void TearDown() override
-    {
-        viewLogic.reset();
-        DocumentTest::TearDown();
-    }
-    void makeView()
-    {
         viewLogic = std::make_unique<ViewLogic>(*doc, user, client);
         viewLogic->setPanesCreated();
     }
@@ -69,20 +56,6 @@ protected:
         for (std::string move; in >> move;)
             ASSERT_TRUE(viewLogic->enterMoveText(move)) << move;
     }
-    // The position after SAN moves from the standard start.
-    static Position after(const std::string& moves)
-    {
-        Position position;
-        setStandardStart(position);
-        std::istringstream in(moves);
-        for (std::string text; in >> text;) {
-            Move move = Move::None;
-            EXPECT_TRUE(parseMove(position, move, nullptr, nullptr, text)) << text;
-            makeMove(position, move);
-        }
-        return position;
-    }
-
     ScriptedClient client;
     std::unique_ptr<ViewLogic> viewLogic;
 };

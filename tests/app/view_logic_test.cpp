@@ -15,7 +15,7 @@ using ViewLogicTest = ViewTest;
 
 // A move follows the line that plays it, starts a variation where none does, and grows the
 // line at its end unless that is the end of a decided main line.
-TEST_F(ViewLogicTest, EnterMove)
+TEST_F(ViewLogicTest, EnterMoveAndEditLines)
 {
     // After each move: the ply, in the main line, the main line's end, modified.
     const auto enter = [this](const char* move) {
@@ -38,6 +38,25 @@ TEST_F(ViewLogicTest, EnterMove)
     EXPECT_EQ(enter("Nf3"), (V{3, true, 3, true})); // a "*" game grows
     viewLogic->goToPly(1);
     EXPECT_EQ(enter("c5"), (V{2, false, 3, true}));
+
+    // Backing up, reverting to the line before, deleting a variation, clipping a line.
+    viewLogic->startNewGame();
+    play("e4 e5 Nf3 Nc6");
+    viewLogic->goToPly(2);
+    play("Bc4 Bc5");
+    viewLogic->backUp(); // inside the variation: one move back, still in it
+    viewLogic->revertToPreviousVariation();
+    EXPECT_TRUE(viewLogic->inMainLine());
+    EXPECT_EQ(viewLogic->currentPly(), 2);
+    play("Bc4");
+    viewLogic->deleteVariation();
+    EXPECT_TRUE(viewLogic->inMainLine() && viewLogic->game().entryAt(2)->subLines.empty());
+    viewLogic->goToPly(3);
+    viewLogic->clipLine();
+    EXPECT_EQ(viewLogic->game().endPly, 3);
+    viewLogic->rewind();
+    viewLogic->clipLine(); // at ply 0 of the main line every move goes
+    EXPECT_EQ(viewLogic->game().endPly, 0);
 }
 
 // Next choice/note stops where the database knows two moves into or out of the position or
@@ -63,27 +82,10 @@ TEST_F(ViewLogicTest, NoteworthyStops)
     EXPECT_EQ(stops(), (std::vector<int>{3, 4, 5, 6}));
 }
 
-TEST_F(ViewLogicTest, LineEditing)
-{
-    play("e4 e5 Nf3 Nc6");
-    viewLogic->goToPly(2);
-    play("Bc4 Bc5");
-    viewLogic->backUp(); // inside the variation: one move back, still in it
-    viewLogic->revertToPreviousVariation();
-    EXPECT_TRUE(viewLogic->inMainLine());
-    EXPECT_EQ(viewLogic->currentPly(), 2);
-    play("Bc4");
-    viewLogic->deleteVariation();
-    EXPECT_TRUE(viewLogic->inMainLine() && viewLogic->game().entryAt(2)->subLines.empty());
-    viewLogic->goToPly(3);
-    viewLogic->clipLine();
-    EXPECT_EQ(viewLogic->game().endPly, 3);
-    viewLogic->rewind();
-    viewLogic->clipLine(); // at ply 0 of the main line every move goes
-    EXPECT_EQ(viewLogic->game().endPly, 0);
-}
-
-TEST_F(ViewLogicTest, SaveStoresANewGameAndComesBackToTheSamePly)
+// Save stores a new game after the tags dialog and comes back to the same ply. A game the
+// database cannot take, or a Save with no database open, is kept as it was, still marked
+// modified, and the user is told.
+TEST_F(ViewLogicTest, Save)
 {
     play("d4 d5 c4 e6");
     viewLogic->goToPly(2);
@@ -106,12 +108,7 @@ TEST_F(ViewLogicTest, SaveStoresANewGameAndComesBackToTheSamePly)
     play("Nf6");
     ASSERT_TRUE(viewLogic->save());
     EXPECT_EQ(doc->gameNumbers(), std::vector<int>{doc->getCurrentGame()});
-}
 
-// A game the database cannot take, or a Save with no database open, is kept as it was,
-// still marked modified, and the user is told.
-TEST_F(ViewLogicTest, SaveThatCannotStoreKeepsTheGame)
-{
     const auto refused = [this] {
         user.messages.clear();
         EXPECT_FALSE(viewLogic->save());
@@ -199,7 +196,8 @@ TEST_F(ViewLogicTest, NotesCommitOnce)
 }
 
 // Select game from position loads the chosen game at the position where it was asked.
-TEST_F(ViewLogicTest, SelectGameFromPosition)
+// Analyses that hold games let go before a command replaces the database, and only then.
+TEST_F(ViewLogicTest, SelectGameFromPositionAndReplaceListeners)
 {
     storeSample(20);
     play("e4");
@@ -209,6 +207,20 @@ TEST_F(ViewLogicTest, SelectGameFromPosition)
     viewLogic->selectGameFromPosition(games->back());
     EXPECT_EQ(viewLogic->storedGameNumber(), games->back());
     EXPECT_TRUE(samePosition(viewLogic->shownPosition(), after("e4")));
+
+    doc->addToSelectedGames(1);
+    int told = 0;
+    doc->addReplaceListener([&told] { ++told; });
+    // Whether the listeners heard of the command that succeeded.
+    const auto heard = [&told](bool succeeded) {
+        EXPECT_TRUE(succeeded);
+        return std::exchange(told, 0) > 0;
+    };
+    EXPECT_FALSE(heard(doc->pasteGames(readFile(kSamplePgn).substr(0, 900)) >= 0));
+    EXPECT_TRUE(heard(doc->OnSaveDocument(path("saved.vez"))));
+    EXPECT_TRUE(heard(doc->createDatabaseFromGameset("Selected Games")));
+    EXPECT_TRUE(heard(doc->OnNewDocument()));
+    EXPECT_TRUE(heard(doc->OnOpenDocument(path("saved.vez"))));
 }
 
 // A score goes onto the database's position at ply 0, else onto the move just played. A
@@ -238,31 +250,12 @@ TEST_F(ViewLogicTest, ScoresAndGlyphs)
     EXPECT_EQ(viewLogic->knownMoveRows().at(0).move, "e4!");
 }
 
-// A bad paste changes nothing; of several lines the first is read; a pasted flashcard mark
-// and note go to the position.
-TEST_F(ViewLogicTest, PasteEpd)
-{
-    const std::string sicilian = "rnbqkbnr/pp1ppppp/8/2p5/4P3/8/PPPP1PPP/RNBQKBNR w KQkq c";
-    Position expected;
-    ASSERT_TRUE(readEpd(expected, sicilian));
-    viewLogic->pasteEpd("not a position");
-    EXPECT_FALSE(samePosition(viewLogic->shownPosition(), expected));
-    viewLogic->pasteEpd(sicilian + "\n" + sicilian + "\n");
-    EXPECT_TRUE(samePosition(viewLogic->shownPosition(), expected));
-    EXPECT_EQ(user.messages, (std::vector<std::string>{"Bad EPD in Clipboard: not a position",
-                                                       "Multiple lines in Clipboard data; only "
-                                                       "first line read!"}));
-    viewLogic->pasteEpd(sicilian + " F; U; c0 'Sicilian';");
-    EXPECT_TRUE(doc->isFlashcardPosition(expected));
-    EXPECT_EQ(doc->noteText(expected), "Sicilian");
-}
-
-TEST_F(ViewLogicTest, PickFlashcardWrapsAround)
+// Pick flashcard goes round the marked positions. A bad EPD paste changes nothing; of several
+// lines the first is read; a pasted flashcard mark and note go to the position.
+TEST_F(ViewLogicTest, FlashcardsAndPastedEpd)
 {
     viewLogic->pickFlashcard();
-    EXPECT_EQ(user.messages, std::vector<std::string>{"No flashcards defined in this database."});
-    const std::vector<std::string> cards = {"e4", "d4", "c4"};
-    for (const std::string& moves : cards) {
+    for (const char* moves : {"e4", "d4", "c4"}) {
         viewLogic->startNewGame();
         play(moves);
         viewLogic->toggleFlashcard();
@@ -272,6 +265,21 @@ TEST_F(ViewLogicTest, PickFlashcardWrapsAround)
         viewLogic->pickFlashcard();
         EXPECT_TRUE(samePosition(viewLogic->shownPosition(), after(expected))) << expected;
     }
+
+    const std::string sicilian = "rnbqkbnr/pp1ppppp/8/2p5/4P3/8/PPPP1PPP/RNBQKBNR w KQkq c";
+    Position expected;
+    ASSERT_TRUE(readEpd(expected, sicilian));
+    viewLogic->pasteEpd("not a position");
+    EXPECT_FALSE(samePosition(viewLogic->shownPosition(), expected));
+    viewLogic->pasteEpd(sicilian + "\n" + sicilian + "\n");
+    EXPECT_TRUE(samePosition(viewLogic->shownPosition(), expected));
+    EXPECT_EQ(user.messages, (std::vector<std::string>{"No flashcards defined in this database.",
+                                                       "Bad EPD in Clipboard: not a position",
+                                                       "Multiple lines in Clipboard data; only "
+                                                       "first line read!"}));
+    viewLogic->pasteEpd(sicilian + " F; U; c0 'Sicilian';");
+    EXPECT_TRUE(doc->isFlashcardPosition(expected));
+    EXPECT_EQ(doc->noteText(expected), "Sicilian");
 }
 
 TEST_F(ViewLogicTest, PastePgnKeepsTheGamesBeforeABadOne)
@@ -332,25 +340,6 @@ TEST_F(ViewLogicTest, WalksTheVariationsOfAnnotatedGames)
         }
         EXPECT_FALSE(viewLogic->gameModified());
     }
-}
-
-// Analyses that hold games let go before a command replaces the database, and only then.
-TEST_F(ViewLogicTest, ReplaceListenersHearOfEveryReplacement)
-{
-    storeSample(3);
-    doc->addToSelectedGames(1);
-    int told = 0;
-    doc->addReplaceListener([&told] { ++told; });
-    // Whether the listeners heard of the command that succeeded.
-    const auto heard = [&told](bool succeeded) {
-        EXPECT_TRUE(succeeded);
-        return std::exchange(told, 0) > 0;
-    };
-    EXPECT_FALSE(heard(doc->pasteGames(readFile(kSamplePgn).substr(0, 900)) >= 0));
-    EXPECT_TRUE(heard(doc->OnSaveDocument(path("saved.vez"))));
-    EXPECT_TRUE(heard(doc->createDatabaseFromGameset("Selected Games")));
-    EXPECT_TRUE(heard(doc->OnNewDocument()));
-    EXPECT_TRUE(heard(doc->OnOpenDocument(path("saved.vez"))));
 }
 
 } // namespace

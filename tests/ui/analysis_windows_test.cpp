@@ -77,7 +77,7 @@ protected:
     }
 };
 
-TEST_F(AnalysisWindowsTest, GameAnalysisForWhiteScoresBlackMovesAndClosesItself)
+TEST_F(AnalysisWindowsTest, GameAnalysisForWhiteScoresBlackMovesAndClosesItselfOrAtNew)
 {
     if (!stockfishInstalled())
         GTEST_SKIP() << "stockfish is not installed: the analysis needs an engine";
@@ -105,6 +105,18 @@ TEST_F(AnalysisWindowsTest, GameAnalysisForWhiteScoresBlackMovesAndClosesItself)
         EXPECT_EQ(entries[ply].score != kNoScore, ply % 2 == 1) << ply;
     EXPECT_EQ(logic().currentPly(), 10);
     EXPECT_EQ(logic().game().entries[1].score, entries[1].score);
+
+    // A new database closes a running game analysis first.
+    window->runCommand(C::GameAnalyze);
+    ASSERT_EQ(windows().windows().size(), 1u);
+    AnalysisDialog& again = *windows().windows()[0];
+    again.findChild<QSlider*>("time")->setValue(4);
+    click(again, "start");
+    ASSERT_TRUE(pump([&] { return !again.job().scoreText().empty(); }));
+    window->runCommand(C::FileNew);
+    EXPECT_EQ(AnalysisJob::jobsHoldingGames(), 0);
+    pump([] { return false; }, 1s);
+    EXPECT_TRUE(doc().gameNumbers().empty());
 }
 
 TEST_F(AnalysisWindowsTest, OneCoPilotFollowsTheView)
@@ -162,24 +174,6 @@ TEST_F(AnalysisWindowsTest, ConfigureRestoresTheDefaults)
     EXPECT_TRUE(profile().getProfileString(kEnginePathKey, "").ends_with(kAdapterProgramName));
     EXPECT_EQ(profile().getProfileString(kEngineCommandLineKey, ""), "engine");
     EXPECT_EQ(profile().getProfileString(kEngineMargin2Key, ""), "2.5");
-}
-
-TEST_F(AnalysisWindowsTest, NewDatabaseClosesARunningGameAnalysisFirst)
-{
-    if (!stockfishInstalled())
-        GTEST_SKIP() << "stockfish is not installed: the analysis needs an engine";
-    ASSERT_EQ(doc().pasteGames(sampleGame("Kabanov")), 1);
-    window->runCommand(C::GameAnalyze);
-    ASSERT_EQ(windows().windows().size(), 1u);
-    AnalysisDialog& dialog = *windows().windows()[0];
-    dialog.findChild<QSlider*>("time")->setValue(4);
-    click(dialog, "start");
-    ASSERT_TRUE(pump([&] { return !dialog.job().scoreText().empty(); }));
-
-    window->runCommand(C::FileNew);
-    EXPECT_EQ(AnalysisJob::jobsHoldingGames(), 0);
-    pump([] { return false; }, 1s);
-    EXPECT_TRUE(doc().gameNumbers().empty());
 }
 
 TEST_F(AnalysisWindowsTest, ServerDialogStartsAndStopsTheServer)

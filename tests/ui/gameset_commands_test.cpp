@@ -7,13 +7,6 @@
 namespace vez {
 namespace {
 
-Position startPosition()
-{
-    Position start;
-    setStandardStart(start);
-    return start;
-}
-
 struct ScriptedDialogs final : DialogRunner {
     std::optional<GamesetForm> editGameset(const GamesetChoices&,
                                            const GamesetForm& preset) override
@@ -53,7 +46,6 @@ protected:
     void SetUp() override
     {
         DocumentTest::SetUp();
-        ASSERT_TRUE(doc->OnNewDocument());
         ASSERT_EQ(importOnWorker({VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}).games, 60);
         dialogs.doc = doc.get();
         commands = std::make_unique<GamesetCommands>(
@@ -72,18 +64,16 @@ TEST_F(GamesetCommandsTest, ARefinedSearchLoadsTheGameAndLeavesNoTemporarySet)
     fromTheStart.containsPosition = true;
     dialogs.forms = {draws, fromTheStart};
     dialogs.choices = {{GameChoice::Refine, -1}, {GameChoice::Chosen, 0}};
-    commands->newGameset(true, startPosition());
+    commands->newGameset(true, test::after(""));
 
     ASSERT_EQ(dialogs.presets.size(), 2u);
     EXPECT_EQ(dialogs.presets[1].parent, "Temporary Gameset #0");
     // The refinement is a subset of the draws: every game starts from the start position.
     ASSERT_EQ(dialogs.lists.size(), 2u);
     EXPECT_EQ(dialogs.lists[1], dialogs.lists[0]);
-    for (int number : dialogs.lists[0]) {
-        Game header;
-        ASSERT_TRUE(doc->readGame(number, header, false));
-        EXPECT_EQ(header.result, 3);
-    }
+    Game header;
+    for (int number : dialogs.lists[0])
+        EXPECT_TRUE(doc->readGame(number, header, false) && header.result == 3) << number;
     // Both temporary sets live while the inner list is shown, and neither afterwards.
     const auto& during = dialogs.existing[1];
     EXPECT_NE(std::find(during.begin(), during.end(), "Temporary Gameset #0"), during.end());

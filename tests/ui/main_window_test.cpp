@@ -1,46 +1,86 @@
-// The main window as the program starts it: titles, menus from the command table, placement,
-// and commands run with the user's answers scripted.
+// The main window as the program starts it and a player uses it: titles, menus from the
+// command table, placement, keys in the notes pane against the menus, moves dragged on the
+// board and saved, the clipboard both ways, set-up mode while an import reports, and
+// commands run with the user's answers scripted.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
 #include <QEvent>
 #include <QPrinter>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <set>
 
+#include "ui/chessboard.h"
+#include "ui/dialogs/game_info_dialog.h"
+#include "ui/movable_panel.h"
+#include "ui/notes_pane.h"
 #include "ui/progress_window.h"
 #include "window_fixture.h"
 
 namespace vez {
 namespace {
 
-const std::string kGames = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
+class MainWindowTest : public test::WindowTest {
+protected:
+    template <class T>
+    T* content(const char* pane) const
+    {
+        return qobject_cast<T*>(static_cast<MovablePanel*>(window->view().pane(pane))->content());
+    }
+    void activate()
+    {
+        window->activateWindow();
+        QApplication::setActiveWindow(window.get());
+        QApplication::processEvents();
+    }
+    void play(int from, int to)
+    {
+        Chessboard* board = content<Chessboard>("Chessbd");
+        test::drag(board, test::centre(*board, from), test::centre(*board, to));
+        QApplication::processEvents();
+    }
+};
 
-using MainWindowTest = test::WindowTest;
-
+// A path that cannot be opened says why, in the store's words.
 TEST_F(MainWindowTest, StartUpTitles)
 {
     std::filesystem::create_directories(path("folder.vez"));
-    const std::pair<std::string, QString> cases[] = {
-        {"", "New Database - VEZ 1.5"},
-        {path("missing.vez"), "No Database - VEZ 1.5"},
-        {path("folder.vez"), "No Database - VEZ 1.5"},
-    };
-    for (const auto& [argument, title] : cases) {
+    for (const std::string& argument : {path("missing.vez"), path("folder.vez")}) {
         user.messages.clear();
         start(argument);
-        EXPECT_EQ(window->windowTitle(), title) << argument;
-        // A path that cannot be opened says why, in the store's words.
-        EXPECT_EQ(user.messages.empty(), !title.startsWith("No Database")) << argument;
+        EXPECT_EQ(window->windowTitle(), "No Database - VEZ 1.5") << argument;
+        EXPECT_EQ(user.messages.size(), 1u) << argument;
     }
 }
 
-TEST_F(MainWindowTest, EveryCommandHasAnActionWithItsOwnShortcut)
+// Notes the title of every progress window shown, however briefly.
+class ProgressWatch final : public QObject {
+public:
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (auto* progress = qobject_cast<ProgressDialog*>(object))
+                titles.push_back(progress->windowTitle());
+        }
+        return false;
+    }
+    QStringList titles;
+};
+
+// On a new database: every command has its action and its own key, check marks follow their
+// settings; an import runs beside the window with the commands that would replace the
+// database disabled; moves dragged and saved become a stored game, and games and positions go
+// through the clipboard both ways.
+TEST_F(MainWindowTest, CommandsImportMovesAndTheClipboard)
 {
     start("");
+    EXPECT_EQ(window->windowTitle(), "New Database - VEZ 1.5");
     std::set<QString> shortcuts; // a clash would leave both keys dead
     for (const CommandInfo& info : commandTable()) {
         const QAction* action = window->action(info.id);
@@ -50,10 +90,102 @@ TEST_F(MainWindowTest, EveryCommandHasAnActionWithItsOwnShortcut)
     }
     window->runCommand(CommandId::FileValidate);
     EXPECT_EQ(user.messages, std::vector<std::string>{"The database is sound."});
-    // Check marks follow their settings.
     window->runCommand(CommandId::FileHogMemory);
     EXPECT_TRUE(window->action(CommandId::FileHogMemory)->isChecked());
     EXPECT_EQ(profile().getProfileInt("Hog Memory", 0), 1);
+
+    ProgressWatch watch;
+    QApplication::instance()->installEventFilter(&watch);
+    const std::string before = logic().statusLines().first;
+    user.answers = {test::kSamplePgn};
+    window->runCommand(CommandId::FileImport);
+    ASSERT_TRUE(doc().importRunning());
+    EXPECT_FALSE(window->action(CommandId::FileNew)->isEnabled());
+    while (doc().importRunning())
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    QApplication::instance()->removeEventFilter(&watch);
+    EXPECT_EQ(watch.titles, QStringList{"PGN Import"});
+    QApplication::processEvents();
+    window->refreshCommandState();
+    EXPECT_TRUE(window->action(CommandId::FileNew)->isEnabled());
+    EXPECT_NE(logic().statusLines().first, before);
+
+    activate();
+    play(12, 28); // e2-e4
+    play(52, 36); // e7-e5
+    play(6, 21);  // g1-f3
+    window->runCommand(CommandId::PositionBackUp);
+    // Saving asks for the players first.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<GameInfoDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        static_cast<QComboBox*>(dialog->field("White"))->setEditText("Anderssen, Adolf");
+        static_cast<QComboBox*>(dialog->field("Black"))->setEditText("Kieseritzky, Lionel");
+        dialog->accept();
+    });
+    QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(doc().gameNumbers().size(), 61u);
+    EXPECT_EQ(logic().endPly(), 3);
+    EXPECT_EQ(logic().game().white, "Anderssen, Adolf");
+
+    QApplication::clipboard()->setText(
+        "[Event \"Casual\"]\n[White \"Morphy, Paul\"]\n[Black \"Duke Karl\"]\n[Result \"1-0\"]\n\n"
+        "1. e4 e5 2. Nf3 d6 3. d4 Bg4 4. dxe5 Bxf3 5. Qxf3 dxe5 6. Bc4 Nf6 7. Qb3 Qe7 8. Nc3 c6 "
+        "9. Bg5 b5 10. Nxb5 cxb5 11. Bxb5+ Nbd7 12. O-O-O Rd8 13. Rxd7 Rxd7 14. Rd1 Qe6 "
+        "15. Bxd7+ Nxd7 16. Qb8+ Nxb8 17. Rd8# 1-0\n");
+    window->runCommand(CommandId::GamePastePgn);
+    ASSERT_EQ(doc().gameNumbers().size(), 62u);
+    window->runCommand(CommandId::GameCopyPgn);
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("17. Rd8# 1-0"));
+    window->runCommand(CommandId::PositionFastForward);
+    window->runCommand(CommandId::PositionCopyEpd);
+    const Position mate = logic().shownPosition();
+    window->runCommand(CommandId::GameStartNewGame);
+    window->runCommand(CommandId::PositionPasteEpd);
+    EXPECT_TRUE(samePosition(logic().shownPosition(), mate));
+}
+
+// On a browsed file: printing; text keys in the notes pane edit the text and keep the game,
+// where with the board in front they are the game's commands; set-up mode outlasts an import
+// hint.
+TEST_F(MainWindowTest, NotesKeysSetUpModeAndPrinting)
+{
+    start(test::kSamplePgn);
+    doc().selectGame(0, "", nullptr);
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(path("game.pdf")));
+    window->printTo(printer);
+    EXPECT_GT(std::filesystem::file_size(path("game.pdf")), 1000u);
+
+    doc().selectGame(5, "", nullptr);
+    activate();
+    NotesPane* notes = content<NotesPane>("Notepad");
+    notes->setFocus();
+    QTest::keyClicks(notes, "A quiet move");
+    QTest::keyClick(notes, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(notes, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "A quiet move");
+    QTest::keyClick(notes, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(notes->toPlainText(), "A quiet move");
+    // Cut PGN would have deleted game 5, Paste PGN added one.
+    EXPECT_EQ(doc().gameNumbers().size(), 60u);
+    QApplication::clipboard()->clear();
+    Chessboard* board = content<Chessboard>("Chessbd");
+    board->setFocus();
+    QTest::keyClick(board, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith("[Event "));
+
+    ASSERT_TRUE(board->toggleSetupMode());
+    QApplication::processEvents();
+    EXPECT_FALSE(window->action(CommandId::GameSave)->isEnabled());
+    board->placeSetupPiece(makeSquare(4, 1), kSetupEmpty); // the e2 pawn off
+    doc().UpdateAllViews(nullptr, UpdateHint::Bulk);
+    QApplication::processEvents();
+    EXPECT_TRUE(board->setupMode());
+    ASSERT_TRUE(board->toggleSetupMode());
+    QApplication::processEvents();
+    EXPECT_EQ(logic().game().startPosition.squares[makeSquare(4, 1)], kEmpty);
 }
 
 // What a session writes, the next applies unchanged: the window neither moves nor grows. A
@@ -76,41 +208,6 @@ TEST_F(MainWindowTest, StoredPlacementIsHonouredAndKeptFromSessionToSession)
     EXPECT_EQ(window->frameGeometry().size(), QSize(700, 500));
 }
 
-// Notes the title of every progress window shown, however briefly.
-class ProgressWatch final : public QObject {
-public:
-    bool eventFilter(QObject* object, QEvent* event) override
-    {
-        if (event->type() == QEvent::Show) {
-            if (auto* progress = qobject_cast<ProgressDialog*>(object))
-                titles.push_back(progress->windowTitle());
-        }
-        return false;
-    }
-    QStringList titles;
-};
-
-TEST_F(MainWindowTest, ImportRunsBesideTheWindowWithItsCommandsDisabled)
-{
-    start("");
-    ProgressWatch watch;
-    QApplication::instance()->installEventFilter(&watch);
-    const std::string before = window->view().logic().statusLines().first;
-    user.answers = {kGames};
-    window->runCommand(CommandId::FileImport);
-    ASSERT_TRUE(window->document().importRunning());
-    EXPECT_FALSE(window->action(CommandId::FileNew)->isEnabled());
-    while (window->document().importRunning())
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    QApplication::instance()->removeEventFilter(&watch);
-    EXPECT_EQ(watch.titles, QStringList{"PGN Import"});
-    QApplication::processEvents();
-    window->refreshCommandState();
-    EXPECT_TRUE(window->action(CommandId::FileNew)->isEnabled());
-    EXPECT_EQ(window->document().gameNumbers().size(), 60u);
-    EXPECT_NE(window->view().logic().statusLines().first, before);
-}
-
 TEST_F(MainWindowTest, BrowsingStopsAtCancel)
 {
     QTimer::singleShot(0, [] {
@@ -119,20 +216,9 @@ TEST_F(MainWindowTest, BrowsingStopsAtCancel)
                 progress->reject();
         }
     });
-    start(kGames);
+    start(test::kSamplePgn);
     EXPECT_EQ(window->windowTitle(), "PGN File Browsing - VEZ 1.5");
-    EXPECT_LT(window->document().gameNumbers().size(), 60u);
-}
-
-TEST_F(MainWindowTest, PrintsToAPdfFile)
-{
-    start(kGames);
-    window->document().selectGame(0, "", nullptr);
-    QPrinter printer;
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(QString::fromStdString(path("game.pdf")));
-    window->printTo(printer);
-    EXPECT_GT(std::filesystem::file_size(path("game.pdf")), 1000u);
+    EXPECT_LT(doc().gameNumbers().size(), 60u);
 }
 
 } // namespace

@@ -2,11 +2,7 @@
 // questions and file choices, whose answers a test scripts.
 #pragma once
 
-#include <QApplication>
-
-#include <chrono>
 #include <deque>
-#include <thread>
 
 #include "app/document_fixture.h"
 #include "ui/main_window.h"
@@ -48,17 +44,6 @@ protected:
     std::string path(const char* name) const { return scratchPath(name).toStdString(); }
     CVezDoc& doc() { return window->document(); }
     ViewLogic& logic() { return window->view().logic(); }
-    // Runs the event loop until the condition holds or the time is up.
-    template <class Condition>
-    static bool pump(Condition done, std::chrono::seconds limit = std::chrono::seconds(30))
-    {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!done() && std::chrono::steady_clock::now() < end) {
-            QApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return done();
-    }
 
     ScriptedQtUser user;
     std::unique_ptr<MainWindow> window;
