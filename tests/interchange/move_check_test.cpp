@@ -100,8 +100,6 @@ std::vector<Position> testPositions()
     return positions;
 }
 
-std::size_t moveIndex(Move move) { return moveCode(move); }
-
 TEST(MoveCheck, ListedMovesAreTheLegalList)
 {
     int checked = 0;
@@ -111,7 +109,7 @@ TEST(MoveCheck, ListedMovesAreTheLegalList)
             const int count = legalMoves(pos, list, nonstandard);
             std::bitset<1 << 15> legal;
             for (int i = 0; i < count; ++i)
-                legal.set(moveIndex(list[i]));
+                legal.set(moveCode(list[i]));
             // Every from-square with a piece, every to-square, every type field; the
             // nonstandard list only for the moves it could hold.
             for (int from = 0; from < 64; ++from) {
@@ -120,10 +118,10 @@ TEST(MoveCheck, ListedMovesAreTheLegalList)
                 for (int to = 0; to < 64; ++to) {
                     for (int type = 1; type <= 6; ++type) {
                         const Move move = encodeMove(from, to, static_cast<PieceType>(type));
-                        if (nonstandard && !legal.test(moveIndex(move)) && (to + type) % 7 != 0)
+                        if (nonstandard && !legal.test(moveCode(move)) && (to + type) % 7 != 0)
                             continue;
                         ++checked;
-                        ASSERT_EQ(isListedMove(pos, move, nonstandard), legal.test(moveIndex(move)))
+                        ASSERT_EQ(isListedMove(pos, move, nonstandard), legal.test(moveCode(move)))
                             << writeFen(pos, 0, 1) << " move " << from << "-" << to << " type "
                             << type << (nonstandard ? " nonstandard" : "");
                     }
