@@ -61,11 +61,11 @@ TEST_F(ChildProcessTest, OutputEndsBothQueuesAfterTheirLastLines)
     EXPECT_EQ(drain(output), expectedOutput);
     EXPECT_EQ(drain(errors), (std::vector<std::string>{"x\r\n", "y\n"}));
     child.Wait();
-    EXPECT_FALSE(child.IsRunning());
     // The child has ended and closed its input: writing to it neither raises SIGPIPE nor
     // blocks, and readers asked for now get an empty, finished queue.
     child.Write("more\n");
     child.Close();
+    EXPECT_FALSE(child.IsRunning());
     auto* late = new LineQueue;
     child.StartReaders(late, nullptr);
     EXPECT_TRUE(drain(late).empty());

@@ -100,14 +100,13 @@ TEST(ParseEngineLine, StateOfTheAnalysisShapesTheResult)
     // Texts persist from line to line; each record carries them as they were.
     dialogue.ParseEngineLine("kibitz d3 0:01 -0.10 e5 x", 0);
     const ParsedLine pv = dialogue.ParseEngineLine("kibitz pv: c5 Nf3 x", 0);
-    EXPECT_EQ(pv.record.scoreText, "-0.10");
-    EXPECT_EQ(pv.record.pvText, "c5 Nf3 x");
+    EXPECT_EQ(pv.record.scoreText + "|" + pv.record.pvText, "-0.10|c5 Nf3 x");
     // A game analysis keeps the progress bar for plies; the beep box beeps on every line.
     dialogue.setGameAnalysis(true);
     dialogue.setBeep(true);
     const ParsedLine kibitz = dialogue.ParseEngineLine("kibitz d4 0:09 -0.15 e5 x", 0);
-    EXPECT_EQ(kibitz.record.progressSeconds, -1);
-    EXPECT_EQ(kibitz.sound, EngineSound::Simple);
+    EXPECT_EQ(std::pair(kibitz.record.progressSeconds, kibitz.sound),
+              std::pair(-1, EngineSound::Simple));
     // While stopping nothing is sent.
     dialogue.setStopping(true);
     EXPECT_FALSE(dialogue.ParseEngineLine("ERROR: late", 0).send);

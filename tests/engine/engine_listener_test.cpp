@@ -102,9 +102,8 @@ echo 'oops' >&2)");
     ASSERT_TRUE(test::eventually([&] { return receiver->records().size() >= 2; }, 60s));
     child.Write("go\n");
     const EngineRecord move = receiver->awaitMove(0);
-    EXPECT_EQ(text(dialogue.board(), move.move), "e4");
-    EXPECT_EQ(move.scoreText, "+0.40");
-    EXPECT_EQ(move.pvText, "e4 e5 x");
+    EXPECT_EQ(text(dialogue.board(), move.move) + "|" + move.scoreText + "|" + move.pvText,
+              "e4|+0.40|e4 e5 x");
     child.Write("quit\n");
     ASSERT_TRUE(receiver->awaitStop());
     EXPECT_TRUE(test::eventually([&] { return !dialogue.hasListeners(); }));
@@ -115,14 +114,12 @@ echo 'oops' >&2)");
     // ended), the kibitz line, the prompt that hands over the move; the error text only
     // when it came before the stop.
     std::vector<std::string> seen;
-    for (const EngineRecord& record : receiver->records()) {
-        if (record.stop) {
+    for (const EngineRecord& record : receiver->records())
+        if (record.stop)
             EXPECT_EQ(record.commentText, "oops");
-        } else {
+        else
             seen.push_back(std::to_string(record.moveMade) + record.scoreText + "|" +
                            record.commentText);
-        }
-    }
     EXPECT_EQ(seen, (std::vector<std::string>{"0|Crafty v0.1", "0|Crafty v0.1", "0|Crafty v0.1",
                                               "0+0.40|Crafty v0.1", "1+0.40|Crafty v0.1"}));
 }
