@@ -5,7 +5,6 @@
 
 #include <functional>
 
-#include "chess/fen.h"
 #include "document_fixture.h"
 #include "store/database.h"
 

@@ -7,9 +7,7 @@
 #include <cstdlib>
 
 #include "app/import.h"
-#include "chess/fen.h"
 #include "document_fixture.h"
-#include "store/database.h"
 #include "support/child_scripts.h"
 
 namespace vez::test {
