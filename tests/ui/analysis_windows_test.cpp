@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "chess/notation.h"
 #include "engine/engine_settings.h"
@@ -24,8 +23,6 @@
 #include "ui/analysis/engine_config_dialog.h"
 #include "ui/analysis/server_dialog.h"
 #include "ui/chessboard.h"
-#include "ui/main_window.h"
-#include "ui/vez_view.h"
 #include "window_fixture.h"
 
 namespace vez::test {
@@ -64,16 +61,6 @@ protected:
     static void click(AnalysisDialog& dialog, const char* button)
     {
         dialog.findChild<QPushButton*>(button)->click();
-    }
-    // Runs the modal dialog a command opens with the answer given.
-    template <class Dialog, class Answer>
-    static void answerModal(Answer answer)
-    {
-        QTimer::singleShot(0, [answer] {
-            auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            answer(*dialog);
-        });
     }
 };
 

@@ -31,12 +31,9 @@ TEST_F(XDisplay, SetupKeysMoveTheMouseCursorWithWrapping)
     auto centreOf = [&](int square) {
         return board.mapToGlobal(board.squareOrigin(square) + QPoint(size / 2, size / 2));
     };
-    struct Step {
-        int key; // a Qt key or a character
-        int cursorOn;
-    };
-    // a8 = 56, h8 = 63, a1 = 0, h1 = 7, b1 = 1
-    const Step steps[] = {
+    // A Qt key or a character, and the square the cursor is on afterwards: a8 = 56, h8 = 63,
+    // a1 = 0, h1 = 7, b1 = 1.
+    const std::pair<int, int> steps[] = {
         {Qt::Key_Left, 7},   // from the top-left square to the bottom-right one
         {Qt::Key_Right, 56}, // and back
         {Qt::Key_Up, 0},     // the top row's up is the bottom row
@@ -46,10 +43,10 @@ TEST_F(XDisplay, SetupKeysMoveTheMouseCursorWithWrapping)
     };
     QCursor::setPos(centreOf(56));
     QTest::qWait(50);
-    for (const Step& step : steps) {
-        pressKey(&board, step.key);
+    for (const auto& [key, cursorOn] : steps) {
+        pressKey(&board, key);
         QTest::qWait(20);
-        EXPECT_EQ(QCursor::pos(), centreOf(step.cursorOn)) << "key " << step.key;
+        EXPECT_EQ(QCursor::pos(), centreOf(cursorOn)) << "key " << key;
     }
     EXPECT_EQ(board.GetPosition().squares[15], makePiece(PieceType::Queen, kWhite));
 }

@@ -19,11 +19,9 @@ Position fromFen(const char* fen)
 class ScriptedBoardDialogs final : public ChessboardDialogs {
 public:
     std::optional<QColor> chooseColour(const QColor&) override { return colour; }
-    std::optional<std::pair<QString, int>> chooseFont() override { return font; }
-    std::string chooseBitmapFile() override { return bitmap; }
+    std::optional<std::pair<QString, int>> chooseFont() override { return {}; }
+    std::string chooseBitmapFile() override { return {}; }
     std::optional<QColor> colour;
-    std::optional<std::pair<QString, int>> font;
-    std::string bitmap;
 };
 
 class BoardTest : public UiTest {
@@ -43,12 +41,8 @@ protected:
 
 TEST_F(BoardTest, SquaresTakeTheirColoursAndThePerspectiveTurnsTheBoard)
 {
-    struct Case {
-        const char* fen;
-        int perspective;
-        bool h8BottomLeft;
-    };
-    const Case cases[] = {
+    // The position, the perspective, and whether h8 is at the bottom left.
+    const std::tuple<const char*, int, bool> cases[] = {
         {"7K/8/8/8/8/8/8/k7 w - - 0 1", Chessboard::WhiteBottom, false},
         {"7K/8/8/8/8/8/8/k7 b - - 0 1", Chessboard::PlayerBottom, true},
         {"7K/8/8/8/8/8/8/k7 w - - 0 1", Chessboard::OpponentBottom, true},
@@ -56,15 +50,15 @@ TEST_F(BoardTest, SquaresTakeTheirColoursAndThePerspectiveTurnsTheBoard)
     profile().writeProfileInt("Chessbd dark RGB", 0x0000FF);  // red, in the low byte
     profile().writeProfileInt("Chessbd light RGB", 0xFF0000); // blue
     auto board = makeBoard();
-    for (const Case& c : cases) {
-        board->SetPosition(fromFen(c.fen));
-        board->setPerspective(c.perspective);
+    for (const auto& [fen, perspective, h8BottomLeft] : cases) {
+        board->SetPosition(fromFen(fen));
+        board->setPerspective(perspective);
         const QImage image = grabbed(*board, "board-perspective");
-        EXPECT_EQ(board->squareAt(QPoint(16, 256 - 16)), c.h8BottomLeft ? 63 : 0) << c.fen;
+        EXPECT_EQ(board->squareAt(QPoint(16, 256 - 16)), h8BottomLeft ? 63 : 0) << fen;
         // the picture follows: a1 is dark wherever it stands, and h8's king is drawn.
-        EXPECT_EQ(image.pixel(board->squareOrigin(0) + QPoint(1, 1)), qRgb(255, 0, 0)) << c.fen;
-        EXPECT_NE(image.pixel(centre(*board, 63)), qRgb(255, 0, 0)) << c.fen;
-        EXPECT_EQ(image.pixel(centre(*board, 62)), qRgb(0, 0, 255)) << c.fen;
+        EXPECT_EQ(image.pixel(board->squareOrigin(0) + QPoint(1, 1)), qRgb(255, 0, 0)) << fen;
+        EXPECT_NE(image.pixel(centre(*board, 63)), qRgb(255, 0, 0)) << fen;
+        EXPECT_EQ(image.pixel(centre(*board, 62)), qRgb(0, 0, 255)) << fen;
     }
 }
 
@@ -129,8 +123,9 @@ TEST_F(BoardTest, ContextMenuOffersTheArrowMovesAndWritesArrowSettings)
     EXPECT_EQ(profile().getProfileInt("Chessbd dark RGB", -1), 10 | 20 << 8 | 30 << 16);
 }
 
-// Escape enters set-up mode and leaves it only with at most 32 pieces on the board.
-TEST_F(BoardTest, SetupKeysPlacePiecesUnderTheWrappingCursor)
+// Escape enters set-up mode and leaves it only with at most 32 pieces on the board; keys and
+// menus place the pieces.
+TEST_F(BoardTest, SetupKeysAndMenusPlacePieces)
 {
     auto board = makeBoard();
     std::vector<bool> flips;
@@ -140,12 +135,9 @@ TEST_F(BoardTest, SetupKeysPlacePiecesUnderTheWrappingCursor)
     EXPECT_EQ(m_beeper.kinds, std::vector<BeepKind>{BeepKind::Exclamation});
     QTest::keyClick(board.get(), Qt::Key_Escape);
     ASSERT_TRUE(board->setupMode());
-    struct Step {
-        std::vector<int> keys; // Qt keys, or characters
-        const char* fen;       // the board part afterwards
-    };
-    // The cursor starts at the top-left square (a8 with White at the bottom).
-    const Step steps[] = {
+    // Qt keys or characters, and the board part of the FEN afterwards. The cursor starts at
+    // the top-left square (a8 with White at the bottom).
+    const std::pair<std::vector<int>, const char*> steps[] = {
         {{'x'}, "8/8/8/8/8/8/8/8"},
         {{'r', 'R'}, "Rr6/8/8/8/8/8/8/8"},
         {{Qt::Key_Left, Qt::Key_Left, Qt::Key_Left, 'q'}, "Rr6/8/8/8/8/8/8/7Q"},
@@ -153,11 +145,11 @@ TEST_F(BoardTest, SetupKeysPlacePiecesUnderTheWrappingCursor)
         {{Qt::Key_Down, Qt::Key_Right, ' '}, "Kr6/8/8/8/8/8/8/1p5Q"},
         {{'s'}, "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR"},
     };
-    for (const Step& step : steps) {
-        for (int key : step.keys)
+    for (const auto& [keys, expected] : steps) {
+        for (int key : keys)
             pressKey(board.get(), key);
         const std::string fen = writeFen(board->GetPosition(), 0, 1);
-        EXPECT_EQ(fen.substr(0, fen.find(' ')), step.fen);
+        EXPECT_EQ(fen.substr(0, fen.find(' ')), expected);
     }
     m_beeper.kinds.clear();
     QTest::keyClick(board.get(), 'z');
@@ -171,11 +163,9 @@ TEST_F(BoardTest, SetupKeysPlacePiecesUnderTheWrappingCursor)
     QTest::keyClick(board.get(), Qt::Key_Escape);
     EXPECT_FALSE(board->setupMode());
     EXPECT_EQ(flips, (std::vector<bool>{true, false}));
-}
 
-TEST_F(BoardTest, SetupMenuPutsTheChosenPieceOnTheSquare)
-{
-    auto board = makeBoard();
+    // The set-up menus: castling rights, side to move, and a piece for a square.
+    board->SetPosition(fromFen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
     board->toggleSetupMode();
     board->placeSetupPiece(0, kSetupEmpty);
     auto context = board->buildContextMenu();

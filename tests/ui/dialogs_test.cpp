@@ -57,7 +57,7 @@ TEST(PgnErrorDialog, ShowsTheReportAndAnswersEachButton)
     EXPECT_EQ(epd.field("game"), "");
 }
 
-TEST(SelectGameDialog, ReadsOnlyTheRowsItShowsInTheCallersOrder)
+TEST(SelectGameDialog, ReadsOnlyTheRowsItShowsAndClicksChoose)
 {
     std::vector<int> numbers(150000);
     for (int i = 0; i < 150000; ++i)
@@ -79,34 +79,29 @@ TEST(SelectGameDialog, ReadsOnlyTheRowsItShowsInTheCallersOrder)
     EXPECT_EQ(model.rowCount(), 150000);
     EXPECT_EQ(model.data(model.index(0, GameListModel::Date), Qt::DisplayRole), "1998.??.??");
     EXPECT_EQ(model.data(model.index(1, GameListModel::White), Qt::DisplayRole), "White 149998");
-}
 
-TEST(SelectGameDialog, ClickChoosesDoubleClickClosesAndBlankSpaceIsIgnored)
-{
-    auto reader = [](int, Game& header) {
-        header.white = "Tal";
-        return true;
-    };
-    SelectGameDialog dialog({17, 3, 42}, -1, reader, nullptr);
-    dialog.resize(900, 400);
-    dialog.show();
+    // A click chooses, a double click closes, and blank space is ignored.
+    SelectGameDialog three(
+        {17, 3, 42}, -1, [](int, Game&) { return true; }, nullptr);
+    three.resize(900, 400);
+    three.show();
     QApplication::processEvents();
-    QWidget* viewport = dialog.view()->viewport();
-    const QRect second = dialog.view()->visualRect(dialog.model()->index(1, 0));
+    QWidget* viewport = three.view()->viewport();
+    const QRect second = three.view()->visualRect(three.model()->index(1, 0));
     QTest::mouseClick(viewport, Qt::LeftButton, {}, second.center());
     QTest::mouseClick(viewport, Qt::LeftButton, {},
                       QPoint(second.center().x(), viewport->height() - 5));
-    EXPECT_EQ(dialog.chosen(), 3);
+    EXPECT_EQ(three.chosen(), 3);
     // A deleted game leaves the list and the choice.
-    dialog.refresh([](int number) { return number != 3; });
-    EXPECT_EQ(dialog.chosen(), -1);
-    EXPECT_EQ(dialog.model()->rowCount(), 2);
+    three.refresh([](int number) { return number != 3; });
+    EXPECT_EQ(three.chosen(), -1);
+    EXPECT_EQ(three.model()->rowCount(), 2);
     QApplication::processEvents();
-    const QRect first = dialog.view()->visualRect(dialog.model()->index(0, 0));
+    const QRect first = three.view()->visualRect(three.model()->index(0, 0));
     QTest::mouseClick(viewport, Qt::LeftButton, {}, first.center());
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, first.center());
-    EXPECT_EQ(dialog.chosen(), 17);
-    EXPECT_EQ(dialog.outcome(), SelectGameDialog::Chosen);
+    EXPECT_EQ(three.chosen(), 17);
+    EXPECT_EQ(three.outcome(), SelectGameDialog::Chosen);
 }
 
 TEST(GamesetForm, ChecksComeInTheirOrder)

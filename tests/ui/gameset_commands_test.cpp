@@ -56,7 +56,7 @@ protected:
     std::unique_ptr<GamesetCommands> commands;
 };
 
-TEST_F(GamesetCommandsTest, ARefinedSearchLoadsTheGameAndLeavesNoTemporarySet)
+TEST_F(GamesetCommandsTest, ARefinedSearchLeavesNoTemporarySetAndDeleteGamesAsksFirst)
 {
     GamesetForm draws;
     draws.role = GamesetRole::Draw;
@@ -82,10 +82,8 @@ TEST_F(GamesetCommandsTest, ARefinedSearchLoadsTheGameAndLeavesNoTemporarySet)
     ASSERT_FALSE(dialogs.lists[1].empty());
     EXPECT_EQ(loaded, (std::vector<std::pair<int, std::string>>{
                           {dialogs.lists[1][0], "Temporary Gameset #1"}}));
-}
 
-TEST_F(GamesetCommandsTest, DeleteGamesAsksWithTheCountFirst)
-{
+    // Delete games asks with the count first.
     const std::string source = "Games from " VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
     ASSERT_TRUE(doc->gamesetExists(source));
     dialogs.gameset = source;

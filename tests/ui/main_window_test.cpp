@@ -47,18 +47,6 @@ protected:
     }
 };
 
-// A path that cannot be opened says why, in the store's words.
-TEST_F(MainWindowTest, StartUpTitles)
-{
-    std::filesystem::create_directories(path("folder.vez"));
-    for (const std::string& argument : {path("missing.vez"), path("folder.vez")}) {
-        user.messages.clear();
-        start(argument);
-        EXPECT_EQ(window->windowTitle(), "No Database - VEZ 1.5") << argument;
-        EXPECT_EQ(user.messages.size(), 1u) << argument;
-    }
-}
-
 // Notes the title of every progress window shown, however briefly.
 class ProgressWatch final : public QObject {
 public:
@@ -73,12 +61,20 @@ public:
     QStringList titles;
 };
 
-// On a new database: every command has its action and its own key, check marks follow their
-// settings; an import runs beside the window with the commands that would replace the
-// database disabled; moves dragged and saved become a stored game, and games and positions go
-// through the clipboard both ways.
+// A path that cannot be opened says why, in the store's words. On a new database: every
+// command has its action and its own key, check marks follow their settings; an import runs beside
+// the window with the commands that would replace the database disabled; moves dragged and saved
+// become a stored game, and games and positions go through the clipboard both ways.
 TEST_F(MainWindowTest, CommandsImportMovesAndTheClipboard)
 {
+    std::filesystem::create_directories(path("folder.vez"));
+    for (const std::string& argument : {path("missing.vez"), path("folder.vez")}) {
+        user.messages.clear();
+        start(argument);
+        EXPECT_EQ(window->windowTitle(), "No Database - VEZ 1.5") << argument;
+        EXPECT_EQ(user.messages.size(), 1u) << argument;
+    }
+    user.messages.clear();
     start("");
     EXPECT_EQ(window->windowTitle(), "New Database - VEZ 1.5");
     std::set<QString> shortcuts; // a clash would leave both keys dead
@@ -116,27 +112,22 @@ TEST_F(MainWindowTest, CommandsImportMovesAndTheClipboard)
     play(6, 21);  // g1-f3
     window->runCommand(CommandId::PositionBackUp);
     // Saving asks for the players first.
-    QTimer::singleShot(0, [] {
-        auto* dialog = qobject_cast<GameInfoDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        static_cast<QComboBox*>(dialog->field("White"))->setEditText("Anderssen, Adolf");
-        static_cast<QComboBox*>(dialog->field("Black"))->setEditText("Kieseritzky, Lionel");
-        dialog->accept();
+    test::answerModal<GameInfoDialog>([](GameInfoDialog& dialog) {
+        static_cast<QComboBox*>(dialog.field("White"))->setEditText("Anderssen, Adolf");
+        static_cast<QComboBox*>(dialog.field("Black"))->setEditText("Kieseritzky, Lionel");
+        dialog.accept();
     });
     QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(doc().gameNumbers().size(), 61u);
     EXPECT_EQ(logic().endPly(), 3);
     EXPECT_EQ(logic().game().white, "Anderssen, Adolf");
 
-    QApplication::clipboard()->setText(
-        "[Event \"Casual\"]\n[White \"Morphy, Paul\"]\n[Black \"Duke Karl\"]\n[Result \"1-0\"]\n\n"
-        "1. e4 e5 2. Nf3 d6 3. d4 Bg4 4. dxe5 Bxf3 5. Qxf3 dxe5 6. Bc4 Nf6 7. Qb3 Qe7 8. Nc3 c6 "
-        "9. Bg5 b5 10. Nxb5 cxb5 11. Bxb5+ Nbd7 12. O-O-O Rd8 13. Rxd7 Rxd7 14. Rd1 Qe6 "
-        "15. Bxd7+ Nxd7 16. Qb8+ Nxb8 17. Rd8# 1-0\n");
+    QApplication::clipboard()->setText("[White \"Morphy, Paul\"]\n[Result \"1-0\"]\n\n"
+                                       "1. e4 e5 2. Qh5 Nc6 3. Bc4 Nf6 4. Qxf7# 1-0\n");
     window->runCommand(CommandId::GamePastePgn);
     ASSERT_EQ(doc().gameNumbers().size(), 62u);
     window->runCommand(CommandId::GameCopyPgn);
-    EXPECT_TRUE(QApplication::clipboard()->text().contains("17. Rd8# 1-0"));
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("4. Qxf7# 1-0"));
     window->runCommand(CommandId::PositionFastForward);
     window->runCommand(CommandId::PositionCopyEpd);
     const Position mate = logic().shownPosition();
@@ -145,11 +136,20 @@ TEST_F(MainWindowTest, CommandsImportMovesAndTheClipboard)
     EXPECT_TRUE(samePosition(logic().shownPosition(), mate));
 }
 
-// On a browsed file: printing; text keys in the notes pane edit the text and keep the game,
-// where with the board in front they are the game's commands; set-up mode outlasts an import
-// hint.
-TEST_F(MainWindowTest, NotesKeysSetUpModeAndPrinting)
+// Browsing stops at Cancel. On a browsed file: printing; text keys in the notes pane edit the text
+// and keep the game, where with the board in front they are the game's commands; set-up mode
+// outlasts an import hint.
+TEST_F(MainWindowTest, BrowsingNotesKeysSetUpModeAndPrinting)
 {
+    QTimer::singleShot(0, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* progress = qobject_cast<ProgressDialog*>(widget))
+                progress->reject();
+        }
+    });
+    start(test::kSamplePgn);
+    EXPECT_EQ(window->windowTitle(), "PGN File Browsing - VEZ 1.5");
+    EXPECT_LT(doc().gameNumbers().size(), 60u);
     start(test::kSamplePgn);
     doc().selectGame(0, "", nullptr);
     QPrinter printer;
@@ -206,19 +206,6 @@ TEST_F(MainWindowTest, StoredPlacementIsHonouredAndKeptFromSessionToSession)
     profile().writeProfileInt("Size x", QApplication::primaryScreen()->geometry().width() + 10);
     start("");
     EXPECT_EQ(window->frameGeometry().size(), QSize(700, 500));
-}
-
-TEST_F(MainWindowTest, BrowsingStopsAtCancel)
-{
-    QTimer::singleShot(0, [] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* progress = qobject_cast<ProgressDialog*>(widget))
-                progress->reject();
-        }
-    });
-    start(test::kSamplePgn);
-    EXPECT_EQ(window->windowTitle(), "PGN File Browsing - VEZ 1.5");
-    EXPECT_LT(doc().gameNumbers().size(), 60u);
 }
 
 } // namespace

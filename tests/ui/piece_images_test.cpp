@@ -2,6 +2,8 @@
 // falls back through.
 #include <QFile>
 
+#include <fstream>
+
 #include "ui/chessboard.h"
 #include "ui/piece_images.h"
 #include "ui/ui_fixture.h"
@@ -11,39 +13,31 @@ namespace {
 
 const std::string kDataDir = VEZ_TEST_DATA_DIR;
 
-TEST(PieceStrips, TruncatedBitmapsAreRefusedAtTheFirstMissingPart)
+using PieceImagesTest = UiTest;
+
+// Truncated bitmaps are refused at the first missing part.
+TEST_F(PieceImagesTest, TruncatedBitmapsAndTheChainABoardFallsBackThrough)
 {
     QFile file(QString::fromStdString(kDataDir + "/pieces-448x32.bmp"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray whole = file.readAll();
-    QTemporaryDir dir;
-    struct Cut {
-        qsizetype length;
-        char offsetHigh; // the pixel offset's second byte: 4 as written, 0 for 54, inside the table
-        const char* message;
-    };
-    const Cut cuts[] = {{54 + 500, 4, ": couldn't read colors"},
-                        {whole.size() - 1, 4, ": couldn't read bitmap image"},
-                        {whole.size() - 1, 0, ": couldn't read bitmap image"}};
+    // The length kept, the pixel offset's second byte (4 as written, 0 for 54, inside the
+    // table), and the message.
+    const std::tuple<qsizetype, char, const char*> cuts[] = {
+        {54 + 500, 4, ": couldn't read colors"},
+        {whole.size() - 1, 4, ": couldn't read bitmap image"},
+        {whole.size() - 1, 0, ": couldn't read bitmap image"}};
     for (const auto& [length, offsetHigh, message] : cuts) {
-        const std::string path = dir.filePath(QStringLiteral("cut.bmp")).toStdString();
-        QFile cut(QString::fromStdString(path));
-        ASSERT_TRUE(cut.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const std::string path = scratchPath(QStringLiteral("cut.bmp")).toStdString();
         QByteArray bytes = whole.left(length);
         if (bytes.size() > 11)
             bytes[11] = offsetHigh;
-        cut.write(bytes);
-        cut.close();
+        std::ofstream(path, std::ios::binary).write(bytes.constData(), bytes.size());
         std::string error;
         EXPECT_TRUE(readPieceBitmap(path, error).isNull()) << length;
         EXPECT_EQ(error, path + message);
     }
-}
 
-using PieceChainTest = UiTest;
-
-TEST_F(PieceChainTest, ABoardFallsBackFromTheBitmapSettingToTheBuiltInStrip)
-{
     // A board on the bitmap setting given: its square size and the messages it showed.
     using Loaded = std::pair<int, std::vector<std::string>>;
     const auto load = [this](const std::string& bitmap) {

@@ -54,8 +54,19 @@ protected:
     std::vector<int> m_plies;
 };
 
-TEST_F(ScoresheetTest, TypedMovesCompleteOnAPrefixOrOnEnter)
+TEST_F(ScoresheetTest, TypedMovesCompleteOnAPrefixOrOnEnterAndFollowTheCurrentPly)
 {
+    // Typing follows the current ply, and descriptive notation.
+    ScoresheetData data = sheetFor(kRuyLopez, 3);
+    m_sheet.setData(data, false);
+    QTest::keyClicks(&m_sheet, "Nc"); // Black's reply to 2. Nf3
+    data.currentPly = 0;
+    data.descriptive = true;
+    m_sheet.setData(data, false);
+    QTest::keyClicks(&m_sheet, "p-k4"); // upper-cased as typed
+    EXPECT_EQ(m_typed, (decltype(m_typed){{data.moves[3].move, MoveGlyph::None},
+                                          {data.moves[0].move, MoveGlyph::None}}));
+
     // Keys typed on a new sheet at the start ('\n' is Enter): the moves sent, the number of
     // stop beeps and the input left.
     using Typed = std::tuple<decltype(m_typed), int, std::string>;
@@ -82,20 +93,7 @@ TEST_F(ScoresheetTest, TypedMovesCompleteOnAPrefixOrOnEnter)
     EXPECT_EQ(typed(false, "Nf3"), (Typed{{}, 0, "Nf3"}));
 }
 
-TEST_F(ScoresheetTest, TypingFollowsTheCurrentPlyAndDescriptiveNotation)
-{
-    ScoresheetData data = sheetFor(kRuyLopez, 3);
-    m_sheet.setData(data, false);
-    QTest::keyClicks(&m_sheet, "Nc"); // Black's reply to 2. Nf3
-    data.currentPly = 0;
-    data.descriptive = true;
-    m_sheet.setData(data, false);
-    QTest::keyClicks(&m_sheet, "p-k4"); // upper-cased as typed
-    EXPECT_EQ(m_typed, (decltype(m_typed){{data.moves[3].move, MoveGlyph::None},
-                                          {data.moves[0].move, MoveGlyph::None}}));
-}
-
-TEST_F(ScoresheetTest, KeysAndDoubleClicksChooseAPly)
+TEST_F(ScoresheetTest, PliesChosenGlyphsAndScrolling)
 {
     // The plies a key asks for from the ply given.
     const auto key = [this](int from, Qt::Key key) {
@@ -125,12 +123,11 @@ TEST_F(ScoresheetTest, KeysAndDoubleClicksChooseAPly)
         false);
     grabbed(*m_sheet.viewport(), "scoresheet-black-first");
     EXPECT_EQ(m_sheet.plyAt(QPoint(m_sheet.numberWidth() + 4, line + 2)), 1);
-}
 
-TEST_F(ScoresheetTest, TheGlyphMenuAnnotatesAMoveAndBeepsBelowTheLast)
-{
+    // The glyph menu annotates a move, and beeps below the last one.
     const ScoresheetData data = sheetFor(kRuyLopez, 0);
     m_sheet.setData(data, false);
+    m_beeper.kinds.clear();
     std::vector<std::tuple<int, Move, MoveGlyph>> chosen;
     QObject::connect(&m_sheet, &Scoresheet::glyphChosen,
                      [&](int ply, Move move, MoveGlyph g) { chosen.emplace_back(ply, move, g); });
@@ -149,10 +146,8 @@ TEST_F(ScoresheetTest, TheGlyphMenuAnnotatesAMoveAndBeepsBelowTheLast)
     EXPECT_EQ(m_beeper.kinds, std::vector<BeepKind>{BeepKind::Simple});
     trigger(0, QStringLiteral("Auto completion"));
     EXPECT_EQ(profile().getProfileInt("Auto Complete", -1), 0);
-}
 
-TEST_F(ScoresheetTest, TheCurrentPlyStaysInViewAfterThePaneIsResized)
-{
+    // The current ply stays in view after the pane is resized.
     std::string game;
     for (int i = 0; i < 20; ++i)
         game += " Nf3 Nf6 Ng1 Ng8";
@@ -160,9 +155,9 @@ TEST_F(ScoresheetTest, TheCurrentPlyStaysInViewAfterThePaneIsResized)
         m_sheet.resize(250, height);
         for (int ply : {0, 41, 80}) {
             m_sheet.setData(sheetFor(game, ply), false);
-            const int line = ply / 2;
-            EXPECT_GE(line, m_sheet.GetFirstLine()) << height << " ply " << ply;
-            EXPECT_LT(line, m_sheet.GetFirstLine() + m_sheet.visibleLines())
+            const int row = ply / 2;
+            EXPECT_GE(row, m_sheet.GetFirstLine()) << height << " ply " << ply;
+            EXPECT_LT(row, m_sheet.GetFirstLine() + m_sheet.visibleLines())
                 << height << " ply " << ply;
         }
     }

@@ -51,18 +51,16 @@ inline void pressKey(QWidget* widget, int key)
 // The action at "Submenu/Item" of a menu, or null.
 inline QAction* findAction(QMenu& menu, const QString& path)
 {
-    QMenu* current = &menu;
     QAction* found = nullptr;
     for (const QString& part : path.split(QLatin1Char('/'))) {
-        if (!current)
+        const QMenu* current = found ? found->menu() : &menu;
+        const QList<QAction*> actions = current ? current->actions() : QList<QAction*>();
+        const auto it =
+            std::find_if(actions.begin(), actions.end(),
+                         [&part](const QAction* action) { return action->text() == part; });
+        if (it == actions.end())
             return nullptr;
-        found = nullptr;
-        for (QAction* action : current->actions())
-            if (action->text() == part)
-                found = action;
-        if (!found)
-            return nullptr;
-        current = found->menu();
+        found = *it;
     }
     return found;
 }

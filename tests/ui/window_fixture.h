@@ -2,6 +2,9 @@
 // questions and file choices, whose answers a test scripts.
 #pragma once
 
+#include <QApplication>
+#include <QTimer>
+
 #include <deque>
 
 #include "app/document_fixture.h"
@@ -23,6 +26,17 @@ public:
     std::vector<std::string> messages;
     std::deque<std::string> answers;
 };
+
+// Runs the modal dialog the next command opens with the answer given.
+template <class Dialog, class Answer>
+void answerModal(Answer answer)
+{
+    QTimer::singleShot(0, [answer] {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        answer(*dialog);
+    });
+}
 
 class WindowTest : public UiTest {
 protected:
