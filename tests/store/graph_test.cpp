@@ -88,15 +88,12 @@ TEST(Packing, Hashes)
 
 TEST(Packing, ScoreCoding)
 {
-    struct Case {
-        std::int32_t value;
-        std::int32_t readBack;
-    };
-    const Case cases[] = {{0, 0},       {15, 15},     {16, 15},     {17, 17},   {47, 47},
-                          {48, 47},     {107, 107},   {300, 291},   {947, 947}, {3827, 3827},
-                          {3828, 3827}, {99999, 3827}, {-3, -3},    {-16, -15}, {-5000, -3827}};
-    for (const Case& c : cases)
-        EXPECT_EQ(decodeScore(encodeScore(c.value)), c.readBack) << c.value;
+    using Row = std::pair<std::int32_t, std::int32_t>;
+    const Row cases[] = {{0, 0},       {15, 15},      {16, 15},   {17, 17},   {47, 47},
+                         {48, 47},     {107, 107},    {300, 291}, {947, 947}, {3827, 3827},
+                         {3828, 3827}, {99999, 3827}, {-3, -3},   {-16, -15}, {-5000, -3827}};
+    for (const auto& [value, readBack] : cases)
+        EXPECT_EQ(decodeScore(encodeScore(value)), readBack) << value;
     EXPECT_NE(encodeScore(0), kNoScoreCode);
 }
 

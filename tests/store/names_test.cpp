@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "interchange/game.h"
@@ -50,11 +51,8 @@ TEST_F(NamesTest, OverlongTextsAreCutToFitAPool)
 
 TEST(PlayerNames, Normalization)
 {
-    struct Case {
-        const char* written;
-        const char* normalized;
-    };
-    const Case cases[] = {
+    using Row = std::pair<const char*, const char*>;
+    const Row cases[] = {
         {"Doe, John", "Doe, John"}, {"John Doe", "Doe, John"}, {"Doe J", "Doe, J."},
         {"Doe J.", "Doe, J."}, {"Doe J. K.", "Doe, J. K."}, {"Kasparov, G", "Kasparov, G."},
         {"  Kasparov ,  Garry  ", "Kasparov, Garry"}, {"Carlsen", "Carlsen"},
@@ -64,8 +62,8 @@ TEST(PlayerNames, Normalization)
         {"Doe, John  Paul   George", "Doe, John Paul George"},
         {"John Paul George Doe", "Doe, John Paul George"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(normalizePlayerName(c.written), c.normalized) << c.written;
+    for (const auto& [written, normalized] : cases)
+        EXPECT_EQ(normalizePlayerName(written), normalized) << written;
 
     const PlayerName split = splitPlayerName("Doe, John Paul");
     EXPECT_EQ(split.last + "|" + split.first + "|" + split.middle, "Doe|John|Paul");
@@ -76,9 +74,8 @@ TEST(PlayerNames, Normalization)
 TEST_F(NamesTest, PlayersMatchTheWaysANameIsWritten)
 {
     const DbOffset p = internPlayer("Doe, John");
-    EXPECT_EQ(internPlayer("John Doe"), p);
-    EXPECT_EQ(internPlayer("Doe J"), p);
-    EXPECT_EQ(internPlayer("Doe, J."), p);
+    for (const char* same : {"John Doe", "Doe J", "Doe, J."})
+        EXPECT_EQ(internPlayer(same), p) << same;
     EXPECT_EQ(playerDisplayName(p), "Doe, John"); // the fullest first name stays
 
     const DbOffset q = internPlayer("Roe, J.");
@@ -87,8 +84,7 @@ TEST_F(NamesTest, PlayersMatchTheWaysANameIsWritten)
     EXPECT_NE(internPlayer("Roe, Mary"), q);
     EXPECT_EQ(internPlayer(""), 0u);
 
-    const DbOffset r = internPlayer("Doe J. K.");
-    EXPECT_EQ(r, p); // Doe, J. matches John; the middle initial is added
+    EXPECT_EQ(internPlayer("Doe J. K."), p); // Doe, J. matches John; the middle initial is added
     EXPECT_EQ(playerDisplayName(p), "Doe, John K.");
 
     std::vector<std::string> players;
@@ -125,8 +121,8 @@ TEST_F(NamesTest, AliasesReachGamesAndGamesets)
     const DbOffset childSet = createSet("Child of alias", &GamesetRule::parent, "By alias");
     const DbOffset handSet = createSet("Hand picked", &GamesetRule::rule, "Fixed");
     ASSERT_TRUE(aliasSet && keptSet && childSet && handSet);
-    addMember(handSet, 2);
-    addMember(handSet, 5);
+    for (const std::int32_t n : {2, 5})
+        addMember(handSet, n);
     EXPECT_EQ(members(aliasSet), (Numbers{2, 3}));
     EXPECT_EQ(members(keptSet), (Numbers{0, 1}));
 
@@ -156,12 +152,10 @@ TEST_F(NamesTest, AliasesReachGamesAndGamesets)
     aliasPlayer("Kasparov, Garry", "Kasparow, G.");
     EXPECT_EQ(playerDisplayName(internPlayer("Kasparoff")), "Kasparov, Garry");
     const DbOffset kept = internPlayer("Kasparov, Garry");
-    DbOffset q = kept;
-    int ring = 0;
-    do {
-        q = at<Player>(q)->nextAlias;
+    int ring = 1;
+    for (DbOffset q = at<Player>(kept)->nextAlias; q != kept && ring < 10;
+         q = at<Player>(q)->nextAlias)
         ++ring;
-    } while (q != kept && ring < 10);
     EXPECT_EQ(ring, 3);
     EXPECT_EQ(members(aliasSet), (Numbers{0, 1, 2, 3, 6}));
     EXPECT_EQ(members(handSet), (Numbers{2, 5}));

@@ -15,6 +15,7 @@
 #include "interchange/game.h"
 
 #include "store/database.h"
+#include "store/games.h"
 #include "store/messages.h"
 #include "store/position_index.h"
 
@@ -52,8 +53,20 @@ protected:
 
 namespace vez::test {
 
+// The games through a position, found the given way.
+inline std::vector<std::uint32_t> gamesThrough(DbOffset position,
+                                               GameSearchMode mode = GameSearchMode::Automatic)
+{
+    std::vector<std::uint32_t> found;
+    setGameSearchMode(mode);
+    findGamesThrough(position, [&](std::uint32_t n) { found.push_back(n); });
+    setGameSearchMode(GameSearchMode::Automatic);
+    return found;
+}
+
 // A game of many plies whose positions are all new: kings walking with rooks.
-inline Game longGame(std::uint32_t seed, int plies, const Game* prefix = nullptr, int prefixPlies = 0)
+inline Game longGame(std::uint32_t seed, int plies, const Game* prefix = nullptr,
+                     int prefixPlies = 0)
 {
     Game game;
     readFen(game.startPosition, "1r2k3/8/8/8/8/8/8/1R2K3 w - -");
