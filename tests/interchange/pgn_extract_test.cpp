@@ -31,11 +31,6 @@ namespace fs = std::filesystem;
 
 const std::string kPgnExtract = "/usr/games/pgn-extract"; // where Debian installs it
 
-int countLines(std::string_view text)
-{
-    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
-
 // The games we read from a file: their source text and our text, both tagged with their
 // number, and the source lines each game's text occupies.
 struct Sides {
@@ -72,7 +67,7 @@ Sides readSides(const std::string& path, int maxGames)
         text.erase(0, text.starts_with('[') ? 0 : text.find("\n[") + 1);
         text.insert(0, "[VezIndex \"" + index + "\"]\n");
         const int first = lines + 1;
-        lines += countLines(text);
+        lines += static_cast<int>(std::count(text.begin(), text.end(), '\n'));
         sides.source += text;
         sides.sourceLines.push_back({first, lines + 1});
         game.setTag("VezIndex", index);
@@ -87,16 +82,15 @@ struct Extracted {
     std::set<int> problemLines; // lines its diagnostics point at
 };
 
-Extracted runPgnExtract(const std::string& program, const std::string& text,
-                        const std::string& options)
+Extracted runPgnExtract(const std::string& text, const std::string& options)
 {
     const fs::path folder =
         fs::temp_directory_path() / ("vez_pgn_extract_" + std::to_string(::getpid()));
     fs::create_directories(folder);
     std::ofstream(folder / "in.pgn", std::ios::binary) << text;
-    const std::string command = program + " -s " + options + " -o " + (folder / "out").string() +
-                                " " + (folder / "in.pgn").string() + " 2> " +
-                                (folder / "log").string();
+    const std::string command = kPgnExtract + " -s " + options + " -o " +
+                                (folder / "out").string() + " " + (folder / "in.pgn").string() +
+                                " 2> " + (folder / "log").string();
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     Extracted result;
     std::ifstream out(folder / "out");
@@ -123,16 +117,15 @@ Extracted runPgnExtract(const std::string& program, const std::string& text,
 
 void expectSameMoves(const std::string& path, int maxGames, const std::string& options)
 {
-    const std::string program = kPgnExtract;
-    if (!fs::exists(program))
-        GTEST_SKIP() << program << " is missing";
+    if (!fs::exists(kPgnExtract))
+        GTEST_SKIP() << kPgnExtract << " is missing";
     if (!fs::exists(path)) {
         std::cout << path << " is missing\n";
         return;
     }
     const Sides sides = readSides(path, maxGames);
-    const Extracted fromSource = runPgnExtract(program, sides.source, options);
-    const Extracted fromOurs = runPgnExtract(program, sides.written, options);
+    const Extracted fromSource = runPgnExtract(sides.source, options);
+    const Extracted fromOurs = runPgnExtract(sides.written, options);
     EXPECT_TRUE(fromOurs.problemLines.empty())
         << "pgn-extract reports line " << *fromOurs.problemLines.begin() << " of our file";
 
@@ -173,9 +166,8 @@ TEST(PgnExtract, AgreesOnRealGames)
 
 TEST(PgnExtract, ReadsOurEscapes)
 {
-    const std::string program = kPgnExtract;
-    if (!fs::exists(program))
-        GTEST_SKIP() << program << " is missing";
+    if (!fs::exists(kPgnExtract))
+        GTEST_SKIP() << kPgnExtract << " is missing";
     Game game;
     ASSERT_TRUE(readPgnText(game,
                             "[Event \"e\"]\n[FEN \"4k3/8/8/3pP3/8/8/8/4K3 w - d 0 9\"]\n"
@@ -186,7 +178,7 @@ TEST(PgnExtract, ReadsOurEscapes)
     game.initialComment = "opens {and} closes }";
     game.entries[0].comment = "} at the start\r\n% a line that would be an escape\r\n\\x7d";
     game.entries[2].comment = std::string(200, '}');
-    const Extracted extracted = runPgnExtract(program, writeGameToText(game, false), "-Wuci");
+    const Extracted extracted = runPgnExtract(writeGameToText(game, false), "-Wuci");
     EXPECT_TRUE(extracted.problemLines.empty());
     ASSERT_TRUE(extracted.moves.contains(0));
     const std::string& moves = extracted.moves.at(0);
