@@ -10,6 +10,7 @@
 
 #include "chess/fen.h"
 #include "chess/notation.h"
+#include "interchange/pgn_reader.h"
 #include "interchange/pgn_writer.h"
 #include "support/game_text.h"
 
@@ -178,20 +179,12 @@ struct MergeCopies : ::testing::Test {
     {
         play(mine, mine, {"e4", "e5", "Nf3"});
         play(mine, mine.createSubLine(mine, 1), {"c5"});
-        play(other, other, {"e4", "e5", "Nf3", "Nc6"});
-        play(other, other.createSubLine(other, 1, SubLinePlace::Last), {"c5", "Nf3"});
-        play(other, other.createSubLine(other, 1, SubLinePlace::Last), {"e6"});
-        other.white = "Anand";
-        other.event = "Wch";
-        other.result = 1;
-        other.round = 3;
-        other.year = 2008;
-        other.month = 10;
-        other.day = 14;
-        other.eco = "C65";
-        other.setTag("Annotator", "Pein");
-        other.entries[0].glyph = 1;
-        other.entries[0].comment = "best by test";
+        ASSERT_TRUE(
+            readPgnText(other,
+                        "[Event \"Wch\"]\n[White \"Anand\"]\n[Round \"3\"]\n[Result \"1-0\"]\n"
+                        "[Date \"2008.10.14\"]\n[ECO \"C65\"]\n[Annotator \"Pein\"]\n"
+                        "1. e4 $1 {best by test} e5 (1... c5 2. Nf3) (1... e6) 2. Nf3 Nc6 1-0",
+                        false));
         other.entries[1].score = 20;
     }
 };

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <unistd.h>
@@ -15,6 +15,7 @@
 
 #include "interchange/pgn_reader.h"
 #include "interchange/pgn_writer.h"
+#include "support/movetext.h"
 
 namespace vez {
 namespace {
@@ -26,10 +27,7 @@ std::string gameText(const std::string& white, const std::string& movetext)
 
 std::string withCrLf(const std::string& text)
 {
-    std::string out;
-    for (char c : text)
-        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return out;
+    return std::regex_replace(text, std::regex("\n"), "\r\n");
 }
 
 // Reads every game as an import does: a bad game is reported with its line and the text that
@@ -153,18 +151,14 @@ TEST(PgnSource, RecoversFromBadGames)
 // text kept in memory.
 TEST(PgnSource, EveryLineEndStyleReadsTheSame)
 {
-    std::ifstream in(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", std::ios::binary);
-    std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_FALSE(sample.empty());
+    std::string lf = test::readTextFile(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn").value_or("");
+    ASSERT_FALSE(lf.empty());
     // A bad game in the middle, so that recovery and line numbers are checked too, and an
     // escape line, which only a line start makes one.
-    sample.insert(sample.find("[Event", sample.size() / 2),
-                  "% an escape line [Event\n" + gameText("bad", "1. e4 e5 2. Ke3 *") +
-                      gameText("long", "1. e4 {" + std::string(1500000, 'y') + "} e5 2. Ke3 *"));
-    std::string lf;
-    for (char c : sample)
-        if (c != '\r')
-            lf += c;
+    lf.insert(lf.find("[Event", lf.size() / 2),
+              "% an escape line [Event\n" + gameText("bad", "1. e4 e5 2. Ke3 *") +
+                  gameText("long", "1. e4 {" + std::string(1500000, 'y') + "} e5 2. Ke3 *"));
+    std::erase(lf, '\r');
     PgnSource reference;
     reference.openText(lf);
     const std::vector<std::string> expected = importAll(reference);
