@@ -116,7 +116,6 @@ TEST(PgnWriter, WrapsMovetextAt79Columns)
     for (int i = 0; i < 30; ++i)
         play(game, game, {"Nf3", "Nf6", "Ng1", "Ng8"});
     const std::string text = writeGameToText(game, false);
-    EXPECT_TRUE(text.ends_with("*\r\n\r\n"));
     std::istringstream movetext(text.substr(text.find("\r\n\r\n") + 4));
     int lines = 0;
     for (std::string line; std::getline(movetext, line) && line != "\r"; ++lines) {

@@ -121,8 +121,7 @@ TEST_F(ProtocolTest, SendsGamesAndNameLists)
     EXPECT_EQ(ask("pgn first"), pgn); // not a number: game 0
     EXPECT_EQ(ask("pgn 99999999999999999999"), "-nogame\r\n");
 
-    const std::string events = ask("events");
-    EXPECT_EQ(events, "+events\r\n65th ch-RUS HL\r\nCez Trophy 2012\r\n+ok\r\n");
+    EXPECT_EQ(ask("events"), "+events\r\n65th ch-RUS HL\r\nCez Trophy 2012\r\n+ok\r\n");
     EXPECT_THAT(ask("tags"), MatchesRegex("\\+tags\r\n(.*\r\n)?WhiteElo\r\n.*\\+ok\r\n"));
     EXPECT_THAT(ask("players"),
                 MatchesRegex("\\+players\r\n(.*\r\n)?Svidler, P\\.\r\n.*\\+ok\r\n"));

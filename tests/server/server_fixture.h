@@ -24,8 +24,6 @@
 
 namespace vez::test {
 
-inline const std::string kSamplePgn = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
-
 // Gathers replies; refuses them once `accept` is cleared.
 struct RecordedReplies final : ReplySink {
     bool send(std::string_view text) override
