@@ -9,27 +9,23 @@
 namespace vez::test {
 namespace {
 
-TEST(PaneText, CutsNeverSplitACharacterAndForeignBytesReadAsLatin1)
+// Cuts never split a character, foreign bytes read as Latin-1; the status lines and the game
+// list's row of the sample's first game.
+TEST(PaneText, CutsStatusLinesAndGameListRows)
 {
     // é stays whole, and so does a three-byte knight.
     EXPECT_EQ(cutCharacters("R\xC3\xA9ti opening", 2) +
                   cutCharacters("\xE2\x99\x9E\xE2\x99\x9E", 1),
               "R\xC3\xA9\xE2\x99\x9E");
     EXPECT_EQ(displayText("R\xE9ti") + displayText("R\xC3\xA9ti"), "R\xC3\xA9tiR\xC3\xA9ti");
-}
 
-TEST(PaneText, StatusLines)
-{
-    Game game;
-    game.white = "Navara,D";
-    game.black = "Svidler,P";
-    game.year = 2012;
-    game.eco = "B38";
-    game.append(encodeMove(12, 28, PieceType::Pawn)); // e4
+    Game game = std::move(gamesOfText(readFile(kSamplePgn)).at(0));
+    EXPECT_EQ(buildGameListRow(17, game).columns,
+              (std::vector<std::string>{"17", "Navara,D", "Svidler,P", "1/2-1/2", "B38",
+                                        "2012.6.20", "Prague CZE", "Cez Trophy 2012", "1"}));
     GameLine& variation = game.createSubLine(game, 0);
     variation.append(encodeMove(11, 27, PieceType::Pawn)).comment =
         "A queen's pawn opening instead\r\nsecond line";
-
     const auto lines = [&game](const StatusFacts& facts, const GameLine& line) {
         const StatusLines status = buildStatusLines(facts, game, line);
         return status.first + "|" + status.second;
@@ -39,14 +35,6 @@ TEST(PaneText, StatusLines)
               "101 games (36%/19%) -1.20 B12|Navara,D -- Svidler,P [2012] B38 (modified)");
     EXPECT_EQ(lines({{3, 1, 1}, 0, "", false, false, true}, variation),
               "3 games (1/1) +0.00|(New unsaved game) (Variation: A queen's pawn openi...)");
-}
-
-TEST(PaneText, GameListRows)
-{
-    const GameListRow row = buildGameListRow(17, gamesOfText(readFile(kSamplePgn)).at(0));
-    EXPECT_EQ(row.columns,
-              (std::vector<std::string>{"17", "Navara,D", "Svidler,P", "1/2-1/2", "B38",
-                                        "2012.6.20", "Prague CZE", "Cez Trophy 2012", "1"}));
 }
 
 using PaneBuilderTest = ViewTest;

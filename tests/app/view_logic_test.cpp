@@ -251,8 +251,9 @@ TEST_F(ViewLogicTest, ScoresAndGlyphs)
 }
 
 // Pick flashcard goes round the marked positions. A bad EPD paste changes nothing; of several
-// lines the first is read; a pasted flashcard mark and note go to the position.
-TEST_F(ViewLogicTest, FlashcardsAndPastedEpd)
+// lines the first is read; a pasted flashcard mark and note go to the position. Pasted PGN
+// keeps the games before a bad one.
+TEST_F(ViewLogicTest, FlashcardsAndPastes)
 {
     viewLogic->pickFlashcard();
     for (const char* moves : {"e4", "d4", "c4"}) {
@@ -273,26 +274,21 @@ TEST_F(ViewLogicTest, FlashcardsAndPastedEpd)
     EXPECT_FALSE(samePosition(viewLogic->shownPosition(), expected));
     viewLogic->pasteEpd(sicilian + "\n" + sicilian + "\n");
     EXPECT_TRUE(samePosition(viewLogic->shownPosition(), expected));
-    EXPECT_EQ(user.messages, (std::vector<std::string>{"No flashcards defined in this database.",
-                                                       "Bad EPD in Clipboard: not a position",
-                                                       "Multiple lines in Clipboard data; only "
-                                                       "first line read!"}));
     viewLogic->pasteEpd(sicilian + " F; U; c0 'Sicilian';");
     EXPECT_TRUE(doc->isFlashcardPosition(expected));
     EXPECT_EQ(doc->noteText(expected), "Sicilian");
-}
 
-TEST_F(ViewLogicTest, PastePgnKeepsTheGamesBeforeABadOne)
-{
-    const std::string text = readFile(kSamplePgn);
-    const std::size_t second = text.find("[Event \"", 1);
-    const std::size_t third = text.find("[Event \"", second + 1);
-    std::string pasted = text.substr(0, third) + "[Event \"x\"]\n\n1. e4 Ke7?? Kxe9 *\n";
-    EXPECT_EQ(doc->pasteGames(pasted), 2);
-    ASSERT_EQ(user.messages.size(), 1u);
-    EXPECT_TRUE(user.messages[0].starts_with("Error in game 3 from Clipboard")) << user.messages[0];
+    EXPECT_EQ(doc->pasteGames("[Event \"a\"]\n\n1. e4 e5 *\n\n[Event \"b\"]\n\n1. d4 d5 *\n\n"
+                              "[Event \"x\"]\n\n1. e4 Ke7?? Kxe9 *\n"),
+              2);
     EXPECT_EQ(doc->gamesetMembers("Games from Clipboard"), doc->gameNumbers());
     EXPECT_EQ(doc->getCurrentGame(), doc->gameNumbers().back());
+    EXPECT_EQ(user.messages, (std::vector<std::string>{"No flashcards defined in this database.",
+                                                       "Bad EPD in Clipboard: not a position",
+                                                       "Multiple lines in Clipboard data; only "
+                                                       "first line read!",
+                                                       "Error in game 3 from Clipboard, line 11: "
+                                                       "illegal move: Ke7??"}));
 }
 
 // Annotated master games with many variations: at every ply of the main line the game's
