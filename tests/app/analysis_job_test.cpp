@@ -83,22 +83,14 @@ protected:
         return lines;
     }
 
-    int store(const std::string& pgn)
-    {
-        const std::vector<Game> games = gamesOfText(pgn);
-        EXPECT_EQ(games.size(), 1u) << pgn;
-        return games.empty() ? -1 : doc->addGame(games[0], -1);
-    }
-
     ScriptFolder scripts;
     Listener listener;
 };
 
 TEST_F(AnalysisJobTest, WhiteOnlyGameAnalysisMarksTheBlackMovesAndAddsLines)
 {
-    const int number = store("[White \"Anand\"]\n[Black \"Kramnik\"]\n\n"
-                             "1. e4 e5!? 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O Be7 *\n");
-    ASSERT_GE(number, 0);
+    const int number = storeText("[White \"Anand\"]\n[Black \"Kramnik\"]\n\n"
+                                 "1. e4 e5!? 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O Be7 *\n");
     // Scores from White's side at plies 0, 2, 4, 6, 8: the swings for Black's moves are
     // -0.75 (inside the margins), -1.0 ("?"), +1.0 ("!") and -3.0 ("??").
     answers({answer("+0.25", "d4 d5 c4", "d4"), answer("+1.00", "Nf3 Nc6", "Nf3"),
@@ -133,10 +125,11 @@ TEST_F(AnalysisJobTest, WhiteOnlyGameAnalysisMarksTheBlackMovesAndAddsLines)
 // is skipped, and the engine starts once for the whole gameset.
 TEST_F(AnalysisJobTest, GamesetSkipsGamesAnalysedLongEnough)
 {
-    const int eight = store("[White \"A\"]\n[Black \"B\"]\n[AnalysisMins \"8\"]\n\n1. e4 e5 *\n");
+    const int eight =
+        storeText("[White \"A\"]\n[Black \"B\"]\n[AnalysisMins \"8\"]\n\n1. e4 e5 *\n");
     const int sixteen =
-        store("[White \"C\"]\n[Black \"D\"]\n[AnalysisMins \"16\"]\n\n1. d4 d5 *\n");
-    const int fresh = store("[White \"E\"]\n[Black \"F\"]\n\n1. c4 c5 *\n");
+        storeText("[White \"C\"]\n[Black \"D\"]\n[AnalysisMins \"16\"]\n\n1. d4 d5 *\n");
+    const int fresh = storeText("[White \"E\"]\n[Black \"F\"]\n\n1. c4 c5 *\n");
     ASSERT_TRUE(doc->createGamesetFromText("mine", GamesetRule{}));
     answers({answer("+0.10", "e4 e5", "e4"), answer("+0.20", "e5 Nf3", "e5"),
              answer("+0.10", "c4 c5", "c4"), answer("+0.20", "c5 Nc3", "c5")});
@@ -195,7 +188,7 @@ TEST_F(AnalysisJobTest, CoPilotTellsItsEngineOfEveryNewPosition)
 
 TEST_F(AnalysisJobTest, GameAnalysisClosesWhenStoppedOrWhenItsEngineEnds)
 {
-    const int number = store("[Event \"Blitz\"]\n\n1. e4 e5 2. Nf3 Nc6 *\n");
+    const int number = storeText("[Event \"Blitz\"]\n\n1. e4 e5 2. Nf3 Nc6 *\n");
     // An error ends the search of the position; the job waits for Stop.
     answers({"kibitz d3 0:01 +0.10 e4 e5 x\nERROR: no can do\n"});
     {

@@ -23,8 +23,8 @@
 #include "chess/notation.h"
 #include "interchange/game.h"
 #include "interchange/pgn_reader.h"
-#include "interchange/pgn_writer.h"
 #include "support/child_scripts.h"
+#include "support/movetext.h"
 #include "support/pgn_games.h"
 
 namespace vez::test {
@@ -110,13 +110,7 @@ public:
     std::vector<std::thread::id> threads;
 };
 
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+inline std::string readFile(const std::string& path) { return readTextFile(path).value_or(""); }
 
 inline void writeFile(const std::string& path, const std::string& text)
 {
@@ -175,6 +169,13 @@ protected:
         return folder.filePath(QString::fromStdString(name)).toStdString();
     }
 
+    // Stores the one game of a PGN text; its number, -1 if it was refused.
+    int storeText(const std::string& pgn)
+    {
+        const std::vector<Game> games = gamesOfText(pgn);
+        EXPECT_EQ(games.size(), 1u) << pgn;
+        return games.empty() ? -1 : doc->addGame(games[0], -1);
+    }
     // Imports on the worker and waits; the totals of the import.
     ImportTotals importOnWorker(const std::vector<std::string>& files)
     {

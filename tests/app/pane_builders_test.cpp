@@ -43,8 +43,7 @@ using PaneBuilderTest = ViewTest;
 // 100 on; the score and note come from the successor when the row brings none.
 TEST_F(PaneBuilderTest, KnownMoveRowThresholds)
 {
-    const Position start = after("");
-    const Position afterE4 = after("e4");
+    const Position start = after(""), afterE4 = after("e4");
     const Move e4 = encodeMove(12, 28, PieceType::Pawn);
     const auto counts = [&] {
         const KnownMoveRow row =

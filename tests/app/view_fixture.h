@@ -17,10 +17,8 @@ public:
     {
         if (!tagAnswer)
             return false;
-        if (game.white.empty())
-            game.white = "Player, White";
-        if (game.black.empty())
-            game.black = "Player, Black";
+        game.white = "Player, White";
+        game.black = "Player, Black";
         return true;
     }
     int fontChanges = 0;
@@ -38,16 +36,13 @@ protected:
     // Stores the first `count` games of the bundled sample.
     void storeSample(std::size_t count)
     {
-        std::vector<Game> games = gamesOfText(readFile(kSamplePgn));
-        for (std::size_t i = 0; i < count && i < games.size(); ++i)
-            ASSERT_GE(doc->addGame(games[i], -1), 0);
+        for (const Game& game : readGames(kSamplePgn, count))
+            ASSERT_GE(doc->addGame(game, -1), 0);
     }
     // Stores a game given as PGN movetext with its result.
     int storeMoves(const std::string& moves, const std::string& result = "*")
     {
-        const std::string text = "[Result \"" + result + "\"]\n\n" + moves + " " + result + "\n";
-        std::vector<Game> games = gamesOfText(text);
-        return games.empty() ? -1 : doc->addGame(games.front(), -1);
+        return storeText("[Result \"" + result + "\"]\n\n" + moves + " " + result + "\n");
     }
     // Plays moves given as SAN separated by blanks.
     void play(const std::string& moves)

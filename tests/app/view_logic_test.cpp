@@ -230,10 +230,8 @@ TEST_F(ViewLogicTest, ScoresAndGlyphs)
 {
     // Typed scores as centipawns, 1 for text that is no score.
     std::vector<std::int32_t> scores;
-    for (const char* text : {"0.29", " -1.2 ", "", "1.2.3"}) {
-        const ScoreInput input = parseScoreText(text);
-        scores.push_back(input.valid ? input.score : 1);
-    }
+    for (const char* text : {"0.29", " -1.2 ", "", "1.2.3"})
+        scores.push_back(parseScoreText(text).valid ? parseScoreText(text).score : 1);
     EXPECT_EQ(scores, (std::vector<std::int32_t>{29, -120, 1, 1}));
     storeMoves("1. e4 e5", "1-0");
     viewLogic->setScore(35);
