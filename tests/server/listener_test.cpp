@@ -134,7 +134,6 @@ TEST_F(ListenerTest, NetworkClientsNeedALogin)
     EXPECT_THAT(logText(), HasSubstr("127.0.0.2:"));
 
     // Network clients are refused without any network flag; local ones stay welcome.
-    doc->setServer(nullptr);
     serve(0xc0);
     TcpClient refused(listener->port(), "127.0.0.2");
     EXPECT_TRUE(refused.closedByServer());
