@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "chess/notation.h"
+#include "interchange/pgn_writer.h"
 #include "server/listener.h"
 #include "server_fixture.h"
 #include "support/pgn_games.h"

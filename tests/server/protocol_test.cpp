@@ -7,6 +7,7 @@
 
 #include "chess/fen.h"
 #include "chess/notation.h"
+#include "interchange/pgn_writer.h"
 #include "server/protocol.h"
 #include "server_fixture.h"
 #include "store/graph.h"
