@@ -39,11 +39,6 @@ std::string sampleGame(const char* white)
     return all.substr(at, all.find("[Event ", at + 1) - at);
 }
 
-bool stockfishInstalled()
-{
-    return findOnPath("stockfish") || ::access("/usr/games/stockfish", X_OK) == 0;
-}
-
 class AnalysisWindowsTest : public WindowTest {
 protected:
     void SetUp() override
@@ -64,9 +59,11 @@ protected:
     }
 };
 
-TEST_F(AnalysisWindowsTest, GameAnalysisForWhiteScoresBlackMovesAndClosesItselfOrAtNew)
+// A game analysis for White scores Black's moves and closes itself, or File/New closes it;
+// then a Co-Pilot follows the view.
+TEST_F(AnalysisWindowsTest, GameAnalysisAndCoPilot)
 {
-    if (!stockfishInstalled())
+    if (!findOnPath("stockfish") && ::access("/usr/games/stockfish", X_OK) != 0)
         GTEST_SKIP() << "stockfish is not installed: the analysis needs an engine";
     ASSERT_EQ(doc().pasteGames(sampleGame("Kabanov")), 1);
     const int number = doc().gameNumbers().front();
@@ -104,39 +101,36 @@ TEST_F(AnalysisWindowsTest, GameAnalysisForWhiteScoresBlackMovesAndClosesItselfO
     EXPECT_EQ(AnalysisJob::jobsHoldingGames(), 0);
     pump([] { return false; }, 1s);
     EXPECT_TRUE(doc().gameNumbers().empty());
-}
 
-TEST_F(AnalysisWindowsTest, OneCoPilotFollowsTheView)
-{
-    if (!stockfishInstalled())
-        GTEST_SKIP() << "stockfish is not installed: the Co-Pilot needs an engine";
+    // One Co-Pilot follows the view.
     window->runCommand(C::PositionCoPilot);
     ASSERT_EQ(windows().windows().size(), 1u);
     EXPECT_FALSE(enabled(C::PositionCoPilot));
-    AnalysisDialog& dialog = *windows().windows()[0];
-    click(dialog, "start");
-    ASSERT_TRUE(dialog.job().running());
+    AnalysisDialog& coPilot = *windows().windows()[0];
+    click(coPilot, "start");
+    ASSERT_TRUE(coPilot.job().running());
     // The engine's line shows, and its first move as an arrow on the window's board (which
     // arrow, the job's own test checks).
-    ASSERT_TRUE(pump([&] { return !dialog.findChild<QLineEdit*>("pv")->text().isEmpty(); }));
-    const auto& arrows = dialog.board().arrows();
+    ASSERT_TRUE(pump([&] { return !coPilot.findChild<QLineEdit*>("pv")->text().isEmpty(); }));
+    const auto& arrows = coPilot.board().arrows();
     EXPECT_TRUE(std::any_of(arrows.begin(), arrows.end(), [&](const Chessboard::Arrow& a) {
         return a.kind == int(ArrowKind::Variation);
     }));
 
     for (const char* text : {"e4", "c5", "Nf3"}) {
         ASSERT_TRUE(logic().enterMoveText(text));
-        EXPECT_TRUE(samePosition(dialog.board().GetPosition(), logic().shownPosition())) << text;
+        EXPECT_TRUE(samePosition(coPilot.board().GetPosition(), logic().shownPosition())) << text;
     }
-    EXPECT_TRUE(dialog.job().running());
+    EXPECT_TRUE(coPilot.job().running());
 
-    dialog.close();
+    coPilot.close();
     ASSERT_TRUE(pump([&] { return windows().windows().empty(); }));
     EXPECT_EQ(logic().coPilot(), nullptr);
     EXPECT_TRUE(enabled(C::PositionCoPilot));
 }
 
-TEST_F(AnalysisWindowsTest, ConfigureRestoresTheDefaults)
+// Configure restores the engine's defaults; the server dialog starts and stops the server.
+TEST_F(AnalysisWindowsTest, EngineConfigurationAndServerDialogs)
 {
     // The adapter where a user's system has it; cat answers nothing and runs until stopped.
     const std::string adapterFolder = std::filesystem::path(VEZ_UCI_ADAPTER).parent_path().string();
@@ -161,10 +155,8 @@ TEST_F(AnalysisWindowsTest, ConfigureRestoresTheDefaults)
     EXPECT_TRUE(profile().getProfileString(kEnginePathKey, "").ends_with(kAdapterProgramName));
     EXPECT_EQ(profile().getProfileString(kEngineCommandLineKey, ""), "engine");
     EXPECT_EQ(profile().getProfileString(kEngineMargin2Key, ""), "2.5");
-}
 
-TEST_F(AnalysisWindowsTest, ServerDialogStartsAndStopsTheServer)
-{
+    // The server dialog starts and stops the server.
     ASSERT_EQ(doc().pasteGames(sampleGame("Kabanov")), 1);
     answerModal<ServerDialog>([](ServerDialog& dialog) { dialog.reject(); });
     window->runCommand(C::FileServer);

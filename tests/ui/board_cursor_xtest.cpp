@@ -27,10 +27,6 @@ TEST_F(XDisplay, SetupKeysMoveTheMouseCursorWithWrapping)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&board));
     board.activateWindow();
     ASSERT_TRUE(board.toggleSetupMode());
-    const int size = board.squareSize();
-    auto centreOf = [&](int square) {
-        return board.mapToGlobal(board.squareOrigin(square) + QPoint(size / 2, size / 2));
-    };
     // A Qt key or a character, and the square the cursor is on afterwards: a8 = 56, h8 = 63,
     // a1 = 0, h1 = 7, b1 = 1.
     const std::pair<int, int> steps[] = {
@@ -41,12 +37,12 @@ TEST_F(XDisplay, SetupKeysMoveTheMouseCursorWithWrapping)
         {Qt::Key_Up, 15},    {'q', 0}, // placed on h2, then right: the row below begins at a1
         {Qt::Key_Down, 56},
     };
-    QCursor::setPos(centreOf(56));
+    QCursor::setPos(board.mapToGlobal(centre(board, 56)));
     QTest::qWait(50);
     for (const auto& [key, cursorOn] : steps) {
         pressKey(&board, key);
         QTest::qWait(20);
-        EXPECT_EQ(QCursor::pos(), centreOf(cursorOn)) << "key " << key;
+        EXPECT_EQ(QCursor::pos(), board.mapToGlobal(centre(board, cursorOn))) << "key " << key;
     }
     EXPECT_EQ(board.GetPosition().squares[15], makePiece(PieceType::Queen, kWhite));
 }

@@ -49,8 +49,8 @@ TEST(PgnErrorDialog, ShowsTheReportAndAnswersEachButton)
                   QStringList({"17", "342", "[Event \"x\"]\n1. e5"}));
         dialog.ignoreBox()->setChecked(ignore);
         dialog.button(choice)->click();
-        EXPECT_EQ(dialog.answer().choice, choice);
-        EXPECT_EQ(dialog.answer().ignoreRemaining, ignore);
+        EXPECT_EQ(std::pair(dialog.answer().choice, dialog.answer().ignoreRemaining),
+                  std::pair(choice, ignore));
     }
     // A bad EPD line has no game count to show.
     PgnErrorDialog epd({"a.epd", -1, 3, "Bad EPD position", "8/8 w", true}, nullptr);
@@ -123,13 +123,11 @@ TEST(GamesetForm, ChecksComeInTheirOrder)
         {{.name = "Mine", .tag = "Site", .value = "Riga"}, ""},
     };
     for (const auto& [f, message] : cases) {
-        std::vector<std::string> shown;
+        std::string shown; // all the messages, one after the other
         GamesetDialog dialog(
-            known, f, [&](const std::string& m) { shown.push_back(m); }, nullptr);
+            known, f, [&shown](const std::string& m) { shown += m; }, nullptr);
         dialog.accept();
-        EXPECT_EQ(shown,
-                  message.empty() ? std::vector<std::string>{} : std::vector<std::string>{message})
-            << f.name;
+        EXPECT_EQ(shown, message) << f.name;
         EXPECT_EQ(dialog.result(), message.empty() ? QDialog::Accepted : QDialog::Rejected);
     }
 }

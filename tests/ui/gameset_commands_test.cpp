@@ -41,30 +41,23 @@ struct ScriptedDialogs final : DialogRunner {
     std::vector<std::vector<int>> lists;
 };
 
-class GamesetCommandsTest : public test::DocumentTest {
-protected:
-    void SetUp() override
-    {
-        DocumentTest::SetUp();
-        ASSERT_EQ(importOnWorker({VEZ_TEST_DATA_DIR "/twic0920-sample.pgn"}).games, 60);
-        dialogs.doc = doc.get();
-        commands = std::make_unique<GamesetCommands>(
-            *doc, dialogs, [this](int n, const std::string& set) { loaded.emplace_back(n, set); });
-    }
-    ScriptedDialogs dialogs;
-    std::vector<std::pair<int, std::string>> loaded;
-    std::unique_ptr<GamesetCommands> commands;
-};
+using GamesetCommandsTest = test::DocumentTest;
 
 TEST_F(GamesetCommandsTest, ARefinedSearchLeavesNoTemporarySetAndDeleteGamesAsksFirst)
 {
+    ASSERT_EQ(importOnWorker({test::kSamplePgn}).games, 60);
+    ScriptedDialogs dialogs;
+    dialogs.doc = doc.get();
+    std::vector<std::pair<int, std::string>> loaded;
+    GamesetCommands commands(
+        *doc, dialogs, [&loaded](int n, const std::string& set) { loaded.emplace_back(n, set); });
     GamesetForm draws;
     draws.role = GamesetRole::Draw;
     GamesetForm fromTheStart;
     fromTheStart.containsPosition = true;
     dialogs.forms = {draws, fromTheStart};
     dialogs.choices = {{GameChoice::Refine, -1}, {GameChoice::Chosen, 0}};
-    commands->newGameset(true, test::after(""));
+    commands.newGameset(true, test::after(""));
 
     ASSERT_EQ(dialogs.presets.size(), 2u);
     EXPECT_EQ(dialogs.presets[1].parent, "Temporary Gameset #0");
@@ -84,16 +77,15 @@ TEST_F(GamesetCommandsTest, ARefinedSearchLeavesNoTemporarySetAndDeleteGamesAsks
                           {dialogs.lists[1][0], "Temporary Gameset #1"}}));
 
     // Delete games asks with the count first.
-    const std::string source = "Games from " VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
-    ASSERT_TRUE(doc->gamesetExists(source));
+    const std::string source = "Games from " + test::kSamplePgn;
     dialogs.gameset = source;
     user.okAnswer = false;
-    commands->deleteGames();
+    commands.deleteGames();
     EXPECT_EQ(user.questions, std::vector<std::string>{"Delete the 60 games of gameset \"" +
                                                        source + "\" from the database?"});
     EXPECT_EQ(doc->gameNumbers().size(), 60u);
     user.okAnswer = true;
-    commands->deleteGames();
+    commands.deleteGames();
     EXPECT_TRUE(doc->gameNumbers().empty());
 }
 

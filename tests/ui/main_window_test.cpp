@@ -152,8 +152,7 @@ TEST_F(MainWindowTest, BrowsingNotesKeysSetUpModeAndPrinting)
     EXPECT_LT(doc().gameNumbers().size(), 60u);
     start(test::kSamplePgn);
     doc().selectGame(0, "", nullptr);
-    QPrinter printer;
-    printer.setOutputFormat(QPrinter::PdfFormat);
+    QPrinter printer; // a PDF, by the file's name
     printer.setOutputFileName(QString::fromStdString(path("game.pdf")));
     window->printTo(printer);
     EXPECT_GT(std::filesystem::file_size(path("game.pdf")), 1000u);

@@ -8,19 +8,17 @@
 namespace vez::test {
 namespace {
 
-Move san(const Position& position, const char* text)
+// An item for a move in SAN after the moves of pathTo from the start, with the counts text
+// the view's logic would add.
+MoveTreeItem item(const std::vector<Move>& pathTo, const char* text, const char* counts,
+                  std::vector<MoveTreeItem> children = {})
 {
-    Move move = Move::None;
-    EXPECT_TRUE(parseMove(position, move, nullptr, nullptr, text)) << text;
-    return move;
-}
-
-// An item for a move from a position, with the counts text the view's logic would add.
-MoveTreeItem item(const Position& position, const std::vector<Move>& pathTo, const char* text,
-                  const char* counts, std::vector<MoveTreeItem> children = {})
-{
+    Position position;
+    setStandardStart(position);
+    for (Move move : pathTo)
+        makeMove(position, move);
     MoveTreeItem result;
-    result.move = san(position, text);
+    EXPECT_TRUE(parseMove(position, result.move, nullptr, nullptr, text)) << text;
     result.text = std::string(text) + " " + counts;
     result.path = pathTo;
     result.path.push_back(result.move);
@@ -28,75 +26,56 @@ MoveTreeItem item(const Position& position, const std::vector<Move>& pathTo, con
     return result;
 }
 
-class MoveTreeTest : public UiTest {
-protected:
-    MoveTreeTest()
-    {
-        setStandardStart(m_start);
-        m_tree.resize(300, 300);
-        m_tree.show();
-        QObject::connect(&m_tree, &MoveTree::pathChosen,
-                         [this](std::vector<Move> path) { m_chosen.push_back(path); });
-        m_e4 = san(m_start, "e4");
-        m_afterE4 = m_start;
-        makeMove(m_afterE4, m_e4);
-    }
-    // The tree for the game 1. e4 at a ply: e4's replies below it, d4 beside it.
-    MoveTreeData treeAt(int ply, const char* replyCounts)
-    {
-        MoveTreeData data;
-        data.rootPosition = m_start;
-        data.items = {item(m_start, {}, "e4", "(3, 2/1)",
-                           {item(m_afterE4, {m_e4}, "e5", replyCounts),
-                            item(m_afterE4, {m_e4}, "c5", "(1, 0/1)")}),
-                      item(m_start, {}, "d4", "(1, 1/0)")};
-        if (ply > 0)
-            data.selectedPath = {m_e4};
-        return data;
-    }
-    std::vector<std::vector<Move>> settled()
-    {
-        QCoreApplication::processEvents();
-        return m_chosen;
-    }
-
-    MoveTree m_tree;
-    Position m_start;
-    Position m_afterE4;
-    Move m_e4 = Move::None;
-    std::vector<std::vector<Move>> m_chosen;
-};
-
 // An update selects the current item without sending its path; a user's click sends the
 // path from the root once the click is handled; opening an item asks the provider.
-TEST_F(MoveTreeTest, UpdatesClicksAndOpenings)
+TEST(MoveTree, UpdatesClicksAndOpenings)
 {
-    std::vector<std::vector<Move>> asked;
-    const Move d4 = san(m_start, "d4");
-    Position afterD4 = m_start;
-    makeMove(afterD4, d4);
-    m_tree.setChildrenProvider([&](const std::vector<Move>& path) {
+    MoveTree tree;
+    tree.resize(300, 300);
+    tree.show();
+    std::vector<std::vector<Move>> chosen, asked;
+    QObject::connect(&tree, &MoveTree::pathChosen,
+                     [&chosen](std::vector<Move> path) { chosen.push_back(path); });
+    const Move e4 = item({}, "e4", "").move, d4 = item({}, "d4", "").move;
+    // Whatever it is asked for, the provider offers 1. d4's reply.
+    tree.setChildrenProvider([&asked, d4](const std::vector<Move>& path) {
         asked.push_back(path);
-        return std::vector<MoveTreeItem>{item(afterD4, path, "d5", "(1, 1/0)")};
+        MoveTreeItem reply = item({d4}, "d5", "(1, 1/0)");
+        reply.path = path;
+        reply.path.push_back(reply.move);
+        return std::vector<MoveTreeItem>{reply};
     });
-    m_tree.Update(treeAt(0, "(2, 2/0)"));
-    m_tree.Update(treeAt(1, "(5, 3/2)"));
-    QTreeWidgetItem* e4 = m_tree.itemAt({m_e4});
-    ASSERT_NE(e4, nullptr);
-    EXPECT_TRUE(e4->isSelected() && e4->isExpanded());
-    EXPECT_EQ(e4->child(0)->text(0), QStringLiteral("e5 (5, 3/2)"));
-    grabbed(m_tree, "move-tree");
-    EXPECT_TRUE(settled().empty());
+    // The tree for the game 1. e4 at a ply: e4's replies below it, d4 beside it.
+    const auto treeAt = [e4](int ply, const char* replyCounts) {
+        MoveTreeData data;
+        setStandardStart(data.rootPosition);
+        data.items = {item({}, "e4", "(3, 2/1)",
+                           {item({e4}, "e5", replyCounts), item({e4}, "c5", "(1, 0/1)")}),
+                      item({}, "d4", "(1, 1/0)")};
+        if (ply > 0)
+            data.selectedPath = {e4};
+        return data;
+    };
+    tree.Update(treeAt(0, "(2, 2/0)"));
+    tree.Update(treeAt(1, "(5, 3/2)"));
+    QTreeWidgetItem* e4Item = tree.itemAt({e4});
+    ASSERT_NE(e4Item, nullptr);
+    EXPECT_TRUE(e4Item->isSelected() && e4Item->isExpanded());
+    EXPECT_EQ(e4Item->child(0)->text(0), QStringLiteral("e5 (5, 3/2)"));
+    grabbed(tree, "move-tree");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(chosen.empty());
 
-    const std::vector<Move> path = {m_e4, san(m_afterE4, "c5")};
-    QTest::mouseClick(m_tree.viewport(), Qt::LeftButton, {},
-                      m_tree.visualItemRect(m_tree.itemAt(path)).center());
-    EXPECT_TRUE(m_chosen.empty());
-    EXPECT_EQ(settled(), std::vector<std::vector<Move>>{path});
+    const std::vector<Move> path = item({e4}, "c5", "").path;
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {},
+                      tree.visualItemRect(tree.itemAt(path)).center());
+    EXPECT_TRUE(chosen.empty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(chosen, std::vector<std::vector<Move>>{path});
 
-    m_tree.itemAt({d4})->setExpanded(true);
+    tree.itemAt({d4})->setExpanded(true);
     EXPECT_EQ(asked.back(), std::vector<Move>{d4});
-    EXPECT_EQ(m_tree.itemAt({d4})->child(0)->text(0), QStringLiteral("d5 (1, 1/0)"));
+    EXPECT_EQ(tree.itemAt({d4})->child(0)->text(0), QStringLiteral("d5 (1, 1/0)"));
 }
 
 } // namespace

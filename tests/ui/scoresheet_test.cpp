@@ -28,8 +28,7 @@ ScoresheetData sheetFor(const std::string& san, int currentPly, const char* fen 
     for (std::string word; words >> word;) {
         Move move = Move::None;
         EXPECT_TRUE(parseMove(position, move, nullptr, nullptr, word)) << word;
-        data.moves.push_back(
-            {move, MoveGlyph::None, formatMove(position, move, false, MoveGlyph::None, false)});
+        data.moves.push_back({move, MoveGlyph::None, word});
         makeMove(position, move);
     }
     data.currentPly = currentPly;
