@@ -24,15 +24,13 @@ namespace {
 
 Variation* variation(DbOffset v) { return at<Variation>(v); }
 
-using PathEntry = PlannedStep;
-
 // Records replaced by promotions while a path is written. Every reference the writer
 // holds (the lookups made before writing, the records behind it, those it has counted)
 // follows a promotion at once: a released record's offset can come back as a new record
 // within the same write (the free lists are last in, first out), so an offset must never
 // be translated later.
 struct WriterRecords {
-    std::vector<PathEntry>& path;
+    std::vector<DbOffset>& path;
     DbOffset& prev;
     DbOffset& prevprev;
     std::vector<DbOffset>& counted;
@@ -41,10 +39,7 @@ struct WriterRecords {
     {
         if (from == to)
             return;
-        for (PathEntry& e : path) {
-            if (e.record == from)
-                e.record = to;
-        }
+        std::replace(path.begin(), path.end(), from, to);
         for (DbOffset* r : {&prev, &prevprev}) {
             if (*r == from)
                 *r = to;
@@ -53,37 +48,40 @@ struct WriterRecords {
     }
 };
 
-// Looks every position of a planned line up before anything changes.
-void lookUpPath(std::span<const Move> moves, std::vector<PathEntry>& path)
+// Looks every position of a planned line up before anything changes: records[i] is the
+// record of path[i], or 0.
+void lookUpPath(std::span<const Move> moves, const std::vector<PlannedStep>& path,
+                std::vector<DbOffset>& records)
 {
+    records.assign(path.size(), 0);
     // The line's chains are fetched together rather than one miss after another.
     const PositionIndex* index = lookupPositionIndex();
     if (index != nullptr) {
-        for (const PathEntry& e : path)
-            index->prefetchChain(e.hash);
-        for (const PathEntry& e : path) {
-            index->prefetchTags(e.hash);
+        for (const PlannedStep& e : path)
+            index->prefetchChain(e.hash, PositionIndex::tagOf(e.indexHash));
+        for (const PlannedStep& e : path) {
+            index->prefetchTags(e.hash, PositionIndex::tagOf(e.indexHash));
             __builtin_prefetch(&hashSlot(e.hash));
         }
-        for (const PathEntry& e : path)
+        for (const PlannedStep& e : path)
             index->prefetchCandidates(e.hash, PositionIndex::tagOf(e.indexHash), currentBase);
     }
     if (index != nullptr && !index->sawDuplicates) {
         // One record for each key: the index names the record a move would lead to.
         for (std::size_t i = 0; i < path.size(); ++i) {
-            const DbOffset prev = i > 0 ? path[i - 1].record : 0;
-            path[i].record = findReached(path[i].key, {path[i].hash, path[i].indexHash}, prev,
+            const DbOffset prev = i > 0 ? records[i - 1] : 0;
+            records[i] = findReached(path[i].key, {path[i].hash, path[i].indexHash}, prev,
                                          i > 0 ? moves[i - 1] : Move::None);
         }
     } else {
         for (std::size_t i = 0; i < path.size(); ++i) {
-            const DbOffset prev = i > 0 ? path[i - 1].record : 0;
+            const DbOffset prev = i > 0 ? records[i - 1] : 0;
             DbOffset r = prev != 0 && !isTiny(prev) ? successorByMove(prev, moves[i - 1]) : 0;
-            path[i].record = r != 0 ? r : findPackedPosition(path[i].key);
+            records[i] = r != 0 ? r : findPackedPosition(path[i].key);
         }
     }
-    if (path[0].record == 0)
-        path[0].record = findOrAddRoot(path[0].position);
+    if (records[0] == 0)
+        records[0] = findOrAddRoot(path[0].position);
 }
 
 // A tiny record shows the counts of the record after it, so a game that comes into that
@@ -111,21 +109,22 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
                                      int weight, int result, const PlannedLine* plan)
 {
     noteImageChange();
-    std::vector<PathEntry> path;
-    if (plan != nullptr && plan->steps.size() == moves.size() + 1 &&
-        samePosition(plan->steps[0].position, start))
-        path = plan->steps;
-    else if (!planSteps(start, moves.data(), moves.size(), path))
+    std::vector<PlannedStep> planned;
+    const bool usePlan = plan != nullptr && plan->steps.size() == moves.size() + 1 &&
+                         samePosition(plan->steps[0].position, start);
+    if (!usePlan && !planSteps(start, moves.data(), moves.size(), planned))
         return std::nullopt;
-    lookUpPath(moves, path);
+    const std::vector<PlannedStep>& path = usePlan ? plan->steps : planned;
+    thread_local std::vector<DbOffset> records;
+    lookUpPath(moves, path, records);
     const std::size_t m = moves.size();
     WrittenPath written;
     DbOffset prev = 0, prevprev = 0;
     std::vector<DbOffset> counted;
-    WriterRecords refs{path, prev, prevprev, counted};
+    WriterRecords refs{records, prev, prevprev, counted};
     for (std::size_t i = 0; i <= m; ++i) {
-        PathEntry& e = path[i];
-        DbOffset rec = e.record;
+        const PlannedStep& e = path[i];
+        DbOffset rec = records[i];
         bool createdByThisLine = false;
         if (e.repeated) {
             const DbOffset again = findPackedPosition(e.key);
@@ -136,7 +135,7 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
         if (rec == 0) {
             // A new position right before a known one is where this line joins others: it
             // counts its own games, so it is full like the line's ends and repeats.
-            const bool joinsNext = i < m && path[i + 1].record != 0;
+            const bool joinsNext = i < m && records[i + 1] != 0;
             if (prev == 0 || i == m || e.repeated || joinsNext) {
                 rec = countGame(addFullPosition(e.key, {e.hash, e.indexHash}), weight, result);
                 counted.push_back(rec);
@@ -145,7 +144,7 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
             }
         } else if (!createdByThisLine) {
             if (isTiny(rec)) {
-                const DbOffset next = i < m ? path[i + 1].record : 0;
+                const DbOffset next = i < m ? records[i + 1] : 0;
                 const bool staysTiny = comesFrom(rec, prev) && next != 0 && comesFrom(next, rec);
                 if (!staysTiny) {
                     const DbOffset promoted = promoteToFull(rec, e.position, &e.key);

@@ -1,5 +1,7 @@
 #include "store/position_index.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -40,12 +42,16 @@ std::uint64_t keyHash(const PackedPosition& key)
 
 } // namespace
 
-PositionIndex::PositionIndex() : m_chains(new Chain[kHashSlots]) {}
+PositionIndex::PositionIndex() : m_chains(new Chain[kHashSlots]) { resizeSeen(0); }
 
 PositionIndex::~PositionIndex()
 {
-    for (std::size_t i = 0; i < kHashSlots; ++i)
-        std::free(m_chains[i].records);
+    for (std::size_t i = 0; i < kHashSlots; ++i) {
+        if (!inArena(m_chains[i]))
+            std::free(m_chains[i].records);
+    }
+    if (m_arena != nullptr)
+        ::munmap(m_arena, m_arenaBytes);
 }
 
 std::uint64_t PositionIndex::hashOf(const PackedPosition& key) { return keyHash(key); }
@@ -63,7 +69,8 @@ void PositionIndex::resize(Chain& c, std::uint32_t capacity)
         std::memcpy(records, c.records, c.size * sizeof(std::uint32_t));
         std::memcpy(tags, c.tags, c.size * sizeof(std::uint16_t));
     }
-    std::free(c.records);
+    if (!inArena(c))
+        std::free(c.records);
     c.records = records;
     c.tags = tags;
     c.capacity = capacity;
@@ -78,6 +85,27 @@ void PositionIndex::chainedAtHead(std::uint16_t chain, DbOffset record, std::uin
     c.tags[c.size] = tag;
     ++c.size;
     ++m_size;
+    markSeen(chain, tag);
+    if (m_seenShift > kSeenShiftMin && m_size > m_seen.size() * 64 / kSeenBitsPerRecord)
+        resizeSeen(m_size);
+}
+
+void PositionIndex::resizeSeen(std::size_t records)
+{
+    // At four bits or more a record, fewer than a quarter of the lookups of new positions
+    // still scan their chain's tags.
+    std::uint32_t shift = 32 - 16;
+    while (shift > kSeenShiftMin && (std::uint64_t(1) << (32 - shift)) < records * kSeenBitsPerRecord)
+        --shift;
+    if (shift == m_seenShift)
+        return;
+    m_seenShift = shift;
+    m_seen.assign((std::size_t(1) << (32 - shift)) / 64, 0);
+    for (std::size_t chain = 0; chain < kHashSlots; ++chain) {
+        const Chain& c = m_chains[chain];
+        for (std::uint32_t i = 0; i < c.size; ++i)
+            markSeen(std::uint16_t(chain), c.tags[i]);
+    }
 }
 
 std::optional<PositionIndex::Place> PositionIndex::locate(std::uint16_t chain,
@@ -104,18 +132,57 @@ void PositionIndex::unchained(std::uint16_t chain, const Place& place)
 
 void PositionIndex::reserve(std::size_t count)
 {
+    if (m_size + count > m_seen.size() * 64 / kSeenBitsPerRecord)
+        resizeSeen(m_size + count);
     // Chains fill evenly; a little over the mean spares most of them a growth.
     const std::size_t each = (m_size + count) / kHashSlots;
     const auto wanted = std::uint32_t(std::min<std::size_t>(each + each / 8 + 4, UINT32_MAX / 8));
-    for (std::size_t i = 0; i < kHashSlots; ++i) {
-        if (m_chains[i].capacity < wanted)
-            resize(m_chains[i], wanted);
+    bool growing = false;
+    for (std::size_t i = 0; i < kHashSlots && !growing; ++i)
+        growing = m_chains[i].capacity < wanted;
+    if (!growing)
+        return;
+    const std::size_t perChain = std::size_t(wanted) * (sizeof(std::uint32_t) + sizeof(std::uint16_t));
+    const std::size_t bytes = perChain * kHashSlots;
+    void* arena = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (arena == MAP_FAILED) {
+        for (std::size_t i = 0; i < kHashSlots; ++i) {
+            if (m_chains[i].capacity < wanted)
+                resize(m_chains[i], wanted);
+        }
+        return;
     }
+    (void)::madvise(arena, bytes, MADV_HUGEPAGE); // advice only
+    auto* const block = static_cast<std::uint8_t*>(arena);
+    for (std::size_t i = 0; i < kHashSlots; ++i) {
+        Chain& c = m_chains[i];
+        auto* records = reinterpret_cast<std::uint32_t*>(block + i * perChain);
+        auto* tags = reinterpret_cast<std::uint16_t*>(block + i * perChain +
+                                                      std::size_t(wanted) * sizeof(std::uint32_t));
+        if (c.capacity >= wanted) {
+            if (inArena(c)) // the old arena goes
+                resize(c, c.capacity);
+            continue;
+        }
+        if (c.size != 0) {
+            std::memcpy(records, c.records, c.size * sizeof(std::uint32_t));
+            std::memcpy(tags, c.tags, c.size * sizeof(std::uint16_t));
+        }
+        if (!inArena(c))
+            std::free(c.records);
+        c.records = records;
+        c.tags = tags;
+        c.capacity = wanted;
+    }
+    if (m_arena != nullptr)
+        ::munmap(m_arena, m_arenaBytes);
+    m_arena = block;
+    m_arenaBytes = bytes;
 }
 
 std::size_t PositionIndex::memoryBytes() const
 {
-    std::size_t bytes = kHashSlots * sizeof(Chain);
+    std::size_t bytes = kHashSlots * sizeof(Chain) + m_seen.size() * sizeof(std::uint64_t);
     for (std::size_t i = 0; i < kHashSlots; ++i)
         bytes +=
             std::size_t(m_chains[i].capacity) * (sizeof(std::uint32_t) + sizeof(std::uint16_t));

@@ -50,16 +50,32 @@ public:
     // accepts (isKey decides whether a record holds the key looked for); 0 for none.
     template <class IsKey>
     DbOffset find(std::uint16_t chain, std::uint16_t tag, IsKey&& isKey) const;
+    // Whether some record of the chain may carry the tag; false only when none does, so
+    // that a find can answer at once.
+    bool mayHold(std::uint16_t chain, std::uint16_t tag) const
+    {
+        const std::uint32_t bit = seenBit(chain, tag);
+        return (m_seen[bit / 64] >> (bit % 64) & 1) != 0;
+    }
     // Start fetching what a find in this chain reads, so that the lookups of a whole line
-    // overlap rather than wait one after the other: first the chain's place, then its tags
-    // (a few cache lines), then the records whose tag matches.
-    void prefetchChain(std::uint16_t chain) const { __builtin_prefetch(&m_chains[chain]); }
-    void prefetchTags(std::uint16_t chain) const
+    // overlap rather than wait one after the other: first the chain's place and whether it
+    // may hold the tag, then its tags (a few cache lines), then the records whose tag
+    // matches.
+    void prefetchChain(std::uint16_t chain, std::uint16_t tag) const
+    {
+        __builtin_prefetch(&m_chains[chain]);
+        __builtin_prefetch(&m_seen[seenBit(chain, tag) / 64]);
+    }
+    void prefetchTags(std::uint16_t chain, std::uint16_t tag) const
     {
         const Chain& c = m_chains[chain];
-        const auto* tags = reinterpret_cast<const char*>(c.tags);
-        for (std::size_t at = 0; at < c.size * sizeof(std::uint16_t); at += 64)
-            __builtin_prefetch(tags + at);
+        if (mayHold(chain, tag)) {
+            const auto* tags = reinterpret_cast<const char*>(c.tags);
+            for (std::size_t at = 0; at < c.size * sizeof(std::uint16_t); at += 64)
+                __builtin_prefetch(tags + at);
+        } else {
+            __builtin_prefetch(c.tags + c.size, 1);
+        }
         __builtin_prefetch(c.records + c.size, 1); // where a new record goes
     }
     void prefetchCandidates(std::uint16_t chain, std::uint16_t tag, const std::uint8_t* base) const
@@ -104,13 +120,47 @@ private:
     };
     void resize(Chain& c, std::uint32_t capacity);
 
+    static constexpr std::size_t kSeenBitsPerRecord = 4;
+    static constexpr std::uint32_t kSeenShiftMin = 5; // at most 2^27 bits: 16 MB
+
+    std::uint32_t seenBit(std::uint16_t chain, std::uint16_t tag) const
+    {
+        return (std::uint32_t(chain) << 16 | tag) * 0x9E3779B1u >> m_seenShift;
+    }
+    void markSeen(std::uint16_t chain, std::uint16_t tag)
+    {
+        const std::uint32_t bit = seenBit(chain, tag);
+        m_seen[bit / 64] |= std::uint64_t(1) << (bit % 64);
+    }
+    // Sizes the bits for this many records, and sets them again from the chains.
+    void resizeSeen(std::size_t records);
+
+    bool inArena(const Chain& c) const
+    {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(c.records);
+        return p >= m_arena && p < m_arena + m_arenaBytes;
+    }
+
     std::unique_ptr<Chain[]> m_chains;
     std::size_t m_size = 0;
+    // The chains as reserved, in one mapping of large pages: a lookup or an insertion in a
+    // random chain then costs its cache lines but seldom a page walk besides. A chain that
+    // outgrows its room moves to a block of its own.
+    std::uint8_t* m_arena = nullptr;
+    std::size_t m_arenaBytes = 0;
+    // One bit for each chain and tag some record of the index has carried, hashed down to
+    // a few bits per record: most lookups of an import are of positions not stored yet, and
+    // a clear bit spares them the scan of their chain's tags. Bits are never cleared (a
+    // record taken out leaves its bit set), so a set bit only says "look".
+    std::vector<std::uint64_t> m_seen;
+    std::uint32_t m_seenShift = 32;
 };
 
 template <class IsKey>
 DbOffset PositionIndex::find(std::uint16_t chain, std::uint16_t tag, IsKey&& isKey) const
 {
+    if (!mayHold(chain, tag))
+        return 0;
     const Chain& c = m_chains[chain];
     std::size_t i = c.size;
 #if defined(__SSE2__)

@@ -20,7 +20,6 @@ bool planSteps(const Position& start, const Move* moves, std::size_t count,
         PlannedStep& s = steps[i];
         s.position = pos;
         s.repeated = false;
-        s.record = 0;
         if (!packPosition(pos, s.key))
             return false;
         s.hash = primaryHash(s.key);

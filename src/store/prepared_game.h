@@ -25,7 +25,6 @@ struct PlannedStep {
     std::uint8_t code = 0;
     std::uint64_t indexHash = 0; // where the in-memory position index places the key
     bool repeated = false;       // another position of the line has the same hashes
-    DbOffset record = 0;   // the writer's own: the record found before anything was written
 };
 
 // Works out the positions after each of moves from start, and marks repeated ones; false
