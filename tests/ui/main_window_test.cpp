@@ -39,12 +39,6 @@ protected:
         QApplication::setActiveWindow(window.get());
         QApplication::processEvents();
     }
-    void play(int from, int to)
-    {
-        Chessboard* board = content<Chessboard>("Chessbd");
-        test::drag(board, test::centre(*board, from), test::centre(*board, to));
-        QApplication::processEvents();
-    }
 };
 
 // Notes the title of every progress window shown, however briefly.
@@ -97,8 +91,7 @@ TEST_F(MainWindowTest, CommandsImportMovesAndTheClipboard)
     window->runCommand(CommandId::FileImport);
     ASSERT_TRUE(doc().importRunning());
     EXPECT_FALSE(window->action(CommandId::FileNew)->isEnabled());
-    while (doc().importRunning())
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_TRUE(test::pump([this] { return !doc().importRunning(); }));
     QApplication::instance()->removeEventFilter(&watch);
     EXPECT_EQ(watch.titles, QStringList{"PGN Import"});
     QApplication::processEvents();
@@ -107,9 +100,11 @@ TEST_F(MainWindowTest, CommandsImportMovesAndTheClipboard)
     EXPECT_NE(logic().statusLines().first, before);
 
     activate();
-    play(12, 28); // e2-e4
-    play(52, 36); // e7-e5
-    play(6, 21);  // g1-f3
+    Chessboard* board = content<Chessboard>("Chessbd");
+    for (const auto& [from, to] : {std::pair(12, 28), std::pair(52, 36), std::pair(6, 21)}) {
+        test::drag(board, test::centre(*board, from), test::centre(*board, to)); // e4 e5 Nf3
+        QApplication::processEvents();
+    }
     window->runCommand(CommandId::PositionBackUp);
     // Saving asks for the players first.
     test::answerModal<GameInfoDialog>([](GameInfoDialog& dialog) {
@@ -141,12 +136,7 @@ TEST_F(MainWindowTest, CommandsImportMovesAndTheClipboard)
 // outlasts an import hint.
 TEST_F(MainWindowTest, BrowsingNotesKeysSetUpModeAndPrinting)
 {
-    QTimer::singleShot(0, [] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* progress = qobject_cast<ProgressDialog*>(widget))
-                progress->reject();
-        }
-    });
+    test::answerModal<ProgressDialog>([](ProgressDialog& progress) { progress.reject(); });
     start(test::kSamplePgn);
     EXPECT_EQ(window->windowTitle(), "PGN File Browsing - VEZ 1.5");
     EXPECT_LT(doc().gameNumbers().size(), 60u);

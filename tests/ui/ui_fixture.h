@@ -79,13 +79,11 @@ protected:
     // The view's board over this fixture's settings, messages and beeper.
     ChessboardSetup boardSetup(int pictures = kBuiltInPieces)
     {
-        ChessboardSetup setup;
-        setup.controlId = kMainBoardId;
-        setup.pictureResource = pictures;
-        setup.profile = &profile();
-        setup.messages = &m_messages;
-        setup.beeper = &m_beeper;
-        return setup;
+        return {.controlId = kMainBoardId,
+                .pictureResource = pictures,
+                .profile = &profile(),
+                .messages = &m_messages,
+                .beeper = &m_beeper};
     }
 
     QTemporaryDir m_dir;
