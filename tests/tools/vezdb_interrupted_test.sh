@@ -17,11 +17,7 @@ cleanup()
 }
 trap cleanup EXIT
 
-fail()
-{
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # The first games of the corpus, some megabytes of them.
 awk '/^\[Event / { if (++n > 4000) exit } { print }' "$source_pgn" >"$scratch/input.pgn"

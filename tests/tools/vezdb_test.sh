@@ -12,11 +12,7 @@ checks=0
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-fail()
-{
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # expect_status NAME STATUS COMMAND...: runs vezdb, keeps stdout in $out, stderr in $err.
 expect_status()
@@ -36,36 +32,25 @@ expect_status()
 
 expect_last_line()
 {
-    local name=$1 want=$2
-    local last
-    last=$(tail -n 1 <<<"$out")
-    [[ $last == "$want" ]] || fail "$name: last line '$last', expected '$want'"
+    [[ $(tail -n 1 <<<"$out") == "$2" ]] || fail "$1: last line '${out##*$'\n'}', expected '$2'"
 }
 
-expect_line()
-{
-    local name=$1 want=$2
-    grep -qxF -- "$want" <<<"$out" || fail "$name: no line '$want'"
-}
+# expect_last NAME STATUS LAST-LINE COMMAND...: expect_status, then the last line of stdout.
+expect_last() { expect_status "$1" "$2" "${@:4}" && expect_last_line "$1" "$3"; }
+
+expect_line() { grep -qxF -- "$2" <<<"$out" || fail "$1: no line '$2'"; }
 
 # Start position, depth 3: 8,902 leaves; per-move counts as computed by Stockfish.
-if expect_status "perft start 3" 0 perft "$start" 3; then
-    expect_last_line "perft start 3" 8902
-    [[ $(wc -l <<<"$out") == 1 ]] || fail "perft without --divide printed more than the count"
+expect_status "perft start 3" 0 perft "$start" 3 &&
+    { [[ $out == 8902 ]] || fail "perft without --divide: '$out'"; }
+if expect_last "divide promotions 1" 0 44 perft "$promotions" 1 --divide; then
+    [[ $(grep '^d7c8' <<<"$out" | sort | tr '\n' ,) == 'd7c8b: 1,d7c8n: 1,d7c8q: 1,d7c8r: 1,' ]] ||
+        fail "divide promotions 1: promotions not one line each with their letter"
 fi
 
-if expect_status "divide promotions 1" 0 perft "$promotions" 1 --divide; then
-    expect_last_line "divide promotions 1" 44
-    for letter in q r b n; do
-        expect_line "divide promotions 1" "d7c8$letter: 1"
-    done
-    grep -q '^d7c8:' <<<"$out" && fail "divide promotions 1: promotion printed without letter"
-fi
-
-if expect_status "moves start" 0 moves "$start"; then
-    [[ $(wc -w <<<"$out") == 20 && " $out " == *' e4 '* && " $out " == *' Nf3 '* &&
-        $out != *'  '* && $out != *' ' ]] || fail "moves start: '$out'"
-fi
+expect_status "moves start" 0 moves "$start" &&
+    { [[ $(wc -w <<<"$out") == 20 && " $out " == *' e4 '* && " $out " == *' Nf3 '* &&
+        $out != *'  '* && $out != *' ' ]] || fail "moves start: '$out'"; }
 expect_status "moves descriptive" 0 moves "$start" --descriptive &&
     { [[ " $out " == *' P-K4 '* && " $out " == *' N-KB3 '* ]] || fail "moves descriptive: '$out'"; }
 
@@ -75,10 +60,8 @@ expect_status "moves empty board" 0 moves '8/8/8/8/8/8/8/8 w' &&
 
 # Refused FENs: the standard en-passant square is not this dialect's file letter.
 bad='rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1'
-if expect_status "bad FEN perft" 2 perft "$bad" 1; then
-    [[ $err == "vezdb: bad FEN: $bad" ]] || fail "bad FEN perft: stderr was '$err'"
-    [[ -z $out ]] || fail "bad FEN perft: printed '$out' on stdout"
-fi
+expect_status "bad FEN perft" 2 perft "$bad" 1 &&
+    { [[ $err == "vezdb: bad FEN: $bad" && -z $out ]] || fail "bad FEN perft: '$out', '$err'"; }
 expect_status "bad FEN moves" 2 moves 'not a position'
 
 # Usage errors.
@@ -86,12 +69,11 @@ expect_status "no command" 2
 expect_status "unknown command" 2 frobnicate
 expect_status "perft without depth" 2 perft "$start"
 expect_status "perft negative depth" 2 perft "$start" -1
-if expect_status "help" 0 --help; then
-    for command in perft moves create import export stats check games gameset delete merge \
-        clean split eco-book; do
-        grep -qw "$command" <<<"$out" || fail "help does not list $command"
-    done
-fi
+expect_status "help" 0 --help
+for command in perft moves create import export stats check games gameset delete merge clean \
+    split eco-book; do
+    grep -qw "$command" <<<"$out" || fail "help does not list $command"
+done
 
 # Database commands, in the scratch folder with a private settings file.
 export XDG_CONFIG_HOME=$scratch/config
@@ -108,14 +90,11 @@ bad_games=$scratch/bad.pgn
     cat "$sample"
     printf '[Event "Bad"]\n[White "A"]\n[Black "B"]\n[Result "*"]\n\n1. e4 e5 2. Ke3 *\n'
 } >"$bad_games"
-if expect_status "import" 0 import "$db" "$bad_games"; then
-    expect_last_line "import" "imported 60 games (0 combined with games already stored), 0 positions, skipped 1"
-    [[ $err == "$bad_games: game 61, line "*": "* ]] || fail "import: bad game report '$err'"
-fi
+imported="imported 60 games (0 combined with games already stored), 0 positions, skipped"
+expect_last "import" 0 "$imported 1" import "$db" "$bad_games" &&
+    { [[ $err == "$bad_games: game 61, line "*": "* ]] || fail "import: bad game report '$err'"; }
 expect_status "import missing file" 1 import "$db" "$scratch/none.pgn"
-if expect_status "import creates" 0 import "$scratch/new.vez" "$sample"; then
-    expect_last_line "import creates" "imported 60 games (0 combined with games already stored), 0 positions, skipped 0"
-fi
+expect_last "import creates" 0 "$imported 0" import "$scratch/new.vez" "$sample"
 
 # Hostile inputs: what is not a regular file is refused by name and the other files are
 # imported; old Macintosh line ends; EPD lines that cannot be read or stored; every game
@@ -134,9 +113,9 @@ printf '[Event "Extra queen"]\n[FEN "%s"]\n[Result "*"]\n\n1. Qd5 *\n' \
     'rnbqkbnr/pppppppp/8/8/3Q4/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1' >"$scratch/33.pgn"
 hostile=(import "$scratch/hostile.vez" "$sample" "$scratch/folder.pgn" "$scratch/fifo.pgn"
     "$scratch/mac.pgn" "$scratch/lines.epd" "$scratch/33.pgn")
-if expect_status "import hostile files" 1 "${hostile[@]}"; then
-    expect_last_line "import hostile files" \
-        "imported 120 games (60 combined with games already stored), 2 positions, skipped 3"
+if expect_last "import hostile files" 1 \
+    "imported 120 games (60 combined with games already stored), 2 positions, skipped 3" \
+    "${hostile[@]}"; then
     for want in "$scratch/folder.pgn: could not open:" "$scratch/fifo.pgn: could not open:" \
         "$scratch/lines.epd: line 4: position cannot be stored" \
         "$scratch/lines.epd: line 5: Bad EPD position" \
@@ -145,22 +124,18 @@ if expect_status "import hostile files" 1 "${hostile[@]}"; then
     done
 fi
 printf 'no games here\n' >"$scratch/prose.pgn"
-expect_status "import nothing usable" 1 import "$scratch/prose.vez" "$scratch/prose.pgn"
-expect_last_line "import nothing usable" \
-    "imported 0 games (0 combined with games already stored), 0 positions, skipped 1"
+expect_last "import nothing usable" 1 \
+    "imported 0 games (0 combined with games already stored), 0 positions, skipped 1" \
+    import "$scratch/prose.vez" "$scratch/prose.pgn"
 : >"$scratch/empty.pgn"
 expect_status "import empty file" 0 import "$scratch/prose.vez" "$scratch/empty.pgn"
-if expect_status "stats" 0 stats "$db"; then
-    [[ $(head -n 1 <<<"$out") == "$db:" ]] || fail "stats: title line '$(head -n 1 <<<"$out")'"
-    [[ $(sed -n 2p <<<"$out") == "" ]] || fail "stats: no blank line after the title"
-fi
+expect_status "stats" 0 stats "$db" &&
+    { [[ $(head -n 2 <<<"$out") == "$db:" ]] || fail "stats: no title line and blank line"; }
 expect_status "games" 0 games "$db" &&
     { [[ $(wc -l <<<"$out") == 60 && $(head -n 1 <<<"$out") == 0 ]] || fail "games: '$out'"; }
 after_e4='rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -'
-if expect_status "games through" 0 games "$db" --through "$after_e4"; then
-    [[ -n $out && $(sort -n <<<"$out") == "$out" ]] || fail "games through: '$out'"
-    through_count=$(wc -l <<<"$out")
-fi
+expect_status "games through" 0 games "$db" --through "$after_e4" &&
+    { [[ -n $out && $(sort -n <<<"$out") == "$out" ]] || fail "games through: '$out'"; }
 expect_status "games bad FEN" 2 games "$db" --through "nonsense"
 if expect_status "gameset create" 0 gameset "$db" create Svidler player=Svidler; then
     expect_status "gameset list" 0 gameset "$db" list && expect_line "gameset list" "Svidler"
@@ -172,10 +147,8 @@ if expect_status "games of gameset" 0 games "$db" --gameset Svidler; then
     svidler=$(wc -l <<<"$out")
     ((svidler > 0 && svidler < 60)) || fail "games of gameset: $svidler games"
 fi
-if expect_status "export gameset" 0 export "$db" "$scratch/svidler.pgn" --gameset Svidler; then
-    [[ $(grep -c '^\[Event ' "$scratch/svidler.pgn") == "$svidler" ]] ||
-        fail "export gameset: wrong number of games"
-fi
+expect_status "export gameset" 0 export "$db" "$scratch/svidler.pgn" --gameset Svidler &&
+    { [[ $(grep -c '^\[Event ' "$scratch/svidler.pgn") == "$svidler" ]] || fail "export gameset"; }
 expect_status "gameset delete" 0 gameset "$db" delete Svidler
 expect_status "gameset delete again" 1 gameset "$db" delete Svidler
 expect_status "export" 0 export "$db" "$scratch/all.pgn" &&
@@ -189,10 +162,8 @@ expect_status "merge" 0 merge "$db" "$scratch/new.vez"
 expect_status "games after merge" 0 games "$db" &&
     { [[ $(wc -l <<<"$out") == 60 ]] || fail "games after merge: $(wc -l <<<"$out")"; }
 expect_status "create nonstandard" 0 create "$scratch/odd.vez" --nonstandard
-if expect_status "merge nonstandard" 1 merge "$db" "$scratch/odd.vez"; then
-    [[ $err == "$scratch/odd.vez: incompatibility with nonstandard games" ]] ||
-        fail "merge nonstandard: '$err'"
-fi
+expect_status "merge nonstandard" 1 merge "$db" "$scratch/odd.vez" &&
+    { [[ $err == "$scratch/odd.vez: incompatibility with nonstandard games" ]] || fail "$err"; }
 expect_status "merge missing" 1 merge "$db" "$scratch/none.vez"
 expect_status "clean" 0 clean "$bad_games" "$sample" -o "$scratch/clean.pgn" &&
     { [[ $(grep -c '^\[Event ' "$scratch/clean.pgn") == 120 ]] || fail "clean: not 120 games"; }
@@ -210,9 +181,8 @@ expect_status "eco-book missing" 1 eco-book "$scratch/none.pgn" -o "$scratch/b.p
 expect_status "import book" 0 import "$scratch/eco.vez" "$book"
 cp "$sample" "$scratch/split.pgn"
 if expect_status "split" 0 split "$scratch/eco.vez" "$scratch/split.pgn"; then
-    split_games=$(cat "$scratch"/split/*.pgn | grep -c '^\[Event ')
-    [[ $split_games == 60 ]] || fail "split: $split_games games in the ECO files"
     files=("$scratch"/split/*.pgn)
+    [[ $(cat "${files[@]}" | grep -c '^\[Event ') == 60 ]] || fail "split: not 60 games in all"
     ((${#files[@]} > 4)) || fail "split: only ${#files[@]} ECO files"
 fi
 
@@ -225,18 +195,13 @@ after_nf3='rnbqkbnr/pppp1ppp/8/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq -'
 printf '[White "A"]\n\n1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O Be7 *\n' >"$scratch/ruy.pgn"
 printf '%s F;\n%s F;\n%s U; c0 '"'knight out'"';\n' "$after_a6" "$after_nc6" "$after_nf3" \
     >"$scratch/marks.epd"
-if expect_status "import for cards" 0 import "$cards" "$scratch/ruy.pgn" "$scratch/marks.epd"; then
-    expect_last_line "import for cards" "imported 1 games (0 combined with games already stored), 3 positions, skipped 0"
-fi
-if expect_status "export user notes" 0 export-positions "$cards" "$scratch/notes.epd"; then
-    [[ $(<"$scratch/notes.epd") == "$after_nf3 U; c0 'knight out';" ]] ||
-        fail "export user notes: $(<"$scratch/notes.epd")"
-fi
-if expect_status "export flashcards" 0 export-positions "$cards" "$scratch/cards.epd" --flashcards
-then
-    [[ $(<"$scratch/cards.epd") == "$after_a6 F; U;"$'\n'"$after_nc6 F; U;" ]] ||
-        fail "export flashcards: $(<"$scratch/cards.epd")"
-fi
+expect_last "import for cards" 0 \
+    "imported 1 games (0 combined with games already stored), 3 positions, skipped 0" \
+    import "$cards" "$scratch/ruy.pgn" "$scratch/marks.epd"
+expect_status "export user notes" 0 export-positions "$cards" "$scratch/notes.epd" &&
+    { [[ $(<"$scratch/notes.epd") == "$after_nf3 U; c0 'knight out';" ]] || fail "user notes"; }
+expect_status "export flashcards" 0 export-positions "$cards" "$scratch/cards.epd" --flashcards &&
+    { [[ $(<"$scratch/cards.epd") == "$after_a6 F; U;"$'\n'"$after_nc6 F; U;" ]] || fail "cards"; }
 expect_status "export positions unwritable" 1 export-positions "$cards" "$scratch/no/cards.epd"
 
 # serve: a client on 127.0.0.1 talks to it; SIGTERM says goodbye and ends it cleanly; the
@@ -282,10 +247,10 @@ have_stockfish=false
 command -v stockfish >/dev/null || [[ -x /usr/games/stockfish ]] && have_stockfish=true
 if $have_stockfish; then
     export VEZ_ENGINE_TIME_SCALE=0.01
-    if expect_status "analyze" 0 analyze "$scratch/mini.vez" --game 0 --slider 0 --white; then
+    if expect_last "analyze" 0 "analysed 1 game, 3 positions" analyze "$scratch/mini.vez" --game 0 \
+        --slider 0 --white; then
         expect_line "analyze" "Analysis of [A - B] by Crafty, 1 minute"
         expect_line "analyze" "game 0: A -- B [?], 6 plies"
-        expect_last_line "analyze" "analysed 1 game, 3 positions"
     fi
     unset VEZ_ENGINE_TIME_SCALE
     expect_status "export analysed" 0 export "$scratch/mini.vez" "$scratch/mini-out.pgn" && {
@@ -296,8 +261,7 @@ fi
 # Every database built above is sound.
 for built in "$db" "$scratch/new.vez" "$scratch/eco.vez" "$cards" "$served" "$scratch/mini.vez"; do
     [[ -f $built ]] || continue
-    expect_status "check $(basename "$built")" 0 check "$built" &&
-        expect_last_line "check $(basename "$built")" "sound"
+    expect_last "check $(basename "$built")" 0 sound check "$built"
 done
 
 # A damaged copy: the reference to game 5's record points past the end of the file. Check
@@ -309,11 +273,9 @@ printf '\xf0\xff\xff\x7f' | dd of="$damaged" bs=1 seek=$((first_block + 8 + 5 * 
     status=none
 expect_status "check damaged" 1 check "$damaged" &&
     { [[ $out == *"offset "*": expected "* ]] || fail "check damaged: no problem listed: $out"; }
-if expect_status "export damaged" 1 export "$damaged" "$scratch/damaged.pgn"; then
-    [[ $err == "game 5: damaged: "* ]] || fail "export damaged: report '$err'"
-    [[ $(grep -c '^\[Event ' "$scratch/damaged.pgn") == 59 ]] ||
-        fail "export damaged: not the 59 readable games"
-fi
+expect_status "export damaged" 1 export "$damaged" "$scratch/damaged.pgn" &&
+    { [[ $err == "game 5: damaged: "* && $(grep -c '^\[Event ' "$scratch/damaged.pgn") == 59 ]] ||
+        fail "export damaged: not the 59 readable games and game 5 reported: '$err'"; }
 expect_status "stats damaged" 0 stats "$damaged"
 expect_status "games damaged" 0 games "$damaged"
 
