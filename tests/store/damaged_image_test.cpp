@@ -21,12 +21,10 @@
 #include "interchange/pgn_source.h"
 #include "interchange/pgn_writer.h"
 #include "store/database.h"
-#include "store/flashcards.h"
 #include "store/games.h"
 #include "store/gamesets.h"
 #include "store/graph.h"
 #include "store/line_index_file.h"
-#include "store/messages.h"
 #include "store/names.h"
 #include "store/notes.h"
 #include "store/statistics.h"
@@ -187,8 +185,7 @@ TEST_F(SealedFile, CleanClosesSealEveryChangeAndValidationFindsWhatChangedSince)
     ASSERT_EQ(games.size(), 4u);
     for (int i = 0; i < 3; ++i)
         storeGame(games[std::size_t(i)], false);
-    Position start;
-    setStandardStart(start);
+    const Position start = test::standardStart();
     setNote(start, "Kept note text");
     const test::ScriptFolder folder;
     const std::string path = folder.file("sealed.vez");

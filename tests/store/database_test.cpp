@@ -65,7 +65,8 @@ TEST_F(StoreTest, InMemoryDatabaseGrowsPastTheOldHundredMegabyteLimit)
     }
 }
 
-TEST_F(StoreTest, SaveAsOpenAndCloseKeepTheImage)
+// The file grows in place, by the allocator and by ensureRoom, up to what 32 bits can hold.
+TEST_F(StoreTest, SaveAsOpenGrowAndCloseKeepTheImage)
 {
     TempDir dir;
     const std::string path = dir.file("games.vez");
@@ -104,7 +105,17 @@ TEST_F(StoreTest, SaveAsOpenAndCloseKeepTheImage)
     EXPECT_EQ(db->usedBytes, grownUsed);
     EXPECT_EQ(at<std::uint8_t>(big)[3 * kAllocationGranularity + 16], 0xAB);
     EXPECT_EQ(at<Variation>(records[999])->endPly, 999);
-    EXPECT_TRUE(messages.texts.empty());
+    EXPECT_TRUE(ensureRoom(db, path, 1000, 2000));
+    EXPECT_TRUE(ensureRoom(db, path, 10, 100)); // enough room already
+    EXPECT_GE(roomOf(db), 2000000u);
+    EXPECT_EQ(fileSize(path), db->committedBytes);
+    const std::uint32_t committed = db->committedBytes;
+    EXPECT_FALSE(ensureRoom(db, path, 1u << 20, 1u << 13));
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_EQ(messages.texts[0].rfind("Could not expand " + path + " by ", 0), 0u);
+    EXPECT_EQ(std::tuple(db->committedBytes, fileSize(path), db->usedBytes),
+              std::tuple(committed, std::uint64_t(committed), grownUsed));
+    EXPECT_EQ(at<Variation>(records[999])->endPly, 999);
 }
 
 // A file open already, a missing one, and files that are no database of ours are refused,
@@ -153,38 +164,6 @@ TEST_F(StoreTest, RefusedFilesAreLeftAsTheyWere)
         EXPECT_EQ(fileSize(path), bytes.size()); // nothing appended to a refused file
     }
     setCurrentBase(db);
-}
-
-TEST_F(StoreTest, EnsureRoomGrowsTheFileInPlace)
-{
-    TempDir dir;
-    const std::string path = dir.file("room.vez");
-    ASSERT_TRUE(writeToFile(path));
-    closeDatabase(db);
-    db = openMapped(path, 65536);
-    ASSERT_NE(db, nullptr);
-    const DbOffset r = allocateRecord(RecordKind::Gameset);
-    at<Gameset>(r)->rule = 4;
-    const std::uint32_t used = db->usedBytes;
-
-    EXPECT_TRUE(ensureRoom(db, path, 10, 100)); // enough room already
-    EXPECT_TRUE(ensureRoom(db, path, 1000, 2000));
-    ASSERT_NE(db, nullptr);
-    EXPECT_GE(roomOf(db), 2000000u);
-    EXPECT_EQ(db->usedBytes, used);
-    EXPECT_EQ(at<Gameset>(r)->rule, 4);
-    EXPECT_EQ(fileSize(path), db->committedBytes);
-
-    // More than a 32-bit file can hold: refused, and the database stays as it was.
-    const std::uint32_t committed = db->committedBytes;
-    messages.texts.clear();
-    EXPECT_FALSE(ensureRoom(db, path, 1u << 20, 1u << 13));
-    ASSERT_NE(db, nullptr);
-    ASSERT_EQ(messages.texts.size(), 1u);
-    EXPECT_EQ(messages.texts[0].rfind("Could not expand " + path + " by ", 0), 0u);
-    EXPECT_EQ(db->committedBytes, committed);
-    EXPECT_EQ(fileSize(path), committed);
-    EXPECT_EQ(at<Gameset>(r)->rule, 4);
 }
 
 TEST(StoreDeathTest, InMemoryGrowthBeyondFourGigabytesStopsWithItsMessage)

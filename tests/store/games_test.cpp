@@ -29,6 +29,7 @@ namespace {
 using testing::StoreTest;
 using GamesTest = StoreTest;
 using test::keyOf;
+using test::movesOf;
 
 // A game's main line: the start, then the position after each move.
 struct Line {
@@ -99,14 +100,6 @@ void addTransposition(Game& game, const Line& line, std::size_t from,
     }
 }
 
-std::vector<Move> movesOf(const GameLine& line)
-{
-    std::vector<Move> out;
-    for (const MoveEntry& e : line.entries)
-        out.push_back(e.move);
-    return out;
-}
-
 TEST_F(GamesTest, StoredGamesReadBackAndCount)
 {
     const std::vector<Line> lines = sampleLines(60);
@@ -120,8 +113,7 @@ TEST_F(GamesTest, StoredGamesReadBackAndCount)
         game.tags = {{"Source", "TWIC"}, {"Annotator", "x\\y"}};
         ASSERT_EQ(storeGame(game, false), i); // a fresh database numbers games in order
     }
-    Position start;
-    setStandardStart(start);
+    const Position start = test::standardStart();
     EXPECT_EQ(positionCounts(start).games, lines.size());
     EXPECT_EQ(positionCounts(start).whiteWins, std::uint32_t(whiteWins));
     for (std::size_t i = 0; i < lines.size(); ++i) {

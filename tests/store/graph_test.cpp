@@ -6,7 +6,6 @@
 #include "chess/fen.h"
 #include "chess/movegen.h"
 #include "store/graph.h"
-#include "store/heap.h"
 #include "store/position_index.h"
 #include "store_fixture.h"
 
@@ -35,8 +34,7 @@ PackedPosition pack(const Position& pos)
 
 TEST(Packing, StartPosition)
 {
-    Position start;
-    setStandardStart(start);
+    const Position start = test::standardStart();
     const PackedPosition key = pack(start);
     for (int file = 0; file < 8; ++file)
         EXPECT_EQ(key.bytes[file], 0xC3) << file;
@@ -101,8 +99,7 @@ TEST(Packing, ScoreCoding)
 // counted position but has no way back. A new way into that position passes over it.
 TEST_F(GraphTest, PromotionPassesOverATinyRecordWithoutAWayBack)
 {
-    Position afterE4;
-    setStandardStart(afterE4);
+    Position afterE4 = test::standardStart();
     findOrAddRoot(afterE4);
     makeMove(afterE4, mv("e2e4"));
     Position afterE5 = afterE4;
@@ -119,8 +116,7 @@ TEST_F(GraphTest, PromotionPassesOverATinyRecordWithoutAWayBack)
 
 TEST_F(GraphTest, ScoresAndGlyphs)
 {
-    Position start;
-    setStandardStart(start);
+    const Position start = test::standardStart();
     const DbOffset root = findOrAddRoot(start);
     Position a = start;
     makeMove(a, mv("c2c4"));

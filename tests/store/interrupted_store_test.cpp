@@ -16,6 +16,7 @@
 #include "store/statistics.h"
 #include "store/validation.h"
 #include "store_fixture.h"
+#include "support/child_scripts.h"
 #include "support/pgn_games.h"
 
 namespace vez {
@@ -23,29 +24,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<Move> mainLineMoves(const Game& game)
-{
-    std::vector<Move> moves;
-    for (const MoveEntry& e : game.entries)
-        moves.push_back(e.move);
-    return moves;
-}
-
 class InterruptedStoreTest : public testing::StoreTest {
 protected:
-    void SetUp() override
-    {
-        StoreTest::SetUp();
-        m_folder = fs::temp_directory_path() / ("vez-interrupted-" + std::to_string(::getpid()));
-        fs::create_directories(m_folder);
-    }
     void TearDown() override
     {
         setCurrentBase(db);
         StoreTest::TearDown();
-        fs::remove_all(m_folder);
     }
-    std::string file(const std::string& name) const { return (m_folder / name).string(); }
+    std::string file(const std::string& name) const { return m_folder.file(name); }
 
     // Checks an image a stopped process left: the games it lists are the first ones of
     // games, each whole, and the census agrees with the counters. Returns how many it lists.
@@ -61,7 +47,7 @@ protected:
             ++listed;
             Game read;
             readGame(record, read, true);
-            EXPECT_EQ(mainLineMoves(read), mainLineMoves(games[n])) << "game " << n;
+            EXPECT_EQ(test::movesOf(read), test::movesOf(games[n])) << "game " << n;
             EXPECT_EQ(read.result, games[n].result) << "game " << n;
         }
         const StoreStatistics stats = gatherStatistics();
@@ -74,7 +60,7 @@ protected:
         return listed;
     }
 
-    fs::path m_folder;
+    test::ScriptFolder m_folder;
 };
 
 int g_stepsLeft = 0;
@@ -114,10 +100,7 @@ TEST_F(InterruptedStoreTest, AStopAtAnyStepLeavesWholeGamesOnly)
 #else
     const int stride = 1;
 #endif
-    std::vector<int> stops;
-    for (int step = 1; step <= g_stepsTaken; step += stride)
-        stops.push_back(step);
-    for (int step : stops) {
+    for (int step = 1; step <= g_stepsTaken; step += stride) {
         SCOPED_TRACE("stopped at step " + std::to_string(step));
         const std::string path = file("stopped.vez");
         fs::remove(path);
@@ -150,7 +133,7 @@ TEST_F(InterruptedStoreTest, AStopAtAnyStepLeavesWholeGamesOnly)
             Game read;
             ASSERT_NE(gameByNumber(number), 0u);
             readGame(gameByNumber(number), read, true);
-            EXPECT_EQ(mainLineMoves(read), mainLineMoves(games[i])) << "game " << i;
+            EXPECT_EQ(test::movesOf(read), test::movesOf(games[i])) << "game " << i;
         }
         closeDatabase(reopened);
         if (HasFailure())

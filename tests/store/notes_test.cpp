@@ -24,13 +24,6 @@ namespace {
 using testing::StoreTest;
 using NotesTest = StoreTest;
 
-Position start()
-{
-    Position pos;
-    setStandardStart(pos);
-    return pos;
-}
-
 int noteRecords(DbOffset record)
 {
     int n = 0;
@@ -45,7 +38,7 @@ TEST_F(NotesTest, NotesTakeOneRecordPer32BytesAndReuseReleasedOnes)
 {
     Position b;
     ASSERT_TRUE(readFen(b, "4k3/8/8/8/8/8/8/4K3 w - -"));
-    const Position a = start();
+    const Position a = test::standardStart();
     const struct {
         const Position& pos;
         std::string text;
@@ -70,17 +63,14 @@ TEST_F(NotesTest, NotesTakeOneRecordPer32BytesAndReuseReleasedOnes)
 
 TEST_F(NotesTest, BookCommentsSetTheEcoCode)
 {
-    const Position pos = start();
-    DbOffset r = setNote(pos, "a note");
+    const Position pos = test::standardStart();
+    const DbOffset r = setNote(pos, "a note");
     setNote(pos, "ECO[B12]");
-    EXPECT_EQ(ecoText(pos), "B12");
-    EXPECT_EQ(noteText(r), "a note"); // the note is left alone
+    EXPECT_EQ(ecoText(pos) + "|" + noteText(r), "B12|a note"); // the note is left alone
     setNote(pos, "Caro-Kann ECO[B12/05] main line");
     EXPECT_EQ(ecoText(pos), "B12/05");
-    r = setNote(pos, "ECO[]"); // "]" right after: a note
-    EXPECT_EQ(noteText(r), "ECO[]");
-    r = setNote(pos, "ECO[B12"); // no "]": a note
-    EXPECT_EQ(noteText(r), "ECO[B12");
+    for (const char* note : {"ECO[]", "ECO[B12"}) // "]" right after, or no "]": a note
+        EXPECT_EQ(noteText(setNote(pos, note)), note);
     EXPECT_EQ(ecoText(pos), "B12/05");
     Position other;
     ASSERT_TRUE(readFen(other, "4k3/8/8/8/8/8/8/4K3 w - -"));
@@ -101,10 +91,8 @@ TEST_F(NotesTest, FlashcardsKeepTheirSequence)
     const DbOffset c = findOrAddRoot(positions[2]);
     Position next;
     EXPECT_FALSE(nextFlashcard(positions[0], next)); // no flashcards yet
-    addFlashcard(a);
-    addFlashcard(b);
-    addFlashcard(a); // once only
-    addFlashcard(c);
+    for (const DbOffset r : {a, b, a, c})
+        addFlashcard(r); // a twice: once only
     EXPECT_EQ(db->flashcardCount, 3u);
     removeFlashcard(a); // the last one moves into the gap: C, B
     EXPECT_EQ(std::tuple(flashcardAt(0), flashcardAt(1), flashcardAt(2)), std::tuple(c, b, 0u));
@@ -118,20 +106,19 @@ TEST_F(NotesTest, FlashcardsKeepTheirSequence)
     // The 65th flashcard starts a new block in front of the chain.
     for (int i = 3; i < 66; ++i)
         EXPECT_TRUE(toggleFlashcard(positions[i]));
-    EXPECT_EQ(db->flashcardCount, 65u);
-    EXPECT_EQ(db->flashcardBlockCount, 2u);
-    EXPECT_EQ(at<FlashcardIndexBlock>(db->firstFlashcardBlock)->count, 1u);
-    EXPECT_EQ(flashcardAt(0), findPosition(positions[65]));
+    EXPECT_EQ(std::tuple(db->flashcardCount, db->flashcardBlockCount,
+                         at<FlashcardIndexBlock>(db->firstFlashcardBlock)->count, flashcardAt(0)),
+              std::tuple(65u, 2u, 1u, findPosition(positions[65])));
     EXPECT_FALSE(toggleFlashcard(positions[65]));
-    EXPECT_EQ(db->flashcardCount, 64u);
-    EXPECT_EQ(db->flashcardBlockCount, 2u); // empty blocks stay
+    // Empty blocks stay.
+    EXPECT_EQ(std::tuple(db->flashcardCount, db->flashcardBlockCount), std::tuple(64u, 2u));
 }
 
 // The game of a move text from the standard start, and the position it ends in.
 Game gameOf(std::string_view sans, Position* end = nullptr)
 {
     Game game;
-    game.startPosition = start();
+    game.startPosition = test::standardStart();
     Position pos = game.startPosition;
     for (std::size_t at = 0; at < sans.size();) {
         const std::size_t to = std::min(sans.find(' ', at), sans.size());

@@ -2,9 +2,6 @@
 // chains does: after any mix of stores and deletions, and when rebuilt from a file.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include <unistd.h>
 #include <map>
 #include <random>
 

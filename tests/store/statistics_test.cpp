@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>

@@ -53,6 +53,22 @@ protected:
 
 namespace vez::test {
 
+inline Position standardStart()
+{
+    Position pos;
+    setStandardStart(pos);
+    return pos;
+}
+
+// A line's moves, without what branches off them.
+inline std::vector<Move> movesOf(const GameLine& line)
+{
+    std::vector<Move> moves;
+    for (const MoveEntry& e : line.entries)
+        moves.push_back(e.move);
+    return moves;
+}
+
 // The games through a position, found the given way.
 inline std::vector<std::uint32_t> gamesThrough(DbOffset position,
                                                GameSearchMode mode = GameSearchMode::Automatic)
