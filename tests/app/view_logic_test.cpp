@@ -172,29 +172,6 @@ TEST_F(ViewLogicTest, NoteRefusedByAFullDiskStaysInTheGame)
     doc->DeleteContents(); // the mapping lets go of the disk before it is unmounted
 }
 
-// A note is stored once, when committed, with the database's line ends.
-TEST_F(ViewLogicTest, NotesCommitOnce)
-{
-    storeMoves("1. e4 e5", "1-0");
-    play("e4");
-    view.hints.clear();
-    viewLogic->noteEdited("K");
-    viewLogic->noteEdited("King's\npawn");
-    viewLogic->rewind(); // navigation commits first
-    EXPECT_EQ(view.hints, std::vector<UpdateHint>{UpdateHint::PositionNote});
-    EXPECT_EQ(doc->noteText(after("e4")), "King's\r\npawn");
-    play("e4"); // a move entered takes its position's note as its comment
-    EXPECT_EQ(viewLogic->entryJustPlayed()->comment, "King's\r\npawn");
-    EXPECT_FALSE(viewLogic->commitNote());
-
-    // A Latin-1 note shows as UTF-8; the pane handing the same text back stores nothing.
-    doc->setPositionNote(after("e4 e5"), "R\xE9ti", nullptr);
-    play("e5");
-    EXPECT_EQ(viewLogic->notesText(), "R\xC3\xA9ti");
-    viewLogic->noteEdited(viewLogic->notesText());
-    EXPECT_FALSE(viewLogic->commitNote());
-}
-
 // Select game from position loads the chosen game at the position where it was asked.
 // Analyses that hold games let go before a command replaces the database, and only then.
 TEST_F(ViewLogicTest, SelectGameFromPositionAndReplaceListeners)
@@ -223,10 +200,8 @@ TEST_F(ViewLogicTest, SelectGameFromPositionAndReplaceListeners)
     EXPECT_TRUE(heard(doc->OnOpenDocument(path("saved.vez"))));
 }
 
-// A score goes onto the database's position at ply 0, else onto the move just played. A
-// glyph goes onto the graph's move when the position before it is stored (and shows in the
-// known moves), else it only changes the game.
-TEST_F(ViewLogicTest, ScoresAndGlyphs)
+// What the user adds to a game over the database's positions: notes, scores and glyphs.
+TEST_F(ViewLogicTest, NotesScoresAndGlyphs)
 {
     // Typed scores as centipawns, 1 for text that is no score.
     std::vector<std::int32_t> scores;
@@ -234,6 +209,30 @@ TEST_F(ViewLogicTest, ScoresAndGlyphs)
         scores.push_back(parseScoreText(text).valid ? parseScoreText(text).score : 1);
     EXPECT_EQ(scores, (std::vector<std::int32_t>{29, -120, 1, 1}));
     storeMoves("1. e4 e5", "1-0");
+
+    // A note is stored once, when committed, with the database's line ends.
+    play("e4");
+    view.hints.clear();
+    viewLogic->noteEdited("K");
+    viewLogic->noteEdited("King's\npawn");
+    viewLogic->rewind(); // navigation commits first
+    EXPECT_EQ(view.hints, std::vector<UpdateHint>{UpdateHint::PositionNote});
+    EXPECT_EQ(doc->noteText(after("e4")), "King's\r\npawn");
+    play("e4"); // a move entered takes its position's note as its comment
+    EXPECT_EQ(viewLogic->entryJustPlayed()->comment, "King's\r\npawn");
+    EXPECT_FALSE(viewLogic->commitNote());
+
+    // A Latin-1 note shows as UTF-8; the pane handing the same text back stores nothing.
+    doc->setPositionNote(after("e4 e5"), "R\xE9ti", nullptr);
+    play("e5");
+    EXPECT_EQ(viewLogic->notesText(), "R\xC3\xA9ti");
+    viewLogic->noteEdited(viewLogic->notesText());
+    EXPECT_FALSE(viewLogic->commitNote());
+
+    // A score goes onto the database's position at ply 0, else onto the move just played. A
+    // glyph goes onto the graph's move when the position before it is stored (and shows in
+    // the known moves), else it only changes the game.
+    viewLogic->startNewGame();
     viewLogic->setScore(35);
     EXPECT_EQ(doc->scoreOf(after("")), 35);
     play("e4");

@@ -53,7 +53,9 @@ protected:
     std::vector<int> m_plies;
 };
 
-TEST_F(ScoresheetTest, TypedMovesCompleteOnAPrefixOrOnEnterAndFollowTheCurrentPly)
+// Typed moves, the plies keys and clicks choose, the glyph menu, and the current ply kept in
+// view.
+TEST_F(ScoresheetTest, TypingChoosingAnnotatingAndScrolling)
 {
     // Typing follows the current ply, and descriptive notation.
     ScoresheetData data = sheetFor(kRuyLopez, 3);
@@ -90,11 +92,8 @@ TEST_F(ScoresheetTest, TypedMovesCompleteOnAPrefixOrOnEnterAndFollowTheCurrentPl
     EXPECT_EQ(typed(false, "N\n"), (Typed{{}, 1, "N"}));
     EXPECT_EQ(typed(false, "Nf3?!\n"), (Typed{{{nf3, MoveGlyph::Dubious}}, 0, ""}));
     EXPECT_EQ(typed(false, "Nf3"), (Typed{{}, 0, "Nf3"}));
-}
 
-TEST_F(ScoresheetTest, PliesChosenGlyphsAndScrolling)
-{
-    // The plies a key asks for from the ply given.
+    // The plies keys and double clicks choose: first what a key asks for from the ply given.
     const auto key = [this](int from, Qt::Key key) {
         m_plies.clear();
         m_sheet.setData(sheetFor(kRuyLopez, from), false);
@@ -124,7 +123,7 @@ TEST_F(ScoresheetTest, PliesChosenGlyphsAndScrolling)
     EXPECT_EQ(m_sheet.plyAt(QPoint(m_sheet.numberWidth() + 4, line + 2)), 1);
 
     // The glyph menu annotates a move, and beeps below the last one.
-    const ScoresheetData data = sheetFor(kRuyLopez, 0);
+    data = sheetFor(kRuyLopez, 0);
     m_sheet.setData(data, false);
     m_beeper.kinds.clear();
     std::vector<std::tuple<int, Move, MoveGlyph>> chosen;
