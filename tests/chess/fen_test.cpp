@@ -30,8 +30,6 @@ TEST(Fen, WritesAndReadsFieldsAndCounters)
     ASSERT_TRUE(readFen(pos, "8/8/8/8/8/8/8/8 w", &halfmove, &number));
     EXPECT_EQ(std::pair(halfmove, number), std::pair(0, 0));
     EXPECT_EQ(writeEpd(pos), "8/8/8/8/8/8/8/8 w - -");
-    ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12 40", &halfmove, &number));
-    EXPECT_EQ(std::pair(halfmove, number), std::pair(12, 40));
     ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12", &halfmove, &number));
     EXPECT_EQ(number, 0);
 }
