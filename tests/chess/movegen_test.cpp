@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "board_helpers.h"
 #include "chess/fen.h"
 #include "chess/movegen.h"
 #include "chess/position.h"
@@ -19,14 +20,7 @@
 namespace vez {
 namespace {
 
-Position fromFen(const std::string& fen)
-{
-    Position pos;
-    EXPECT_TRUE(readFen(pos, fen)) << fen;
-    return pos;
-}
-
-int sq(const char* name) { return makeSquare(name[0] - 'a', name[1] - '1'); }
+using test::moveFrom, test::positionFrom, test::sq;
 
 long long perft(const Position& pos, int depth, bool nonstandard = false)
 {
@@ -108,22 +102,21 @@ TEST(MoveGeneration, OrderOfTheList)
         {"4k3/8/8/8/8/8/3P4/3RB3 w - -", 'l', "d1c1 d1b1 d1a1 e1f2 e1g3 e1h4 d2d3 d2d4"},
     };
     for (const auto& [fen, mode, moves] : cases)
-        EXPECT_EQ(moveList(fromFen(fen), mode), moves) << fen << " " << mode;
-    Position kingless = fromFen("4k3/8/8/8/8/8/3P4/3RB3 w - -");
-    EXPECT_FALSE(isLegalMove(kingless, encodeMove(sq("e1"), sq("e2"), PieceType::King)));
-    EXPECT_TRUE(isLegalMove(kingless, encodeMove(sq("d2"), sq("d4"), PieceType::Pawn)));
+        EXPECT_EQ(moveList(positionFrom(fen), mode), moves) << fen << " " << mode;
+    Position kingless = positionFrom("4k3/8/8/8/8/8/3P4/3RB3 w - -");
+    EXPECT_FALSE(isLegalMove(kingless, moveFrom("e1e2K")));
+    EXPECT_TRUE(isLegalMove(kingless, moveFrom("d2d4P")));
 }
 
 TEST(MoveGeneration, LegalityTestRestoresTheBoardExactly)
 {
     // The en-passant file names d, but no black pawn stands on d5: the test must not
     // invent one while trying exd6. Castling and captures restore every square too.
-    for (auto [fen, move] :
-         {std::pair{"4k3/8/8/4P3/8/8/8/4K3 w - d", encodeMove(36, 43, PieceType::Pawn)},
-          {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", encodeMove(4, 6, PieceType::King)},
-          {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", encodeMove(4, 2, PieceType::King)},
-          {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", encodeMove(0, 56, PieceType::Rook)}}) {
-        Position pos = fromFen(fen);
+    for (auto [fen, move] : {std::pair{"4k3/8/8/4P3/8/8/8/4K3 w - d", moveFrom("e5d6P")},
+                             {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", moveFrom("e1g1K")},
+                             {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", moveFrom("e1c1K")},
+                             {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq -", moveFrom("a1a8R")}}) {
+        Position pos = positionFrom(fen);
         const Position before = pos;
         EXPECT_FALSE(leavesKingAttacked(pos, move, sq("e1")));
         EXPECT_TRUE(std::memcmp(&pos, &before, sizeof pos) == 0) << fen;
@@ -143,7 +136,7 @@ TEST(Perft, PublishedCountsAtModestDepth)
         {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 3, 89890},
     };
     for (const auto& [fen, depth, nodes] : cases)
-        EXPECT_EQ(perft(fromFen(fen), depth), nodes) << fen;
+        EXPECT_EQ(perft(positionFrom(fen), depth), nodes) << fen;
 }
 
 // Runs Stockfish on a batch of positions and returns its perft counts.
@@ -198,7 +191,7 @@ TEST(Perft, AgreesWithStockfishOnTestSuitePositions)
     ASSERT_EQ(expected.size(), standard.size());
     for (std::size_t i = 0; i < standard.size(); ++i) {
         // Our FEN writes the en-passant file alone.
-        const Position pos = fromFen(test::toFileEnPassant(standard[i]));
+        const Position pos = positionFrom(test::toFileEnPassant(standard[i]));
         EXPECT_EQ(writeEpd(pos), test::toFileEnPassant(standard[i]));
         ASSERT_EQ(perft(pos, depth), expected[i]) << standard[i];
     }

@@ -9,11 +9,14 @@
 #include <tuple>
 #include <vector>
 
+#include "board_helpers.h"
 #include "chess/fen.h"
 #include "chess/movegen.h"
 
 namespace vez {
 namespace {
+
+using test::moveFrom, test::positionFrom;
 
 // Positions, in this system's FEN (the en-passant field is the file letter).
 constexpr const char* kStart = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
@@ -51,23 +54,6 @@ constexpr const char* kWhiteRookAlone = "4k3/8/8/8/8/8/8/R7 w - - 0 1";
 constexpr const char* kBlackHasNothing = "8/8/8/8/8/8/4P3/4K3 w - - 0 1";
 constexpr const char* kKnightsNoKing = "4k3/8/8/8/8/5N2/8/1N6 w - - 0 1";
 constexpr const char* kTwoEPawnsNoKing = "4k3/8/8/3p4/4P3/3p4/4P3/8 w - - 0 1";
-
-Position positionFrom(std::string_view fen)
-{
-    Position pos;
-    EXPECT_TRUE(readFen(pos, fen)) << fen;
-    return pos;
-}
-
-// "e7e8Q": from-square, to-square and the letter of the type standing on the to-square
-// afterwards (P for every pawn move that does not promote, "-" for none).
-Move moveFrom(std::string_view text)
-{
-    constexpr std::string_view kTypes = "-PNBRQK";
-    const int from = makeSquare(text[0] - 'a', text[1] - '1');
-    const int to = makeSquare(text[2] - 'a', text[3] - '1');
-    return encodeMove(from, to, static_cast<PieceType>(kTypes.find(text[4])));
-}
 
 std::string formatted(const char* fen, const char* move, bool nonstandard, MoveGlyph glyph,
                       bool descriptive, int& result)

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "board_helpers.h"
 #include "chess/fen.h"
 #include "chess/movegen.h"
 #include "chess/position.h"
@@ -10,21 +11,7 @@
 namespace vez {
 namespace {
 
-Position fromFen(const char* fen)
-{
-    Position pos;
-    EXPECT_TRUE(readFen(pos, fen)) << fen;
-    return pos;
-}
-
-int sq(const char* name) { return makeSquare(name[0] - 'a', name[1] - '1'); }
-
-// "e2e4P": from-square, to-square and the type standing on the to-square afterwards.
-Move mv(const char* text)
-{
-    constexpr std::string_view kTypes = "-PNBRQK";
-    return encodeMove(sq(text), sq(text + 2), static_cast<PieceType>(kTypes.find(text[4])));
-}
+using test::moveFrom, test::positionFrom, test::sq;
 
 TEST(Position, MakeMove)
 {
@@ -53,15 +40,15 @@ TEST(Position, MakeMove)
         {"8/4P3/8/8/8/8/8/k3K3 w - -", "e7e8N", "4N3/8/8/8/8/8/8/k3K3 b - -"},
     };
     for (const auto& [fen, move, after] : cases) {
-        Position pos = fromFen(fen);
-        EXPECT_EQ(makeMove(pos, mv(move)), pos.sideToMove);
+        Position pos = positionFrom(fen);
+        EXPECT_EQ(makeMove(pos, moveFrom(move)), pos.sideToMove);
         EXPECT_EQ(writeEpd(pos), after) << fen << " " << move;
     }
 }
 
 TEST(Position, SamePositionAndKing)
 {
-    Position a = fromFen("4k3/8/8/8/8/8/8/4K3 w - -");
+    Position a = positionFrom("4k3/8/8/8/8/8/8/4K3 w - -");
     Position b = a;
     b.enPassantFile = 5; // no right: the file does not count
     EXPECT_TRUE(samePosition(a, b));
@@ -74,9 +61,9 @@ TEST(Position, SamePositionAndKing)
     b.sideToMove = kBlack;
     EXPECT_FALSE(samePosition(a, b));
     EXPECT_EQ(findKing(b), sq("e8"));
-    EXPECT_EQ(findKing(fromFen("4k3/8/8/8/8/8/8/8 w - -")), kNoSquare);
+    EXPECT_EQ(findKing(positionFrom("4k3/8/8/8/8/8/8/8 w - -")), kNoSquare);
     // Several kings (nonstandard set-ups): the first from a1 upwards.
-    EXPECT_EQ(findKing(fromFen("4k3/8/8/8/3K4/8/8/4K3 w - -")), sq("e1"));
+    EXPECT_EQ(findKing(positionFrom("4k3/8/8/8/3K4/8/8/4K3 w - -")), sq("e1"));
 }
 
 } // namespace
