@@ -18,6 +18,7 @@
 #include "interchange/pgn_reader.h"
 #include "interchange/pgn_writer.h"
 #include "support/movetext.h"
+#include "support/pgn_games.h"
 
 namespace vez {
 namespace {
@@ -88,14 +89,9 @@ std::vector<Position> testPositions()
     }
     for (const std::string& path : {std::string(VEZ_TEST_DATA_DIR) + "/twic0920-sample.pgn",
                                     std::string(VEZ_CORPUS_DIR) + "/games-annotated.pgn"}) {
-        PgnSource source;
-        if (!source.openFile(path))
-            continue;
-        Game game;
-        while (positions.size() < kPositions && readPgnGame(game, source, false)) {
-            collectLine(game, game, positions);
-            game.clear();
-        }
+        for (const Game& game : test::readGames(path, 300))
+            if (positions.size() < kPositions)
+                collectLine(game, game, positions);
     }
     return positions;
 }
