@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <string_view>
 #include <tuple>
 
 #include "board_helpers.h"

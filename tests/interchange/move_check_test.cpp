@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <bitset>
-#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>

@@ -15,7 +15,6 @@
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>

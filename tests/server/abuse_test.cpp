@@ -5,7 +5,6 @@
 // client that does not read is bounded in listener_test.)
 #include <gmock/gmock.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
