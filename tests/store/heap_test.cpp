@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "store/database.h"
 #include "store/heap.h"
@@ -20,8 +21,8 @@ TEST_F(HeapTest, PoolBoundary)
     EXPECT_EQ(first, pool + 8);
     // 7,988 used: a 12-byte record fits exactly.
     EXPECT_EQ(poolAllocate(12, PoolChain::Misc), pool + 8 + 7988);
-    EXPECT_EQ(at<Pool>(pool)->used, 8000);
-    EXPECT_EQ(db->poolChains[int(PoolChain::Misc)], pool);
+    EXPECT_EQ(std::tuple(at<Pool>(pool)->used, db->poolChains[int(PoolChain::Misc)]),
+              std::tuple(8000, pool));
 
     // 7,990 used: a 12-byte record starts a new pool and the 10 bytes stay unused.
     poolAllocate(7990, PoolChain::Sets);
@@ -29,9 +30,9 @@ TEST_F(HeapTest, PoolBoundary)
     const DbOffset next = poolAllocate(12, PoolChain::Sets);
     const DbOffset newPool = db->poolChains[int(PoolChain::Sets)];
     EXPECT_NE(newPool, setsPool);
-    EXPECT_EQ(at<Pool>(newPool)->next, setsPool);
-    EXPECT_EQ(next, newPool + 8);
-    EXPECT_EQ(at<Pool>(setsPool)->used, 7992); // 7,990 rounded up to 4
+    // 7,990 rounded up to 4 stay used in the old pool.
+    EXPECT_EQ(std::tuple(at<Pool>(newPool)->next, next, at<Pool>(setsPool)->used),
+              std::tuple(setsPool, newPool + 8, 7992));
 }
 
 TEST_F(HeapTest, FreeListsReuseLastReleasedFirstAndZero)
@@ -45,8 +46,9 @@ TEST_F(HeapTest, FreeListsReuseLastReleasedFirstAndZero)
     releaseRecord(RecordKind::TinyPosition, b);
     EXPECT_EQ(db->freeListBytes, freeBytes + 24);
     EXPECT_EQ(allocateRecord(RecordKind::TinyPosition), b);
-    EXPECT_EQ(at<TinyPosition>(b)->successorMove, 0);
-    EXPECT_EQ(at<TinyPosition>(b)->predecessor, 0u); // the link field is cleared too
+    // Zeroed, the link field too.
+    EXPECT_EQ(std::tuple(at<TinyPosition>(b)->successorMove, at<TinyPosition>(b)->predecessor),
+              std::tuple(0, 0u));
     EXPECT_EQ(allocateRecord(RecordKind::TinyPosition), a);
     EXPECT_EQ(db->freeListBytes, freeBytes);
 }
@@ -58,10 +60,9 @@ TEST_F(HeapTest, ReleasedHugeRecordIsReusedAsBig)
     releaseHugePosition(huge);
     EXPECT_EQ(db->freeListBytes, 40u);
     const DbOffset big = allocateRecord(RecordKind::BigPosition);
-    EXPECT_EQ(big, huge);
-    EXPECT_EQ(at<BigPosition>(big)->games, 0u);
-    EXPECT_EQ(at<BigPosition>(big)->note, 0u);
-    EXPECT_EQ(db->freeListBytes, 0u);
+    EXPECT_EQ(
+        std::tuple(big, at<BigPosition>(big)->games, at<BigPosition>(big)->note, db->freeListBytes),
+        std::tuple(huge, 0u, 0u, 0u));
 }
 
 TEST_F(HeapTest, CompressionBlocksReuseOnlyExactSizes)
@@ -84,8 +85,7 @@ TEST_F(HeapTest, CompressionBlocksReuseOnlyExactSizes)
     freeBlock(x, 16);
     freeBlock(big, 40);
     freeBlock(y, 16);
-    EXPECT_EQ(db->freeBlocks, big);
-    EXPECT_EQ(at<CompressionBlock>(big)->size, 40u);
+    EXPECT_EQ(std::tuple(db->freeBlocks, at<CompressionBlock>(big)->size), std::tuple(big, 40u));
     EXPECT_EQ(allocateBlock(16), x);
     EXPECT_EQ(at<std::uint8_t>(x)[15], 0); // zeroed
     EXPECT_EQ(allocateBlock(16), y);

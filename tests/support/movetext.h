@@ -123,9 +123,7 @@ private:
     // NAGs ("$14") and stray evaluation signs ("+/-", "!?") are no moves.
     static bool isMove(std::string_view token)
     {
-        if (token.empty())
-            return false;
-        const char c = token[0];
+        const char c = token.empty() ? ' ' : token[0];
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '0';
     }
 
