@@ -58,11 +58,15 @@ void lookUpPath(std::span<const Move> moves, const std::vector<PlannedStep>& pat
     const PositionIndex* index = lookupPositionIndex();
     if (index != nullptr) {
         for (const PlannedStep& e : path)
-            index->prefetchChain(e.hash, PositionIndex::tagOf(e.indexHash));
+            index->prefetchChain(e.hash);
+        std::uint32_t touched = 0;
         for (const PlannedStep& e : path) {
-            index->prefetchTags(e.hash, PositionIndex::tagOf(e.indexHash));
+            touched ^= index->touchHead(e.hash, PositionIndex::tagOf(e.indexHash));
             __builtin_prefetch(&hashSlot(e.hash));
         }
+        asm volatile("" : : "r"(touched));
+        for (const PlannedStep& e : path)
+            index->prefetchTags(e.hash, PositionIndex::tagOf(e.indexHash));
         for (const PlannedStep& e : path)
             index->prefetchCandidates(e.hash, PositionIndex::tagOf(e.indexHash), currentBase);
     }

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -42,13 +43,13 @@ std::uint64_t keyHash(const PackedPosition& key)
 
 } // namespace
 
-PositionIndex::PositionIndex() : m_chains(new Chain[kHashSlots]) { resizeSeen(0); }
+PositionIndex::PositionIndex() : m_chains(new Chain[kHashSlots]) {}
 
 PositionIndex::~PositionIndex()
 {
     for (std::size_t i = 0; i < kHashSlots; ++i) {
-        if (!inArena(m_chains[i]))
-            std::free(m_chains[i].records);
+        if (m_chains[i].seenWords != 0 && !inArena(m_chains[i]))
+            std::free(seenOf(m_chains[i]));
     }
     if (m_arena != nullptr)
         ::munmap(m_arena, m_arenaBytes);
@@ -56,24 +57,49 @@ PositionIndex::~PositionIndex()
 
 std::uint64_t PositionIndex::hashOf(const PackedPosition& key) { return keyHash(key); }
 
-void PositionIndex::resize(Chain& c, std::uint32_t capacity)
+std::uint32_t PositionIndex::seenWordsFor(std::uint32_t capacity)
 {
-    auto* block = static_cast<std::uint8_t*>(
-        std::malloc(std::size_t(capacity) * (sizeof(std::uint32_t) + sizeof(std::uint16_t))));
-    if (block == nullptr)
-        throw std::bad_alloc();
-    auto* records = reinterpret_cast<std::uint32_t*>(block);
-    auto* tags =
-        reinterpret_cast<std::uint16_t*>(block + std::size_t(capacity) * sizeof(std::uint32_t));
+    // At four bits or more a record, fewer than a quarter of the lookups of new positions
+    // still scan their chain's tags.
+    return std::bit_floor(std::max<std::uint32_t>(1, capacity / 16));
+}
+
+std::size_t PositionIndex::blockBytes(std::uint32_t capacity)
+{
+    const std::size_t bytes = seenWordsFor(capacity) * sizeof(std::uint64_t) +
+                              std::size_t(capacity) * (sizeof(std::uint32_t) + sizeof(std::uint16_t));
+    return (bytes + 7) / 8 * 8;
+}
+
+void PositionIndex::moveTo(Chain& c, std::uint8_t* place, std::uint32_t capacity)
+{
+    const std::uint32_t words = seenWordsFor(capacity);
+    auto* seen = reinterpret_cast<std::uint64_t*>(place);
+    auto* records = reinterpret_cast<std::uint32_t*>(seen + words);
+    auto* tags = reinterpret_cast<std::uint16_t*>(records + capacity);
+    std::memset(seen, 0, words * sizeof(std::uint64_t));
+    for (std::uint32_t i = 0; i < c.size; ++i) {
+        const std::uint32_t bit = c.tags[i] & (words * 64 - 1);
+        seen[bit / 64] |= std::uint64_t(1) << (bit % 64);
+    }
     if (c.size != 0) {
         std::memcpy(records, c.records, c.size * sizeof(std::uint32_t));
         std::memcpy(tags, c.tags, c.size * sizeof(std::uint16_t));
     }
-    if (!inArena(c))
-        std::free(c.records);
+    if (c.seenWords != 0 && !inArena(c))
+        std::free(seenOf(c));
     c.records = records;
     c.tags = tags;
     c.capacity = capacity;
+    c.seenWords = words;
+}
+
+void PositionIndex::resize(Chain& c, std::uint32_t capacity)
+{
+    auto* block = static_cast<std::uint8_t*>(std::malloc(blockBytes(capacity)));
+    if (block == nullptr)
+        throw std::bad_alloc();
+    moveTo(c, block, capacity);
 }
 
 void PositionIndex::chainedAtHead(std::uint16_t chain, DbOffset record, std::uint16_t tag)
@@ -85,27 +111,8 @@ void PositionIndex::chainedAtHead(std::uint16_t chain, DbOffset record, std::uin
     c.tags[c.size] = tag;
     ++c.size;
     ++m_size;
-    markSeen(chain, tag);
-    if (m_seenShift > kSeenShiftMin && m_size > m_seen.size() * 64 / kSeenBitsPerRecord)
-        resizeSeen(m_size);
-}
-
-void PositionIndex::resizeSeen(std::size_t records)
-{
-    // At four bits or more a record, fewer than a quarter of the lookups of new positions
-    // still scan their chain's tags.
-    std::uint32_t shift = 32 - 16;
-    while (shift > kSeenShiftMin && (std::uint64_t(1) << (32 - shift)) < records * kSeenBitsPerRecord)
-        --shift;
-    if (shift == m_seenShift)
-        return;
-    m_seenShift = shift;
-    m_seen.assign((std::size_t(1) << (32 - shift)) / 64, 0);
-    for (std::size_t chain = 0; chain < kHashSlots; ++chain) {
-        const Chain& c = m_chains[chain];
-        for (std::uint32_t i = 0; i < c.size; ++i)
-            markSeen(std::uint16_t(chain), c.tags[i]);
-    }
+    const std::uint32_t bit = tag & (c.seenWords * 64 - 1);
+    seenOf(c)[bit / 64] |= std::uint64_t(1) << (bit % 64);
 }
 
 std::optional<PositionIndex::Place> PositionIndex::locate(std::uint16_t chain,
@@ -132,8 +139,6 @@ void PositionIndex::unchained(std::uint16_t chain, const Place& place)
 
 void PositionIndex::reserve(std::size_t count)
 {
-    if (m_size + count > m_seen.size() * 64 / kSeenBitsPerRecord)
-        resizeSeen(m_size + count);
     // Chains fill evenly; a little over the mean spares most of them a growth.
     const std::size_t each = (m_size + count) / kHashSlots;
     const auto wanted = std::uint32_t(std::min<std::size_t>(each + each / 8 + 4, UINT32_MAX / 8));
@@ -142,7 +147,7 @@ void PositionIndex::reserve(std::size_t count)
         growing = m_chains[i].capacity < wanted;
     if (!growing)
         return;
-    const std::size_t perChain = std::size_t(wanted) * (sizeof(std::uint32_t) + sizeof(std::uint16_t));
+    const std::size_t perChain = blockBytes(wanted);
     const std::size_t bytes = perChain * kHashSlots;
     void* arena = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (arena == MAP_FAILED) {
@@ -156,23 +161,10 @@ void PositionIndex::reserve(std::size_t count)
     auto* const block = static_cast<std::uint8_t*>(arena);
     for (std::size_t i = 0; i < kHashSlots; ++i) {
         Chain& c = m_chains[i];
-        auto* records = reinterpret_cast<std::uint32_t*>(block + i * perChain);
-        auto* tags = reinterpret_cast<std::uint16_t*>(block + i * perChain +
-                                                      std::size_t(wanted) * sizeof(std::uint32_t));
-        if (c.capacity >= wanted) {
-            if (inArena(c)) // the old arena goes
-                resize(c, c.capacity);
-            continue;
-        }
-        if (c.size != 0) {
-            std::memcpy(records, c.records, c.size * sizeof(std::uint32_t));
-            std::memcpy(tags, c.tags, c.size * sizeof(std::uint16_t));
-        }
-        if (!inArena(c))
-            std::free(c.records);
-        c.records = records;
-        c.tags = tags;
-        c.capacity = wanted;
+        if (c.capacity < wanted)
+            moveTo(c, block + i * perChain, wanted);
+        else if (inArena(c)) // the old arena goes
+            resize(c, c.capacity);
     }
     if (m_arena != nullptr)
         ::munmap(m_arena, m_arenaBytes);
@@ -182,10 +174,9 @@ void PositionIndex::reserve(std::size_t count)
 
 std::size_t PositionIndex::memoryBytes() const
 {
-    std::size_t bytes = kHashSlots * sizeof(Chain) + m_seen.size() * sizeof(std::uint64_t);
+    std::size_t bytes = kHashSlots * sizeof(Chain);
     for (std::size_t i = 0; i < kHashSlots; ++i)
-        bytes +=
-            std::size_t(m_chains[i].capacity) * (sizeof(std::uint32_t) + sizeof(std::uint16_t));
+        bytes += m_chains[i].capacity != 0 ? blockBytes(m_chains[i].capacity) : 0;
     return bytes;
 }
 

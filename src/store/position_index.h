@@ -54,29 +54,35 @@ public:
     // that a find can answer at once.
     bool mayHold(std::uint16_t chain, std::uint16_t tag) const
     {
-        const std::uint32_t bit = seenBit(chain, tag);
-        return (m_seen[bit / 64] >> (bit % 64) & 1) != 0;
+        const Chain& c = m_chains[chain];
+        if (c.seenWords == 0)
+            return false;
+        const std::uint32_t bit = tag & (c.seenWords * 64 - 1);
+        return (seenOf(c)[bit / 64] >> (bit % 64) & 1) != 0;
     }
     // Start fetching what a find in this chain reads, so that the lookups of a whole line
-    // overlap rather than wait one after the other: first the chain's place and whether it
-    // may hold the tag, then its tags (a few cache lines), then the records whose tag
-    // matches.
-    void prefetchChain(std::uint16_t chain, std::uint16_t tag) const
+    // overlap rather than wait one after the other: first the chain's place, then whether
+    // it may hold the tag and where a new record would go, then its tags (a few cache
+    // lines) when it may, then the records whose tag matches.
+    void prefetchChain(std::uint16_t chain) const { __builtin_prefetch(&m_chains[chain]); }
+    // Reads rather than prefetches where a new record would go: a prefetch whose page is
+    // not in the TLB may come to nothing, and the store would then wait for the page walk.
+    std::uint32_t touchHead(std::uint16_t chain, std::uint16_t tag) const
     {
-        __builtin_prefetch(&m_chains[chain]);
-        __builtin_prefetch(&m_seen[seenBit(chain, tag) / 64]);
+        const Chain& c = m_chains[chain];
+        if (c.size >= c.capacity)
+            return 0;
+        __builtin_prefetch(&seenOf(c)[(tag & (c.seenWords * 64 - 1)) / 64]);
+        return c.records[c.size] ^ c.tags[c.size];
     }
     void prefetchTags(std::uint16_t chain, std::uint16_t tag) const
     {
+        if (!mayHold(chain, tag))
+            return;
         const Chain& c = m_chains[chain];
-        if (mayHold(chain, tag)) {
-            const auto* tags = reinterpret_cast<const char*>(c.tags);
-            for (std::size_t at = 0; at < c.size * sizeof(std::uint16_t); at += 64)
-                __builtin_prefetch(tags + at);
-        } else {
-            __builtin_prefetch(c.tags + c.size, 1);
-        }
-        __builtin_prefetch(c.records + c.size, 1); // where a new record goes
+        const auto* tags = reinterpret_cast<const char*>(c.tags);
+        for (std::size_t at = 0; at < c.size * sizeof(std::uint16_t); at += 64)
+            __builtin_prefetch(tags + at);
     }
     void prefetchCandidates(std::uint16_t chain, std::uint16_t tag, const std::uint8_t* base) const
     {
@@ -110,31 +116,27 @@ public:
     bool sawDuplicates = false;
 
 private:
-    // One allocation per chain: capacity records, then capacity tags; oldest first, so
-    // the head of the chain is the last entry.
+    // One block per chain: a bit for each tag its records carry (hashed down to four bits
+    // or more a record; set as records join and never cleared, so a set bit only says
+    // "look"), then capacity records, then capacity tags; oldest first, so the head of the
+    // chain is the last entry. Most lookups of an import are of positions not stored yet: a
+    // clear bit spares them the scan of their chain's tags, from the block's first line.
     struct Chain {
         std::uint32_t* records = nullptr;
         std::uint16_t* tags = nullptr;
         std::uint32_t size = 0;
         std::uint32_t capacity = 0;
+        std::uint32_t seenWords = 0; // a power of two; 0 without a block
     };
+    static std::uint64_t* seenOf(const Chain& c)
+    {
+        return reinterpret_cast<std::uint64_t*>(c.records) - c.seenWords;
+    }
+    static std::uint32_t seenWordsFor(std::uint32_t capacity);
+    static std::size_t blockBytes(std::uint32_t capacity);
+    // Lays the chain out in a block of blockBytes(capacity) at place, with what it held.
+    void moveTo(Chain& c, std::uint8_t* place, std::uint32_t capacity);
     void resize(Chain& c, std::uint32_t capacity);
-
-    static constexpr std::size_t kSeenBitsPerRecord = 4;
-    static constexpr std::uint32_t kSeenShiftMin = 5; // at most 2^27 bits: 16 MB
-
-    std::uint32_t seenBit(std::uint16_t chain, std::uint16_t tag) const
-    {
-        return (std::uint32_t(chain) << 16 | tag) * 0x9E3779B1u >> m_seenShift;
-    }
-    void markSeen(std::uint16_t chain, std::uint16_t tag)
-    {
-        const std::uint32_t bit = seenBit(chain, tag);
-        m_seen[bit / 64] |= std::uint64_t(1) << (bit % 64);
-    }
-    // Sizes the bits for this many records, and sets them again from the chains.
-    void resizeSeen(std::size_t records);
-
     bool inArena(const Chain& c) const
     {
         const auto* p = reinterpret_cast<const std::uint8_t*>(c.records);
@@ -148,12 +150,6 @@ private:
     // outgrows its room moves to a block of its own.
     std::uint8_t* m_arena = nullptr;
     std::size_t m_arenaBytes = 0;
-    // One bit for each chain and tag some record of the index has carried, hashed down to
-    // a few bits per record: most lookups of an import are of positions not stored yet, and
-    // a clear bit spares them the scan of their chain's tags. Bits are never cleared (a
-    // record taken out leaves its bit set), so a set bit only says "look".
-    std::vector<std::uint64_t> m_seen;
-    std::uint32_t m_seenShift = 32;
 };
 
 template <class IsKey>
