@@ -22,6 +22,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -237,6 +238,31 @@ struct LargePages {
 template <class T>
 using LargeVector = std::vector<T, LargePages<T>>;
 
+// A non-tiny record that the way back of a main line meets, with the line's entry there.
+struct MainLineItem {
+    DbOffset record;
+    LineIndexEntry entry;
+};
+
+constexpr std::uint32_t kLineStepBits = 10;
+constexpr std::uint32_t kLineStepCap = (1u << kLineStepBits) - 1;
+
+// An item for each non-tiny record met by the way back of a main line.
+void addMainLine(std::uint32_t number, const std::vector<DbOffset>& met,
+                 LargeVector<MainLineItem>& items, bool& tinyEnds)
+{
+    if (isTiny(met[0]))
+        tinyEnds = true;
+    for (std::size_t i = 0; i < met.size(); ++i) {
+        if (isTiny(met[i]))
+            continue;
+        const bool last = i + 1 == met.size();
+        const std::size_t after = last ? 0 : met.size() - i - 2;
+        const std::uint32_t steps = std::uint32_t(std::min<std::size_t>(after, kLineStepCap));
+        items.push_back({met[i], {number << kLineStepBits | steps, last ? 0 : met[i + 1]}});
+    }
+}
+
 // For each non-tiny record that the way back of a main line meets (its graph end or a
 // record walkBack steps to), the games of those lines, in ascending order, each with the
 // record the way back steps to from there and the number of steps it makes after that.
@@ -245,8 +271,8 @@ using LargeVector = std::vector<T, LargePages<T>>;
 // and walk back far enough. So the tiny records, most of the graph, need no entries.
 class MainLineIndex {
 public:
-    static constexpr std::uint32_t kStepBits = 10;
-    static constexpr std::uint32_t kStepCap = (1u << kStepBits) - 1;
+    static constexpr std::uint32_t kStepBits = kLineStepBits;
+    static constexpr std::uint32_t kStepCap = kLineStepCap;
 
     // gameAndSteps: game number << kStepBits | steps after next (capped); next: where the
     // way back goes from the record, 0 at its end.
@@ -289,12 +315,8 @@ public:
     }
 
 private:
-    struct Item {
-        DbOffset record;
-        Entry entry;
-    };
+    using Item = MainLineItem;
 
-    void addLine(std::uint32_t number, const std::vector<DbOffset>& met, LargeVector<Item>& items);
     void fill(LargeVector<Item>& items);
 
     bool m_built = false;
@@ -375,6 +397,8 @@ private:
 // starts the next line in a lane (false when none is left), advance(lane) takes one step and
 // returns false once that lane's line is done with.
 constexpr std::size_t kLanes = 16;
+// Main lines from which the index is built on two threads.
+constexpr std::size_t kWalkApartFrom = 20000;
 
 template <class Load, class Advance>
 void walkSideBySide(Load load, Advance advance)
@@ -393,53 +417,77 @@ void walkSideBySide(Load load, Advance advance)
     }
 }
 
-void MainLineIndex::build()
+// Walks the ways back of the given main lines, number and line each, and makes their items.
+void walkMainLines(std::span<const std::pair<std::uint32_t, DbOffset>> lines,
+                   LargeVector<MainLineItem>& items, bool& tinyEnds)
 {
-    clear();
-    LargeVector<Item> items;
-    const std::uint32_t issued = currentHeader().gameNumbersIssued;
-    items.reserve(std::size_t(issued) * 24); // about the non-tiny records of a main line
     std::array<LineWalk, kLanes> lanes;
-    std::uint32_t n = 0;
-    // The next game with a main line into a lane; false when there is none left.
+    std::size_t next = 0;
     const auto load = [&](std::size_t lane) {
-        for (; n < issued; ++n) {
-            const DbOffset g = gameByNumber(n);
-            if (g != 0 && gameRecord(g)->mainLine != 0) {
-                lanes[lane].start(n, gameRecord(g)->mainLine);
-                ++n;
-                return true;
-            }
-        }
-        return false;
+        if (next == lines.size())
+            return false;
+        lanes[lane].start(lines[next].first, lines[next].second);
+        ++next;
+        return true;
     };
     walkSideBySide(load, [&](std::size_t lane) {
         if (lanes[lane].step())
             return true;
-        addLine(lanes[lane].number(), lanes[lane].met(), items);
+        addMainLine(lanes[lane].number(), lanes[lane].met(), items, tinyEnds);
         return false;
     });
+}
+
+void MainLineIndex::build()
+{
+    clear();
+    const std::uint32_t issued = currentHeader().gameNumbersIssued;
+    std::vector<std::pair<std::uint32_t, DbOffset>> lines;
+    lines.reserve(issued);
+    for (std::uint32_t n = 0; n < issued; ++n) {
+        const DbOffset g = gameByNumber(n);
+        if (g != 0 && gameRecord(g)->mainLine != 0)
+            lines.emplace_back(n, gameRecord(g)->mainLine);
+    }
+    LargeVector<Item> items;
+    items.reserve(std::size_t(issued) * 24); // about the non-tiny records of a main line
+    // The walks wait on memory far more than they compute: a large index walks the later
+    // half of the lines on a second thread. The walks only read the graph.
+    const std::size_t half = lines.size() >= kWalkApartFrom ? lines.size() / 2 : lines.size();
+    const std::span<const std::pair<std::uint32_t, DbOffset>> all(lines);
+    LargeVector<Item> later;
+    bool laterTinyEnds = false;
+    std::exception_ptr laterFailed;
+    std::thread apart;
+    if (half < lines.size()) {
+        later.reserve((lines.size() - half) * 24);
+        apart = std::thread([&] {
+            try {
+                walkMainLines(all.subspan(half), later, laterTinyEnds);
+            } catch (...) {
+                laterFailed = std::current_exception();
+            }
+        });
+    }
+    try {
+        walkMainLines(all.first(half), items, m_tinyEnds);
+    } catch (...) {
+        if (apart.joinable())
+            apart.join();
+        throw;
+    }
+    if (apart.joinable())
+        apart.join();
+    if (laterFailed)
+        std::rethrow_exception(laterFailed);
+    m_tinyEnds = m_tinyEnds || laterTinyEnds;
+    items.insert(items.end(), later.begin(), later.end());
+    LargeVector<Item>().swap(later);
     fill(items);
     m_built = true;
     m_base = currentBase;
     m_epoch = imageEpoch();
     m_changes = graphChanges();
-}
-
-// An item for each non-tiny record met by the way back of a main line.
-void MainLineIndex::addLine(std::uint32_t number, const std::vector<DbOffset>& met,
-                            LargeVector<Item>& items)
-{
-    if (isTiny(met[0]))
-        m_tinyEnds = true;
-    for (std::size_t i = 0; i < met.size(); ++i) {
-        if (isTiny(met[i]))
-            continue;
-        const bool last = i + 1 == met.size();
-        const std::size_t after = last ? 0 : met.size() - i - 2;
-        const std::uint32_t steps = std::uint32_t(std::min<std::size_t>(after, kStepCap));
-        items.push_back({met[i], {number << kStepBits | steps, last ? 0 : met[i + 1]}});
-    }
 }
 
 // Sorts the items by record and game and lays them out for lookup. The sort works in
