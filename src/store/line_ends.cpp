@@ -1,7 +1,9 @@
 #include "store/line_ends.h"
 
 #include <array>
+#include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -64,13 +66,82 @@ private:
     }
 };
 
+// A value for each of some records, by offset (never 0), in one open table: a lookup, made
+// for every line stored, costs one cache miss rather than a bucket's and a node's.
+template <class Value>
+class ByRecord {
+public:
+    Value* find(DbOffset record)
+    {
+        if (m_keys.empty())
+            return nullptr;
+        for (std::size_t at = slotOf(record);; at = (at + 1) & (m_keys.size() - 1)) {
+            if (m_keys[at] == record)
+                return &m_values[at];
+            if (m_keys[at] == 0)
+                return nullptr;
+        }
+    }
+    // The record's value, made with Value() when it had none; made says which.
+    Value& get(DbOffset record, bool* made = nullptr)
+    {
+        if ((m_count + 1) * 2 > m_keys.size())
+            grow();
+        std::size_t at = slotOf(record);
+        for (; m_keys[at] != 0 && m_keys[at] != record; at = (at + 1) & (m_keys.size() - 1)) {
+        }
+        if (made)
+            *made = m_keys[at] == 0;
+        if (m_keys[at] == 0) {
+            m_keys[at] = record;
+            ++m_count;
+        }
+        return m_values[at];
+    }
+    void clear()
+    {
+        m_keys.clear();
+        m_values.clear();
+        m_count = 0;
+    }
+
+private:
+    std::size_t slotOf(DbOffset record) const
+    {
+        return std::size_t(std::uint64_t(record) * 0x9E3779B97F4A7C15ull >> 32) & (m_keys.size() - 1);
+    }
+    void grow()
+    {
+        std::vector<DbOffset> keys(std::max<std::size_t>(1024, m_keys.size() * 2), 0);
+        std::vector<Value> values(keys.size());
+        keys.swap(m_keys);
+        values.swap(m_values);
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == 0)
+                continue;
+            std::size_t at = slotOf(keys[i]);
+            while (m_keys[at] != 0)
+                at = (at + 1) & (m_keys.size() - 1);
+            m_keys[at] = keys[i];
+            m_values[at] = std::move(values[i]);
+        }
+    }
+
+    std::vector<DbOffset> m_keys; // 0: a free slot
+    std::vector<Value> m_values;
+    std::size_t m_count = 0;
+};
+
 struct LineEnds {
     const std::uint8_t* base = nullptr;
     std::uint64_t epoch = 0;
     // An upper bound of the lines with tails listed at a position since a walk counted them;
     // a position not here has not been counted.
-    std::unordered_map<DbOffset, std::uint32_t> tails;
-    std::unordered_map<DbOffset, MainLines> mainLines;
+    ByRecord<std::uint32_t> tails;
+    // The main lines at positions where a duplicate was looked for, as places in lists
+    // (a table that grows moves its values: the lists stay where they are).
+    ByRecord<std::uint32_t> mainLinesPlace; // 1 + the place
+    std::deque<MainLines> mainLines;
 };
 
 LineEnds& lineEnds()
@@ -78,6 +149,7 @@ LineEnds& lineEnds()
     static auto& ends = *new LineEnds; // never destroyed: stores may run at exit
     if (ends.base != currentBase || ends.epoch != imageEpoch()) {
         ends.tails.clear();
+        ends.mainLinesPlace.clear();
         ends.mainLines.clear();
         ends.base = currentBase;
         ends.epoch = imageEpoch();
@@ -92,19 +164,27 @@ bool isMainLine(DbOffset line)
 }
 
 // The main lines at a position, from its list when they are not known yet.
+MainLines* knownMainLines(LineEnds& ends, DbOffset end)
+{
+    const std::uint32_t* place = ends.mainLinesPlace.find(end);
+    return place != nullptr ? &ends.mainLines[*place - 1] : nullptr;
+}
+
 MainLines& mainLinesAt(DbOffset end)
 {
-    auto [found, made] = lineEnds().mainLines.try_emplace(end);
-    if (made) {
-        std::vector<DbOffset> listed;
-        for (DbOffset w = at<BigPosition>(end)->firstVariation; w != 0; w = variation(w)->nextAtEnd)
-            listed.push_back(w);
-        for (auto w = listed.rbegin(); w != listed.rend(); ++w) {
-            if (isMainLine(*w))
-                found->second.add(*w, variation(*w)->game);
-        }
+    LineEnds& ends = lineEnds();
+    if (MainLines* known = knownMainLines(ends, end))
+        return *known;
+    std::vector<DbOffset> listed;
+    for (DbOffset w = at<BigPosition>(end)->firstVariation; w != 0; w = variation(w)->nextAtEnd)
+        listed.push_back(w);
+    MainLines& found = ends.mainLines.emplace_back();
+    ends.mainLinesPlace.get(end) = std::uint32_t(ends.mainLines.size());
+    for (auto w = listed.rbegin(); w != listed.rend(); ++w) {
+        if (isMainLine(*w))
+            found.add(*w, variation(*w)->game);
     }
-    return found->second;
+    return found;
 }
 
 } // namespace
@@ -113,22 +193,21 @@ void lineListed(DbOffset v, DbOffset end)
 {
     LineEnds& ends = lineEnds();
     if (variation(v)->compressedTail != 0) {
-        if (auto counted = ends.tails.find(end); counted != ends.tails.end())
-            ++counted->second;
+        if (std::uint32_t* counted = ends.tails.find(end))
+            ++*counted;
     }
     // A new game's main line is listed before the game knows it; mainLineStored adds it.
-    if (auto known = ends.mainLines.find(end); known != ends.mainLines.end() && isMainLine(v))
-        known->second.add(v, variation(v)->game);
+    if (MainLines* known = knownMainLines(ends, end); known != nullptr && isMainLine(v))
+        known->add(v, variation(v)->game);
 }
 
 bool mayHoldTails(DbOffset end)
 {
-    const LineEnds& ends = lineEnds();
-    const auto counted = ends.tails.find(end);
-    return counted == ends.tails.end() || counted->second > 0;
+    const std::uint32_t* counted = lineEnds().tails.find(end);
+    return counted == nullptr || *counted > 0;
 }
 
-void tailsCounted(DbOffset end, std::uint32_t count) { lineEnds().tails[end] = count; }
+void tailsCounted(DbOffset end, std::uint32_t count) { lineEnds().tails.get(end) = count; }
 
 DbOffset duplicateOf(DbOffset g)
 {
@@ -184,16 +263,16 @@ void mainLineStored(DbOffset g)
     const DbOffset main = gameRecord(g)->mainLine;
     if (main == 0)
         return;
-    LineEnds& ends = lineEnds();
     const DbOffset end = variation(main)->graphEnd;
-    if (auto known = ends.mainLines.find(end); known != ends.mainLines.end())
-        known->second.add(main, g);
+    if (MainLines* known = knownMainLines(lineEnds(), end))
+        known->add(main, g);
 }
 
 void forgetLineEnds()
 {
     LineEnds& ends = lineEnds();
     ends.tails.clear();
+    ends.mainLinesPlace.clear();
     ends.mainLines.clear();
 }
 
