@@ -75,7 +75,7 @@ void lookUpPath(std::span<const Move> moves, const std::vector<PlannedStep>& pat
         for (std::size_t i = 0; i < path.size(); ++i) {
             const DbOffset prev = i > 0 ? records[i - 1] : 0;
             records[i] = findReached(path[i].key, {path[i].hash, path[i].indexHash}, prev,
-                                         i > 0 ? moves[i - 1] : Move::None);
+                                     i > 0 ? moves[i - 1] : Move::None);
         }
     } else {
         for (std::size_t i = 0; i < path.size(); ++i) {

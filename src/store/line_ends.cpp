@@ -108,7 +108,8 @@ public:
 private:
     std::size_t slotOf(DbOffset record) const
     {
-        return std::size_t(std::uint64_t(record) * 0x9E3779B97F4A7C15ull >> 32) & (m_keys.size() - 1);
+        return std::size_t(std::uint64_t(record) * 0x9E3779B97F4A7C15ull >> 32) &
+               (m_keys.size() - 1);
     }
     void grow()
     {

@@ -66,8 +66,9 @@ std::uint32_t PositionIndex::seenWordsFor(std::uint32_t capacity)
 
 std::size_t PositionIndex::blockBytes(std::uint32_t capacity)
 {
-    const std::size_t bytes = seenWordsFor(capacity) * sizeof(std::uint64_t) +
-                              std::size_t(capacity) * (sizeof(std::uint32_t) + sizeof(std::uint16_t));
+    const std::size_t bytes =
+        seenWordsFor(capacity) * sizeof(std::uint64_t) +
+        std::size_t(capacity) * (sizeof(std::uint32_t) + sizeof(std::uint16_t));
     return (bytes + 7) / 8 * 8;
 }
 
@@ -149,7 +150,8 @@ void PositionIndex::reserve(std::size_t count)
         return;
     const std::size_t perChain = blockBytes(wanted);
     const std::size_t bytes = perChain * kHashSlots;
-    void* arena = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* arena =
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (arena == MAP_FAILED) {
         for (std::size_t i = 0; i < kHashSlots; ++i) {
             if (m_chains[i].capacity < wanted)
