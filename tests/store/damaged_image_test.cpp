@@ -18,7 +18,6 @@
 
 #include "chess/fen.h"
 #include "interchange/game.h"
-#include "interchange/pgn_source.h"
 #include "interchange/pgn_writer.h"
 #include "store/database.h"
 #include "store/games.h"
@@ -81,20 +80,17 @@ const Sound& soundDatabase()
 {
     static const Sound sound = [] {
         Sound s;
+        const std::vector<Game> games =
+            test::readGames(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", 100);
         DatabaseHeader* db = createInMemory();
-        PgnSource source;
-        if (db && source.openFile(std::string(VEZ_TEST_DATA_DIR) + "/twic0920-sample.pgn")) {
-            Game game;
-            for (bool first = true; test::nextReadableGame(source, game, false); first = false) {
-                storeGame(game, false);
-                if (first)
-                    s.searched = game.positionAtPly(game, 8);
-            }
+        for (const Game& game : games)
+            storeGame(game, false);
+        if (!games.empty()) {
+            s.searched = games[0].positionAtPly(games[0], 8);
             s.image.assign(currentBase, currentBase + db->usedBytes);
             s.moves = exportAll();
         }
-        if (db)
-            closeDatabase(db);
+        closeDatabase(db);
         return s;
     }();
     return sound;

@@ -391,9 +391,7 @@ TEST_F(GamesTest, PreparedGamesStoreByteForByteAsOthers)
             std::mismatch(x, x + plain->usedBytes, reinterpret_cast<const std::uint8_t*>(ahead));
         EXPECT_EQ(same.first - x, plain->usedBytes)
             << "threshold " << threshold; // the first difference
-        setCurrentBase(plain);
         closeDatabase(plain);
-        setCurrentBase(ahead);
         closeDatabase(ahead);
         setCurrentBase(db);
     }
