@@ -27,12 +27,10 @@ TEST_F(FullDiskServerTest, AnUploadWithoutRoomIsRefusedAndServingGoesOn)
     ServerContext context{*doc, AccessFlags::fromBits(166), path("passwords"), nullptr};
     Interpreter session(context);
     ASSERT_TRUE(session.admitted);
-    auto ask = [&](std::string_view line) { return session.ask(line); };
 
     // Upload the corpus game by game until a game is refused.
     std::ifstream in(corpus, std::ios::binary);
-    std::string line;
-    std::string reply;
+    std::string line, reply;
     std::set<int> stored; // duplicates fold into earlier games
     bool inGame = false;
     while (stored.size() < 20000 && std::getline(in, line)) {
@@ -40,17 +38,17 @@ TEST_F(FullDiskServerTest, AnUploadWithoutRoomIsRefusedAndServingGoesOn)
             line.pop_back();
         if (line.starts_with("[Event ")) {
             if (inGame) {
-                reply = ask(".");
+                reply = session.ask(".");
                 if (reply.starts_with("-game not stored"))
                     break;
                 if (reply.starts_with("+game "))
                     stored.insert(std::stoi(reply.substr(6)));
             }
-            ASSERT_EQ(ask("new pgn"), "+go, end with '.'\r\n");
+            ASSERT_EQ(session.ask("new pgn"), "+go, end with '.'\r\n");
             inGame = true;
         }
         if (inGame && line != ".")
-            ask(line);
+            session.ask(line);
     }
     ASSERT_GT(stored.size(), 10u);
     EXPECT_EQ(reply, "-game not stored\r\n");
@@ -59,8 +57,8 @@ TEST_F(FullDiskServerTest, AnUploadWithoutRoomIsRefusedAndServingGoesOn)
         << user.messages.back();
 
     // The same connection goes on being served.
-    EXPECT_EQ(ask("stats").rfind("+games ", 0), 0u);
-    EXPECT_EQ(ask("pgn " + std::to_string(*stored.rbegin())).rfind("+", 0), 0u);
+    EXPECT_EQ(session.ask("stats").rfind("+games ", 0), 0u);
+    EXPECT_EQ(session.ask("pgn " + std::to_string(*stored.rbegin())).rfind("+", 0), 0u);
 
     // The file opens on the full disk with every game it took.
     doc->DeleteContents();

@@ -88,10 +88,8 @@ TEST_F(ListenerTest, LongRepliesArriveWholeAndAreHeldOnceForClientsThatDoNotRead
     // 400 requests for a 50 kB reply each, and never a read: 20 MB would pile up. The
     // requests wait instead, and the server holds about one reply beyond its mark.
     auto sleeper = std::make_unique<TcpClient>(listener->port());
-    std::string requests;
     for (int i = 0; i < 400; ++i)
-        requests += "notes\n";
-    sleeper->send(requests);
+        sleeper->send("notes\n");
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     std::size_t held = 0;
     serveUntil([&] {

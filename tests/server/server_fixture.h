@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,10 +47,12 @@ public:
     {
         replies.take();
     }
-    // The reply to one line; `open` tells whether the connection stays open.
-    std::string ask(std::string_view line, bool open = true)
+    // The replies to the lines of `text`; `open` tells whether the connection stays open.
+    std::string ask(std::string_view text, bool open = true)
     {
-        EXPECT_EQ(session.interpretLine(line), open) << line;
+        for (const auto line : std::views::split(text, '\n'))
+            EXPECT_EQ(session.interpretLine(std::string_view(line.begin(), line.end())), open)
+                << text;
         return replies.take();
     }
 
@@ -122,11 +125,8 @@ public:
     {
         if (receiveBuffer > 0)
             ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        sockaddr_in server{};
-        server.sin_family = AF_INET;
-        server.sin_port = htons(std::uint16_t(port));
+        sockaddr_in local{AF_INET, 0, {}, {}};
+        sockaddr_in server{AF_INET, htons(std::uint16_t(port)), {}, {}};
         ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
         const bool bound =
             !from || (::inet_pton(AF_INET, from, &local.sin_addr) == 1 &&
