@@ -151,13 +151,11 @@ TEST(EngineScores, ShownTextValueAndSwing)
 
     // The swing is seen from the side that moved into the searched position.
     EngineDialogue dialogue;
-    ScoreSwing score = dialogue.takeScore("+0.50", false);
-    EXPECT_EQ(score.centipawns, 50);
-    EXPECT_DOUBLE_EQ(score.swing, 0.5);
-    score = dialogue.takeScore("-0.99", true);
-    EXPECT_EQ(score.centipawns, -99);
-    EXPECT_DOUBLE_EQ(score.swing, 1.49);
-    EXPECT_EQ(dialogue.previousScore(), -0.99);
+    const ScoreSwing white = dialogue.takeScore("+0.50", false);
+    const ScoreSwing black = dialogue.takeScore("-0.99", true);
+    EXPECT_EQ(std::tuple(white.centipawns, black.centipawns, dialogue.previousScore()),
+              std::tuple(50, -99, -0.99));
+    EXPECT_EQ(std::to_string(white.swing) + " " + std::to_string(black.swing), "0.500000 1.490000");
     dialogue.SendSetup([](std::string_view) {}, "", timeControl(AnalysisKind::Position, 0, 0));
     EXPECT_EQ(dialogue.previousScore(), 0.0);
     EXPECT_EQ(dialogue.takeScore("-M2", false).centipawns, -999900);
