@@ -14,21 +14,14 @@
 #include "fuzz_files.h"
 #include "store/database.h"
 
-namespace {
-
-std::vector<std::uint8_t> freshImage()
-{
-    vez::DatabaseHeader* db = vez::createInMemory();
-    std::vector<std::uint8_t> image(vez::currentBase, vez::currentBase + db->usedBytes);
-    vez::closeDatabase(db);
-    return image;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const std::vector<std::uint8_t> image = freshImage();
+    static const std::vector<std::uint8_t> image = [] {
+        vez::DatabaseHeader* db = vez::createInMemory();
+        std::vector<std::uint8_t> fresh(vez::currentBase, vez::currentBase + db->usedBytes);
+        vez::closeDatabase(db);
+        return fresh;
+    }();
     vez::fuzz::silenceStoreMessages();
 
     std::vector<std::uint8_t> bytes = image;

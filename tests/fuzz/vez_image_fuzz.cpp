@@ -25,32 +25,28 @@ void contained(Operation operation)
     }
 }
 
-void readEverything()
-{
-    contained([] { (void)vez::statisticsReport(); });
-    const std::uint32_t issued = vez::currentHeader().gameNumbersIssued;
-    for (std::uint32_t n = 0; n < issued; ++n) {
-        contained([n] {
-            if (const vez::DbOffset g = vez::gameByNumber(n)) {
-                vez::Game game;
-                vez::readGame(g, game, true);
-                (void)vez::writeGameToText(game, vez::currentHeader().nonstandard == 1);
-            }
-        });
-    }
-    (void)vez::validateDatabase();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     vez::fuzz::silenceStoreMessages();
     vez::fuzz::withMemoryFile(data, size, [](const std::string& path, int) {
-        if (vez::DatabaseHeader* db = vez::openMapped(path, 65536)) {
-            readEverything();
-            vez::closeDatabase(db);
+        vez::DatabaseHeader* db = vez::openMapped(path, 65536);
+        if (!db)
+            return;
+        contained([] { (void)vez::statisticsReport(); });
+        const std::uint32_t issued = vez::currentHeader().gameNumbersIssued;
+        for (std::uint32_t n = 0; n < issued; ++n) {
+            contained([n] {
+                if (const vez::DbOffset g = vez::gameByNumber(n)) {
+                    vez::Game game;
+                    vez::readGame(g, game, true);
+                    (void)vez::writeGameToText(game, vez::currentHeader().nonstandard == 1);
+                }
+            });
         }
+        (void)vez::validateDatabase();
+        vez::closeDatabase(db);
     });
     return 0;
 }
