@@ -21,10 +21,10 @@ bool oneKingPerSide(const vez::Position& pos)
     return kings(vez::kWhite) == 1 && kings(vez::kBlack) == 1;
 }
 
-void exercise(const vez::Position& pos)
+void exercise(const vez::Position& pos, int halfmoveClock, int moveNumber)
 {
     vez::FenText text;
-    vez::writeFen(pos, text, 0, 1, false);
+    vez::writeFen(pos, text, halfmoveClock, moveNumber, false);
     vez::writeFen(pos, text, 0, 0, true);
     if (!oneKingPerSide(pos))
         return;
@@ -45,18 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vez::Position pos;
 
     int halfmoveClock = 0, moveNumber = 0;
-    if (vez::readFen(pos, text, &halfmoveClock, &moveNumber)) {
-        vez::FenText out;
-        vez::writeFen(pos, out, halfmoveClock, moveNumber, false);
-        exercise(pos);
-    }
+    if (vez::readFen(pos, text, &halfmoveClock, &moveNumber))
+        exercise(pos, halfmoveClock, moveNumber);
 
     vez::PositionAnnotation annotation;
     if (vez::readEpd(pos, text, &annotation)) {
         const std::string epd = vez::writeEpd(pos, &annotation);
         vez::Position again;
         vez::readEpd(again, epd, nullptr);
-        exercise(pos);
+        exercise(pos, 0, 1);
     }
     return 0;
 }
