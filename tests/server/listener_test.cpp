@@ -20,6 +20,7 @@ protected:
     {
         ServerDocumentTest::SetUp();
         writeFile(path("passwords"), "bob secret\n");
+        serve();
     }
     std::unique_ptr<TcpClient> client(const char* from = nullptr)
     {
@@ -32,7 +33,6 @@ protected:
 
 TEST_F(ListenerTest, AssemblesLinesFromTheByteStream)
 {
-    serve();
     auto c = client();
     // CR LF and LF, two commands in one packet, a line cut across packets, backspaces.
     const std::string stats = "+games 60 1-0 26 0-1 12\r\n";
@@ -69,7 +69,6 @@ TEST_F(ListenerTest, AssemblesLinesFromTheByteStream)
 // all of them. Over-long request lines and collected texts end the connection.
 TEST_F(ListenerTest, LongRepliesArriveWholeAndAreHeldOnceForClientsThatDoNotRead)
 {
-    serve();
     std::string upload = "new notes\n";
     std::string expected = "+notes\r\n";
     for (int i = 0; i < 49; ++i) {
@@ -125,7 +124,6 @@ TEST_F(ListenerTest, LongRepliesArriveWholeAndAreHeldOnceForClientsThatDoNotRead
 
 TEST_F(ListenerTest, NetworkClientsNeedALogin)
 {
-    serve(); // 166
     auto remote = client("127.0.0.2");
     remote->send("stats\nuser bob secret\nstats\n");
     EXPECT_EQ(remote->readThrough("0-1 12\r\n"), "-sorry\r\n+open\r\n+games 60 1-0 26 0-1 12\r\n");
@@ -145,7 +143,6 @@ TEST_F(ListenerTest, NetworkClientsNeedALogin)
 // client.
 TEST_F(ListenerTest, ASecondServerFailsAndTheStopSaysGoodbye)
 {
-    serve();
     ServerListener second(*doc);
     EXPECT_FALSE(second.start({listener->port(), 166, "", path("no-such-folder/log")}));
     ASSERT_EQ(user.messages.size(), 2u);
