@@ -50,14 +50,12 @@ TEST_F(ProtocolTest, HelpByeFailedSendsAndTheGreeting)
     const std::string help = ask("help");
     EXPECT_THAT(help, StartsWith("+commands:\r\n user <user> <password>\r\n bye\r\n"));
     EXPECT_THAT(help, testing::EndsWith("\r\n rm gameset <name>\r\n+ok\r\n"));
-    for (const char* line : {"?", "help me", "??"})
-        EXPECT_EQ(ask(line), help) << line;
+    EXPECT_EQ(ask("?\nhelp me\n??"), help + help + help);
     // "bye" and a reply that cannot be sent end the connection.
     EXPECT_EQ(ask("bye", false), "+bye\r\n");
     connect("127.0.0.1");
     in->accept = false;
-    for (const char* line : {"stats", "players", "help"})
-        EXPECT_EQ(ask(line, false), "") << line;
+    EXPECT_EQ(ask("stats\nplayers\nhelp", false), "");
     ASSERT_TRUE(doc->onNewNonstandardDocument());
     EXPECT_EQ(serverGreeting(*doc), "+VEZ 1.5 server (nonstandard database)\r\n");
 }
@@ -204,20 +202,17 @@ TEST_F(ProtocolTest, StoresNotesPositionsScoresAndAnnotations)
               "-badepd\r\n-badepd\r\n");
 
     // The store keeps scores in a byte code: "score" answers what it kept.
-    // A line, its reply, and what "score" then answers.
-    const std::tuple<const char*, const char*, const char*> scores[] = {
-        {"new score 1.5", "+ok\r\n", "+score +1.47\r\n"},
-        {"new score -0.257", "+ok\r\n", "+score -0.25\r\n"},
-        {"new score +3", "+ok\r\n", "+score +2.91\r\n"},
-        {"new score 2x", "-bad score\r\n", "+score +2.91\r\n"},
-        {"new score nan", "-bad score\r\n", "+score +2.91\r\n"},
-        {"new score 1e300", "-bad score\r\n", "+score +2.91\r\n"},
-        {"new score ", "+ok\r\n", "-no score\r\n"},
+    const std::pair<const char*, const char*> scores[] = {
+        {"new score 1.5\nscore", "+ok\r\n+score +1.47\r\n"},
+        {"new score -0.257\nscore", "+ok\r\n+score -0.25\r\n"},
+        {"new score +3\nscore", "+ok\r\n+score +2.91\r\n"},
+        {"new score 2x\nscore", "-bad score\r\n+score +2.91\r\n"},
+        {"new score nan\nscore", "-bad score\r\n+score +2.91\r\n"},
+        {"new score 1e300\nscore", "-bad score\r\n+score +2.91\r\n"},
+        {"new score \nscore", "+ok\r\n-no score\r\n"},
     };
-    for (const auto& [line, reply, score] : scores) {
-        EXPECT_EQ(ask(line), reply) << line;
-        EXPECT_EQ(ask("score"), score) << line;
-    }
+    for (const auto& [lines, replies] : scores)
+        EXPECT_EQ(ask(lines), replies) << lines;
 
     ask("reset");
     const auto glyphOfE4 = [&] {
@@ -231,8 +226,7 @@ TEST_F(ProtocolTest, StoresNotesPositionsScoresAndAnnotations)
     EXPECT_EQ(ask("where"), std::string("+at ") + kStart + "\r\n");
     EXPECT_EQ(ask("new anno e4"), "+ok\r\n");
     EXPECT_EQ(glyphOfE4(), MoveGlyph::None);
-    EXPECT_EQ(ask("new anno h4!"), "-bad move\r\n"); // no game plays it
-    EXPECT_EQ(ask("new anno Qd5"), "-bad move\r\n");
+    EXPECT_EQ(ask("new anno h4!\nnew anno Qd5"), "-bad move\r\n-bad move\r\n"); // no game plays h4
 }
 
 // Rights as "server perm" grants them, and what the user command makes of them.
@@ -286,10 +280,8 @@ TEST_F(ProtocolTest, AccessRightsAndLogins)
 
 TEST_F(ProtocolTest, LogsEveryEventWithThePeer)
 {
-    ask("stats");
-    ask("user bob secret");
-    ask("new notes\ncollected lines are not logged\n.");
-    ask("new pgn\n[White \"A\"]\n[Black \"B\"]\n[Result \"*\"]\n\n1. e4 *\n.");
+    ask("stats\nuser bob secret\nnew notes\ncollected lines are not logged\n.\n"
+        "new pgn\n[White \"A\"]\n[Black \"B\"]\n[Result \"*\"]\n\n1. e4 *\n.");
     log.close();
     const std::string text = readFile(path("server.log"));
     EXPECT_THAT(text,
