@@ -28,13 +28,12 @@ private:
     std::atomic<int>& m_destroyed;
 };
 
-// Takes every line until the queue finishes, then lets go of it.
-std::vector<std::string> drain(LineQueue* queue)
+// Takes every line until the queue finishes, then lets go of it; the lines, each ended by "|".
+std::string drain(LineQueue* queue)
 {
-    std::vector<std::string> lines;
-    std::string line;
-    while (queue->GetLine(line))
-        lines.push_back(line);
+    std::string lines;
+    for (std::string line; queue->GetLine(line);)
+        lines += line + "|";
     LineQueue::releaseByConsumer(queue);
     return lines;
 }
@@ -56,9 +55,8 @@ TEST_F(ChildProcessTest, OutputEndsBothQueuesAfterTheirLastLines)
     auto* output = new LineQueue;
     auto* errors = new LineQueue;
     child.StartReaders(output, errors);
-    const std::vector<std::string> expectedOutput{"a\n", "b\n", folder.path().string() + "\n"};
-    EXPECT_EQ(drain(output), expectedOutput);
-    EXPECT_EQ(drain(errors), (std::vector<std::string>{"x\r\n", "y\n"}));
+    EXPECT_EQ(drain(output), "a\n|b\n|" + folder.path().string() + "\n|");
+    EXPECT_EQ(drain(errors), "x\r\n|y\n|");
     child.Wait();
     // The child has ended and closed its input: writing to it neither raises SIGPIPE nor
     // blocks, and readers asked for now get an empty, finished queue.
@@ -67,7 +65,7 @@ TEST_F(ChildProcessTest, OutputEndsBothQueuesAfterTheirLastLines)
     EXPECT_FALSE(child.IsRunning());
     auto* late = new LineQueue;
     child.StartReaders(late, nullptr);
-    EXPECT_TRUE(drain(late).empty());
+    EXPECT_EQ(drain(late), "");
 }
 
 TEST_F(ChildProcessTest, QueueIsDestroyedOnceByWhicheverSideLetsGoLast)
