@@ -74,7 +74,7 @@ void lookUpPath(std::span<const Move> moves, const std::vector<PlannedStep>& pat
         // One record for each key: the index names the record a move would lead to.
         for (std::size_t i = 0; i < path.size(); ++i) {
             const DbOffset prev = i > 0 ? records[i - 1] : 0;
-            records[i] = findReached(path[i].key, {path[i].hash, path[i].indexHash}, prev,
+            records[i] = findReached(path[i].key, {path[i].hash, path[i].indexHash, path[i].code}, prev,
                                      i > 0 ? moves[i - 1] : Move::None);
         }
     } else {
@@ -141,10 +141,10 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
             // counts its own games, so it is full like the line's ends and repeats.
             const bool joinsNext = i < m && records[i + 1] != 0;
             if (prev == 0 || i == m || e.repeated || joinsNext) {
-                rec = countGame(addFullPosition(e.key, {e.hash, e.indexHash}), weight, result);
+                rec = countGame(addFullPosition(e.key, {e.hash, e.indexHash, e.code}), weight, result);
                 counted.push_back(rec);
             } else {
-                rec = addTinyPosition(e.key, {e.hash, e.indexHash});
+                rec = addTinyPosition(e.key, {e.hash, e.indexHash, e.code});
             }
         } else if (!createdByThisLine) {
             if (isTiny(rec)) {

@@ -1,6 +1,7 @@
 #include "store/graph.h"
 
 #include <algorithm>
+#include <cassert>
 #include <array>
 #include <cstddef>
 #include <unordered_map>
@@ -203,11 +204,10 @@ PositionCounts countsFollowing(DbOffset start, const Position& pos)
     return r != 0 && !isTiny(r) ? recordCounts(r) : PositionCounts{};
 }
 
-DbOffset newPositionRecord(RecordKind kind, const PackedPosition& key, std::uint8_t flags,
-                           const KeyHashes& hashes)
+DbOffset newPositionRecord(RecordKind kind, std::uint8_t flags, const KeyHashes& hashes)
 {
     const DbOffset r = allocateRecord(kind);
-    at<PositionRecord>(r)->secondary = secondaryCode(key);
+    at<PositionRecord>(r)->secondary = hashes.secondary;
     at<PositionRecord>(r)->flags = flags;
     chainAtHead(r, hashes.primary, PositionIndex::tagOf(hashes.index));
     return r;
@@ -239,7 +239,7 @@ DbOffset findReached(const PackedPosition& key, const KeyHashes& hashes, DbOffse
     const PositionIndex* index = lookupPositionIndex();
     if (index == nullptr)
         return findInChain(key, hashes.primary);
-    const std::uint8_t code = secondaryCode(key);
+    const std::uint8_t code = hashes.secondary;
     const bool provable = pred != 0 && !index->sawDuplicates;
     return index->find(hashes.primary, PositionIndex::tagOf(hashes.index), [&](DbOffset r) {
         if (at<PositionRecord>(r)->secondary != code)
@@ -476,8 +476,8 @@ void findTinySuccessors(std::span<SuccessorQuery> queries)
         k.packed = packAndHash(queries[i].position, k.key, k.hash);
         if (k.packed && index != nullptr)
             queries[i].successor =
-                findReached(k.key, {k.hash, PositionIndex::hashOf(k.key)}, queries[i].tiny,
-                            Move(tiny(queries[i].tiny)->successorMove));
+                findReached(k.key, {k.hash, PositionIndex::hashOf(k.key), secondaryCode(k.key)},
+                            queries[i].tiny, Move(tiny(queries[i].tiny)->successorMove));
         else if (k.packed)
             __builtin_prefetch(&hashSlot(k.hash));
     }
@@ -566,16 +566,21 @@ const Position& TinyWalk::position()
     return m_pos;
 }
 
-KeyHashes hashesOf(const PackedPosition& key) { return {primaryHash(key), PositionIndex::hashOf(key)}; }
-
-DbOffset addTinyPosition(const PackedPosition& key, const KeyHashes& hashes)
+KeyHashes hashesOf(const PackedPosition& key)
 {
-    return newPositionRecord(RecordKind::TinyPosition, key, 0, hashes);
+    return {primaryHash(key), PositionIndex::hashOf(key), secondaryCode(key)};
 }
 
-DbOffset addFullPosition(const PackedPosition& key, const KeyHashes& hashes)
+DbOffset addTinyPosition([[maybe_unused]] const PackedPosition& key, const KeyHashes& hashes)
 {
-    return newPositionRecord(RecordKind::FullPosition, key, kNewFullFlags, hashes);
+    assert(hashes.secondary == secondaryCode(key) && hashes.primary == primaryHash(key));
+    return newPositionRecord(RecordKind::TinyPosition, 0, hashes);
+}
+
+DbOffset addFullPosition([[maybe_unused]] const PackedPosition& key, const KeyHashes& hashes)
+{
+    assert(hashes.secondary == secondaryCode(key) && hashes.primary == primaryHash(key));
+    return newPositionRecord(RecordKind::FullPosition, kNewFullFlags, hashes);
 }
 
 DbOffset addTinyPosition(const PackedPosition& key) { return addTinyPosition(key, hashesOf(key)); }

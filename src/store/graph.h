@@ -80,6 +80,7 @@ DbOffset addFullPosition(const PackedPosition& key);
 struct KeyHashes {
     std::uint16_t primary;
     std::uint64_t index;
+    std::uint8_t secondary; // secondaryCode(key)
 };
 DbOffset addTinyPosition(const PackedPosition& key, const KeyHashes& hashes);
 DbOffset addFullPosition(const PackedPosition& key, const KeyHashes& hashes);
