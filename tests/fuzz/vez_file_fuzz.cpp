@@ -25,9 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<std::uint8_t> bytes = image;
     // The last input byte picks a length for the file, so that short files are tried too.
-    std::size_t length = bytes.size();
-    if (size > 0 && data[size - 1] < 16)
-        length = bytes.size() * data[size - 1] / 16;
+    const std::size_t length =
+        size > 0 && data[size - 1] < 16 ? bytes.size() * data[size - 1] / 16 : bytes.size();
     const std::size_t overlay = size < bytes.size() - 8 ? size : bytes.size() - 8;
     for (std::size_t i = 0; i < overlay; ++i)
         bytes[8 + i] ^= data[i];
