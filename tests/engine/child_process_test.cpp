@@ -19,13 +19,10 @@ using test::processEnded;
 using test::ScriptFolder;
 
 // Counts its own destruction, which happens on whichever thread lets go last.
-class CountedQueue : public LineQueue {
-public:
-    explicit CountedQueue(std::atomic<int>& destroyed) : m_destroyed(destroyed) {}
-    ~CountedQueue() override { ++m_destroyed; }
-
-private:
-    std::atomic<int>& m_destroyed;
+struct CountedQueue : LineQueue {
+    explicit CountedQueue(std::atomic<int>& destroyed) : destroyed(destroyed) {}
+    ~CountedQueue() override { ++destroyed; }
+    std::atomic<int>& destroyed;
 };
 
 // Takes every line until the queue finishes, then lets go of it; the lines, each ended by "|".
