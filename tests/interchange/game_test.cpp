@@ -26,17 +26,6 @@ Move moveIn(const Position& pos, const char* san)
     return move;
 }
 
-// Appends moves given in SAN at the end of the line.
-void play(Game& game, GameLine& line, std::initializer_list<const char*> sans)
-{
-    Position pos = game.positionAtPly(line, line.endPly);
-    for (const char* san : sans) {
-        const Move move = moveIn(pos, san);
-        makeMove(pos, move);
-        line.append(move);
-    }
-}
-
 std::vector<MoveWithGlyph> movesFrom(const Position& start, std::initializer_list<const char*> sans)
 {
     std::vector<MoveWithGlyph> moves;
@@ -47,6 +36,13 @@ std::vector<MoveWithGlyph> movesFrom(const Position& start, std::initializer_lis
         moves.push_back({move, 0});
     }
     return moves;
+}
+
+// Appends moves given in SAN at the end of the line.
+void play(Game& game, GameLine& line, std::initializer_list<const char*> sans)
+{
+    for (const MoveWithGlyph& m : movesFrom(game.positionAtPly(line, line.endPly), sans))
+        line.append(m.move);
 }
 
 // The reader sets every tag it reads through setTag (pgn_reader_test); these are the rules
@@ -110,7 +106,7 @@ TEST(GameCommentOnly, OnlyACommentAndASource)
     EXPECT_TRUE(game.subLinesAfterEnd.empty() && game.endPly == 0 && game.mainLine);
 }
 
-TEST(GameLines, SubLinesAttachToTheMoveTheyReplaceAndAreFound)
+TEST(GameLines, SubLinesAttachToTheMoveTheyReplaceAreFoundAndMove)
 {
     Game game;
     play(game, game, {"e4", "e5", "Nf3"});
@@ -144,6 +140,14 @@ TEST(GameLines, SubLinesAttachToTheMoveTheyReplaceAndAreFound)
     EXPECT_EQ(game.findLine(game, 2, c3->entries[0].move), nullptr);
     const GameLine* after = game.subLinesAfterEnd[0].get();
     EXPECT_EQ(game.findLine(game, 3, after->entries[0].move), after);
+
+    // Moved, the lines go along and their parent is the new game.
+    Game moved(std::move(game));
+    EXPECT_EQ(movetextOf(moved), "e4 e5 (d5) (c6) (c5 Nf3 (c3) |(Nc6)) (e6) Nf3 |(Nc6)");
+    EXPECT_TRUE(game.entries.empty() && d5.parent == &moved && c3->parent == &c5);
+    Game assigned;
+    assigned = std::move(moved);
+    EXPECT_EQ(d5.parent, &assigned);
 }
 
 TEST(GameLines, AddLineFollowsExistingMovesFirst)
@@ -238,21 +242,6 @@ TEST_F(MergeCopies, ReportsDifferences)
             EXPECT_EQ(copy.entries[1].subLines.size(), 2u);
         }
     }
-}
-
-TEST(GameMove, SubLinesFollowTheMovedGame)
-{
-    Game game;
-    play(game, game, {"d4", "d5"});
-    play(game, game.createSubLine(game, 1), {"Nf6"});
-    Game moved(std::move(game));
-    EXPECT_EQ(movetextOf(moved), "d4 d5 (Nf6)");
-    EXPECT_EQ(moved.entries[1].subLines[0]->parent, &moved);
-    EXPECT_TRUE(game.entries.empty());
-
-    Game assigned;
-    assigned = std::move(moved);
-    EXPECT_EQ(assigned.entries[1].subLines[0]->parent, &assigned);
 }
 
 } // namespace

@@ -54,19 +54,11 @@ std::vector<std::string> importAll(PgnSource& source)
     return events;
 }
 
-class TempFile {
-public:
-    explicit TempFile(const std::string& contents)
-        : m_path(std::filesystem::temp_directory_path() /
-                 ("vez_pgn_source_" + std::to_string(::getpid()) + ".pgn"))
-    {
-        std::ofstream(m_path, std::ios::binary) << contents;
-    }
-    ~TempFile() { std::filesystem::remove(m_path); }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
+struct TempFile {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("vez_pgn_source_" + std::to_string(::getpid()) + ".pgn");
+    explicit TempFile(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    ~TempFile() { std::filesystem::remove(path); }
 };
 
 TEST(PgnSource, LongLinesGoOnInTheNextRead)
@@ -114,7 +106,7 @@ TEST(PgnSource, OnlyPhysicalLinesAreEscapesOrGameStarts)
             PgnSource source;
             TempFile file(text);
             if (fromFile)
-                source.openFile(file.path());
+                source.openFile(file.path);
             else
                 source.openText(text);
             std::vector<std::string> events = importAll(source);
@@ -185,7 +177,7 @@ TEST(PgnSource, EveryLineEndStyleReadsTheSame)
         EXPECT_EQ(importAll(fromText), expected);
         TempFile file(text);
         PgnSource fromFile;
-        ASSERT_TRUE(fromFile.openFile(file.path()));
+        ASSERT_TRUE(fromFile.openFile(file.path));
         EXPECT_EQ(importAll(fromFile), expected);
         EXPECT_EQ(fromFile.position(), text.size());
     }

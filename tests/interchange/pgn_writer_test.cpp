@@ -55,19 +55,11 @@ TEST(PgnWriter, WritesTheHeader)
     game.setTag("Annotator", "me");
     game.setTag("WhiteElo", "");
     ASSERT_TRUE(readFen(game.startPosition, "4k3/8/8/3pP3/8/8/8/4K3 w - d 0 9"));
-    EXPECT_EQ(writeGameToText(game, false), "[Event \"The \\\"Big\\\" Open\"]\r\n"
-                                            "[Round \"7\"]\r\n"
-                                            "[Site \"C:\\\\Chess\"]\r\n"
-                                            "[Date \"2012.6.??\"]\r\n"
-                                            "[White \"W\"]\r\n"
-                                            "[Black \"B\"]\r\n"
-                                            "[Result \"1/2-1/2\"]\r\n"
-                                            "[ECO \"B12\"]\r\n"
-                                            "[SetUp \"1\"]\r\n"
-                                            "[FEN \"4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 0\"]\r\n"
-                                            "[Annotator \"me\"]\r\n"
-                                            "[WhiteElo \"\"]\r\n"
-                                            "\r\n1/2-1/2\r\n\r\n");
+    EXPECT_EQ(writeGameToText(game, false),
+              "[Event \"The \\\"Big\\\" Open\"]\r\n[Round \"7\"]\r\n[Site \"C:\\\\Chess\"]\r\n"
+              "[Date \"2012.6.??\"]\r\n[White \"W\"]\r\n[Black \"B\"]\r\n[Result \"1/2-1/2\"]\r\n"
+              "[ECO \"B12\"]\r\n[SetUp \"1\"]\r\n[FEN \"4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 0\"]\r\n"
+              "[Annotator \"me\"]\r\n[WhiteElo \"\"]\r\n\r\n1/2-1/2\r\n\r\n");
 }
 
 // Real games check that our files read back (pgn_corpus_test) and that other readers find
