@@ -9,7 +9,7 @@
 namespace vez {
 namespace {
 
-TEST(Fen, WritesAndReadsFieldsAndCounters)
+TEST(Fen, WritesReadsAcceptsAndRefuses)
 {
     Position pos; // empty board, every flag 0: castling allowed as far as flags go
     EXPECT_EQ(writeEpd(pos), "8/8/8/8/8/8/8/8 w KQkq -");
@@ -32,33 +32,25 @@ TEST(Fen, WritesAndReadsFieldsAndCounters)
     EXPECT_EQ(writeEpd(pos), "8/8/8/8/8/8/8/8 w - -");
     ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 w - - 12", &halfmove, &number));
     EXPECT_EQ(number, 0);
-}
 
-TEST(Fen, AcceptsAndRefuses)
-{
     // Castling letters in any order and repeated; digits adding up to 8; a counter that is
     // not a number ends the text there.
     for (const char* text :
          {"8/8/8/8/8/8/8/8 w", "8/8/8/8/8/8/8/8 w qkQKKq -", "8/8/8/8/8/8/8/44 w",
-          "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e 0 1",
-          "8/8/8/8/8/8/8/8 w - - x"}) {
-        Position pos;
+          "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e 0 1", "8/8/8/8/8/8/8/8 w - - x"})
         EXPECT_TRUE(readFen(pos, text)) << text;
-    }
     // A standard en-passant square, seven squares before "/", side in upper case, seven or
     // nine ranks, no side, a bad letter or digit, a bad en-passant file, two blanks.
     for (const char* text :
          {"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1",
           "ppppppp/8/8/8/8/8/8/8/8 w", "8/8/8/8/8/8/8/8 W", "8/8/8/8/8/8/8 w",
           "8/8/8/8/8/8/8/8/8 w", "8/8/8/8/8/8/8/8", "8/8/8/8/8/8/8/7x w", "8/8/8/8/8/8/8/8 w - i",
-          "8/8/8/8/8/8/8/8 w -  -", "8/8/8/8/8/8/8/8 w - - 12x", ""}) {
-        Position pos;
+          "8/8/8/8/8/8/8/8 w -  -", "8/8/8/8/8/8/8/8 w - - 12x", ""})
         EXPECT_FALSE(readFen(pos, text)) << '"' << text << '"';
-    }
 }
 
 // What is read: "score|note", "-" for no score, then the flashcard and user-notation marks.
-TEST(Epd, ReadsOperations)
+TEST(Epd, ReadsWritesAndReadsBackOperations)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"4k3/8/8/8/8/8/8/4K3 w - - ce 35;", "35|"},
@@ -88,14 +80,9 @@ TEST(Epd, ReadsOperations)
                   expected)
             << text;
     }
+    // Annotations written and read back (first by a caller that wants none).
     Position pos;
-    ASSERT_TRUE(readEpd(pos, "4k3/8/8/8/8/8/8/4K3 w - - ce 1;")); // no annotation wanted
-}
-
-TEST(Epd, AnnotationsAreWrittenAndReadBack)
-{
-    Position pos;
-    ASSERT_TRUE(readFen(pos, "4k3/8/8/8/8/8/8/4K3 b - -"));
+    ASSERT_TRUE(readEpd(pos, "4k3/8/8/8/8/8/8/4K3 b - - ce 1;"));
     PositionAnnotation a;
     a.score = 35;
     a.note = "Main line\r\nBlack's idea";

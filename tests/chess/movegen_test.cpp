@@ -102,9 +102,6 @@ TEST(MoveGeneration, OrderOfTheList)
     };
     for (const auto& [fen, mode, moves] : cases)
         EXPECT_EQ(moveList(positionFrom(fen), mode), moves) << fen << " " << mode;
-    Position kingless = positionFrom("4k3/8/8/8/8/8/3P4/3RB3 w - -");
-    EXPECT_FALSE(isLegalMove(kingless, moveFrom("e1e2K")));
-    EXPECT_TRUE(isLegalMove(kingless, moveFrom("d2d4P")));
 }
 
 TEST(MoveGeneration, LegalityTestRestoresTheBoardExactly)

@@ -45,8 +45,7 @@ public:
     {
         ++games;
         Position pos;
-        int halfmoveClock = 0;
-        int moveNumber = 0;
+        int halfmoveClock = 0, moveNumber = 0;
         if (!readFen(pos, game.fen, &halfmoveClock, &moveNumber)) {
             fail("unreadable FEN tag '" + game.fen + "'");
             return;
@@ -104,7 +103,12 @@ private:
         for (int i = 0; i < count; ++i)
             for (bool descriptive : {false, true})
                 checkText(pos, list[i], list, count, descriptive);
-        checkFen(pos, halfmoveClock, moveNumber);
+        const std::string fen = writeFen(pos, halfmoveClock, moveNumber);
+        Position back;
+        int halfmoveBack = -1, moveNumberBack = -1;
+        if (!readFen(back, fen, &halfmoveBack, &moveNumberBack) || !samePosition(back, pos) ||
+            halfmoveBack != halfmoveClock || moveNumberBack != moveNumber)
+            fail("FEN '" + fen + "' does not read back");
     }
 
     void checkText(const Position& pos, Move move, const MoveList& list, int count,
@@ -152,17 +156,6 @@ private:
             out[3][out[3].find('=')] = '/';
         }
         return out;
-    }
-
-    void checkFen(const Position& pos, int halfmoveClock, int moveNumber)
-    {
-        const std::string fen = writeFen(pos, halfmoveClock, moveNumber);
-        Position back;
-        int halfmoveBack = -1;
-        int moveNumberBack = -1;
-        if (!readFen(back, fen, &halfmoveBack, &moveNumberBack) || !samePosition(back, pos) ||
-            halfmoveBack != halfmoveClock || moveNumberBack != moveNumber)
-            fail("FEN '" + fen + "' does not read back");
     }
 
     std::string m_name;
