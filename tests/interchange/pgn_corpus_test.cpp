@@ -54,10 +54,7 @@ FileReport readFile(const std::string& path, bool allowIllegal, long maxGames, O
             source.skipGame();
         }
     }
-    std::cout << path << ": " << report.read << " read, " << report.refusals.size() << " refused";
-    for (const auto& [code, count] : report.byCode)
-        std::cout << "; " << count << " x " << PGNGameException::messageFormat(code);
-    std::cout << "\n";
+    std::cout << path << ": " << report.read << " read, " << report.refusals.size() << " refused\n";
     return report;
 }
 

@@ -48,16 +48,16 @@ void runCases(const std::vector<Case>& cases,
 std::string headerAndMoves(const Game& g, bool)
 {
     std::string out;
-    for (const auto& [name, value] : {std::pair{"Event", g.event},
-                                      {"Site", g.site},
-                                      {"White", g.white},
-                                      {"Black", g.black},
-                                      {"ECO", g.eco}})
-        out += value.empty() ? "" : std::string(name) + "=" + value + "; ";
-    for (const auto& [name, value] : {std::pair{"Round", g.round},
-                                      {"Date", g.year * 10000 + g.month * 100 + g.day},
-                                      {"Result", g.result}})
-        out += value == 0 ? "" : std::string(name) + "=" + std::to_string(value) + "; ";
+    for (const auto& [name, value] :
+         {std::pair{"Event", g.event},
+          {"Site", g.site},
+          {"White", g.white},
+          {"Black", g.black},
+          {"ECO", g.eco},
+          {"Round", std::to_string(g.round)},
+          {"Date", std::to_string(g.year * 10000 + g.month * 100 + g.day)},
+          {"Result", std::to_string(g.result)}})
+        out += value.empty() || value == "0" ? "" : std::string(name) + "=" + value + "; ";
     for (const auto& tag : g.tags)
         out += tag.name + "=" + tag.value + "; ";
     return out + movetextOf(g);

@@ -4,12 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <sstream>
 #include <string>
 
 #include "chess/fen.h"
-#include "chess/notation.h"
 #include "interchange/pgn_reader.h"
 #include "support/game_text.h"
 
@@ -19,17 +17,6 @@ namespace {
 constexpr const char* kEmptyRoster = "[Event \"?\"]\r\n[Round \"?\"]\r\n[Site \"?\"]\r\n"
                                      "[Date \"????.??.??\"]\r\n[White \"?\"]\r\n[Black \"?\"]\r\n"
                                      "[Result \"*\"]\r\n\r\n";
-
-void play(Game& game, GameLine& line, std::initializer_list<const char*> sans)
-{
-    Position pos = game.positionAtPly(line, line.endPly);
-    for (const char* san : sans) {
-        Move move = Move::None;
-        ASSERT_TRUE(parseMove(pos, move, nullptr, nullptr, san)) << san;
-        makeMove(pos, move);
-        line.append(move);
-    }
-}
 
 Game reread(const std::string& text, bool nonstandard = false)
 {
@@ -66,14 +53,10 @@ TEST(PgnWriter, WritesTheHeader)
 // the same moves in them (pgn_extract_test); this is the exact layout.
 TEST(PgnWriter, WritesMovesGlyphsNumbersAndVariationsExactly)
 {
-    Game game;
-    play(game, game, {"e4", "e5", "Nf3", "Nc6"});
-    game.entries[2].glyph = 5;
-    game.entries[3].glyph = 14;
-    game.entries[2].comment = "main line";
-    play(game, game.createSubLine(game, 0), {"d4"});        // replaces a White move
-    play(game, game.createSubLine(game, 1), {"c5", "Nf3"}); // replaces a Black move
-    game.createSubLine(game, 4);                            // after the end: not written
+    // Variations replace a White and a Black move; a line after the end is not written.
+    Game game =
+        reread("[Result \"*\"]\n1. e4 (1. d4) e5 (1... c5 2. Nf3) 2. Nf3 $5 {main line} Nc6 $14 *");
+    game.createSubLine(game, 4);
     const std::string expected = std::string(kEmptyRoster) +
                                  "1. e4 ( 1. d4)  e5 ( 1... c5 2. Nf3)  2. Nf3!?\r\n{main line} "
                                  " Nc6 $14 *\r\n\r\n";
@@ -89,26 +72,23 @@ TEST(PgnWriter, WritesMovesGlyphsNumbersAndVariationsExactly)
               std::string(kEmptyRoster) + "1. e4 *\r\n\r\n");
 
     // Check and mate signs in standard chess only.
-    Game mate;
-    play(mate, mate, {"f3", "e5", "g4", "Qh4"});
+    const Game mate = reread("[Result \"*\"]\n1. f3 e5 2. g4 Qh4 *");
     EXPECT_NE(writeGameToText(mate, false).find("2. g4 Qh4# *"), std::string::npos);
     EXPECT_NE(writeGameToText(mate, true).find("2. g4 Qh4 *"), std::string::npos);
 
     // A set-up game with Black to move is numbered from White's first move.
-    Game setUp;
-    ASSERT_TRUE(readFen(setUp.startPosition, "4k3/8/8/8/8/8/8/R3K3 b - - 0 1"));
-    play(setUp, setUp, {"Kd7", "Ra7+", "Kc6"});
-    const std::string text = writeGameToText(setUp, false);
+    const std::string text = writeGameToText(
+        reread("[FEN \"4k3/8/8/8/8/8/8/R3K3 b - - 0 1\"]\n5... Kd7 6. Ra7+ Kc6 *"), false);
     EXPECT_NE(text.find("\r\n1. Kd7 Ra7+ 2. Kc6 *"), std::string::npos) << text;
     EXPECT_EQ(writeGameToText(reread(text), false), text);
 }
 
 TEST(PgnWriter, WrapsMovetextAt79Columns)
 {
-    Game game;
+    std::string moves = "[Result \"*\"]\n";
     for (int i = 0; i < 30; ++i)
-        play(game, game, {"Nf3", "Nf6", "Ng1", "Ng8"});
-    const std::string text = writeGameToText(game, false);
+        moves += "Nf3 Nf6 Ng1 Ng8 ";
+    const std::string text = writeGameToText(reread(moves + "*"), false);
     std::istringstream movetext(text.substr(text.find("\r\n\r\n") + 4));
     int lines = 0;
     for (std::string line; std::getline(movetext, line) && line != "\r"; ++lines) {
@@ -133,8 +113,7 @@ TEST(PgnWriter, CommentsAndTagsSurviveOurOwnReader)
         "first\r\n% not an escape line\r\n%",
     };
     for (const char* comment : comments) {
-        Game game;
-        play(game, game, {"d4", "d5", "c4"});
+        Game game = reread("[Result \"*\"]\n1. d4 d5 2. c4 *");
         game.initialComment = comment;
         game.entries[0].comment = comment;
         game.entries[1].comment = std::string(comment) + longLine;
