@@ -97,11 +97,9 @@ TEST(Epd, ReadsWritesAndReadsBackOperations)
     for (int lines : {1, 10, 11, 250}) {
         a = PositionAnnotation{};
         for (int i = 0; i < lines; ++i) {
-            if (i > 0)
-                a.note += "\r\n";
             // Empty lines inside survive; a trailing line break is not kept.
             const bool empty = i % 7 == 3 && i + 1 < lines;
-            a.note += empty ? std::string() : "line " + std::to_string(i) + " it's";
+            a.note += (i > 0 ? "\r\n" : "") + (empty ? "" : "line " + std::to_string(i) + " it's");
         }
         a.score = -lines;
         a.flashcard = lines % 2;

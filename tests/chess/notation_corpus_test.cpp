@@ -25,10 +25,7 @@ constexpr int kLargeCorpusGames = 1500;
 #endif
 constexpr int kReportedFailures = 20; // the rest are only counted
 
-std::string squareName(int square)
-{
-    return {static_cast<char>('a' + fileOf(square)), static_cast<char>('1' + rankOf(square))};
-}
+std::string squareName(int sq) { return {char('a' + fileOf(sq)), char('1' + rankOf(sq))}; }
 
 std::string moveName(Move move)
 {
@@ -77,9 +74,8 @@ public:
         checkPosition(pos, halfmoveClock, moveNumber);
     }
 
-    int games = 0;
-    int gameMoves = 0;
-    int sameAsRecorded = 0; // game moves whose SAN with check sign is the recorded text
+    // sameAsRecorded: game moves whose SAN with check sign is the recorded text.
+    int games = 0, gameMoves = 0, sameAsRecorded = 0;
     long failures = 0;
 
 private:

@@ -28,7 +28,6 @@ constexpr const char* kG1Attacked = "r3k1r1/8/8/8/8/8/8/R3K2R w KQq - 0 1";
 constexpr const char* kPromotion = "7k/4P3/8/8/8/8/8/4K3 w - - 0 1";
 constexpr const char* kPromotionCapture = "r6k/1P6/8/8/8/8/8/4K3 w - - 0 1";
 constexpr const char* kEnPassant = "4k3/8/8/3pP3/8/8/8/4K3 w - d 0 2";
-constexpr const char* kPinnedEPawn = "4k3/8/8/3p4/r3P2K/3p4/4P3/8 w - - 0 1"; // e4 pinned
 constexpr const char* kKnights = "4k3/8/8/8/8/5N2/8/1N2K3 w - - 0 1";
 constexpr const char* kPinnedKnight = "4k3/8/8/3b4/8/5N2/8/1N5K w - - 0 1"; // f3 pinned
 constexpr const char* kRooks = "4k3/8/8/R7/8/8/8/R3K3 w - - 0 1";
@@ -85,32 +84,26 @@ std::string played(const char* fen, const char* move, bool nonstandard, MoveGlyp
            std::string(same ? "" : " changed");
 }
 
-struct ParseCase {
-    const char* fen;
-    const char* text;
-    const char* move; // nullptr: the text is refused
-    bool legal = true;
-    MoveGlyph glyph = MoveGlyph::None;
-};
-
-void expectParse(const ParseCase& c, bool descriptive)
+// Reads the text as the move given (nullptr: the text is refused), legal or not, with its glyph.
+void expectParse(bool descriptive, const char* fen, const char* text, const char* expected,
+                 bool expectLegal = true, MoveGlyph expectGlyph = MoveGlyph::None)
 {
-    const Position pos = positionFrom(c.fen);
+    const Position pos = positionFrom(fen);
     const auto parse = [&](Move& move, bool* legal, MoveGlyph* glyph) {
-        return descriptive ? parseDescriptive(pos, move, legal, glyph, c.text)
-                           : parseMove(pos, move, legal, glyph, c.text);
+        return descriptive ? parseDescriptive(pos, move, legal, glyph, text)
+                           : parseMove(pos, move, legal, glyph, text);
     };
     Move move = Move::None;
-    bool legal = !c.legal;
+    bool legal = !expectLegal;
     MoveGlyph glyph = MoveGlyph{99};
     const bool accepted = parse(move, &legal, &glyph);
-    if (c.move == nullptr) {
-        EXPECT_FALSE(accepted) << c.fen << " '" << c.text << "'";
+    if (expected == nullptr) {
+        EXPECT_FALSE(accepted) << fen << " '" << text << "'";
         return;
     }
     EXPECT_EQ(std::tuple(accepted, move, legal, glyph),
-              std::tuple(true, moveFrom(c.move), c.legal, c.glyph))
-        << c.fen << " '" << c.text << "'";
+              std::tuple(true, moveFrom(expected), expectLegal, expectGlyph))
+        << fen << " '" << text << "'";
     EXPECT_TRUE(parse(move, nullptr, nullptr)); // the outputs are optional
 }
 
@@ -157,8 +150,7 @@ TEST(Notation, WritesAndReadsBackBothNotations)
             // Read back in a standard database; a king is promoted to only in a nonstandard one.
             const bool numeric = static_cast<int>(glyph) > 6;
             if (!nonstandard)
-                expectParse({fen, text, move, true, numeric ? MoveGlyph::None : glyph},
-                            descriptive);
+                expectParse(descriptive, fen, text, move, true, numeric ? MoveGlyph::None : glyph);
         }
     }
     // Moves that cannot be written: an empty from-square (-1), the opponent's piece, three
@@ -186,9 +178,8 @@ void expectReadings(const Readings& table, bool descriptive)
         for (const auto& [text, expected] : readings) {
             const std::string move(expected.substr(0, 5));
             const char mark = expected.size() > 5 ? expected[5] : ' ';
-            expectParse({fen, text, move.c_str(), mark != '~',
-                         MoveGlyph(mark >= '0' && mark <= '9' ? mark - '0' : 0)},
-                        descriptive);
+            expectParse(descriptive, fen, text, move.c_str(), mark != '~',
+                        MoveGlyph(mark >= '0' && mark <= '9' ? mark - '0' : 0));
         }
     }
 }
@@ -207,7 +198,7 @@ TEST(NotationParse, ReadsRareSpellingsAndRefusesWhatIsNoMove)
                     {kPromotion, {{"e7e8", "e7e8Q"}, {"e7e8N", "e7e8N"}, {"e7e8=K", "e7e8K~"}}},
                     {kPromotionCapture, {{"ba=N", "b7a8N"}, {"b7xa8=B", "b7a8B"}}},
                     {kEnPassant, {{"exd6ep", "e5d6P"}, {"e5d", "e5d6P"}, {"d6", "e5d6P"}}},
-                    {kPinnedEPawn, {{"ed", "e2d3P"}}},
+                    {"4k3/8/8/3p4/r3P2K/3p4/4P3/8 w - - 0 1", {{"ed", "e2d3P"}}}, // e4 pinned
                     {kKnights, {{"N1d2", "b1d2N"}}},
                     {"4k3/8/8/4B3/8/2n5/8/4K3 w - - 0 1", {{"bc3", "e5c3B"}, {"B:c3", "e5c3B"}}},
                     {kKnightsNoKing, {{"Nbd2", "b1d2N"}, {"O-O", "e1g1K~"}}},
@@ -258,7 +249,7 @@ TEST(NotationParse, ReadsRareSpellingsAndRefusesWhatIsNoMove)
     for (bool desc : {false, true})
         for (const auto& [fen, texts] : desc ? refusedDescriptive : refusedAlgebraic)
             for (const char* text : texts)
-                expectParse({fen, text, nullptr}, desc);
+                expectParse(desc, fen, text, nullptr);
     // The view ends where the text ends, NUL or no NUL.
     const Position start = positionFrom(kStart);
     Move move = Move::None;
