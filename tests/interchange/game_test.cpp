@@ -69,8 +69,7 @@ TEST(GameTags, MapNamesToTheHeader)
     };
     for (const auto& [name, value, readBack] : cases) {
         game.setTag(name, value);
-        EXPECT_TRUE(game.hasTag(name)) << name;
-        EXPECT_EQ(game.getTag(name), readBack) << name;
+        EXPECT_EQ(game.hasTag(name) ? game.getTag(name) : "missing", readBack) << name;
     }
     EXPECT_EQ(game.result * 10000 + game.year, 21985);
     ASSERT_EQ(game.tags.size(), 2u); // other tags in their order, one replaced in place
@@ -154,8 +153,7 @@ TEST(GameLines, AddLineFollowsExistingMovesFirst)
 {
     Game game;
     play(game, game, {"e4", "e5", "Nf3", "Nc6"});
-    Position start;
-    setStandardStart(start);
+    const Position start = game.positionAtPly(game, 0);
     // Existing completely: nothing added.
     EXPECT_FALSE(game.addLine(game, 0, movesFrom(start, {"e4", "e5", "Nf3"}), 25, "old"));
     // Leaves the game after two moves: one sub-line at the third ply with the rest. The
@@ -231,9 +229,8 @@ TEST_F(MergeCopies, ReportsDifferences)
     };
     for (const auto& [what, change] : cases) {
         Game copy;
-        play(copy, copy, {"e4", "e5", "Nf3", "Nc6"});
-        play(copy, copy.createSubLine(copy, 1), {"c5"});
-        play(copy, copy.createSubLine(copy, 1), {"e6"});
+        ASSERT_TRUE(
+            readPgnText(copy, "[Result \"*\"]\n1. e4 e5 (1... e6) (1... c5) 2. Nf3 Nc6 *", false));
         change(copy);
         const bool same = std::string(what) == "nothing";
         EXPECT_EQ(mergeGame(copy, other), !same) << what;

@@ -46,8 +46,7 @@ Sides readSides(const std::string& path, int maxGames)
     PgnSource source;
     EXPECT_TRUE(source.openFile(path));
     Game game;
-    int games = 0;
-    int lines = 0;
+    int games = 0, lines = 0;
     while (games < maxGames) {
         const std::uint64_t start = source.markOffset();
         game.clear();

@@ -15,7 +15,7 @@ namespace {
 
 using test::movetextOf;
 
-constexpr const char* kRoster = "[Event \"e\"]\n[White \"w\"]\n[Black \"b\"]\n[Result \"*\"]\n";
+const std::string kRoster = "[Event \"e\"]\n[White \"w\"]\n[Black \"b\"]\n[Result \"*\"]\n";
 
 struct Case {
     std::string text;
@@ -128,34 +128,33 @@ TEST(PgnReader, StartPositions)
 
 TEST(PgnReader, Movetext)
 {
-    const std::string tags = kRoster;
-    std::string deep = tags + "1. e4";
+    std::string deep = kRoster + "1. e4";
     for (int i = 0; i < 300; ++i)
         deep += " (1. d4";
     runCases(
         {
-            {tags + "1. e4 1... e5 2.Nf3 2...Nc6 *", 0, "e4 e5 Nf3 Nc6"},
-            {tags + "1. e4 3. Nf3 *", 10, "3"},
-            {tags + "1... e4 *", 10, "1"},
-            {tags + "1. e4 2x Nf3 *", 9, "2x"},
-            {tags + "1. e4 1-0", 9, "1-0"},
-            {tags + "1. e4 $14 e5 $1 Nf3!? $ Nc6?? *", 0, "e4$14 e5$1 Nf3 Nc6$4"},
-            {tags + "1. e4 {a}{b} e5 {c\nd} *", 0, "e4 {ab} e5 {c\r\nd}"},
-            {tags + "{a} {b} 1. e4 *", 0, "{ab} e4"},
-            {tags + "1. e4 {x\\x7dy \\x5cx7d \\z} *", 0, "e4 {x}y \\x7d \\z}"},
-            {tags + "1. e4 {never closed", 13, ""},
-            {tags + "1. e4 (1. d4 d5) e5 *", 0, "e4 (d4 d5) e5"},
-            {tags + "1. e4 (1. d4) (1. c4 {x}) (1. Nf3) e5 *", 0, "e4 (d4) (c4 {x}) (Nf3) e5"},
+            {kRoster + "1. e4 1... e5 2.Nf3 2...Nc6 *", 0, "e4 e5 Nf3 Nc6"},
+            {kRoster + "1. e4 3. Nf3 *", 10, "3"},
+            {kRoster + "1... e4 *", 10, "1"},
+            {kRoster + "1. e4 2x Nf3 *", 9, "2x"},
+            {kRoster + "1. e4 1-0", 9, "1-0"},
+            {kRoster + "1. e4 $14 e5 $1 Nf3!? $ Nc6?? *", 0, "e4$14 e5$1 Nf3 Nc6$4"},
+            {kRoster + "1. e4 {a}{b} e5 {c\nd} *", 0, "e4 {ab} e5 {c\r\nd}"},
+            {kRoster + "{a} {b} 1. e4 *", 0, "{ab} e4"},
+            {kRoster + "1. e4 {x\\x7dy \\x5cx7d \\z} *", 0, "e4 {x}y \\x7d \\z}"},
+            {kRoster + "1. e4 {never closed", 13, ""},
+            {kRoster + "1. e4 (1. d4 d5) e5 *", 0, "e4 (d4 d5) e5"},
+            {kRoster + "1. e4 (1. d4) (1. c4 {x}) (1. Nf3) e5 *", 0, "e4 (d4) (c4 {x}) (Nf3) e5"},
             // A variation on a variation's first move is its sibling; a variation's
             // leading comment has no place.
-            {tags + "1. e4 e5 (1... c5 (1... e6) 2. Nf3 (2. c3 Nf6)) *", 0,
+            {kRoster + "1. e4 e5 (1... c5 (1... e6) 2. Nf3 (2. c3 Nf6)) *", 0,
              "e4 e5 (c5 Nf3 (c3 Nf6)) (e6)"},
-            {tags + "1. e4 ({before} 1. d4 {after}) *", 0, "e4 (d4 {after})"},
-            {tags + "1. e4 ( ) *", 0, "e4 ()"},
-            {tags + "1. e4 e5", 6, ""},
-            {tags + "1. e4\n% 2. zz\ne5 *", 0, "e4 e5"},
-            {tags + "1. e4{a}e5 (1...c5)*", 0, "e4 {a} e5 (c5)"},
-            {tags + "1. e4(1. d4) *", 11, "e4(1."},
+            {kRoster + "1. e4 ({before} 1. d4 {after}) *", 0, "e4 (d4 {after})"},
+            {kRoster + "1. e4 ( ) *", 0, "e4 ()"},
+            {kRoster + "1. e4 e5", 6, ""},
+            {kRoster + "1. e4\n% 2. zz\ne5 *", 0, "e4 e5"},
+            {kRoster + "1. e4{a}e5 (1...c5)*", 0, "e4 {a} e5 (c5)"},
+            {kRoster + "1. e4(1. d4) *", 11, "e4(1."},
             {deep, 13, ""},
         },
         [](const Game& g, bool) { return movetextOf(g); });
@@ -163,24 +162,23 @@ TEST(PgnReader, Movetext)
 
 TEST(PgnReader, LegalityInStandardAndNonstandardDatabases)
 {
-    const std::string tags = kRoster;
     // 1. d4 Nf6 2. c4 e6 3. Nc3 Bb4: the knight on c3 is pinned to the king.
-    const std::string nimzo = tags + "1. d4 Nf6 2. c4 e6 3. Nc3 Bb4 4. ";
+    const std::string nimzo = kRoster + "1. d4 Nf6 2. c4 e6 3. Nc3 Bb4 4. ";
     const std::string pinnedPawn = "[FEN \"4k3/8/8/b7/8/8/3P4/4K3 w - - 0 1\"]\n";
     runCases(
         {
-            {tags + "1. e4 e5 2. Ke2 *", 0, "e4 e5 Ke2"},
-            {tags + "1. e4 e5 2. Ke3 *", 11, "Ke3"},
+            {kRoster + "1. e4 e5 2. Ke2 *", 0, "e4 e5 Ke2"},
+            {kRoster + "1. e4 e5 2. Ke3 *", 11, "Ke3"},
             {nimzo + "Ne4 *", 12, "Ne4"},
             {pinnedPawn + "d2d3 *", 12, "d2d3"},
-            {tags + "1. f4 e5 2. Kf2 Qh4+ 3. Kg3 *", 12, "Kg3"},
+            {kRoster + "1. f4 e5 2. Kf2 Qh4+ 3. Kg3 *", 12, "Kg3"},
             {"[FEN \"4k3/8/8/8/8/8/5r2/4K2R w K - 0 1\"]\nO-O *", 12, "O-O"},
             // Nonstandard: pieces go anywhere they reach, but only the mover's own.
             {nimzo + "Ne4 *", 0, "d4 Nf6 c4 e6 Nc3 Bb4 Ne4", true},
-            {tags + "1. e2e6 *", 0, "e2-e6", true},
+            {kRoster + "1. e2e6 *", 0, "e2-e6", true},
             {"[FEN \"4k3/P7/8/8/8/8/8/4K3 w - - 0 1\"]\na8=K *", 0, "a8=K", true},
-            {tags + "1. e7e5 *", 12, "e7e5", true},
-            {tags + "1. e3e4 *", 12, "e3e4", true},
+            {kRoster + "1. e7e5 *", 12, "e7e5", true},
+            {kRoster + "1. e3e4 *", 12, "e3e4", true},
             {"[FEN \"4k3/8/8/8/8/8/8/1P2K3 w - - 0 1\"]\nb1a1 *", 12, "b1a1", true},
         },
         [](const Game& g, bool nonstandard) { return movetextOf(g, nonstandard); });
@@ -189,7 +187,7 @@ TEST(PgnReader, LegalityInStandardAndNonstandardDatabases)
 TEST(PgnReader, GamesAndTheTextBetweenThem)
 {
     PgnSource source;
-    source.openText("Round one\n\n" + std::string(kRoster) + "\n1. e4 *\n\n------\n  \n" + kRoster +
+    source.openText("Round one\n\n" + kRoster + "\n1. e4 *\n\n------\n  \n" + kRoster +
                     "1. d4 *\n\nthe end\n");
     Game game;
     for (const char* first : {"e4", "d4"}) {
@@ -205,7 +203,7 @@ TEST(PgnReader, GamesAndTheTextBetweenThem)
     }
     // The text helper starts from an empty game, and finds none in blank text.
     game.white = "left over";
-    ASSERT_TRUE(readPgnText(game, std::string(kRoster) + "1. e4 e5 *", false));
+    ASSERT_TRUE(readPgnText(game, kRoster + "1. e4 e5 *", false));
     EXPECT_EQ(game.white + " " + movetextOf(game), "w e4 e5");
     EXPECT_FALSE(readPgnText(game, "  \n", false));
 

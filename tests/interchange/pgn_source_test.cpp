@@ -30,10 +30,25 @@ std::string withCrLf(const std::string& text)
     return std::regex_replace(text, std::regex("\n"), "\r\n");
 }
 
+struct TempFile {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("vez_pgn_source_" + std::to_string(::getpid()) + ".pgn");
+    explicit TempFile(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    ~TempFile() { std::filesystem::remove(path); }
+};
+
 // Reads every game as an import does: a bad game is reported with its line and the text that
-// skipGame copies, and reading goes on with the next game.
-std::vector<std::string> importAll(PgnSource& source)
+// skipGame copies, and reading goes on with the next game. From the text itself or from a file
+// holding it; `end` takes the position reached.
+std::vector<std::string> importAll(const std::string& text, bool fromFile = false,
+                                   std::uint64_t* end = nullptr)
 {
+    PgnSource source;
+    TempFile file(fromFile ? text : "");
+    if (!fromFile)
+        source.openText(text);
+    else if (!source.openFile(file.path))
+        return {"not opened"};
     std::vector<std::string> events;
     Game game;
     for (;;) {
@@ -51,15 +66,10 @@ std::vector<std::string> importAll(PgnSource& source)
                              std::to_string(line) + ": " + sink.text());
         }
     }
+    if (end != nullptr)
+        *end = source.position();
     return events;
 }
-
-struct TempFile {
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("vez_pgn_source_" + std::to_string(::getpid()) + ".pgn");
-    explicit TempFile(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    ~TempFile() { std::filesystem::remove(path); }
-};
 
 TEST(PgnSource, LongLinesGoOnInTheNextRead)
 {
@@ -103,13 +113,7 @@ TEST(PgnSource, OnlyPhysicalLinesAreEscapesOrGameStarts)
     };
     for (const auto& [what, text, expected] : cases) {
         for (bool fromFile : {false, true}) {
-            PgnSource source;
-            TempFile file(text);
-            if (fromFile)
-                source.openFile(file.path);
-            else
-                source.openText(text);
-            std::vector<std::string> events = importAll(source);
+            std::vector<std::string> events = importAll(text, fromFile);
             for (std::string& e : events)
                 e = e.substr(0, e.find(':'));
             EXPECT_EQ(events, expected) << what << (fromFile ? " from a file" : "");
@@ -124,8 +128,6 @@ TEST(PgnSource, RecoversFromBadGames)
     const std::string bad2 = "[Event \"x\"]\n[White \"bad2\"]\n[Result \"draw\"]\n\n1. d4 *\n\n";
     const std::string text = "Heading\n\n" + gameText("one", "1. e4 e5 *") + bad1 + bad2 +
                              gameText("two", "1. c4 *") + "[Event \"x\"]\n\n1. e4 e5\n2. Nf3";
-    PgnSource source;
-    source.openText(text);
     const std::vector<std::string> expected = {
         "game one 2",
         "error 11 at 13: " + withCrLf("\n" + bad1),
@@ -133,7 +135,7 @@ TEST(PgnSource, RecoversFromBadGames)
         "game two 1",
         "error 6 at 30: \r\n[Event \"x\"]\r\n\r\n1. e4 e5\r\n2. Nf3",
     };
-    EXPECT_EQ(importAll(source), expected);
+    EXPECT_EQ(importAll(text), expected);
 }
 
 // The bundled games with every line end written as LF, CR LF or a lone CR (old Macintosh
@@ -151,9 +153,7 @@ TEST(PgnSource, EveryLineEndStyleReadsTheSame)
               "% an escape line [Event\n" + gameText("bad", "1. e4 e5 2. Ke3 *") +
                   gameText("long", "1. e4 {" + std::string(1500000, 'y') + "} e5 2. Ke3 *"));
     std::erase(lf, '\r');
-    PgnSource reference;
-    reference.openText(lf);
-    const std::vector<std::string> expected = importAll(reference);
+    const std::vector<std::string> expected = importAll(lf);
     ASSERT_EQ(expected.size(), 62u); // the 60 sample games and the two bad ones
 
     const std::vector<std::string> ends = {"\n", "\r\n", "\r", "mixed"};
@@ -172,14 +172,10 @@ TEST(PgnSource, EveryLineEndStyleReadsTheSame)
             else
                 text += ends[line++ * 3 / lines];
         }
-        PgnSource fromText;
-        fromText.openText(text);
-        EXPECT_EQ(importAll(fromText), expected);
-        TempFile file(text);
-        PgnSource fromFile;
-        ASSERT_TRUE(fromFile.openFile(file.path));
-        EXPECT_EQ(importAll(fromFile), expected);
-        EXPECT_EQ(fromFile.position(), text.size());
+        std::uint64_t reached = 0;
+        EXPECT_EQ(importAll(text), expected);
+        EXPECT_EQ(importAll(text, true, &reached), expected);
+        EXPECT_EQ(reached, text.size());
     }
     PgnSource missing;
     EXPECT_FALSE(missing.openFile(VEZ_TEST_DATA_DIR "/no-such-file.pgn"));
