@@ -174,26 +174,17 @@ TEST(GameLines, AddLineFollowsExistingMovesFirst)
 
 // Two copies of one game: ours shows 1. e4 e5 2. Nf3 with a variation 1... c5; the other has
 // the header, a longer main line, glyphs, comments, scores and another variation.
-struct MergeCopies : ::testing::Test {
-    Game mine, other;
-
-    void SetUp() override
-    {
-        play(mine, mine, {"e4", "e5", "Nf3"});
-        play(mine, mine.createSubLine(mine, 1), {"c5"});
-        ASSERT_TRUE(
-            readPgnText(other,
-                        "[Event \"Wch\"]\n[White \"Anand\"]\n[Round \"3\"]\n[Result \"1-0\"]\n"
-                        "[Date \"2008.10.14\"]\n[ECO \"C65\"]\n[Annotator \"Pein\"]\n"
-                        "1. e4 $1 {best by test} e5 (1... c5 2. Nf3) (1... e6) 2. Nf3 Nc6 1-0",
-                        false));
-        other.entries[1].score = 20;
-    }
-};
-
-// A sub-line after our end moves to the move appended there.
-TEST_F(MergeCopies, TakesWhatIsMissing)
+TEST(GameMerge, TakesWhatIsMissingAndReportsDifferences)
 {
+    Game mine, other;
+    ASSERT_TRUE(readPgnText(mine, "[Result \"*\"]\n1. e4 e5 (1... c5) 2. Nf3 *", false));
+    ASSERT_TRUE(readPgnText(other,
+                            "[Event \"Wch\"]\n[White \"Anand\"]\n[Round \"3\"]\n[Result \"1-0\"]\n"
+                            "[Date \"2008.10.14\"]\n[ECO \"C65\"]\n[Annotator \"Pein\"]\n"
+                            "1. e4 $1 {best by test} e5 (1... c5 2. Nf3) (1... e6) 2. Nf3 Nc6 1-0",
+                            false));
+    other.entries[1].score = 20;
+    // A sub-line after our end moves to the move appended there.
     mine.entries[1].score = 15;
     mine.entries[2].score = 33;
     ASSERT_TRUE(
@@ -207,12 +198,9 @@ TEST_F(MergeCopies, TakesWhatIsMissing)
     EXPECT_EQ(movetextOf(mine), "e4$1 {best by test} e5[20] (c5 Nf3) (e6) Nf3[33] Nc6 (Nf6)");
     EXPECT_EQ(mine.endPly, 4);
     EXPECT_EQ(mine.entries[1].subLines[1]->parent, &mine);
-}
 
-// A copy that matches has nothing to report, also when merged again; a copy with anything
-// set on both sides that differs reports it.
-TEST_F(MergeCopies, ReportsDifferences)
-{
+    // A copy that matches has nothing to report, also when merged again; a copy with anything
+    // set on both sides that differs reports it.
     const std::pair<const char*, void (*)(Game&)> cases[] = {
         {"nothing", [](Game&) {}},
         {"white", [](Game& g) { g.white = "Kramnik"; }},
