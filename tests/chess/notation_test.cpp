@@ -85,7 +85,7 @@ std::string played(const char* fen, const char* move, bool nonstandard, MoveGlyp
 }
 
 // Reads the text as the move given (nullptr: the text is refused), legal or not, with its glyph.
-void expectParse(bool descriptive, const char* fen, const char* text, const char* expected,
+void expectParse(bool descriptive, const char* fen, std::string_view text, const char* expected,
                  bool expectLegal = true, MoveGlyph expectGlyph = MoveGlyph::None)
 {
     const Position pos = positionFrom(fen);
@@ -251,11 +251,9 @@ TEST(NotationParse, ReadsRareSpellingsAndRefusesWhatIsNoMove)
             for (const char* text : texts)
                 expectParse(desc, fen, text, nullptr);
     // The view ends where the text ends, NUL or no NUL.
-    const Position start = positionFrom(kStart);
-    Move move = Move::None;
-    EXPECT_FALSE(parseMove(start, move, nullptr, nullptr, std::string_view("e4\0", 3)));
-    EXPECT_TRUE(parseMove(start, move, nullptr, nullptr, std::string_view("e4x", 2)));
-    EXPECT_FALSE(parseMove(start, move, nullptr, nullptr, std::string_view("Nf3", 2)));
+    expectParse(false, kStart, {"e4\0", 3}, nullptr);
+    expectParse(false, kStart, {"e4x", 2}, "e2e4P");
+    expectParse(false, kStart, {"Nf3", 2}, nullptr);
 }
 
 // formatMove writes what the legal list lacks in coordinates; formatMoveAndPlay adds the
