@@ -29,18 +29,17 @@ void runCases(const std::vector<Case>& cases,
               const std::function<std::string(const Game&, bool)>& view)
 {
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
         PgnSource source;
         source.openText(c.text);
         Game game;
+        std::string outcome;
         try {
-            EXPECT_TRUE(readPgnGame(game, source, c.allowIllegal));
-            EXPECT_EQ(c.code, 0);
-            EXPECT_EQ(view(game, c.allowIllegal), c.expected);
+            outcome = readPgnGame(game, source, c.allowIllegal) ? "0 " + view(game, c.allowIllegal)
+                                                                : "no game";
         } catch (const PGNGameException& error) {
-            EXPECT_EQ(error.code(), c.code);
-            EXPECT_EQ(error.argument(), c.expected);
+            outcome = std::to_string(error.code()) + " " + error.argument();
         }
+        EXPECT_EQ(outcome, std::to_string(c.code) + " " + c.expected) << c.text;
     }
 }
 
