@@ -299,18 +299,15 @@ TEST(NotationList, TextsFollowTheLegalOrder)
     listMoveTexts(positionFrom(kStart), texts, false, true);
     ASSERT_EQ(texts.size(), 20u);
     EXPECT_EQ(texts[0] + " " + texts[2] + " " + texts[19], "N-QR3 N-KB3 P-KR4");
-    const auto has = [](const std::vector<std::string>& list, const char* text) {
-        return std::find(list.begin(), list.end(), text) != list.end();
-    };
     listMoveTexts(positionFrom(kPromotion), texts, false, false);
-    EXPECT_FALSE(has(texts, "e8=K"));
+    EXPECT_EQ(std::ranges::count(texts, "e8=K"), 0);
     listMoveTexts(positionFrom(kPromotion), texts, true, false);
-    EXPECT_TRUE(has(texts, "e8=K"));
+    EXPECT_EQ(std::ranges::count(texts, "e8=K"), 1);
     listMoveTexts(positionFrom(kScholar), texts, false, false);
-    EXPECT_TRUE(has(texts, "Qxf7")); // no check sign in the list
+    EXPECT_EQ(std::ranges::count(texts, "Qxf7"), 1); // no check sign in the list
     listMoveTexts(positionFrom(kKnightsNoKing), texts, false, true);
     EXPECT_EQ(texts.size(), 11u); // 3 knight moves from b1 and 8 from f3, no king moves
-    EXPECT_TRUE(has(texts, "N/KB3-Q2"));
+    EXPECT_EQ(std::ranges::count(texts, "N/KB3-Q2"), 1);
 }
 
 } // namespace
