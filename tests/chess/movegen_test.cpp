@@ -46,12 +46,11 @@ std::string moveList(const Position& pos, char mode)
         mode == 'g' ? generateMoves(pos, list, false) : legalMoves(pos, list, mode == 'n');
     std::string out;
     for (int i = 0; i < n; ++i) {
-        const Move m = list[i];
         out += out.empty() ? "" : " ";
-        for (int square : {fromSquare(m), toSquare(m)})
+        for (int square : {fromSquare(list[i]), toSquare(list[i])})
             out += {char('a' + fileOf(square)), char('1' + rankOf(square))};
-        if (typeOf(pos.squares[fromSquare(m)]) != pieceTypeOf(m))
-            out += " pnbrqk"[int(pieceTypeOf(m))];
+        if (typeOf(pos.squares[fromSquare(list[i])]) != pieceTypeOf(list[i]))
+            out += " pnbrqk"[int(pieceTypeOf(list[i]))];
     }
     return out;
 }

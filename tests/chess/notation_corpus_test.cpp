@@ -43,25 +43,20 @@ public:
         ++games;
         Position pos;
         int halfmoveClock = 0, moveNumber = 0;
-        if (!readFen(pos, game.fen, &halfmoveClock, &moveNumber)) {
-            fail("unreadable FEN tag '" + game.fen + "'");
-            return;
-        }
+        if (!readFen(pos, game.fen, &halfmoveClock, &moveNumber))
+            return fail("unreadable FEN tag '" + game.fen + "'");
         moveNumber = std::max(moveNumber, 1);
         MoveList list;
         int count = legalMoves(pos, list, false);
         for (const std::string& token : game.moves) {
             checkPosition(pos, halfmoveClock, moveNumber);
             Move move = Move::None;
-            if (!parseMove(pos, move, nullptr, nullptr, token)) {
-                fail("stopped at " + token + " in " + writeFen(pos, halfmoveClock, moveNumber));
-                return;
-            }
-            if (std::find(list.begin(), list.begin() + count, move) == list.begin() + count) {
-                fail("'" + token + "' read as " + moveName(move) + ", which is not legal in " +
-                     writeFen(pos, halfmoveClock, moveNumber));
-                return;
-            }
+            if (!parseMove(pos, move, nullptr, nullptr, token))
+                return fail("stopped at " + token + " in " +
+                            writeFen(pos, halfmoveClock, moveNumber));
+            if (std::find(list.begin(), list.begin() + count, move) == list.begin() + count)
+                return fail("'" + token + "' read as " + moveName(move) +
+                            ", which is not legal in " + writeFen(pos, halfmoveClock, moveNumber));
             const bool reset = typeOf(pos.squares[fromSquare(move)]) == PieceType::Pawn ||
                                pos.squares[toSquare(move)] != kEmpty;
             halfmoveClock = reset ? 0 : halfmoveClock + 1;
