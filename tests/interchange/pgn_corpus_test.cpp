@@ -108,8 +108,7 @@ TEST_F(Corpus, MessyGamesAreReadOrRefusedForTheirFault)
                                        [](const Game& g, long i) { expectRoundTrip(g, false, i); });
     EXPECT_EQ(report.read, 223);
     EXPECT_EQ(report.refusals.size(), 66u);
-    const std::map<int, int> byCode = {{10, 1}, {11, 56}, {12, 6}, {14, 2}, {15, 1}};
-    EXPECT_EQ(report.byCode, byCode);
+    EXPECT_EQ(report.byCode, (std::map<int, int>{{10, 1}, {11, 56}, {12, 6}, {14, 2}, {15, 1}}));
     // One of each kind, checked by hand against the file (and pgn-extract).
     const std::vector<std::string> samples = {
         "79 11 #",     // free text ("#663") after a game with no result
@@ -125,9 +124,7 @@ TEST_F(Corpus, MessyGamesAreReadOrRefusedForTheirFault)
         "2791 11 Nb6", // no knight can go to b6
     };
     for (const std::string& sample : samples)
-        EXPECT_NE(std::find(report.refusals.begin(), report.refusals.end(), sample),
-                  report.refusals.end())
-            << sample;
+        EXPECT_EQ(std::ranges::count(report.refusals, sample), 1) << sample;
 }
 
 TEST_F(Corpus, LargeFileIsReadAndRoundTrips)
