@@ -10,10 +10,9 @@
 #include <tuple>
 #include <vector>
 
-#include "board_helpers.h"
-#include "chess/fen.h"
 #include "chess/movegen.h"
 #include "chess/position.h"
+#include "support/board.h"
 #include "support/movetext.h"
 
 namespace vez {

@@ -9,9 +9,8 @@
 #include <tuple>
 #include <vector>
 
-#include "board_helpers.h"
-#include "chess/fen.h"
 #include "chess/movegen.h"
+#include "support/board.h"
 
 namespace vez {
 namespace {

@@ -2,10 +2,9 @@
 
 #include <tuple>
 
-#include "board_helpers.h"
-#include "chess/fen.h"
 #include "chess/movegen.h"
 #include "chess/position.h"
+#include "support/board.h"
 
 namespace vez {
 namespace {

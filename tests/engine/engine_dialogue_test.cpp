@@ -8,8 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "chess/fen.h"
-#include "chess/notation.h"
+#include "support/board.h"
 
 namespace vez {
 namespace {
@@ -17,23 +16,11 @@ namespace {
 constexpr const char* kStart = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
 constexpr const char* kAfterE4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -";
 
-Position position(const char* fen)
-{
-    Position pos;
-    EXPECT_TRUE(readFen(pos, fen)) << fen;
-    return pos;
-}
-
-std::string moveText(const Position& pos, Move move)
-{
-    return move == Move::None ? "" : formatMove(pos, move, false, MoveGlyph::None, false);
-}
-
 // The record's flags (move made, stop, new score), move, progress, score, PV and comment.
 std::string describe(const Position& pos, const EngineRecord& r)
 {
     return std::to_string(r.moveMade) + std::to_string(r.stop) + std::to_string(r.newScore) + "|" +
-           moveText(pos, r.move) + "|" + std::to_string(r.progressSeconds) + "|" + r.scoreText +
+           test::sanOf(pos, r.move) + "|" + std::to_string(r.progressSeconds) + "|" + r.scoreText +
            "|" + r.pvText + "|" + r.commentText;
 }
 
@@ -75,7 +62,7 @@ const std::tuple<const char*, const char*, int, const char*> kLineCases[] = {
 
 TEST(ParseEngineLine, EveryLineForm)
 {
-    const Position start = position(kStart);
+    const Position start = test::positionFrom(kStart);
     for (const auto& [before, line, stream, record] : kLineCases) {
         SCOPED_TRACE(line);
         EngineDialogue dialogue;
@@ -93,10 +80,10 @@ TEST(ParseEngineLine, EveryLineForm)
 TEST(ParseEngineLine, StateOfTheAnalysisShapesTheResult)
 {
     EngineDialogue dialogue;
-    dialogue.setBoard(position(kAfterE4));
+    dialogue.setBoard(test::positionFrom(kAfterE4));
     // Moves are read in the board's position.
     EXPECT_FALSE(dialogue.ParseEngineLine("1. ... e5\n", 0).send);
-    EXPECT_EQ(moveText(position(kAfterE4), dialogue.pendingMove()), "e5");
+    EXPECT_EQ(test::sanOf(test::positionFrom(kAfterE4), dialogue.pendingMove()), "e5");
     // Texts persist from line to line; each record carries them as they were.
     dialogue.ParseEngineLine("kibitz d3 0:01 -0.10 e5 x", 0);
     const ParsedLine pv = dialogue.ParseEngineLine("kibitz pv: c5 Nf3 x", 0);
@@ -126,7 +113,7 @@ TEST(EngineCommands, SetupAndPositionTexts)
     // Castling rights and the en-passant file are sent only while there are any.
     for (const char* fen :
          {kStart, "4k3/8/8/8/8/8/8/4K3 b - - 0 1", "4k3/8/8/3pP3/8/8/8/4K3 w - d"}) {
-        dialogue.setBoard(position(fen));
+        dialogue.setBoard(test::positionFrom(fen));
         dialogue.SendPosition(write);
     }
     EXPECT_EQ(sent,
@@ -168,12 +155,12 @@ TEST(EngineScores, ShownTextValueAndSwing)
 
 TEST(EngineScores, PvMovesFromTheText)
 {
-    const Position start = position(kStart);
+    const Position start = test::positionFrom(kStart);
     auto texts = [&start](std::string_view pv, int saveCount) {
         std::string out;
         Position pos = start;
         for (const Move move : pvMoves(start, pv, saveCount)) {
-            out += moveText(pos, move) + " ";
+            out += test::sanOf(pos, move) + " ";
             makeMove(pos, move);
         }
         return out;

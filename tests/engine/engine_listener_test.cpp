@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "chess/fen.h"
 #include "chess/movegen.h"
-#include "chess/notation.h"
 #include "engine/child_process.h"
+#include "support/board.h"
 #include "support/child_scripts.h"
 
 namespace vez {
@@ -69,18 +68,6 @@ private:
     std::vector<EngineRecord> m_records;
 };
 
-Position position(const char* fen)
-{
-    Position pos;
-    EXPECT_TRUE(readFen(pos, fen)) << fen;
-    return pos;
-}
-
-std::string text(const Position& pos, Move move)
-{
-    return formatMove(pos, move, false, MoveGlyph::None, false);
-}
-
 TEST(EngineListener, ScriptedEngineReachesTheReceiverAndStopsOnce)
 {
     ScriptFolder folder;
@@ -93,7 +80,7 @@ echo 'oops' >&2)");
     CapturedMessages messages;
     ChildProcess child(messages);
     EngineDialogue dialogue;
-    dialogue.setBoard(position("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"));
+    dialogue.setBoard(test::positionFrom("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"));
     auto receiver = std::make_shared<RecordingReceiver>();
     ASSERT_TRUE(child.Start(engine, "engine", true));
     dialogue.startListeners(child, receiver);
@@ -102,7 +89,7 @@ echo 'oops' >&2)");
     ASSERT_TRUE(test::eventually([&] { return receiver->records().size() >= 2; }, 60s));
     child.Write("go\n");
     const EngineRecord move = receiver->awaitMove(0);
-    EXPECT_EQ(text(dialogue.board(), move.move) + "|" + move.scoreText + "|" + move.pvText,
+    EXPECT_EQ(test::sanOf(dialogue.board(), move.move) + "|" + move.scoreText + "|" + move.pvText,
               "e4|+0.40|e4 e5 x");
     child.Write("quit\n");
     ASSERT_TRUE(receiver->awaitStop());
@@ -154,18 +141,19 @@ protected:
 // moves and moves played for the engine; what it cannot do is an error.
 TEST_F(AdapterTest, PositionSearchAndGameWalk)
 {
-    const Position mateInOne = position("6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - -");
+    const Position mateInOne = test::positionFrom("6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - -");
     dialogue.setBoard(mateInOne);
     dialogue.SendPosition(write);
     const EngineRecord mate = receiver->awaitMove(0);
-    EXPECT_EQ(std::to_string(mate.stop) + text(mateInOne, mate.move) + mate.scoreText.substr(0, 2),
+    EXPECT_EQ(std::to_string(mate.stop) + test::sanOf(mateInOne, mate.move) +
+                  mate.scoreText.substr(0, 2),
               "0Rd8+M")
         << mate.scoreText;
     const std::vector<Move> pv = pvMoves(mateInOne, mate.pvText, 6);
     EXPECT_EQ(pv.empty() ? Move::None : pv.front(), mate.move) << mate.pvText;
     EXPECT_EQ(scoreValue(shownScore(mate.scoreText, false), 0), 9999.0);
 
-    Position board = position("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
+    Position board = test::positionFrom("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
     dialogue.setBoard(board);
     dialogue.SendPosition(write);
     const EngineRecord first = receiver->awaitMove(1);

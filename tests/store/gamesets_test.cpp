@@ -11,7 +11,6 @@
 #include <tuple>
 #include <vector>
 
-#include "chess/fen.h"
 #include "interchange/game.h"
 #include "interchange/pgn_reader.h"
 #include "store/codes.h"
@@ -408,9 +407,7 @@ TEST_F(GamesetsTest, PositionRulesSelectTheGamesThroughThePosition)
 {
     storeAll();
     const std::string fen = commonPosition(4);
-    Position common;
-    ASSERT_TRUE(readFen(common, fen));
-    const Numbers want = through(common);
+    const Numbers want = through(test::positionFrom(fen));
     ASSERT_GE(want.size(), 3u);
     GamesetRule rule = ruleOf({{"FEN", fen}});
 

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <utility>
 
-#include "chess/fen.h"
 #include "chess/movegen.h"
 #include "store/graph.h"
 #include "store/position_index.h"
@@ -14,13 +13,6 @@ namespace {
 
 using testing::StoreTest;
 using GraphTest = StoreTest;
-
-Position fromFen(const char* fen)
-{
-    Position pos;
-    EXPECT_TRUE(readFen(pos, fen)) << fen;
-    return pos;
-}
 
 int sq(const char* name) { return makeSquare(name[0] - 'a', name[1] - '1'); }
 Move mv(const char* m, PieceType type = PieceType::Pawn) { return encodeMove(sq(m), sq(m + 2), type); }
@@ -61,7 +53,7 @@ TEST(Packing, RoundTripsAndDistinctKeys)
     };
     std::vector<PackedPosition> keys;
     for (const char* fen : fens) {
-        const Position pos = fromFen(fen);
+        const Position pos = test::positionFrom(fen);
         Position back;
         unpackPosition(pack(pos), back);
         EXPECT_TRUE(samePosition(back, pos)) << fen;
@@ -70,7 +62,8 @@ TEST(Packing, RoundTripsAndDistinctKeys)
         keys.push_back(pack(pos));
     }
     // A castling flag without its rook means nothing: both pack alike.
-    EXPECT_TRUE(pack(fromFen("4k3/8/8/8/8/8/8/4K3 w KQ -")) == pack(fromFen("4k3/8/8/8/8/8/8/4K3 w - -")));
+    EXPECT_TRUE(pack(test::positionFrom("4k3/8/8/8/8/8/8/4K3 w KQ -")) ==
+                pack(test::positionFrom("4k3/8/8/8/8/8/8/4K3 w - -")));
 }
 
 TEST(Packing, Hashes)

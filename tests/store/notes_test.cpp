@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "chess/fen.h"
 #include "chess/notation.h"
 #include "interchange/game.h"
 #include "store/flashcards.h"
@@ -36,8 +35,7 @@ int noteRecords(DbOffset record)
 // note built from released records ends where it should, not in the free list behind them.
 TEST_F(NotesTest, NotesTakeOneRecordPer32BytesAndReuseReleasedOnes)
 {
-    Position b;
-    ASSERT_TRUE(readFen(b, "4k3/8/8/8/8/8/8/4K3 w - -"));
+    const Position b = test::positionFrom("4k3/8/8/8/8/8/8/4K3 w - -");
     const Position a = test::standardStart();
     const struct {
         const Position& pos;
@@ -72,9 +70,7 @@ TEST_F(NotesTest, BookCommentsSetTheEcoCode)
     for (const char* note : {"ECO[]", "ECO[B12"}) // "]" right after, or no "]": a note
         EXPECT_EQ(noteText(setNote(pos, note)), note);
     EXPECT_EQ(ecoText(pos), "B12/05");
-    Position other;
-    ASSERT_TRUE(readFen(other, "4k3/8/8/8/8/8/8/4K3 w - -"));
-    EXPECT_EQ(ecoText(other), "");
+    EXPECT_EQ(ecoText(test::positionFrom("4k3/8/8/8/8/8/8/4K3 w - -")), "");
 }
 
 TEST_F(NotesTest, FlashcardsKeepTheirSequence)

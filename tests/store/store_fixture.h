@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "chess/fen.h"
 #include "chess/movegen.h"
 #include "interchange/game.h"
 
@@ -18,6 +17,7 @@
 #include "store/games.h"
 #include "store/messages.h"
 #include "store/position_index.h"
+#include "support/board.h"
 
 namespace vez::testing {
 

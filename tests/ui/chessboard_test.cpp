@@ -1,20 +1,12 @@
 // The board as a user sees and drives it: pixels of its picture at computed points, drags,
 // menus, set-up mode by keyboard and the piece pictures. The arrows it shows are checked
 // through the analysis windows.
-#include "chess/fen.h"
-#include "chess/notation.h"
+#include "support/board.h"
 #include "ui/chessboard.h"
 #include "ui/ui_fixture.h"
 
 namespace vez::test {
 namespace {
-
-Position fromFen(const char* fen)
-{
-    Position position;
-    EXPECT_TRUE(readFen(position, fen)) << fen;
-    return position;
-}
 
 class ScriptedBoardDialogs final : public ChessboardDialogs {
 public:
@@ -51,7 +43,7 @@ TEST_F(BoardTest, SquaresTakeTheirColoursAndThePerspectiveTurnsTheBoard)
     profile().writeProfileInt("Chessbd light RGB", 0xFF0000); // blue
     auto board = makeBoard();
     for (const auto& [fen, perspective, h8BottomLeft] : cases) {
-        board->SetPosition(fromFen(fen));
+        board->SetPosition(test::positionFrom(fen));
         board->setPerspective(perspective);
         const QImage image = grabbed(*board, "board-perspective");
         EXPECT_EQ(board->squareAt(QPoint(16, 256 - 16)), h8BottomLeft ? 63 : 0) << fen;
@@ -74,7 +66,7 @@ TEST_F(BoardTest, DraggingAPieceReportsTheMoveWithoutPlayingIt)
         m_beeper.kinds.clear();
         board->Reset(nonstandard, false);
         board->setPromotionPiece(promotion);
-        const Position position = fromFen(fen);
+        const Position position = test::positionFrom(fen);
         board->SetPosition(position);
         drag(board.get(), centre(*board, from), centre(*board, to));
         EXPECT_TRUE(samePosition(board->GetPosition(), position));
@@ -155,7 +147,8 @@ TEST_F(BoardTest, SetupKeysAndMenusPlacePieces)
     QTest::keyClick(board.get(), 'z');
     EXPECT_EQ(m_beeper.kinds, std::vector<BeepKind>{BeepKind::Exclamation});
 
-    board->SetPosition(fromFen("rnbqkbnr/pppppppp/8/8/4P3/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
+    board->SetPosition(
+        test::positionFrom("rnbqkbnr/pppppppp/8/8/4P3/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
     QTest::keyClick(board.get(), Qt::Key_Escape);
     EXPECT_TRUE(board->setupMode());
     EXPECT_EQ(m_messages.texts(), std::vector<std::string>{"Too many pieces on the board!"});
@@ -165,7 +158,8 @@ TEST_F(BoardTest, SetupKeysAndMenusPlacePieces)
     EXPECT_EQ(flips, (std::vector<bool>{true, false}));
 
     // The set-up menus: castling rights, side to move, and a piece for a square.
-    board->SetPosition(fromFen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
+    board->SetPosition(
+        test::positionFrom("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
     board->toggleSetupMode();
     board->placeSetupPiece(0, kSetupEmpty);
     auto context = board->buildContextMenu();

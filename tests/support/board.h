@@ -1,11 +1,13 @@
-// Positions and moves written as text, for the chess tests.
+// Positions and moves written as text.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <string_view>
 
 #include "chess/fen.h"
+#include "chess/notation.h"
 #include "chess/position.h"
 
 namespace vez::test {
@@ -25,6 +27,12 @@ inline Move moveFrom(std::string_view text)
 {
     constexpr std::string_view kTypes = "-PNBRQK";
     return encodeMove(sq(text), sq(text.substr(2)), static_cast<PieceType>(kTypes.find(text[4])));
+}
+
+// The move in short algebraic notation; "" for none.
+inline std::string sanOf(const Position& pos, Move move)
+{
+    return move == Move::None ? "" : formatMove(pos, move, false, MoveGlyph::None, false);
 }
 
 } // namespace vez::test
