@@ -82,16 +82,14 @@ public:
                 return nullptr;
         }
     }
-    // The record's value, made with Value() when it had none; made says which.
-    Value& get(DbOffset record, bool* made = nullptr)
+    // The record's value, made with Value() when it had none.
+    Value& get(DbOffset record)
     {
         if ((m_count + 1) * 2 > m_keys.size())
             grow();
         std::size_t at = slotOf(record);
         for (; m_keys[at] != 0 && m_keys[at] != record; at = (at + 1) & (m_keys.size() - 1)) {
         }
-        if (made)
-            *made = m_keys[at] == 0;
         if (m_keys[at] == 0) {
             m_keys[at] = record;
             ++m_count;
