@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # vezdb import killed with SIGKILL at several moments, and an import onto a disk that fills:
 # afterwards the file opens, reads and takes more games, and every game it lists is whole.
-# Usage: vezdb_interrupted_test.sh PATH-TO-VEZDB CORPUS-DIR   (exit 77: skipped)
+# Usage: vezdb_interrupted_test.sh PATH-TO-VEZDB CORPUS-DIR [GAMES]   (exit 77: skipped)
 set -uo pipefail
 
 vezdb=${1:?usage: vezdb_interrupted_test.sh PATH-TO-VEZDB CORPUS-DIR}
 source_pgn=${2:?usage: vezdb_interrupted_test.sh PATH-TO-VEZDB CORPUS-DIR}/games-large.pgn
+games=${3:-4000}
 [[ -f $source_pgn ]] || { echo "skipped: $source_pgn is missing"; exit 77; }
 failures=0
 scratch=$(mktemp -d)
@@ -20,7 +21,8 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # The first games of the corpus, some megabytes of them.
-awk '/^\[Event / { if (++n > 4000) exit } { print }' "$source_pgn" >"$scratch/input.pgn"
+awk -v games="$games" '/^\[Event / { if (++n > games) exit } { print }' "$source_pgn" \
+    >"$scratch/input.pgn"
 
 used_bytes() { od -An -tu4 -j8 -N4 "$1" 2>/dev/null | tr -d ' '; }
 
@@ -58,8 +60,11 @@ check_database()
     "$vezdb" export "$scratch/reference.vez" "$scratch/reference.pgn" ||
     { echo "FAIL: the reference import failed"; exit 1; }
 
-# Kills at growing heap tops: early in the file, in the middle and late.
-for top in 300000 1000000 2000000 3000000 4500000; do
+# Kills at growing heap tops, as parts of the whole import's: early in the file, in the
+# middle and late.
+whole=$(used_bytes "$scratch/reference.vez")
+for percent in 6 20 40 60 90; do
+    top=$((whole * percent / 100))
     db=$scratch/killed-$top.vez
     "$vezdb" import "$db" "$scratch/input.pgn" >/dev/null 2>&1 &
     pid=$!
