@@ -1,7 +1,7 @@
 #include "store/line_ends.h"
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <unordered_map>
@@ -162,13 +162,14 @@ bool isMainLine(DbOffset line)
     return game != 0 && gameRecord(game)->mainLine == line;
 }
 
-// The main lines at a position, from its list when they are not known yet.
+// The main lines at a position when they are known already, else null.
 MainLines* knownMainLines(LineEnds& ends, DbOffset end)
 {
     const std::uint32_t* place = ends.mainLinesPlace.find(end);
     return place != nullptr ? &ends.mainLines[*place - 1] : nullptr;
 }
 
+// The main lines at a position, from its list when they are not known yet.
 MainLines& mainLinesAt(DbOffset end)
 {
     LineEnds& ends = lineEnds();

@@ -38,7 +38,8 @@ std::uint64_t keyHash(const PackedPosition& key)
     const std::uint64_t a = load64(key.bytes);
     const std::uint64_t b = load64(key.bytes + 8);
     const std::uint64_t c = load64(key.bytes + 16);
-    return mix(a * 0x9E3779B97F4A7C15ull ^ mix(b + 0x632BE59BD9B4E019ull) ^ (c * 0xD6E8FEB86659FD93ull));
+    return mix(a * 0x9E3779B97F4A7C15ull ^ mix(b + 0x632BE59BD9B4E019ull) ^
+               (c * 0xD6E8FEB86659FD93ull));
 }
 
 } // namespace
@@ -101,6 +102,10 @@ void PositionIndex::resize(Chain& c, std::uint32_t capacity)
     if (block == nullptr)
         throw std::bad_alloc();
     moveTo(c, block, capacity);
+    // touchHead reads the slot the next record will take: unlike the arena's, a new block's
+    // slots are not zero until written.
+    std::fill(c.records + c.size, c.records + capacity, 0u);
+    std::fill(c.tags + c.size, c.tags + capacity, std::uint16_t(0));
 }
 
 void PositionIndex::chainedAtHead(std::uint16_t chain, DbOffset record, std::uint16_t tag)
@@ -201,8 +206,10 @@ std::optional<std::vector<ChainedRecord>> chainedRecords()
     std::uint64_t budget = h.usedBytes / sizeof(TinyPosition) + 1;
     std::vector<ChainedRecord> out;
     for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
-        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0; r = at<PositionRecord>(r)->nextInChain) {
-            if (budget-- == 0 || r % 4 != 0 || std::uint64_t(r) + sizeof(TinyPosition) > h.usedBytes)
+        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0;
+             r = at<PositionRecord>(r)->nextInChain) {
+            if (budget-- == 0 || r % 4 != 0 ||
+                std::uint64_t(r) + sizeof(TinyPosition) > h.usedBytes)
                 return std::nullopt;
             out.push_back({r, slot});
         }
@@ -402,8 +409,8 @@ std::unique_ptr<PositionIndex> buildIndex()
 struct Registered {
     const void* base = nullptr;
     std::unique_ptr<PositionIndex> index;
-    bool stale = true;     // to be built before the next lookup
-    bool unusable = false; // the graph cannot be indexed exactly
+    bool stale = true;        // to be built before the next lookup
+    bool unusable = false;    // the graph cannot be indexed exactly
     std::uint64_t walked = 0; // chain records walked by lookups while there was no index
 };
 
@@ -494,7 +501,8 @@ void reservePositionIndex(std::size_t positions)
 {
     if (builtPositionIndex() == nullptr) {
         // Each lookup would walk a chain of records / 65,536 records.
-        const std::uint64_t walk = std::uint64_t(positions) * (currentHeader().usedBytes / 16 / kHashSlots + 1);
+        const std::uint64_t walk =
+            std::uint64_t(positions) * (currentHeader().usedBytes / 16 / kHashSlots + 1);
         if (walk < walkThatPaysForBuilding() && building == IndexBuilding::WhenWorthIt)
             return;
     }
@@ -515,7 +523,8 @@ void invalidatePositionIndex()
 std::unique_ptr<PositionIndex> detachPositionIndex(const void* base)
 {
     Registered* e = entryOf(base);
-    std::unique_ptr<PositionIndex> index = e != nullptr && !e->stale ? std::move(e->index) : nullptr;
+    std::unique_ptr<PositionIndex> index =
+        e != nullptr && !e->stale ? std::move(e->index) : nullptr;
     forgetPositionIndex(base);
     return index;
 }
