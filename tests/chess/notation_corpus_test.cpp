@@ -20,8 +20,8 @@ namespace {
 // The sanitizer build (-O0) runs the same checks over ten times slower: it takes the first
 // games of each file.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kLargeCorpusGames = 300;
-constexpr int kAnnotatedGames = 400;
+constexpr int kLargeCorpusGames = 200;
+constexpr int kAnnotatedGames = 200;
 #else
 constexpr int kLargeCorpusGames = 1500;
 constexpr int kAnnotatedGames = 1077; // all of them
