@@ -26,28 +26,24 @@ awk -v games="$games" '/^\[Event / { if (++n > games) exit } { print }' "$source
 
 used_bytes() { od -An -tu4 -j8 -N4 "$1" 2>/dev/null | tr -d ' '; }
 
+# step COMMAND ARGS...: vezdb with its output in $scratch/COMMAND.txt; a failure fails the
+# check named $name.
+step() { "$vezdb" "$@" >"$scratch/$1.txt" 2>"$scratch/err.txt" ||
+    { fail "$name: $1: $(<"$scratch/err.txt")"; return 1; }; }
+
 # check_database NAME DB: opens, lists and exports the database; the statistics count as
 # many games as the list, and they are the first games of a whole import. Sets $listed.
 check_database()
 {
     local name=$1 db=$2
     listed=-1
-    if ! "$vezdb" games "$db" >"$scratch/games.txt" 2>"$scratch/err.txt"; then
-        fail "$name: games: $(<"$scratch/err.txt")"
-        return
-    fi
+    step games "$db" || return
     listed=$(wc -l <"$scratch/games.txt")
-    local stats counted
-    if ! stats=$("$vezdb" stats "$db" 2>"$scratch/err.txt"); then
-        fail "$name: stats: $(<"$scratch/err.txt")"
-        return
-    fi
-    counted=$(sed -n 's/^[[:space:]]*\([0-9]*\) game records @.*/\1/p' <<<"$stats")
+    step stats "$db" || return
+    local counted
+    counted=$(sed -n 's/^[[:space:]]*\([0-9]*\) game records @.*/\1/p' "$scratch/stats.txt")
     [[ $counted == "$listed" ]] || fail "$name: stats count $counted game records, games lists $listed"
-    if ! "$vezdb" export "$db" "$scratch/out.pgn" 2>"$scratch/err.txt"; then
-        fail "$name: export: $(<"$scratch/err.txt")"
-        return
-    fi
+    step export "$db" "$scratch/out.pgn" || return
     local exported
     exported=$(grep -c '^\[Event ' "$scratch/out.pgn")
     [[ $exported == "$listed" ]] || fail "$name: exported $exported games of $listed"
