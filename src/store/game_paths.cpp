@@ -48,6 +48,8 @@ struct WriterRecords {
     }
 };
 
+KeyHashes hashesOf(const PlannedStep& e) { return {e.hash, e.indexHash, e.code}; }
+
 // Looks every position of a planned line up before anything changes: records[i] is the
 // record of path[i], or 0.
 void lookUpPath(std::span<const Move> moves, const std::vector<PlannedStep>& path,
@@ -74,7 +76,7 @@ void lookUpPath(std::span<const Move> moves, const std::vector<PlannedStep>& pat
         // One record for each key: the index names the record a move would lead to.
         for (std::size_t i = 0; i < path.size(); ++i) {
             const DbOffset prev = i > 0 ? records[i - 1] : 0;
-            records[i] = findReached(path[i].key, {path[i].hash, path[i].indexHash, path[i].code}, prev,
+            records[i] = findReached(path[i].key, hashesOf(path[i]), prev,
                                      i > 0 ? moves[i - 1] : Move::None);
         }
     } else {
@@ -109,8 +111,8 @@ DbOffset countGame(DbOffset record, int weight, int result)
 
 } // namespace
 
-std::optional<WrittenPath> writePath(const Position& start, std::span<const Move> moves,
-                                     int weight, int result, const PlannedLine* plan)
+std::optional<WrittenPath> writePath(const Position& start, std::span<const Move> moves, int weight,
+                                     int result, const PlannedLine* plan)
 {
     noteImageChange();
     std::vector<PlannedStep> planned;
@@ -141,10 +143,10 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
             // counts its own games, so it is full like the line's ends and repeats.
             const bool joinsNext = i < m && records[i + 1] != 0;
             if (prev == 0 || i == m || e.repeated || joinsNext) {
-                rec = countGame(addFullPosition(e.key, {e.hash, e.indexHash, e.code}), weight, result);
+                rec = countGame(addFullPosition(e.key, hashesOf(e)), weight, result);
                 counted.push_back(rec);
             } else {
-                rec = addTinyPosition(e.key, {e.hash, e.indexHash, e.code});
+                rec = addTinyPosition(e.key, hashesOf(e));
             }
         } else if (!createdByThisLine) {
             if (isTiny(rec)) {
@@ -229,7 +231,8 @@ void unlistVariation(DbOffset v)
     const DbOffset end = variation(v)->graphEnd;
     if (end == 0 || !isBig(end))
         return;
-    for (DbOffset* p = &at<BigPosition>(end)->firstVariation; *p != 0; p = &variation(*p)->nextAtEnd) {
+    for (DbOffset* p = &at<BigPosition>(end)->firstVariation; *p != 0;
+         p = &variation(*p)->nextAtEnd) {
         if (*p == v) {
             *p = variation(v)->nextAtEnd;
             variation(v)->nextAtEnd = 0;
@@ -249,7 +252,8 @@ DbOffset walkBack(DbOffset v, const std::function<bool(const PathStep&)>& step)
         while (choice != 0 && at<DisambiguationRecord>(choice)->step > stepIndex)
             choice = at<DisambiguationRecord>(choice)->next;
         PathStep s{current, 0, Move::None, MoveGlyph::None, ply};
-        if (choice != 0 && at<DisambiguationRecord>(choice)->step == stepIndex && !isTiny(current)) {
+        if (choice != 0 && at<DisambiguationRecord>(choice)->step == stepIndex &&
+            !isTiny(current)) {
             const int index = std::uint8_t(at<DisambiguationRecord>(choice)->choiceIndex);
             const DbOffset m = incomingAt(current, index);
             if (m == 0)
@@ -328,7 +332,8 @@ void compressTail(DbOffset v, const PlannedLine* plan)
     noteImageChange();
     Variation* var = variation(v);
     const DbOffset end = var->graphEnd;
-    if (var->compressedTail != 0 || at<BigPosition>(end)->firstVariation != v || var->nextAtEnd != 0)
+    if (var->compressedTail != 0 || at<BigPosition>(end)->firstVariation != v ||
+        var->nextAtEnd != 0)
         return;
     const BigPosition* e = at<BigPosition>(end);
     // A flashcard keeps its record in the graph, where its games are counted.
@@ -549,7 +554,8 @@ bool samePath(DbOffset a, DbOffset b)
         (x.compressedTail == 0) != (y.compressedTail == 0))
         return false;
     DbOffset p = x.firstChoice, q = y.firstChoice;
-    for (; p != 0 && q != 0; p = at<DisambiguationRecord>(p)->next, q = at<DisambiguationRecord>(q)->next) {
+    for (; p != 0 && q != 0;
+         p = at<DisambiguationRecord>(p)->next, q = at<DisambiguationRecord>(q)->next) {
         if (at<DisambiguationRecord>(p)->step != at<DisambiguationRecord>(q)->step ||
             at<DisambiguationRecord>(p)->choiceIndex != at<DisambiguationRecord>(q)->choiceIndex)
             return false;
@@ -570,14 +576,15 @@ void mergeVariationTree(DbOffset counterpart, DbOffset v, DbOffset earlierGame)
         children.push_back(c);
     for (DbOffset c : children) {
         DbOffset match = 0;
-        for (DbOffset w = at<BigPosition>(variation(c)->graphEnd)->firstVariation; w != 0 && match == 0;
-             w = variation(w)->nextAtEnd) {
+        for (DbOffset w = at<BigPosition>(variation(c)->graphEnd)->firstVariation;
+             w != 0 && match == 0; w = variation(w)->nextAtEnd) {
             if (w != c && variation(w)->game == earlierGame && samePath(w, c))
                 match = w;
         }
         if (match == 0) {
             // Moves over to the earlier game, under the counterpart of its parent.
-            for (DbOffset* p = &variation(v)->firstChild; *p != 0; p = &variation(*p)->nextSibling) {
+            for (DbOffset* p = &variation(v)->firstChild; *p != 0;
+                 p = &variation(*p)->nextSibling) {
                 if (*p == c) {
                     *p = variation(c)->nextSibling;
                     break;
@@ -608,14 +615,22 @@ void mergeGameInto(DbOffset earlier, DbOffset duplicate)
     noteImageChange();
     GameRecord& a = *at<GameRecord>(earlier);
     const GameRecord& b = *at<GameRecord>(duplicate);
-    if (a.white == 0) a.white = b.white;
-    if (a.black == 0) a.black = b.black;
-    if (a.event == 0) a.event = b.event;
-    if (gameRoundOf(a) == 0) setGameRound(a, gameRoundOf(b));
-    if (a.site == 0) a.site = b.site;
-    if (gameYearOf(a) == 0) setGameYear(a, gameYearOf(b));
-    if (gameMonthOf(a) == 0) setGameMonth(a, gameMonthOf(b));
-    if (gameDayOf(a) == 0) setGameDay(a, gameDayOf(b));
+    if (a.white == 0)
+        a.white = b.white;
+    if (a.black == 0)
+        a.black = b.black;
+    if (a.event == 0)
+        a.event = b.event;
+    if (gameRoundOf(a) == 0)
+        setGameRound(a, gameRoundOf(b));
+    if (a.site == 0)
+        a.site = b.site;
+    if (gameYearOf(a) == 0)
+        setGameYear(a, gameYearOf(b));
+    if (gameMonthOf(a) == 0)
+        setGameMonth(a, gameMonthOf(b));
+    if (gameDayOf(a) == 0)
+        setGameDay(a, gameDayOf(b));
     for (DbOffset t = b.firstTag; t != 0; t = at<TagVal>(t)->next) {
         bool has = false;
         for (DbOffset u = a.firstTag; u != 0 && !has; u = at<TagVal>(u)->next)
@@ -628,7 +643,8 @@ void mergeGameInto(DbOffset earlier, DbOffset duplicate)
         at<TagVal>(copy)->next = at<GameRecord>(earlier)->firstTag;
         at<GameRecord>(earlier)->firstTag = copy;
     }
-    mergeVariationTree(at<GameRecord>(earlier)->mainLine, at<GameRecord>(duplicate)->mainLine, earlier);
+    mergeVariationTree(at<GameRecord>(earlier)->mainLine, at<GameRecord>(duplicate)->mainLine,
+                       earlier);
 }
 
 } // namespace vez

@@ -1,8 +1,8 @@
 #include "store/graph.h"
 
 #include <algorithm>
-#include <cassert>
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <unordered_map>
 #include <vector>
@@ -197,8 +197,8 @@ DbOffset incomingFrom(DbOffset to, DbOffset from)
 PositionCounts countsFollowing(DbOffset start, const Position& pos)
 {
     TinyWalk walk(start, pos);
-    for (std::uint64_t steps = walkLimit(); walk.record() != 0 && isTiny(walk.record()) && steps > 0;
-         --steps)
+    for (std::uint64_t steps = walkLimit();
+         walk.record() != 0 && isTiny(walk.record()) && steps > 0; --steps)
         walk.step();
     const DbOffset r = walk.record();
     return r != 0 && !isTiny(r) ? recordCounts(r) : PositionCounts{};
@@ -248,10 +248,7 @@ DbOffset findReached(const PackedPosition& key, const KeyHashes& hashes, DbOffse
     });
 }
 
-DbOffset& hashSlot(std::uint16_t hash)
-{
-    return at<DbOffset>(currentHeader().hashTable)[hash];
-}
+DbOffset& hashSlot(std::uint16_t hash) { return at<DbOffset>(currentHeader().hashTable)[hash]; }
 
 std::optional<PredecessorStep> predecessorStep(DbOffset record)
 {
@@ -490,7 +487,8 @@ void findTinySuccessors(std::span<SuccessorQuery> queries)
             const Key& k = keys[next];
             if (!k.packed)
                 continue;
-            c = {&queries[next], k.key, k.hash, secondaryCode(k.key), hashSlot(k.hash), walkLimit()};
+            c = {&queries[next],   k.key,      k.hash, secondaryCode(k.key),
+                 hashSlot(k.hash), walkLimit()};
             prefetchRecord(c.record);
             ++next;
             return true;
@@ -1049,7 +1047,8 @@ std::optional<GraphEdge> firstPredecessor(DbOffset record)
         if (isTiny(pred))
             return GraphEdge{pred, Move(tiny(pred)->successorMove), tinyGlyph(pred)};
         if (const DbOffset m = outgoingTo(pred, record))
-            return GraphEdge{pred, Move(moveRecord(m)->move), MoveGlyph(moveRecord(m)->glyph & kMoveGlyphMask)};
+            return GraphEdge{pred, Move(moveRecord(m)->move),
+                             MoveGlyph(moveRecord(m)->glyph & kMoveGlyphMask)};
         return std::nullopt;
     }
     const DbOffset m = full(record)->firstIncoming;
@@ -1201,9 +1200,8 @@ void removeIfOrphan(DbOffset record)
     noteImageChange();
     if (record == 0 || (flagsOf(record) & kFlagVisit))
         return;
-    const bool orphan = isTiny(record) ||
-                        (full(record)->firstOutgoing == 0 &&
-                         (!isBig(record) || big(record)->firstVariation == 0));
+    const bool orphan = isTiny(record) || (full(record)->firstOutgoing == 0 &&
+                                           (!isBig(record) || big(record)->firstVariation == 0));
     if (!orphan)
         return;
     Position pos;
@@ -1254,7 +1252,10 @@ public:
         if ((r >> 8) < m_bits.size()) // a damaged link may point anywhere
             m_bits[r >> 8] |= bit(r);
     }
-    bool contains(DbOffset r) const { return (r >> 8) < m_bits.size() && (m_bits[r >> 8] & bit(r)); }
+    bool contains(DbOffset r) const
+    {
+        return (r >> 8) < m_bits.size() && (m_bits[r >> 8] & bit(r));
+    }
 
 private:
     static std::uint64_t bit(DbOffset r) { return std::uint64_t(1) << ((r >> 2) & 63); }
