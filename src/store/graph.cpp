@@ -1296,6 +1296,38 @@ bool rechainIfMissing(DbOffset record, RecordSet& chained, std::vector<DbOffset>
     return true;
 }
 
+// Gives back every slot of the tiny pools that is neither chained nor released. A
+// promotion stopped after its replacement was chained leaves the tiny record it replaced
+// out of the chains but still naming its way back, and a walk that takes the record beside
+// it in its pool for its successor (neighbouringSuccessor) would step onto it.
+void releaseStrayTinyRecords(const RecordSet& chained, std::uint64_t used)
+{
+    const RecordKindInfo& info = recordKindInfo(RecordKind::TinyPosition);
+    RecordSet released(used);
+    WalkGuard freeGuard("free", info.size);
+    for (DbOffset r = currentHeader().freeLists[int(FreeList::Tiny)]; r != 0;
+         r = *at<DbOffset>(r + info.linkOffset)) {
+        freeGuard.step(r);
+        if (r % 4 != 0 || r + info.size > used)
+            return; // a damaged list: nothing is known to be free
+        released.insert(r);
+    }
+    WalkGuard poolGuard("Pool", sizeof(Pool));
+    for (DbOffset pool = currentHeader().poolChains[int(PoolChain::Tiny)]; pool != 0;
+         pool = at<Pool>(pool)->next) {
+        poolGuard.step(pool);
+        if (pool % 4 != 0 || pool + sizeof(Pool) > used)
+            return;
+        const DbOffset first = pool + DbOffset(offsetof(Pool, space));
+        const DbOffset end =
+            first + std::uint32_t(std::clamp<int>(at<Pool>(pool)->used, 0, int(kPoolSpace)));
+        for (DbOffset t = first; t + sizeof(TinyPosition) <= end; t += sizeof(TinyPosition)) {
+            if (!chained.contains(t) && !released.contains(t))
+                releaseRecord(RecordKind::TinyPosition, t);
+        }
+    }
+}
+
 } // namespace
 
 std::vector<DbOffset> repairInterruptedGraph(const std::vector<DbOffset>& records)
@@ -1478,6 +1510,7 @@ std::vector<DbOffset> repairInterruptedGraph(const std::vector<DbOffset>& record
         else if (rechainIfMissing(card, chained, all))
             kept.push_back(card);
     }
+    releaseStrayTinyRecords(chained, used);
     return kept;
 }
 

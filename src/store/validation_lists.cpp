@@ -130,6 +130,7 @@ void checkFreeLists(ValidationState& st)
 {
     const DatabaseHeader& h = currentHeader();
     std::uint64_t freeBytes = 0;
+    std::unordered_set<DbOffset> releasedTiny;
     for (int k = 0; k <= int(RecordKind::GameRecord); ++k) {
         const RecordKind kind = RecordKind(k);
         const RecordKindInfo& info = recordKindInfo(kind);
@@ -143,9 +144,22 @@ void checkFreeLists(ValidationState& st)
                 return st.problem(r, "a released record in its pool and not in use");
             if (info.countsAsFreeBytes)
                 freeBytes += info.size;
+            if (kind == RecordKind::TinyPosition)
+                releasedTiny.insert(r);
         }
     }
     st.counter("bytes on free lists", h.freeListBytes, freeBytes);
+    // A tiny slot is chained or released: walks take the slot beside a tiny record for
+    // its successor when that slot names it as its way back.
+    for (const PoolSpan& pool : st.pools) {
+        if (pool.chain != PoolChain::Tiny)
+            continue;
+        for (DbOffset t = pool.begin; t + sizeof(TinyPosition) <= pool.end;
+             t += sizeof(TinyPosition)) {
+            if (st.position(t) == nullptr && !releasedTiny.contains(t))
+                return st.problem(t, "a tiny record slot that is chained or released");
+        }
+    }
     std::uint32_t larger = ~0u;
     WalkGuard guard("CompressionBlock", sizeof(CompressionBlock));
     for (DbOffset b = h.freeBlocks; b != 0; b = at<CompressionBlock>(b)->next) {
