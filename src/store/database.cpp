@@ -169,12 +169,16 @@ bool headerIsSound(const DatabaseHeader& h, std::uint64_t fileSize)
         ok = ok && offsetFits(h.freeLists[i], kFreeRecordSizes[i], used);
     if (!ok)
         return false;
-    // Counts must fit the used bytes their records take.
+    // Counts must fit the used bytes their records take. A process stopped between issuing
+    // a game's number and adding the index block for it leaves one number over, which
+    // recovery takes back.
     const std::uint64_t u = used;
+    const std::uint64_t numbered = std::uint64_t(h.gameIndexBlockCount) * kGameIndexSlots +
+                                   (h.fileHandle != kInMemoryHandle ? 1 : 0);
     return std::uint64_t(h.gameIndexBlockCount) * sizeof(GameIndexBlock) <= u &&
            std::uint64_t(h.flashcardBlockCount) * sizeof(FlashcardIndexBlock) <= u &&
            h.flashcardCount <= std::uint64_t(h.flashcardBlockCount) * kFlashcardSlots &&
-           h.gameNumbersIssued <= std::uint64_t(h.gameIndexBlockCount) * kGameIndexSlots &&
+           h.gameNumbersIssued <= numbered &&
            std::uint64_t(h.moveRecordCount) * sizeof(MoveRecord) <= u &&
            std::uint64_t(h.variationCount) * sizeof(Variation) <= u &&
            std::uint64_t(h.notationRecordCount) * sizeof(NotationRecord) <= u &&

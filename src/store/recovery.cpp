@@ -1,5 +1,6 @@
 #include "store/recovery.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -125,6 +126,26 @@ std::uint32_t linkedMoves(const std::vector<DbOffset>& positions)
     return std::uint32_t(moves.size());
 }
 
+// A stop while a game went into the index may leave the chain of index blocks one longer
+// than its count, and one number issued with no block for it: that game never made it,
+// and its number is issued again.
+void mendGameIndex()
+{
+    DatabaseHeader& h = currentHeader();
+    std::uint32_t blocks = 0;
+    DbOffset b = h.firstGameIndexBlock;
+    for (; b != 0 && std::uint64_t(b) + sizeof(GameIndexBlock) <= h.usedBytes && b % 4 == 0;
+         b = at<GameIndexBlock>(b)->next) {
+        if (++blocks > h.gameIndexBlockCount + 1u)
+            return; // damage, for validation to report
+    }
+    if (b != 0)
+        return;
+    h.gameIndexBlockCount = blocks;
+    h.gameNumbersIssued = std::uint32_t(
+        std::min<std::uint64_t>(h.gameNumbersIssued, std::uint64_t(blocks) * kGameIndexSlots));
+}
+
 } // namespace
 
 bool closedCleanly() { return currentHeader().fileHandle == kInMemoryHandle; }
@@ -132,6 +153,7 @@ bool closedCleanly() { return currentHeader().fileHandle == kInMemoryHandle; }
 void recoverInterruptedChanges()
 {
     noteImageChange();
+    mendGameIndex();
     try {
         const std::vector<DbOffset> positions = repairInterruptedGraph(positionRecords());
         const std::uint32_t lines = dropUnlistedLines(positions);
