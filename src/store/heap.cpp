@@ -132,6 +132,7 @@ void releaseRecord(RecordKind kind, DbOffset record)
     countChange(kind);
     linkOf(record, info.linkOffset) = freeHead;
     freeHead = record;
+    storeStep(); // a stop here leaves the free bytes one record behind the list
     if (info.countsAsFreeBytes)
         h.freeListBytes += info.size;
     if (std::uint32_t* counter = counterOf(kind))

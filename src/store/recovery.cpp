@@ -146,6 +146,25 @@ void mendGameIndex()
         std::min<std::uint64_t>(h.gameNumbersIssued, std::uint64_t(blocks) * kGameIndexSlots));
 }
 
+// A stop while a record went onto a free list or came off it leaves the free-byte count a
+// record off, and a count run below zero would leave a file that no longer opens.
+void recountFreeBytes()
+{
+    DatabaseHeader& h = currentHeader();
+    std::uint64_t bytes = 0;
+    for (int k = 0; k <= int(RecordKind::GameRecord); ++k) {
+        const RecordKindInfo& info = recordKindInfo(RecordKind(k));
+        std::uint64_t left = h.usedBytes / info.size + 1;
+        for (DbOffset r = h.freeLists[int(info.freeList)]; r != 0 && info.countsAsFreeBytes;
+             r = *at<DbOffset>(r + info.linkOffset)) {
+            if (r % 4 != 0 || std::uint64_t(r) + info.size > h.usedBytes || --left == 0)
+                return; // damage, for validation to report
+            bytes += info.size;
+        }
+    }
+    h.freeListBytes = std::uint32_t(bytes);
+}
+
 } // namespace
 
 bool closedCleanly() { return currentHeader().fileHandle == kInMemoryHandle; }
@@ -154,6 +173,7 @@ void recoverInterruptedChanges()
 {
     noteImageChange();
     mendGameIndex();
+    recountFreeBytes();
     try {
         const std::vector<DbOffset> positions = repairInterruptedGraph(positionRecords());
         const std::uint32_t lines = dropUnlistedLines(positions);
