@@ -26,6 +26,10 @@ std::vector<DbOffset> positionRecords()
              r = at<PositionRecord>(r)->nextInChain)
             records.push_back(r);
     }
+    // Chains that run in a circle: what is chained is not known, and nothing may be taken
+    // for unused.
+    if (records.size() >= limit)
+        throwDamaged(currentHeader().hashTable, "hash chains that end");
     return records;
 }
 
