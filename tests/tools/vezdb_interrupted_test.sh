@@ -29,14 +29,16 @@ used_bytes() { od -An -tu4 -j8 -N4 "$1" 2>/dev/null | tr -d ' '; }
 # step COMMAND ARGS...: vezdb with its output in $scratch/COMMAND.txt; a failure fails the
 # check named $name.
 step() { "$vezdb" "$@" >"$scratch/$1.txt" 2>"$scratch/err.txt" ||
-    { fail "$name: $1: $(<"$scratch/err.txt")"; return 1; }; }
+    { fail "$name: $1: $(<"$scratch/err.txt") $(head -3 "$scratch/$1.txt")"; return 1; }; }
 
-# check_database NAME DB: opens, lists and exports the database; the statistics count as
-# many games as the list, and they are the first games of a whole import. Sets $listed.
+# check_database NAME DB: opens (which mends what a kill left half done), checks, lists and
+# exports the database; the statistics count as many games as the list, and they are the
+# first games of a whole import. Sets $listed.
 check_database()
 {
     local name=$1 db=$2
     listed=-1
+    step check "$db" || return
     step games "$db" || return
     listed=$(wc -l <"$scratch/games.txt")
     step stats "$db" || return
@@ -76,9 +78,6 @@ for percent in 6 20 40 60 90; do
     fi
     wait "$pid" 2>/dev/null
     check_database "killed at $top" "$db"
-    # Opening it mended what the kill left half done.
-    "$vezdb" check "$db" >"$scratch/check.txt" 2>&1 ||
-        fail "killed at $top: check: $(head -3 "$scratch/check.txt")"
     before=$listed
     # The killed file takes the import again: the games it had are found as duplicates,
     # the others are added, and it ends as the whole import did.
