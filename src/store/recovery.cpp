@@ -1,8 +1,10 @@
 #include "store/recovery.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "store/checksum.h"
@@ -169,6 +171,42 @@ void recountFreeBytes()
     h.freeListBytes = std::uint32_t(bytes);
 }
 
+// Ends every note in its last piece: a note being rewritten when the process stopped keeps
+// what was written up to its first end, and one with no text yet goes. Returns the
+// NotationRecords the notes keep.
+std::uint32_t mendNotes(const std::vector<DbOffset>& positions)
+{
+    const std::uint64_t limit = currentHeader().usedBytes / sizeof(NotationRecord);
+    const auto releaseFrom = [](DbOffset& link) {
+        for (DbOffset n = std::exchange(link, 0); n != 0;) {
+            const DbOffset next = at<NotationRecord>(n)->next;
+            releaseRecord(RecordKind::NotationRecord, n);
+            n = next;
+        }
+    };
+    std::uint32_t kept = 0;
+    for (DbOffset r : positions) {
+        if (!(at<PositionRecord>(r)->flags & kFlagBig))
+            continue;
+        DbOffset& note = at<BigPosition>(r)->note;
+        std::uint64_t pieces = 0;
+        for (DbOffset n = note; n != 0; n = at<NotationRecord>(n)->next) {
+            if (++pieces > limit)
+                throwDamaged(r, "a note that ends");
+        }
+        if (note != 0 && at<NotationRecord>(note)->text[0] == 0)
+            releaseFrom(note);
+        for (DbOffset n = note; n != 0; n = at<NotationRecord>(n)->next, ++kept) {
+            NotationRecord* piece = at<NotationRecord>(n);
+            if (std::memchr(piece->text, 0, sizeof piece->text) != nullptr)
+                releaseFrom(piece->next);
+            else if (piece->next == 0)
+                piece->text[sizeof piece->text - 1] = 0;
+        }
+    }
+    return kept;
+}
+
 } // namespace
 
 bool closedCleanly() { return currentHeader().fileHandle == kInMemoryHandle; }
@@ -176,9 +214,9 @@ bool closedCleanly() { return currentHeader().fileHandle == kInMemoryHandle; }
 void recoverInterruptedChanges()
 {
     noteImageChange();
-    mendGameIndex();
-    recountFreeBytes();
     try {
+        mendGameIndex();
+        recountFreeBytes();
         const std::vector<DbOffset> positions = repairInterruptedGraph(positionRecords());
         const std::uint32_t lines = dropUnlistedLines(positions);
         const std::unordered_map<DbOffset, Counts> counted = countMainLines();
@@ -190,6 +228,7 @@ void recoverInterruptedChanges()
         }
         currentHeader().variationCount = lines;
         currentHeader().moveRecordCount = linkedMoves(positions);
+        currentHeader().notationRecordCount = mendNotes(positions);
     } catch (const DamagedDatabase&) {
         // Damage is for validation to report; what was changed so far is only closer to
         // the truth.

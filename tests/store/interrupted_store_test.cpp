@@ -15,6 +15,7 @@
 #include "store/games.h"
 #include "store/graph.h"
 #include "store/heap.h"
+#include "store/notes.h"
 #include "store/statistics.h"
 #include "store/validation.h"
 #include "store_fixture.h"
@@ -106,6 +107,8 @@ TEST_F(InterruptedStoreTest, AStopAtAnyStepLeavesWholeGamesOnly)
     const auto storeRest = [&] {
         for (std::size_t i = kBefore; i < games.size(); ++i)
             storeGame(games[i], false);
+        setNote(games[0].startPosition, std::string(100, 'n')); // four pieces, then one
+        setNote(games[0].startPosition, "n");
     };
 #ifdef VEZ_SANITIZER_BUILD
     const int stride = 13; // every step is taken in the other builds
