@@ -61,6 +61,7 @@ DbOffset addFlashcard(DbOffset record)
     }
     FlashcardIndexBlock* b = at<FlashcardIndexBlock>(block);
     b->slots[b->count++] = record;
+    storeStep(); // a stop here leaves the header's count one short of the blocks'
     ++currentHeader().flashcardCount;
     return record;
 }

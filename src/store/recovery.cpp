@@ -171,6 +171,23 @@ void recountFreeBytes()
     h.freeListBytes = std::uint32_t(bytes);
 }
 
+// Adding a flashcard fills its slot, and a new block is chained, before the header counts
+// them: a stop in between leaves a count one short, which removing that card would run
+// below zero.
+void recountFlashcards()
+{
+    DatabaseHeader& h = currentHeader();
+    std::uint32_t blocks = 0;
+    std::uint64_t cards = 0;
+    for (DbOffset b = h.firstFlashcardBlock; b != 0; b = at<FlashcardIndexBlock>(b)->next) {
+        if (++blocks > h.flashcardBlockCount + 1u)
+            return; // damage, for validation to report
+        cards += std::min<std::uint32_t>(at<FlashcardIndexBlock>(b)->count, kFlashcardSlots);
+    }
+    h.flashcardBlockCount = blocks;
+    h.flashcardCount = std::uint32_t(cards);
+}
+
 // Ends every note in its last piece: a note being rewritten when the process stopped keeps
 // what was written up to its first end, and one with no text yet goes. Returns the
 // NotationRecords the notes keep.
@@ -217,6 +234,7 @@ void recoverInterruptedChanges()
     try {
         mendGameIndex();
         recountFreeBytes();
+        recountFlashcards();
         const std::vector<DbOffset> positions = repairInterruptedGraph(positionRecords());
         const std::uint32_t lines = dropUnlistedLines(positions);
         const std::unordered_map<DbOffset, Counts> counted = countMainLines();

@@ -109,6 +109,7 @@ TEST_F(InterruptedStoreTest, AStopAtAnyStepLeavesWholeGamesOnly)
             storeGame(games[i], false);
         setNote(games[0].startPosition, std::string(100, 'n')); // four pieces, then one
         setNote(games[0].startPosition, "n");
+        toggleFlashcard(games[0].startPosition);
     };
 #ifdef VEZ_SANITIZER_BUILD
     const int stride = 13; // every step is taken in the other builds
