@@ -1,18 +1,19 @@
 #include "store/flashcards.h"
 
+#include <utility>
+
 #include "store/checksum.h"
 #include "store/database.h"
 #include "store/heap.h"
 
 namespace vez {
 
-void releaseNote(DbOffset bigRecord)
+void releaseNote(DbOffset bigRecord) { releaseNotePieces(at<BigPosition>(bigRecord)->note); }
+
+void releaseNotePieces(DbOffset& link)
 {
     noteImageChange();
-    BigPosition* big = at<BigPosition>(bigRecord);
-    DbOffset record = big->note;
-    big->note = 0;
-    while (record != 0) {
+    for (DbOffset record = std::exchange(link, 0); record != 0;) {
         const DbOffset next = at<NotationRecord>(record)->next;
         releaseRecord(RecordKind::NotationRecord, record);
         record = next;

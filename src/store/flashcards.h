@@ -8,6 +8,8 @@ namespace vez {
 
 // Releases the NotationRecords of a big record's note and clears the field.
 void releaseNote(DbOffset bigRecord);
+// Releases the NotationRecords from link on (the note field or a piece's next) and clears it.
+void releaseNotePieces(DbOffset& link);
 
 bool isFlashcard(DbOffset record);
 DbOffset addFlashcard(DbOffset record);

@@ -1308,16 +1308,12 @@ void releaseStrayTinyRecords(const RecordSet& chained, std::uint64_t used)
     for (DbOffset r = currentHeader().freeLists[int(FreeList::Tiny)]; r != 0;
          r = *at<DbOffset>(r + info.linkOffset)) {
         freeGuard.step(r);
-        if (r % 4 != 0 || r + info.size > used)
-            return; // a damaged list: nothing is known to be free
         released.insert(r);
     }
     WalkGuard poolGuard("Pool", sizeof(Pool));
     for (DbOffset pool = currentHeader().poolChains[int(PoolChain::Tiny)]; pool != 0;
          pool = at<Pool>(pool)->next) {
         poolGuard.step(pool);
-        if (pool % 4 != 0 || pool + sizeof(Pool) > used)
-            return;
         const DbOffset first = pool + DbOffset(offsetof(Pool, space));
         const DbOffset end =
             first + std::uint32_t(std::clamp<int>(at<Pool>(pool)->used, 0, int(kPoolSpace)));

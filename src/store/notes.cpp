@@ -49,13 +49,7 @@ void writeNote(DbOffset record, std::string_view text)
         std::memcpy(n->text, text.data() + start, std::min(kPiece, text.size() - start));
         link = &n->next;
     }
-    DbOffset rest = *link;
-    *link = 0;
-    while (rest != 0) {
-        const DbOffset next = at<NotationRecord>(rest)->next;
-        releaseRecord(RecordKind::NotationRecord, rest);
-        rest = next;
-    }
+    releaseNotePieces(*link);
 }
 
 } // namespace
@@ -81,7 +75,8 @@ std::string noteText(DbOffset record)
     if (record == 0 || !isBig(record))
         return text;
     std::uint64_t limit = currentHeader().usedBytes / sizeof(NotationRecord) + 1;
-    for (DbOffset n = big(record)->note; n != 0 && limit > 0; n = at<NotationRecord>(n)->next, --limit) {
+    for (DbOffset n = big(record)->note; n != 0 && limit > 0;
+         n = at<NotationRecord>(n)->next, --limit) {
         const char* piece = at<NotationRecord>(n)->text;
         const std::size_t length = std::find(piece, piece + kPiece, '\0') - piece;
         text.append(piece, length);
@@ -113,7 +108,8 @@ DbOffset markUserNote(DbOffset record)
 int forEachUserNote(const std::function<int(DbOffset)>& callback)
 {
     for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
-        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0; r = at<PositionRecord>(r)->nextInChain) {
+        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0;
+             r = at<PositionRecord>(r)->nextInChain) {
             if (isBig(r) && (flagsOf(r) & kFlagUserNote)) {
                 if (const int result = callback(r))
                     return result;

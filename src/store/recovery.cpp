@@ -4,12 +4,12 @@
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
-#include <utility>
 #include <vector>
 
 #include "store/checksum.h"
 #include "store/damage.h"
 #include "store/database.h"
+#include "store/flashcards.h"
 #include "store/game_paths.h"
 #include "store/games.h"
 #include "store/graph.h"
@@ -132,24 +132,31 @@ std::uint32_t linkedMoves(const std::vector<DbOffset>& positions)
     return std::uint32_t(moves.size());
 }
 
-// A stop while a game went into the index may leave the chain of index blocks one longer
-// than its count, and one number issued with no block for it: that game never made it,
-// and its number is issued again.
+// Counts a chain of index blocks again, visiting each. A block is chained before it is
+// counted, so a stop in between leaves the chain one longer than count; false (count
+// unchanged) for any other length, which is damage for validation to report.
+template <class Block, class Visit>
+bool recountBlocks(DbOffset first, std::uint32_t& count, Visit visit)
+{
+    std::uint32_t blocks = 0;
+    for (DbOffset b = first; b != 0; b = at<Block>(b)->next) {
+        if (++blocks > count + 1u)
+            return false;
+        visit(*at<Block>(b));
+    }
+    count = blocks;
+    return true;
+}
+
+// A stop while a game went into the index may also leave one number issued with no block
+// for it: that game never made it, and its number is issued again.
 void mendGameIndex()
 {
     DatabaseHeader& h = currentHeader();
-    std::uint32_t blocks = 0;
-    DbOffset b = h.firstGameIndexBlock;
-    for (; b != 0 && std::uint64_t(b) + sizeof(GameIndexBlock) <= h.usedBytes && b % 4 == 0;
-         b = at<GameIndexBlock>(b)->next) {
-        if (++blocks > h.gameIndexBlockCount + 1u)
-            return; // damage, for validation to report
-    }
-    if (b != 0)
-        return;
-    h.gameIndexBlockCount = blocks;
-    h.gameNumbersIssued = std::uint32_t(
-        std::min<std::uint64_t>(h.gameNumbersIssued, std::uint64_t(blocks) * kGameIndexSlots));
+    if (recountBlocks<GameIndexBlock>(h.firstGameIndexBlock, h.gameIndexBlockCount,
+                                      [](const GameIndexBlock&) {}))
+        h.gameNumbersIssued = std::uint32_t(std::min<std::uint64_t>(
+            h.gameNumbersIssued, std::uint64_t(h.gameIndexBlockCount) * kGameIndexSlots));
 }
 
 // A stop while a record went onto a free list or came off it leaves the free-byte count a
@@ -163,29 +170,25 @@ void recountFreeBytes()
         std::uint64_t left = h.usedBytes / info.size + 1;
         for (DbOffset r = h.freeLists[int(info.freeList)]; r != 0 && info.countsAsFreeBytes;
              r = *at<DbOffset>(r + info.linkOffset)) {
-            if (r % 4 != 0 || std::uint64_t(r) + info.size > h.usedBytes || --left == 0)
-                return; // damage, for validation to report
+            if (--left == 0)
+                return; // a list in a circle: damage, for validation to report
             bytes += info.size;
         }
     }
     h.freeListBytes = std::uint32_t(bytes);
 }
 
-// Adding a flashcard fills its slot, and a new block is chained, before the header counts
-// them: a stop in between leaves a count one short, which removing that card would run
-// below zero.
+// Adding a flashcard fills its slot before the header counts it: a stop in between leaves
+// the count one short, which removing that card would run below zero.
 void recountFlashcards()
 {
     DatabaseHeader& h = currentHeader();
-    std::uint32_t blocks = 0;
     std::uint64_t cards = 0;
-    for (DbOffset b = h.firstFlashcardBlock; b != 0; b = at<FlashcardIndexBlock>(b)->next) {
-        if (++blocks > h.flashcardBlockCount + 1u)
-            return; // damage, for validation to report
-        cards += std::min<std::uint32_t>(at<FlashcardIndexBlock>(b)->count, kFlashcardSlots);
-    }
-    h.flashcardBlockCount = blocks;
-    h.flashcardCount = std::uint32_t(cards);
+    if (recountBlocks<FlashcardIndexBlock>(
+            h.firstFlashcardBlock, h.flashcardBlockCount, [&](const FlashcardIndexBlock& b) {
+                cards += std::min<std::uint32_t>(b.count, kFlashcardSlots);
+            }))
+        h.flashcardCount = std::uint32_t(cards);
 }
 
 // Ends every note in its last piece: a note being rewritten when the process stopped keeps
@@ -194,13 +197,6 @@ void recountFlashcards()
 std::uint32_t mendNotes(const std::vector<DbOffset>& positions)
 {
     const std::uint64_t limit = currentHeader().usedBytes / sizeof(NotationRecord);
-    const auto releaseFrom = [](DbOffset& link) {
-        for (DbOffset n = std::exchange(link, 0); n != 0;) {
-            const DbOffset next = at<NotationRecord>(n)->next;
-            releaseRecord(RecordKind::NotationRecord, n);
-            n = next;
-        }
-    };
     std::uint32_t kept = 0;
     for (DbOffset r : positions) {
         if (!(at<PositionRecord>(r)->flags & kFlagBig))
@@ -212,11 +208,11 @@ std::uint32_t mendNotes(const std::vector<DbOffset>& positions)
                 throwDamaged(r, "a note that ends");
         }
         if (note != 0 && at<NotationRecord>(note)->text[0] == 0)
-            releaseFrom(note);
+            releaseNotePieces(note);
         for (DbOffset n = note; n != 0; n = at<NotationRecord>(n)->next, ++kept) {
             NotationRecord* piece = at<NotationRecord>(n);
             if (std::memchr(piece->text, 0, sizeof piece->text) != nullptr)
-                releaseFrom(piece->next);
+                releaseNotePieces(piece->next);
             else if (piece->next == 0)
                 piece->text[sizeof piece->text - 1] = 0;
         }
