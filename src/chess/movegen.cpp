@@ -1,7 +1,12 @@
 #include "chess/movegen.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vez {
 
@@ -46,6 +51,77 @@ constexpr MoveTables buildMoveTables()
 }
 
 constexpr MoveTables kTables = buildMoveTables();
+
+// For each square and ray, the squares along the ray as a bit set (a1 = bit 0).
+struct RayMasks {
+    std::uint64_t ray[64][8];
+    std::uint64_t rookLines[64];   // the four straight rays together
+    std::uint64_t bishopLines[64]; // the four diagonal ones
+};
+
+constexpr RayMasks buildRayMasks()
+{
+    RayMasks m{};
+    for (int sq = 0; sq < 64; ++sq) {
+        for (int dir = 0; dir < 8; ++dir) {
+            int to = sq;
+            for (int n = kTables.rayLength[sq][dir]; n > 0; --n) {
+                to += kRayOffset[dir];
+                m.ray[sq][dir] |= std::uint64_t(1) << to;
+            }
+            (dir % 2 == 0 ? m.rookLines : m.bishopLines)[sq] |= m.ray[sq][dir];
+        }
+    }
+    return m;
+}
+
+constexpr RayMasks kRayMasks = buildRayMasks();
+
+// The rays whose squares have higher numbers than the square they start from.
+constexpr bool risingRay(int dir) { return kRayOffset[dir] > 0; }
+
+// What a slider test needs of the board, as bit sets: the occupied squares, and the
+// squares holding either of two pieces for each of two pairs.
+struct SliderSquares {
+    std::uint64_t occupied = 0;
+    std::uint64_t straight = 0; // a or b
+    std::uint64_t diagonal = 0; // c or b
+};
+
+SliderSquares sliderSquares(const Position& pos, std::uint8_t a, std::uint8_t b, std::uint8_t c)
+{
+    SliderSquares s;
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(char(a));
+    const __m128i vb = _mm_set1_epi8(char(b));
+    const __m128i vc = _mm_set1_epi8(char(c));
+    const __m128i empty = _mm_setzero_si128();
+    for (int i = 0; i < 4; ++i) {
+        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
+        const __m128i both = _mm_cmpeq_epi8(row, vb);
+        const auto bits = [](__m128i m) { return std::uint64_t(unsigned(_mm_movemask_epi8(m))); };
+        s.occupied |= (~bits(_mm_cmpeq_epi8(row, empty)) & 0xFFFF) << (16 * i);
+        s.straight |= bits(_mm_or_si128(_mm_cmpeq_epi8(row, va), both)) << (16 * i);
+        s.diagonal |= bits(_mm_or_si128(_mm_cmpeq_epi8(row, vc), both)) << (16 * i);
+    }
+#else
+    for (int sq = 0; sq < 64; ++sq) {
+        const std::uint8_t piece = pos.squares[sq];
+        const std::uint64_t bit = std::uint64_t(1) << sq;
+        s.occupied |= piece != kEmpty ? bit : 0;
+        s.straight |= piece == a || piece == b ? bit : 0;
+        s.diagonal |= piece == c || piece == b ? bit : 0;
+    }
+#endif
+    return s;
+}
+
+// The nearest occupied square on the ray, which must hold one.
+int nearestOn(int square, int dir, std::uint64_t occupied)
+{
+    const std::uint64_t blockers = kRayMasks.ray[square][dir] & occupied;
+    return risingRay(dir) ? std::countr_zero(blockers) : 63 - std::countl_zero(blockers);
+}
 
 static_assert(kTables.knightCount[0] == 2 && kTables.knightCount[27] == 8);
 static_assert(kTables.kingCount[0] == 3 && kTables.kingCount[27] == 8);
@@ -244,26 +320,19 @@ bool isAttacked(const Position& pos, int square)
         if (sq[kTables.kingTargets[square][i]] == king)
             return true;
     }
-    const std::uint8_t queen = makePiece(PieceType::Queen, enemy);
-    auto firstOnRay = [&](Ray ray) -> std::uint8_t {
-        int to = square;
-        for (int n = kTables.rayLength[square][ray]; n > 0; --n) {
-            to += kRayOffset[ray];
-            if (sq[to] != kEmpty)
-                return sq[to];
-        }
-        return kEmpty;
-    };
-    const std::uint8_t rook = makePiece(PieceType::Rook, enemy);
-    for (Ray ray : kRookRays) {
-        const std::uint8_t piece = firstOnRay(ray);
-        if (piece == rook || piece == queen)
-            return true;
-    }
-    const std::uint8_t bishop = makePiece(PieceType::Bishop, enemy);
-    for (Ray ray : kBishopRays) {
-        const std::uint8_t piece = firstOnRay(ray);
-        if (piece == bishop || piece == queen)
+    // A rook, bishop or queen attacks when it is the nearest piece on one of its rays from
+    // the square; most squares have none on any of their lines.
+    const SliderSquares board =
+        sliderSquares(pos, makePiece(PieceType::Rook, enemy), makePiece(PieceType::Queen, enemy),
+                      makePiece(PieceType::Bishop, enemy));
+    const std::uint64_t straight = board.straight & kRayMasks.rookLines[square];
+    const std::uint64_t diagonal = board.diagonal & kRayMasks.bishopLines[square];
+    if ((straight | diagonal) == 0)
+        return false;
+    for (int dir = 0; dir < 8; ++dir) {
+        const std::uint64_t sliders = dir % 2 == 0 ? straight : diagonal;
+        if ((sliders & kRayMasks.ray[square][dir]) != 0 &&
+            (sliders >> nearestOn(square, dir, board.occupied) & 1) != 0)
             return true;
     }
     return false;
@@ -415,16 +484,13 @@ int piecesReaching(const Position& pos, PieceType type, int target, int (&out)[8
         }
     };
     auto scanRays = [&](std::initializer_list<Ray> rays) {
+        const SliderSquares board = sliderSquares(pos, wanted, wanted, wanted);
         for (Ray ray : rays) {
-            int to = target;
-            for (int len = kTables.rayLength[target][ray]; len > 0; --len) {
-                to += kRayOffset[ray];
-                if (pos.squares[to] == kEmpty)
-                    continue;
-                if (pos.squares[to] == wanted)
-                    out[n++] = to;
-                break;
-            }
+            if ((board.straight & kRayMasks.ray[target][ray]) == 0)
+                continue;
+            const int to = nearestOn(target, ray, board.occupied);
+            if (pos.squares[to] == wanted)
+                out[n++] = to;
         }
     };
     switch (type) {
