@@ -95,21 +95,18 @@ bool packPosition(const Position& pos, PackedPosition& out)
             rows[rank] |= std::uint64_t(7) << 56;
     }
     std::memcpy(out.bytes, &occupancy, sizeof occupancy);
-    // The codes of the occupied squares in square order (rank by rank, files a to h),
-    // gathered without a branch that depends on the board.
-    std::uint8_t codes[65];
-    int count = 0;
-    for (int rank = 0; rank < 8; ++rank) {
-        const std::uint64_t row = rows[rank];
-        const unsigned files = occupiedFiles[rank];
-#pragma GCC unroll 8
-        for (int file = 0; file < 8; ++file) {
-            codes[count] = std::uint8_t(row >> (file * 8));
-            count += int((files >> file) & 1);
-        }
-    }
-    if (count > 32)
+    // The codes of the occupied squares in square order (rank by rank, files a to h).
+    std::uint64_t squares = 0;
+    for (int rank = 0; rank < 8; ++rank)
+        squares |= std::uint64_t(occupiedFiles[rank]) << (rank * 8);
+    if (std::popcount(squares) > 32)
         return false;
+    std::uint8_t codes[34];
+    int count = 0;
+    for (; squares != 0; squares &= squares - 1) {
+        const int square = std::countr_zero(squares);
+        codes[count++] = std::uint8_t(rows[square / 8] >> (square % 8 * 8));
+    }
     if (!sideMarked) {
         if (count == 32)
             return false;
