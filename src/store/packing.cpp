@@ -99,11 +99,11 @@ bool packPosition(const Position& pos, PackedPosition& out)
     std::uint64_t squares = 0;
     for (int rank = 0; rank < 8; ++rank)
         squares |= std::uint64_t(occupiedFiles[rank]) << (rank * 8);
-    if (std::popcount(squares) > 32)
-        return false;
     std::uint8_t codes[34];
     int count = 0;
     for (; squares != 0; squares &= squares - 1) {
+        if (count == 32)
+            return false;
         const int square = std::countr_zero(squares);
         codes[count++] = std::uint8_t(rows[square / 8] >> (square % 8 * 8));
     }
