@@ -116,6 +116,29 @@ SliderSquares sliderSquares(const Position& pos, std::uint8_t a, std::uint8_t b,
     return s;
 }
 
+// The squares holding a piece of the side, as a bit set.
+std::uint64_t squaresOfSide(const Position& pos, int side)
+{
+    std::uint64_t own = 0;
+#if defined(__SSE2__)
+    const __m128i colourBit = _mm_set1_epi8(char(kColourBit));
+    const __m128i colour = _mm_set1_epi8(char(side == kWhite ? 0 : kColourBit));
+    const __m128i empty = _mm_setzero_si128();
+    for (int i = 0; i < 4; ++i) {
+        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
+        const __m128i ofSide = _mm_cmpeq_epi8(_mm_and_si128(row, colourBit), colour);
+        const __m128i ownPiece = _mm_andnot_si128(_mm_cmpeq_epi8(row, empty), ofSide);
+        own |= std::uint64_t(unsigned(_mm_movemask_epi8(ownPiece))) << (16 * i);
+    }
+#else
+    for (int sq = 0; sq < 64; ++sq) {
+        if (pos.squares[sq] != kEmpty && colourOf(pos.squares[sq]) == side)
+            own |= std::uint64_t(1) << sq;
+    }
+#endif
+    return own;
+}
+
 // The nearest occupied square on the ray, which must hold one.
 int nearestOn(int square, int dir, std::uint64_t occupied)
 {
@@ -240,10 +263,9 @@ struct Generator {
     {
         const int home = side == kWhite ? 4 : 60;
         int remembered = kNoSquare;
-        for (int sq = 0; sq < 64; ++sq) {
+        for (std::uint64_t own = squaresOfSide(pos, side); own != 0; own &= own - 1) {
+            const int sq = std::countr_zero(own);
             const std::uint8_t piece = pos.squares[sq];
-            if (!isOwn(piece))
-                continue;
             switch (typeOf(piece)) {
             case PieceType::Pawn:
                 pawnMoves(sq);
