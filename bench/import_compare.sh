@@ -11,17 +11,21 @@
 # Then, once, the database's bytes per game at compression ply 100, 40 and 20 and how
 # many such games fit the 4 GiB limit of a database file (and the 22-bit game numbers).
 #
-# Usage: bench/import_compare.sh [-n RUNS] [--no-plies] [VEZDB] [PGN]
+# With --busy a process that keeps one core busy runs beside each import (vezdb's and SCID's).
+#
+# Usage: bench/import_compare.sh [-n RUNS] [--no-plies] [--busy] [VEZDB] [PGN]
 # Needs the Debian packages scid, xvfb and pgn-extract; a missing one is skipped.
 set -euo pipefail
 
 runs=1
 plies=(100 40 20)
+busy=0
 while [[ $# -gt 0 && $1 == -* ]]; do
     case $1 in
     -n) runs=$2; shift 2 ;;
     --no-plies) plies=(); shift ;;
-    *) echo "usage: $0 [-n RUNS] [--no-plies] [VEZDB] [PGN]" >&2; exit 2 ;;
+    --busy) busy=1; shift ;;
+    *) echo "usage: $0 [-n RUNS] [--no-plies] [--busy] [VEZDB] [PGN]" >&2; exit 2 ;;
     esac
 done
 
@@ -29,7 +33,21 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 vezdb=${1:-$root/build/release/tools/vezdb/vezdb}
 pgn=${2:-$(cd "$root/.." && pwd)/shared/corpus/games-large.pgn}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+spinner=
+trap 'stop_busy; rm -rf "$work"' EXIT
+
+# With --busy, a loop of the shell's own keeps a core busy until stop_busy.
+start_busy() {
+    ((busy)) || return 0
+    (while :; do :; done) &
+    spinner=$!
+}
+stop_busy() {
+    [[ -n $spinner ]] || return 0
+    kill "$spinner" 2>/dev/null || true
+    wait "$spinner" 2>/dev/null || true
+    spinner=
+}
 
 najdorf='rnbqkb1r/1p2pppp/p2p1n2/8/3NP3/2N5/PPP2PPP/R1BQKB1R w KQkq - 0 6'
 have_scid=0
@@ -66,12 +84,15 @@ puts "search [expr {[clock microseconds] - $start}] $found"
 exit
 TCL
 
+((busy)) && echo "one core kept busy beside each import"
 printf '%-4s | %-30s | %-30s | %-9s | %-16s | %-16s | %-22s | %-15s | %s\n' run \
     'vezdb import wall/cpu s' 'scid import wall/cpu s' 'ratio w/c' 'vezdb MB (xfile)' \
     'scid MB (xfile)' 'najdorf vezdb ms w/cpu' 'no index ms w/cpu' 'najdorf scid ms, games'
 for ((run = 1; run <= runs; ++run)) do
     rm -f "$work"/vez.vez "$work"/vez.vez.idx "$work"/scid.*
+    start_busy
     timed "$work/vt" "$vezdb" import "$work/vez.vez" "$pgn" >"$work/vout" 2>/dev/null || true
+    stop_busy
     games=$(sed -nE 's/imported ([0-9]+) games.*/\1/p' "$work/vout")
     combined=$(sed -nE 's/.*\(([0-9]+) combined.*/\1/p' "$work/vout")
     vbytes=$(stat -c %s "$work/vez.vez")
@@ -83,8 +104,10 @@ for ((run = 1; run <= runs; ++run)) do
     sw=- sc=- smem=- sbytes=0 ratio=- ssearch=- sfound=-
     if ((have_scid)); then
         # Timed inside xvfb-run: the X server's start and memory are not SCID's.
+        start_busy
         xvfb-run -a /usr/bin/time -f '%e %U %S %M' -o "$work/st" /usr/games/tkscid \
             "$work/import.tcl" "$pgn" "$work/scid" >/dev/null 2>&1
+        stop_busy
         sbytes=$(cat "$work"/scid.si4 "$work"/scid.sg4 "$work"/scid.sn4 | wc -c)
         sw=$(field "$work/st" 1) sc=$(cpu "$work/st") smem=$(field "$work/st" 4)
         ratio=$(awk -v a="$(field "$work/vt" 1)" -v b="$sw" -v c="$(cpu "$work/vt")" -v d="$sc" \
