@@ -58,22 +58,9 @@ void report(benchmark::State& state, long games, std::uintmax_t bytes)
     state.counters["games"] = static_cast<double>(games);
 }
 
-void BM_PgnReadLargeFile(benchmark::State& state)
-{
-    long games = 0;
-    for (auto _ : state) {
-        PgnSource source;
-        if (!openLarge(state, source))
-            return;
-        games = readAll(source, [](Game&) {});
-    }
-    report(state, games, std::filesystem::file_size(kLargeFile));
-}
-BENCHMARK(BM_PgnReadLargeFile)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
-
-// What an import's reading thread does: each game read, then prepared for storing (every
-// position packed and hashed, the move codes of long games worked out).
-void BM_PgnReadAndPrepareLargeFile(benchmark::State& state)
+// Reading alone; and what an import's reading thread does, each game read and then prepared
+// for storing (every position packed and hashed, the move codes of long games worked out).
+void BM_PgnReadLargeFile(benchmark::State& state, bool prepare)
 {
     long games = 0;
     for (auto _ : state) {
@@ -81,11 +68,17 @@ void BM_PgnReadAndPrepareLargeFile(benchmark::State& state)
         if (!openLarge(state, source))
             return;
         PreparedGame prepared;
-        games = readAll(source, [&](Game& game) { prepared.prepare(game, StoreSettings{}); });
+        games = readAll(source, [&](Game& game) {
+            if (prepare)
+                prepared.prepare(game, StoreSettings{});
+        });
     }
     report(state, games, std::filesystem::file_size(kLargeFile));
 }
-BENCHMARK(BM_PgnReadAndPrepareLargeFile)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK_CAPTURE(BM_PgnReadLargeFile, read, false)
+    ->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK_CAPTURE(BM_PgnReadLargeFile, prepare, true)
+    ->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 
 // What "pgn-extract -o /dev/null" does: read each game and write it out again.
 void BM_PgnReadWriteLargeFile(benchmark::State& state)
