@@ -1,6 +1,7 @@
 #include "chess/movegen.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 
@@ -80,63 +81,37 @@ constexpr RayMasks kRayMasks = buildRayMasks();
 // The rays whose squares have higher numbers than the square they start from.
 constexpr bool risingRay(int dir) { return kRayOffset[dir] > 0; }
 
-// What a slider test needs of the board, as bit sets: the occupied squares, and the
-// squares holding either of two pieces for each of two pairs.
-struct SliderSquares {
-    std::uint64_t occupied = 0;
-    std::uint64_t straight = 0; // a or b
-    std::uint64_t diagonal = 0; // c or b
-};
-
-SliderSquares sliderSquares(const Position& pos, std::uint8_t a, std::uint8_t b, std::uint8_t c)
+// For each of the given bytes, the squares whose byte, masked, equals it, as bit sets.
+template <std::size_t N>
+std::array<std::uint64_t, N> squaresHolding(const Position& pos, const std::array<std::uint8_t, N>& bytes,
+                                            std::uint8_t mask = 0xFF)
 {
-    SliderSquares s;
+    std::array<std::uint64_t, N> sets{};
 #if defined(__SSE2__)
-    const __m128i va = _mm_set1_epi8(char(a));
-    const __m128i vb = _mm_set1_epi8(char(b));
-    const __m128i vc = _mm_set1_epi8(char(c));
-    const __m128i empty = _mm_setzero_si128();
     for (int i = 0; i < 4; ++i) {
-        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
-        const __m128i both = _mm_cmpeq_epi8(row, vb);
-        const auto bits = [](__m128i m) { return std::uint64_t(unsigned(_mm_movemask_epi8(m))); };
-        s.occupied |= (~bits(_mm_cmpeq_epi8(row, empty)) & 0xFFFF) << (16 * i);
-        s.straight |= bits(_mm_or_si128(_mm_cmpeq_epi8(row, va), both)) << (16 * i);
-        s.diagonal |= bits(_mm_or_si128(_mm_cmpeq_epi8(row, vc), both)) << (16 * i);
+        const __m128i row =
+            _mm_and_si128(_mm_set1_epi8(char(mask)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i)));
+        for (std::size_t b = 0; b < N; ++b) {
+            const __m128i equal = _mm_cmpeq_epi8(row, _mm_set1_epi8(char(bytes[b])));
+            sets[b] |= std::uint64_t(unsigned(_mm_movemask_epi8(equal))) << (16 * i);
+        }
     }
 #else
     for (int sq = 0; sq < 64; ++sq) {
-        const std::uint8_t piece = pos.squares[sq];
-        const std::uint64_t bit = std::uint64_t(1) << sq;
-        s.occupied |= piece != kEmpty ? bit : 0;
-        s.straight |= piece == a || piece == b ? bit : 0;
-        s.diagonal |= piece == c || piece == b ? bit : 0;
+        for (std::size_t b = 0; b < N; ++b)
+            sets[b] |= std::uint64_t((pos.squares[sq] & mask) == bytes[b]) << sq;
     }
 #endif
-    return s;
+    return sets;
 }
 
-// The squares holding a piece of the side, as a bit set.
+// The squares holding a piece of the side.
 std::uint64_t squaresOfSide(const Position& pos, int side)
 {
-    std::uint64_t own = 0;
-#if defined(__SSE2__)
-    const __m128i colourBit = _mm_set1_epi8(char(kColourBit));
-    const __m128i colour = _mm_set1_epi8(char(side == kWhite ? 0 : kColourBit));
-    const __m128i empty = _mm_setzero_si128();
-    for (int i = 0; i < 4; ++i) {
-        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
-        const __m128i ofSide = _mm_cmpeq_epi8(_mm_and_si128(row, colourBit), colour);
-        const __m128i ownPiece = _mm_andnot_si128(_mm_cmpeq_epi8(row, empty), ofSide);
-        own |= std::uint64_t(unsigned(_mm_movemask_epi8(ownPiece))) << (16 * i);
-    }
-#else
-    for (int sq = 0; sq < 64; ++sq) {
-        if (pos.squares[sq] != kEmpty && colourOf(pos.squares[sq]) == side)
-            own |= std::uint64_t(1) << sq;
-    }
-#endif
-    return own;
+    const auto [empty] = squaresHolding<1>(pos, {kEmpty});
+    const auto [ofColour] = squaresHolding<1>(pos, {std::uint8_t(side << 3)}, kColourBit);
+    return ofColour & ~empty;
 }
 
 // The nearest occupied square on the ray, which must hold one.
@@ -344,17 +319,17 @@ bool isAttacked(const Position& pos, int square)
     }
     // A rook, bishop or queen attacks when it is the nearest piece on one of its rays from
     // the square; most squares have none on any of their lines.
-    const SliderSquares board =
-        sliderSquares(pos, makePiece(PieceType::Rook, enemy), makePiece(PieceType::Queen, enemy),
-                      makePiece(PieceType::Bishop, enemy));
-    const std::uint64_t straight = board.straight & kRayMasks.rookLines[square];
-    const std::uint64_t diagonal = board.diagonal & kRayMasks.bishopLines[square];
+    const auto [empty, rooks, bishops, queens] = squaresHolding<4>(
+        pos, {kEmpty, makePiece(PieceType::Rook, enemy), makePiece(PieceType::Bishop, enemy),
+              makePiece(PieceType::Queen, enemy)});
+    const std::uint64_t straight = (rooks | queens) & kRayMasks.rookLines[square];
+    const std::uint64_t diagonal = (bishops | queens) & kRayMasks.bishopLines[square];
     if ((straight | diagonal) == 0)
         return false;
     for (int dir = 0; dir < 8; ++dir) {
         const std::uint64_t sliders = dir % 2 == 0 ? straight : diagonal;
         if ((sliders & kRayMasks.ray[square][dir]) != 0 &&
-            (sliders >> nearestOn(square, dir, board.occupied) & 1) != 0)
+            (sliders >> nearestOn(square, dir, ~empty) & 1) != 0)
             return true;
     }
     return false;
@@ -506,11 +481,11 @@ int piecesReaching(const Position& pos, PieceType type, int target, int (&out)[8
         }
     };
     auto scanRays = [&](std::initializer_list<Ray> rays) {
-        const SliderSquares board = sliderSquares(pos, wanted, wanted, wanted);
+        const auto [empty, pieces] = squaresHolding<2>(pos, {kEmpty, wanted});
         for (Ray ray : rays) {
-            if ((board.straight & kRayMasks.ray[target][ray]) == 0)
+            if ((pieces & kRayMasks.ray[target][ray]) == 0)
                 continue;
-            const int to = nearestOn(target, ray, board.occupied);
+            const int to = nearestOn(target, ray, ~empty);
             if (pos.squares[to] == wanted)
                 out[n++] = to;
         }

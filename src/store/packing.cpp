@@ -71,7 +71,7 @@ bool packPosition(const Position& pos, PackedPosition& out)
         markable = ~(std::uint64_t(0xFF) << (marking.epRank * 8));
     // Eight squares at a time: the codes of a row, and where it is occupied.
     std::uint64_t rows[8];
-    unsigned occupiedFiles[8];
+    std::uint64_t squares = 0;   // bit s where square s is occupied
     std::uint64_t occupancy = 0; // byte f: bit r where file f of rank r is occupied
     bool sideMarked = false;
 #pragma GCC unroll 8
@@ -84,7 +84,7 @@ bool packPosition(const Position& pos, PackedPosition& out)
         rows[rank] = (row & ~mask) | ((markedPawn * kOnes) & mask);
         sideMarked |= marked != 0;
         occupancy |= (occupied >> 7) << rank;
-        occupiedFiles[rank] = unsigned(((occupied >> 7) * 0x0102040810204080ull) >> 56);
+        squares |= (((occupied >> 7) * 0x0102040810204080ull) >> 56) << (rank * 8);
     }
     for (const int colour : {kWhite, kBlack}) {
         const int rank = colour == kWhite ? 0 : 7;
@@ -96,9 +96,6 @@ bool packPosition(const Position& pos, PackedPosition& out)
     }
     std::memcpy(out.bytes, &occupancy, sizeof occupancy);
     // The codes of the occupied squares in square order (rank by rank, files a to h).
-    std::uint64_t squares = 0;
-    for (int rank = 0; rank < 8; ++rank)
-        squares |= std::uint64_t(occupiedFiles[rank]) << (rank * 8);
     std::uint8_t codes[34];
     int count = 0;
     for (; squares != 0; squares &= squares - 1) {
