@@ -167,8 +167,10 @@ void recountFreeBytes()
     std::uint64_t bytes = 0;
     for (int k = 0; k <= int(RecordKind::GameRecord); ++k) {
         const RecordKindInfo& info = recordKindInfo(RecordKind(k));
+        if (!info.countsAsFreeBytes)
+            continue;
         std::uint64_t left = h.usedBytes / info.size + 1;
-        for (DbOffset r = h.freeLists[int(info.freeList)]; r != 0 && info.countsAsFreeBytes;
+        for (DbOffset r = h.freeLists[int(info.freeList)]; r != 0;
              r = *at<DbOffset>(r + info.linkOffset)) {
             if (--left == 0)
                 return; // a list in a circle: damage, for validation to report
