@@ -103,6 +103,21 @@ bool hasTinyPredecessorBesides(DbOffset record, DbOffset pred)
     return false;
 }
 
+// The record of a position the line reaches more than once. Where every key has one record,
+// a position met before on this line is the record written there (records[j] for j < i),
+// found without rebuilding any record's position; otherwise the lookup decides.
+DbOffset recordOfRepeat(const std::vector<PlannedStep>& path, const std::vector<DbOffset>& records,
+                        std::size_t i, bool uniqueKeys)
+{
+    if (uniqueKeys) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (path[j].repeated && path[j].key == path[i].key)
+                return records[j];
+        }
+    }
+    return findPackedPosition(path[i].key);
+}
+
 DbOffset countGame(DbOffset record, int weight, int result)
 {
     noteImageChange();
@@ -128,12 +143,14 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
     DbOffset prev = 0, prevprev = 0;
     std::vector<DbOffset> counted;
     WriterRecords refs{records, prev, prevprev, counted};
+    const PositionIndex* index = lookupPositionIndex();
+    const bool uniqueKeys = index != nullptr && !index->sawDuplicates;
     for (std::size_t i = 0; i <= m; ++i) {
         const PlannedStep& e = path[i];
         DbOffset rec = records[i];
         bool createdByThisLine = false;
         if (e.repeated) {
-            const DbOffset again = findPackedPosition(e.key);
+            const DbOffset again = recordOfRepeat(path, records, i, uniqueKeys);
             if (rec == 0 && again != 0)
                 createdByThisLine = true;
             rec = again;
@@ -201,6 +218,7 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
         }
         prevprev = prev;
         prev = rec;
+        records[i] = rec; // from here on, what was written (kept up to date as records move)
     }
     written.end = prev;
     written.hash = path[m].hash;
