@@ -48,9 +48,16 @@ bool packAndHash(const Position& pos, PackedPosition& key, std::uint16_t& hash)
 
 bool sameKey(DbOffset record, const PackedPosition& key)
 {
+    PositionIndex* index = builtPositionIndex();
+    if (const PackedPosition* known = index != nullptr ? index->knownKey(record) : nullptr)
+        return *known == key;
     Position pos;
     PackedPosition other;
-    return reconstructPosition(record, pos) && packPosition(pos, other) && other == key;
+    if (!reconstructPosition(record, pos) || !packPosition(pos, other))
+        return false;
+    if (index != nullptr)
+        index->rememberKey(record, other);
+    return other == key;
 }
 
 // The specified lookup: walk the chain and compare rebuilt keys.

@@ -44,7 +44,10 @@ std::uint64_t keyHash(const PackedPosition& key)
 
 } // namespace
 
-PositionIndex::PositionIndex() : m_chains(new Chain[kHashSlots]) {}
+PositionIndex::PositionIndex()
+    : m_chains(new Chain[kHashSlots]), m_known(new KnownKey[std::size_t(1) << kKnownKeyBits])
+{
+}
 
 PositionIndex::~PositionIndex()
 {
@@ -136,6 +139,7 @@ std::optional<PositionIndex::Place> PositionIndex::locate(std::uint16_t chain,
 void PositionIndex::unchained(std::uint16_t chain, const Place& place)
 {
     Chain& c = m_chains[chain];
+    forgetKey(c.records[place.at]);
     const std::uint32_t after = c.size - place.at - 1;
     std::memmove(c.records + place.at, c.records + place.at + 1, after * sizeof(std::uint32_t));
     std::memmove(c.tags + place.at, c.tags + place.at + 1, after * sizeof(std::uint16_t));

@@ -105,6 +105,20 @@ public:
     // The record at a located place has left its chain.
     void unchained(std::uint16_t chain, const Place& place);
 
+    // The key of a record as last rebuilt, when it is still known; null otherwise. Proving
+    // that a record holds a key means rebuilding its position along its way back to the
+    // start, and an import asks that again and again of the positions its games transpose
+    // into. Records that leave their chains are forgotten here.
+    const PackedPosition* knownKey(DbOffset record) const
+    {
+        const KnownKey& k = m_known[knownSlot(record)];
+        return k.record == record ? &k.key : nullptr;
+    }
+    void rememberKey(DbOffset record, const PackedPosition& key)
+    {
+        m_known[knownSlot(record)] = {record, key};
+    }
+
     std::size_t size() const { return m_size; }
     // Room for count more records without growing on the way (a bulk import knows roughly
     // how many positions are coming).
@@ -143,7 +157,24 @@ private:
         return p >= m_arena && p < m_arena + m_arenaBytes;
     }
 
+    struct KnownKey {
+        DbOffset record = 0;
+        PackedPosition key;
+    };
+    static constexpr int kKnownKeyBits = 14;
+    static std::size_t knownSlot(DbOffset record)
+    {
+        return std::uint32_t(record * 0x9E3779B1u) >> (32 - kKnownKeyBits);
+    }
+    void forgetKey(DbOffset record)
+    {
+        KnownKey& k = m_known[knownSlot(record)];
+        if (k.record == record)
+            k.record = 0;
+    }
+
     std::unique_ptr<Chain[]> m_chains;
+    std::unique_ptr<KnownKey[]> m_known;
     std::size_t m_size = 0;
     // The chains as reserved, in one mapping of large pages: a lookup or an insertion in a
     // random chain then costs its cache lines but seldom a page walk besides. A chain that
