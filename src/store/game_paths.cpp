@@ -417,7 +417,9 @@ void compressTail(DbOffset v, const PlannedLine* plan)
         }
     }
     const DbOffset block = storeBytes(bytes);
-    const DbOffset newEnd = ensureBig(r, planned ? &plan->steps[atStep].key : nullptr);
+    const DbOffset newEnd = planned ? ensureBig(r, &plan->steps[atStep].key,
+                                                &plan->steps[atStep].position)
+                                    : ensureBig(r);
     unlistVariation(v);
     variation(v)->compressedTail = block;
     listVariation(v, newEnd);

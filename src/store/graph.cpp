@@ -727,7 +727,7 @@ PositionCounts recordCounts(DbOffset r)
 
 namespace {
 
-DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash);
+DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const Position* known = nullptr);
 DbOffset promoteKnownToFull(DbOffset tinyRecord, std::uint16_t hash, const Position* known);
 
 } // namespace
@@ -866,11 +866,11 @@ DbOffset promoteToBig(DbOffset record, std::uint16_t hash)
 
 namespace {
 
-DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash)
+DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash, const Position* known)
 {
     noteImageChange();
     if (isTiny(record))
-        record = promoteToFull(record, hash);
+        record = promoteKnownToFull(record, hash, known);
     if (isBig(record))
         return record;
     const FullPosition old = *full(record);
@@ -906,18 +906,18 @@ DbOffset promoteKnownToBig(DbOffset record, std::uint16_t hash)
 
 } // namespace
 
-DbOffset ensureBig(DbOffset record, const PackedPosition* key)
+DbOffset ensureBig(DbOffset record, const PackedPosition* key, const Position* known)
 {
     if (record == 0 || isBig(record))
         return record;
     if (key != nullptr)
-        return promoteKnownToBig(record, primaryHash(*key));
+        return promoteKnownToBig(record, primaryHash(*key), known);
     Position pos;
     PackedPosition rebuilt;
     std::uint16_t hash = 0;
     if (!reconstructPosition(record, pos) || !packAndHash(pos, rebuilt, hash))
         return promoteKnownToBig(record, 0); // unchain searches every chain
-    return promoteKnownToBig(record, hash);
+    return promoteKnownToBig(record, hash, &pos);
 }
 
 DbOffset addGameCount(DbOffset record, int result)

@@ -123,8 +123,10 @@ DbOffset promoteToFull(DbOffset tiny, const Position& pos, const PackedPosition*
 void promoteTinyPredecessors(DbOffset record,
                              std::vector<std::pair<DbOffset, DbOffset>>* moved = nullptr);
 DbOffset promoteToBig(DbOffset record, std::uint16_t hash);
-// key, when the caller knows it, spares rebuilding the record's position.
-DbOffset ensureBig(DbOffset record, const PackedPosition* key = nullptr);
+// key, when the caller knows it, spares rebuilding the record's position (to find its
+// chain); so does known with key, the position itself, where a tiny record is promoted.
+DbOffset ensureBig(DbOffset record, const PackedPosition* key = nullptr,
+                   const Position* known = nullptr);
 
 // Counts a game (result 1 white win, 2 black win) on a non-tiny record; returns the
 // record, which may have been made big.
