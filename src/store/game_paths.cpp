@@ -430,14 +430,17 @@ void compressTail(DbOffset v, const PlannedLine* plan)
 namespace {
 
 // Moves a Variation's tail back into the graph as far as the graph now has its moves.
-void expandOne(DbOffset v)
+// endPosition, when the caller knows it, is the position of the Variation's graph end.
+void expandOne(DbOffset v, const Position* endPosition)
 {
     noteImageChange();
     Variation* var = variation(v);
     const std::string tail(at<char>(var->compressedTail), std::size_t(compressedLength(v)));
     const DbOffset oldEnd = var->graphEnd;
     Position pos;
-    if (!reconstructPosition(oldEnd, pos))
+    if (endPosition != nullptr)
+        pos = *endPosition;
+    else if (!reconstructPosition(oldEnd, pos))
         return;
     const DbOffset game = var->game;
     const bool mainLine = game != 0 && at<GameRecord>(game)->mainLine == v;
@@ -529,16 +532,21 @@ void expandOne(DbOffset v)
 
 } // namespace
 
-void expandTails(DbOffset v)
+void expandTails(DbOffset v, const PlannedLine* plan)
 {
-    std::vector<DbOffset> bigs;
-    bigs.push_back(variation(v)->graphEnd);
+    // The big records of the line's way back, with their plies.
+    std::vector<std::pair<DbOffset, int>> bigs;
+    const Variation* var = variation(v);
+    bigs.emplace_back(var->graphEnd, var->endPly - compressedLength(v));
     walkBack(v, [&](const PathStep& s) {
         if (isBig(s.prev))
-            bigs.push_back(s.prev);
+            bigs.emplace_back(s.prev, s.ply - 1);
         return true;
     });
-    for (DbOffset b : bigs) {
+    const int startPly = var->startPly;
+    const bool planned =
+        plan != nullptr && plan->steps.size() == std::size_t(var->endPly - startPly + 1);
+    for (const auto& [b, ply] : bigs) {
         // Most positions hold no tails, and some hold thousands of lines: walk a list only
         // when it may have a tail.
         if (!mayHoldTails(b))
@@ -549,8 +557,10 @@ void expandTails(DbOffset v)
                 withTails.push_back(w);
         }
         tailsCounted(b, std::uint32_t(withTails.size()));
+        const Position* known = planned ? &plan->steps[std::size_t(ply - startPly)].position
+                                        : nullptr;
         for (DbOffset w : withTails)
-            expandOne(w);
+            expandOne(w, known);
     }
 }
 

@@ -56,7 +56,9 @@ void listVariation(DbOffset variation, DbOffset end);
 
 // The line's plan, when given, holds the positions and move codes the tail needs.
 void compressTail(DbOffset variation, const PlannedLine* plan = nullptr);
-void expandTails(DbOffset variation);
+// Moves back into the graph the tails of other lines that end on this line's way, as far
+// as the graph now has their moves; the line's plan, when given, holds its positions.
+void expandTails(DbOffset variation, const PlannedLine* plan = nullptr);
 bool gamesCompatible(DbOffset a, DbOffset b);
 bool samePath(DbOffset a, DbOffset b);
 void mergeGameInto(DbOffset earlier, DbOffset duplicate);

@@ -189,7 +189,7 @@ DbOffset storeVariation(const GameLine& line, const Position& start, int result,
         *eco = path->eco;
     annotateLine(line, start, v, game, prepared, plan);
     compressTail(v, plan);
-    expandTails(v);
+    expandTails(v, plan);
     return v;
 }
 
