@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -253,7 +254,9 @@ void addMainLine(std::uint32_t number, const std::vector<DbOffset>& met,
 {
     if (isTiny(met[0]))
         tinyEnds = true;
-    for (std::size_t i = 0; i < met.size(); ++i) {
+    // From the line's start: a record the line meets twice gets its items in ascending
+    // steps, the order of the index.
+    for (std::size_t i = met.size(); i-- > 0;) {
         if (isTiny(met[i]))
             continue;
         const bool last = i + 1 == met.size();
@@ -317,7 +320,7 @@ public:
 private:
     using Item = MainLineItem;
 
-    void fill(LargeVector<Item>& items);
+    void fill(LargeVector<Item>& earlier, LargeVector<Item>& later);
 
     bool m_built = false;
     const std::uint8_t* m_base = nullptr;
@@ -417,23 +420,37 @@ void walkSideBySide(Load load, Advance advance)
     }
 }
 
-// Walks the ways back of the given main lines, number and line each, and makes their items.
+// Walks the ways back of the given main lines, number and line each, and makes their items,
+// line after line in the order given (a line that is done before those loaded ahead of it
+// waits for them).
 void walkMainLines(std::span<const std::pair<std::uint32_t, DbOffset>> lines,
                    LargeVector<MainLineItem>& items, bool& tinyEnds)
 {
     std::array<LineWalk, kLanes> lanes;
+    std::array<std::size_t, kLanes> lineOf{};
     std::size_t next = 0;
+    std::size_t added = 0; // lines whose items are in
+    std::map<std::size_t, std::pair<std::uint32_t, std::vector<DbOffset>>> waiting;
     const auto load = [&](std::size_t lane) {
         if (next == lines.size())
             return false;
         lanes[lane].start(lines[next].first, lines[next].second);
-        ++next;
+        lineOf[lane] = next++;
         return true;
     };
     walkSideBySide(load, [&](std::size_t lane) {
         if (lanes[lane].step())
             return true;
+        if (lineOf[lane] != added) {
+            waiting.emplace(lineOf[lane], std::pair(lanes[lane].number(), lanes[lane].met()));
+            return false;
+        }
         addMainLine(lanes[lane].number(), lanes[lane].met(), items, tinyEnds);
+        for (++added; !waiting.empty() && waiting.begin()->first == added; ++added) {
+            const auto& [number, met] = waiting.begin()->second;
+            addMainLine(number, met, items, tinyEnds);
+            waiting.erase(waiting.begin());
+        }
         return false;
     });
 }
@@ -449,28 +466,29 @@ void MainLineIndex::build()
         if (g != 0 && gameRecord(g)->mainLine != 0)
             lines.emplace_back(n, gameRecord(g)->mainLine);
     }
-    LargeVector<Item> items;
-    items.reserve(std::size_t(issued) * 24); // about the non-tiny records of a main line
-    // The walks wait on memory far more than they compute: a large index walks the later
-    // half of the lines on a second thread. The walks only read the graph.
-    const std::size_t half = lines.size() >= kWalkApartFrom ? lines.size() / 2 : lines.size();
+    // The lines are walked in two halves, each making its own items. The walks wait on
+    // memory far more than they compute: a large index walks the later half on a second
+    // thread. The walks only read the graph.
+    const std::size_t half = lines.size() / 2;
     const std::span<const std::pair<std::uint32_t, DbOffset>> all(lines);
+    LargeVector<Item> earlier;
+    earlier.reserve(half * 24); // about the non-tiny records of a main line
     LargeVector<Item> later;
+    later.reserve((lines.size() - half) * 24);
     bool laterTinyEnds = false;
     std::exception_ptr laterFailed;
+    const auto walkLater = [&] {
+        try {
+            walkMainLines(all.subspan(half), later, laterTinyEnds);
+        } catch (...) {
+            laterFailed = std::current_exception();
+        }
+    };
     std::thread apart;
-    if (half < lines.size()) {
-        later.reserve((lines.size() - half) * 24);
-        apart = std::thread([&] {
-            try {
-                walkMainLines(all.subspan(half), later, laterTinyEnds);
-            } catch (...) {
-                laterFailed = std::current_exception();
-            }
-        });
-    }
+    if (lines.size() >= kWalkApartFrom)
+        apart = std::thread(walkLater);
     try {
-        walkMainLines(all.first(half), items, m_tinyEnds);
+        walkMainLines(all.first(half), earlier, m_tinyEnds);
     } catch (...) {
         if (apart.joinable())
             apart.join();
@@ -478,55 +496,64 @@ void MainLineIndex::build()
     }
     if (apart.joinable())
         apart.join();
+    else
+        walkLater();
     if (laterFailed)
         std::rethrow_exception(laterFailed);
     m_tinyEnds = m_tinyEnds || laterTinyEnds;
-    items.insert(items.end(), later.begin(), later.end());
-    LargeVector<Item>().swap(later);
-    fill(items);
+    fill(earlier, later);
     m_built = true;
     m_base = currentBase;
     m_epoch = imageEpoch();
     m_changes = graphChanges();
 }
 
-// Sorts the items by record and game and lays them out for lookup. The sort works in
-// place, with no second array of items: a build at the close of a long import must not
-// raise the session's peak of memory. Items are first put in buckets by the offset's
-// high half, each moved straight to its bucket, then each bucket is sorted.
-void MainLineIndex::fill(LargeVector<Item>& items)
+// Sorts items by record, keeping their order among equal records: two passes of a
+// counting sort, on the record's low half and then its high half, through a second array.
+void sortByRecord(LargeVector<MainLineItem>& items)
 {
-    const auto bucketOf = [](const Item& item) { return item.record >> 16; };
-    std::vector<std::size_t> ends(65537, 0);
-    for (const Item& item : items)
-        ++ends[bucketOf(item) + 1];
-    for (std::size_t b = 1; b < ends.size(); ++b)
-        ends[b] += ends[b - 1];
-    std::vector<std::size_t> next(ends.begin(), ends.end() - 1);
-    for (std::size_t b = 0; b + 1 < ends.size(); ++b) {
-        while (next[b] < ends[b + 1]) {
-            Item item = items[next[b]];
-            for (std::uint32_t to = bucketOf(item); to != b; to = bucketOf(item))
-                std::swap(item, items[next[to]++]);
-            items[next[b]++] = item;
-        }
-    }
-    const auto byRecordAndGame = [](const Item& a, const Item& b) {
-        return (std::uint64_t(a.record) << 32 | a.entry.gameAndSteps) <
-               (std::uint64_t(b.record) << 32 | b.entry.gameAndSteps);
+    using Item = MainLineItem;
+    const std::size_t n = items.size();
+    LargePages<Item> pages;
+    const auto release = [&pages, n](Item* p) { pages.deallocate(p, n); };
+    const std::unique_ptr<Item[], decltype(release)> other(n != 0 ? pages.allocate(n) : nullptr,
+                                                           release);
+    const auto scatter = [n](const Item* from, Item* to, auto bucketOf) {
+        std::vector<std::size_t> next(65537, 0);
+        for (std::size_t i = 0; i < n; ++i)
+            ++next[bucketOf(from[i]) + 1];
+        for (std::size_t b = 1; b < next.size(); ++b)
+            next[b] += next[b - 1];
+        for (std::size_t i = 0; i < n; ++i)
+            to[next[bucketOf(from[i])]++] = from[i];
     };
-    for (std::size_t b = 0; b + 1 < ends.size(); ++b)
-        std::sort(items.begin() + std::ptrdiff_t(ends[b]),
-                  items.begin() + std::ptrdiff_t(ends[b + 1]), byRecordAndGame);
-    m_entries.reserve(items.size());
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i == 0 || items[i].record != items[i - 1].record) {
-            m_records.push_back(items[i].record);
-            m_starts.push_back(std::uint32_t(i));
+    scatter(items.data(), other.get(), [](const Item& item) { return item.record & 0xFFFFu; });
+    scatter(other.get(), items.data(), [](const Item& item) { return item.record >> 16; });
+}
+
+// Sorts the items by record and game and lays them out for lookup. Each half comes in game
+// order, each line's items in ascending steps, and the later half's games all come after
+// the earlier half's: each half sorted by record alone, then merged, gives that order. The
+// halves are sorted one after the other, so that the sort needs room for half of the items
+// besides them, and the build at the close of a long import does not raise the session's
+// peak of memory.
+void MainLineIndex::fill(LargeVector<Item>& earlier, LargeVector<Item>& later)
+{
+    sortByRecord(earlier);
+    sortByRecord(later);
+    m_entries.reserve(earlier.size() + later.size());
+    std::size_t i = 0, j = 0;
+    while (i < earlier.size() || j < later.size()) {
+        const bool fromEarlier =
+            j == later.size() || (i < earlier.size() && earlier[i].record <= later[j].record);
+        const Item& item = fromEarlier ? earlier[i++] : later[j++];
+        if (m_records.empty() || item.record != m_records.back()) {
+            m_records.push_back(item.record);
+            m_starts.push_back(std::uint32_t(m_entries.size()));
         }
-        m_entries.push_back(items[i].entry);
+        m_entries.push_back(item.entry);
     }
-    m_starts.push_back(std::uint32_t(items.size()));
+    m_starts.push_back(std::uint32_t(m_entries.size()));
     m_records.shrink_to_fit();
     m_starts.shrink_to_fit();
 }
