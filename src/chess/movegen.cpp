@@ -392,6 +392,30 @@ bool leavesKingAttacked(Position& pos, Move move, int kingSquare)
 
 namespace {
 
+// The squares of the pieces that stand between the king and an enemy rook, bishop or
+// queen on one of its lines, with nothing else between: the pieces a move may unpin.
+std::uint64_t pinnedSquares(const Position& pos, int king)
+{
+    const int enemy = pos.sideToMove ^ 1;
+    const auto [empty, rooks, bishops, queens] = squaresHolding<4>(
+        pos, {kEmpty, makePiece(PieceType::Rook, enemy), makePiece(PieceType::Bishop, enemy),
+              makePiece(PieceType::Queen, enemy)});
+    const std::uint64_t straight = (rooks | queens) & kRayMasks.rookLines[king];
+    const std::uint64_t diagonal = (bishops | queens) & kRayMasks.bishopLines[king];
+    std::uint64_t pinned = 0;
+    for (int dir = 0; dir < 8 && (straight | diagonal) != 0; ++dir) {
+        const std::uint64_t sliders = dir % 2 == 0 ? straight : diagonal;
+        if ((sliders & kRayMasks.ray[king][dir]) == 0)
+            continue;
+        const int first = nearestOn(king, dir, ~empty);
+        if ((sliders >> first & 1) != 0 || (kRayMasks.ray[first][dir] & ~empty) == 0)
+            continue;
+        if ((sliders >> nearestOn(first, dir, ~empty) & 1) != 0)
+            pinned |= std::uint64_t(1) << first;
+    }
+    return pinned;
+}
+
 // Removes from the generated list the moves that leave the king attacked, in the order
 // legalMoves defines (an illegal move is replaced by the last one), until stop says so for
 // a legal move at its final place; returns that place, or the legal count when stop never
@@ -404,8 +428,10 @@ int filterLegal(const Position& pos, MoveList& list, int n, Stop stop)
     const Move last = list[n - 1];
     const int king = pieceTypeOf(last) == PieceType::King ? fromSquare(last) : findKing(pos);
     // Out of check, a move of another piece than the king can only expose the king by
-    // leaving a square on a line with it, or by taking en passant: other moves need no test.
+    // leaving a square where it stands pinned, or by taking en passant: other moves need no
+    // test.
     const bool inCheck = isSquare(king) && isAttacked(pos, king);
+    const std::uint64_t pinned = isSquare(king) ? pinnedSquares(pos, king) : 0;
     const auto needsTest = [&](Move move) {
         const int from = fromSquare(move);
         const int to = toSquare(move);
@@ -414,11 +440,7 @@ int filterLegal(const Position& pos, MoveList& list, int n, Stop stop)
             return true;
         if (typeOf(piece) == PieceType::Pawn && fileOf(from) != fileOf(to) && pos.squares[to] == kEmpty)
             return true;
-        if (!isSquare(king))
-            return false;
-        const int files = fileOf(from) - fileOf(king);
-        const int ranks = rankOf(from) - rankOf(king);
-        return files == 0 || ranks == 0 || files == ranks || files == -ranks;
+        return (pinned >> from & 1) != 0;
     };
     Position scratch = pos;
     int i = 0;
