@@ -327,15 +327,20 @@ public:
     {
         refresh();
         // Walks stay in one pool for hundreds of steps: try the last pool first.
-        DbOffset pool = m_lastPool;
-        if (pool == 0 || t < pool || t >= pool + sizeof(Pool)) {
-            const auto it = std::upper_bound(m_pools.begin(), m_pools.end(), t);
+        if (m_last >= m_pools.size() || t < m_pools[m_last].pool ||
+            t >= m_pools[m_last].pool + sizeof(Pool)) {
+            const auto it = std::upper_bound(
+                m_pools.begin(), m_pools.end(), t,
+                [](DbOffset offset, const Known& known) { return offset < known.pool; });
             if (it == m_pools.begin())
                 return {0, 0};
-            pool = m_lastPool = *(it - 1);
+            m_last = std::size_t(it - m_pools.begin()) - 1;
         }
+        const DbOffset pool = m_pools[m_last].pool;
+        // Only the newest pool still fills; the others' fill is known.
+        const std::int16_t used = pool == m_head ? at<Pool>(pool)->used : m_pools[m_last].used;
         const DbOffset first = pool + DbOffset(offsetof(Pool, space));
-        const DbOffset end = first + std::uint32_t(std::max<std::int16_t>(at<Pool>(pool)->used, 0));
+        const DbOffset end = first + std::uint32_t(std::max<std::int16_t>(used, 0));
         constexpr DbOffset kSize = sizeof(TinyPosition);
         if (t < first || (t - first) % kSize != 0 || t + kSize > end)
             return {0, 0};
@@ -343,35 +348,50 @@ public:
     }
 
 private:
+    struct Known {
+        DbOffset pool;
+        std::int16_t used; // as it was when the pool stopped being the newest
+    };
+
     void refresh()
     {
         const DbOffset head = currentHeader().poolChains[int(PoolChain::Tiny)];
         if (m_base == currentBase && m_epoch == imageEpoch() && m_head == head)
             return;
         const bool extend = m_base == currentBase && m_epoch == imageEpoch() && m_head != 0;
-        std::vector<DbOffset> added;
+        std::vector<Known> added;
         const std::uint64_t limit = currentHeader().usedBytes / sizeof(Pool) + 1;
         for (DbOffset p = head; p != 0 && added.size() < limit; p = at<Pool>(p)->next) {
             if (extend && p == m_head)
                 break;
-            added.push_back(p);
+            added.push_back({p, at<Pool>(p)->used});
         }
-        if (!extend || added.size() >= limit)
+        const auto byPlace = [](const Known& a, const Known& b) { return a.pool < b.pool; };
+        if (!extend || added.size() >= limit) {
             m_pools.clear();
+        } else {
+            // The pool that was the newest has filled since.
+            const auto old = std::lower_bound(m_pools.begin(), m_pools.end(), Known{m_head, 0}, byPlace);
+            if (old != m_pools.end() && old->pool == m_head)
+                old->used = at<Pool>(m_head)->used;
+        }
+        // New pools come from the heap top, above the ones known.
+        const std::size_t from = m_pools.size();
         m_pools.insert(m_pools.end(), added.rbegin(), added.rend());
-        if (!std::is_sorted(m_pools.begin(), m_pools.end()))
-            std::sort(m_pools.begin(), m_pools.end());
+        if (!std::is_sorted(m_pools.begin() + std::ptrdiff_t(from == 0 ? 0 : from - 1), m_pools.end(),
+                            byPlace))
+            std::sort(m_pools.begin(), m_pools.end(), byPlace);
         m_base = currentBase;
         m_epoch = imageEpoch();
         m_head = head;
-        m_lastPool = 0;
+        m_last = m_pools.size();
     }
 
     const std::uint8_t* m_base = nullptr;
     std::uint64_t m_epoch = 0;
     DbOffset m_head = 0;
-    DbOffset m_lastPool = 0;
-    std::vector<DbOffset> m_pools;
+    std::size_t m_last = 0; // the pool of the last question, when below m_pools.size()
+    std::vector<Known> m_pools;
 };
 
 // Never destroyed: walks may run in other statics' destructors at exit.
