@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -334,9 +336,29 @@ void closeDatabase(DatabaseHeader* db)
     const bool mapped = handle != kInMemoryHandle;
     ++openedOrClosed;
     forgetPositionIndex(base);
-    const std::uint32_t checksum = mapped ? checksumToStore(db) : 0;
-    if (mapped && imageChanged(db))
-        saveGameSearchIndex(db, imagePath(db), checksum);
+    std::uint32_t checksum = 0;
+    if (mapped && imageChanged(db)) {
+        // The checksum reads the whole image, and saving the search's index may first walk
+        // every game: the two only read, side by side.
+        std::thread summing;
+        try {
+            summing = std::thread([db, &checksum] { checksum = imageChecksum(*db); });
+        } catch (const std::system_error&) {
+            checksum = imageChecksum(*db);
+        }
+        const auto summed = [&summing, &checksum] {
+            if (summing.joinable())
+                summing.join();
+            return checksum;
+        };
+        struct Joined {
+            const decltype(summed)& join;
+            ~Joined() { join(); }
+        } joined{summed};
+        saveGameSearchIndex(db, imagePath(db), summed);
+    } else if (mapped) {
+        checksum = checksumToStore(db);
+    }
     forgetGameSearchIndex(base);
     forgetImagePath(base);
     // Marks the file as closed cleanly: its next opening need not look for what a stopped

@@ -793,7 +793,7 @@ void setGameSearchMode(GameSearchMode mode) { searchState().mode = mode; }
 std::size_t gameSearchIndexBytes() { return searchState().index.memoryBytes(); }
 
 void saveGameSearchIndex(DatabaseHeader* db, const std::string& databasePath,
-                         std::uint32_t checksum)
+                         const std::function<std::uint32_t()>& checksum)
 {
     if (databasePath.empty())
         return;
@@ -810,7 +810,7 @@ void saveGameSearchIndex(DatabaseHeader* db, const std::string& databasePath,
                 ::malloc_trim(0);
                 state.index.build();
             }
-            saved = state.index.save(path, imageIdentity(*db, checksum));
+            saved = state.index.save(path, imageIdentity(*db, checksum()));
         }
     } catch (const std::exception&) {
         // A damaged graph or no memory for the index: the next search walks.

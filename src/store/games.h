@@ -69,12 +69,12 @@ std::size_t gameSearchIndexBytes();
 // Lets go of the search's index when it belongs to the image at base (which is closing).
 void forgetGameSearchIndex(const void* base);
 // As a changed image at db closes cleanly, keeps the search's index beside its file at
-// databasePath for the checksum its header is to hold, so that the next session searches
-// without walking: the index built in the session, or a new one when the image has enough
-// games for a walk to be slow (the build takes a pass over every main line). Whatever
-// fails only leaves no saved index.
+// databasePath for the checksum its header is to hold (asked for once the index is ready
+// to save), so that the next session searches without walking: the index built in the
+// session, or a new one when the image has enough games for a walk to be slow (the build
+// takes a pass over every main line). Whatever fails only leaves no saved index.
 constexpr std::uint32_t kSavedIndexMinGames = 20000;
 void saveGameSearchIndex(DatabaseHeader* db, const std::string& databasePath,
-                         std::uint32_t checksum);
+                         const std::function<std::uint32_t()>& checksum);
 
 } // namespace vez
