@@ -334,7 +334,6 @@ void closeDatabase(DatabaseHeader* db)
     const std::uint32_t used = db->usedBytes;
     std::uint8_t* base = reinterpret_cast<std::uint8_t*>(db);
     const bool mapped = handle != kInMemoryHandle;
-    ++openedOrClosed;
     forgetPositionIndex(base);
     std::uint32_t checksum = 0;
     if (mapped && imageChanged(db)) {
@@ -359,6 +358,8 @@ void closeDatabase(DatabaseHeader* db)
     } else if (mapped) {
         checksum = checksumToStore(db);
     }
+    // Only now: until here the search's index built in this session is that of the image.
+    ++openedOrClosed;
     forgetGameSearchIndex(base);
     forgetImagePath(base);
     // Marks the file as closed cleanly: its next opening need not look for what a stopped

@@ -216,6 +216,16 @@ TEST_F(SealedFile, CleanClosesSealEveryChangeAndValidationFindsWhatChangedSince)
         EXPECT_EQ(validateDatabase(), std::vector<std::string>{}) << name;
         closeDatabase(db);
     }
+    // A session that changed the image and searched keeps its index for the image its close
+    // sealed: the next session answers from it without building one.
+    db = openMapped(path, 0);
+    setScore(start, 40);
+    const auto through = test::gamesThrough(findPosition(start), GameSearchMode::IndexOnly);
+    closeDatabase(db);
+    db = openMapped(path, 0);
+    EXPECT_EQ(test::gamesThrough(findPosition(start)), through);
+    EXPECT_EQ(gameSearchIndexBytes(), 0u) << "the index kept at the close went unused";
+    closeDatabase(db);
     const std::string sealed = fileBytes(path);
     db = openMapped(path, 0);
     statisticsReport();
