@@ -339,9 +339,9 @@ void closeDatabase(DatabaseHeader* db)
     if (mapped && imageChanged(db)) {
         // The checksum reads the whole image, and saving the search's index may first walk
         // every game: the two only read, side by side.
-        std::thread summing;
+        std::jthread summing; // joined on every way out
         try {
-            summing = std::thread([db, &checksum] { checksum = imageChecksum(*db); });
+            summing = std::jthread([db, &checksum] { checksum = imageChecksum(*db); });
         } catch (const std::system_error&) {
             checksum = imageChecksum(*db);
         }
@@ -350,10 +350,6 @@ void closeDatabase(DatabaseHeader* db)
                 summing.join();
             return checksum;
         };
-        struct Joined {
-            const decltype(summed)& join;
-            ~Joined() { join(); }
-        } joined{summed};
         saveGameSearchIndex(db, imagePath(db), summed);
     } else if (mapped) {
         checksum = checksumToStore(db);

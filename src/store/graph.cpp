@@ -371,15 +371,16 @@ private:
             m_pools.clear();
         } else {
             // The pool that was the newest has filled since.
-            const auto old = std::lower_bound(m_pools.begin(), m_pools.end(), Known{m_head, 0}, byPlace);
+            const auto old =
+                std::lower_bound(m_pools.begin(), m_pools.end(), Known{m_head, 0}, byPlace);
             if (old != m_pools.end() && old->pool == m_head)
                 old->used = at<Pool>(m_head)->used;
         }
         // New pools come from the heap top, above the ones known.
         const std::size_t from = m_pools.size();
         m_pools.insert(m_pools.end(), added.rbegin(), added.rend());
-        if (!std::is_sorted(m_pools.begin() + std::ptrdiff_t(from == 0 ? 0 : from - 1), m_pools.end(),
-                            byPlace))
+        const auto junction = m_pools.begin() + std::ptrdiff_t(from == 0 ? 0 : from - 1);
+        if (!std::is_sorted(junction, m_pools.end(), byPlace))
             std::sort(m_pools.begin(), m_pools.end(), byPlace);
         m_base = currentBase;
         m_epoch = imageEpoch();
