@@ -94,25 +94,24 @@ bool packPosition(const Position& pos, PackedPosition& out)
         if (pos.castleKingsideLost[colour] == 0 && pos.squares[rank * 8 + 7] == rook)
             rows[rank] |= std::uint64_t(7) << 56;
     }
+    // The codes of the occupied squares in square order (rank by rank, files a to h), two to
+    // a byte, the first in the high half: code n goes to bit 4 * (n ^ 1) of its word of 16.
+    // Whole words are stored, so that the hashes read the key back at once.
+    const int pieces = std::popcount(squares);
+    if (pieces + (sideMarked ? 0 : 1) > 32)
+        return false;
+    std::uint64_t codes[2] = {0, 0};
+    for (std::uint64_t& word : codes) {
+        for (int n = 0; n < 16 && squares != 0; ++n, squares &= squares - 1) {
+            const int square = std::countr_zero(squares);
+            const std::uint64_t code = (rows[square / 8] >> (square % 8 * 8)) & 0xFF;
+            word |= code << (4 * (n ^ 1));
+        }
+    }
+    if (!sideMarked)
+        codes[pieces / 16] |= std::uint64_t(markedPawn) << (4 * ((pieces % 16) ^ 1));
     std::memcpy(out.bytes, &occupancy, sizeof occupancy);
-    // The codes of the occupied squares in square order (rank by rank, files a to h).
-    std::uint8_t codes[34];
-    int count = 0;
-    for (; squares != 0; squares &= squares - 1) {
-        if (count == 32)
-            return false;
-        const int square = std::countr_zero(squares);
-        codes[count++] = std::uint8_t(rows[square / 8] >> (square % 8 * 8));
-    }
-    if (!sideMarked) {
-        if (count == 32)
-            return false;
-        codes[count++] = markedPawn;
-    }
-    codes[count] = 0;
-    std::memset(out.bytes + 8, 0, sizeof out.bytes - 8);
-    for (int i = 0; i < count; i += 2)
-        out.bytes[8 + i / 2] = std::uint8_t(codes[i] << 4 | codes[i + 1]);
+    std::memcpy(out.bytes + 8, codes, sizeof codes);
     return true;
 }
 
@@ -170,21 +169,22 @@ void unpackPosition(const PackedPosition& key, Position& pos)
 
 std::uint16_t primaryHash(const PackedPosition& key)
 {
-    std::uint16_t w[12];
-    for (int i = 0; i < 12; ++i)
-        w[i] = std::uint16_t(key.bytes[2 * i] | key.bytes[2 * i + 1] << 8);
+    std::uint16_t w[12]; // the key's little-endian 16-bit words
+    static_assert(sizeof w == sizeof key.bytes);
+    std::memcpy(w, key.bytes, sizeof w);
     int hi = 11;
     while (hi >= 0 && w[hi] == 0)
         --hi;
-    int lo = 0;
+    // The words up to the last non-zero one, folded from both ends: the product of each pair
+    // (first and last, second and second last, ...) shifted down, and the middle word of an
+    // odd count as it is. Masking to 16 bits after every xor or once at the end is the same,
+    // so the products do not wait for one another.
     std::uint32_t h = 0;
-    while (lo < hi) {
-        h = (h ^ ((std::uint32_t(w[hi]) * std::uint32_t(w[lo])) >> 8)) & 0xFFFF;
-        ++lo;
-        --hi;
-    }
-    if (lo == hi)
-        h ^= w[lo];
+    for (int lo = 0; lo < (hi + 1) / 2; ++lo)
+        h ^= (std::uint32_t(w[hi - lo]) * std::uint32_t(w[lo])) >> 8;
+    h &= 0xFFFF;
+    if (hi >= 0 && hi % 2 == 0)
+        h ^= w[hi / 2];
     return std::uint16_t(h);
 }
 
