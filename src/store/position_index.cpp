@@ -45,7 +45,9 @@ std::uint64_t keyHash(const PackedPosition& key)
 } // namespace
 
 PositionIndex::PositionIndex()
-    : m_chains(new Chain[kHashSlots]), m_known(new KnownKey[std::size_t(1) << kKnownKeyBits])
+    : m_chains(new Chain[kHashSlots]),
+      m_knownRecords(new DbOffset[std::size_t(1) << kKnownKeyBits]()),
+      m_knownKeys(new PackedPosition[std::size_t(1) << kKnownKeyBits])
 {
 }
 

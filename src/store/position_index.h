@@ -111,12 +111,14 @@ public:
     // into. Records that leave their chains are forgotten here.
     const PackedPosition* knownKey(DbOffset record) const
     {
-        const KnownKey& k = m_known[knownSlot(record)];
-        return k.record == record ? &k.key : nullptr;
+        const std::size_t slot = knownSlot(record);
+        return m_knownRecords[slot] == record ? &m_knownKeys[slot] : nullptr;
     }
     void rememberKey(DbOffset record, const PackedPosition& key)
     {
-        m_known[knownSlot(record)] = {record, key};
+        const std::size_t slot = knownSlot(record);
+        m_knownRecords[slot] = record;
+        m_knownKeys[slot] = key;
     }
 
     std::size_t size() const { return m_size; }
@@ -157,10 +159,6 @@ private:
         return p >= m_arena && p < m_arena + m_arenaBytes;
     }
 
-    struct KnownKey {
-        DbOffset record = 0;
-        PackedPosition key;
-    };
     static constexpr int kKnownKeyBits = 14;
     static std::size_t knownSlot(DbOffset record)
     {
@@ -168,13 +166,16 @@ private:
     }
     void forgetKey(DbOffset record)
     {
-        KnownKey& k = m_known[knownSlot(record)];
-        if (k.record == record)
-            k.record = 0;
+        DbOffset& known = m_knownRecords[knownSlot(record)];
+        if (known == record)
+            known = 0;
     }
 
     std::unique_ptr<Chain[]> m_chains;
-    std::unique_ptr<KnownKey[]> m_known;
+    // The remembered keys: the records apart from their keys, so that forgetting a record,
+    // as every record that leaves its chain is, reads 64 KB that stay in the cache.
+    std::unique_ptr<DbOffset[]> m_knownRecords;
+    std::unique_ptr<PackedPosition[]> m_knownKeys;
     std::size_t m_size = 0;
     // The chains as reserved, in one mapping of large pages: a lookup or an insertion in a
     // random chain then costs its cache lines but seldom a page walk besides. A chain that
