@@ -97,19 +97,22 @@ bool packPosition(const Position& pos, PackedPosition& out)
     // The codes of the occupied squares in square order (rank by rank, files a to h), two to
     // a byte, the first in the high half: code n goes to bit 4 * (n ^ 1) of its word of 16.
     // Whole words are stored, so that the hashes read the key back at once.
-    const int pieces = std::popcount(squares);
-    if (pieces + (sideMarked ? 0 : 1) > 32)
-        return false;
     std::uint64_t codes[2] = {0, 0};
+    int count = 0;
     for (std::uint64_t& word : codes) {
-        for (int n = 0; n < 16 && squares != 0; ++n, squares &= squares - 1) {
+        for (int n = 0; n < 16 && squares != 0; ++n, ++count, squares &= squares - 1) {
             const int square = std::countr_zero(squares);
             const std::uint64_t code = (rows[square / 8] >> (square % 8 * 8)) & 0xFF;
             word |= code << (4 * (n ^ 1));
         }
     }
-    if (!sideMarked)
-        codes[pieces / 16] |= std::uint64_t(markedPawn) << (4 * ((pieces % 16) ^ 1));
+    if (squares != 0)
+        return false; // more than 32 pieces
+    if (!sideMarked) {
+        if (count == 32)
+            return false;
+        codes[count / 16] |= std::uint64_t(markedPawn) << (4 * ((count % 16) ^ 1));
+    }
     std::memcpy(out.bytes, &occupancy, sizeof occupancy);
     std::memcpy(out.bytes + 8, codes, sizeof codes);
     return true;
