@@ -12,11 +12,10 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "store/beside.h"
 #include "store/checksum.h"
 #include "store/games.h"
 #include "store/heap.h"
@@ -339,12 +338,7 @@ void closeDatabase(DatabaseHeader* db)
     if (mapped && imageChanged(db)) {
         // The checksum reads the whole image, and saving the search's index may first walk
         // every game: the two only read, side by side.
-        std::jthread summing; // joined on every way out
-        try {
-            summing = std::jthread([db, &checksum] { checksum = imageChecksum(*db); });
-        } catch (const std::system_error&) {
-            checksum = imageChecksum(*db);
-        }
+        std::jthread summing = startBeside([db, &checksum] { checksum = imageChecksum(*db); });
         const auto summed = [&summing, &checksum] {
             if (summing.joinable())
                 summing.join();

@@ -7,10 +7,9 @@
 #include <cstring>
 #include <new>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "chess/movegen.h"
+#include "store/beside.h"
 #include "store/database.h"
 #include "store/graph.h"
 
@@ -31,23 +30,11 @@ std::uint64_t load64(const std::uint8_t* p)
 // nothing else of the import runs yet. The contents are not touched.
 void provideInParallel(std::uint8_t* p, std::size_t bytes)
 {
-#if defined(MADV_POPULATE_WRITE)
     constexpr std::size_t kLargePage = std::size_t(2) << 20;
     const std::size_t half = bytes / 2 / kLargePage * kLargePage;
-    if (half == 0)
-        return;
-    try {
-        std::jthread other([p, bytes, half] {
-            (void)::madvise(p + half, bytes - half, MADV_POPULATE_WRITE);
-        });
-        (void)::madvise(p, half, MADV_POPULATE_WRITE); // advice only: unknown to old systems
-    } catch (const std::system_error&) {
-        // No thread to be had: the pages come as they are first written.
-    }
-#else
-    (void)p;
-    (void)bytes;
-#endif
+    const std::jthread other = startBeside(
+        [p, bytes, half] { (void)::madvise(p + half, bytes - half, MADV_POPULATE_WRITE); });
+    (void)::madvise(p, half, MADV_POPULATE_WRITE); // advice only: old systems ignore it
 }
 
 std::uint64_t mix(std::uint64_t h)
