@@ -276,6 +276,11 @@ bool Game::hasTag(std::string_view name) const
     return findTag(tags, name) != nullptr;
 }
 
+bool Game::isHeaderTag(std::string_view name)
+{
+    return textField(name) != nullptr || name == "Round" || name == "Date" || name == "Result";
+}
+
 std::string Game::getTag(std::string_view name) const
 {
     if (std::string Game::*field = textField(name))

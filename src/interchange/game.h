@@ -125,6 +125,8 @@ struct Game : GameLine {
     bool hasTag(std::string_view name) const;
     std::string getTag(std::string_view name) const;
     void setTag(std::string_view name, std::string_view value);
+    // True for the names kept in header fields rather than in the tag list.
+    static bool isHeaderTag(std::string_view name);
 
     // "White -- Black [1998] B12", with "?" for unknown players and year.
     std::string title() const;

@@ -9,6 +9,7 @@
 #include "interchange/game.h"
 #include "store/checksum.h"
 #include "store/codes.h"
+#include "store/damage.h"
 #include "store/database.h"
 #include "store/games.h"
 #include "store/graph.h"
@@ -419,13 +420,24 @@ bool sideOfInterest(const Gameset& s, int result, Side& side)
     return true;
 }
 
-// A set with a tag but no value asks only that the game has the tag.
+// A set with a tag but no value asks only that the game has the tag. Any tag but those of
+// the header is read from the record's list, without reading the game.
 bool matchesTag(const Gameset& s, DbOffset gameRecord)
 {
-    Game game;
-    readGame(gameRecord, game, false);
     const std::string_view tag = dictionaryText(s.tag);
-    return game.hasTag(tag) && (s.value == 0 || game.getTag(tag) == dictionaryText(s.value));
+    if (Game::isHeaderTag(tag)) {
+        Game game;
+        readGame(gameRecord, game, false);
+        return game.hasTag(tag) && (s.value == 0 || game.getTag(tag) == dictionaryText(s.value));
+    }
+    // The record lists the tags newest first, so the game's first of a name is the last here.
+    DbOffset found = 0;
+    WalkGuard tags("TagVal", sizeof(TagVal));
+    for (DbOffset t = at<GameRecord>(gameRecord)->firstTag; t != 0; t = at<TagVal>(t)->next, tags.step(t)) {
+        if (dictionaryText(at<TagVal>(t)->name) == tag)
+            found = t;
+    }
+    return found != 0 && (s.value == 0 || dictionaryText(at<TagVal>(found)->value) == dictionaryText(s.value));
 }
 
 bool matchesCriteria(const Gameset& s, DbOffset gameRecord)

@@ -323,6 +323,8 @@ std::vector<CriteriaCase> criteriaCases(const std::string& hero, const std::stri
          [](auto& g) { return g.getTag("Opening") == "Sicilian"; }},
         {"tag without value", {{"tag", "Variation"}},
          [](auto& g) { return g.hasTag("Variation"); }},
+        {"header tag", {{"tag", "Result"}, {"value", "1/2-1/2"}},
+         [](auto& g) { return g.result == 3; }},
         {"everything at once", {{"outcome", "Draw"}, {"event", event}, {"min_ECO", "C00"}},
          [=](auto& g) { return g.result == 3 && g.event == event && letter(g) >= 'C'; }},
         {"hero's or white wins", heroAnd("Union"),
