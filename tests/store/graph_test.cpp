@@ -6,6 +6,7 @@
 #include "chess/movegen.h"
 #include "store/graph.h"
 #include "store/position_index.h"
+#include "support/pgn_games.h"
 #include "store_fixture.h"
 
 namespace vez {
@@ -64,6 +65,38 @@ TEST(Packing, RoundTripsAndDistinctKeys)
     // A castling flag without its rook means nothing: both pack alike.
     EXPECT_TRUE(pack(test::positionFrom("4k3/8/8/8/8/8/8/4K3 w KQ -")) ==
                 pack(test::positionFrom("4k3/8/8/8/8/8/8/4K3 w - -")));
+}
+
+// Where the processor has the newer bit instructions packPosition gathers the codes with
+// them: every position of real games, and crowded ones around the 32 codes a key holds,
+// packs as without them.
+TEST(Packing, PacksAlikeWithAndWithoutTheNewerInstructions)
+{
+    std::vector<Position> positions;
+    for (const char* fen : {
+             "rnbqkbnr/rrrrrrrr/8/8/8/8/PPPPPPPP/RNBQKBNR w - -", // 32, no pawn to mark
+             "rnbqkbnr/rrrrrrr1/8/8/8/8/PPPPPPPP/RNBQKBNR w - -", // 31 and the extra code
+             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - -", // 32, pawns marked
+             "rnbqkbnr/pppppppp/8/8/8/Q7/PPPPPPPP/RNBQKBNR w - -", // 33
+             "QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/qqqqqqqq/8/8/k6K w - -",
+             "1Q1Q1Q1Q/Q1Q1Q1Q1/1Q1Q1Q1Q/Q1Q1Q1Q1/1q1q1q1q/q1q1q1q1/1q1q1q1q/k6K b - -",
+         })
+        positions.push_back(test::positionFrom(fen));
+    for (const Game& game : test::readGames(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", 500)) {
+        Position pos = game.startPosition;
+        positions.push_back(pos);
+        for (const MoveEntry& entry : game.entries) {
+            makeMove(pos, entry.move);
+            positions.push_back(pos);
+        }
+    }
+    ASSERT_GT(positions.size(), 1000u);
+    for (const Position& pos : positions) {
+        PackedPosition wide, portable;
+        const bool packed = packPosition(pos, wide);
+        ASSERT_EQ(packed, packPositionPortably(pos, portable));
+        ASSERT_TRUE(!packed || wide == portable);
+    }
 }
 
 TEST(Packing, Hashes)
