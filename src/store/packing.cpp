@@ -3,7 +3,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
+#endif
 
 #include "store/records.h"
 
@@ -72,7 +75,8 @@ int gatherCodes(const std::uint64_t (&rows)[8], std::uint64_t squares, std::uint
 }
 
 // The same with the bit-gathering instructions of newer processors: each row's codes are
-// taken out at once.
+// taken out at once. Other processors use gatherCodes.
+#if defined(__x86_64__)
 __attribute__((target("bmi2,popcnt"))) int gatherCodesWide(const std::uint64_t (&rows)[8],
                                                            std::uint64_t squares,
                                                            std::uint64_t (&codes)[2])
@@ -105,8 +109,27 @@ __attribute__((target("bmi2,popcnt"))) int gatherCodesWide(const std::uint64_t (
 bool hasWideBitInstructions()
 {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    if (!__builtin_cpu_supports("bmi2") || !__builtin_cpu_supports("popcnt"))
+        return false;
+    if (__builtin_cpu_is("intel"))
+        return true;
+    // AMD's processors before family 19h run the gathering instructions in microcode, far
+    // slower than the loop; so may others.
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__builtin_cpu_is("amd") || !__get_cpuid(1, &eax, &ebx, &ecx, &edx))
+        return false;
+    const unsigned base = eax >> 8 & 0xF;
+    const unsigned family = base == 0xF ? base + (eax >> 20 & 0xFF) : base;
+    return family >= 0x19;
 }
+#else
+int gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares, std::uint64_t (&codes)[2])
+{
+    return gatherCodes(rows, squares, codes);
+}
+
+bool hasWideBitInstructions() { return false; }
+#endif
 
 // The key of a position; wide says whether to gather the codes with the newer instructions.
 bool packWith(const Position& pos, PackedPosition& out, bool wide)
