@@ -36,11 +36,10 @@ PawnMarking pawnMarking(const Position& pos)
         m.markedEpSquare = makeSquare(pos.enPassantFile & 7, m.epRank);
         return m;
     }
-    const std::uint8_t pawn = makePiece(PieceType::Pawn, other);
-    int onEpRank = 0;
-    for (int file = 0; file < 8; ++file)
-        onEpRank += pos.squares[makeSquare(file, m.epRank)] == pawn;
-    m.markEpRankPawns = onEpRank >= 2;
+    // The high bit of each byte of the rank that holds such a pawn: are two or more set?
+    const std::uint64_t pawns = makePiece(PieceType::Pawn, other) * kEveryByte;
+    const std::uint64_t onEpRank = ~nonZeroBytes(rankWord(pos, m.epRank) ^ pawns) & (kEveryByte << 7);
+    m.markEpRankPawns = (onEpRank & (onEpRank - 1)) != 0;
     return m;
 }
 
