@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "store/checksum.h"
 #include "store/codes.h"
@@ -114,8 +115,47 @@ DbOffset internStringInTree(std::string_view text, Dictionary dictionary)
 // (built from sorted input they are as deep as they are long), and an import interns the
 // same tag names, events and sites game after game. Entries are never removed, so a text
 // once found stays where it is while the image is open.
+//
+// In front of them, the texts and the players that names as given found lately, in a table
+// small enough to stay in the cache, each in the slot its hash picks. A name finds the
+// player it found before as long as no player of the same last name has had a given name
+// refined: last names never change, and a new player only takes an empty link, so only a
+// refinement can turn the way through the tree. Refinements are counted by last name (by
+// its hash, so names that share a count forget each other too), and a player is known only
+// while the count of its last name is the one it saw.
 class InternedTexts {
 public:
+    static constexpr int kPlayer = 4; // after the dictionaries
+
+    DbOffset recent(std::string_view text, int kind)
+    {
+        refresh();
+        const Slot& slot = m_recent[slotOf(text, kind)];
+        const bool known = slot.stored != 0 && slot.kind == kind && slot.length == text.size() &&
+                           std::memcmp(slot.text, text.data(), text.size()) == 0;
+        if (!known || (kind == kPlayer && slot.refinements != m_refinements[slot.lastName]))
+            return 0;
+        return slot.stored;
+    }
+    void noteRecent(std::string_view text, int kind, DbOffset stored, std::string_view lastName = {})
+    {
+        if (text.size() > kLongestRecent)
+            return;
+        refresh();
+        Slot& slot = m_recent[slotOf(text, kind)];
+        slot.stored = stored;
+        slot.kind = std::uint8_t(kind);
+        slot.length = std::uint8_t(text.size());
+        std::memcpy(slot.text, text.data(), text.size());
+        slot.lastName = std::uint16_t(Hash()(lastName) % kRefinementCounts);
+        slot.refinements = m_refinements[slot.lastName];
+    }
+    void noteRefined(std::string_view lastName)
+    {
+        refresh();
+        ++m_refinements[Hash()(lastName) % kRefinementCounts];
+    }
+
     DbOffset* find(std::string_view text, Dictionary dictionary)
     {
         refresh();
@@ -127,25 +167,46 @@ public:
     {
         refresh();
         if (++m_count > kMaxTexts)
-            clear();
+            clearTexts();
         m_texts[int(dictionary)].emplace(std::string(text), stored);
     }
 
 private:
     static constexpr std::size_t kMaxTexts = 1 << 20;
+    static constexpr std::size_t kRecentSlots = 16384;
+    static constexpr std::size_t kLongestRecent = 50;
+    static constexpr std::size_t kRefinementCounts = 4096;
+    struct Slot {
+        DbOffset stored = 0; // 0 for an empty slot
+        std::uint8_t kind = 0;
+        std::uint8_t length = 0;
+        char text[kLongestRecent] = {};
+        // A player's: the count of the last name it was found by, and that count then.
+        std::uint16_t lastName = 0;
+        std::uint32_t refinements = 0;
+    };
+    static_assert(sizeof(Slot) == 64);
     struct Hash {
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
     };
+    static std::size_t slotOf(std::string_view text, int kind)
+    {
+        return (Hash()(text) + std::size_t(kind) * 0x9E3779B97F4A7C15ull) % kRecentSlots;
+    }
     void refresh()
     {
-        if (m_base != currentBase || m_epoch != imageEpoch()) {
-            clear();
+        if (m_base != currentBase || m_epoch != imageEpoch() ||
+            m_normalizationOff != currentHeader().nameNormalizationOff) {
+            clearTexts();
+            m_recent.assign(kRecentSlots, Slot{});
+            m_refinements.assign(kRefinementCounts, 0);
             m_base = currentBase;
             m_epoch = imageEpoch();
+            m_normalizationOff = currentHeader().nameNormalizationOff;
         }
     }
-    void clear()
+    void clearTexts()
     {
         for (auto& texts : m_texts)
             texts.clear();
@@ -154,8 +215,11 @@ private:
 
     const void* m_base = nullptr;
     std::uint64_t m_epoch = 0;
+    std::uint32_t m_normalizationOff = 0;
     std::size_t m_count = 0;
     std::unordered_map<std::string, DbOffset, Hash, std::equal_to<>> m_texts[4];
+    std::vector<Slot> m_recent;
+    std::vector<std::uint32_t> m_refinements;
 };
 
 // Never destroyed: a database may still be written by another static's destructor at exit.
@@ -170,10 +234,14 @@ InternedTexts& internedTexts()
 DbOffset internString(std::string_view text, Dictionary dictionary)
 {
     text = storable(text, kMaxDictionaryText);
-    if (const DbOffset* known = internedTexts().find(text, dictionary))
-        return *known;
-    const DbOffset stored = internStringInTree(text, dictionary);
-    internedTexts().add(text, dictionary, stored);
+    InternedTexts& interned = internedTexts();
+    if (const DbOffset recent = interned.recent(text, int(dictionary)))
+        return recent;
+    const DbOffset* known = interned.find(text, dictionary);
+    const DbOffset stored = known != nullptr ? *known : internStringInTree(text, dictionary);
+    if (known == nullptr)
+        interned.add(text, dictionary, stored);
+    interned.noteRecent(text, int(dictionary), stored);
     return stored;
 }
 
@@ -328,6 +396,9 @@ DbOffset internPlayer(std::string_view name)
     name = storable(name, std::string_view::npos);
     if (name.empty())
         return 0;
+    InternedTexts& interned = internedTexts();
+    if (const DbOffset recent = interned.recent(name, InternedTexts::kPlayer))
+        return recent;
     const std::string normalized =
         currentHeader().nameNormalizationOff == 1 ? std::string(name) : normalizePlayerName(name);
     PlayerName parts = splitPlayerName(normalized);
@@ -344,12 +415,15 @@ DbOffset internPlayer(std::string_view name)
         if (c == 0)
             c = compareGivenName(parts.middle, player(p)->middleName, storeMiddle);
         if (c == 0) {
-            if (storeFirst || storeMiddle)
+            if (storeFirst || storeMiddle) {
                 noteImageChange();
+                interned.noteRefined(parts.last);
+            }
             if (storeFirst)
                 player(p)->firstName = internGiven(parts.first);
             if (storeMiddle)
                 player(p)->middleName = internGiven(parts.middle);
+            interned.noteRecent(name, InternedTexts::kPlayer, p, parts.last);
             return p;
         }
         link = c < 0 ? &player(p)->left : &player(p)->right;
@@ -361,6 +435,7 @@ DbOffset internPlayer(std::string_view name)
     player(p)->firstName = internGiven(parts.first);
     player(p)->middleName = internGiven(parts.middle);
     *link = p;
+    interned.noteRecent(name, InternedTexts::kPlayer, p, parts.last);
     return p;
 }
 

@@ -98,6 +98,36 @@ TEST_F(NamesTest, PlayersMatchTheWaysANameIsWritten)
     EXPECT_NE(internPlayer("Doe, Jim"), a);
 }
 
+// Names met again are answered from memory: always as the walk through the tree would
+// answer, also once another name has refined a player on the way (here "Jim C." first goes
+// left of "J. D.", and right of it once that is "Jane D."). The walks run in a second image,
+// with another image used between them so that nothing is remembered.
+TEST_F(NamesTest, NamesMetAgainFindWhatTheTreeFinds)
+{
+    const char* names[] = {"Smith, J. D", "Smith, Jim C", "Smith, Jim C", "Smith, Jane D",
+                           "Smith, Jim C", "Smith, J. D", "Jones, Jim",   "Smith, Jim C"};
+    DatabaseHeader* walked = createInMemory();
+    DatabaseHeader* between = createInMemory();
+    ASSERT_TRUE(walked && between);
+    std::vector<std::string> remembered, found, rememberedList, foundList;
+    setCurrentBase(db);
+    for (const char* name : names)
+        remembered.push_back(playerDisplayName(internPlayer(name)));
+    listPlayers(rememberedList);
+    for (const char* name : names) {
+        setCurrentBase(between);
+        internPlayer(name);
+        setCurrentBase(walked);
+        found.push_back(playerDisplayName(internPlayer(name)));
+    }
+    listPlayers(foundList);
+    EXPECT_EQ(remembered, found);
+    EXPECT_EQ(rememberedList, foundList);
+    closeDatabase(walked);
+    closeDatabase(between);
+    setCurrentBase(db);
+}
+
 // An alias's games name the kept player, rule sets are evaluated again, hand-made sets
 // keep their members, and the player list shows one name per ring.
 TEST_F(NamesTest, AliasesReachGamesAndGamesets)
