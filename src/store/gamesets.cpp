@@ -433,11 +433,13 @@ bool matchesTag(const Gameset& s, DbOffset gameRecord)
     // The record lists the tags newest first, so the game's first of a name is the last here.
     DbOffset found = 0;
     WalkGuard tags("TagVal", sizeof(TagVal));
-    for (DbOffset t = at<GameRecord>(gameRecord)->firstTag; t != 0; t = at<TagVal>(t)->next, tags.step(t)) {
+    for (DbOffset t = at<GameRecord>(gameRecord)->firstTag; t != 0;
+         t = at<TagVal>(t)->next, tags.step(t)) {
         if (dictionaryText(at<TagVal>(t)->name) == tag)
             found = t;
     }
-    return found != 0 && (s.value == 0 || dictionaryText(at<TagVal>(found)->value) == dictionaryText(s.value));
+    return found != 0 &&
+           (s.value == 0 || dictionaryText(at<TagVal>(found)->value) == dictionaryText(s.value));
 }
 
 bool matchesCriteria(const Gameset& s, DbOffset gameRecord)

@@ -137,7 +137,8 @@ public:
             return 0;
         return slot.stored;
     }
-    void noteRecent(std::string_view text, int kind, DbOffset stored, std::string_view lastName = {})
+    void noteRecent(std::string_view text, int kind, DbOffset stored,
+                    std::string_view lastName = {})
     {
         if (text.size() > kLongestRecent)
             return;

@@ -38,7 +38,8 @@ PawnMarking pawnMarking(const Position& pos)
     }
     // The high bit of each byte of the rank that holds such a pawn: are two or more set?
     const std::uint64_t pawns = makePiece(PieceType::Pawn, other) * kEveryByte;
-    const std::uint64_t onEpRank = ~nonZeroBytes(rankWord(pos, m.epRank) ^ pawns) & (kEveryByte << 7);
+    const std::uint64_t onEpRank =
+        ~nonZeroBytes(rankWord(pos, m.epRank) ^ pawns) & (kEveryByte << 7);
     m.markEpRankPawns = (onEpRank & (onEpRank - 1)) != 0;
     return m;
 }
@@ -59,7 +60,8 @@ std::uint64_t spreadBits(unsigned bits)
 // The codes of the occupied squares in square order (rank by rank, files a to h), two to a
 // byte, the first in the high half: code n goes to bit 4 * (n ^ 1) of its word of 16. Rows
 // hold a code below 16 in each byte; squares has bit s set where square s is occupied.
-// Returns the number of codes, or -1 when there are more than 32.
+// Whole words are made, so that the hashes read the key back at once. Returns the number
+// of codes, or -1 when there are more than 32.
 int gatherCodes(const std::uint64_t (&rows)[8], std::uint64_t squares, std::uint64_t (&codes)[2])
 {
     int count = 0;
@@ -76,9 +78,8 @@ int gatherCodes(const std::uint64_t (&rows)[8], std::uint64_t squares, std::uint
 // The same with the bit-gathering instructions of newer processors: each row's codes are
 // taken out at once. Other processors use gatherCodes.
 #if defined(__x86_64__)
-__attribute__((target("bmi2,popcnt"))) int gatherCodesWide(const std::uint64_t (&rows)[8],
-                                                           std::uint64_t squares,
-                                                           std::uint64_t (&codes)[2])
+__attribute__((target("bmi2,popcnt"))) int
+gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares, std::uint64_t (&codes)[2])
 {
     const int count = std::popcount(squares);
     if (count > 32)
@@ -122,7 +123,8 @@ bool hasWideBitInstructions()
     return family >= 0x19;
 }
 #else
-int gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares, std::uint64_t (&codes)[2])
+int gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares,
+                    std::uint64_t (&codes)[2])
 {
     return gatherCodes(rows, squares, codes);
 }
@@ -172,7 +174,8 @@ bool packWith(const Position& pos, PackedPosition& out, bool wide)
             rows[rank] |= std::uint64_t(7) << 56;
     }
     std::uint64_t codes[2] = {0, 0};
-    const int count = wide ? gatherCodesWide(rows, squares, codes) : gatherCodes(rows, squares, codes);
+    const int count =
+        wide ? gatherCodesWide(rows, squares, codes) : gatherCodes(rows, squares, codes);
     if (count < 0)
         return false; // more than 32 pieces
     if (!sideMarked) {
@@ -193,7 +196,10 @@ bool packPosition(const Position& pos, PackedPosition& out)
     return packWith(pos, out, wide);
 }
 
-bool packPositionPortably(const Position& pos, PackedPosition& out) { return packWith(pos, out, false); }
+bool packPositionPortably(const Position& pos, PackedPosition& out)
+{
+    return packWith(pos, out, false);
+}
 
 bool packable(const Position& pos)
 {

@@ -6,8 +6,8 @@
 #include "chess/movegen.h"
 #include "store/graph.h"
 #include "store/position_index.h"
-#include "support/pgn_games.h"
 #include "store_fixture.h"
+#include "support/pgn_games.h"
 
 namespace vez {
 namespace {
@@ -74,9 +74,9 @@ TEST(Packing, PacksAlikeWithAndWithoutTheNewerInstructions)
 {
     std::vector<Position> positions;
     for (const char* fen : {
-             "rnbqkbnr/rrrrrrrr/8/8/8/8/PPPPPPPP/RNBQKBNR w - -", // 32, no pawn to mark
-             "rnbqkbnr/rrrrrrr1/8/8/8/8/PPPPPPPP/RNBQKBNR w - -", // 31 and the extra code
-             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - -", // 32, pawns marked
+             "rnbqkbnr/rrrrrrrr/8/8/8/8/PPPPPPPP/RNBQKBNR w - -",  // 32, no pawn to mark
+             "rnbqkbnr/rrrrrrr1/8/8/8/8/PPPPPPPP/RNBQKBNR w - -",  // 31 and the extra code
+             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - -",  // 32, pawns marked
              "rnbqkbnr/pppppppp/8/8/8/Q7/PPPPPPPP/RNBQKBNR w - -", // 33
              "QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/qqqqqqqq/8/8/k6K w - -",
              "1Q1Q1Q1Q/Q1Q1Q1Q1/1Q1Q1Q1Q/Q1Q1Q1Q1/1q1q1q1q/q1q1q1q1/1q1q1q1q/k6K b - -",
