@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 
 #include "chess/movegen.h"
 #include "store/checksum.h"
@@ -51,7 +50,7 @@ RecordKind positionKind(std::uint8_t flags)
 
 void collectPositions(ValidationState& st)
 {
-    std::unordered_set<DbOffset> seen;
+    OffsetSet seen;
     for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
         WalkGuard guard("position", sizeof(TinyPosition));
         for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0;
@@ -67,7 +66,7 @@ void collectPositions(ValidationState& st)
             if (!st.inPool(r, size, recordKindInfo(kind).chain))
                 return st.problem(r, "a position record inside its pool (hash slot " +
                                          std::to_string(slot) + ")");
-            if (!seen.insert(r).second)
+            if (!seen.insert(r))
                 return st.problem(r, "a position record in one hash chain only");
             st.positions.push_back({r, std::uint16_t(slot), flags});
         }
@@ -135,7 +134,7 @@ void checkMoveRecord(ValidationState& st, DbOffset m, const PositionInfo& from)
 // the non-tiny end.
 void checkEdges(ValidationState& st)
 {
-    std::unordered_set<DbOffset> outgoing;
+    OffsetSet outgoing;
     for (const PositionInfo& p : st.positions) {
         if (!(p.flags & kFlagFull))
             continue;
@@ -143,12 +142,12 @@ void checkEdges(ValidationState& st)
         for (DbOffset m = at<FullPosition>(p.record)->firstOutgoing; m != 0;
              m = at<MoveRecord>(m)->nextOutgoing) {
             guard.step(m);
-            if (!st.inPool(m, sizeof(MoveRecord), PoolChain::Graph) || !outgoing.insert(m).second)
+            if (!st.inPool(m, sizeof(MoveRecord), PoolChain::Graph) || !outgoing.insert(m))
                 return st.problem(m, "a MoveRecord in its pool, in one outgoing list");
             checkMoveRecord(st, m, p);
         }
     }
-    std::unordered_set<DbOffset> incoming;
+    OffsetSet incoming;
     for (const PositionInfo& p : st.positions) {
         if (!(p.flags & kFlagFull))
             continue;
@@ -158,7 +157,7 @@ void checkEdges(ValidationState& st)
             guard.step(m);
             const PositionInfo* from = st.position(at<MoveRecord>(m)->from);
             const bool tinyFrom = from != nullptr && !(from->flags & kFlagFull);
-            if (!st.inPool(m, sizeof(MoveRecord), PoolChain::Graph) || !incoming.insert(m).second ||
+            if (!st.inPool(m, sizeof(MoveRecord), PoolChain::Graph) || !incoming.insert(m) ||
                 at<MoveRecord>(m)->to != p.record || from == nullptr ||
                 (!tinyFrom && !outgoing.contains(m)))
                 return st.problem(m, "an incoming MoveRecord of position " +
@@ -167,13 +166,13 @@ void checkEdges(ValidationState& st)
                 checkMoveRecord(st, m, *from);
         }
     }
-    for (const DbOffset m : outgoing) {
+    outgoing.forEach([&](DbOffset m) {
         const PositionInfo* to = st.position(at<MoveRecord>(m)->to);
         if (to != nullptr && (to->flags & kFlagFull) && !incoming.contains(m))
             st.problem(m, "a MoveRecord listed as incoming at its to-position");
-    }
+    });
     st.liveMoves = std::move(outgoing);
-    st.liveMoves.insert(incoming.begin(), incoming.end());
+    st.liveMoves.insertAll(incoming);
     st.counter("move record count", currentHeader().moveRecordCount, st.liveMoves.size());
 }
 

@@ -1,7 +1,9 @@
 // The validation of games, names, gamesets, notes, flashcards, free lists and counters
 // (see validation.cpp for the heap and the graph).
+#include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "chess/movegen.h"
 #include "store/codes.h"
@@ -26,7 +28,7 @@ std::string_view textAt(DbOffset text)
 
 // A binary search tree of texts: every entry in the misc pool, visited once, its text
 // between the texts of the entries above it.
-void checkDictionary(ValidationState& st, DbOffset root, std::unordered_set<DbOffset>& texts)
+void checkDictionary(ValidationState& st, DbOffset root, OffsetSet& texts)
 {
     struct Pending {
         DbOffset entry;
@@ -42,7 +44,7 @@ void checkDictionary(ValidationState& st, DbOffset root, std::unordered_set<DbOf
         guard.step(p.entry);
         const DbOffset text = p.entry + kDictionaryTextOffset;
         if (!st.inPool(p.entry, dictionaryEntrySize(0), PoolChain::Misc) ||
-            !texts.insert(text).second)
+            !texts.insert(text))
             return st.problem(p.entry, "a DictionaryEntry in the misc pool, in one tree place");
         const std::string_view t = textAt(text);
         if (!st.inPool(p.entry, dictionaryEntrySize(std::uint32_t(t.size())), PoolChain::Misc) ||
@@ -96,14 +98,13 @@ void checkNames(ValidationState& st)
         pending.pop_back();
         guard.step(player);
         if (!st.inPool(player, playerRecordSize(0), PoolChain::Misc) ||
-            !st.players.insert(player).second)
+            !st.players.insert(player))
             return st.problem(player, "a Player in the misc pool, in one tree place");
         for (const DbOffset child : {at<Player>(player)->left, at<Player>(player)->right})
             if (child != 0)
                 pending.push_back(child);
     }
-    for (const DbOffset player : st.players)
-        checkPlayer(st, player);
+    st.players.forEach([&](DbOffset player) { checkPlayer(st, player); });
 }
 
 namespace {
@@ -125,7 +126,7 @@ void checkGameFields(ValidationState& st, DbOffset g, std::uint32_t number)
     WalkGuard guard("TagVal", sizeof(TagVal));
     for (DbOffset t = r.firstTag; t != 0; t = at<TagVal>(t)->next) {
         guard.step(t);
-        if (!st.inPool(t, sizeof(TagVal), PoolChain::Misc) || !st.liveTags.insert(t).second)
+        if (!st.inPool(t, sizeof(TagVal), PoolChain::Misc) || !st.liveTags.insert(t))
             return st.problem(t, "a TagVal in the misc pool, of one game");
         const TagVal& tag = *at<TagVal>(t);
         if (!st.texts[int(Dictionary::TagName)].contains(tag.name) ||
@@ -143,7 +144,7 @@ void checkChoices(ValidationState& st, DbOffset v, int graphPlies)
          c = at<DisambiguationRecord>(c)->next) {
         guard.step(c);
         const DisambiguationRecord& d = *at<DisambiguationRecord>(c);
-        if (!st.inPool(c, sizeof d, PoolChain::Misc) || !st.liveChoices.insert(c).second ||
+        if (!st.inPool(c, sizeof d, PoolChain::Misc) || !st.liveChoices.insert(c) ||
             d.step <= 0 || d.step >= below || d.choiceIndex == 0)
             return st.problem(c, "a choice of line " + std::to_string(v) +
                                      " with a step below the one before");
@@ -155,7 +156,7 @@ void checkChoices(ValidationState& st, DbOffset v, int graphPlies)
 void checkTail(ValidationState& st, const Variation& line, DbOffset v)
 {
     if (!st.inPool(line.compressedTail, 8, PoolChain::Blocks) ||
-        !st.liveBlocks.insert(line.compressedTail).second)
+        !st.liveBlocks.insert(line.compressedTail))
         return st.problem(line.compressedTail, "the compressed tail of line " + std::to_string(v));
     const PositionInfo* end = st.position(line.graphEnd);
     if (end == nullptr || !end->keyKnown)
@@ -197,14 +198,18 @@ LinePath linePath(DbOffset v, int graphEndPly)
 // Counts the game on every non-tiny record its main line passes once.
 void countMainLine(ValidationState& st, const LinePath& path, int result)
 {
-    std::unordered_set<DbOffset> passed;
+    std::vector<DbOffset> passed;
     for (const DbOffset r : path.records) {
-        if (!isTiny(r) && passed.insert(r).second) {
-            GameCounts& c = st.counted[r];
-            ++c.games;
-            c.whiteWins += result == 1;
-            c.blackWins += result == 2;
-        }
+        if (!isTiny(r))
+            passed.push_back(r);
+    }
+    std::sort(passed.begin(), passed.end());
+    passed.erase(std::unique(passed.begin(), passed.end()), passed.end());
+    for (const DbOffset r : passed) {
+        GameCounts& c = st.counted[r];
+        ++c.games;
+        c.whiteWins += result == 1;
+        c.blackWins += result == 2;
     }
 }
 
@@ -263,7 +268,7 @@ void collectLines(ValidationState& st)
              v = at<Variation>(v)->nextAtEnd) {
             guard.step(v);
             if (!st.inPool(v, sizeof(Variation), PoolChain::Misc) ||
-                at<Variation>(v)->graphEnd != p.record || !st.liveVariations.insert(v).second)
+                at<Variation>(v)->graphEnd != p.record || !st.liveVariations.insert(v))
                 return st.problem(v, "a Variation ending at position " + std::to_string(p.record));
         }
     }
@@ -271,7 +276,7 @@ void collectLines(ValidationState& st)
 
 void checkGame(ValidationState& st, DbOffset g, std::uint32_t number)
 {
-    if (!st.inPool(g, sizeof(GameRecord), PoolChain::Misc) || !st.liveGames.insert(g).second)
+    if (!st.inPool(g, sizeof(GameRecord), PoolChain::Misc) || !st.liveGames.insert(g))
         return st.problem(g, "the GameRecord of game " + std::to_string(number));
     checkGameFields(st, g, number);
     const DbOffset main = at<GameRecord>(g)->mainLine;

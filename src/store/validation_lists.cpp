@@ -19,7 +19,7 @@ void checkRanges(ValidationState& st, DbOffset set)
     for (DbOffset r = at<Gameset>(set)->ranges; r != 0; r = at<IntRange>(r)->next) {
         guard.step(r);
         const IntRange range = *at<IntRange>(r);
-        if (!st.inPool(r, sizeof range, PoolChain::Sets) || !st.liveRanges.insert(r).second ||
+        if (!st.inPool(r, sizeof range, PoolChain::Sets) || !st.liveRanges.insert(r) ||
             range.low <= above + 1 || range.high < range.low ||
             std::uint32_t(range.high) >= currentHeader().gameNumbersIssued)
             return st.problem(r, "a range of gameset " + std::to_string(set) +
@@ -31,7 +31,7 @@ void checkRanges(ValidationState& st, DbOffset set)
     }
 }
 
-void checkGameset(ValidationState& st, DbOffset set, const std::unordered_set<DbOffset>& before)
+void checkGameset(ValidationState& st, DbOffset set, const OffsetSet& before)
 {
     const Gameset g = *at<Gameset>(set);
     const auto inDictionary = [&](DbOffset text, Dictionary d) {
@@ -75,7 +75,7 @@ void checkNotesAndFlashcards(ValidationState& st)
              n = at<NotationRecord>(n)->next) {
             guard.step(n);
             if (!st.inPool(n, sizeof(NotationRecord), PoolChain::Misc) ||
-                !st.liveNotes.insert(n).second)
+                !st.liveNotes.insert(n))
                 return st.problem(n, "a NotationRecord of position " + std::to_string(p.record));
             // A note's text runs on through every piece; only its last piece ends it.
             const NotationRecord& piece = *at<NotationRecord>(n);
@@ -130,7 +130,7 @@ void checkFreeLists(ValidationState& st)
 {
     const DatabaseHeader& h = currentHeader();
     std::uint64_t freeBytes = 0;
-    std::unordered_set<DbOffset> releasedTiny;
+    OffsetSet releasedTiny;
     for (int k = 0; k <= int(RecordKind::GameRecord); ++k) {
         const RecordKind kind = RecordKind(k);
         const RecordKindInfo& info = recordKindInfo(kind);

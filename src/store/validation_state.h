@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -15,6 +16,71 @@
 #include "store/packing.h"
 
 namespace vez {
+
+// A set of record offsets: a bit for each 4-byte unit below the image's used end, taken
+// when the first offset goes in, and a hash set apart for any other offset, which only a
+// damaged image gives. Visited in ascending order.
+class OffsetSet {
+public:
+    // True when the offset was not in the set yet.
+    bool insert(DbOffset offset)
+    {
+        if (!inBits(offset) && (offset % 4 != 0 || !takeBits(offset)))
+            return m_others.insert(offset).second ? (++m_size, true) : false;
+        std::uint64_t& word = m_bits[offset / 256];
+        const std::uint64_t bit = std::uint64_t(1) << (offset / 4 % 64);
+        if (word & bit)
+            return false;
+        word |= bit;
+        ++m_size;
+        return true;
+    }
+    bool contains(DbOffset offset) const
+    {
+        if (inBits(offset))
+            return (m_bits[offset / 256] >> (offset / 4 % 64) & 1) != 0;
+        return m_others.contains(offset);
+    }
+    std::size_t size() const { return m_size; }
+    void insertAll(const OffsetSet& other)
+    {
+        other.forEach([this](DbOffset offset) { insert(offset); });
+    }
+    template <class Visit>
+    void forEach(Visit visit) const
+    {
+        std::vector<DbOffset> others(m_others.begin(), m_others.end());
+        std::sort(others.begin(), others.end());
+        auto other = others.begin();
+        for (std::size_t w = 0; w < m_bits.size(); ++w) {
+            for (std::uint64_t word = m_bits[w]; word != 0; word &= word - 1) {
+                const auto offset = DbOffset(w * 256 + std::size_t(std::countr_zero(word)) * 4);
+                for (; other != others.end() && *other < offset; ++other)
+                    visit(*other);
+                visit(offset);
+            }
+        }
+        for (; other != others.end(); ++other)
+            visit(*other);
+    }
+
+private:
+    bool inBits(DbOffset offset) const
+    {
+        return offset % 4 == 0 && offset / 256 < m_bits.size();
+    }
+    // Lays out the bits, once, for the image's used part; false when the offset lies beyond.
+    bool takeBits(DbOffset offset)
+    {
+        if (m_bits.empty())
+            m_bits.assign(std::size_t(currentHeader().usedBytes) / 256 + 1, 0);
+        return offset / 256 < m_bits.size();
+    }
+
+    std::vector<std::uint64_t> m_bits;
+    std::unordered_set<DbOffset> m_others;
+    std::size_t m_size = 0;
+};
 
 struct PoolSpan {
     DbOffset begin; // the pool's record space
@@ -88,17 +154,17 @@ public:
 
     std::vector<PoolSpan> pools;         // ascending
     std::vector<PositionInfo> positions; // ascending by record
-    std::unordered_set<DbOffset> liveMoves;
-    std::unordered_set<DbOffset> liveVariations;
-    std::unordered_set<DbOffset> liveGames;
-    std::unordered_set<DbOffset> liveNotes;
-    std::unordered_set<DbOffset> liveChoices;
-    std::unordered_set<DbOffset> liveTags;
-    std::unordered_set<DbOffset> liveSets;
-    std::unordered_set<DbOffset> liveRanges;
-    std::unordered_set<DbOffset> liveBlocks;
-    std::unordered_set<DbOffset> texts[4]; // by Dictionary: general, event, site, tag name
-    std::unordered_set<DbOffset> players;
+    OffsetSet liveMoves;
+    OffsetSet liveVariations;
+    OffsetSet liveGames;
+    OffsetSet liveNotes;
+    OffsetSet liveChoices;
+    OffsetSet liveTags;
+    OffsetSet liveSets;
+    OffsetSet liveRanges;
+    OffsetSet liveBlocks;
+    OffsetSet texts[4]; // by Dictionary: general, event, site, tag name
+    OffsetSet players;
     std::unordered_map<DbOffset, GameCounts> counted; // by non-tiny record, from main lines
     std::size_t linesInGames = 0;
     bool gamesWalked = false;
