@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "chess/movegen.h"
+#include "interchange/move_check.h"
 #include "store/checksum.h"
 #include "store/codes.h"
 #include "store/game_paths.h"
@@ -75,12 +76,71 @@ void collectPositions(ValidationState& st)
               [](const PositionInfo& a, const PositionInfo& b) { return a.record < b.record; });
 }
 
+enum Rebuilt : std::uint8_t { kNotYet, kOnTheWay, kRebuilt, kBroken };
+
+// The key of a record's position, rebuilt as reconstructPosition rebuilds it, but from the
+// key of a record on its way back that was rebuilt before: the positions come in the order
+// of their records, and a record is mostly allocated after its predecessor. False when the
+// way back leads to no position that packs.
+bool rebuildKey(ValidationState& st, PositionInfo& first)
+{
+    struct Step {
+        PositionInfo* info;
+        bool start; // where the way back starts; else reached by move from the one before
+        Move move;
+    };
+    thread_local std::vector<Step> way;
+    way.clear();
+    Position pos;
+    bool ok = true;
+    for (PositionInfo* p = &first;;) {
+        if (isHuge(p->record)) {
+            PackedPosition stored;
+            std::memcpy(stored.bytes, at<HugePosition>(p->record)->key, sizeof stored.bytes);
+            unpackPosition(stored, pos);
+            if (p->rebuilt != kRebuilt)
+                way.push_back({p, true, Move::None});
+            break;
+        }
+        if (p->rebuilt == kRebuilt) {
+            unpackPosition(p->key, pos);
+            break;
+        }
+        if (p->rebuilt != kNotYet) {
+            // A loop back into this way; or a record whose own key did not pack, which
+            // those after it need not share.
+            ok = p->rebuilt == kBroken && reconstructPosition(p->record, pos);
+            break;
+        }
+        const std::optional<PredecessorStep> step = predecessorStep(p->record);
+        if (!step) {
+            ok = !isTiny(p->record);
+            setStandardStart(pos);
+            way.push_back({p, true, Move::None});
+            break;
+        }
+        p->rebuilt = kOnTheWay;
+        way.push_back({p, false, step->move});
+        p = st.position(step->record);
+        if (p == nullptr) { // a way back through a record outside the chains
+            ok = reconstructPosition(step->record, pos);
+            break;
+        }
+    }
+    for (auto it = way.rbegin(); it != way.rend(); ++it) {
+        if (ok && !it->start)
+            makeMove(pos, it->move);
+        ok = ok && packPosition(pos, it->info->key);
+        it->info->rebuilt = ok ? kRebuilt : kBroken;
+    }
+    return first.rebuilt == kRebuilt;
+}
+
 // Each record's position, rebuilt by its way back, must hash to its chain and code.
 void checkPositionKeys(ValidationState& st)
 {
     for (PositionInfo& p : st.positions) {
-        Position pos;
-        if (!reconstructPosition(p.record, pos) || !packPosition(pos, p.key)) {
+        if (!rebuildKey(st, p)) {
             st.problem(p.record, "a position record whose way back leads to a position");
             continue;
         }
@@ -108,7 +168,7 @@ bool playFrom(const PositionInfo& p, Move move, PackedPosition& after)
 {
     Position pos;
     unpackPosition(p.key, pos);
-    if (legalMoveIndex(pos, move, currentHeader().nonstandard == 1) < 0)
+    if (!isListedMove(pos, move, currentHeader().nonstandard == 1))
         return false;
     makeMove(pos, move);
     return packPosition(pos, after);

@@ -92,9 +92,11 @@ struct PositionInfo {
     DbOffset record;
     std::uint16_t slot;
     std::uint8_t flags;
-    bool keyKnown = false;
+    bool keyKnown : 1 = false;
+    std::uint8_t rebuilt : 2 = 0; // while the keys are rebuilt: how far this record's is
     PackedPosition key{};
 };
+static_assert(sizeof(PositionInfo) == 32);
 
 // The games, wins of White and wins of Black counted on a non-tiny record.
 struct GameCounts {
