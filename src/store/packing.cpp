@@ -51,6 +51,17 @@ namespace {
 constexpr std::uint64_t kHigh = kEveryByte << 7;
 constexpr std::uint64_t kOnes = kEveryByte;
 
+// The 8 x 8 bits of a word with rows and columns exchanged: bit 8 * i + j goes to 8 * j + i.
+std::uint64_t transposed(std::uint64_t x)
+{
+    std::uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+    return x ^ t ^ (t << 28);
+}
+
 // The 8 bits of a row spread to the high bits of its 8 bytes (bit f to byte f).
 std::uint64_t spreadBits(unsigned bits)
 {
@@ -217,11 +228,13 @@ void unpackPosition(const PackedPosition& key, Position& pos)
     pos = Position{};
     pos.castleKingsideLost[kWhite] = pos.castleKingsideLost[kBlack] = 1;
     pos.castleQueensideLost[kWhite] = pos.castleQueensideLost[kBlack] = 1;
+    std::uint64_t squares;
+    std::memcpy(&squares, key.bytes, sizeof squares);
+    squares = transposed(squares); // bit s where square s is occupied
     int index = 0;
     int marks = 0;
-    for (int sq = 0; sq < 64; ++sq) {
-        if (!(key.bytes[fileOf(sq)] & (1 << rankOf(sq))) || index >= 32)
-            continue;
+    for (; squares != 0 && index < 32; squares &= squares - 1) {
+        const int sq = std::countr_zero(squares);
         const int code = nibbleAt(key, index++);
         const int colour = code >> 3;
         switch (code & 7) {
