@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "chess/movegen.h"
 #include "interchange/move_check.h"
@@ -51,6 +52,12 @@ RecordKind positionKind(std::uint8_t flags)
 
 void collectPositions(ValidationState& st)
 {
+    // Room for as many records as the image could hold, in memory that is only taken as it
+    // is written: growing the list instead would copy it, and hold both copies, on the way.
+    try {
+        st.positions.reserve(currentHeader().usedBytes / sizeof(TinyPosition) + 1);
+    } catch (const std::bad_alloc&) {
+    }
     OffsetSet seen;
     for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
         WalkGuard guard("position", sizeof(TinyPosition));
