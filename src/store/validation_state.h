@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "store/database.h"
@@ -18,10 +22,22 @@
 namespace vez {
 
 // A set of record offsets: a bit for each 4-byte unit below the image's used end, taken
-// when the first offset goes in, and a hash set apart for any other offset, which only a
-// damaged image gives. Visited in ascending order.
+// when the first offset goes in (zeroed memory that is only provided where bits are set),
+// and a hash set apart for any other offset, which only a damaged image gives. Visited in
+// ascending order.
 class OffsetSet {
 public:
+    OffsetSet() = default;
+    OffsetSet(OffsetSet&& other) noexcept { *this = std::move(other); }
+    OffsetSet& operator=(OffsetSet&& other) noexcept
+    {
+        m_bits = std::move(other.m_bits);
+        m_words = std::exchange(other.m_words, 0);
+        m_others = std::move(other.m_others);
+        m_size = std::exchange(other.m_size, 0);
+        return *this;
+    }
+
     // True when the offset was not in the set yet.
     bool insert(DbOffset offset)
     {
@@ -52,7 +68,7 @@ public:
         std::vector<DbOffset> others(m_others.begin(), m_others.end());
         std::sort(others.begin(), others.end());
         auto other = others.begin();
-        for (std::size_t w = 0; w < m_bits.size(); ++w) {
+        for (std::size_t w = 0; w < m_words; ++w) {
             for (std::uint64_t word = m_bits[w]; word != 0; word &= word - 1) {
                 const auto offset = DbOffset(w * 256 + std::size_t(std::countr_zero(word)) * 4);
                 for (; other != others.end() && *other < offset; ++other)
@@ -65,19 +81,25 @@ public:
     }
 
 private:
-    bool inBits(DbOffset offset) const
-    {
-        return offset % 4 == 0 && offset / 256 < m_bits.size();
-    }
+    bool inBits(DbOffset offset) const { return offset % 4 == 0 && offset / 256 < m_words; }
     // Lays out the bits, once, for the image's used part; false when the offset lies beyond.
     bool takeBits(DbOffset offset)
     {
-        if (m_bits.empty())
-            m_bits.assign(std::size_t(currentHeader().usedBytes) / 256 + 1, 0);
-        return offset / 256 < m_bits.size();
+        if (!m_bits) {
+            const std::size_t words = std::size_t(currentHeader().usedBytes) / 256 + 1;
+            m_bits.reset(static_cast<std::uint64_t*>(std::calloc(words, sizeof(std::uint64_t))));
+            if (!m_bits)
+                throw std::bad_alloc();
+            m_words = words;
+        }
+        return offset / 256 < m_words;
     }
 
-    std::vector<std::uint64_t> m_bits;
+    struct FreeBits {
+        void operator()(std::uint64_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<std::uint64_t[], FreeBits> m_bits;
+    std::size_t m_words = 0;
     std::unordered_set<DbOffset> m_others;
     std::size_t m_size = 0;
 };
