@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
-#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
