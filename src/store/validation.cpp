@@ -170,12 +170,24 @@ void checkPositionKeys(ValidationState& st)
     }
 }
 
+// Whether the move is one of p's moves.
+bool isMoveFrom(const PositionInfo& p, Move move, Position& pos)
+{
+    unpackPosition(p.key, pos);
+    return isListedMove(pos, move, currentHeader().nonstandard == 1);
+}
+
+bool isMoveFrom(const PositionInfo& p, Move move)
+{
+    Position pos;
+    return isMoveFrom(p, move, pos);
+}
+
 // The position after move from p, when the move is one of p's moves.
 bool playFrom(const PositionInfo& p, Move move, PackedPosition& after)
 {
     Position pos;
-    unpackPosition(p.key, pos);
-    if (!isListedMove(pos, move, currentHeader().nonstandard == 1))
+    if (!isMoveFrom(p, move, pos))
         return false;
     makeMove(pos, move);
     return packPosition(pos, after);
@@ -260,11 +272,8 @@ void checkTinyRecords(ValidationState& st)
                 !(after == p.key))
                 st.problem(p.record, "a tiny position reached by its predecessor's move");
         }
-        if (t.successorMove != 0 && p.keyKnown) {
-            PackedPosition after;
-            if (!playFrom(p, Move(t.successorMove), after))
-                st.problem(p.record, "a tiny position's move among its position's moves");
-        }
+        if (t.successorMove != 0 && p.keyKnown && !isMoveFrom(p, Move(t.successorMove)))
+            st.problem(p.record, "a tiny position's move among its position's moves");
     }
 }
 
