@@ -75,6 +75,7 @@ void PreparedGame::prepareLine(const GameLine& line, const Position& start)
     moves.clear();
     for (const MoveEntry& e : line.entries)
         moves.push_back(e.move);
+    const std::size_t planned = m_used;
     {
         if (m_used == m_lines.size())
             m_lines.emplace_back();
@@ -90,24 +91,28 @@ void PreparedGame::prepareLine(const GameLine& line, const Position& start)
         plan.moveCodes.assign(moves.size(), 0);
         plan.codesFrom = first;
         for (std::size_t i = first; i < moves.size(); ++i) {
-            const int index = legalMoveIndex(plan.steps[i].position, moves[i], m_settings.nonstandard);
+            const int index =
+                legalMoveIndex(plan.steps[i].position, moves[i], m_settings.nonstandard);
             plan.moveCodes[i] = index >= 0 && index <= 254 ? std::uint8_t(1 + index) : 0;
         }
     }
-    Position pos = start;
-    for (const MoveEntry& e : line.entries) {
-        for (const auto& sub : e.subLines) {
-            prepareLine(*sub, pos);
+    // The sub-lines start from the line's planned positions, copied: preparing a sub-line
+    // may move the plans.
+    const auto prepareFrom = [&](const std::vector<std::unique_ptr<GameLine>>& subLines,
+                                 std::size_t step) {
+        for (const auto& sub : subLines) {
+            const Position from = m_lines[planned].steps[step].position;
+            prepareLine(*sub, from);
             if (!m_storable)
-                return;
+                return false;
         }
-        makeMove(pos, e.move);
-    }
-    for (const auto& sub : line.subLinesAfterEnd) {
-        prepareLine(*sub, pos);
-        if (!m_storable)
+        return true;
+    };
+    for (std::size_t i = 0; i < line.entries.size(); ++i) {
+        if (!prepareFrom(line.entries[i].subLines, i))
             return;
     }
+    prepareFrom(line.subLinesAfterEnd, line.entries.size());
 }
 
 bool PreparedGame::madeFor(const Game& game, const StoreSettings& settings) const
