@@ -78,6 +78,38 @@ constexpr RayMasks buildRayMasks()
 
 constexpr RayMasks kRayMasks = buildRayMasks();
 
+// For each square, the squares from which a knight, a king, or a pawn of either colour
+// attacks it, as bit sets.
+struct StepMasks {
+    std::uint64_t knight[64];
+    std::uint64_t king[64];
+    std::uint64_t pawn[2][64]; // indexed by the pawn's colour
+};
+
+constexpr StepMasks buildStepMasks()
+{
+    StepMasks m{};
+    for (int sq = 0; sq < 64; ++sq) {
+        for (int i = 0; i < kTables.knightCount[sq]; ++i)
+            m.knight[sq] |= std::uint64_t(1) << kTables.knightTargets[sq][i];
+        for (int i = 0; i < kTables.kingCount[sq]; ++i)
+            m.king[sq] |= std::uint64_t(1) << kTables.kingTargets[sq][i];
+        // A black pawn attacks from the rank above, a white one from the rank below.
+        for (int colour : {kWhite, kBlack}) {
+            const int rank = rankOf(sq) + (colour == kWhite ? -1 : 1);
+            if (rank < 0 || rank > 7)
+                continue;
+            if (fileOf(sq) > 0)
+                m.pawn[colour][sq] |= std::uint64_t(1) << makeSquare(fileOf(sq) - 1, rank);
+            if (fileOf(sq) < 7)
+                m.pawn[colour][sq] |= std::uint64_t(1) << makeSquare(fileOf(sq) + 1, rank);
+        }
+    }
+    return m;
+}
+
+constexpr StepMasks kStepMasks = buildStepMasks();
+
 // The rays whose squares have higher numbers than the square they start from.
 constexpr bool risingRay(int dir) { return kRayOffset[dir] > 0; }
 
@@ -296,32 +328,17 @@ int generateMoves(const Position& pos, MoveList& list, bool nonstandard)
 bool isAttacked(const Position& pos, int square)
 {
     assert(isSquare(square) && "callers check findKing's result before asking");
-    const int side = pos.sideToMove;
-    const int enemy = side ^ 1;
-    const std::uint8_t* sq = pos.squares;
-    if (rankOf(square) != (side == kWhite ? 7 : 0)) {
-        const int ahead = square + (side == kWhite ? 8 : -8);
-        const std::uint8_t pawn = makePiece(PieceType::Pawn, enemy);
-        if (fileOf(square) != 0 && sq[ahead - 1] == pawn)
-            return true;
-        if (fileOf(square) != 7 && sq[ahead + 1] == pawn)
-            return true;
-    }
-    const std::uint8_t knight = makePiece(PieceType::Knight, enemy);
-    for (int i = 0; i < kTables.knightCount[square]; ++i) {
-        if (sq[kTables.knightTargets[square][i]] == knight)
-            return true;
-    }
-    const std::uint8_t king = makePiece(PieceType::King, enemy);
-    for (int i = 0; i < kTables.kingCount[square]; ++i) {
-        if (sq[kTables.kingTargets[square][i]] == king)
-            return true;
-    }
-    // A rook, bishop or queen attacks when it is the nearest piece on one of its rays from
-    // the square; most squares have none on any of their lines.
-    const auto [empty, rooks, bishops, queens] = squaresHolding<4>(
+    const int enemy = pos.sideToMove ^ 1;
+    // Every kind of attacker from one pass over the board: a knight, king or pawn attacks
+    // from its own set of squares, a rook, bishop or queen when it is the nearest piece on
+    // one of its rays from the square (most squares have none on any of their lines).
+    const auto [empty, rooks, bishops, queens, knights, kings, pawns] = squaresHolding<7>(
         pos, {kEmpty, makePiece(PieceType::Rook, enemy), makePiece(PieceType::Bishop, enemy),
-              makePiece(PieceType::Queen, enemy)});
+              makePiece(PieceType::Queen, enemy), makePiece(PieceType::Knight, enemy),
+              makePiece(PieceType::King, enemy), makePiece(PieceType::Pawn, enemy)});
+    if (((knights & kStepMasks.knight[square]) | (kings & kStepMasks.king[square]) |
+         (pawns & kStepMasks.pawn[enemy][square])) != 0)
+        return true;
     const std::uint64_t straight = (rooks | queens) & kRayMasks.rookLines[square];
     const std::uint64_t diagonal = (bishops | queens) & kRayMasks.bishopLines[square];
     if ((straight | diagonal) == 0)
