@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <exception>
 #include <map>
 #include <memory>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "chess/position.h"
+#include "store/beside.h"
 #include "store/checksum.h"
 #include "store/database.h"
 #include "store/game_paths.h"
@@ -320,7 +322,7 @@ public:
 private:
     using Item = MainLineItem;
 
-    void fill(LargeVector<Item>& earlier, LargeVector<Item>& later);
+    void fill(const LargeVector<Item>& one, const LargeVector<Item>& other);
 
     bool m_built = false;
     const std::uint8_t* m_base = nullptr;
@@ -400,8 +402,9 @@ private:
 // starts the next line in a lane (false when none is left), advance(lane) takes one step and
 // returns false once that lane's line is done with.
 constexpr std::size_t kLanes = 16;
-// Main lines from which the index is built on two threads.
-constexpr std::size_t kWalkApartFrom = 20000;
+// The main lines a walk building the index takes at a time: a second thread is worth
+// starting for more than one run, and a few runs more or less even out the two threads.
+constexpr std::size_t kLinesPerRun = 256;
 
 template <class Load, class Advance>
 void walkSideBySide(Load load, Advance advance)
@@ -455,59 +458,6 @@ void walkMainLines(std::span<const std::pair<std::uint32_t, DbOffset>> lines,
     });
 }
 
-void MainLineIndex::build()
-{
-    clear();
-    const std::uint32_t issued = currentHeader().gameNumbersIssued;
-    std::vector<std::pair<std::uint32_t, DbOffset>> lines;
-    lines.reserve(issued);
-    for (std::uint32_t n = 0; n < issued; ++n) {
-        const DbOffset g = gameByNumber(n);
-        if (g != 0 && gameRecord(g)->mainLine != 0)
-            lines.emplace_back(n, gameRecord(g)->mainLine);
-    }
-    // The lines are walked in two halves, each making its own items. The walks wait on
-    // memory far more than they compute: a large index walks the later half on a second
-    // thread. The walks only read the graph.
-    const std::size_t half = lines.size() / 2;
-    const std::span<const std::pair<std::uint32_t, DbOffset>> all(lines);
-    LargeVector<Item> earlier;
-    earlier.reserve(half * 24); // about the non-tiny records of a main line
-    LargeVector<Item> later;
-    later.reserve((lines.size() - half) * 24);
-    bool laterTinyEnds = false;
-    std::exception_ptr laterFailed;
-    const auto walkLater = [&] {
-        try {
-            walkMainLines(all.subspan(half), later, laterTinyEnds);
-        } catch (...) {
-            laterFailed = std::current_exception();
-        }
-    };
-    std::thread apart;
-    if (lines.size() >= kWalkApartFrom)
-        apart = std::thread(walkLater);
-    try {
-        walkMainLines(all.first(half), earlier, m_tinyEnds);
-    } catch (...) {
-        if (apart.joinable())
-            apart.join();
-        throw;
-    }
-    if (apart.joinable())
-        apart.join();
-    else
-        walkLater();
-    if (laterFailed)
-        std::rethrow_exception(laterFailed);
-    m_tinyEnds = m_tinyEnds || laterTinyEnds;
-    fill(earlier, later);
-    m_built = true;
-    m_base = currentBase;
-    m_epoch = imageEpoch();
-    m_changes = graphChanges();
-}
-
 // Sorts items by record, keeping their order among equal records: two passes of a
 // counting sort, on the record's low half and then its high half, through a second array.
 void sortByRecord(LargeVector<MainLineItem>& items)
@@ -531,22 +481,82 @@ void sortByRecord(LargeVector<MainLineItem>& items)
     scatter(other.get(), items.data(), [](const Item& item) { return item.record >> 16; });
 }
 
-// Sorts the items by record and game and lays them out for lookup. Each half comes in game
-// order, each line's items in ascending steps, and the later half's games all come after
-// the earlier half's: each half sorted by record alone, then merged, gives that order. The
-// halves are sorted one after the other, so that the sort needs room for half of the items
-// besides them, and the build at the close of a long import does not raise the session's
-// peak of memory.
-void MainLineIndex::fill(LargeVector<Item>& earlier, LargeVector<Item>& later)
+void MainLineIndex::build()
 {
-    sortByRecord(earlier);
-    sortByRecord(later);
-    m_entries.reserve(earlier.size() + later.size());
+    clear();
+    const std::uint32_t issued = currentHeader().gameNumbersIssued;
+    std::vector<std::pair<std::uint32_t, DbOffset>> lines;
+    lines.reserve(issued);
+    for (std::uint32_t n = 0; n < issued; ++n) {
+        const DbOffset g = gameByNumber(n);
+        if (g != 0 && gameRecord(g)->mainLine != 0)
+            lines.emplace_back(n, gameRecord(g)->mainLine);
+    }
+    // The walks wait on memory far more than they compute: the lines are walked on two
+    // threads, each taking the next run of lines in turn so that both finish together, and
+    // each sorting what it made. A side's runs come in game order, so its items do; the
+    // walks only read the graph.
+    const std::span<const std::pair<std::uint32_t, DbOffset>> all(lines);
+    struct Side {
+        LargeVector<Item> items;
+        bool tinyEnds = false;
+        std::exception_ptr failed;
+    };
+    std::array<Side, 2> sides;
+    const bool apart = lines.size() > kLinesPerRun;
+    // About the non-tiny records of a main line, for a side's share of the lines.
+    const std::size_t share = apart ? lines.size() / 2 + kLinesPerRun : lines.size();
+    sides[0].items.reserve(share * 24);
+    if (apart)
+        sides[1].items.reserve(share * 24);
+    // Each side walks a run of its own first (so that both always have lines, however the
+    // threads are scheduled), then the runs left in turn.
+    std::atomic<std::size_t> nextRun{2};
+    const auto walk = [&](Side& side, std::size_t run) {
+        try {
+            for (; run * kLinesPerRun < all.size(); run = nextRun.fetch_add(1)) {
+                const std::size_t from = run * kLinesPerRun;
+                walkMainLines(all.subspan(from, std::min(kLinesPerRun, all.size() - from)),
+                              side.items, side.tinyEnds);
+            }
+            sortByRecord(side.items);
+        } catch (...) {
+            side.failed = std::current_exception();
+        }
+    };
+    std::jthread second;
+    if (apart)
+        second = startBeside([&] { walk(sides[1], 1); });
+    walk(sides[0], 0);
+    if (second.joinable())
+        second.join();
+    for (const Side& side : sides) {
+        if (side.failed)
+            std::rethrow_exception(side.failed);
+    }
+    m_tinyEnds = sides[0].tinyEnds || sides[1].tinyEnds;
+    fill(sides[0].items, sides[1].items);
+    m_built = true;
+    m_base = currentBase;
+    m_epoch = imageEpoch();
+    m_changes = graphChanges();
+}
+
+// Lays the items of the two sides out for lookup, by record and game: each side comes
+// sorted by record and, for a record, in game order, each line's items in ascending steps;
+// a game's items are all on one side.
+void MainLineIndex::fill(const LargeVector<Item>& one, const LargeVector<Item>& other)
+{
+    const auto before = [](const Item& a, const Item& b) {
+        if (a.record != b.record)
+            return a.record < b.record;
+        return a.entry.gameAndSteps >> kStepBits < b.entry.gameAndSteps >> kStepBits;
+    };
+    m_entries.reserve(one.size() + other.size());
     std::size_t i = 0, j = 0;
-    while (i < earlier.size() || j < later.size()) {
-        const bool fromEarlier =
-            j == later.size() || (i < earlier.size() && earlier[i].record <= later[j].record);
-        const Item& item = fromEarlier ? earlier[i++] : later[j++];
+    while (i < one.size() || j < other.size()) {
+        const bool fromOne = j == other.size() || (i < one.size() && before(one[i], other[j]));
+        const Item& item = fromOne ? one[i++] : other[j++];
         if (m_records.empty() || item.record != m_records.back()) {
             m_records.push_back(item.record);
             m_starts.push_back(std::uint32_t(m_entries.size()));
