@@ -271,7 +271,7 @@ protected:
 TEST_P(GameSearchTest, FindGamesThroughAgreesWithContainment)
 {
 #if defined(VEZ_SANITIZER_BUILD)
-    const std::size_t count = 150;
+    const std::size_t count = 300; // enough for the index to be walked on two threads
 #else
     const std::size_t count = 600;
 #endif
