@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <new>
@@ -220,19 +221,40 @@ struct ChainedRecord {
 enum class KeyState : std::uint8_t { Unknown, OnPath, Known, Failed };
 
 // Every record of every chain, in chain order; nullopt when a chain leaves the image or
-// never ends.
+// never ends. Each record is a memory miss, and the next is only known once it is read: the
+// chains are walked sixteen at a time, side by side, so that their misses overlap.
 std::optional<std::vector<ChainedRecord>> chainedRecords()
 {
     const DatabaseHeader& h = currentHeader();
     std::uint64_t budget = h.usedBytes / sizeof(TinyPosition) + 1;
     std::vector<ChainedRecord> out;
-    for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
-        for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0;
-             r = at<PositionRecord>(r)->nextInChain) {
-            if (budget-- == 0 || r % 4 != 0 ||
-                std::uint64_t(r) + sizeof(TinyPosition) > h.usedBytes)
-                return std::nullopt;
-            out.push_back({r, slot});
+    constexpr std::uint32_t kSideBySide = 16;
+    static_assert(kHashSlots % kSideBySide == 0);
+    std::array<std::vector<DbOffset>, kSideBySide> walked;
+    for (std::uint32_t first = 0; first < kHashSlots; first += kSideBySide) {
+        std::array<DbOffset, kSideBySide> next{};
+        std::uint32_t walking = 0;
+        for (std::uint32_t k = 0; k < kSideBySide; ++k) {
+            walked[k].clear();
+            next[k] = hashSlot(std::uint16_t(first + k));
+            walking += next[k] != 0;
+        }
+        while (walking > 0) {
+            for (std::uint32_t k = 0; k < kSideBySide; ++k) {
+                const DbOffset r = next[k];
+                if (r == 0)
+                    continue;
+                if (budget-- == 0 || r % 4 != 0 ||
+                    std::uint64_t(r) + sizeof(TinyPosition) > h.usedBytes)
+                    return std::nullopt;
+                walked[k].push_back(r);
+                next[k] = at<PositionRecord>(r)->nextInChain;
+                walking -= next[k] == 0;
+            }
+        }
+        for (std::uint32_t k = 0; k < kSideBySide; ++k) {
+            for (const DbOffset r : walked[k])
+                out.push_back({r, first + k});
         }
     }
     return out;
@@ -247,25 +269,30 @@ class KeyBuilder {
 public:
     explicit KeyBuilder(const std::vector<ChainedRecord>& chained)
     {
-        // Record offsets are multiples of 4 below the heap top: one number per 4 bytes of
-        // image finds a record's place (kept only while the index is built). It first
-        // holds 1 + the record's chain slot, then 1 + its place in offset order.
-        m_places = currentHeader().usedBytes / 4 + 1;
-        m_placeOf.reset(static_cast<std::uint32_t*>(std::calloc(m_places, sizeof(std::uint32_t))));
-        if (!m_placeOf)
-            throw std::bad_alloc();
+        // Record offsets are multiples of 4 below the heap top: a bit for each 4 bytes of
+        // image marks the chained records (kept only while the index is built), and a
+        // record's place in offset order is the count of marks before its own: the count
+        // before each word of marks, plus those earlier in its word.
+        const std::size_t units = currentHeader().usedBytes / 4 + 1;
+        m_marks.assign((units + 63) / 64, 0);
         for (const ChainedRecord& c : chained) {
-            std::uint32_t& place = m_placeOf[c.record / 4];
-            m_unique = m_unique && place == 0;
-            place = c.slot + 1;
+            std::uint64_t& word = m_marks[c.record / 4 / 64];
+            const std::uint64_t bit = std::uint64_t(1) << (c.record / 4 % 64);
+            m_unique = m_unique && (word & bit) == 0;
+            word |= bit;
         }
+        m_marksBefore.resize(m_marks.size());
+        std::uint32_t marked = 0;
         m_offsets.reserve(chained.size());
-        for (std::size_t p = 0; p < m_places; ++p) {
-            if (m_placeOf[p] == 0)
-                continue;
-            m_offsets.push_back(DbOffset(p * 4));
-            m_placeOf[p] = std::uint32_t(m_offsets.size());
+        for (std::size_t w = 0; w < m_marks.size(); ++w) {
+            m_marksBefore[w] = marked;
+            for (std::uint64_t bits = m_marks[w]; bits != 0; bits &= bits - 1)
+                m_offsets.push_back(DbOffset((w * 64 + std::size_t(std::countr_zero(bits))) * 4));
+            marked += std::uint32_t(std::popcount(m_marks[w]));
         }
+        m_slots.resize(m_offsets.size());
+        for (const ChainedRecord& c : chained)
+            m_slots[indexOf(c.record)] = std::uint16_t(c.slot);
         m_keys.resize(m_offsets.size());
         m_states.assign(m_offsets.size(), KeyState::Unknown);
     }
@@ -274,6 +301,31 @@ public:
     bool unique() const { return m_unique; }
     std::size_t count() const { return m_offsets.size(); }
     DbOffset offsetAt(std::size_t i) const { return m_offsets[i]; }
+    // The chain the record at place i stands in.
+    std::uint16_t slotAt(std::size_t i) const { return m_slots[i]; }
+
+    static constexpr std::size_t kNone = ~std::size_t(0);
+    // A record's place in offset order, or kNone.
+    std::size_t indexOf(DbOffset record) const
+    {
+        const std::size_t unit = record / 4;
+        if (record % 4 != 0 || unit / 64 >= m_marks.size())
+            return kNone;
+        const std::uint64_t word = m_marks[unit / 64];
+        const std::uint64_t bit = std::uint64_t(1) << (unit % 64);
+        if ((word & bit) == 0)
+            return kNone;
+        return m_marksBefore[unit / 64] + std::size_t(std::popcount(word & (bit - 1)));
+    }
+    // Starts fetching where indexOf finds a record's place.
+    void prefetchPlace(DbOffset record) const
+    {
+        const std::size_t unit = record / 4;
+        if (unit / 64 < m_marks.size()) {
+            __builtin_prefetch(&m_marks[unit / 64]);
+            __builtin_prefetch(&m_marksBefore[unit / 64]);
+        }
+    }
 
     const PackedPosition* keyAt(std::size_t i)
     {
@@ -282,23 +334,10 @@ public:
         return m_states[i] == KeyState::Known ? &m_keys[i] : nullptr;
     }
 
-    const PackedPosition* keyOf(DbOffset record)
-    {
-        const std::size_t i = indexOf(record);
-        return i == kNone ? nullptr : keyAt(i);
-    }
+    // The key at place i once keyAt has built it.
+    const PackedPosition* builtKey(std::size_t i) const { return &m_keys[i]; }
 
 private:
-    static constexpr std::size_t kNone = ~std::size_t(0);
-
-    std::size_t indexOf(DbOffset record) const
-    {
-        if (record % 4 != 0 || record / 4 >= m_places)
-            return kNone;
-        const std::uint32_t place = m_placeOf[record / 4];
-        return place != 0 ? std::size_t(place - 1) : kNone;
-    }
-
     void resolve(std::size_t first)
     {
         m_path.clear();
@@ -307,7 +346,11 @@ private:
         std::size_t i = first;
         for (;;) {
             if (m_states[i] == KeyState::Known) {
-                unpackPosition(m_keys[i], pos);
+                // Mostly the record just made: its position is still at hand.
+                if (i == m_lastMade)
+                    pos = m_lastPosition;
+                else
+                    unpackPosition(m_keys[i], pos);
                 break;
             }
             if (m_states[i] != KeyState::Unknown) { // failed, or a loop back into this walk
@@ -347,6 +390,8 @@ private:
                 makeMove(pos, it->move);
             if (ok && packPosition(pos, m_keys[it->index])) {
                 m_states[it->index] = KeyState::Known;
+                m_lastMade = it->index;
+                m_lastPosition = pos;
             } else {
                 ok = false;
                 m_states[it->index] = KeyState::Failed;
@@ -358,16 +403,15 @@ private:
         std::size_t index;
         Move move; // from the predecessor to this record; None at a root
     };
-    struct FreeMemory {
-        void operator()(void* p) const { std::free(p); }
-    };
-
-    std::size_t m_places = 0;
-    std::unique_ptr<std::uint32_t[], FreeMemory> m_placeOf;
+    std::vector<std::uint64_t> m_marks;
+    std::vector<std::uint32_t> m_marksBefore;
     std::vector<DbOffset> m_offsets;
+    std::vector<std::uint16_t> m_slots;
     std::vector<PackedPosition> m_keys;
     std::vector<KeyState> m_states;
     std::vector<PathStep> m_path;
+    std::size_t m_lastMade = kNone; // the key made last, and its position
+    Position m_lastPosition;
     bool m_unique = true;
 };
 
@@ -402,24 +446,39 @@ std::unique_ptr<PositionIndex> buildIndex()
     if (!keys.unique())
         return nullptr;
     // Keys in the order of the records' offsets first: most follow from the one just made.
-    for (std::size_t i = 0; i < keys.count(); ++i)
-        (void)keys.keyAt(i);
+    // Each record's tag at once, while its key is at hand: 0 for a record the chain walk could
+    // never find.
+    std::vector<std::uint16_t> tags(keys.count());
+    for (std::size_t i = 0; i < keys.count(); ++i) {
+        const PackedPosition* key = keys.keyAt(i);
+        if (findable(key, keys.slotAt(i), keys.offsetAt(i)))
+            tags[i] = PositionIndex::tagOf(PositionIndex::hashOf(*key));
+    }
     auto index = std::make_unique<PositionIndex>();
     index->reserve(chained->size());
     std::vector<std::pair<std::uint16_t, const PackedPosition*>> tagged;
-    for (std::size_t end = chained->size(); end > 0;) {
+    // The records come in chain order and their tags in offset order: each tag is a miss,
+    // fetched this many records ahead (and where it is kept, twice as far).
+    constexpr std::size_t kAhead = 24;
+    const std::vector<ChainedRecord>& list = *chained;
+    for (std::size_t end = list.size(); end > 0;) {
         // One chain, from its last record to its head.
-        const std::uint32_t slot = (*chained)[end - 1].slot;
+        const std::uint32_t slot = list[end - 1].slot;
         tagged.clear();
-        for (; end > 0 && (*chained)[end - 1].slot == slot; --end) {
-            const DbOffset r = (*chained)[end - 1].record;
-            const PackedPosition* key = keys.keyOf(r);
-            // A record the chain walk could never find gets a tag no key has.
-            std::uint16_t tag = 0;
-            if (findable(key, std::uint16_t(slot), r)) {
-                tag = PositionIndex::tagOf(PositionIndex::hashOf(*key));
-                tagged.emplace_back(tag, key);
+        for (; end > 0 && list[end - 1].slot == slot; --end) {
+            if (end > 2 * kAhead)
+                keys.prefetchPlace(list[end - 1 - 2 * kAhead].record);
+            if (end > kAhead) {
+                const std::size_t ahead = keys.indexOf(list[end - 1 - kAhead].record);
+                if (ahead != KeyBuilder::kNone)
+                    __builtin_prefetch(&tags[ahead]);
             }
+            const DbOffset r = list[end - 1].record;
+            const std::size_t i = keys.indexOf(r);
+            // A record the chain walk could never find gets a tag no key has.
+            const std::uint16_t tag = i != KeyBuilder::kNone ? tags[i] : 0;
+            if (tag != 0)
+                tagged.emplace_back(tag, keys.builtKey(i));
             index->chainedAtHead(std::uint16_t(slot), r, tag);
         }
         index->sawDuplicates = index->sawDuplicates || holdsDuplicates(tagged);
