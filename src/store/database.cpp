@@ -19,6 +19,7 @@
 #include "store/checksum.h"
 #include "store/games.h"
 #include "store/heap.h"
+#include "store/line_index_file.h"
 #include "store/messages.h"
 #include "store/position_index.h"
 #include "store/recovery.h"
@@ -333,20 +334,30 @@ void closeDatabase(DatabaseHeader* db)
     const std::uint32_t used = db->usedBytes;
     std::uint8_t* base = reinterpret_cast<std::uint8_t*>(db);
     const bool mapped = handle != kInMemoryHandle;
-    forgetPositionIndex(base);
+    const bool changed = mapped && imageChanged(db);
+    const std::string path = mapped ? imagePath(db) : std::string();
     std::uint32_t checksum = 0;
-    if (mapped && imageChanged(db)) {
-        // The checksum reads the whole image, and saving the search's index may first walk
-        // every game: the two only read, side by side.
+    if (changed) {
+        // The checksum reads the whole image, and saving the indexes beside the file may
+        // first walk every game: they only read, side by side. The position index this
+        // session kept up to date is saved, then let go of before the search's is built.
         std::jthread summing = startBeside([db, &checksum] { checksum = imageChecksum(*db); });
         const auto summed = [&summing, &checksum] {
             if (summing.joinable())
                 summing.join();
             return checksum;
         };
-        saveGameSearchIndex(db, imagePath(db), summed);
-    } else if (mapped) {
-        checksum = checksumToStore(db);
+        const std::string positionsPath = path.empty() ? path : positionIndexPath(path);
+        SavingPositionIndex positions(base, positionsPath);
+        forgetPositionIndex(base);
+        saveGameSearchIndex(db, path, summed);
+        // A copy saved for the image before this session's changes would only be refused.
+        if (!positions.finish(imageIdentity(*db, summed())) && !positionsPath.empty())
+            (void)::unlink(positionsPath.c_str());
+    } else {
+        forgetPositionIndex(base);
+        if (mapped)
+            checksum = checksumToStore(db);
     }
     // Only now: until here the search's index built in this session is that of the image.
     ++openedOrClosed;

@@ -1,18 +1,24 @@
 #include "store/position_index.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <optional>
 
 #include "chess/movegen.h"
 #include "store/beside.h"
+#include "store/checksum.h"
 #include "store/database.h"
 #include "store/graph.h"
+#include "store/line_index_file.h"
 
 namespace vez {
 
@@ -486,12 +492,172 @@ std::unique_ptr<PositionIndex> buildIndex()
     return index;
 }
 
+// --- Saved beside the file ---------------------------------------------------------------
+
+constexpr char kSavedMagic[8] = {'v', 'e', 'z', 'p', 'o', 's', '1', '\0'};
+constexpr std::size_t kSavedBlockBytes = std::size_t(64) << 10;
+// Smaller indexes are built faster than a file is read and checked.
+constexpr std::size_t kSavedMinPositions = std::size_t(1) << 16;
+
+// The file: this header, then the payload: each chain's size (u32), then each chain's
+// records (u32, oldest first), then each chain's tags (u16) in the same order.
+struct SavedHeader {
+    char magic[8];
+    std::uint64_t identity;
+    std::uint64_t positions;
+    std::uint32_t sawDuplicates;
+    std::uint32_t unused;
+    std::uint64_t payloadHash; // of the hashes of the payload's blocks
+    std::uint64_t headerHash;  // of the fields above
+};
+static_assert(sizeof(SavedHeader) == 48);
+
+std::uint64_t savedHeaderHash(const SavedHeader& h)
+{
+    return hashBytes(reinterpret_cast<const std::uint8_t*>(&h), offsetof(SavedHeader, headerHash),
+                     0x905);
+}
+
+bool writeAt(int fd, const void* data, std::size_t bytes, off_t at)
+{
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (bytes > 0) {
+        const ssize_t n = ::pwrite(fd, p, bytes, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        at += n;
+        bytes -= std::size_t(n);
+    }
+    return true;
+}
+
+bool readAt(int fd, void* data, std::size_t bytes, off_t at)
+{
+    auto* p = static_cast<std::uint8_t*>(data);
+    while (bytes > 0) {
+        const ssize_t n = ::pread(fd, p, bytes, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        at += n;
+        bytes -= std::size_t(n);
+    }
+    return true;
+}
+
+// The payload's bytes as they go to or come from the file, a block at a time, with the
+// hash of each block.
+class PayloadBlocks {
+public:
+    explicit PayloadBlocks(int fd) : m_fd(fd) { m_block.reserve(kSavedBlockBytes); }
+
+    template <class T>
+    bool put(const T* items, std::size_t count)
+    {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(items);
+        std::size_t bytes = count * sizeof(T);
+        while (bytes > 0) {
+            const std::size_t n = std::min(bytes, kSavedBlockBytes - m_block.size());
+            m_block.insert(m_block.end(), p, p + n);
+            p += n;
+            bytes -= n;
+            if (m_block.size() == kSavedBlockBytes && !flush())
+                return false;
+        }
+        return true;
+    }
+    bool flush()
+    {
+        if (m_block.empty())
+            return true;
+        m_hashes.push_back(hashBytes(m_block.data(), m_block.size(), m_hashes.size()));
+        const bool ok = writeAt(m_fd, m_block.data(), m_block.size(), m_at);
+        m_at += off_t(m_block.size());
+        m_block.clear();
+        return ok;
+    }
+    std::uint64_t hash() const
+    {
+        return hashBytes(reinterpret_cast<const std::uint8_t*>(m_hashes.data()),
+                         m_hashes.size() * sizeof(std::uint64_t), 0x905);
+    }
+
+private:
+    int m_fd;
+    off_t m_at = sizeof(SavedHeader);
+    std::vector<std::uint8_t> m_block;
+    std::vector<std::uint64_t> m_hashes;
+};
+
+// The index saved beside the current image's file, when the file is for the image as it
+// was opened (nothing changed since) and reads back whole and as saved; null otherwise.
+std::unique_ptr<PositionIndex> loadSavedIndex()
+{
+    const DatabaseHeader& h = currentHeader();
+    const std::string path = imagePath(&h);
+    if (path.empty() || imageChanged(&h))
+        return nullptr;
+    const std::uint64_t identity = imageIdentity(h, h.reserved);
+    const int fd = ::open(positionIndexPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    SavedHeader header{};
+    struct stat st {};
+    const std::uint64_t positions = readAt(fd, &header, sizeof header, 0) ? header.positions : 0;
+    const std::uint64_t payload = 4 * std::uint64_t(kHashSlots) + 6 * positions;
+    bool ok = identity != 0 && ::fstat(fd, &st) == 0 &&
+              std::memcmp(header.magic, kSavedMagic, sizeof kSavedMagic) == 0 &&
+              header.headerHash == savedHeaderHash(header) && header.identity == identity &&
+              positions <= h.usedBytes / sizeof(TinyPosition) &&
+              std::uint64_t(st.st_size) == sizeof header + payload;
+    std::vector<std::uint8_t> bytes(ok ? payload : 0);
+    ok = ok && readAt(fd, bytes.data(), bytes.size(), sizeof header);
+    ::close(fd);
+    if (!ok)
+        return nullptr;
+    std::vector<std::uint64_t> hashes;
+    for (std::size_t at = 0; at < bytes.size(); at += kSavedBlockBytes)
+        hashes.push_back(hashBytes(bytes.data() + at, std::min(kSavedBlockBytes, bytes.size() - at),
+                                   hashes.size()));
+    if (hashBytes(reinterpret_cast<const std::uint8_t*>(hashes.data()),
+                  hashes.size() * sizeof(std::uint64_t), 0x905) != header.payloadHash)
+        return nullptr;
+    const auto* sizes = reinterpret_cast<const std::uint32_t*>(bytes.data());
+    const std::uint8_t* records = bytes.data() + 4 * kHashSlots;
+    const std::uint8_t* tags = records + 4 * positions;
+    std::uint64_t total = 0;
+    for (std::size_t chain = 0; chain < kHashSlots; ++chain)
+        total += sizes[chain];
+    if (total != positions)
+        return nullptr;
+    auto index = std::make_unique<PositionIndex>();
+    index->reserve(positions);
+    std::uint64_t i = 0;
+    for (std::size_t chain = 0; chain < kHashSlots; ++chain) {
+        for (std::uint32_t k = 0; k < sizes[chain]; ++k, ++i) {
+            DbOffset record;
+            std::uint16_t tag;
+            std::memcpy(&record, records + 4 * i, sizeof record);
+            std::memcpy(&tag, tags + 2 * i, sizeof tag);
+            index->chainedAtHead(std::uint16_t(chain), record, tag);
+        }
+    }
+    index->sawDuplicates = header.sawDuplicates != 0;
+    return index;
+}
+
 struct Registered {
     const void* base = nullptr;
     std::unique_ptr<PositionIndex> index;
     bool stale = true;        // to be built before the next lookup
     bool unusable = false;    // the graph cannot be indexed exactly
     std::uint64_t walked = 0; // chain records walked by lookups while there was no index
+    bool fromFile = false;    // read from the copy kept beside the file
 };
 
 // Building costs about as much as walking two records per record of the image (a record
@@ -545,7 +711,10 @@ PositionIndex* indexOfCurrentImage(bool (*buildNow)(const Registered&))
     if (e.unusable || (e.stale && !buildNow(e)))
         return nullptr;
     if (e.stale) {
-        e.index = buildIndex();
+        e.index = loadSavedIndex();
+        e.fromFile = e.index != nullptr;
+        if (!e.index)
+            e.index = buildIndex();
         e.stale = false;
         e.unusable = e.index == nullptr;
         e.walked = 0;
@@ -573,6 +742,12 @@ void noteChainWalk(std::size_t records)
         currentEntry().walked += records + 1;
 }
 
+bool positionIndexReadFromFile()
+{
+    const Registered* e = entryOf(currentBase);
+    return e != nullptr && !e->stale && e->fromFile;
+}
+
 PositionIndex* builtPositionIndex()
 {
     Registered* e = entryOf(currentBase);
@@ -581,12 +756,24 @@ PositionIndex* builtPositionIndex()
 
 void reservePositionIndex(std::size_t positions)
 {
-    if (builtPositionIndex() == nullptr) {
-        // Each lookup would walk a chain of records / 65,536 records.
+    if (builtPositionIndex() == nullptr && building == IndexBuilding::WhenWorthIt) {
+        // Each lookup would walk a chain of records / 65,536 records. A saved index is read
+        // at a small part of the cost of a build.
         const std::uint64_t walk =
             std::uint64_t(positions) * (currentHeader().usedBytes / 16 / kHashSlots + 1);
-        if (walk < walkThatPaysForBuilding() && building == IndexBuilding::WhenWorthIt)
+        if (walk < walkThatPaysForBuilding() / 16)
             return;
+        if (walk < walkThatPaysForBuilding()) {
+            std::unique_ptr<PositionIndex> saved = loadSavedIndex();
+            if (!saved)
+                return;
+            Registered& e = currentEntry();
+            e.index = std::move(saved);
+            e.fromFile = true;
+            e.stale = false;
+            e.unusable = false;
+            e.walked = 0;
+        }
     }
     if (PositionIndex* index = currentPositionIndex()) {
         // Counted from what the index holds already.
@@ -616,6 +803,71 @@ void attachPositionIndex(const void* base, std::unique_ptr<PositionIndex> index)
     forgetPositionIndex(base);
     if (index)
         registry().push_back({base, std::move(index), false, false});
+}
+
+std::string positionIndexPath(const std::string& databasePath) { return databasePath + ".pos"; }
+
+SavingPositionIndex::SavingPositionIndex(const void* base, const std::string& path) : m_path(path)
+{
+    const Registered* e = entryOf(base);
+    const PositionIndex* index = e != nullptr && !e->stale ? e->index.get() : nullptr;
+    if (path.empty() || index == nullptr || index->size() < kSavedMinPositions)
+        return;
+    m_temporary = path + ".saving-" + std::to_string(::getpid());
+    m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (m_fd < 0)
+        return;
+    PayloadBlocks out(m_fd);
+    bool ok = true;
+    for (std::size_t chain = 0; ok && chain < kHashSlots; ++chain) {
+        const auto size = std::uint32_t(index->chainRecords(std::uint16_t(chain)).size());
+        ok = out.put(&size, 1);
+    }
+    for (std::size_t chain = 0; ok && chain < kHashSlots; ++chain) {
+        const auto records = index->chainRecords(std::uint16_t(chain));
+        ok = out.put(records.data(), records.size());
+    }
+    for (std::size_t chain = 0; ok && chain < kHashSlots; ++chain) {
+        const auto tags = index->chainTags(std::uint16_t(chain));
+        ok = out.put(tags.data(), tags.size());
+    }
+    if (!ok || !out.flush()) {
+        ::close(m_fd);
+        m_fd = -1;
+        ::unlink(m_temporary.c_str());
+        return;
+    }
+    m_positions = index->size();
+    m_payloadHash = out.hash();
+    m_sawDuplicates = index->sawDuplicates;
+}
+
+SavingPositionIndex::~SavingPositionIndex()
+{
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    ::unlink(m_temporary.c_str());
+}
+
+bool SavingPositionIndex::finish(std::uint64_t identity)
+{
+    if (m_fd < 0)
+        return false;
+    SavedHeader header{};
+    std::memcpy(header.magic, kSavedMagic, sizeof kSavedMagic);
+    header.identity = identity;
+    header.positions = m_positions;
+    header.sawDuplicates = m_sawDuplicates ? 1 : 0;
+    header.payloadHash = m_payloadHash;
+    header.headerHash = savedHeaderHash(header);
+    bool ok = identity != 0 && writeAt(m_fd, &header, sizeof header, 0);
+    ok = ::close(m_fd) == 0 && ok;
+    m_fd = -1;
+    if (ok && ::rename(m_temporary.c_str(), m_path.c_str()) == 0)
+        return true;
+    ::unlink(m_temporary.c_str());
+    return false;
 }
 
 void forgetPositionIndex(const void* base)

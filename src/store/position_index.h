@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
+#include <string>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -122,6 +124,15 @@ public:
     }
 
     std::size_t size() const { return m_size; }
+    // A chain's records, oldest first, and their tags.
+    std::span<const std::uint32_t> chainRecords(std::uint16_t chain) const
+    {
+        return {m_chains[chain].records, m_chains[chain].size};
+    }
+    std::span<const std::uint16_t> chainTags(std::uint16_t chain) const
+    {
+        return {m_chains[chain].tags, m_chains[chain].size};
+    }
     // Room for count more records without growing on the way (a bulk import knows roughly
     // how many positions are coming).
     void reserve(std::size_t count);
@@ -236,6 +247,9 @@ void setPositionIndexBuilding(IndexBuilding building);
 // built index up to date and need not build one.
 PositionIndex* builtPositionIndex();
 
+// Whether the current image's built index was read from the copy kept beside its file.
+bool positionIndexReadFromFile();
+
 // Lookups use the index unless this is switched off; the index is kept up to date either
 // way. Tests and benchmarks compare the two.
 void setPositionIndexEnabled(bool enabled);
@@ -247,6 +261,36 @@ void reservePositionIndex(std::size_t positions);
 // Marks the current image's index as stale after a change it could not follow; the next
 // lookup rebuilds it.
 void invalidatePositionIndex();
+
+// The index kept beside a database file, so that adding games to a large database need
+// not rebuild it: a cache, valid only for the image it names (by the image's identity, as
+// a clean close leaves it) and read whole and checked before any of it is believed.
+// Nothing of it is required: a missing, stale or damaged file only costs a build.
+std::string positionIndexPath(const std::string& databasePath);
+
+// Saves the built index of the image at base beside its file, in two steps: the contents
+// when the object is made, while the index is held; then, once the image's identity is
+// known (its checksum is worked out meanwhile), finish makes the file valid. An index too
+// small to be worth a file, or a save that fails or is not finished, leaves no file.
+class SavingPositionIndex {
+public:
+    SavingPositionIndex(const void* base, const std::string& path);
+    ~SavingPositionIndex();
+    SavingPositionIndex(const SavingPositionIndex&) = delete;
+    SavingPositionIndex& operator=(const SavingPositionIndex&) = delete;
+
+    // Whether there is a file to finish.
+    bool started() const { return m_fd >= 0; }
+    bool finish(std::uint64_t identity);
+
+private:
+    std::string m_path;
+    std::string m_temporary;
+    int m_fd = -1;
+    std::uint64_t m_positions = 0;
+    std::uint64_t m_payloadHash = 0;
+    bool m_sawDuplicates = false;
+};
 
 // Hands an image's index over when the image is mapped again at another address with the
 // same content, and forgets it when the image is closed.

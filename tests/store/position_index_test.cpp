@@ -2,9 +2,13 @@
 // chains does: after any mix of stores and deletions, and when rebuilt from a file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 
+#include "chess/movegen.h"
 #include "interchange/game.h"
 #include "store/database.h"
 #include "store/games.h"
@@ -77,6 +81,17 @@ void expectIndexAgrees(const std::vector<Game>& games)
     }
 }
 
+std::string fileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFileBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 using testing::StoreTest;
 using PositionIndexTest = StoreTest;
 
@@ -110,6 +125,93 @@ TEST_F(PositionIndexTest, RebuiltFromAFileItAgreesWithTheChains)
     EXPECT_EQ(builtPositionIndex(), before);
     expectIndexAgrees(games);
     closeDatabase(db);
+    db = createInMemory();
+}
+
+// Every chain's records and tags, head last.
+using Chains = std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint16_t>>>;
+Chains chainsOf(const PositionIndex& index)
+{
+    Chains chains;
+    for (std::size_t slot = 0; slot < kHashSlots; ++slot) {
+        const auto records = index.chainRecords(std::uint16_t(slot));
+        const auto tags = index.chainTags(std::uint16_t(slot));
+        chains.emplace_back(std::vector<std::uint32_t>(records.begin(), records.end()),
+                            std::vector<std::uint16_t>(tags.begin(), tags.end()));
+    }
+    return chains;
+}
+
+// A session that changed a large database keeps its index beside the file. The next
+// session reads it instead of building one, and gets what a build gives; a copy that is
+// damaged, or was kept for the image before a change, is refused and the index is built.
+TEST_F(PositionIndexTest, KeptBesideTheFileItServesOnlyTheImageItWasKeptFor)
+{
+    // Random games: enough new positions that the index is worth keeping.
+    std::mt19937 rng(11);
+    const auto randomGame = [&rng] {
+        Game game;
+        setStandardStart(game.startPosition);
+        Position pos = game.startPosition;
+        for (int ply = 0; ply < 70; ++ply) {
+            MoveList list;
+            const int count = legalMoves(pos, list, false);
+            if (count == 0)
+                break;
+            const Move move = list[rng() % unsigned(count)];
+            game.append(move);
+            makeMove(pos, move);
+        }
+        return game;
+    };
+    for (int n = 0; n < 1100; ++n)
+        ASSERT_TRUE(storeGame(randomGame(), false));
+    const test::ScriptFolder folder;
+    const std::string path = folder.file("kept.vez");
+    const std::string kept = positionIndexPath(path);
+    ASSERT_TRUE(writeToFile(path));
+    closeDatabase(db);
+    const auto session = [&](const std::function<void()>& work) {
+        db = openMapped(path, 1u << 20);
+        ASSERT_NE(db, nullptr);
+        work();
+        closeDatabase(db);
+        db = nullptr;
+    };
+    const auto freshlyBuilt = [&] {
+        std::filesystem::rename(kept, kept + ".aside");
+        invalidatePositionIndex();
+        const auto chains = chainsOf(*currentPositionIndex());
+        EXPECT_FALSE(positionIndexReadFromFile());
+        std::filesystem::rename(kept + ".aside", kept);
+        return chains;
+    };
+    session([&] { ASSERT_TRUE(storeGame(randomGame(), false)); });
+    ASSERT_TRUE(std::filesystem::exists(kept));
+    const std::string before = fileBytes(kept);
+    session([&] {
+        const auto read = chainsOf(*currentPositionIndex());
+        EXPECT_TRUE(positionIndexReadFromFile());
+        EXPECT_EQ(read, freshlyBuilt());
+    });
+    // A changed tag: the copy no longer reads back as kept.
+    std::string damaged = before;
+    damaged.back() ^= 1;
+    writeFileBytes(kept, damaged);
+    session([&] {
+        const auto read = chainsOf(*currentPositionIndex());
+        EXPECT_FALSE(positionIndexReadFromFile());
+        EXPECT_EQ(read, freshlyBuilt());
+    });
+    // A copy from before the last change.
+    session([&] { ASSERT_TRUE(storeGame(randomGame(), false)); });
+    ASSERT_NE(fileBytes(kept), before);
+    writeFileBytes(kept, before);
+    session([&] {
+        const auto read = chainsOf(*currentPositionIndex());
+        EXPECT_FALSE(positionIndexReadFromFile());
+        EXPECT_EQ(read, freshlyBuilt());
+    });
     db = createInMemory();
 }
 
