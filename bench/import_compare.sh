@@ -63,8 +63,9 @@ timed() {
 field() { awk -v i="$2" '{ v = $i } END { print v }' "$1"; }
 cpu() { awk '{ c = $2 + $3 } END { print c }' "$1"; }
 
+# import.tcl PGN BASE [open]: into a new base, or with "open" into the existing one.
 cat >"$work/import.tcl" <<'TCL'
-set base [sc_base create [lindex $argv 1]]
+set base [sc_base [expr {[lindex $argv 2] eq "open" ? "open" : "create"}] [lindex $argv 1]]
 sc_base import $base [lindex $argv 0]
 puts "games [sc_base numGames $base]"
 sc_base close $base
@@ -145,17 +146,10 @@ if ((total > 2 * added)); then
     timed "$work/at" "$vezdb" import "$work/add.vez" "$work/added.pgn" >/dev/null 2>&1 || true
     line="adding $added games to $((total - added)): vezdb $(field "$work/at" 1) s, $(awk '{ printf "%.0f", $4 / 1024 }' "$work/at") MB"
     if ((have_scid)); then
-        cat >"$work/add.tcl" <<'TCL'
-set base [sc_base open [lindex $argv 1]]
-sc_base import $base [lindex $argv 0]
-puts "games [sc_base numGames $base]"
-sc_base close $base
-exit
-TCL
         xvfb-run -a /usr/games/tkscid "$work/import.tcl" "$work/base.pgn" "$work/addscid" \
             >/dev/null 2>&1
         xvfb-run -a /usr/bin/time -f '%e %U %S %M' -o "$work/sat" /usr/games/tkscid \
-            "$work/add.tcl" "$work/added.pgn" "$work/addscid" >/dev/null 2>&1
+            "$work/import.tcl" "$work/added.pgn" "$work/addscid" open >/dev/null 2>&1
         line="$line; SCID $(field "$work/sat" 1) s, $(awk '{ printf "%.0f", $4 / 1024 }' "$work/sat") MB"
     fi
     echo "$line"

@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstddef>
 #include <cstring>
 
 #include "store/checksum.h"
+#include "store/file_io.h"
 
 namespace vez {
 
@@ -45,22 +45,6 @@ std::uint64_t headerHash(const FileHeader& h)
 {
     return hashBytes(reinterpret_cast<const std::uint8_t*>(&h), offsetof(FileHeader, headerHash),
                      0x1D);
-}
-
-bool writeAll(int fd, const void* data, std::size_t bytes, off_t at)
-{
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    while (bytes > 0) {
-        const ssize_t n = ::pwrite(fd, p, bytes, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        at += n;
-        bytes -= std::size_t(n);
-    }
-    return true;
 }
 
 // The payload's bytes a block at a time, from its three arrays in turn.

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -16,6 +15,7 @@
 #include "chess/movegen.h"
 #include "store/beside.h"
 #include "store/checksum.h"
+#include "store/file_io.h"
 #include "store/database.h"
 #include "store/graph.h"
 #include "store/line_index_file.h"
@@ -518,38 +518,6 @@ std::uint64_t savedHeaderHash(const SavedHeader& h)
                      0x905);
 }
 
-bool writeAt(int fd, const void* data, std::size_t bytes, off_t at)
-{
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    while (bytes > 0) {
-        const ssize_t n = ::pwrite(fd, p, bytes, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        at += n;
-        bytes -= std::size_t(n);
-    }
-    return true;
-}
-
-bool readAt(int fd, void* data, std::size_t bytes, off_t at)
-{
-    auto* p = static_cast<std::uint8_t*>(data);
-    while (bytes > 0) {
-        const ssize_t n = ::pread(fd, p, bytes, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        at += n;
-        bytes -= std::size_t(n);
-    }
-    return true;
-}
-
 // The payload's bytes as they go to or come from the file, a block at a time, with the
 // hash of each block.
 class PayloadBlocks {
@@ -576,7 +544,7 @@ public:
         if (m_block.empty())
             return true;
         m_hashes.push_back(hashBytes(m_block.data(), m_block.size(), m_hashes.size()));
-        const bool ok = writeAt(m_fd, m_block.data(), m_block.size(), m_at);
+        const bool ok = writeAll(m_fd, m_block.data(), m_block.size(), m_at);
         m_at += off_t(m_block.size());
         m_block.clear();
         return ok;
@@ -608,7 +576,7 @@ std::unique_ptr<PositionIndex> loadSavedIndex()
         return nullptr;
     SavedHeader header{};
     struct stat st {};
-    const std::uint64_t positions = readAt(fd, &header, sizeof header, 0) ? header.positions : 0;
+    const std::uint64_t positions = readAll(fd, &header, sizeof header, 0) ? header.positions : 0;
     const std::uint64_t payload = 4 * std::uint64_t(kHashSlots) + 6 * positions;
     bool ok = identity != 0 && ::fstat(fd, &st) == 0 &&
               std::memcmp(header.magic, kSavedMagic, sizeof kSavedMagic) == 0 &&
@@ -616,7 +584,7 @@ std::unique_ptr<PositionIndex> loadSavedIndex()
               positions <= h.usedBytes / sizeof(TinyPosition) &&
               std::uint64_t(st.st_size) == sizeof header + payload;
     std::vector<std::uint8_t> bytes(ok ? payload : 0);
-    ok = ok && readAt(fd, bytes.data(), bytes.size(), sizeof header);
+    ok = ok && readAll(fd, bytes.data(), bytes.size(), sizeof header);
     ::close(fd);
     if (!ok)
         return nullptr;
@@ -861,7 +829,7 @@ bool SavingPositionIndex::finish(std::uint64_t identity)
     header.sawDuplicates = m_sawDuplicates ? 1 : 0;
     header.payloadHash = m_payloadHash;
     header.headerHash = savedHeaderHash(header);
-    bool ok = identity != 0 && writeAt(m_fd, &header, sizeof header, 0);
+    bool ok = identity != 0 && writeAll(m_fd, &header, sizeof header, 0);
     ok = ::close(m_fd) == 0 && ok;
     m_fd = -1;
     if (ok && ::rename(m_temporary.c_str(), m_path.c_str()) == 0)

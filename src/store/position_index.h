@@ -279,8 +279,6 @@ public:
     SavingPositionIndex(const SavingPositionIndex&) = delete;
     SavingPositionIndex& operator=(const SavingPositionIndex&) = delete;
 
-    // Whether there is a file to finish.
-    bool started() const { return m_fd >= 0; }
     bool finish(std::uint64_t identity);
 
 private:
