@@ -562,9 +562,10 @@ private:
     std::vector<std::uint64_t> m_hashes;
 };
 
-// The index saved beside the current image's file, when the file is for the image as it
-// was opened (nothing changed since) and reads back whole and as saved; null otherwise.
-std::unique_ptr<PositionIndex> loadSavedIndex()
+// The index saved beside the current image's file, with room for more positions to come,
+// when the file is for the image as it was opened (nothing changed since) and reads back
+// whole and as saved; null otherwise.
+std::unique_ptr<PositionIndex> loadSavedIndex(std::size_t more)
 {
     const DatabaseHeader& h = currentHeader();
     const std::string path = imagePath(&h);
@@ -583,11 +584,16 @@ std::unique_ptr<PositionIndex> loadSavedIndex()
               header.headerHash == savedHeaderHash(header) && header.identity == identity &&
               positions <= h.usedBytes / sizeof(TinyPosition) &&
               std::uint64_t(st.st_size) == sizeof header + payload;
-    std::vector<std::uint8_t> bytes(ok ? payload : 0);
-    ok = ok && readAll(fd, bytes.data(), bytes.size(), sizeof header);
+    // Mapped, not copied: the pages the system holds for the file serve as they are.
+    void* map = ok ? ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0)
+                   : MAP_FAILED;
     ::close(fd);
-    if (!ok)
+    if (map == MAP_FAILED)
         return nullptr;
+    const auto unmap = [size = std::size_t(st.st_size)](void* p) { ::munmap(p, size); };
+    const std::unique_ptr<void, decltype(unmap)> mapped(map, unmap);
+    const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(map) + sizeof header,
+                                              payload);
     std::vector<std::uint64_t> hashes;
     for (std::size_t at = 0; at < bytes.size(); at += kSavedBlockBytes)
         hashes.push_back(hashBytes(bytes.data() + at, std::min(kSavedBlockBytes, bytes.size() - at),
@@ -604,7 +610,7 @@ std::unique_ptr<PositionIndex> loadSavedIndex()
     if (total != positions)
         return nullptr;
     auto index = std::make_unique<PositionIndex>();
-    index->reserve(positions);
+    index->reserve(positions + more);
     std::uint64_t i = 0;
     for (std::size_t chain = 0; chain < kHashSlots; ++chain) {
         for (std::uint32_t k = 0; k < sizes[chain]; ++k, ++i) {
@@ -679,7 +685,7 @@ PositionIndex* indexOfCurrentImage(bool (*buildNow)(const Registered&))
     if (e.unusable || (e.stale && !buildNow(e)))
         return nullptr;
     if (e.stale) {
-        e.index = loadSavedIndex();
+        e.index = loadSavedIndex(0);
         e.fromFile = e.index != nullptr;
         if (!e.index)
             e.index = buildIndex();
@@ -732,7 +738,7 @@ void reservePositionIndex(std::size_t positions)
         if (walk < walkThatPaysForBuilding() / 16)
             return;
         if (walk < walkThatPaysForBuilding()) {
-            std::unique_ptr<PositionIndex> saved = loadSavedIndex();
+            std::unique_ptr<PositionIndex> saved = loadSavedIndex(positions);
             if (!saved)
                 return;
             Registered& e = currentEntry();
