@@ -15,8 +15,8 @@
 #include "chess/movegen.h"
 #include "store/beside.h"
 #include "store/checksum.h"
-#include "store/file_io.h"
 #include "store/database.h"
+#include "store/file_io.h"
 #include "store/graph.h"
 #include "store/line_index_file.h"
 
@@ -585,8 +585,8 @@ std::unique_ptr<PositionIndex> loadSavedIndex(std::size_t more)
               positions <= h.usedBytes / sizeof(TinyPosition) &&
               std::uint64_t(st.st_size) == sizeof header + payload;
     // Mapped, not copied: the pages the system holds for the file serve as they are.
-    void* map = ok ? ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0)
-                   : MAP_FAILED;
+    void* map =
+        ok ? ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
     ::close(fd);
     if (map == MAP_FAILED)
         return nullptr;
