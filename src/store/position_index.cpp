@@ -512,14 +512,23 @@ struct SavedHeader {
 };
 static_assert(sizeof(SavedHeader) == 48);
 
+constexpr std::uint64_t kSavedSeed = 0x905;
+
 std::uint64_t savedHeaderHash(const SavedHeader& h)
 {
     return hashBytes(reinterpret_cast<const std::uint8_t*>(&h), offsetof(SavedHeader, headerHash),
-                     0x905);
+                     kSavedSeed);
 }
 
-// The payload's bytes as they go to or come from the file, a block at a time, with the
-// hash of each block.
+// The payload's hash: of the hashes of its blocks, each seeded with the block's number.
+std::uint64_t payloadHash(const std::vector<std::uint64_t>& blockHashes)
+{
+    return hashBytes(reinterpret_cast<const std::uint8_t*>(blockHashes.data()),
+                     blockHashes.size() * sizeof(std::uint64_t), kSavedSeed);
+}
+
+// The payload's bytes as they go to the file, a block at a time, with the hash of each
+// block.
 class PayloadBlocks {
 public:
     explicit PayloadBlocks(int fd) : m_fd(fd) { m_block.reserve(kSavedBlockBytes); }
@@ -549,11 +558,7 @@ public:
         m_block.clear();
         return ok;
     }
-    std::uint64_t hash() const
-    {
-        return hashBytes(reinterpret_cast<const std::uint8_t*>(m_hashes.data()),
-                         m_hashes.size() * sizeof(std::uint64_t), 0x905);
-    }
+    std::uint64_t hash() const { return payloadHash(m_hashes); }
 
 private:
     int m_fd;
@@ -598,8 +603,7 @@ std::unique_ptr<PositionIndex> loadSavedIndex(std::size_t more)
     for (std::size_t at = 0; at < bytes.size(); at += kSavedBlockBytes)
         hashes.push_back(hashBytes(bytes.data() + at, std::min(kSavedBlockBytes, bytes.size() - at),
                                    hashes.size()));
-    if (hashBytes(reinterpret_cast<const std::uint8_t*>(hashes.data()),
-                  hashes.size() * sizeof(std::uint64_t), 0x905) != header.payloadHash)
+    if (payloadHash(hashes) != header.payloadHash)
         return nullptr;
     const auto* sizes = reinterpret_cast<const std::uint32_t*>(bytes.data());
     const std::uint8_t* records = bytes.data() + 4 * kHashSlots;
@@ -676,6 +680,16 @@ void setPositionIndexBuilding(IndexBuilding how) { building = how; }
 
 namespace {
 
+// The image's index from now on: read from the file beside it, or built.
+void install(Registered& e, std::unique_ptr<PositionIndex> index, bool fromFile)
+{
+    e.index = std::move(index);
+    e.fromFile = fromFile;
+    e.stale = false;
+    e.unusable = e.index == nullptr;
+    e.walked = 0;
+}
+
 // The current image's index, built now when stale and buildNow says so.
 PositionIndex* indexOfCurrentImage(bool (*buildNow)(const Registered&))
 {
@@ -685,13 +699,10 @@ PositionIndex* indexOfCurrentImage(bool (*buildNow)(const Registered&))
     if (e.unusable || (e.stale && !buildNow(e)))
         return nullptr;
     if (e.stale) {
-        e.index = loadSavedIndex(0);
-        e.fromFile = e.index != nullptr;
-        if (!e.index)
-            e.index = buildIndex();
-        e.stale = false;
-        e.unusable = e.index == nullptr;
-        e.walked = 0;
+        if (std::unique_ptr<PositionIndex> saved = loadSavedIndex(0))
+            install(e, std::move(saved), true);
+        else
+            install(e, buildIndex(), false);
     }
     return e.index.get();
 }
@@ -737,17 +748,11 @@ void reservePositionIndex(std::size_t positions)
             std::uint64_t(positions) * (currentHeader().usedBytes / 16 / kHashSlots + 1);
         if (walk < walkThatPaysForBuilding() / 16)
             return;
-        if (walk < walkThatPaysForBuilding()) {
-            std::unique_ptr<PositionIndex> saved = loadSavedIndex(positions);
-            if (!saved)
-                return;
-            Registered& e = currentEntry();
-            e.index = std::move(saved);
-            e.fromFile = true;
-            e.stale = false;
-            e.unusable = false;
-            e.walked = 0;
-        }
+        // Read with room for what comes, so that it need not move again.
+        if (std::unique_ptr<PositionIndex> saved = loadSavedIndex(positions))
+            install(currentEntry(), std::move(saved), true);
+        else if (walk < walkThatPaysForBuilding())
+            return;
     }
     if (PositionIndex* index = currentPositionIndex()) {
         // Counted from what the index holds already.
