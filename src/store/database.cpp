@@ -17,6 +17,7 @@
 
 #include "store/beside.h"
 #include "store/checksum.h"
+#include "store/file_io.h"
 #include "store/games.h"
 #include "store/heap.h"
 #include "store/line_index_file.h"
@@ -65,16 +66,7 @@ bool offsetFits(DbOffset offset, std::uint32_t size, std::uint32_t used)
 bool readHeader(int fd, DatabaseHeader& header)
 {
     std::memset(&header, 0, sizeof header);
-    std::size_t done = 0;
-    while (done < sizeof header) {
-        const ssize_t n = ::pread(fd, reinterpret_cast<char*>(&header) + done, sizeof header - done,
-                                  off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += std::size_t(n);
-    }
+    (void)readAll(fd, &header, sizeof header, 0); // what a short file lacks stays zero
     return true;
 }
 
@@ -293,23 +285,13 @@ bool writeToFile(const std::string& path, std::string* error)
     copy.reserved = checksumToStore(&h);
     copy.committedBytes = h.usedBytes;
     copy.fileHandle = kInMemoryHandle;
-    std::uint64_t done = 0;
-    while (done < h.usedBytes) {
-        const std::uint8_t* from = done < kHeaderBytes
-                                       ? reinterpret_cast<const std::uint8_t*>(&copy) + done
-                                       : currentBase + done;
-        const std::uint64_t part = (done < kHeaderBytes ? kHeaderBytes : h.usedBytes) - done;
-        const ssize_t n = ::write(fd, from, std::size_t(part));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int saved = errno;
-            closeFile(fd);
-            ::unlink(temporary.c_str());
-            errno = saved;
-            return fail("could not write");
-        }
-        done += std::uint64_t(n);
+    if (!writeAll(fd, &copy, kHeaderBytes, 0) ||
+        !writeAll(fd, currentBase + kHeaderBytes, h.usedBytes - kHeaderBytes, kHeaderBytes)) {
+        const int saved = errno;
+        closeFile(fd);
+        ::unlink(temporary.c_str());
+        errno = saved;
+        return fail("could not write");
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         const int saved = errno;

@@ -165,7 +165,7 @@ bool SavedLineIndex::open(const std::string& path, std::uint64_t identity)
         return false;
     FileHeader header{};
     struct stat st {};
-    bool ok = ::pread(fd, &header, sizeof header, 0) == ssize_t(sizeof header) &&
+    bool ok = readAll(fd, &header, sizeof header, 0) &&
               ::fstat(fd, &st) == 0 && std::memcmp(header.magic, kMagic, sizeof kMagic) == 0 &&
               header.headerHash == headerHash(header) && header.identity == identity;
     const std::uint64_t bytes = payloadBytes(header.records, header.entries);
