@@ -316,10 +316,9 @@ void closeDatabase(DatabaseHeader* db)
     const std::uint32_t used = db->usedBytes;
     std::uint8_t* base = reinterpret_cast<std::uint8_t*>(db);
     const bool mapped = handle != kInMemoryHandle;
-    const bool changed = mapped && imageChanged(db);
-    const std::string path = mapped ? imagePath(db) : std::string();
     std::uint32_t checksum = 0;
-    if (changed) {
+    if (mapped && imageChanged(db)) {
+        const std::string path = imagePath(db);
         // The checksum reads the whole image, and saving the indexes beside the file may
         // first walk every game: they only read, side by side. The position index this
         // session kept up to date is saved, then let go of before the search's is built.
