@@ -36,6 +36,7 @@
 #include "store/games.h"
 #include "store/graph.h"
 #include "store/heap.h"
+#include "store/large_pages.h"
 #include "store/line_index_file.h"
 
 namespace vez {
@@ -196,48 +197,8 @@ private:
 
 // --- The index ------------------------------------------------------------------------------
 
-// Memory for the large arrays of the index, in huge pages where the system gives them:
-// a build writes a hundred megabytes at once, and taking them in 4 KB page faults costs
-// a quarter of it.
-template <class T>
-struct LargePages {
-    using value_type = T;
-    static constexpr std::size_t kLarge = std::size_t(2) << 20;
-
-    LargePages() = default;
-    template <class U>
-    LargePages(const LargePages<U>&) noexcept
-    {
-    }
-
-    T* allocate(std::size_t n)
-    {
-        const std::size_t bytes = n * sizeof(T);
-        if (bytes < kLarge)
-            return std::allocator<T>().allocate(n);
-        void* p =
-            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED)
-            throw std::bad_alloc();
-        ::madvise(p, bytes, MADV_HUGEPAGE); // advice only
-        return static_cast<T*>(p);
-    }
-
-    void deallocate(T* p, std::size_t n) noexcept
-    {
-        if (n * sizeof(T) < kLarge)
-            std::allocator<T>().deallocate(p, n);
-        else
-            ::munmap(p, n * sizeof(T));
-    }
-
-    template <class U>
-    bool operator==(const LargePages<U>&) const noexcept
-    {
-        return true;
-    }
-};
-
+// The index's large arrays: a build writes a hundred megabytes at once, and taking them in
+// 4 KB page faults costs a quarter of it.
 template <class T>
 using LargeVector = std::vector<T, LargePages<T>>;
 

@@ -18,6 +18,7 @@
 #include "store/database.h"
 #include "store/file_io.h"
 #include "store/graph.h"
+#include "store/large_pages.h"
 #include "store/line_index_file.h"
 
 namespace vez {
@@ -66,7 +67,7 @@ std::uint64_t keyHash(const PackedPosition& key)
 } // namespace
 
 PositionIndex::PositionIndex()
-    : m_chains(new Chain[kHashSlots]),
+    : m_chains(kHashSlots),
       m_knownRecords(new DbOffset[std::size_t(1) << kKnownKeyBits]()),
       m_knownKeys(new PackedPosition[std::size_t(1) << kKnownKeyBits])
 {
@@ -79,7 +80,7 @@ PositionIndex::~PositionIndex()
             std::free(seenOf(m_chains[i]));
     }
     if (m_arena != nullptr)
-        ::munmap(m_arena, m_arenaBytes);
+        unmapLargePages(m_arena, m_arenaBytes);
 }
 
 std::uint64_t PositionIndex::hashOf(const PackedPosition& key) { return keyHash(key); }
@@ -182,16 +183,14 @@ void PositionIndex::reserve(std::size_t count)
         return;
     const std::size_t perChain = blockBytes(wanted);
     const std::size_t bytes = perChain * kHashSlots;
-    void* arena =
-        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (arena == MAP_FAILED) {
+    void* arena = mapLargePages(bytes);
+    if (arena == nullptr) {
         for (std::size_t i = 0; i < kHashSlots; ++i) {
             if (m_chains[i].capacity < wanted)
                 resize(m_chains[i], wanted);
         }
         return;
     }
-    (void)::madvise(arena, bytes, MADV_HUGEPAGE); // advice only
     auto* const block = static_cast<std::uint8_t*>(arena);
     provideInParallel(block, bytes);
     for (std::size_t i = 0; i < kHashSlots; ++i) {
@@ -202,7 +201,7 @@ void PositionIndex::reserve(std::size_t count)
             resize(c, c.capacity);
     }
     if (m_arena != nullptr)
-        ::munmap(m_arena, m_arenaBytes);
+        unmapLargePages(m_arena, m_arenaBytes);
     m_arena = block;
     m_arenaBytes = bytes;
 }

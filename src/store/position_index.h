@@ -27,6 +27,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "store/large_pages.h"
 #include "store/packing.h"
 #include "store/records.h"
 
@@ -182,7 +183,8 @@ private:
             known = 0;
     }
 
-    std::unique_ptr<Chain[]> m_chains;
+    // Read at random at every lookup: in large pages.
+    std::vector<Chain, LargePages<Chain>> m_chains;
     // The remembered keys: the records apart from their keys, so that forgetting a record,
     // as every record that leaves its chain is, reads 64 KB that stay in the cache.
     std::unique_ptr<DbOffset[]> m_knownRecords;
