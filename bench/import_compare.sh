@@ -125,10 +125,10 @@ for ((run = 1; run <= runs; ++run)) do
         -v vf="$vfound" -v qs="$ssearch" -v sf="$sfound" \
         -v folded="${combined:-0}" 'BEGIN {
         scid = sw == "-" ? "-" : sprintf("%6.2f/%6.2f %7.0f g/s", sw, sc, g / sw)
-        smem = sm == "-" ? "-" : sprintf("%5.0f (%.1f)", sm / 1024, sm * 1024 / sb)
+        smem = sm == "-" ? "-" : sprintf("%5.0f (%.2f)", sm / 1024, sm * 1024 / sb)
         # vezdb folds duplicate games into one; SCID keeps each copy.
         same = sf == "-" ? "" : (sf == vf ? " same" : sprintf(" (vezdb folded %d duplicates)", folded))
-        printf "%-4s | %6.2f/%6.2f %7.0f g/s | %-30s | %-9s | %5.0f (%.1f)      | %-16s | %5.0f/%5.0f (%5d) | %5.0f/%5.0f     | %s, %s%s\n",
+        printf "%-4s | %6.2f/%6.2f %7.0f g/s | %-30s | %-9s | %5.0f (%.2f)     | %-16s | %5.0f/%5.0f (%5d) | %5.0f/%5.0f     | %s, %s%s\n",
                r, vw, vc, g / vw, scid, ratio, vm / 1024, vm * 1024 / vb, smem,
                qw * 1000, qc * 1000, vf, ww * 1000, wc * 1000, qs, sf, same }'
 done
