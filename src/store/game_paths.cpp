@@ -52,8 +52,8 @@ KeyHashes hashesOf(const PlannedStep& e) { return {e.hash, e.indexHash, e.code};
 
 // Looks every position of a planned line up before anything changes: records[i] is the
 // record of path[i], or 0.
-void lookUpPath(std::span<const Move> moves, const std::vector<PlannedStep>& path,
-                std::vector<DbOffset>& records)
+void lookUpPath(const Position& start, std::span<const Move> moves,
+                const std::vector<PlannedStep>& path, std::vector<DbOffset>& records)
 {
     records.assign(path.size(), 0);
     // The line's chains are fetched together rather than one miss after another.
@@ -87,7 +87,7 @@ void lookUpPath(std::span<const Move> moves, const std::vector<PlannedStep>& pat
         }
     }
     if (records[0] == 0)
-        records[0] = findOrAddRoot(path[0].position);
+        records[0] = findOrAddRoot(start);
 }
 
 // A tiny record shows the counts of the record after it, so a game that comes into that
@@ -131,13 +131,15 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
 {
     noteImageChange();
     std::vector<PlannedStep> planned;
+    std::vector<Position> plannedPositions;
     const bool usePlan = plan != nullptr && plan->steps.size() == moves.size() + 1 &&
-                         samePosition(plan->steps[0].position, start);
-    if (!usePlan && !planSteps(start, moves.data(), moves.size(), planned))
+                         samePosition(plan->positions[0], start);
+    if (!usePlan && !planSteps(start, moves.data(), moves.size(), planned, plannedPositions))
         return std::nullopt;
     const std::vector<PlannedStep>& path = usePlan ? plan->steps : planned;
+    const std::vector<Position>& positions = usePlan ? plan->positions : plannedPositions;
     thread_local std::vector<DbOffset> records;
-    lookUpPath(moves, path, records);
+    lookUpPath(start, moves, path, records);
     const std::size_t m = moves.size();
     WrittenPath written;
     DbOffset prev = 0, prevprev = 0;
@@ -170,7 +172,7 @@ std::optional<WrittenPath> writePath(const Position& start, std::span<const Move
                 const DbOffset next = i < m ? records[i + 1] : 0;
                 const bool staysTiny = comesFrom(rec, prev) && next != 0 && comesFrom(next, rec);
                 if (!staysTiny) {
-                    const DbOffset promoted = promoteToFull(rec, e.position, &e.key);
+                    const DbOffset promoted = promoteToFull(rec, positions[i], &e.key);
                     refs.moved(rec, promoted);
                     rec = promoted;
                 }
@@ -397,7 +399,7 @@ void compressTail(DbOffset v, const PlannedLine* plan)
                 code = plan->moveCodes[i];
             } else {
                 std::string one;
-                if (encodeMoves(plan->steps[i].position, {moves[j]}, one))
+                if (encodeMoves(plan->positions[i], {moves[j]}, one))
                     code = static_cast<unsigned char>(one[0]);
             }
             if (code == 0)
@@ -418,7 +420,7 @@ void compressTail(DbOffset v, const PlannedLine* plan)
     }
     const DbOffset block = storeBytes(bytes);
     const DbOffset newEnd = planned ? ensureBig(r, &plan->steps[atStep].key,
-                                                &plan->steps[atStep].position)
+                                                &plan->positions[atStep])
                                     : ensureBig(r);
     unlistVariation(v);
     variation(v)->compressedTail = block;
@@ -557,7 +559,7 @@ void expandTails(DbOffset v, const PlannedLine* plan)
                 withTails.push_back(w);
         }
         tailsCounted(b, std::uint32_t(withTails.size()));
-        const Position* known = planned ? &plan->steps[std::size_t(ply - startPly)].position
+        const Position* known = planned ? &plan->positions[std::size_t(ply - startPly)]
                                         : nullptr;
         for (DbOffset w : withTails)
             expandOne(w, known);

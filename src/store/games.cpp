@@ -154,7 +154,7 @@ void annotateLine(const GameLine& line, Position pos, DbOffset v, DbOffset game,
         const MoveEntry& e = line.entries[i];
         storeSubLines(e.subLines, pos, v, game, prepared);
         if (planned)
-            pos = plan->steps[i + 1].position;
+            pos = plan->positions[i + 1];
         else
             makeMove(pos, e.move);
         if (!e.comment.empty())

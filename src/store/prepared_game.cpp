@@ -10,15 +10,16 @@
 namespace vez {
 
 bool planSteps(const Position& start, const Move* moves, std::size_t count,
-               std::vector<PlannedStep>& steps)
+               std::vector<PlannedStep>& steps, std::vector<Position>& positions)
 {
     steps.resize(count + 1);
+    positions.resize(count + 1);
     Position pos = start;
     for (std::size_t i = 0; i < steps.size(); ++i) {
         if (i > 0)
             makeMove(pos, moves[i - 1]);
         PlannedStep& s = steps[i];
-        s.position = pos;
+        positions[i] = pos;
         s.repeated = false;
         if (!packPosition(pos, s.key))
             return false;
@@ -81,7 +82,7 @@ void PreparedGame::prepareLine(const GameLine& line, const Position& start)
             m_lines.emplace_back();
         PlannedLine& plan = m_lines[m_used++];
         plan.line = &line;
-        if (!planSteps(start, moves.data(), moves.size(), plan.steps)) {
+        if (!planSteps(start, moves.data(), moves.size(), plan.steps, plan.positions)) {
             m_storable = false;
             return;
         }
@@ -92,7 +93,7 @@ void PreparedGame::prepareLine(const GameLine& line, const Position& start)
         plan.codesFrom = first;
         for (std::size_t i = first; i < moves.size(); ++i) {
             const int index =
-                legalMoveIndex(plan.steps[i].position, moves[i], m_settings.nonstandard);
+                legalMoveIndex(plan.positions[i], moves[i], m_settings.nonstandard);
             plan.moveCodes[i] = index >= 0 && index <= 254 ? std::uint8_t(1 + index) : 0;
         }
     }
@@ -101,7 +102,7 @@ void PreparedGame::prepareLine(const GameLine& line, const Position& start)
     const auto prepareFrom = [&](const std::vector<std::unique_ptr<GameLine>>& subLines,
                                  std::size_t step) {
         for (const auto& sub : subLines) {
-            const Position from = m_lines[planned].steps[step].position;
+            const Position from = m_lines[planned].positions[step];
             prepareLine(*sub, from);
             if (!m_storable)
                 return false;

@@ -17,24 +17,26 @@ namespace vez {
 struct Game;
 struct GameLine;
 
-// A position of a line: the one after that many of the line's moves.
+// What looking a position of a line up needs: its key and hashes. The storing passes over
+// these again and again, so the positions themselves, seldom needed there, are kept apart.
 struct PlannedStep {
-    Position position;
     PackedPosition key;
     std::uint16_t hash = 0;
     std::uint8_t code = 0;
-    std::uint64_t indexHash = 0; // where the in-memory position index places the key
     bool repeated = false;       // another position of the line has the same hashes
+    std::uint64_t indexHash = 0; // where the in-memory position index places the key
 };
 
-// Works out the positions after each of moves from start, and marks repeated ones; false
-// when a position cannot be packed (the steps are then incomplete).
+// Works out the positions after each of moves from start (positions[i] after i moves) and
+// their steps, and marks repeated ones; false when a position cannot be packed (the steps
+// are then incomplete).
 bool planSteps(const Position& start, const Move* moves, std::size_t count,
-               std::vector<PlannedStep>& steps);
+               std::vector<PlannedStep>& steps, std::vector<Position>& positions);
 
 struct PlannedLine {
     const GameLine* line = nullptr;
     std::vector<PlannedStep> steps; // steps[i]: after i of the line's moves
+    std::vector<Position> positions; // of steps[i]
     // For each move i from codesFrom on: 1 + its place among the legal moves of steps[i],
     // 0 when it has none that fits a byte.
     std::vector<std::uint8_t> moveCodes;
