@@ -6,6 +6,8 @@
 #if defined(__x86_64__)
 #include <cpuid.h>
 #include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 #include "store/records.h"
@@ -68,33 +70,31 @@ std::uint64_t spreadBits(unsigned bits)
     return nonZeroBytes((std::uint64_t(bits & 0xFF) * kOnes) & 0x8040201008040201ull);
 }
 
+// The codes of a key, word n in bits 64 n and up. Made and handed back in registers: two
+// words written to memory and read back at once as one would wait for the writes.
+__extension__ typedef unsigned __int128 Codes;
+
 // The codes of the occupied squares in square order (rank by rank, files a to h), two to a
 // byte, the first in the high half: code n goes to bit 4 * (n ^ 1) of its word of 16. Rows
-// hold a code below 16 in each byte; squares has bit s set where square s is occupied.
-// Whole words are made, so that the hashes read the key back at once. Returns the number
-// of codes, or -1 when there are more than 32.
-int gatherCodes(const std::uint64_t (&rows)[8], std::uint64_t squares, std::uint64_t (&codes)[2])
+// hold a code below 16 in each byte; squares has bit s set where square s is occupied, 32
+// squares at most.
+Codes gatherCodes(const std::uint64_t (&rows)[8], std::uint64_t squares)
 {
-    int count = 0;
-    for (std::uint64_t& word : codes) {
-        for (int n = 0; n < 16 && squares != 0; ++n, ++count, squares &= squares - 1) {
-            const int square = std::countr_zero(squares);
-            const std::uint64_t code = (rows[square / 8] >> (square % 8 * 8)) & 0xFF;
-            word |= code << (4 * (n ^ 1));
-        }
+    std::uint64_t words[2] = {0, 0};
+    for (int n = 0; squares != 0 && n < 32; ++n, squares &= squares - 1) {
+        const int square = std::countr_zero(squares);
+        const std::uint64_t code = (rows[square / 8] >> (square % 8 * 8)) & 0xFF;
+        words[n / 16] |= code << (4 * ((n % 16) ^ 1));
     }
-    return squares != 0 ? -1 : count;
+    return Codes(words[1]) << 64 | words[0];
 }
 
 // The same with the bit-gathering instructions of newer processors: each row's codes are
 // taken out at once. Other processors use gatherCodes.
 #if defined(__x86_64__)
-__attribute__((target("bmi2,popcnt"))) int
-gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares, std::uint64_t (&codes)[2])
+__attribute__((target("bmi2,popcnt"))) Codes gatherCodesWide(const std::uint64_t (&rows)[8],
+                                                             std::uint64_t squares)
 {
-    const int count = std::popcount(squares);
-    if (count > 32)
-        return -1;
     std::uint64_t stream[2] = {0, 0};
     int bits = 0;
     for (int rank = 0; rank < 8; ++rank) {
@@ -112,9 +112,8 @@ gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares, std::uint
         bits += 4 * std::popcount(occupied);
     }
     constexpr std::uint64_t kLow = 0x0F0F0F0F0F0F0F0Full;
-    for (int half = 0; half < 2; ++half)
-        codes[half] = (stream[half] & kLow) << 4 | (stream[half] >> 4 & kLow);
-    return count;
+    const auto swapped = [](std::uint64_t w) { return (w & kLow) << 4 | (w >> 4 & kLow); };
+    return Codes(swapped(stream[1])) << 64 | swapped(stream[0]);
 }
 
 bool hasWideBitInstructions()
@@ -134,10 +133,9 @@ bool hasWideBitInstructions()
     return family >= 0x19;
 }
 #else
-int gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares,
-                    std::uint64_t (&codes)[2])
+Codes gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares)
 {
-    return gatherCodes(rows, squares, codes);
+    return gatherCodes(rows, squares);
 }
 
 bool hasWideBitInstructions() { return false; }
@@ -184,18 +182,26 @@ bool packWith(const Position& pos, PackedPosition& out, bool wide)
         if (pos.castleKingsideLost[colour] == 0 && pos.squares[rank * 8 + 7] == rook)
             rows[rank] |= std::uint64_t(7) << 56;
     }
-    std::uint64_t codes[2] = {0, 0};
-    const int count =
-        wide ? gatherCodesWide(rows, squares, codes) : gatherCodes(rows, squares, codes);
-    if (count < 0)
-        return false; // more than 32 pieces
+    const int count = std::popcount(squares);
+    if (count > 32)
+        return false;
+    Codes codes = wide ? gatherCodesWide(rows, squares) : gatherCodes(rows, squares);
     if (!sideMarked) {
         if (count == 32)
             return false;
-        codes[count / 16] |= std::uint64_t(markedPawn) << (4 * ((count % 16) ^ 1));
+        codes |= Codes(markedPawn) << (64 * (count / 16) + 4 * ((count % 16) ^ 1));
     }
+    const auto low = std::uint64_t(codes), high = std::uint64_t(codes >> 64);
+#if defined(__SSE2__)
+    // The first 16 bytes in one write, as the hashes read them back at once: a read that
+    // spans two writes still on their way waits for both.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out.bytes),
+                     _mm_set_epi64x(std::int64_t(low), std::int64_t(occupancy)));
+#else
     std::memcpy(out.bytes, &occupancy, sizeof occupancy);
-    std::memcpy(out.bytes + 8, codes, sizeof codes);
+    std::memcpy(out.bytes + 8, &low, sizeof low);
+#endif
+    std::memcpy(out.bytes + 16, &high, sizeof high);
     return true;
 }
 
