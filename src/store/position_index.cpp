@@ -136,12 +136,18 @@ void PositionIndex::chainedAtHead(std::uint16_t chain, DbOffset record, std::uin
     Chain& c = m_chains[chain];
     if (c.size == c.capacity)
         resize(c, std::max<std::uint32_t>(8, c.capacity + c.capacity / 2));
-    c.records[c.size] = record;
-    c.tags[c.size] = tag;
-    ++c.size;
-    ++m_size;
+    // The chain's fields read once, before the stores that the compiler cannot tell apart
+    // from them.
+    const std::uint32_t at = c.size;
     const std::uint32_t bit = tag & (c.seenWords * 64 - 1);
-    seenOf(c)[bit / 64] |= std::uint64_t(1) << (bit % 64);
+    std::uint64_t* const seen = seenOf(c);
+    std::uint32_t* const records = c.records;
+    std::uint16_t* const tags = c.tags;
+    c.size = at + 1;
+    ++m_size;
+    records[at] = record;
+    tags[at] = tag;
+    seen[bit / 64] |= std::uint64_t(1) << (bit % 64);
 }
 
 std::optional<PositionIndex::Place> PositionIndex::locate(std::uint16_t chain,
