@@ -61,10 +61,12 @@ void lookUpPath(const Position& start, std::span<const Move> moves,
     if (index != nullptr) {
         for (const PlannedStep& e : path)
             index->prefetchChain(e.hash);
+        std::uint32_t touched = 0;
         for (const PlannedStep& e : path) {
-            index->prefetchHead(e.hash, PositionIndex::tagOf(e.indexHash));
+            touched ^= index->touchHead(e.hash, PositionIndex::tagOf(e.indexHash));
             __builtin_prefetch(&hashSlot(e.hash));
         }
+        asm volatile("" : : "r"(touched));
         for (const PlannedStep& e : path)
             index->prefetchTags(e.hash, PositionIndex::tagOf(e.indexHash));
         for (const PlannedStep& e : path)

@@ -129,6 +129,10 @@ void PositionIndex::resize(Chain& c, std::uint32_t capacity)
     if (block == nullptr)
         throw std::bad_alloc();
     moveTo(c, block, capacity);
+    // touchHead reads the slot the next record will take: unlike the arena's, a new block's
+    // slots are not zero until written.
+    std::fill(c.records + c.size, c.records + capacity, 0u);
+    std::fill(c.tags + c.size, c.tags + capacity, std::uint16_t(0));
 }
 
 void PositionIndex::chainedAtHead(std::uint16_t chain, DbOffset record, std::uint16_t tag)

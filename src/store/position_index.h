@@ -68,17 +68,15 @@ public:
     // it may hold the tag and where a new record would go, then its tags (a few cache
     // lines) when it may, then the records whose tag matches.
     void prefetchChain(std::uint16_t chain) const { __builtin_prefetch(&m_chains[chain]); }
-    // Whether it may hold the tag, and where a new record would go, fetched for writing. The
-    // chains are in large pages, whose addresses the processor keeps at hand: in 4 KB pages
-    // such a prefetch would often miss the address cache and be dropped.
-    void prefetchHead(std::uint16_t chain, std::uint16_t tag) const
+    // Reads rather than prefetches where a new record would go: a prefetch whose page is
+    // not in the TLB may come to nothing, and the store would then wait for the page walk.
+    std::uint32_t touchHead(std::uint16_t chain, std::uint16_t tag) const
     {
         const Chain& c = m_chains[chain];
         if (c.size >= c.capacity)
-            return;
+            return 0;
         __builtin_prefetch(&seenOf(c)[(tag & (c.seenWords * 64 - 1)) / 64]);
-        __builtin_prefetch(&c.records[c.size], 1);
-        __builtin_prefetch(&c.tags[c.size], 1);
+        return c.records[c.size] ^ c.tags[c.size];
     }
     void prefetchTags(std::uint16_t chain, std::uint16_t tag) const
     {
