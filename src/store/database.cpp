@@ -20,6 +20,7 @@
 #include "store/file_io.h"
 #include "store/games.h"
 #include "store/heap.h"
+#include "store/large_pages.h"
 #include "store/line_index_file.h"
 #include "store/messages.h"
 #include "store/position_index.h"
@@ -47,23 +48,11 @@ void say(const std::string& text) { storeMessages().showMessage(text); }
     stopAfterFatalStoreError();
 }
 
-// The size of the system's large pages: the reservation starts at a multiple of it, so
-// that the file's offsets and the addresses agree on where large pages may begin.
-constexpr std::uint64_t kHugeAlign = 2u << 20;
-
+// The reservation starts at a large page's boundary, so that the file's offsets and the
+// addresses agree on where large pages may begin.
 std::uint8_t* reserveAddressSpace()
 {
-    void* p = ::mmap(nullptr, kReservationBytes + kHugeAlign, PROT_NONE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED)
-        return nullptr;
-    auto* const raw = static_cast<std::uint8_t*>(p);
-    auto* const base = reinterpret_cast<std::uint8_t*>(
-        (reinterpret_cast<std::uintptr_t>(raw) + kHugeAlign - 1) / kHugeAlign * kHugeAlign);
-    if (base > raw)
-        ::munmap(raw, std::size_t(base - raw));
-    ::munmap(base + kReservationBytes, std::size_t(raw + kHugeAlign - base));
-    return base;
+    return mapAligned(kReservationBytes, PROT_NONE, MAP_PRIVATE | MAP_NORESERVE);
 }
 
 // Room that growth adds is written all over, record by record, as the graph grows: mapped

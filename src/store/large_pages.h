@@ -14,12 +14,11 @@ namespace vez {
 
 inline constexpr std::size_t kLargePageBytes = std::size_t(2) << 20;
 
-// Maps bytes of zeroed memory starting at a large page's boundary, advised to be backed by
-// large pages; nullptr when the system gives no memory.
-inline void* mapLargePages(std::size_t bytes)
+// An anonymous mapping of bytes (with mmap's protection and flags) that starts at a large
+// page's boundary; nullptr when the system gives none.
+inline std::uint8_t* mapAligned(std::size_t bytes, int protection, int flags)
 {
-    void* p = ::mmap(nullptr, bytes + kLargePageBytes, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* p = ::mmap(nullptr, bytes + kLargePageBytes, protection, flags | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return nullptr;
     auto* const raw = static_cast<std::uint8_t*>(p);
@@ -28,7 +27,16 @@ inline void* mapLargePages(std::size_t bytes)
     if (start > raw)
         ::munmap(raw, std::size_t(start - raw));
     ::munmap(start + bytes, std::size_t(raw + kLargePageBytes - start));
-    (void)::madvise(start, bytes, MADV_HUGEPAGE); // advice only: old systems ignore it
+    return start;
+}
+
+// Maps bytes of zeroed memory starting at a large page's boundary, advised to be backed by
+// large pages; nullptr when the system gives no memory.
+inline void* mapLargePages(std::size_t bytes)
+{
+    std::uint8_t* const start = mapAligned(bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE);
+    if (start != nullptr)
+        (void)::madvise(start, bytes, MADV_HUGEPAGE); // advice only: old systems ignore it
     return start;
 }
 
