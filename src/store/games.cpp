@@ -150,21 +150,23 @@ void annotateLine(const GameLine& line, Position pos, DbOffset v, DbOffset game,
                   const PreparedGame* prepared, const PlannedLine* plan)
 {
     const bool planned = plan != nullptr && plan->steps.size() == line.entries.size() + 1;
+    // A planned line's positions are read where they are: most moves need none of them.
+    const auto after = [&](std::size_t moves) -> const Position& {
+        return planned && moves > 0 ? plan->positions[moves] : pos;
+    };
     for (std::size_t i = 0; i < line.entries.size(); ++i) {
         const MoveEntry& e = line.entries[i];
-        storeSubLines(e.subLines, pos, v, game, prepared);
-        if (planned)
-            pos = plan->positions[i + 1];
-        else
+        storeSubLines(e.subLines, after(i), v, game, prepared);
+        if (!planned)
             makeMove(pos, e.move);
         if (!e.comment.empty())
-            setNote(pos, e.comment);
+            setNote(after(i + 1), e.comment);
         if (e.score != kNoScore)
-            setScore(pos, e.score);
+            setScore(after(i + 1), e.score);
         if (e.glyph > 0 && e.glyph < 7)
-            setMoveGlyph(findPosition(pos), e.move, MoveGlyph(e.glyph));
+            setMoveGlyph(findPosition(after(i + 1)), e.move, MoveGlyph(e.glyph));
     }
-    storeSubLines(line.subLinesAfterEnd, pos, v, game, prepared);
+    storeSubLines(line.subLinesAfterEnd, after(line.entries.size()), v, game, prepared);
 }
 
 DbOffset storeVariation(const GameLine& line, const Position& start, int result, DbOffset game,
