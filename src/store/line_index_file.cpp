@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstring>
 
@@ -18,7 +17,7 @@ namespace vez {
 namespace {
 
 constexpr char kMagic[8] = {'v', 'e', 'z', 'i', 'd', 'x', '1', '\0'};
-constexpr std::size_t kBlockBytes = std::size_t(64) << 10;
+constexpr std::size_t kBlockBytes = BesideFileWriter::kBlockBytes;
 
 struct FileHeader {
     char magic[8];
@@ -46,41 +45,6 @@ std::uint64_t headerHash(const FileHeader& h)
     return hashBytes(reinterpret_cast<const std::uint8_t*>(&h), offsetof(FileHeader, headerHash),
                      0x1D);
 }
-
-// The payload's bytes a block at a time, from its three arrays in turn.
-class PayloadReader {
-public:
-    PayloadReader(std::span<const DbOffset> records, std::span<const std::uint32_t> starts,
-                  std::span<const LineIndexEntry> entries)
-        : m_parts{{{reinterpret_cast<const std::uint8_t*>(records.data()), records.size_bytes()},
-                   {reinterpret_cast<const std::uint8_t*>(starts.data()), starts.size_bytes()},
-                   {reinterpret_cast<const std::uint8_t*>(entries.data()), entries.size_bytes()}}}
-    {
-    }
-
-    // Fills buffer with up to its size of the next bytes; the count filled.
-    std::size_t read(std::vector<std::uint8_t>& buffer)
-    {
-        std::size_t filled = 0;
-        while (filled < buffer.size() && m_part < m_parts.size()) {
-            const std::span<const std::uint8_t> part = m_parts[m_part];
-            const std::size_t n = std::min(buffer.size() - filled, part.size() - m_at);
-            std::memcpy(buffer.data() + filled, part.data() + m_at, n);
-            filled += n;
-            m_at += n;
-            if (m_at == part.size()) {
-                ++m_part;
-                m_at = 0;
-            }
-        }
-        return filled;
-    }
-
-private:
-    std::array<std::span<const std::uint8_t>, 3> m_parts;
-    std::size_t m_part = 0;
-    std::size_t m_at = 0;
-};
 
 } // namespace
 
@@ -116,31 +80,18 @@ bool saveLineIndex(const std::string& path, std::uint64_t identity, bool tinyEnd
     header.tinyEnds = tinyEnds ? 1 : 0;
     const std::uint64_t bytes = payloadBytes(records.size(), entries.size());
     header.blocks = std::uint32_t(blocksFor(bytes));
-    std::vector<std::uint64_t> table(header.blocks);
-    const off_t payloadAt = off_t(sizeof header + table.size() * sizeof(std::uint64_t));
-
-    const std::string temporary = path + ".saving-" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    PayloadReader reader(records, starts, entries);
-    std::vector<std::uint8_t> block(kBlockBytes);
-    bool ok = true;
-    for (std::uint64_t b = 0; ok && b < table.size(); ++b) {
-        const std::size_t n = reader.read(block);
-        table[b] = hashBytes(block.data(), n, b);
-        ok = writeAll(fd, block.data(), n, payloadAt + off_t(b * kBlockBytes));
-    }
+    BesideFileWriter out(path, off_t(sizeof header + header.blocks * sizeof(std::uint64_t)));
+    bool ok = out.isOpen() && out.put(records.data(), records.size()) &&
+              out.put(starts.data(), starts.size()) && out.put(entries.data(), entries.size()) &&
+              out.flush();
+    const std::vector<std::uint64_t>& table = out.blockHashes();
     header.tableHash = hashBytes(reinterpret_cast<const std::uint8_t*>(table.data()),
                                  table.size() * sizeof(std::uint64_t), identity);
     header.headerHash = headerHash(header);
-    ok = ok && writeAll(fd, table.data(), table.size() * sizeof(std::uint64_t), sizeof header) &&
-         writeAll(fd, &header, sizeof header, 0);
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0)
-        return true;
-    ::unlink(temporary.c_str());
-    return false;
+    ok = ok && table.size() == header.blocks &&
+         out.write(table.data(), table.size() * sizeof(std::uint64_t), sizeof header) &&
+         out.write(&header, sizeof header, 0);
+    return ok && out.finish();
 }
 
 SavedLineIndex::~SavedLineIndex() { close(); }

@@ -500,7 +500,7 @@ std::unique_ptr<PositionIndex> buildIndex()
 // --- Saved beside the file ---------------------------------------------------------------
 
 constexpr char kSavedMagic[8] = {'v', 'e', 'z', 'p', 'o', 's', '1', '\0'};
-constexpr std::size_t kSavedBlockBytes = std::size_t(64) << 10;
+constexpr std::size_t kSavedBlockBytes = BesideFileWriter::kBlockBytes;
 // Smaller indexes are built faster than a file is read and checked.
 constexpr std::size_t kSavedMinPositions = std::size_t(1) << 16;
 
@@ -531,46 +531,6 @@ std::uint64_t payloadHash(const std::vector<std::uint64_t>& blockHashes)
     return hashBytes(reinterpret_cast<const std::uint8_t*>(blockHashes.data()),
                      blockHashes.size() * sizeof(std::uint64_t), kSavedSeed);
 }
-
-// The payload's bytes as they go to the file, a block at a time, with the hash of each
-// block.
-class PayloadBlocks {
-public:
-    explicit PayloadBlocks(int fd) : m_fd(fd) { m_block.reserve(kSavedBlockBytes); }
-
-    template <class T>
-    bool put(const T* items, std::size_t count)
-    {
-        const auto* p = reinterpret_cast<const std::uint8_t*>(items);
-        std::size_t bytes = count * sizeof(T);
-        while (bytes > 0) {
-            const std::size_t n = std::min(bytes, kSavedBlockBytes - m_block.size());
-            m_block.insert(m_block.end(), p, p + n);
-            p += n;
-            bytes -= n;
-            if (m_block.size() == kSavedBlockBytes && !flush())
-                return false;
-        }
-        return true;
-    }
-    bool flush()
-    {
-        if (m_block.empty())
-            return true;
-        m_hashes.push_back(hashBytes(m_block.data(), m_block.size(), m_hashes.size()));
-        const bool ok = writeAll(m_fd, m_block.data(), m_block.size(), m_at);
-        m_at += off_t(m_block.size());
-        m_block.clear();
-        return ok;
-    }
-    std::uint64_t hash() const { return payloadHash(m_hashes); }
-
-private:
-    int m_fd;
-    off_t m_at = sizeof(SavedHeader);
-    std::vector<std::uint8_t> m_block;
-    std::vector<std::uint64_t> m_hashes;
-};
 
 // The index saved beside the current image's file, with room for more positions to come,
 // when the file is for the image as it was opened (nothing changed since) and reads back
@@ -791,52 +751,39 @@ void attachPositionIndex(const void* base, std::unique_ptr<PositionIndex> index)
 
 std::string positionIndexPath(const std::string& databasePath) { return databasePath + ".pos"; }
 
-SavingPositionIndex::SavingPositionIndex(const void* base, const std::string& path) : m_path(path)
+SavingPositionIndex::SavingPositionIndex(const void* base, const std::string& path)
 {
     const Registered* e = entryOf(base);
     const PositionIndex* index = e != nullptr && !e->stale ? e->index.get() : nullptr;
     if (path.empty() || index == nullptr || index->size() < kSavedMinPositions)
         return;
-    m_temporary = path + ".saving-" + std::to_string(::getpid());
-    m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_fd < 0)
-        return;
-    PayloadBlocks out(m_fd);
-    bool ok = true;
+    auto out = std::make_unique<BesideFileWriter>(path, off_t(sizeof(SavedHeader)));
+    bool ok = out->isOpen();
     for (std::size_t chain = 0; ok && chain < kHashSlots; ++chain) {
         const auto size = std::uint32_t(index->chainRecords(std::uint16_t(chain)).size());
-        ok = out.put(&size, 1);
+        ok = out->put(&size, 1);
     }
     for (std::size_t chain = 0; ok && chain < kHashSlots; ++chain) {
         const auto records = index->chainRecords(std::uint16_t(chain));
-        ok = out.put(records.data(), records.size());
+        ok = out->put(records.data(), records.size());
     }
     for (std::size_t chain = 0; ok && chain < kHashSlots; ++chain) {
         const auto tags = index->chainTags(std::uint16_t(chain));
-        ok = out.put(tags.data(), tags.size());
+        ok = out->put(tags.data(), tags.size());
     }
-    if (!ok || !out.flush()) {
-        ::close(m_fd);
-        m_fd = -1;
-        ::unlink(m_temporary.c_str());
+    if (!ok || !out->flush())
         return;
-    }
+    m_out = std::move(out);
     m_positions = index->size();
-    m_payloadHash = out.hash();
+    m_payloadHash = payloadHash(m_out->blockHashes());
     m_sawDuplicates = index->sawDuplicates;
 }
 
-SavingPositionIndex::~SavingPositionIndex()
-{
-    if (m_fd < 0)
-        return;
-    ::close(m_fd);
-    ::unlink(m_temporary.c_str());
-}
+SavingPositionIndex::~SavingPositionIndex() = default;
 
 bool SavingPositionIndex::finish(std::uint64_t identity)
 {
-    if (m_fd < 0)
+    if (!m_out)
         return false;
     SavedHeader header{};
     std::memcpy(header.magic, kSavedMagic, sizeof kSavedMagic);
@@ -845,13 +792,9 @@ bool SavingPositionIndex::finish(std::uint64_t identity)
     header.sawDuplicates = m_sawDuplicates ? 1 : 0;
     header.payloadHash = m_payloadHash;
     header.headerHash = savedHeaderHash(header);
-    bool ok = identity != 0 && writeAll(m_fd, &header, sizeof header, 0);
-    ok = ::close(m_fd) == 0 && ok;
-    m_fd = -1;
-    if (ok && ::rename(m_temporary.c_str(), m_path.c_str()) == 0)
-        return true;
-    ::unlink(m_temporary.c_str());
-    return false;
+    const bool ok = identity != 0 && m_out->write(&header, sizeof header, 0) && m_out->finish();
+    m_out.reset();
+    return ok;
 }
 
 void forgetPositionIndex(const void* base)

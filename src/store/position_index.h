@@ -33,6 +33,8 @@
 
 namespace vez {
 
+class BesideFileWriter;
+
 class PositionIndex {
 public:
     PositionIndex();
@@ -284,9 +286,7 @@ public:
     bool finish(std::uint64_t identity);
 
 private:
-    std::string m_path;
-    std::string m_temporary;
-    int m_fd = -1;
+    std::unique_ptr<BesideFileWriter> m_out; // the file on its way, until finished
     std::uint64_t m_positions = 0;
     std::uint64_t m_payloadHash = 0;
     bool m_sawDuplicates = false;
