@@ -70,6 +70,16 @@ std::uint64_t spreadBits(unsigned bits)
     return nonZeroBytes((std::uint64_t(bits & 0xFF) * kOnes) & 0x8040201008040201ull);
 }
 
+// std::popcount without the processor's own instruction (not in the baseline instruction
+// set) is a call into the compiler's library; this is the same count in a few operations.
+int countBits(std::uint64_t x)
+{
+    x -= (x >> 1) & 0x5555555555555555ull;
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return int((x * kOnes) >> 56);
+}
+
 // The codes of a key, word n in bits 64 n and up. Made and handed back in registers: two
 // words written to memory and read back at once as one would wait for the writes.
 __extension__ typedef unsigned __int128 Codes;
@@ -182,7 +192,7 @@ bool packWith(const Position& pos, PackedPosition& out, bool wide)
         if (pos.castleKingsideLost[colour] == 0 && pos.squares[rank * 8 + 7] == rook)
             rows[rank] |= std::uint64_t(7) << 56;
     }
-    const int count = std::popcount(squares);
+    const int count = countBits(squares);
     if (count > 32)
         return false;
     Codes codes = wide ? gatherCodesWide(rows, squares) : gatherCodes(rows, squares);
