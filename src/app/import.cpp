@@ -287,7 +287,7 @@ public:
     {
         Batch& b = m_batches[m_filling];
         Game& slot = b.games[b.count];
-        std::swap(slot, game);
+        slot.swap(game);
         b.hints.push_back(hint);
         b.origins.push_back({ordinal, line});
         if (m_context.storeSettings)

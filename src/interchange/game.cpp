@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <utility>
 
 #include "interchange/move_check.h"
 #include "store/codes.h"
@@ -154,6 +155,30 @@ Game& Game::operator=(Game&& other) noexcept
     adoptSubLines();
     other.clear();
     return *this;
+}
+
+void Game::swap(Game& other) noexcept
+{
+    using std::swap;
+    swap(endPly, other.endPly);
+    swap(startPly, other.startPly);
+    swap(entries, other.entries);
+    swap(subLinesAfterEnd, other.subLinesAfterEnd);
+    swap(result, other.result);
+    swap(white, other.white);
+    swap(black, other.black);
+    swap(event, other.event);
+    swap(site, other.site);
+    swap(eco, other.eco);
+    swap(year, other.year);
+    swap(month, other.month);
+    swap(day, other.day);
+    swap(round, other.round);
+    swap(tags, other.tags);
+    swap(startPosition, other.startPosition);
+    swap(initialComment, other.initialComment);
+    adoptSubLines();
+    other.adoptSubLines();
 }
 
 void Game::adoptSubLines()

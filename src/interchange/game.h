@@ -95,6 +95,9 @@ struct Game : GameLine {
 
     // No moves, standard start, result 0, empty texts and tags, date and round 0.
     void clear();
+    // Exchanges the two games, storage and all (cheaper than three moves, each of which
+    // clears what it leaves).
+    void swap(Game& other) noexcept;
 
     // The position before the line's first entry.
     Position lineStartPosition(const GameLine& line) const;

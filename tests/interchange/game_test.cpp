@@ -147,6 +147,14 @@ TEST(GameLines, SubLinesAttachToTheMoveTheyReplaceAreFoundAndMove)
     Game assigned;
     assigned = std::move(moved);
     EXPECT_EQ(d5.parent, &assigned);
+    // Swapped, each game's lines follow it.
+    Game other;
+    play(other, other.createSubLine(other, 0), {"d4"});
+    other.swap(assigned);
+    EXPECT_EQ(movetextOf(other), "e4 e5 (d5) (c6) (c5 Nf3 (c3) |(Nc6)) (e6) Nf3 |(Nc6)");
+    EXPECT_EQ(movetextOf(assigned), "|(d4)");
+    EXPECT_TRUE(d5.parent == &other && after->parent == &other &&
+                assigned.subLinesAfterEnd[0]->parent == &assigned);
 }
 
 TEST(GameLines, AddLineFollowsExistingMovesFirst)
