@@ -1,5 +1,8 @@
 #include "interchange/move_check.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "chess/movegen.h"
 
 namespace vez {
@@ -144,7 +147,173 @@ bool generatedInList(const Position& pos, Move move, bool nonstandard)
     return false;
 }
 
+// The ray from one square through another, or -1 when they share no line.
+constexpr int rayTowards(int from, int to)
+{
+    const int files = fileOf(to) - fileOf(from);
+    const int ranks = rankOf(to) - rankOf(from);
+    if (files == 0 && ranks == 0)
+        return -1;
+    if (files == 0)
+        return ranks > 0 ? Up : Down;
+    if (ranks == 0)
+        return files > 0 ? Right : Left;
+    if (files != ranks && files != -ranks)
+        return -1;
+    if (ranks > 0)
+        return files > 0 ? UpRight : UpLeft;
+    return files > 0 ? DownRight : DownLeft;
+}
+
+// rayTowards for every pair of squares, and the number of squares from each square to the
+// edge along each ray.
+struct Lines {
+    std::int8_t ray[64][64];
+    std::int8_t length[64][8];
+};
+
+constexpr Lines makeLines()
+{
+    Lines lines{};
+    for (int from = 0; from < 64; ++from) {
+        for (int to = 0; to < 64; ++to) {
+            const int ray = rayTowards(from, to);
+            lines.ray[from][to] = std::int8_t(ray);
+            if (ray >= 0) {
+                const int files = fileOf(to) - fileOf(from);
+                const int ranks = rankOf(to) - rankOf(from);
+                const int distance =
+                    std::max(files < 0 ? -files : files, ranks < 0 ? -ranks : ranks);
+                lines.length[from][ray] =
+                    std::int8_t(std::max<int>(lines.length[from][ray], distance));
+            }
+        }
+    }
+    return lines;
+}
+
+constexpr Lines kLines = makeLines();
+
+// Whether a rook, bishop or queen moves along the ray.
+bool slidesAlong(PieceType type, int ray)
+{
+    return type == PieceType::Queen || type == (ray % 2 == 0 ? PieceType::Rook : PieceType::Bishop);
+}
+
+// Whether the first piece met from the king along the ray towards `through` is a rook,
+// bishop or queen of attacker's side that moves along that ray. The squares vacated and
+// occupied count as empty and occupied whatever the board says (a move not yet played).
+bool sliderOnRay(const Position& pos, int king, int through, int attacker, int vacated = kNoSquare,
+                 int occupied = kNoSquare)
+{
+    const int ray = kLines.ray[king][through];
+    if (ray < 0)
+        return false;
+    const int step = kRayOffset[ray];
+    int square = king;
+    for (int n = kLines.length[king][ray]; n > 0; --n) {
+        square += step;
+        if (square == occupied)
+            return false;
+        const std::uint8_t piece = pos.squares[square];
+        if (piece == kEmpty || square == vacated)
+            continue;
+        return colourOf(piece) == attacker && slidesAlong(typeOf(piece), ray);
+    }
+    return false;
+}
+
+// Whether a knight, pawn or king of its colour on `from` attacks the square.
+bool leaperAttacks(std::uint8_t piece, int from, int square)
+{
+    const int files = fileOf(square) - fileOf(from);
+    const int ranks = rankOf(square) - rankOf(from);
+    switch (typeOf(piece)) {
+    case PieceType::Knight: return files * files + ranks * ranks == 5;
+    case PieceType::Pawn:
+        return (files == 1 || files == -1) && ranks == (colourOf(piece) == kWhite ? 1 : -1);
+    case PieceType::King: return files >= -1 && files <= 1 && ranks >= -1 && ranks <= 1;
+    default: return false;
+    }
+}
+
 } // namespace
+
+LineLegality::LineLegality(const Position& start)
+{
+    int kings[2] = {0, 0};
+    for (int square = 0; square < 64; ++square) {
+        const std::uint8_t piece = start.squares[square];
+        if (piece != kEmpty && typeOf(piece) == PieceType::King) {
+            m_king[colourOf(piece)] = square;
+            ++kings[colourOf(piece)];
+        }
+    }
+    if (kings[kWhite] != 1 || kings[kBlack] != 1)
+        return;
+    // The side that moved last must not be in check: then no piece that the next move leaves
+    // alone can attack the king it is played against.
+    Position other = start;
+    other.sideToMove ^= 1;
+    if (isAttacked(other, m_king[other.sideToMove]))
+        return;
+    m_followed = true;
+    m_inCheck = isAttacked(start, m_king[start.sideToMove]);
+}
+
+bool LineLegality::isListed(const Position& pos, Move move) const
+{
+    if (!m_followed)
+        return isListedMove(pos, move, false);
+    const int king = m_king[pos.sideToMove];
+    if (!standardGenerates(pos, move, king))
+        return false;
+    const int from = fromSquare(move);
+    const int to = toSquare(move);
+    const PieceType moving = typeOf(pos.squares[from]);
+    const bool enPassant =
+        moving == PieceType::Pawn && fileOf(from) != fileOf(to) && pos.squares[to] == kEmpty;
+    if (m_inCheck || moving == PieceType::King || enPassant) {
+        Position scratch = pos;
+        return !leavesKingAttacked(scratch, move, king);
+    }
+    return !sliderOnRay(pos, king, from, pos.sideToMove ^ 1, from, to);
+}
+
+void LineLegality::played(const Position& before, Move move, const Position& after)
+{
+    if (!m_followed)
+        return;
+    const int mover = before.sideToMove;
+    const int from = fromSquare(move);
+    const int to = toSquare(move);
+    // What the move changed: the squares it left and the squares it took, with the rook of
+    // a castling and the pawn taken en passant.
+    // extra[0] left, extra[1] taken.
+    int extra[2] = {kNoSquare, kNoSquare};
+    if (typeOf(before.squares[from]) == PieceType::King) {
+        m_king[mover] = to;
+        if (to == from + 2 || to == from - 2) {
+            extra[0] = to == from + 2 ? from + 3 : from - 4;
+            extra[1] = to == from + 2 ? from + 1 : from - 1;
+        }
+    } else if (typeOf(before.squares[from]) == PieceType::Pawn && fileOf(from) != fileOf(to) &&
+               before.squares[to] == kEmpty) {
+        extra[0] = mover == kWhite ? to - 8 : to + 8;
+    }
+    // Only what the move changed can attack the other king: before it, nothing did. A
+    // square taken attacks along its line only with a piece that slides along it.
+    const int king = m_king[mover ^ 1];
+    const auto attacksFrom = [&](int square) {
+        const int ray = kLines.ray[king][square];
+        return ray >= 0 && slidesAlong(typeOf(after.squares[square]), ray) &&
+               sliderOnRay(after, king, square, mover);
+    };
+    m_inCheck = leaperAttacks(after.squares[to], to, king) || attacksFrom(to) ||
+                sliderOnRay(after, king, from, mover) ||
+                (extra[0] != kNoSquare && sliderOnRay(after, king, extra[0], mover)) ||
+                (extra[1] != kNoSquare && attacksFrom(extra[1]));
+}
 
 bool isPlayable(const Position& pos, Move move)
 {

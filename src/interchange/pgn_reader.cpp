@@ -293,7 +293,7 @@ private:
     void comment(GameLine& line);
     void glyph(GameLine& line);
     void variation(GameLine& line, const Position& before);
-    void move(GameLine& line, Position& pos, Position& before);
+    void move(GameLine& line, Position& pos, Position& before, LineLegality& legality);
 
     Game& m_game;
     PgnSource& m_source;
@@ -308,6 +308,7 @@ void MovetextReader::readLine(GameLine& line, std::string_view terminator, const
 {
     Position pos = start;
     Position before = start; // the position before the line's last entry
+    LineLegality legality(start);
     for (;;) {
         m_source.skipSpace();
         if (m_source.atEnd())
@@ -326,7 +327,7 @@ void MovetextReader::readLine(GameLine& line, std::string_view terminator, const
         else if (single && first == '(')
             variation(line, before);
         else
-            move(line, pos, before);
+            move(line, pos, before, legality);
     }
 }
 
@@ -443,7 +444,7 @@ void MovetextReader::variation(GameLine& line, const Position& before)
     --m_depth;
 }
 
-void MovetextReader::move(GameLine& line, Position& pos, Position& before)
+void MovetextReader::move(GameLine& line, Position& pos, Position& before, LineLegality& legality)
 {
     Move parsed = Move::None;
     MoveGlyph glyph = MoveGlyph::None;
@@ -451,12 +452,13 @@ void MovetextReader::move(GameLine& line, Position& pos, Position& before)
         fail(PGNGameException::BadMove, m_token);
     // Standard chess: the move must be in the legal list (the parser alone lets a pinned
     // piece or the king walk into check). Otherwise any move that can be played.
-    const bool accepted =
-        m_allowIllegal ? isPlayable(pos, parsed) : isListedMove(pos, parsed, false);
+    const bool accepted = m_allowIllegal ? isPlayable(pos, parsed) : legality.isListed(pos, parsed);
     if (!accepted)
         fail(PGNGameException::IllegalMove, m_token);
     before = pos;
     makeMove(pos, parsed);
+    if (!m_allowIllegal)
+        legality.played(before, parsed, pos);
     line.append(parsed, static_cast<std::int32_t>(glyph), kNoScore);
 }
 

@@ -1,4 +1,4 @@
-// The reader's legality test and the writer's move text against the chess rules' own
+// The reader's legality tests and the writer's move text against the chess rules' own
 // operations (legalMoves, formatMoveAndPlay), over positions from real games, the perft
 // positions and corner cases, and random walks from them.
 #include "interchange/move_check.h"
@@ -29,7 +29,9 @@ constexpr std::size_t kPositions = 5000;
 #endif
 
 // Castling through and out of attack, en passant that exposes the king, promotions with
-// captures, a second king, no king, pawns on their last rank, castling rights with no rook.
+// captures, a second king, no king, pawns on their last rank, castling rights with no rook;
+// checks given by castling, by promoting and by the pawn taken en passant; the side not to
+// move in check.
 constexpr const char* kCornerCases[] = {
     "r3k2r/8/8/8/8/8/5r2/R3K2R w KQkq - 0 1",
     "r3k2r/8/8/8/8/8/3r4/R3K2R w KQkq - 0 1",
@@ -45,23 +47,43 @@ constexpr const char* kCornerCases[] = {
     "P3k3/8/8/8/8/8/8/4K2p w - - 0 1",
     "4k3/8/8/8/8/8/8/4K3 w KQ - 0 1",
     "4k3/8/8/b7/8/2N5/4P3/4K3 w - - 0 1",
+    "5k2/8/8/8/8/8/8/4K2R w K - 0 1",
+    "k7/1P6/8/8/8/8/8/4K3 w - - 0 1",
+    "8/8/8/1k1pP1R1/8/8/8/4K3 w - d 0 1",
+    "k7/7p/8/3pP3/8/5B2/8/4K3 w - d 0 1",
+    "4k3/p7/8/8/8/8/8/4RK2 w - - 0 1",
 };
 
-void collectLine(const Game& game, const GameLine& line, std::vector<Position>& out)
+// A position with the legality of its line as followed up to it.
+struct LinePosition {
+    Position pos;
+    LineLegality legality;
+};
+
+void playOn(LinePosition& at, Move move)
 {
-    Position pos = game.lineStartPosition(line);
-    for (const MoveEntry& entry : line.entries) {
-        out.push_back(pos);
-        for (const auto& sub : entry.subLines)
-            collectLine(game, *sub, out);
-        makeMove(pos, entry.move);
-    }
-    out.push_back(pos);
+    const Position before = at.pos;
+    makeMove(at.pos, move);
+    at.legality.played(before, move, at.pos);
 }
 
-// Corner cases and perft positions with random walks from them, then positions of real
-// games (the bundled sample, and the annotated corpus file when there is one).
-std::vector<Position> testPositions()
+void collectLine(const Game& game, const GameLine& line, std::vector<LinePosition>& out)
+{
+    const Position start = game.lineStartPosition(line);
+    LinePosition at{start, LineLegality(start)};
+    for (const MoveEntry& entry : line.entries) {
+        out.push_back(at);
+        for (const auto& sub : entry.subLines)
+            collectLine(game, *sub, out);
+        playOn(at, entry.move);
+    }
+    out.push_back(at);
+}
+
+// Corner cases and perft positions with every move from them and random walks, then
+// positions of real games (the bundled sample, and the annotated corpus file when there is
+// one).
+std::vector<LinePosition> testPositions()
 {
     std::vector<std::string> fens(std::begin(kCornerCases), std::end(kCornerCases));
     if (auto perft = test::readTextFile(std::string(VEZ_CORPUS_DIR) + "/perft.txt")) {
@@ -69,20 +91,27 @@ std::vector<Position> testPositions()
         for (std::string line; std::getline(lines, line);)
             fens.push_back(test::toFileEnPassant(line.substr(0, line.find(';'))));
     }
-    std::vector<Position> positions;
+    std::vector<LinePosition> positions;
     std::mt19937 random(20120630);
     for (const std::string& fen : fens) {
         Position pos;
         EXPECT_TRUE(readFen(pos, fen)) << fen;
+        const LinePosition start{pos, LineLegality(pos)};
+        MoveList list;
+        const int count = legalMoves(pos, list, false);
+        for (int i = 0; i < count; ++i) {
+            LinePosition after = start;
+            playOn(after, list[i]);
+            positions.push_back(after);
+        }
         for (int walk = 0; walk < 15; ++walk) {
-            Position step = pos;
+            LinePosition step = start;
             for (int ply = 0; ply < 10; ++ply) {
                 positions.push_back(step);
-                MoveList list;
-                const int count = legalMoves(step, list, false);
-                if (count == 0)
+                const int moves = legalMoves(step.pos, list, false);
+                if (moves == 0)
                     break;
-                makeMove(step, list[random() % static_cast<unsigned>(count)]);
+                playOn(step, list[random() % static_cast<unsigned>(moves)]);
             }
         }
     }
@@ -98,7 +127,7 @@ std::vector<Position> testPositions()
 TEST(MoveCheck, ListedMovesAreTheLegalList)
 {
     int checked = 0;
-    for (const Position& pos : testPositions()) {
+    for (const auto& [pos, legality] : testPositions()) {
         for (bool nonstandard : {false, true}) {
             MoveList list;
             const int count = legalMoves(pos, list, nonstandard);
@@ -116,9 +145,16 @@ TEST(MoveCheck, ListedMovesAreTheLegalList)
                         if (nonstandard && !legal.test(moveCode(move)) && (to + type) % 7 != 0)
                             continue;
                         ++checked;
-                        ASSERT_EQ(isListedMove(pos, move, nonstandard), legal.test(moveCode(move)))
+                        const bool listed = legal.test(moveCode(move));
+                        ASSERT_EQ(isListedMove(pos, move, nonstandard), listed)
                             << writeFen(pos, 0, 1) << " move " << from << "-" << to << " type "
                             << type << (nonstandard ? " nonstandard" : "");
+                        // The same judged by the line's legality as followed move by move.
+                        if (!nonstandard) {
+                            ASSERT_EQ(legality.isListed(pos, move), listed)
+                                << writeFen(pos, 0, 1) << " move " << from << "-" << to << " type "
+                                << type << " followed along its line";
+                        }
                     }
                 }
             }
@@ -154,10 +190,10 @@ std::string writtenMove(const Position& pos, Move move, bool nonstandard)
 
 TEST(MoveCheck, WriterGivesTheTextOfFormatMoveAndPlay)
 {
-    const std::vector<Position> positions = testPositions();
+    const std::vector<LinePosition> positions = testPositions();
     int checked = 0;
     for (std::size_t p = 0; p < positions.size(); p += 3) {
-        const Position& pos = positions[p];
+        const Position& pos = positions[p].pos;
         for (bool nonstandard : {false, true}) {
             MoveList generated;
             const int count = generateMoves(pos, generated, nonstandard);
