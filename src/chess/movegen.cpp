@@ -367,27 +367,19 @@ bool leavesKingAttacked(Position& pos, Move move, int kingSquare)
     std::uint8_t extraOld[2] = {kEmpty, kEmpty};
     int testSquare = kingSquare;
     if (typeOf(moving) == PieceType::King) {
-        int rookTo = kNoSquare;
-        int rookFrom = kNoSquare;
-        if (to == from + 2 && isSquare(from + 3)) {
-            rookTo = from + 1;
-            rookFrom = from + 3;
-        } else if (to == from - 2 && isSquare(from - 4)) {
-            rookTo = from - 1;
-            rookFrom = from - 4;
-        }
-        if (rookTo != kNoSquare) {
-            extra[0] = rookTo;
-            extraOld[0] = sq[rookTo];
-            sq[rookTo] = makePiece(PieceType::Rook, side);
-            extra[1] = rookFrom;
-            extraOld[1] = sq[rookFrom];
-            sq[rookFrom] = kEmpty;
+        const RookMove rook = castlingRook(from, to);
+        if (rook.from != kNoSquare) {
+            extra[0] = rook.to;
+            extraOld[0] = sq[rook.to];
+            sq[rook.to] = makePiece(PieceType::Rook, side);
+            extra[1] = rook.from;
+            extraOld[1] = sq[rook.from];
+            sq[rook.from] = kEmpty;
         }
         testSquare = to;
     } else if (typeOf(moving) == PieceType::Pawn && fileOf(from) != fileOf(to) && oldTo == kEmpty) {
-        const int victim = side == kWhite ? to - 8 : to + 8;
-        if (isSquare(victim)) {
+        const int victim = enPassantVictim(side, to);
+        if (victim != kNoSquare) {
             extra[0] = victim;
             extraOld[0] = sq[victim];
             sq[victim] = kEmpty;

@@ -20,17 +20,13 @@ void setStandardStart(Position& pos)
 
 namespace {
 
+// The bounds checks of castlingRook only keep odd parser input on the board.
 void castleRook(Position& pos, int side, int from, int to)
 {
-    std::uint8_t rook = makePiece(PieceType::Rook, side);
-    // Any king move by two files is castling here; the generator produces it only
-    // from e1/e8, the bounds checks only keep odd parser input on the board.
-    if (to == from + 2 && isSquare(from + 3)) {
-        pos.squares[from + 1] = rook;
-        pos.squares[from + 3] = kEmpty;
-    } else if (to == from - 2 && isSquare(from - 4)) {
-        pos.squares[from - 1] = rook;
-        pos.squares[from - 4] = kEmpty;
+    const RookMove rook = castlingRook(from, to);
+    if (rook.from != kNoSquare) {
+        pos.squares[rook.to] = makePiece(PieceType::Rook, side);
+        pos.squares[rook.from] = kEmpty;
     }
 }
 
@@ -52,8 +48,8 @@ void pawnMoved(Position& pos, int side, int from, int to, std::uint8_t captured)
     int enemy = side ^ 1;
     if (fileOf(from) != fileOf(to) && captured == kEmpty) {
         // En passant; a sideways move on the edge rank (odd parser input) has no victim.
-        const int victim = side == kWhite ? to - 8 : to + 8;
-        if (isSquare(victim))
+        const int victim = enPassantVictim(side, to);
+        if (victim != kNoSquare)
             pos.squares[victim] = kEmpty;
         return;
     }

@@ -18,8 +18,8 @@ struct Position {
     std::int32_t sideToMove = kWhite;
     std::int32_t castleKingsideLost[2] = {};  // indexed by colour
     std::int32_t castleQueensideLost[2] = {}; // indexed by colour
-    std::int32_t enPassant = 0;     // 1 = the side to move may capture en passant
-    std::int32_t enPassantFile = 0; // file of the pawn that just advanced two squares
+    std::int32_t enPassant = 0;               // 1 = the side to move may capture en passant
+    std::int32_t enPassantFile = 0;           // file of the pawn that just advanced two squares
 };
 
 static_assert(sizeof(Position) == 92);
@@ -29,6 +29,28 @@ void setStandardStart(Position& pos);
 
 // Plays a move (assumed legal or parser-accepted) and returns the new side to move.
 int makeMove(Position& pos, Move move);
+
+// What makeMove does besides moving the piece. A king move by two files castles (the
+// generator makes them only from e1 and e8): the rook's squares, when both are on the board.
+struct RookMove {
+    int from = kNoSquare;
+    int to = kNoSquare;
+};
+constexpr RookMove castlingRook(int kingFrom, int kingTo)
+{
+    if (kingTo == kingFrom + 2 && isSquare(kingFrom + 3))
+        return {kingFrom + 3, kingFrom + 1};
+    if (kingTo == kingFrom - 2 && isSquare(kingFrom - 4))
+        return {kingFrom - 4, kingFrom - 1};
+    return {};
+}
+// A pawn's sideways move onto an empty square takes en passant: the square of the pawn taken,
+// kNoSquare when it would be off the board.
+constexpr int enPassantVictim(int side, int to)
+{
+    const int victim = side == kWhite ? to - 8 : to + 8;
+    return isSquare(victim) ? victim : kNoSquare;
+}
 
 // Equal side to move, castling flags, en-passant right (the file only where the
 // right is set) and board.

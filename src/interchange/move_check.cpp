@@ -1,6 +1,6 @@
 #include "interchange/move_check.h"
 
-#include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "chess/movegen.h"
@@ -62,19 +62,36 @@ bool stepGenerates(const Position& pos, const std::int8_t* targets, int count, i
     return false;
 }
 
+// The ray from one square through another, for every pair of squares; -1 when they share
+// no line.
+constexpr auto kRayTowards = [] {
+    std::array<std::array<std::int8_t, 64>, 64> rays{};
+    for (int from = 0; from < 64; ++from) {
+        for (int to = 0; to < 64; ++to) {
+            const int files = fileOf(to) - fileOf(from);
+            const int ranks = rankOf(to) - rankOf(from);
+            int ray = -1;
+            if (files == 0 && ranks != 0)
+                ray = ranks > 0 ? Up : Down;
+            else if (ranks == 0 && files != 0)
+                ray = files > 0 ? Right : Left;
+            else if (files != 0 && (files == ranks || files == -ranks))
+                ray =
+                    ranks > 0 ? (files > 0 ? UpRight : UpLeft) : (files > 0 ? DownRight : DownLeft);
+            rays[from][to] = std::int8_t(ray);
+        }
+    }
+    return rays;
+}();
+
 // A slider reaches `to` when it lies on one of the piece's lines, every square between is
 // empty and `to` holds no piece of its own side: what the generator's ray walk lists.
 bool slideGenerates(const Position& pos, int from, int to, bool diagonal)
 {
-    const int files = fileOf(to) - fileOf(from);
-    const int ranks = rankOf(to) - rankOf(from);
-    if ((files == 0 && ranks == 0) || isOwn(pos, pos.squares[to]))
+    const int ray = kRayTowards[from][to];
+    if (ray < 0 || (ray % 2 == 1) != diagonal || isOwn(pos, pos.squares[to]))
         return false;
-    const bool straightLine = files == 0 || ranks == 0;
-    const bool diagonalLine = files == ranks || files == -ranks;
-    if (diagonal ? !diagonalLine : !straightLine)
-        return false;
-    const int step = (files > 0) - (files < 0) + 8 * ((ranks > 0) - (ranks < 0));
+    const int step = kRayOffset[ray];
     for (int square = from + step; square != to; square += step) {
         if (pos.squares[square] != kEmpty)
             return false;
@@ -147,53 +164,6 @@ bool generatedInList(const Position& pos, Move move, bool nonstandard)
     return false;
 }
 
-// The ray from one square through another, or -1 when they share no line.
-constexpr int rayTowards(int from, int to)
-{
-    const int files = fileOf(to) - fileOf(from);
-    const int ranks = rankOf(to) - rankOf(from);
-    if (files == 0 && ranks == 0)
-        return -1;
-    if (files == 0)
-        return ranks > 0 ? Up : Down;
-    if (ranks == 0)
-        return files > 0 ? Right : Left;
-    if (files != ranks && files != -ranks)
-        return -1;
-    if (ranks > 0)
-        return files > 0 ? UpRight : UpLeft;
-    return files > 0 ? DownRight : DownLeft;
-}
-
-// rayTowards for every pair of squares, and the number of squares from each square to the
-// edge along each ray.
-struct Lines {
-    std::int8_t ray[64][64];
-    std::int8_t length[64][8];
-};
-
-constexpr Lines makeLines()
-{
-    Lines lines{};
-    for (int from = 0; from < 64; ++from) {
-        for (int to = 0; to < 64; ++to) {
-            const int ray = rayTowards(from, to);
-            lines.ray[from][to] = std::int8_t(ray);
-            if (ray >= 0) {
-                const int files = fileOf(to) - fileOf(from);
-                const int ranks = rankOf(to) - rankOf(from);
-                const int distance =
-                    std::max(files < 0 ? -files : files, ranks < 0 ? -ranks : ranks);
-                lines.length[from][ray] =
-                    std::int8_t(std::max<int>(lines.length[from][ray], distance));
-            }
-        }
-    }
-    return lines;
-}
-
-constexpr Lines kLines = makeLines();
-
 // Whether a rook, bishop or queen moves along the ray.
 bool slidesAlong(PieceType type, int ray)
 {
@@ -206,12 +176,12 @@ bool slidesAlong(PieceType type, int ray)
 bool sliderOnRay(const Position& pos, int king, int through, int attacker, int vacated = kNoSquare,
                  int occupied = kNoSquare)
 {
-    const int ray = kLines.ray[king][through];
+    const int ray = kRayTowards[king][through];
     if (ray < 0)
         return false;
     const int step = kRayOffset[ray];
     int square = king;
-    for (int n = kLines.length[king][ray]; n > 0; --n) {
+    for (int n = moveTables().rayLength[king][ray]; n > 0; --n) {
         square += step;
         if (square == occupied)
             return false;
@@ -287,32 +257,32 @@ void LineLegality::played(const Position& before, Move move, const Position& aft
     const int mover = before.sideToMove;
     const int from = fromSquare(move);
     const int to = toSquare(move);
-    // What the move changed: the squares it left and the squares it took, with the rook of
-    // a castling and the pawn taken en passant.
-    // extra[0] left, extra[1] taken.
-    int extra[2] = {kNoSquare, kNoSquare};
-    if (typeOf(before.squares[from]) == PieceType::King) {
+    // Besides from and to, the move may have left a square (the rook's corner of a castling,
+    // the pawn taken en passant) and taken one (the rook's square after castling).
+    int left = kNoSquare;
+    int taken = kNoSquare;
+    const PieceType moving = typeOf(before.squares[from]);
+    if (moving == PieceType::King) {
         m_king[mover] = to;
-        if (to == from + 2 || to == from - 2) {
-            extra[0] = to == from + 2 ? from + 3 : from - 4;
-            extra[1] = to == from + 2 ? from + 1 : from - 1;
-        }
-    } else if (typeOf(before.squares[from]) == PieceType::Pawn && fileOf(from) != fileOf(to) &&
+        const RookMove rook = castlingRook(from, to);
+        left = rook.from;
+        taken = rook.to;
+    } else if (moving == PieceType::Pawn && fileOf(from) != fileOf(to) &&
                before.squares[to] == kEmpty) {
-        extra[0] = mover == kWhite ? to - 8 : to + 8;
+        left = enPassantVictim(mover, to);
     }
     // Only what the move changed can attack the other king: before it, nothing did. A
     // square taken attacks along its line only with a piece that slides along it.
     const int king = m_king[mover ^ 1];
     const auto attacksFrom = [&](int square) {
-        const int ray = kLines.ray[king][square];
+        const int ray = kRayTowards[king][square];
         return ray >= 0 && slidesAlong(typeOf(after.squares[square]), ray) &&
                sliderOnRay(after, king, square, mover);
     };
     m_inCheck = leaperAttacks(after.squares[to], to, king) || attacksFrom(to) ||
                 sliderOnRay(after, king, from, mover) ||
-                (extra[0] != kNoSquare && sliderOnRay(after, king, extra[0], mover)) ||
-                (extra[1] != kNoSquare && attacksFrom(extra[1]));
+                (left != kNoSquare && sliderOnRay(after, king, left, mover)) ||
+                (taken != kNoSquare && attacksFrom(taken));
 }
 
 bool isPlayable(const Position& pos, Move move)
