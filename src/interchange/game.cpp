@@ -123,36 +123,14 @@ Game::Game()
     setStandardStart(startPosition);
 }
 
-Game::Game(Game&& other) noexcept
-    : GameLine(std::move(other)), result(other.result), white(std::move(other.white)),
-      black(std::move(other.black)), event(std::move(other.event)), site(std::move(other.site)),
-      eco(std::move(other.eco)), year(other.year), month(other.month), day(other.day),
-      round(other.round), tags(std::move(other.tags)), startPosition(other.startPosition),
-      initialComment(std::move(other.initialComment))
-{
-    adoptSubLines();
-    other.clear();
-}
+// Moved from, a game is left cleared.
+Game::Game(Game&& other) noexcept : Game() { swap(other); }
 
 Game& Game::operator=(Game&& other) noexcept
 {
     if (this == &other)
         return *this;
-    GameLine::operator=(std::move(other));
-    result = other.result;
-    white = std::move(other.white);
-    black = std::move(other.black);
-    event = std::move(other.event);
-    site = std::move(other.site);
-    eco = std::move(other.eco);
-    year = other.year;
-    month = other.month;
-    day = other.day;
-    round = other.round;
-    tags = std::move(other.tags);
-    startPosition = other.startPosition;
-    initialComment = std::move(other.initialComment);
-    adoptSubLines();
+    swap(other);
     other.clear();
     return *this;
 }
