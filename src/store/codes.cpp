@@ -7,18 +7,18 @@ namespace vez {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
 
-constexpr long long kNumberCap = 1000000000; // digit runs saturate here instead of overflowing
+constexpr long long kDigitRunCap = 1000000000; // digit runs saturate here instead of overflowing
 
 // Reads a run of decimal digits at `at`; false when there is none.
 bool readDigits(std::string_view text, std::size_t& at, long long& value)
 {
     const std::size_t start = at;
     value = 0;
-    for (; at < text.size() && isDigit(text[at]); ++at)
-        value = std::min(value * 10 + (text[at] - '0'), kNumberCap);
+    for (; at < text.size() && isDecimalDigit(text[at]); ++at)
+        value = std::min(value * 10 + (text[at] - '0'), kDigitRunCap);
     return at > start;
 }
 
@@ -27,7 +27,7 @@ bool readDigits(std::string_view text, std::size_t& at, long long& value)
 long long readInteger(std::string_view text, std::size_t& at)
 {
     std::size_t p = at;
-    while (p < text.size() && (isBlank(text[p]) || text[p] == '\n' || text[p] == '\r'))
+    while (p < text.size() && (isSpaceOrTab(text[p]) || text[p] == '\n' || text[p] == '\r'))
         ++p;
     bool negative = false;
     if (p < text.size() && (text[p] == '+' || text[p] == '-'))
@@ -69,9 +69,9 @@ bool readDatePart(std::string_view text, std::size_t& at, int limit, int& part)
 
 std::string_view trimBlanks(std::string_view text)
 {
-    while (!text.empty() && isBlank(text.front()))
+    while (!text.empty() && isSpaceOrTab(text.front()))
         text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
+    while (!text.empty() && isSpaceOrTab(text.back()))
         text.remove_suffix(1);
     return text;
 }
@@ -166,7 +166,7 @@ std::string cleanEventName(std::string_view text, std::string* cutNumber)
         return std::string(text);
     const std::string_view digits = text.substr(open + 1, text.size() - open - 2);
     for (char c : digits) {
-        if (!isDigit(c))
+        if (!isDecimalDigit(c))
             return std::string(text);
     }
     if (cutNumber)

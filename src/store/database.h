@@ -87,6 +87,10 @@ T* at(DbOffset offset)
     return reinterpret_cast<T*>(currentBase + offset);
 }
 
+// The records that most code follows, by their offsets.
+inline Variation* variation(DbOffset v) { return at<Variation>(v); }
+inline GameRecord* gameRecord(DbOffset g) { return at<GameRecord>(g); }
+
 inline DbOffset offsetOf(const void* address)
 {
     return DbOffset(static_cast<const std::uint8_t*>(address) - currentBase);

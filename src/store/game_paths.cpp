@@ -22,8 +22,6 @@ namespace vez {
 
 namespace {
 
-Variation* variation(DbOffset v) { return at<Variation>(v); }
-
 // Records replaced by promotions while a path is written. Every reference the writer
 // holds (the lookups made before writing, the records behind it, those it has counted)
 // follows a promotion at once: a released record's offset can come back as a new record

@@ -41,13 +41,6 @@
 
 namespace vez {
 
-namespace {
-
-Variation* variation(DbOffset v) { return at<Variation>(v); }
-GameRecord* gameRecord(DbOffset g) { return at<GameRecord>(g); }
-
-} // namespace
-
 bool variationContains(DbOffset v, DbOffset position)
 {
     if (variation(v)->graphEnd == position)

@@ -23,9 +23,6 @@ namespace vez {
 
 namespace {
 
-Variation* variation(DbOffset v) { return at<Variation>(v); }
-GameRecord* gameRecord(DbOffset g) { return at<GameRecord>(g); }
-
 // --- Game index -------------------------------------------------------------------------
 
 // The game index blocks of the current image in list order, kept in memory: blocks are

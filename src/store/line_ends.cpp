@@ -14,9 +14,6 @@ namespace vez {
 
 namespace {
 
-Variation* variation(DbOffset v) { return at<Variation>(v); }
-GameRecord* gameRecord(DbOffset g) { return at<GameRecord>(g); }
-
 // The header fields a duplicate search looks games up by. A field a game leaves empty (0)
 // agrees with every value, so a game is found under its value or under 0.
 constexpr int kFields = 5;

@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::size_t kPiece = sizeof(NotationRecord::text);
 
-BigPosition* big(DbOffset r) { return at<BigPosition>(r); }
+BigPosition* bigPosition(DbOffset r) { return at<BigPosition>(r); }
 
 // "ECO[" followed, at least one character later, by "]".
 bool isBookComment(std::string_view text, std::string_view& code)
@@ -36,7 +36,7 @@ void writeNote(DbOffset record, std::string_view text)
     noteImageChange();
     // The text with its NUL, in 32-byte pieces; existing records are rewritten in order.
     const std::size_t pieces = text.empty() ? 0 : text.size() / kPiece + 1;
-    DbOffset* link = &big(record)->note;
+    DbOffset* link = &bigPosition(record)->note;
     for (std::size_t i = 0; i < pieces; ++i) {
         if (*link == 0) {
             // Reused records are not cleared: their link still holds the free list.
@@ -63,7 +63,7 @@ DbOffset setNote(const Position& pos, std::string_view text)
     text = text.substr(0, text.find('\0'));
     std::string_view code;
     if (isBookComment(text, code))
-        big(record)->eco = parseEco(code);
+        bigPosition(record)->eco = parseEco(code);
     else
         writeNote(record, text);
     return record;
@@ -75,7 +75,7 @@ std::string noteText(DbOffset record)
     if (record == 0 || !isBig(record))
         return text;
     std::uint64_t limit = currentHeader().usedBytes / sizeof(NotationRecord) + 1;
-    for (DbOffset n = big(record)->note; n != 0 && limit > 0;
+    for (DbOffset n = bigPosition(record)->note; n != 0 && limit > 0;
          n = at<NotationRecord>(n)->next, --limit) {
         const char* piece = at<NotationRecord>(n)->text;
         const std::size_t length = std::find(piece, piece + kPiece, '\0') - piece;
@@ -93,7 +93,7 @@ std::string ecoText(const Position& pos)
     const DbOffset record = findPosition(pos);
     if (record == 0 || !isBig(record))
         return {};
-    return formatEco(big(record)->eco);
+    return formatEco(bigPosition(record)->eco);
 }
 
 DbOffset markUserNote(DbOffset record)
@@ -101,7 +101,7 @@ DbOffset markUserNote(DbOffset record)
     noteImageChange();
     record = ensureBig(record);
     if (record != 0)
-        big(record)->flags |= kFlagUserNote;
+        bigPosition(record)->flags |= kFlagUserNote;
     return record;
 }
 

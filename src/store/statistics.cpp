@@ -42,7 +42,7 @@ std::int64_t paddingTo(std::int64_t bytes, std::int64_t unit)
 
 // No chain or tree in a sound image holds more records than the image could: a walk that
 // goes on longer runs in a circle, and the report would be wrong.
-std::uint64_t walkLimit() { return currentHeader().usedBytes / 8 + 1; }
+std::uint64_t recordLimit() { return currentHeader().usedBytes / 8 + 1; }
 
 void spend(std::uint64_t& steps)
 {
@@ -60,7 +60,7 @@ std::int64_t textLength(DbOffset text)
 std::int64_t chainLength(DbOffset first, std::uint32_t linkOffset)
 {
     std::int64_t n = 0;
-    std::uint64_t steps = walkLimit();
+    std::uint64_t steps = recordLimit();
     for (DbOffset r = first; r != 0 && steps > 0; spend(steps), ++n)
         r = *at<DbOffset>(r + linkOffset);
     return n;
@@ -70,7 +70,7 @@ std::int64_t chainLength(DbOffset first, std::uint32_t linkOffset)
 // main lines their games and tags.
 void countVariations(DbOffset bigRecord, StoreStatistics& st)
 {
-    std::uint64_t steps = walkLimit();
+    std::uint64_t steps = recordLimit();
     for (DbOffset v = at<BigPosition>(bigRecord)->firstVariation; v != 0 && steps > 0;
          spend(steps)) {
         const Variation line = *at<Variation>(v);
@@ -112,7 +112,7 @@ void countPositions(StoreStatistics& st)
     for (std::uint32_t slot = 0; slot < kHashSlots; ++slot) {
         std::bitset<256> codesInSlot;
         std::int64_t n = 0;
-        std::uint64_t steps = walkLimit();
+        std::uint64_t steps = recordLimit();
         for (DbOffset r = hashSlot(std::uint16_t(slot)); r != 0 && steps > 0; spend(steps), ++n) {
             const std::uint8_t code = at<PositionRecord>(r)->secondary;
             ++perCode[code];
@@ -138,7 +138,7 @@ void forEachTreeNode(DbOffset root, Visit visit)
     std::vector<DbOffset> pending;
     if (root != 0)
         pending.push_back(root);
-    for (std::uint64_t steps = walkLimit(); !pending.empty() && steps > 0; spend(steps)) {
+    for (std::uint64_t steps = recordLimit(); !pending.empty() && steps > 0; spend(steps)) {
         const DbOffset node = pending.back();
         pending.pop_back();
         visit(node);
@@ -176,7 +176,7 @@ void countHeap(StoreStatistics& st)
     for (const PoolChain chain :
          {PoolChain::Blocks, PoolChain::Graph, PoolChain::Sets, PoolChain::Misc, PoolChain::Tiny}) {
         const DbOffset head = h.poolChains[int(chain)];
-        std::uint64_t steps = walkLimit();
+        std::uint64_t steps = recordLimit();
         for (DbOffset pool = head; pool != 0 && steps > 0; spend(steps)) {
             ++st.pools;
             const std::int64_t unused = std::int64_t(kPoolSpace) - at<Pool>(pool)->used;
@@ -184,7 +184,7 @@ void countHeap(StoreStatistics& st)
             pool = at<Pool>(pool)->next;
         }
     }
-    std::uint64_t steps = walkLimit();
+    std::uint64_t steps = recordLimit();
     for (DbOffset block = h.freeBlocks; block != 0 && steps > 0; spend(steps)) {
         ++st.freeBlocks;
         st.freeBlockBytes += at<CompressionBlock>(block)->size;
@@ -194,7 +194,7 @@ void countHeap(StoreStatistics& st)
 
 void countGamesets(StoreStatistics& st)
 {
-    std::uint64_t steps = walkLimit();
+    std::uint64_t steps = recordLimit();
     for (DbOffset s = currentHeader().firstGameset; s != 0 && steps > 0; spend(steps)) {
         ++st.gamesets;
         st.intRanges += chainLength(at<Gameset>(s)->ranges, offsetof(IntRange, next));

@@ -16,8 +16,6 @@ namespace vez {
 
 namespace {
 
-Variation* variation(DbOffset v) { return at<Variation>(v); }
-
 // How far one question about the lines ahead of a position may look (records visited plus
 // plies of the lines walked back). A position deep in common theory can have most of the
 // database ahead of it; the question is then left unanswered and the position stays.

@@ -13,16 +13,11 @@
 #include "ui/dialogs/gameset_dialog.h"
 #include "ui/dialogs/select_game_dialog.h"
 #include "ui/dialogs/select_gameset_dialog.h"
+#include "ui/widget_helpers.h"
 
 namespace vez {
 
 namespace {
-
-// A wait cursor for the length of a scope.
-struct WaitCursor {
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-};
 
 // Keeps an open game list or gameset list in step with the database while it is shown.
 class ListWatcher final : public DocumentObserver {

@@ -18,6 +18,7 @@
 #include "ui/help_window.h"
 #include "ui/main_window.h"
 #include "ui/vez_view.h"
+#include "ui/widget_helpers.h"
 
 namespace vez {
 
@@ -32,11 +33,6 @@ constexpr const char* kPgnFilter =
     "PGN games (*.pgn)|*.pgn|Text files (*.txt)|*.txt|All Files (*.*)|*.*||";
 constexpr const char* kEpdFilter =
     "EPD positions (*.epd)|*.epd|Text files (*.txt)|*.txt|All Files (*.*)|*.*||";
-
-struct WaitCursor {
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-};
 
 std::string clipboardText() { return QApplication::clipboard()->text().toStdString(); }
 

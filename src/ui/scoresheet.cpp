@@ -15,12 +15,6 @@
 
 namespace vez {
 
-namespace {
-
-constexpr int kPageLines = 10;
-
-} // namespace
-
 Scoresheet::Scoresheet(ProfileStore* profile, Beeper* beeper, QWidget* parent)
     : QAbstractScrollArea(parent), m_profile(profile), m_beeper(beeper)
 {

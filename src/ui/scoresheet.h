@@ -68,6 +68,9 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    // Lines a Page Up or Page Down key and a click in the scroll bar's trough move.
+    static constexpr int kPageLines = 10;
+
     int slotCount() const;
     void updateScrollRange();
     void scrollPlyIntoView(int ply);

@@ -11,6 +11,7 @@
 
 #include "app/profile_store.h"
 #include "chess/notation.h"
+#include "interchange/game.h"
 #include "ui/beeper.h"
 #include "ui/scoresheet.h"
 
@@ -18,9 +19,7 @@ namespace vez {
 
 namespace {
 
-constexpr const char* kResultTexts[] = {"*", "1-0", "0-1", "1/2-1/2"};
 const QColor kLightYellow(255, 255, 192);
-constexpr int kPageLines = 10;
 
 const std::pair<const char*, MoveGlyph> kGlyphItems[] = {
     {"Clear", MoveGlyph::None},   {"!", MoveGlyph::Good},     {"?", MoveGlyph::Mistake},
@@ -79,8 +78,10 @@ void Scoresheet::paintMoves(QPainter& painter)
     QString last;
     if (atEnd && !m_input.empty())
         last = QString::fromStdString(m_input);
-    else if (m_data.showResult)
-        last = QString::fromLatin1(kResultTexts[std::clamp(m_data.result, 0, 3)]);
+    else if (m_data.showResult) {
+        const std::string_view result = resultText(m_data.result);
+        last = QString::fromLatin1(result.data(), qsizetype(result.size()));
+    }
     const bool red = atEnd || !m_input.empty();
     paintSlot(painter, count + offset, last, red ? inputColour() : laterColour());
 }

@@ -9,11 +9,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/widget_helpers.h"
+
 namespace vez {
 
 namespace {
-
-QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 QComboBox* namesBox(const std::vector<std::string>& names, const std::string& current,
                     const char* objectName, QWidget* parent)
@@ -35,17 +35,6 @@ QLineEdit* line(const std::string& text, const char* objectName, QWidget* parent
     edit->setObjectName(objectName);
     return edit;
 }
-
-QDialogButtonBox* okCancel(QDialog* dialog)
-{
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
-}
-
-std::string text(const QComboBox* box) { return box->currentText().trimmed().toStdString(); }
-std::string text(const QLineEdit* edit) { return edit->text().trimmed().toStdString(); }
 
 } // namespace
 

@@ -11,13 +11,11 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "ui/widget_helpers.h"
+
 namespace vez {
 
 namespace {
-
-QString qs(const std::string& text) { return QString::fromStdString(text); }
-std::string text(const QComboBox* box) { return box->currentText().trimmed().toStdString(); }
-std::string text(const QLineEdit* line) { return line->text().trimmed().toStdString(); }
 
 // A group of exclusive choices that may also have none chosen; id 0 stands for none.
 QButtonGroup* choiceGroup(QWidget* parent, QHBoxLayout* row, std::initializer_list<const char*> labels)

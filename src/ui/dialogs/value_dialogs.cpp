@@ -11,18 +11,11 @@
 #include <QVBoxLayout>
 
 #include "app/view_logic.h"
+#include "ui/widget_helpers.h"
 
 namespace vez {
 
 namespace {
-
-QDialogButtonBox* okCancel(QDialog* dialog)
-{
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
-}
 
 QComboBox* playerBox(const std::vector<std::string>& players, QWidget* parent)
 {
