@@ -151,27 +151,24 @@ Codes gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares)
 bool hasWideBitInstructions() { return false; }
 #endif
 
-// The key of a position; wide says whether to gather the codes with the newer instructions.
-bool packWith(const Position& pos, PackedPosition& out, bool wide)
-{
-    const PawnMarking marking = pawnMarking(pos);
-    const int other = pos.sideToMove ^ 1;
-    const std::uint8_t otherPawn = makePiece(PieceType::Pawn, other);
-    const std::uint8_t markedPawn = std::uint8_t(other << 3);
-    // A square byte is its own code (colour bit and piece type) but for two kinds of piece:
-    // a pawn of the side not to move that carries the mark, and a rook that may still castle.
-    std::uint64_t markable;
-    if (marking.markedEpSquare != kNoSquare)
-        markable = std::uint64_t(1) << marking.markedEpSquare;
-    else if (marking.markEpRankPawns)
-        markable = ~std::uint64_t(0);
-    else
-        markable = ~(std::uint64_t(0xFF) << (marking.epRank * 8));
-    // Eight squares at a time: the codes of a row, and where it is occupied.
+// The codes of the squares, a row of eight to a word (square s in byte s % 8 of row s / 8),
+// before the castling rooks are marked; which squares are occupied; and whether a pawn of
+// the side not to move carries the side-to-move mark.
+struct SquareCodes {
     std::uint64_t rows[8];
-    std::uint64_t squares = 0;   // bit s where square s is occupied
-    std::uint64_t occupancy = 0; // byte f: bit r where file f of rank r is occupied
-    bool sideMarked = false;
+    std::uint64_t squares; // bit s where square s is occupied
+    bool sideMarked;
+};
+
+// A square byte is its own code (colour bit and piece type) but for two kinds of piece: a
+// pawn of the side not to move that carries the mark, and a rook that may still castle.
+// markable has bit s set where a pawn of otherPawn's would carry the mark.
+void squareCodes(const Position& pos, std::uint64_t markable, std::uint8_t otherPawn,
+                 std::uint8_t markedPawn, SquareCodes& out)
+{
+    out.squares = 0;
+    out.sideMarked = false;
+    // Eight squares at a time.
 #pragma GCC unroll 8
     for (int rank = 0; rank < 8; ++rank) {
         const std::uint64_t row = rankWord(pos, rank);
@@ -179,11 +176,70 @@ bool packWith(const Position& pos, PackedPosition& out, bool wide)
         const std::uint64_t pawns = ~nonZeroBytes(row ^ (otherPawn * kOnes)) & kHigh;
         const std::uint64_t marked = pawns & spreadBits(unsigned(markable >> (rank * 8)));
         const std::uint64_t mask = (marked >> 7) * 0xFF;
-        rows[rank] = (row & ~mask) | ((markedPawn * kOnes) & mask);
-        sideMarked |= marked != 0;
-        occupancy |= (occupied >> 7) << rank;
-        squares |= (((occupied >> 7) * 0x0102040810204080ull) >> 56) << (rank * 8);
+        out.rows[rank] = (row & ~mask) | ((markedPawn * kOnes) & mask);
+        out.sideMarked |= marked != 0;
+        out.squares |= (((occupied >> 7) * 0x0102040810204080ull) >> 56) << (rank * 8);
     }
+}
+
+#if defined(__SSE2__)
+// The same sixteen squares at a time.
+void squareCodesInVectors(const Position& pos, std::uint64_t markable, std::uint8_t otherPawn,
+                          std::uint8_t markedPawn, SquareCodes& out)
+{
+    const __m128i empty = _mm_setzero_si128();
+    const __m128i pawn = _mm_set1_epi8(static_cast<char>(otherPawn));
+    const __m128i mark = _mm_set1_epi8(static_cast<char>(markedPawn));
+    // Byte j of each half holds bit j: a half filled with eight bits of markable, masked with
+    // it, says which of the row's squares may carry the mark.
+    const __m128i bit = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
+    std::uint64_t squares = 0;
+    unsigned marked = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
+        const auto free = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(row, empty)));
+        squares |= std::uint64_t(~free & 0xFFFF) << (16 * i);
+        const unsigned bits = unsigned(markable >> (16 * i));
+        const __m128i spread = _mm_set_epi64x(std::int64_t((bits >> 8 & 0xFF) * kOnes),
+                                              std::int64_t((bits & 0xFF) * kOnes));
+        const __m128i mask = _mm_and_si128(_mm_cmpeq_epi8(row, pawn),
+                                           _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit));
+        marked |= unsigned(_mm_movemask_epi8(mask));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.rows + 2 * i),
+                         _mm_or_si128(_mm_andnot_si128(mask, row), _mm_and_si128(mask, mark)));
+    }
+    out.squares = squares;
+    out.sideMarked = marked != 0;
+}
+#endif
+
+// The key of a position. vectors says whether to read the squares with the processor's
+// vector instructions, wide whether to gather the codes with the newer bit instructions.
+bool packWith(const Position& pos, PackedPosition& out, bool vectors, bool wide)
+{
+    const PawnMarking marking = pawnMarking(pos);
+    const int other = pos.sideToMove ^ 1;
+    const std::uint8_t otherPawn = makePiece(PieceType::Pawn, other);
+    const std::uint8_t markedPawn = std::uint8_t(other << 3);
+    std::uint64_t markable;
+    if (marking.markedEpSquare != kNoSquare)
+        markable = std::uint64_t(1) << marking.markedEpSquare;
+    else if (marking.markEpRankPawns)
+        markable = ~std::uint64_t(0);
+    else
+        markable = ~(std::uint64_t(0xFF) << (marking.epRank * 8));
+    SquareCodes codesOf;
+#if defined(__SSE2__)
+    if (vectors)
+        squareCodesInVectors(pos, markable, otherPawn, markedPawn, codesOf);
+    else
+        squareCodes(pos, markable, otherPawn, markedPawn, codesOf);
+#else
+    (void)vectors;
+    squareCodes(pos, markable, otherPawn, markedPawn, codesOf);
+#endif
+    auto& rows = codesOf.rows;
+    const std::uint64_t squares = codesOf.squares;
     for (const int colour : {kWhite, kBlack}) {
         const int rank = colour == kWhite ? 0 : 7;
         const std::uint8_t rook = makePiece(PieceType::Rook, colour);
@@ -196,11 +252,13 @@ bool packWith(const Position& pos, PackedPosition& out, bool wide)
     if (count > 32)
         return false;
     Codes codes = wide ? gatherCodesWide(rows, squares) : gatherCodes(rows, squares);
-    if (!sideMarked) {
+    if (!codesOf.sideMarked) {
         if (count == 32)
             return false;
         codes |= Codes(markedPawn) << (64 * (count / 16) + 4 * ((count % 16) ^ 1));
     }
+    // Byte f: bit r where file f of rank r is occupied.
+    const std::uint64_t occupancy = transposed(squares);
     const auto low = std::uint64_t(codes), high = std::uint64_t(codes >> 64);
 #if defined(__SSE2__)
     // The first 16 bytes in one write, as the hashes read them back at once: a read that
@@ -220,12 +278,12 @@ bool packWith(const Position& pos, PackedPosition& out, bool wide)
 bool packPosition(const Position& pos, PackedPosition& out)
 {
     static const bool wide = hasWideBitInstructions();
-    return packWith(pos, out, wide);
+    return packWith(pos, out, true, wide);
 }
 
 bool packPositionPortably(const Position& pos, PackedPosition& out)
 {
-    return packWith(pos, out, false);
+    return packWith(pos, out, false, false);
 }
 
 bool packable(const Position& pos)

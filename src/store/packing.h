@@ -27,8 +27,8 @@ static_assert(sizeof(PackedPosition) == 24);
 // False when the position needs a 33rd code (32 pieces and no pawn to mark): such a
 // position cannot be stored, and out is left unspecified.
 bool packPosition(const Position& pos, PackedPosition& out);
-// packPosition without the bit-gathering instructions of newer processors, which it uses
-// where the processor has them. Both give the same keys.
+// packPosition without the vector instructions and the bit-gathering instructions of newer
+// processors, which it uses where the processor has them. Both give the same keys.
 bool packPositionPortably(const Position& pos, PackedPosition& out);
 // Whether packPosition would succeed, without packing when fewer than 32 pieces stand.
 bool packable(const Position& pos);

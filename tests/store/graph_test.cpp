@@ -67,9 +67,9 @@ TEST(Packing, RoundTripsAndDistinctKeys)
                 pack(test::positionFrom("4k3/8/8/8/8/8/8/4K3 w - -")));
 }
 
-// Where the processor has the newer bit instructions packPosition gathers the codes with
-// them: every position of real games, and crowded ones around the 32 codes a key holds,
-// packs as without them.
+// packPosition reads the squares with vector instructions, and where the processor has the
+// newer bit instructions gathers the codes with them: every position of real games, crowded
+// ones around the 32 codes a key holds, and each way of marking pawns packs as without them.
 TEST(Packing, PacksAlikeWithAndWithoutTheNewerInstructions)
 {
     std::vector<Position> positions;
@@ -80,6 +80,13 @@ TEST(Packing, PacksAlikeWithAndWithoutTheNewerInstructions)
              "rnbqkbnr/pppppppp/8/8/8/Q7/PPPPPPPP/RNBQKBNR w - -", // 33
              "QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/qqqqqqqq/8/8/k6K w - -",
              "1Q1Q1Q1Q/Q1Q1Q1Q1/1Q1Q1Q1Q/Q1Q1Q1Q1/1q1q1q1q/q1q1q1q1/1q1q1q1q/k6K b - -",
+             // The pawns that carry the mark: the one just advanced where it may be taken en
+             // passant; all, with two or more on its rank; all but one alone on that rank.
+             "rnbqkbnr/ppp1p1pp/8/3pPp2/8/8/PPPP1PPP/RNBQKBNR w KQkq f",
+             "rnbqkbnr/pppp1ppp/8/8/3Pp3/8/PPP1PPPP/RNBQKBNR b KQkq d",
+             "4k3/8/8/3pPp2/8/8/8/4K3 w - -",
+             "4k3/p7/8/3p4/8/8/8/4K3 w - -",
+             "r3k2r/8/8/8/8/8/8/R3K2R b KQkq -",
          })
         positions.push_back(test::positionFrom(fen));
     for (const Game& game : test::readGames(VEZ_TEST_DATA_DIR "/twic0920-sample.pgn", 500)) {
