@@ -72,7 +72,6 @@ struct ImageState {
 };
 
 std::vector<ImageState> images;
-const void* lastChanged = nullptr; // the image the last note found changed already
 
 ImageState* stateOf(const void* base)
 {
@@ -83,6 +82,8 @@ ImageState* stateOf(const void* base)
 }
 
 } // namespace
+
+const void* imageNotedChanged = nullptr;
 
 std::uint32_t imageChecksum(const DatabaseHeader& db)
 {
@@ -100,19 +101,12 @@ std::uint32_t imageChecksum(const DatabaseHeader& db)
     return folded == 0 ? 1 : folded;
 }
 
-void noteImageChange()
-{
-    if (currentBase == lastChanged)
-        return;
-    noteImageChange(reinterpret_cast<const DatabaseHeader*>(currentBase));
-}
-
 void noteImageChange(const DatabaseHeader* db)
 {
     if (ImageState* s = stateOf(db)) {
         s->changed = true;
         if (db == reinterpret_cast<const DatabaseHeader*>(currentBase))
-            lastChanged = db;
+            imageNotedChanged = db;
     }
 }
 
@@ -126,8 +120,8 @@ void imageOpened(const DatabaseHeader* db, bool changed)
 {
     // A base may be handed out again after its image was unmapped.
     std::erase_if(images, [db](const ImageState& s) { return s.base == db; });
-    if (lastChanged == db)
-        lastChanged = nullptr;
+    if (imageNotedChanged == db)
+        imageNotedChanged = nullptr;
     ImageState state{db, changed, db->reserved};
 #ifndef NDEBUG
     state.checksumAtOpen = changed ? 0 : imageChecksum(*db);
@@ -137,8 +131,8 @@ void imageOpened(const DatabaseHeader* db, bool changed)
 
 void imageClosed(const DatabaseHeader* db)
 {
-    if (lastChanged == db)
-        lastChanged = nullptr;
+    if (imageNotedChanged == db)
+        imageNotedChanged = nullptr;
     for (std::size_t i = 0; i < images.size(); ++i)
         if (images[i].base == db) {
 #ifndef NDEBUG

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "store/database.h"
 #include "store/records.h"
 
 namespace vez {
@@ -25,10 +26,16 @@ std::uint64_t hashBytes(const std::uint8_t* p, std::size_t n, std::uint64_t seed
 std::uint32_t imageChecksum(const DatabaseHeader& db);
 
 // Records that the current image has changed since it was opened. Every allocator and
-// every store operation that writes in place calls it; so does code that sets a header
-// field.
-void noteImageChange();
+// every store operation that writes in place calls it, millions of times in an import; so
+// does code that sets a header field. Noting it again for the image that was noted last
+// costs a comparison.
 void noteImageChange(const DatabaseHeader* db);
+extern const void* imageNotedChanged;
+inline void noteImageChange()
+{
+    if (currentBase != imageNotedChanged)
+        noteImageChange(reinterpret_cast<const DatabaseHeader*>(currentBase));
+}
 
 // Whether the image has changed since it was opened (always, for a new one).
 bool imageChanged(const DatabaseHeader* db);

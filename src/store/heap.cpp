@@ -56,18 +56,11 @@ void countChange(RecordKind kind)
     }
 }
 
-StoreStepHook stepHook = nullptr;
-
 } // namespace
 
-void setStoreStepHook(StoreStepHook hook) { stepHook = hook; }
+StoreStepHook storeStepHook = nullptr;
 
-void storeStep()
-{
-    noteImageChange();
-    if (stepHook)
-        stepHook();
-}
+void setStoreStepHook(StoreStepHook hook) { storeStepHook = hook; }
 
 std::uint64_t graphChanges() { return changes; }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "store/checksum.h"
 #include "store/records.h"
 
 namespace vez {
@@ -46,11 +47,19 @@ DbOffset allocateBlock(std::uint32_t bytes);
 void freeBlock(DbOffset block, std::uint32_t bytes);
 
 // Runs before every record, block or raw table is taken or given back, and between the
-// writes of a promotion or of an edge: the points between which the store changes the image. Tests stop a process there to see what a
-// kill at that moment leaves; null (the default) runs nothing.
+// writes of a promotion or of an edge: the points between which the store changes the
+// image. Tests stop a process there to see what a kill at that moment leaves; null (the
+// default) runs nothing.
 using StoreStepHook = void (*)();
 void setStoreStepHook(StoreStepHook hook);
-void storeStep(); // called by the allocators
+extern StoreStepHook storeStepHook;
+// Called by the allocators, and by the writers between the steps of a change.
+inline void storeStep()
+{
+    noteImageChange();
+    if (storeStepHook)
+        storeStepHook();
+}
 
 // Counts the records of the graph and of the games (positions, moves, choices, lines,
 // game records) and the compressed tails taken or given back, in any image. Every change

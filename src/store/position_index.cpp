@@ -616,8 +616,19 @@ std::vector<Registered>& registry()
     return *entries;
 }
 
+// The entry added last: the open image's, asked for at every record an import stores.
+// Set only where entries come or go (never by a lookup, so that lookups on several threads
+// stay reads), and forgotten then, as the others may move.
+struct AddedEntry {
+    const void* base = nullptr;
+    Registered* entry = nullptr;
+};
+AddedEntry lastAdded;
+
 Registered* entryOf(const void* base)
 {
+    if (lastAdded.entry != nullptr && base == lastAdded.base)
+        return lastAdded.entry;
     for (Registered& e : registry()) {
         if (e.base == base)
             return &e;
@@ -625,12 +636,24 @@ Registered* entryOf(const void* base)
     return nullptr;
 }
 
+Registered& addEntry(Registered entry)
+{
+    registry().push_back(std::move(entry));
+    lastAdded = {registry().back().base, &registry().back()};
+    return registry().back();
+}
+
+// Apart, so that finding the entry, as nearly every call does, costs no call.
+[[gnu::noinline]] Registered& addCurrentEntry()
+{
+    return addEntry({currentBase, nullptr, true, false, 0});
+}
+
 Registered& currentEntry()
 {
     if (Registered* e = entryOf(currentBase))
         return *e;
-    registry().push_back({currentBase, nullptr, true, false, 0});
-    return registry().back();
+    return addCurrentEntry();
 }
 
 } // namespace
@@ -746,7 +769,7 @@ void attachPositionIndex(const void* base, std::unique_ptr<PositionIndex> index)
 {
     forgetPositionIndex(base);
     if (index)
-        registry().push_back({base, std::move(index), false, false});
+        addEntry({base, std::move(index), false, false});
 }
 
 std::string positionIndexPath(const std::string& databasePath) { return databasePath + ".pos"; }
@@ -799,6 +822,7 @@ bool SavingPositionIndex::finish(std::uint64_t identity)
 
 void forgetPositionIndex(const void* base)
 {
+    lastAdded = {};
     auto& entries = registry();
     entries.erase(std::remove_if(entries.begin(), entries.end(),
                                  [base](const Registered& e) { return e.base == base; }),
