@@ -183,7 +183,7 @@ void squareCodes(const Position& pos, std::uint64_t markable, std::uint8_t other
 }
 
 #if defined(__SSE2__)
-// The same sixteen squares at a time.
+// The same, sixteen squares at a time.
 void squareCodesInVectors(const Position& pos, std::uint64_t markable, std::uint8_t otherPawn,
                           std::uint8_t markedPawn, SquareCodes& out)
 {
@@ -197,8 +197,8 @@ void squareCodesInVectors(const Position& pos, std::uint64_t markable, std::uint
     unsigned marked = 0;
     for (int i = 0; i < 4; ++i) {
         const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
-        const auto free = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(row, empty)));
-        squares |= std::uint64_t(~free & 0xFFFF) << (16 * i);
+        const auto vacant = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(row, empty)));
+        squares |= std::uint64_t(~vacant & 0xFFFF) << (16 * i);
         const unsigned bits = unsigned(markable >> (16 * i));
         const __m128i spread = _mm_set_epi64x(std::int64_t((bits >> 8 & 0xFF) * kOnes),
                                               std::int64_t((bits & 0xFF) * kOnes));
