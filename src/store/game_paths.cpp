@@ -74,7 +74,7 @@ void lookUpPath(const Position& start, std::span<const Move> moves,
         // One record for each key: the index names the record a move would lead to.
         for (std::size_t i = 0; i < path.size(); ++i) {
             const DbOffset prev = i > 0 ? records[i - 1] : 0;
-            records[i] = findReached(path[i].key, hashesOf(path[i]), prev,
+            records[i] = findReached(*index, path[i].key, hashesOf(path[i]), prev,
                                      i > 0 ? moves[i - 1] : Move::None);
         }
     } else {

@@ -241,14 +241,12 @@ bool leadsTo(DbOffset pred, Move move, DbOffset record)
 // graph. With one record per key, a candidate the edge ends at needs no rebuilt position:
 // that proof covers a line running along known moves, and only where a line joins the
 // graph from elsewhere is a position rebuilt.
-DbOffset findReached(const PackedPosition& key, const KeyHashes& hashes, DbOffset pred, Move move)
+DbOffset findReached(const PositionIndex& index, const PackedPosition& key,
+                     const KeyHashes& hashes, DbOffset pred, Move move)
 {
-    const PositionIndex* index = lookupPositionIndex();
-    if (index == nullptr)
-        return findInChain(key, hashes.primary);
     const std::uint8_t code = hashes.secondary;
-    const bool provable = pred != 0 && !index->sawDuplicates;
-    return index->find(hashes.primary, PositionIndex::tagOf(hashes.index), [&](DbOffset r) {
+    const bool provable = pred != 0 && !index.sawDuplicates;
+    return index.find(hashes.primary, PositionIndex::tagOf(hashes.index), [&](DbOffset r) {
         if (at<PositionRecord>(r)->secondary != code)
             return false;
         return (provable && leadsTo(pred, move, r)) || sameKey(r, key);
@@ -500,9 +498,9 @@ void findTinySuccessors(std::span<SuccessorQuery> queries)
         queries[i].successor = 0;
         k.packed = packAndHash(queries[i].position, k.key, k.hash);
         if (k.packed && index != nullptr)
-            queries[i].successor =
-                findReached(k.key, {k.hash, PositionIndex::hashOf(k.key), secondaryCode(k.key)},
-                            queries[i].tiny, Move(tiny(queries[i].tiny)->successorMove));
+            queries[i].successor = findReached(
+                *index, k.key, {k.hash, PositionIndex::hashOf(k.key), secondaryCode(k.key)},
+                queries[i].tiny, Move(tiny(queries[i].tiny)->successorMove));
         else if (k.packed)
             __builtin_prefetch(&hashSlot(k.hash));
     }

@@ -18,6 +18,8 @@
 
 namespace vez {
 
+class PositionIndex;
+
 inline std::uint8_t flagsOf(DbOffset record) { return at<PositionRecord>(record)->flags; }
 inline bool isTiny(DbOffset record) { return !(flagsOf(record) & kFlagFull); }
 inline bool isBig(DbOffset record) { return flagsOf(record) & kFlagBig; }
@@ -84,10 +86,12 @@ struct KeyHashes {
 };
 DbOffset addTinyPosition(const PackedPosition& key, const KeyHashes& hashes);
 DbOffset addFullPosition(const PackedPosition& key, const KeyHashes& hashes);
-// The record of a key, as findPackedPosition finds it, where pred (0 for none) is the
-// record of the position before it and move the move played from there: the edge between
-// them is taken as proof of the key, sparing a rebuilt position.
-DbOffset findReached(const PackedPosition& key, const KeyHashes& hashes, DbOffset pred, Move move);
+// The record of a key, as findPackedPosition finds it through the current image's index,
+// where pred (0 for none) is the record of the position before it and move the move played
+// from there: the edge between them is taken as proof of the key, sparing a rebuilt
+// position.
+DbOffset findReached(const PositionIndex& index, const PackedPosition& key,
+                     const KeyHashes& hashes, DbOffset pred, Move move);
 
 struct PredecessorStep {
     DbOffset record;
