@@ -8,6 +8,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "ui/widget_helpers.h"
+
 namespace vez {
 
 namespace {
@@ -55,11 +57,9 @@ EngineConfigDialog::EngineConfigDialog(const EngineSettings& settings, QWidget* 
     form->addRow("!/?", m_margin1);
     form->addRow("!!/??", m_margin2);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    QDialogButtonBox* buttons = okCancel(this);
     QPushButton* defaults = buttons->addButton("Defaults", QDialogButtonBox::ResetRole);
     defaults->setObjectName("defaults");
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(defaults, &QPushButton::clicked, this, &EngineConfigDialog::fillDefaults);
     connect(browse, &QPushButton::clicked, this, &EngineConfigDialog::browse);
 

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include "ui/widget_helpers.h"
+
 namespace vez {
 
 ServerDialog::ServerDialog(const ServerSettings& settings, QWidget* parent) : QDialog(parent)
@@ -37,10 +39,7 @@ ServerDialog::ServerDialog(const ServerSettings& settings, QWidget* parent) : QD
     m_passwordFile->setText(QString::fromStdString(settings.passwordFile));
     m_logFile->setText(QString::fromStdString(settings.logFile));
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    layout->addWidget(okCancel(this));
 }
 
 // Two rows (All Others, Known Users) of two boxes (Open, Read Only): four bits from

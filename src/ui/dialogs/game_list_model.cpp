@@ -4,6 +4,7 @@
 
 #include "interchange/game.h"
 #include "store/codes.h"
+#include "ui/widget_helpers.h"
 
 namespace vez {
 
@@ -11,8 +12,6 @@ namespace {
 
 // A screenful of rows is a few dozen; this keeps a long scroll from holding every row read.
 constexpr std::size_t kCachedRows = 4096;
-
-QString text(const std::string& value) { return QString::fromStdString(value); }
 
 } // namespace
 
@@ -47,9 +46,9 @@ const QStringList& GameListModel::rowTexts(int row) const
                                 : std::string_view();
         const std::string date =
             header.year ? formatDate(header.year, header.month, header.day) : std::string();
-        texts << text(header.white) << text(header.black)
-              << QString::fromUtf8(result.data(), qsizetype(result.size())) << text(header.eco)
-              << text(date) << text(header.site) << text(header.event)
+        texts << qs(header.white) << qs(header.black)
+              << QString::fromUtf8(result.data(), qsizetype(result.size())) << qs(header.eco)
+              << qs(date) << qs(header.site) << qs(header.event)
               << QString::number(header.round);
     }
     while (texts.size() < ColumnCount)

@@ -118,9 +118,7 @@ GamesetDialog::GamesetDialog(const GamesetChoices& choices, const GamesetForm& p
     m_color = choiceGroup(this, colorRow, {"W&hite", "Blac&k"});
     form->addRow("", colorRow);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &GamesetDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = okCancel(this);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);

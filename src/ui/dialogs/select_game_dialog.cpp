@@ -1,4 +1,5 @@
 #include "ui/dialogs/select_game_dialog.h"
+#include "ui/widget_helpers.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -49,13 +50,11 @@ SelectGameDialog::SelectGameDialog(std::vector<int> numbers, int numberToShow,
     m_view->header()->setStretchLastSection(false);
     setColumnWidths(m_view);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    QDialogButtonBox* buttons = okCancel(this);
     if (offerRefine) {
         QPushButton* refine = buttons->addButton("&Refine...", QDialogButtonBox::ActionRole);
         connect(refine, &QPushButton::clicked, this, [this] { done(Refine); });
     }
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_view, &QTreeView::clicked, this, &SelectGameDialog::choose);
     connect(m_view, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
         choose(index);

@@ -4,6 +4,8 @@
 #include <QListWidget>
 #include <QVBoxLayout>
 
+#include "ui/widget_helpers.h"
+
 namespace vez {
 
 SelectGamesetDialog::SelectGamesetDialog(const std::vector<std::string>& names, QWidget* parent)
@@ -13,10 +15,7 @@ SelectGamesetDialog::SelectGamesetDialog(const std::vector<std::string>& names, 
     auto* layout = new QVBoxLayout(this);
     m_list = new QListWidget(this);
     layout->addWidget(m_list);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(okCancel(this));
     connect(m_list, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
     setNames(names);
 }
