@@ -60,6 +60,9 @@ timed() {
     shift
     /usr/bin/time -f '%e %U %S %M' -o "$out" "$@"
 }
+# The system may drop pages of files not read for a second or two: every timed run reads
+# its files from memory, as the one before it did.
+warm() { cat "$@" >/dev/null; }
 field() { awk -v i="$2" '{ v = $i } END { print v }' "$1"; }
 cpu() { awk '{ c = $2 + $3 } END { print c }' "$1"; }
 
@@ -92,6 +95,7 @@ printf '%-4s | %-30s | %-30s | %-9s | %-16s | %-16s | %-22s | %-15s | %s\n' run 
     'scid MB (xfile)' 'najdorf vezdb ms w/cpu' 'no index ms w/cpu' 'najdorf scid ms, games'
 for ((run = 1; run <= runs; ++run)) do
     rm -f "$work"/vez.vez "$work"/vez.vez.idx "$work"/scid.*
+    warm "$pgn"
     start_busy
     timed "$work/vt" "$vezdb" import "$work/vez.vez" "$pgn" >"$work/vout" 2>/dev/null || true
     stop_busy
@@ -106,6 +110,7 @@ for ((run = 1; run <= runs; ++run)) do
     sw=- sc=- smem=- sbytes=0 ratio=- ssearch=- sfound=-
     if ((have_scid)); then
         # Timed inside xvfb-run: the X server's start and memory are not SCID's.
+        warm "$pgn"
         start_busy
         xvfb-run -a /usr/bin/time -f '%e %U %S %M' -o "$work/st" /usr/games/tkscid \
             "$work/import.tcl" "$pgn" "$work/scid" >/dev/null 2>&1
@@ -143,11 +148,13 @@ if ((total > 2 * added)); then
     awk -v n=$((total - added)) '/^\[Event /{ g++ } g > n' "$pgn" >"$work/added.pgn"
     rm -f "$work"/add.vez "$work"/add.vez.idx "$work"/addscid.*
     "$vezdb" import "$work/add.vez" "$work/base.pgn" >/dev/null 2>&1 || true
+    warm "$work"/add.vez* "$work/added.pgn"
     timed "$work/at" "$vezdb" import "$work/add.vez" "$work/added.pgn" >/dev/null 2>&1 || true
     line="adding $added games to $((total - added)): vezdb $(field "$work/at" 1) s, $(awk '{ printf "%.0f", $4 / 1024 }' "$work/at") MB"
     if ((have_scid)); then
         xvfb-run -a /usr/games/tkscid "$work/import.tcl" "$work/base.pgn" "$work/addscid" \
             >/dev/null 2>&1
+        warm "$work"/addscid.* "$work/added.pgn"
         xvfb-run -a /usr/bin/time -f '%e %U %S %M' -o "$work/sat" /usr/games/tkscid \
             "$work/import.tcl" "$work/added.pgn" "$work/addscid" open >/dev/null 2>&1
         line="$line; SCID $(field "$work/sat" 1) s, $(awk '{ printf "%.0f", $4 / 1024 }' "$work/sat") MB"
