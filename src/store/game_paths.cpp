@@ -259,42 +259,6 @@ void unlistVariation(DbOffset v)
     }
 }
 
-DbOffset walkBack(DbOffset v, const std::function<bool(const PathStep&)>& step)
-{
-    const Variation* var = variation(v);
-    DbOffset current = var->graphEnd;
-    DbOffset choice = var->firstChoice;
-    const int startPly = var->startPly;
-    for (int ply = var->endPly - compressedLength(v); ply > startPly; --ply) {
-        const int stepIndex = ply - startPly;
-        while (choice != 0 && at<DisambiguationRecord>(choice)->step > stepIndex)
-            choice = at<DisambiguationRecord>(choice)->next;
-        PathStep s{current, 0, Move::None, MoveGlyph::None, ply};
-        if (choice != 0 && at<DisambiguationRecord>(choice)->step == stepIndex &&
-            !isTiny(current)) {
-            const int index = std::uint8_t(at<DisambiguationRecord>(choice)->choiceIndex);
-            const DbOffset m = incomingAt(current, index);
-            if (m == 0)
-                return 0;
-            s.prev = at<MoveRecord>(m)->from;
-            s.move = Move(at<MoveRecord>(m)->move);
-            s.glyph = MoveGlyph(at<MoveRecord>(m)->glyph & kMoveGlyphMask);
-            choice = at<DisambiguationRecord>(choice)->next;
-        } else {
-            const std::optional<GraphEdge> in = firstPredecessor(current);
-            if (!in)
-                return 0;
-            s.prev = in->record;
-            s.move = in->move;
-            s.glyph = in->glyph;
-        }
-        if (!step(s))
-            return 0;
-        current = s.prev;
-    }
-    return current;
-}
-
 } // namespace vez
 
 namespace vez {

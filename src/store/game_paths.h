@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <set>
 #include <span>
@@ -10,6 +9,8 @@
 
 #include "chess/position.h"
 #include "store/codes.h"
+#include "store/database.h"
+#include "store/graph.h"
 #include "store/packing.h"
 #include "store/records.h"
 
@@ -42,13 +43,49 @@ struct PathStep {
     int ply;
 };
 
-// Walks a Variation back from its graph end to its start ply; the callback sees each step
-// (deepest first) and may stop the walk by returning false. Returns the record at the start
-// ply (0 when the way back is broken).
-DbOffset walkBack(DbOffset variation, const std::function<bool(const PathStep&)>& step);
-
 // The length of a Variation's compressed tail (0 without one).
 int compressedLength(DbOffset variation);
+
+// Walks a Variation back from its graph end to its start ply; step sees each step (deepest
+// first) and may stop the walk by returning false. Returns the record at the start ply (0
+// when the way back is broken). Every stored line is walked back at least once, step by
+// step: the callback is a template parameter so that it is inlined.
+template <class Step>
+DbOffset walkBack(DbOffset v, Step&& step)
+{
+    const Variation* var = variation(v);
+    DbOffset current = var->graphEnd;
+    DbOffset choice = var->firstChoice;
+    const int startPly = var->startPly;
+    for (int ply = var->endPly - compressedLength(v); ply > startPly; --ply) {
+        const int stepIndex = ply - startPly;
+        while (choice != 0 && at<DisambiguationRecord>(choice)->step > stepIndex)
+            choice = at<DisambiguationRecord>(choice)->next;
+        PathStep s{current, 0, Move::None, MoveGlyph::None, ply};
+        if (choice != 0 && at<DisambiguationRecord>(choice)->step == stepIndex &&
+            !isTiny(current)) {
+            const int index = std::uint8_t(at<DisambiguationRecord>(choice)->choiceIndex);
+            const DbOffset m = incomingAt(current, index);
+            if (m == 0)
+                return 0;
+            s.prev = at<MoveRecord>(m)->from;
+            s.move = Move(at<MoveRecord>(m)->move);
+            s.glyph = MoveGlyph(at<MoveRecord>(m)->glyph & kMoveGlyphMask);
+            choice = at<DisambiguationRecord>(choice)->next;
+        } else {
+            const std::optional<GraphEdge> in = firstPredecessor(current);
+            if (!in)
+                return 0;
+            s.prev = in->record;
+            s.move = in->move;
+            s.glyph = in->glyph;
+        }
+        if (!step(static_cast<const PathStep&>(s)))
+            return 0;
+        current = s.prev;
+    }
+    return current;
+}
 
 // Removes a Variation's link from its graph end's list.
 void unlistVariation(DbOffset variation);
