@@ -319,9 +319,13 @@ namespace {
 // so a new head means new pools to add at the end.
 class TinyPools {
 public:
-    // The record slots right after and right before t in t's pool, where those slots have
-    // been taken from the pool (they may be on the free list now); 0 for none.
-    std::pair<DbOffset, DbOffset> neighbours(DbOffset t)
+    // The slots taken from t's pool (they may be on the free list now), from first up to
+    // end; both 0 when t is in no pool.
+    struct Taken {
+        DbOffset first = 0;
+        DbOffset end = 0;
+    };
+    Taken takenAround(DbOffset t)
     {
         refresh();
         // Walks stay in one pool for hundreds of steps: try the last pool first.
@@ -331,19 +335,26 @@ public:
                 m_pools.begin(), m_pools.end(), t,
                 [](DbOffset offset, const Known& known) { return offset < known.pool; });
             if (it == m_pools.begin())
-                return {0, 0};
+                return {};
             m_last = std::size_t(it - m_pools.begin()) - 1;
         }
         const DbOffset pool = m_pools[m_last].pool;
         // Only the newest pool still fills; the others' fill is known.
         const std::int16_t used = pool == m_head ? at<Pool>(pool)->used : m_pools[m_last].used;
         const DbOffset first = pool + DbOffset(offsetof(Pool, space));
-        const DbOffset end = first + std::uint32_t(std::max<std::int16_t>(used, 0));
-        constexpr DbOffset kSize = sizeof(TinyPosition);
-        if (t < first || (t - first) % kSize != 0 || t + kSize > end)
-            return {0, 0};
-        return {t + 2 * kSize <= end ? t + kSize : 0, t > first ? t - kSize : 0};
+        return {first, first + std::uint32_t(std::max<std::int16_t>(used, 0))};
     }
+
+    // The record slots right after and right before t among those taken from its pool; 0
+    // for none.
+    static std::pair<DbOffset, DbOffset> neighbours(DbOffset t, const Taken& taken)
+    {
+        constexpr DbOffset kSize = sizeof(TinyPosition);
+        if (t < taken.first || (t - taken.first) % kSize != 0 || t + kSize > taken.end)
+            return {0, 0};
+        return {t + 2 * kSize <= taken.end ? t + kSize : 0, t > taken.first ? t - kSize : 0};
+    }
+    std::pair<DbOffset, DbOffset> neighbours(DbOffset t) { return neighbours(t, takenAround(t)); }
 
 private:
     struct Known {
@@ -406,14 +417,18 @@ namespace {
 // one as its predecessor is the successor: a record has one way out, and a released
 // record's link can name this record only while this one is released too (the free list
 // is last in, first out). 0 when neither neighbour is.
-DbOffset neighbouringSuccessor(DbOffset tinyRecord)
+DbOffset successorAmong(DbOffset tinyRecord, std::pair<DbOffset, DbOffset> neighbours)
 {
-    const auto [after, before] = tinyPools.neighbours(tinyRecord);
-    for (const DbOffset next : {after, before}) {
+    for (const DbOffset next : {neighbours.first, neighbours.second}) {
         if (next != 0 && isTiny(next) && tiny(next)->predecessor == tinyRecord)
             return next;
     }
     return 0;
+}
+
+DbOffset neighbouringSuccessor(DbOffset tinyRecord)
+{
+    return successorAmong(tinyRecord, tinyPools.neighbours(tinyRecord));
 }
 
 // The successor of a tiny record found by its position (pos, after the move), as the
@@ -572,7 +587,15 @@ bool TinyWalk::stepNearby()
     const Move move = Move(tiny(m_record)->successorMove);
     if (move == Move::None)
         return false;
-    const DbOffset next = neighbouringSuccessor(m_record);
+    // The graph stands still while a walk lasts: the pool it walks in is looked up again
+    // only when the walk leaves it.
+    if (m_record < m_poolFirst || m_record >= m_poolEnd) {
+        const auto taken = tinyPools.takenAround(m_record);
+        m_poolFirst = taken.first;
+        m_poolEnd = taken.end;
+    }
+    const DbOffset next =
+        successorAmong(m_record, TinyPools::neighbours(m_record, {m_poolFirst, m_poolEnd}));
     if (next == 0)
         return false;
     if (m_pendingCount == m_pending.size())

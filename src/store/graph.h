@@ -69,6 +69,10 @@ private:
     Position m_pos;
     std::array<Move, 64> m_pending{};
     std::size_t m_pendingCount = 0;
+    // The slots taken from the tiny pool the walk is in, from first up to end: the graph
+    // does not change while a walk lasts.
+    DbOffset m_poolFirst = 0;
+    DbOffset m_poolEnd = 0;
 };
 
 // The record of a position, or a new huge record holding its key; 0 when the position
