@@ -319,13 +319,8 @@ namespace {
 // so a new head means new pools to add at the end.
 class TinyPools {
 public:
-    // The slots taken from t's pool (they may be on the free list now), from first up to
-    // end; both 0 when t is in no pool.
-    struct Taken {
-        DbOffset first = 0;
-        DbOffset end = 0;
-    };
-    Taken takenAround(DbOffset t)
+    // The slots taken from t's pool; none when t is in no pool.
+    TinyPoolSlots takenAround(DbOffset t)
     {
         refresh();
         // Walks stay in one pool for hundreds of steps: try the last pool first.
@@ -347,7 +342,7 @@ public:
 
     // The record slots right after and right before t among those taken from its pool; 0
     // for none.
-    static std::pair<DbOffset, DbOffset> neighbours(DbOffset t, const Taken& taken)
+    static std::pair<DbOffset, DbOffset> neighbours(DbOffset t, const TinyPoolSlots& taken)
     {
         constexpr DbOffset kSize = sizeof(TinyPosition);
         if (t < taken.first || (t - taken.first) % kSize != 0 || t + kSize > taken.end)
@@ -589,13 +584,9 @@ bool TinyWalk::stepNearby()
         return false;
     // The graph stands still while a walk lasts: the pool it walks in is looked up again
     // only when the walk leaves it.
-    if (m_record < m_poolFirst || m_record >= m_poolEnd) {
-        const auto taken = tinyPools.takenAround(m_record);
-        m_poolFirst = taken.first;
-        m_poolEnd = taken.end;
-    }
-    const DbOffset next =
-        successorAmong(m_record, TinyPools::neighbours(m_record, {m_poolFirst, m_poolEnd}));
+    if (!m_pool.holds(m_record))
+        m_pool = tinyPools.takenAround(m_record);
+    const DbOffset next = successorAmong(m_record, TinyPools::neighbours(m_record, m_pool));
     if (next == 0)
         return false;
     if (m_pendingCount == m_pending.size())

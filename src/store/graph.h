@@ -49,6 +49,14 @@ struct SuccessorQuery {
 };
 void findTinySuccessors(std::span<SuccessorQuery> queries);
 
+// The slots taken from one pool of tiny records (they may be on the free list now), from
+// first up to end; both 0 for none.
+struct TinyPoolSlots {
+    DbOffset first = 0;
+    DbOffset end = 0;
+    bool holds(DbOffset t) const { return t >= first && t < end; }
+};
+
 // Follows tiny records along their one way out, as tinySuccessor does, but keeps the moves
 // and plays them on the position only when a successor must be looked up by position or
 // the caller asks for it: along a line's own records a walk makes no moves.
@@ -69,10 +77,8 @@ private:
     Position m_pos;
     std::array<Move, 64> m_pending{};
     std::size_t m_pendingCount = 0;
-    // The slots taken from the tiny pool the walk is in, from first up to end: the graph
-    // does not change while a walk lasts.
-    DbOffset m_poolFirst = 0;
-    DbOffset m_poolEnd = 0;
+    // The pool the walk is in: the graph does not change while a walk lasts.
+    TinyPoolSlots m_pool;
 };
 
 // The record of a position, or a new huge record holding its key; 0 when the position
