@@ -363,10 +363,16 @@ std::uint16_t primaryHash(const PackedPosition& key)
 
 std::uint8_t secondaryCode(const PackedPosition& key)
 {
-    unsigned sum = 0;
-    for (std::uint8_t b : key.bytes)
-        sum += b;
-    return std::uint8_t(sum);
+    // The sum of the bytes, eight at a time: each 16-bit lane adds up six bytes (1,530 at
+    // most), and the multiplication gathers the four lanes in the top one.
+    constexpr std::uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+    std::uint64_t words[3];
+    static_assert(sizeof words == sizeof key.bytes);
+    std::memcpy(words, key.bytes, sizeof words);
+    std::uint64_t lanes = 0;
+    for (const std::uint64_t w : words)
+        lanes += (w & kLowBytes) + (w >> 8 & kLowBytes);
+    return std::uint8_t((lanes * 0x0001000100010001ull) >> 48);
 }
 
 std::uint8_t encodeScore(std::int32_t value)

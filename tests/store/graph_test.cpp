@@ -115,6 +115,9 @@ TEST(Packing, Hashes)
     EXPECT_EQ(primaryHash(key), 0x0614);
     EXPECT_EQ(secondaryCode(key), 21);
     EXPECT_EQ(primaryHash(PackedPosition{}), 0);
+    PackedPosition full;
+    std::memset(full.bytes, 0xFF, sizeof full.bytes);
+    EXPECT_EQ(secondaryCode(full), (24 * 255) % 256);
 }
 
 TEST(Packing, ScoreCoding)
