@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -170,11 +171,33 @@ struct MoveSink {
         if (count < kMaxMoves)
             list[count++] = encodeMove(from, to, type);
     }
+    static constexpr bool done() { return false; }
 };
 
+// A sink that has done once one move is in the list: a generation that stops there tells
+// the move's place among the moves generated before it.
+struct FindingSink {
+    MoveList& list;
+    Move wanted;
+    int count = 0;
+    int found = -1; // the wanted move's place
+
+    void add(int from, int to, PieceType type)
+    {
+        if (count == kMaxMoves)
+            return;
+        const Move m = encodeMove(from, to, type);
+        if (m == wanted)
+            found = count;
+        list[count++] = m;
+    }
+    bool done() const { return found >= 0; }
+};
+
+template <class Sink>
 struct Generator {
     const Position& pos;
-    MoveSink out;
+    Sink out;
     bool nonstandard;
     int side;
 
@@ -305,6 +328,8 @@ struct Generator {
             default:
                 break;
             }
+            if (out.done())
+                return;
         }
         if (remembered == kNoSquare)
             return;
@@ -320,36 +345,55 @@ const MoveTables& moveTables() { return kTables; }
 
 int generateMoves(const Position& pos, MoveList& list, bool nonstandard)
 {
-    Generator gen{pos, MoveSink{list}, nonstandard, pos.sideToMove};
+    Generator<MoveSink> gen{pos, MoveSink{list}, nonstandard, pos.sideToMove};
     gen.run();
     return gen.out.count;
 }
 
+namespace {
+
+// The pieces of the side not to move, read from the board in one pass, that may attack a
+// square: a knight, king or pawn from its own set of squares, a rook, bishop or queen when
+// it is the nearest piece on one of its rays from the square.
+struct Attackers {
+    int enemy;
+    std::uint64_t empty, rooks, bishops, queens, knights, kings, pawns;
+
+    explicit Attackers(const Position& pos) : enemy(pos.sideToMove ^ 1)
+    {
+        const auto sets = squaresHolding<7>(
+            pos, {kEmpty, makePiece(PieceType::Rook, enemy), makePiece(PieceType::Bishop, enemy),
+                  makePiece(PieceType::Queen, enemy), makePiece(PieceType::Knight, enemy),
+                  makePiece(PieceType::King, enemy), makePiece(PieceType::Pawn, enemy)});
+        empty = sets[0], rooks = sets[1], bishops = sets[2], queens = sets[3];
+        knights = sets[4], kings = sets[5], pawns = sets[6];
+    }
+
+    bool attack(int square) const
+    {
+        if (((knights & kStepMasks.knight[square]) | (kings & kStepMasks.king[square]) |
+             (pawns & kStepMasks.pawn[enemy][square])) != 0)
+            return true;
+        const std::uint64_t straight = (rooks | queens) & kRayMasks.rookLines[square];
+        const std::uint64_t diagonal = (bishops | queens) & kRayMasks.bishopLines[square];
+        if ((straight | diagonal) == 0) // most squares have none on any of their lines
+            return false;
+        for (int dir = 0; dir < 8; ++dir) {
+            const std::uint64_t sliders = dir % 2 == 0 ? straight : diagonal;
+            if ((sliders & kRayMasks.ray[square][dir]) != 0 &&
+                (sliders >> nearestOn(square, dir, ~empty) & 1) != 0)
+                return true;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
 bool isAttacked(const Position& pos, int square)
 {
     assert(isSquare(square) && "callers check findKing's result before asking");
-    const int enemy = pos.sideToMove ^ 1;
-    // Every kind of attacker from one pass over the board: a knight, king or pawn attacks
-    // from its own set of squares, a rook, bishop or queen when it is the nearest piece on
-    // one of its rays from the square (most squares have none on any of their lines).
-    const auto [empty, rooks, bishops, queens, knights, kings, pawns] = squaresHolding<7>(
-        pos, {kEmpty, makePiece(PieceType::Rook, enemy), makePiece(PieceType::Bishop, enemy),
-              makePiece(PieceType::Queen, enemy), makePiece(PieceType::Knight, enemy),
-              makePiece(PieceType::King, enemy), makePiece(PieceType::Pawn, enemy)});
-    if (((knights & kStepMasks.knight[square]) | (kings & kStepMasks.king[square]) |
-         (pawns & kStepMasks.pawn[enemy][square])) != 0)
-        return true;
-    const std::uint64_t straight = (rooks | queens) & kRayMasks.rookLines[square];
-    const std::uint64_t diagonal = (bishops | queens) & kRayMasks.bishopLines[square];
-    if ((straight | diagonal) == 0)
-        return false;
-    for (int dir = 0; dir < 8; ++dir) {
-        const std::uint64_t sliders = dir % 2 == 0 ? straight : diagonal;
-        if ((sliders & kRayMasks.ray[square][dir]) != 0 &&
-            (sliders >> nearestOn(square, dir, ~empty) & 1) != 0)
-            return true;
-    }
-    return false;
+    return Attackers(pos).attack(square);
 }
 
 bool leavesKingAttacked(Position& pos, Move move, int kingSquare)
@@ -452,9 +496,24 @@ int filterLegal(const Position& pos, MoveList& list, int n, Stop stop)
         return (pinned >> from & 1) != 0;
     };
     Position scratch = pos;
+    // A king's step that does not castle is judged on the board with the king's square
+    // empty: the attackers are read once for all the steps of the list.
+    std::optional<Attackers> kingGone;
+    const auto leavesAttacked = [&](Move move) {
+        const int from = fromSquare(move);
+        const int to = toSquare(move);
+        if (from != king || typeOf(pos.squares[from]) != PieceType::King ||
+            castlingRook(from, to).from != kNoSquare)
+            return leavesKingAttacked(scratch, move, king);
+        if (!kingGone) {
+            kingGone.emplace(pos);
+            kingGone->empty |= std::uint64_t(1) << king;
+        }
+        return kingGone->attack(to);
+    };
     int i = 0;
     while (i < n) {
-        if (needsTest(list[i]) && leavesKingAttacked(scratch, list[i], king))
+        if (needsTest(list[i]) && leavesAttacked(list[i]))
             list[i] = list[--n];
         else if (stop(list[i]))
             return i;
@@ -477,6 +536,29 @@ int legalMoves(const Position& pos, MoveList& list, bool nonstandard)
 int legalMoveIndex(const Position& pos, Move move, bool nonstandard)
 {
     MoveList list;
+    if (!nonstandard && pieceTypeOf(move) != PieceType::King) {
+        // The moves of other pieces than the king come first, so out of check the move's
+        // place is where the generator puts it, when no move up to it can expose the king:
+        // none leaves a pinned piece's square or takes en passant. Otherwise the moves are
+        // filtered as legalMoves does.
+        Generator<FindingSink> gen{pos, FindingSink{list, move}, false, pos.sideToMove};
+        gen.run();
+        const int at = gen.out.found;
+        if (at < 0)
+            return -1;
+        const int king = findKing(pos);
+        const std::uint64_t pinned = isSquare(king) ? pinnedSquares(pos, king) : 0;
+        bool plain = !isSquare(king) || !isAttacked(pos, king);
+        for (int i = 0; plain && i <= at; ++i) {
+            const int from = fromSquare(list[i]);
+            const int to = toSquare(list[i]);
+            plain = (pinned >> from & 1) == 0 &&
+                    !(typeOf(pos.squares[from]) == PieceType::Pawn && fileOf(from) != fileOf(to) &&
+                      pos.squares[to] == kEmpty);
+        }
+        if (plain)
+            return at;
+    }
     const int n = generateMoves(pos, list, nonstandard);
     if (nonstandard) {
         const int i = int(std::find(list.begin(), list.begin() + n, move) - list.begin());

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -117,20 +118,56 @@ TEST(MoveGeneration, LegalityTestRestoresTheBoardExactly)
     }
 }
 
+// Well-known reference counts (the corpus's perft.txt at a smaller depth), so that a
+// checkout without the corpus still checks castling, en passant, promotions and pins.
+const std::tuple<const char*, int, long long> kPublishedPerft[] = {
+    {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", 4, 197281},
+    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 3, 97862},
+    {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 4, 43238},
+    {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 3, 9467},
+    {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 3, 62379},
+    {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 3, 89890},
+};
+
 TEST(Perft, PublishedCountsAtModestDepth)
 {
-    // Well-known reference counts (the corpus's perft.txt at a smaller depth), so that a
-    // checkout without the corpus still checks castling, en passant, promotions and pins.
-    const std::tuple<const char*, int, long long> cases[] = {
-        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", 4, 197281},
-        {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 3, 97862},
-        {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 4, 43238},
-        {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 3, 9467},
-        {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 3, 62379},
-        {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 3, 89890},
-    };
-    for (const auto& [fen, depth, nodes] : cases)
+    for (const auto& [fen, depth, nodes] : kPublishedPerft)
         EXPECT_EQ(perft(positionFrom(fen), depth), nodes) << fen;
+}
+
+// A stored move is its place in the legal list, which legalMoveIndex finds without
+// filtering the whole list where it can: every generated move, legal or not, of the
+// published positions and of those two moves on (checks, pins, en passant, castling,
+// promotions) has the place the list gives it.
+TEST(MoveGeneration, PlaceOfAMoveInTheLegalList)
+{
+    std::vector<Position> positions;
+    const auto collect = [&](const auto& self, const Position& pos, int depth) -> void {
+        positions.push_back(pos);
+        MoveList list;
+        const int n = depth > 0 ? legalMoves(pos, list, false) : 0;
+        for (int i = 0; i < n; ++i) {
+            Position next = pos;
+            makeMove(next, list[i]);
+            self(self, next, depth - 1);
+        }
+    };
+    for (const auto& [fen, depth, nodes] : kPublishedPerft)
+        collect(collect, positionFrom(fen), 2);
+    long long checked = 0;
+    for (const Position& pos : positions) {
+        MoveList legal, generated;
+        const int n = legalMoves(pos, legal, false);
+        const int g = generateMoves(pos, generated, false);
+        for (int i = 0; i < g; ++i) {
+            const int place = int(std::find(legal.begin(), legal.begin() + n, generated[i]) -
+                                  legal.begin());
+            ASSERT_EQ(legalMoveIndex(pos, generated[i], false), place < n ? place : -1)
+                << writeEpd(pos) << " move " << i;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 100000);
 }
 
 // Runs Stockfish on a batch of positions and returns its perft counts.
