@@ -46,6 +46,16 @@ PawnMarking pawnMarking(const Position& pos)
     return m;
 }
 
+// The squares where a pawn of the side not to move carries the mark.
+std::uint64_t markableSquares(const PawnMarking& marking)
+{
+    if (marking.markedEpSquare != kNoSquare)
+        return std::uint64_t(1) << marking.markedEpSquare;
+    if (marking.markEpRankPawns)
+        return ~std::uint64_t(0);
+    return ~(std::uint64_t(0xFF) << (marking.epRank * 8));
+}
+
 } // namespace
 
 namespace {
@@ -99,33 +109,7 @@ Codes gatherCodes(const std::uint64_t (&rows)[8], std::uint64_t squares)
     return Codes(words[1]) << 64 | words[0];
 }
 
-// The same with the bit-gathering instructions of newer processors: each row's codes are
-// taken out at once. Other processors use gatherCodes.
 #if defined(__x86_64__)
-__attribute__((target("bmi2,popcnt"))) Codes gatherCodesWide(const std::uint64_t (&rows)[8],
-                                                             std::uint64_t squares)
-{
-    std::uint64_t stream[2] = {0, 0};
-    int bits = 0;
-    for (int rank = 0; rank < 8; ++rank) {
-        const std::uint64_t occupied = squares >> (rank * 8) & 0xFF;
-        if (occupied == 0)
-            continue;
-        const std::uint64_t packed = _pext_u64(rows[rank], _pdep_u64(occupied, kOnes) * 0x0F);
-        if (bits < 64) {
-            stream[0] |= packed << bits;
-            if (bits > 0)
-                stream[1] |= packed >> (64 - bits);
-        } else {
-            stream[1] |= packed << (bits - 64);
-        }
-        bits += 4 * std::popcount(occupied);
-    }
-    constexpr std::uint64_t kLow = 0x0F0F0F0F0F0F0F0Full;
-    const auto swapped = [](std::uint64_t w) { return (w & kLow) << 4 | (w >> 4 & kLow); };
-    return Codes(swapped(stream[1])) << 64 | swapped(stream[0]);
-}
-
 bool hasWideBitInstructions()
 {
     __builtin_cpu_init();
@@ -143,11 +127,6 @@ bool hasWideBitInstructions()
     return family >= 0x19;
 }
 #else
-Codes gatherCodesWide(const std::uint64_t (&rows)[8], std::uint64_t squares)
-{
-    return gatherCodes(rows, squares);
-}
-
 bool hasWideBitInstructions() { return false; }
 #endif
 
@@ -214,20 +193,14 @@ void squareCodesInVectors(const Position& pos, std::uint64_t markable, std::uint
 #endif
 
 // The key of a position. vectors says whether to read the squares with the processor's
-// vector instructions, wide whether to gather the codes with the newer bit instructions.
-bool packWith(const Position& pos, PackedPosition& out, bool vectors, bool wide)
+// vector instructions.
+bool packWith(const Position& pos, PackedPosition& out, bool vectors)
 {
     const PawnMarking marking = pawnMarking(pos);
     const int other = pos.sideToMove ^ 1;
     const std::uint8_t otherPawn = makePiece(PieceType::Pawn, other);
     const std::uint8_t markedPawn = std::uint8_t(other << 3);
-    std::uint64_t markable;
-    if (marking.markedEpSquare != kNoSquare)
-        markable = std::uint64_t(1) << marking.markedEpSquare;
-    else if (marking.markEpRankPawns)
-        markable = ~std::uint64_t(0);
-    else
-        markable = ~(std::uint64_t(0xFF) << (marking.epRank * 8));
+    const std::uint64_t markable = markableSquares(marking);
     SquareCodes codesOf;
 #if defined(__SSE2__)
     if (vectors)
@@ -251,7 +224,7 @@ bool packWith(const Position& pos, PackedPosition& out, bool vectors, bool wide)
     const int count = countBits(squares);
     if (count > 32)
         return false;
-    Codes codes = wide ? gatherCodesWide(rows, squares) : gatherCodes(rows, squares);
+    Codes codes = gatherCodes(rows, squares);
     if (!codesOf.sideMarked) {
         if (count == 32)
             return false;
@@ -273,17 +246,101 @@ bool packWith(const Position& pos, PackedPosition& out, bool vectors, bool wide)
     return true;
 }
 
+#if defined(__x86_64__)
+// Codes with code n in bits 4 n and up as a key holds them: two to a byte, the first in
+// the high half.
+Codes keyOrder(Codes stream)
+{
+    constexpr std::uint64_t kLow = 0x0F0F0F0F0F0F0F0Full;
+    const auto swapped = [](std::uint64_t w) { return (w & kLow) << 4 | (w >> 4 & kLow); };
+    return Codes(swapped(std::uint64_t(stream >> 64))) << 64 | swapped(std::uint64_t(stream));
+}
+
+// packWith with the bit-gathering instructions of newer processors. The squares' codes are
+// made sixteen at a time, two to a byte in square order, and the codes of the occupied
+// squares are taken out of each sixteen at once.
+__attribute__((target("bmi2,popcnt"))) bool packWide(const Position& pos, PackedPosition& out)
+{
+    const PawnMarking marking = pawnMarking(pos);
+    const int other = pos.sideToMove ^ 1;
+    const std::uint8_t otherPawn = makePiece(PieceType::Pawn, other);
+    const std::uint8_t markedPawn = std::uint8_t(other << 3);
+    const std::uint64_t markable = markableSquares(marking);
+    const __m128i empty = _mm_setzero_si128();
+    const __m128i pawn = _mm_set1_epi8(static_cast<char>(otherPawn));
+    const __m128i mark = _mm_set1_epi8(static_cast<char>(markedPawn));
+    const __m128i bit = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
+    const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+    std::uint64_t squares = 0;
+    unsigned marked = 0;
+    std::uint64_t nibbles[4]; // square s in bits 4 (s % 16) of word s / 16
+    for (int i = 0; i < 4; ++i) {
+        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
+        const auto vacant = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(row, empty)));
+        squares |= std::uint64_t(~vacant & 0xFFFF) << (16 * i);
+        const unsigned bits = unsigned(markable >> (16 * i));
+        const __m128i spread = _mm_set_epi64x(std::int64_t((bits >> 8 & 0xFF) * kOnes),
+                                              std::int64_t((bits & 0xFF) * kOnes));
+        const __m128i marks = _mm_and_si128(_mm_cmpeq_epi8(row, pawn),
+                                            _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit));
+        marked |= unsigned(_mm_movemask_epi8(marks));
+        const __m128i codes = _mm_or_si128(_mm_andnot_si128(marks, row), _mm_and_si128(marks, mark));
+        // Each pair of squares to one byte, the first in the low half.
+        const __m128i pairs = _mm_and_si128(_mm_or_si128(codes, _mm_srli_epi16(codes, 4)), lowBytes);
+        nibbles[i] = std::uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(pairs, empty)));
+    }
+    for (const int colour : {kWhite, kBlack}) {
+        const int corner = colour == kWhite ? 0 : 56;
+        const std::uint8_t rook = makePiece(PieceType::Rook, colour);
+        if (pos.castleQueensideLost[colour] == 0 && pos.squares[corner] == rook)
+            nibbles[corner / 16] |= std::uint64_t(7) << (4 * (corner % 16));
+        if (pos.castleKingsideLost[colour] == 0 && pos.squares[corner + 7] == rook)
+            nibbles[(corner + 7) / 16] |= std::uint64_t(7) << (4 * ((corner + 7) % 16));
+    }
+    const int count = std::popcount(squares);
+    if (count > 32)
+        return false;
+    Codes stream = 0;
+    int at = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::uint64_t occupied = squares >> (16 * i) & 0xFFFF;
+        if (occupied == 0)
+            continue;
+        const std::uint64_t taken =
+            _pext_u64(nibbles[i], _pdep_u64(occupied, 0x1111111111111111ull) * 0xF);
+        stream |= Codes(taken) << at;
+        at += 4 * std::popcount(occupied);
+    }
+    if (marked == 0) {
+        if (count == 32)
+            return false;
+        stream |= Codes(markedPawn) << (4 * count);
+    }
+    const Codes codes = keyOrder(stream);
+    const std::uint64_t occupancy = transposed(squares);
+    const auto low = std::uint64_t(codes), high = std::uint64_t(codes >> 64);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out.bytes),
+                     _mm_set_epi64x(std::int64_t(low), std::int64_t(occupancy)));
+    std::memcpy(out.bytes + 16, &high, sizeof high);
+    return true;
+}
+#endif
+
 } // namespace
 
 bool packPosition(const Position& pos, PackedPosition& out)
 {
+#if defined(__x86_64__)
     static const bool wide = hasWideBitInstructions();
-    return packWith(pos, out, true, wide);
+    if (wide)
+        return packWide(pos, out);
+#endif
+    return packWith(pos, out, true);
 }
 
 bool packPositionPortably(const Position& pos, PackedPosition& out)
 {
-    return packWith(pos, out, false, false);
+    return packWith(pos, out, false);
 }
 
 bool packable(const Position& pos)
