@@ -1,13 +1,43 @@
 #include "store/prepared_game.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "chess/movegen.h"
 #include "interchange/game.h"
+#include "interchange/opening_tree.h"
 #include "store/database.h"
 #include "store/position_index.h"
 
 namespace vez {
+
+namespace {
+
+// A step as planned, with the position it stands for.
+struct PlannedPosition {
+    PlannedStep step;
+    Position position;
+};
+
+// The steps of the openings that this thread's games share: most games of a collection
+// begin with moves many others have, and their positions are packed and hashed once.
+OpeningTree<PlannedPosition>& plannedOpenings()
+{
+    thread_local OpeningTree<PlannedPosition> tree(4096);
+    return tree;
+}
+
+bool isStandardStart(const Position& pos)
+{
+    static const Position standard = [] {
+        Position p;
+        setStandardStart(p);
+        return p;
+    }();
+    return std::memcmp(&pos, &standard, sizeof pos) == 0;
+}
+
+} // namespace
 
 bool planSteps(const Position& start, const Move* moves, std::size_t count,
                std::vector<PlannedStep>& steps, std::vector<Position>& positions)
@@ -15,10 +45,24 @@ bool planSteps(const Position& start, const Move* moves, std::size_t count,
     steps.resize(count + 1);
     positions.resize(count + 1);
     Position pos = start;
+    using Tree = OpeningTree<PlannedPosition>;
+    Tree* const openings = isStandardStart(start) ? &plannedOpenings() : nullptr;
+    std::uint32_t node = openings != nullptr ? Tree::kRoot : Tree::kNone;
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        if (i > 0)
-            makeMove(pos, moves[i - 1]);
         PlannedStep& s = steps[i];
+        const std::uint64_t move = i > 0 ? std::uint64_t(moves[i - 1]) : 0;
+        if (i > 0) {
+            if (const std::uint32_t known =
+                    node != Tree::kNone ? openings->child(node, move) : Tree::kNone;
+                known != Tree::kNone) {
+                const PlannedPosition& planned = openings->value(known);
+                s = planned.step;
+                pos = positions[i] = planned.position;
+                node = known;
+                continue;
+            }
+            makeMove(pos, moves[i - 1]);
+        }
         positions[i] = pos;
         s.repeated = false;
         if (!packPosition(pos, s.key))
@@ -26,6 +70,8 @@ bool planSteps(const Position& start, const Move* moves, std::size_t count,
         s.hash = primaryHash(s.key);
         s.code = secondaryCode(s.key);
         s.indexHash = PositionIndex::hashOf(s.key);
+        if (i > 0 && node != Tree::kNone)
+            node = openings->taken(node, move, {s, pos});
     }
     // Positions of the line with equal hashes: each position's first sighting by hashes, in
     // a small open table.

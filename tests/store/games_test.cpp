@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <set>
 
@@ -375,6 +376,23 @@ TEST_F(GamesTest, PreparedGamesStoreByteForByteAsOthers)
             if (i % 3 == 2)
                 settings.compressionThresholdPly += 7;
             prepared.prepare(games[i], settings);
+            // The main line's plan is its positions, packed and hashed, openings that earlier
+            // games share included.
+            const PlannedLine* plan = prepared.lineFor(games[i]);
+            ASSERT_NE(plan, nullptr);
+            Position pos = games[i].startPosition;
+            for (std::size_t ply = 0; ply < plan->steps.size(); ++ply) {
+                if (ply > 0)
+                    makeMove(pos, games[i].entries[ply - 1].move);
+                const PlannedStep& step = plan->steps[ply];
+                PackedPosition key;
+                ASSERT_TRUE(packPosition(pos, key));
+                ASSERT_TRUE(std::memcmp(&plan->positions[ply], &pos, sizeof pos) == 0 &&
+                            step.key == key && step.hash == primaryHash(key) &&
+                            step.code == secondaryCode(key) &&
+                            step.indexHash == PositionIndex::hashOf(key))
+                    << "game " << i << " ply " << ply;
+            }
             const std::optional<std::uint32_t> b = storeGame(games[i], true, &prepared);
             ASSERT_EQ(a, b) << "game " << i;
         }
