@@ -226,12 +226,13 @@ bool forEachGame(const std::string& path, const std::string& text, ImportContext
     bool ignoreRemaining = false;
     int ordinal = 0;
     Game game;
+    OpeningMoves openings(4096);
     while (!context.cancelled()) {
         context.progress().update(path, length, source.position());
         game.clear();
         const int firstLine = source.lineNumber();
         try {
-            if (!readPgnGame(game, source, context.nonstandard))
+            if (!readPgnGame(game, source, context.nonstandard, &openings))
                 break;
         } catch (const PGNGameException& bad) {
             ++ordinal;

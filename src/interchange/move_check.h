@@ -27,6 +27,8 @@ bool isListedMove(const Position& pos, Move move, bool nonstandard);
 // not to move is in check) are judged in full throughout.
 class LineLegality {
 public:
+    // Judges every move in full.
+    LineLegality() = default;
     explicit LineLegality(const Position& start);
 
     // isListedMove(pos, move, false), where pos is the line's position after the moves

@@ -279,8 +279,9 @@ void TagReader::store()
 
 class MovetextReader {
 public:
-    MovetextReader(Game& game, PgnSource& source, bool allowIllegal)
-        : m_game(game), m_source(source), m_allowIllegal(allowIllegal)
+    MovetextReader(Game& game, PgnSource& source, bool allowIllegal, OpeningMoves* openings)
+        : m_game(game), m_source(source), m_allowIllegal(allowIllegal),
+          m_openings(allowIllegal ? nullptr : openings)
     {
     }
 
@@ -298,6 +299,8 @@ private:
     Game& m_game;
     PgnSource& m_source;
     bool m_allowIllegal;
+    OpeningMoves* m_openings;
+    std::uint32_t m_opening = OpeningMoves::kNone; // the main line's node while it has one
     int m_depth = 0;
     std::string m_token;
     std::string m_comment;
@@ -309,6 +312,8 @@ void MovetextReader::readLine(GameLine& line, std::string_view terminator, const
     Position pos = start;
     Position before = start; // the position before the line's last entry
     LineLegality legality(start);
+    if (m_openings != nullptr && m_depth == 0 && checkMoveNumbers)
+        m_opening = OpeningMoves::kRoot;
     for (;;) {
         m_source.skipSpace();
         if (m_source.atEnd())
@@ -439,13 +444,33 @@ void MovetextReader::variation(GameLine& line, const Position& before)
     if (m_depth >= kMaxVariationDepth)
         fail(PGNGameException::BadAnnotation);
     GameLine& sub = m_game.createSubLine(line, line.endPly - 1, SubLinePlace::Last);
+    const std::uint32_t opening = m_opening;
+    m_opening = OpeningMoves::kNone;
     ++m_depth;
     readLine(sub, ")", before, false);
     --m_depth;
+    m_opening = opening;
 }
 
 void MovetextReader::move(GameLine& line, Position& pos, Position& before, LineLegality& legality)
 {
+    // A text of seven characters at most names an opening move: its characters, and its
+    // length in the top byte.
+    std::uint64_t text = 0;
+    if (m_opening != OpeningMoves::kNone && m_token.size() < sizeof text) {
+        std::memcpy(&text, m_token.data(), m_token.size());
+        text |= std::uint64_t(m_token.size()) << 56;
+        if (const std::uint32_t known = m_openings->child(m_opening, text);
+            known != OpeningMoves::kNone) {
+            const OpeningMove& m = m_openings->value(known);
+            before = pos;
+            pos = m.after;
+            legality = m.legality;
+            line.append(m.move, m.glyph, kNoScore);
+            m_opening = known;
+            return;
+        }
+    }
     Move parsed = Move::None;
     MoveGlyph glyph = MoveGlyph::None;
     if (!parseMove(pos, parsed, nullptr, &glyph, m_token))
@@ -460,6 +485,11 @@ void MovetextReader::move(GameLine& line, Position& pos, Position& before, LineL
     if (!m_allowIllegal)
         legality.played(before, parsed, pos);
     line.append(parsed, static_cast<std::int32_t>(glyph), kNoScore);
+    if (m_opening != OpeningMoves::kNone)
+        m_opening =
+            text != 0 ? m_openings->taken(m_opening, text,
+                                          {parsed, static_cast<std::int32_t>(glyph), pos, legality})
+                      : OpeningMoves::kNone;
 }
 
 } // namespace
@@ -498,13 +528,14 @@ bool PGNGameException::getErrorMessage(char* buffer, std::size_t size, unsigned*
 }
 
 void parseMovetext(Game& game, GameLine& line, PgnSource& source, std::string_view terminator,
-                   const Position& start, bool allowIllegal, bool checkMoveNumbers)
+                   const Position& start, bool allowIllegal, bool checkMoveNumbers,
+                   OpeningMoves* openings)
 {
-    MovetextReader reader(game, source, allowIllegal);
+    MovetextReader reader(game, source, allowIllegal, openings);
     reader.readLine(line, terminator, start, checkMoveNumbers);
 }
 
-bool readPgnGame(Game& game, PgnSource& source, bool allowIllegal)
+bool readPgnGame(Game& game, PgnSource& source, bool allowIllegal, OpeningMoves* openings)
 {
     source.skipSpace();
     if (source.atEnd())
@@ -521,7 +552,7 @@ bool readPgnGame(Game& game, PgnSource& source, bool allowIllegal)
     if (!tags.fen().empty() && !readFenTag(game.startPosition, tags.fen()))
         fail(PGNGameException::BadFen, tags.fen());
     parseMovetext(game, game, source, tags.terminator(), game.startPosition, allowIllegal,
-                  tags.fen().empty());
+                  tags.fen().empty(), openings);
     source.consume();
     return true;
 }

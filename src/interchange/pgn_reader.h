@@ -13,7 +13,10 @@
 #include <string>
 #include <string_view>
 
+#include "chess/position.h"
 #include "interchange/game.h"
+#include "interchange/move_check.h"
+#include "interchange/opening_tree.h"
 #include "interchange/pgn_source.h"
 
 namespace vez {
@@ -59,17 +62,34 @@ private:
     std::string m_message;
 };
 
+// What reading made of a move's text in a main line from the standard start: the move, its
+// glyph, and the position and legality it leads to.
+struct OpeningMove {
+    Move move = Move::None;
+    std::int32_t glyph = 0;
+    Position after;
+    LineLegality legality;
+};
+// The opening moves of the games read so far, by their texts: a run of games that open
+// alike has each shared move parsed and checked once. One reader's own, as it is not
+// shared between threads.
+using OpeningMoves = OpeningTree<OpeningMove>;
+
 // Reads the next game from the source into `game`, which the caller has cleared. False at
 // the end of the input. In a standard database (allowIllegal false) every move must be legal;
 // with allowIllegal (a nonstandard database) any move the notation parser takes is played.
 // After a game the source is consumed up to the end of the line holding its result.
-bool readPgnGame(Game& game, PgnSource& source, bool allowIllegal);
+// openings, when given, keeps the opening moves of the games read for those that follow.
+bool readPgnGame(Game& game, PgnSource& source, bool allowIllegal,
+                 OpeningMoves* openings = nullptr);
 
 // The movetext of one line, up to the terminator text ("1-0", "*", ... for the main line,
 // ")" for a variation), from the position at the line's start. Sub-lines are read
-// recursively. checkMoveNumbers: move numbers must match the plies of the line.
+// recursively. checkMoveNumbers: move numbers must match the plies of the line (a line
+// from the standard start).
 void parseMovetext(Game& game, GameLine& line, PgnSource& source, std::string_view terminator,
-                   const Position& start, bool allowIllegal, bool checkMoveNumbers);
+                   const Position& start, bool allowIllegal, bool checkMoveNumbers,
+                   OpeningMoves* openings = nullptr);
 
 // Clears the game, opens a source on the text and reads one game.
 bool readPgnText(Game& game, std::string text, bool allowIllegal);

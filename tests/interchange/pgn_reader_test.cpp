@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chess/fen.h"
+#include "interchange/pgn_writer.h"
 #include "support/game_text.h"
 
 namespace vez {
@@ -212,6 +213,73 @@ TEST(PgnReader, GamesAndTheTextBetweenThem)
     EXPECT_TRUE(error.getErrorMessage(buffer, sizeof buffer, &help));
     EXPECT_EQ(error.what() + std::string("|") + buffer + "|" + std::to_string(help),
               "illegal move: Kh4|illegal|0");
+}
+
+// Games read one after another with the openings of those before them kept read as they
+// read alone, whatever follows a shared opening: other moves, the same moves spelled with a
+// glyph, a variation in place of a shared move, a set-up start whose moves read alike, an
+// illegal move, a wrong move number; then every game of a real file.
+TEST(PgnReader, OpeningsKeptFromGameToGameReadAlike)
+{
+    const std::string ruy = kRoster + "1. e4 e5 2. Nf3 Nc6 3. Bb5 ";
+    const std::vector<std::string> games = {
+        ruy + "a6 *",
+        ruy + "a6 4. Ba4 Nf6 *",
+        ruy + "Nf6 4. O-O *",
+        kRoster + "1. e4! e5 2. Nf3 Nc6 *",
+        kRoster + "1. e4 (1. d4 d5 2. c4) 1... e5 (1... c5 2. Nf3) 2. Nf3 Nc6 *",
+        // White's Nd4 in the variation, Black's in the game after it.
+        ruy + "(3. Nd4 Nxd4) 3... a6 *",
+        ruy + "Nd4 *",
+        ruy + std::string("a6\0 *", 5), // not the text "a6"
+        // Black in check after the shared moves.
+        kRoster + "1. e4 e5 2. Qh5 Nc6 3. Qxf7+ Kxf7 *",
+        kRoster + "1. e4 e5 2. Qh5 Nc6 3. Qxf7+ a6 *",
+        kRoster + "[FEN \"rnbqkbnr/pppppppp/8/8/8/4P3/PPPP1PPP/RNBQKBNR w KQkq - 0 1\"]\n"
+                  "e4 e5 *",
+        ruy + "Ke7 *",
+        kRoster + "1. e4 e5 3. Nf3 *",
+        ruy + "a6 4. Bxc6 dxc6 *",
+    };
+    std::string text;
+    for (int round = 0; round < 3; ++round) {
+        for (const std::string& game : games)
+            text += game + "\n\n";
+    }
+    const std::string file = VEZ_TEST_DATA_DIR "/twic0920-sample.pgn";
+    for (const std::string& input : {text, std::string()}) {
+        PgnSource alone, kept;
+        if (input.empty()) {
+            ASSERT_TRUE(alone.openFile(file) && kept.openFile(file));
+        } else {
+            alone.openText(input);
+            kept.openText(input);
+        }
+        OpeningMoves openings(64);
+        Game a, b;
+        int games = 0;
+        for (;; ++games) {
+            std::string readAlone, readKept;
+            const auto read = [](PgnSource& source, Game& game, OpeningMoves* kept) {
+                game.clear();
+                try {
+                    return readPgnGame(game, source, false, kept)
+                               ? writeGameToText(game, false)
+                               : std::string("end");
+                } catch (const PGNGameException& error) {
+                    source.rewindToMark();
+                    source.skipGame();
+                    return std::string(error.what());
+                }
+            };
+            readAlone = read(alone, a, nullptr);
+            readKept = read(kept, b, &openings);
+            ASSERT_EQ(readKept, readAlone) << "game " << games;
+            if (readAlone == "end")
+                break;
+        }
+        EXPECT_GT(games, input.empty() ? 50 : 40);
+    }
 }
 
 } // namespace
