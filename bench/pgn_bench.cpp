@@ -30,16 +30,17 @@ bool openLarge(benchmark::State& state, PgnSource& source)
 }
 
 // Reads the games of the source (at most maxGames), handing each to `onGame`; returns the
-// number read.
+// number read. openings: the opening moves kept from game to game, as an import keeps them.
 template <class OnGame>
-long readAll(PgnSource& source, OnGame onGame, long maxGames = 1L << 40)
+long readAll(PgnSource& source, OnGame onGame, long maxGames = 1L << 40,
+             OpeningMoves* openings = nullptr)
 {
     Game game;
     long games = 0;
     while (games < maxGames) {
         game.clear();
         try {
-            if (!readPgnGame(game, source, false))
+            if (!readPgnGame(game, source, false, openings))
                 return games;
             ++games;
             onGame(game);
@@ -68,10 +69,14 @@ void BM_PgnReadLargeFile(benchmark::State& state, bool prepare)
         if (!openLarge(state, source))
             return;
         PreparedGame prepared;
-        games = readAll(source, [&](Game& game) {
-            if (prepare)
-                prepared.prepare(game, StoreSettings{});
-        });
+        OpeningMoves openings(4096);
+        games = readAll(
+            source,
+            [&](Game& game) {
+                if (prepare)
+                    prepared.prepare(game, StoreSettings{});
+            },
+            1L << 40, prepare ? &openings : nullptr);
     }
     report(state, games, std::filesystem::file_size(kLargeFile));
 }
