@@ -3,12 +3,13 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "app/document.h"
@@ -127,7 +128,9 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
     claimWorkingSet(std::uint64_t(usedBytesOf(m_database)) + roomOf(m_database));
     // The file's room is written page by page for the first time, and the system provides
     // each page as it is first written. Asked for them a little ahead of the heap top by a
-    // thread of its own, it does that work beside the storing rather than in it.
+    // thread of its own, it does that work beside the storing rather than in it. The thread
+    // looks at the heap top every 10 ms: the room it keeps ahead lasts far longer, and each
+    // time it wakes it takes a processor from the reading or the storing for a moment.
     auto* const image = reinterpret_cast<std::uint8_t*>(m_database);
     const std::uint64_t roomEnd = std::uint64_t(usedBytesOf(m_database)) + roomOf(m_database);
     m_importHeapTop = usedBytesOf(m_database);
@@ -135,19 +138,22 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
     const StoreSettings settings{compressionThreshold(), nonstandard};
     startWorker(
         [job, nonstandard, settings, image, roomEnd](CVezDoc& doc, Progress& progress) {
-            std::atomic<bool> finished{false};
-            std::thread provide([&doc, &finished, image, roomEnd] {
+            std::mutex mutex;
+            std::condition_variable stop;
+            bool finished = false;
+            std::thread provide([&doc, &mutex, &stop, &finished, image, roomEnd] {
                 constexpr std::uint64_t kAhead = 4u << 20; // provided, not yet used, but resident
                 constexpr std::uint64_t kPage = 4096;
                 std::uint64_t provided = doc.importHeapTop() / kPage * kPage;
-                while (!finished.load(std::memory_order_relaxed)) {
+                for (;;) {
                     const std::uint64_t wanted = std::min(roomEnd, doc.importHeapTop() + kAhead) / kPage * kPage;
                     if (wanted > provided) {
                         (void)::madvise(image + provided, wanted - provided, MADV_POPULATE_WRITE);
                         provided = wanted;
-                    } else {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(2));
                     }
+                    std::unique_lock lock(mutex);
+                    if (stop.wait_for(lock, std::chrono::milliseconds(10), [&] { return finished; }))
+                        return;
                 }
             });
             ImportContext context(doc, progress, true);
@@ -156,7 +162,11 @@ bool CVezDoc::importFiles(const std::vector<std::string>& paths)
             ImportTotals totals;
             for (const std::string& path : job)
                 totals += importFile(path, context);
-            finished = true;
+            {
+                const std::lock_guard lock(mutex);
+                finished = true;
+            }
+            stop.notify_one();
             provide.join();
             return totals;
         },
