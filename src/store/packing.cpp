@@ -162,30 +162,44 @@ void squareCodes(const Position& pos, std::uint64_t markable, std::uint8_t other
 }
 
 #if defined(__SSE2__)
-// The same, sixteen squares at a time.
-void squareCodesInVectors(const Position& pos, std::uint64_t markable, std::uint8_t otherPawn,
-                          std::uint8_t markedPawn, SquareCodes& out)
+// Sixteen squares from square 16 i: their codes, with the mark in place of a marked pawn's;
+// which of them are occupied; which carry the mark.
+struct SixteenSquares {
+    __m128i codes;
+    unsigned occupied;
+    unsigned marked;
+};
+
+inline SixteenSquares sixteenSquares(const Position& pos, int i, std::uint64_t markable,
+                                     std::uint8_t otherPawn, std::uint8_t markedPawn)
 {
-    const __m128i empty = _mm_setzero_si128();
-    const __m128i pawn = _mm_set1_epi8(static_cast<char>(otherPawn));
-    const __m128i mark = _mm_set1_epi8(static_cast<char>(markedPawn));
+    const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
+    const auto vacant = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(row, _mm_setzero_si128())));
     // Byte j of each half holds bit j: a half filled with eight bits of markable, masked with
     // it, says which of the row's squares may carry the mark.
     const __m128i bit = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
+    const unsigned bits = unsigned(markable >> (16 * i));
+    const __m128i spread = _mm_set_epi64x(std::int64_t((bits >> 8 & 0xFF) * kOnes),
+                                          std::int64_t((bits & 0xFF) * kOnes));
+    const __m128i marks =
+        _mm_and_si128(_mm_cmpeq_epi8(row, _mm_set1_epi8(static_cast<char>(otherPawn))),
+                      _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit));
+    const __m128i mark = _mm_set1_epi8(static_cast<char>(markedPawn));
+    return {_mm_or_si128(_mm_andnot_si128(marks, row), _mm_and_si128(marks, mark)),
+            ~vacant & 0xFFFF, unsigned(_mm_movemask_epi8(marks))};
+}
+
+// squareCodes, sixteen squares at a time.
+void squareCodesInVectors(const Position& pos, std::uint64_t markable, std::uint8_t otherPawn,
+                          std::uint8_t markedPawn, SquareCodes& out)
+{
     std::uint64_t squares = 0;
     unsigned marked = 0;
     for (int i = 0; i < 4; ++i) {
-        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
-        const auto vacant = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(row, empty)));
-        squares |= std::uint64_t(~vacant & 0xFFFF) << (16 * i);
-        const unsigned bits = unsigned(markable >> (16 * i));
-        const __m128i spread = _mm_set_epi64x(std::int64_t((bits >> 8 & 0xFF) * kOnes),
-                                              std::int64_t((bits & 0xFF) * kOnes));
-        const __m128i mask = _mm_and_si128(_mm_cmpeq_epi8(row, pawn),
-                                           _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit));
-        marked |= unsigned(_mm_movemask_epi8(mask));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.rows + 2 * i),
-                         _mm_or_si128(_mm_andnot_si128(mask, row), _mm_and_si128(mask, mark)));
+        const SixteenSquares sixteen = sixteenSquares(pos, i, markable, otherPawn, markedPawn);
+        squares |= std::uint64_t(sixteen.occupied) << (16 * i);
+        marked |= sixteen.marked;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.rows + 2 * i), sixteen.codes);
     }
     out.squares = squares;
     out.sideMarked = marked != 0;
@@ -266,28 +280,19 @@ __attribute__((target("bmi2,popcnt"))) bool packWide(const Position& pos, Packed
     const std::uint8_t otherPawn = makePiece(PieceType::Pawn, other);
     const std::uint8_t markedPawn = std::uint8_t(other << 3);
     const std::uint64_t markable = markableSquares(marking);
-    const __m128i empty = _mm_setzero_si128();
-    const __m128i pawn = _mm_set1_epi8(static_cast<char>(otherPawn));
-    const __m128i mark = _mm_set1_epi8(static_cast<char>(markedPawn));
-    const __m128i bit = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
     const __m128i lowBytes = _mm_set1_epi16(0x00FF);
     std::uint64_t squares = 0;
     unsigned marked = 0;
     std::uint64_t nibbles[4]; // square s in bits 4 (s % 16) of word s / 16
     for (int i = 0; i < 4; ++i) {
-        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos.squares + 16 * i));
-        const auto vacant = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(row, empty)));
-        squares |= std::uint64_t(~vacant & 0xFFFF) << (16 * i);
-        const unsigned bits = unsigned(markable >> (16 * i));
-        const __m128i spread = _mm_set_epi64x(std::int64_t((bits >> 8 & 0xFF) * kOnes),
-                                              std::int64_t((bits & 0xFF) * kOnes));
-        const __m128i marks = _mm_and_si128(_mm_cmpeq_epi8(row, pawn),
-                                            _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit));
-        marked |= unsigned(_mm_movemask_epi8(marks));
-        const __m128i codes = _mm_or_si128(_mm_andnot_si128(marks, row), _mm_and_si128(marks, mark));
+        const SixteenSquares sixteen = sixteenSquares(pos, i, markable, otherPawn, markedPawn);
+        squares |= std::uint64_t(sixteen.occupied) << (16 * i);
+        marked |= sixteen.marked;
         // Each pair of squares to one byte, the first in the low half.
+        const __m128i codes = sixteen.codes;
         const __m128i pairs = _mm_and_si128(_mm_or_si128(codes, _mm_srli_epi16(codes, 4)), lowBytes);
-        nibbles[i] = std::uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(pairs, empty)));
+        nibbles[i] =
+            std::uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(pairs, _mm_setzero_si128())));
     }
     for (const int colour : {kWhite, kBlack}) {
         const int corner = colour == kWhite ? 0 : 56;
