@@ -469,23 +469,23 @@ std::uint64_t pinnedSquares(const Position& pos, int king)
     return pinned;
 }
 
-// Removes from the generated list the moves that leave the king attacked, in the order
-// legalMoves defines (an illegal move is replaced by the last one), until stop says so for
-// a legal move at its final place; returns that place, or the legal count when stop never
-// does.
-template <class Stop>
-int filterLegal(const Position& pos, MoveList& list, int n, Stop stop)
-{
-    if (n == 0)
-        return 0;
-    const Move last = list[n - 1];
-    const int king = pieceTypeOf(last) == PieceType::King ? fromSquare(last) : findKing(pos);
-    // Out of check, a move of another piece than the king can only expose the king by
-    // leaving a square where it stands pinned, or by taking en passant: other moves need no
-    // test.
-    const bool inCheck = isSquare(king) && isAttacked(pos, king);
-    const std::uint64_t pinned = isSquare(king) ? pinnedSquares(pos, king) : 0;
-    const auto needsTest = [&](Move move) {
+// Which generated moves may leave the king (on king, or kNoSquare) attacked. Out of check,
+// a move of another piece than the king can only expose the king by leaving a square where
+// it stands pinned, or by taking en passant: other moves need no test.
+struct KingExposure {
+    const Position& pos;
+    int king;
+    bool inCheck;
+    std::uint64_t pinned;
+
+    KingExposure(const Position& p, int k)
+        : pos(p), king(k), inCheck(isSquare(k) && isAttacked(p, k)),
+          pinned(isSquare(k) ? pinnedSquares(p, k) : 0)
+    {
+    }
+
+    bool needsTest(Move move) const
+    {
         const int from = fromSquare(move);
         const int to = toSquare(move);
         const std::uint8_t piece = pos.squares[from];
@@ -494,7 +494,18 @@ int filterLegal(const Position& pos, MoveList& list, int n, Stop stop)
         if (typeOf(piece) == PieceType::Pawn && fileOf(from) != fileOf(to) && pos.squares[to] == kEmpty)
             return true;
         return (pinned >> from & 1) != 0;
-    };
+    }
+};
+
+// Removes from the generated list the moves that leave the king attacked, in the order
+// legalMoves defines (an illegal move is replaced by the last one), until stop says so for
+// a legal move at its final place; returns that place, or the legal count when stop never
+// does. The king is the one of the side to move that the generator lets step.
+template <class Stop>
+int filterLegal(const KingExposure& exposure, MoveList& list, int n, Stop stop)
+{
+    const Position& pos = exposure.pos;
+    const int king = exposure.king;
     Position scratch = pos;
     // A king's step that does not castle is judged on the board with the king's square
     // empty: the attackers are read once for all the steps of the list.
@@ -513,7 +524,7 @@ int filterLegal(const Position& pos, MoveList& list, int n, Stop stop)
     };
     int i = 0;
     while (i < n) {
-        if (needsTest(list[i]) && leavesAttacked(list[i]))
+        if (exposure.needsTest(list[i]) && leavesAttacked(list[i]))
             list[i] = list[--n];
         else if (stop(list[i]))
             return i;
@@ -528,45 +539,40 @@ int filterLegal(const Position& pos, MoveList& list, int n, Stop stop)
 int legalMoves(const Position& pos, MoveList& list, bool nonstandard)
 {
     const int n = generateMoves(pos, list, nonstandard);
-    if (nonstandard)
+    if (nonstandard || n == 0)
         return n;
-    return filterLegal(pos, list, n, [](Move) { return false; });
+    // The king's steps come last: the last move names the king, when it steps at all.
+    const Move last = list[n - 1];
+    const int king = pieceTypeOf(last) == PieceType::King ? fromSquare(last) : findKing(pos);
+    return filterLegal(KingExposure(pos, king), list, n, [](Move) { return false; });
 }
 
 int legalMoveIndex(const Position& pos, Move move, bool nonstandard)
 {
     MoveList list;
-    if (!nonstandard && pieceTypeOf(move) != PieceType::King) {
-        // The moves of other pieces than the king come first, so out of check the move's
-        // place is where the generator puts it, when no move up to it can expose the king:
-        // none leaves a pinned piece's square or takes en passant. Otherwise the moves are
+    if (nonstandard) {
+        const int n = generateMoves(pos, list, true);
+        const int i = int(std::find(list.begin(), list.begin() + n, move) - list.begin());
+        return i < n ? i : -1;
+    }
+    const KingExposure exposure(pos, findKing(pos));
+    if (pieceTypeOf(move) != PieceType::King) {
+        // The moves of other pieces than the king come first, so the move's place is where
+        // the generator puts it when no move up to it needs a test. Otherwise the moves are
         // filtered as legalMoves does.
         Generator<FindingSink> gen{pos, FindingSink{list, move}, false, pos.sideToMove};
         gen.run();
         const int at = gen.out.found;
         if (at < 0)
             return -1;
-        const int king = findKing(pos);
-        const std::uint64_t pinned = isSquare(king) ? pinnedSquares(pos, king) : 0;
-        bool plain = !isSquare(king) || !isAttacked(pos, king);
-        for (int i = 0; plain && i <= at; ++i) {
-            const int from = fromSquare(list[i]);
-            const int to = toSquare(list[i]);
-            plain = (pinned >> from & 1) == 0 &&
-                    !(typeOf(pos.squares[from]) == PieceType::Pawn && fileOf(from) != fileOf(to) &&
-                      pos.squares[to] == kEmpty);
-        }
-        if (plain)
+        if (std::none_of(list.begin(), list.begin() + at + 1,
+                         [&](Move m) { return exposure.needsTest(m); }))
             return at;
     }
-    const int n = generateMoves(pos, list, nonstandard);
-    if (nonstandard) {
-        const int i = int(std::find(list.begin(), list.begin() + n, move) - list.begin());
-        return i < n ? i : -1;
-    }
+    const int n = generateMoves(pos, list, false);
     // The list is filtered only as far as the move's place.
     bool found = false;
-    const int i = filterLegal(pos, list, n, [&](Move m) { return found = m == move; });
+    const int i = filterLegal(exposure, list, n, [&](Move m) { return found = m == move; });
     return found ? i : -1;
 }
 
