@@ -94,6 +94,25 @@ int countBits(std::uint64_t x)
 // words written to memory and read back at once as one would wait for the writes.
 __extension__ typedef unsigned __int128 Codes;
 
+// Writes the key of the occupied squares (bit s for square s) and their codes, in the
+// key's order.
+void storeKey(std::uint64_t squares, Codes codes, PackedPosition& out)
+{
+    // Byte f: bit r where file f of rank r is occupied.
+    const std::uint64_t occupancy = transposed(squares);
+    const auto low = std::uint64_t(codes), high = std::uint64_t(codes >> 64);
+#if defined(__SSE2__)
+    // The first 16 bytes in one write, as the hashes read them back at once: a read that
+    // spans two writes still on their way waits for both.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out.bytes),
+                     _mm_set_epi64x(std::int64_t(low), std::int64_t(occupancy)));
+#else
+    std::memcpy(out.bytes, &occupancy, sizeof occupancy);
+    std::memcpy(out.bytes + 8, &low, sizeof low);
+#endif
+    std::memcpy(out.bytes + 16, &high, sizeof high);
+}
+
 // The codes of the occupied squares in square order (rank by rank, files a to h), two to a
 // byte, the first in the high half: code n goes to bit 4 * (n ^ 1) of its word of 16. Rows
 // hold a code below 16 in each byte; squares has bit s set where square s is occupied, 32
@@ -244,19 +263,7 @@ bool packWith(const Position& pos, PackedPosition& out, bool vectors)
             return false;
         codes |= Codes(markedPawn) << (64 * (count / 16) + 4 * ((count % 16) ^ 1));
     }
-    // Byte f: bit r where file f of rank r is occupied.
-    const std::uint64_t occupancy = transposed(squares);
-    const auto low = std::uint64_t(codes), high = std::uint64_t(codes >> 64);
-#if defined(__SSE2__)
-    // The first 16 bytes in one write, as the hashes read them back at once: a read that
-    // spans two writes still on their way waits for both.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out.bytes),
-                     _mm_set_epi64x(std::int64_t(low), std::int64_t(occupancy)));
-#else
-    std::memcpy(out.bytes, &occupancy, sizeof occupancy);
-    std::memcpy(out.bytes + 8, &low, sizeof low);
-#endif
-    std::memcpy(out.bytes + 16, &high, sizeof high);
+    storeKey(squares, codes, out);
     return true;
 }
 
@@ -321,12 +328,7 @@ __attribute__((target("bmi2,popcnt"))) bool packWide(const Position& pos, Packed
             return false;
         stream |= Codes(markedPawn) << (4 * count);
     }
-    const Codes codes = keyOrder(stream);
-    const std::uint64_t occupancy = transposed(squares);
-    const auto low = std::uint64_t(codes), high = std::uint64_t(codes >> 64);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out.bytes),
-                     _mm_set_epi64x(std::int64_t(low), std::int64_t(occupancy)));
-    std::memcpy(out.bytes + 16, &high, sizeof high);
+    storeKey(squares, keyOrder(stream), out);
     return true;
 }
 #endif
