@@ -204,21 +204,32 @@ struct MainLineItem {
 constexpr std::uint32_t kLineStepBits = 10;
 constexpr std::uint32_t kLineStepCap = (1u << kLineStepBits) - 1;
 
+// The non-tiny records the way back of a main line meets, with what the index keeps of
+// each: where it meets them (0 at the graph end) and the record it steps to from there.
+struct MetRecords {
+    struct Met {
+        DbOffset record;
+        std::uint32_t place;
+        DbOffset next; // 0 where the way back ends
+    };
+    std::uint32_t number = 0; // the game's
+    std::uint32_t length = 0; // records met, tiny ones included
+    bool tinyEnd = false;     // the graph end is tiny
+    std::vector<Met> met;     // in the order met
+};
+
 // An item for each non-tiny record met by the way back of a main line.
-void addMainLine(std::uint32_t number, const std::vector<DbOffset>& met,
-                 LargeVector<MainLineItem>& items, bool& tinyEnds)
+void addMainLine(const MetRecords& line, LargeVector<MainLineItem>& items, bool& tinyEnds)
 {
-    if (isTiny(met[0]))
+    if (line.tinyEnd)
         tinyEnds = true;
     // From the line's start: a record the line meets twice gets its items in ascending
     // steps, the order of the index.
-    for (std::size_t i = met.size(); i-- > 0;) {
-        if (isTiny(met[i]))
-            continue;
-        const bool last = i + 1 == met.size();
-        const std::size_t after = last ? 0 : met.size() - i - 2;
+    for (auto it = line.met.rbegin(); it != line.met.rend(); ++it) {
+        const bool last = it->place + 1 == line.length;
+        const std::size_t after = last ? 0 : line.length - it->place - 2;
         const std::uint32_t steps = std::uint32_t(std::min<std::size_t>(after, kLineStepCap));
-        items.push_back({met[i], {number << kLineStepBits | steps, last ? 0 : met[i + 1]}});
+        items.push_back({it->record, {line.number << kLineStepBits | steps, last ? 0 : it->next}});
     }
 }
 
@@ -288,68 +299,87 @@ private:
     LargeVector<Entry> m_entries;
 };
 
-// The way back of one main line, a step at a time, exactly as walkBack goes: the index
-// is built walking several lines side by side, so that while the memory of one line's
-// next record is fetched the others go on.
+// The way back of one main line, exactly as walkBack goes, keeping the non-tiny records it
+// meets: the index is built walking several lines side by side, so that while the memory of
+// one line's next record is fetched the others go on. A line's own tiny records mostly lie
+// one after another: a step to one in the same or the next cache line is taken at once.
 class LineWalk {
 public:
-    void start(std::uint32_t number, DbOffset v)
+    // The walk stops at stopAt (0 for nowhere), whose step is never taken at once.
+    void start(std::uint32_t number, DbOffset v, DbOffset stopAt = 0)
     {
         const Variation* var = variation(v);
-        m_number = number;
+        m_stopAt = stopAt;
         m_current = var->graphEnd;
         m_choice = var->firstChoice;
         m_ply = var->endPly - compressedLength(v);
         m_startPly = var->startPly;
-        m_met.assign(1, m_current);
+        m_line.number = number;
+        m_line.length = 1;
+        m_line.met.clear();
     }
 
-    // One step back; false when the line is at its start or its way back is broken.
+    // Steps back; false when the line is at its start or its way back is broken.
     bool step()
     {
-        if (m_ply <= m_startPly)
-            return false;
-        const int stepIndex = m_ply - m_startPly;
-        while (m_choice != 0 && at<DisambiguationRecord>(m_choice)->step > stepIndex)
-            m_choice = at<DisambiguationRecord>(m_choice)->next;
-        DbOffset prev = 0;
-        if (m_choice != 0 && at<DisambiguationRecord>(m_choice)->step == stepIndex &&
-            !isTiny(m_current)) {
-            const DbOffset m = incomingAt(
-                m_current, std::uint8_t(at<DisambiguationRecord>(m_choice)->choiceIndex));
-            if (m == 0)
+        for (;;) {
+            const TinyPosition* here = at<TinyPosition>(m_current);
+            const bool tiny = (here->flags & kFlagFull) == 0;
+            if (m_line.length == 1)
+                m_line.tinyEnd = tiny;
+            if (!tiny)
+                m_line.met.push_back({m_current, m_line.length - 1, 0});
+            if (m_ply <= m_startPly)
                 return false;
-            prev = at<MoveRecord>(m)->from;
-            m_choice = at<DisambiguationRecord>(m_choice)->next;
-        } else if (isTiny(m_current)) {
-            prev = at<TinyPosition>(m_current)->predecessor;
-            // A non-tiny predecessor must also have the move to this record.
-            if (prev == 0 || (!isTiny(prev) && !firstPredecessor(m_current)))
-                return false;
-        } else {
-            const DbOffset m = at<FullPosition>(m_current)->firstIncoming;
-            if (m == 0)
-                return false;
-            prev = at<MoveRecord>(m)->from;
+            DbOffset prev = 0;
+            if (tiny) {
+                prev = here->predecessor;
+                // A non-tiny predecessor must also have the move to this record.
+                if (prev == 0 || (!isTiny(prev) && !firstPredecessor(m_current)))
+                    return false;
+            } else {
+                // A choice applies only where the way back leaves a non-tiny record: those
+                // of steps taken from tiny ones are passed over here.
+                const int stepIndex = m_ply - m_startPly;
+                while (m_choice != 0 && at<DisambiguationRecord>(m_choice)->step > stepIndex)
+                    m_choice = at<DisambiguationRecord>(m_choice)->next;
+                DbOffset m = 0;
+                if (m_choice != 0 && at<DisambiguationRecord>(m_choice)->step == stepIndex) {
+                    m = incomingAt(m_current,
+                                   std::uint8_t(at<DisambiguationRecord>(m_choice)->choiceIndex));
+                    if (m == 0)
+                        return false;
+                    m_choice = at<DisambiguationRecord>(m_choice)->next;
+                } else {
+                    m = at<FullPosition>(m_current)->firstIncoming;
+                    if (m == 0)
+                        return false;
+                }
+                prev = at<MoveRecord>(m)->from;
+                m_line.met.back().next = prev;
+            }
+            const bool near = prev / 64 == m_current / 64 || prev / 64 + 1 == m_current / 64;
+            m_current = prev;
+            ++m_line.length;
+            --m_ply;
+            if (!(tiny && near) || prev == m_stopAt) {
+                __builtin_prefetch(currentBase + prev);
+                return true;
+            }
         }
-        __builtin_prefetch(currentBase + prev);
-        m_met.push_back(prev);
-        m_current = prev;
-        --m_ply;
-        return true;
     }
 
-    std::uint32_t number() const { return m_number; }
+    std::uint32_t number() const { return m_line.number; }
     DbOffset current() const { return m_current; }
-    const std::vector<DbOffset>& met() const { return m_met; }
+    const MetRecords& line() const { return m_line; }
 
 private:
-    std::uint32_t m_number = 0;
+    DbOffset m_stopAt = 0;
     DbOffset m_current = 0;
     DbOffset m_choice = 0;
     int m_ply = 0;
     int m_startPly = 0;
-    std::vector<DbOffset> m_met; // from the graph end, as gameContains meets them
+    MetRecords m_line;
 };
 
 // Walks lines side by side in kLanes lanes, so that their memory misses overlap: load(lane)
@@ -387,7 +417,7 @@ void walkMainLines(std::span<const std::pair<std::uint32_t, DbOffset>> lines,
     std::array<std::size_t, kLanes> lineOf{};
     std::size_t next = 0;
     std::size_t added = 0; // lines whose items are in
-    std::map<std::size_t, std::pair<std::uint32_t, std::vector<DbOffset>>> waiting;
+    std::map<std::size_t, MetRecords> waiting;
     const auto load = [&](std::size_t lane) {
         if (next == lines.size())
             return false;
@@ -399,13 +429,12 @@ void walkMainLines(std::span<const std::pair<std::uint32_t, DbOffset>> lines,
         if (lanes[lane].step())
             return true;
         if (lineOf[lane] != added) {
-            waiting.emplace(lineOf[lane], std::pair(lanes[lane].number(), lanes[lane].met()));
+            waiting.emplace(lineOf[lane], lanes[lane].line());
             return false;
         }
-        addMainLine(lanes[lane].number(), lanes[lane].met(), items, tinyEnds);
+        addMainLine(lanes[lane].line(), items, tinyEnds);
         for (++added; !waiting.empty() && waiting.begin()->first == added; ++added) {
-            const auto& [number, met] = waiting.begin()->second;
-            addMainLine(number, met, items, tinyEnds);
+            addMainLine(waiting.begin()->second, items, tinyEnds);
             waiting.erase(waiting.begin());
         }
         return false;
@@ -588,7 +617,7 @@ void addLinesThrough(const std::vector<std::pair<std::uint32_t, DbOffset>>& line
     std::size_t next = 0;
     const auto load = [&](std::size_t lane) {
         for (; next < lines.size(); ++next) {
-            lanes[lane].start(lines[next].first, lines[next].second);
+            lanes[lane].start(lines[next].first, lines[next].second, target);
             if (lanes[lane].current() != target) {
                 ++next;
                 return true;
