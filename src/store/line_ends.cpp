@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -38,8 +39,9 @@ struct MainLines {
         DbOffset line;
         DbOffset game;
     };
+    using Lists = std::unordered_map<std::uint64_t, std::vector<std::uint32_t>>;
     std::vector<Entry> entries;
-    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byField;
+    std::unique_ptr<Lists> byField; // from kListedFrom entries on: an empty map is large
 
     void add(DbOffset line, DbOffset game)
     {
@@ -58,8 +60,10 @@ private:
     void listFields(std::uint32_t index)
     {
         const auto fields = fieldsOf(*gameRecord(entries[index].game));
+        if (!byField)
+            byField = std::make_unique<Lists>();
         for (int f = 0; f < kFields; ++f)
-            byField[fieldKey(f, fields[std::size_t(f)])].push_back(index);
+            (*byField)[fieldKey(f, fields[std::size_t(f)])].push_back(index);
     }
 };
 
@@ -220,8 +224,8 @@ DbOffset duplicateOf(DbOffset g)
     // The fewest candidates: those of one field's value and those that leave it empty.
     static const std::vector<std::uint32_t> kNone;
     auto listOf = [&](int field, std::uint32_t value) -> const std::vector<std::uint32_t>& {
-        const auto found = lines.byField.find(fieldKey(field, value));
-        return found == lines.byField.end() ? kNone : found->second;
+        const auto found = lines.byField->find(fieldKey(field, value));
+        return found == lines.byField->end() ? kNone : found->second;
     };
     const auto fields = fieldsOf(*gameRecord(g));
     int best = -1;
