@@ -16,6 +16,7 @@
 #include "store/line_ends.h"
 #include "store/notes.h"
 #include "store/position_index.h"
+#include "store/prefetch.h"
 #include "store/prepared_game.h"
 
 namespace vez {
@@ -59,12 +60,10 @@ void lookUpPath(const Position& start, std::span<const Move> moves,
     if (index != nullptr) {
         for (const PlannedStep& e : path)
             index->prefetchChain(e.hash);
-        std::uint32_t touched = 0;
         for (const PlannedStep& e : path) {
-            touched ^= index->touchHead(e.hash, PositionIndex::tagOf(e.indexHash));
-            __builtin_prefetch(&hashSlot(e.hash));
+            index->prefetchHead(e.hash, PositionIndex::tagOf(e.indexHash));
+            prefetch(&hashSlot(e.hash));
         }
-        asm volatile("" : : "r"(touched));
         for (const PlannedStep& e : path)
             index->prefetchTags(e.hash, PositionIndex::tagOf(e.indexHash));
         for (const PlannedStep& e : path)

@@ -38,6 +38,7 @@
 #include "store/heap.h"
 #include "store/large_pages.h"
 #include "store/line_index_file.h"
+#include "store/prefetch.h"
 
 namespace vez {
 
@@ -132,7 +133,7 @@ public:
                  m = at<MoveRecord>(m)->nextOutgoing) {
                 const MoveRecord* mr = at<MoveRecord>(m);
                 if (mr->to < currentHeader().usedBytes)
-                    __builtin_prefetch(currentBase + mr->to);
+                    prefetch(currentBase + mr->to);
                 Pending next{mr->to, walk.position(), plies + 1, onlyWay, tinyLimit};
                 makeMove(next.pos, Move(mr->move));
                 pending.push_back(next);
@@ -363,7 +364,7 @@ public:
             ++m_line.length;
             --m_ply;
             if (!(tiny && near) || prev == m_stopAt) {
-                __builtin_prefetch(currentBase + prev);
+                prefetch(currentBase + prev);
                 return true;
             }
         }

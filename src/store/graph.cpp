@@ -13,6 +13,7 @@
 #include "store/flashcards.h"
 #include "store/heap.h"
 #include "store/position_index.h"
+#include "store/prefetch.h"
 
 namespace vez {
 
@@ -463,7 +464,7 @@ struct ChainCursor {
 void prefetchRecord(DbOffset record)
 {
     if (record != 0 && record < currentHeader().usedBytes)
-        __builtin_prefetch(currentBase + record);
+        prefetch(currentBase + record);
 }
 
 // One step of a cursor; true when its query is answered.
@@ -512,7 +513,7 @@ void findTinySuccessors(std::span<SuccessorQuery> queries)
                 *index, k.key, {k.hash, PositionIndex::hashOf(k.key), secondaryCode(k.key)},
                 queries[i].tiny, Move(tiny(queries[i].tiny)->successorMove));
         else if (k.packed)
-            __builtin_prefetch(&hashSlot(k.hash));
+            prefetch(&hashSlot(k.hash));
     }
     if (index != nullptr)
         return;

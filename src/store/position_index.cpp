@@ -20,6 +20,7 @@
 #include "store/graph.h"
 #include "store/large_pages.h"
 #include "store/line_index_file.h"
+#include "store/prefetch.h"
 
 namespace vez {
 
@@ -129,10 +130,6 @@ void PositionIndex::resize(Chain& c, std::uint32_t capacity)
     if (block == nullptr)
         throw std::bad_alloc();
     moveTo(c, block, capacity);
-    // touchHead reads the slot the next record will take: unlike the arena's, a new block's
-    // slots are not zero until written.
-    std::fill(c.records + c.size, c.records + capacity, 0u);
-    std::fill(c.tags + c.size, c.tags + capacity, std::uint16_t(0));
 }
 
 void PositionIndex::chainedAtHead(std::uint16_t chain, DbOffset record, std::uint16_t tag)
@@ -333,8 +330,8 @@ public:
     {
         const std::size_t unit = record / 4;
         if (unit / 64 < m_marks.size()) {
-            __builtin_prefetch(&m_marks[unit / 64]);
-            __builtin_prefetch(&m_marksBefore[unit / 64]);
+            prefetch(&m_marks[unit / 64]);
+            prefetch(&m_marksBefore[unit / 64]);
         }
     }
 
@@ -482,7 +479,7 @@ std::unique_ptr<PositionIndex> buildIndex()
             if (end > kAhead) {
                 const std::size_t ahead = keys.indexOf(list[end - 1 - kAhead].record);
                 if (ahead != KeyBuilder::kNone)
-                    __builtin_prefetch(&tags[ahead]);
+                    prefetch(&tags[ahead]);
             }
             const DbOffset r = list[end - 1].record;
             const std::size_t i = keys.indexOf(r);

@@ -29,6 +29,7 @@
 
 #include "store/large_pages.h"
 #include "store/packing.h"
+#include "store/prefetch.h"
 #include "store/records.h"
 
 namespace vez {
@@ -69,16 +70,15 @@ public:
     // overlap rather than wait one after the other: first the chain's place, then whether
     // it may hold the tag and where a new record would go, then its tags (a few cache
     // lines) when it may, then the records whose tag matches.
-    void prefetchChain(std::uint16_t chain) const { __builtin_prefetch(&m_chains[chain]); }
-    // Reads rather than prefetches where a new record would go: a prefetch whose page is
-    // not in the TLB may come to nothing, and the store would then wait for the page walk.
-    std::uint32_t touchHead(std::uint16_t chain, std::uint16_t tag) const
+    void prefetchChain(std::uint16_t chain) const { prefetch(&m_chains[chain]); }
+    void prefetchHead(std::uint16_t chain, std::uint16_t tag) const
     {
         const Chain& c = m_chains[chain];
         if (c.size >= c.capacity)
-            return 0;
-        __builtin_prefetch(&seenOf(c)[(tag & (c.seenWords * 64 - 1)) / 64]);
-        return c.records[c.size] ^ c.tags[c.size];
+            return;
+        prefetch(&seenOf(c)[(tag & (c.seenWords * 64 - 1)) / 64]);
+        prefetch(&c.records[c.size]);
+        prefetch(&c.tags[c.size]);
     }
     void prefetchTags(std::uint16_t chain, std::uint16_t tag) const
     {
@@ -87,12 +87,12 @@ public:
         const Chain& c = m_chains[chain];
         const auto* tags = reinterpret_cast<const char*>(c.tags);
         for (std::size_t at = 0; at < c.size * sizeof(std::uint16_t); at += 64)
-            __builtin_prefetch(tags + at);
+            prefetch(tags + at);
     }
     void prefetchCandidates(std::uint16_t chain, std::uint16_t tag, const std::uint8_t* base) const
     {
         (void)find(chain, tag, [base](DbOffset r) {
-            __builtin_prefetch(base + r);
+            prefetch(base + r);
             return false;
         });
     }
