@@ -107,14 +107,15 @@ for ((run = 1; run <= runs; ++run)) do
     rm -f "$work/vez.vez.idx"
     timed "$work/vw" "$vezdb" games "$work/vez.vez" --through "$najdorf" | cmp -s - "$work/vgames" ||
         echo "vezdb: the walk found other games than the saved index" >&2
-    sw=- sc=- smem=- sbytes=0 ratio=- ssearch=- sfound=-
+    sw=- sc=- smem=- sbytes=0 ratio=- ssearch=- sfound=- sgames=0
     if ((have_scid)); then
         # Timed inside xvfb-run: the X server's start and memory are not SCID's.
         warm "$pgn"
         start_busy
         xvfb-run -a /usr/bin/time -f '%e %U %S %M' -o "$work/st" /usr/games/tkscid \
-            "$work/import.tcl" "$pgn" "$work/scid" >/dev/null 2>&1
+            "$work/import.tcl" "$pgn" "$work/scid" >"$work/sout" 2>&1
         stop_busy
+        sgames=$(sed -nE 's/^games ([0-9]+)$/\1/p' "$work/sout")
         sbytes=$(cat "$work"/scid.si4 "$work"/scid.sg4 "$work"/scid.sn4 | wc -c)
         sw=$(field "$work/st" 1) sc=$(cpu "$work/st") smem=$(field "$work/st" 4)
         ratio=$(awk -v a="$(field "$work/vt" 1)" -v b="$sw" -v c="$(cpu "$work/vt")" -v d="$sc" \
@@ -128,8 +129,10 @@ for ((run = 1; run <= runs; ++run)) do
         -v sm="$smem" -v sb="$sbytes" -v ratio="$ratio" -v qw="$(field "$work/vs" 1)" \
         -v qc="$(cpu "$work/vs")" -v ww="$(field "$work/vw" 1)" -v wc="$(cpu "$work/vw")" \
         -v vf="$vfound" -v qs="$ssearch" -v sf="$sfound" \
-        -v folded="${combined:-0}" 'BEGIN {
-        scid = sw == "-" ? "-" : sprintf("%6.2f/%6.2f %7.0f g/s", sw, sc, g / sw)
+        -v folded="${combined:-0}" -v sg="${sgames:-0}" 'BEGIN {
+        # SCID reads the file into more games than vezdb (it keeps games vezdb refuses);
+        # an import that stopped short is marked, and its ratio means nothing.
+        scid = sw == "-" ? "-" : sprintf("%6.2f/%6.2f %7.0f g/s%s", sw, sc, sg / sw, sg < g ? " SHORT" : "")
         smem = sm == "-" ? "-" : sprintf("%5.0f (%.2f)", sm / 1024, sm * 1024 / sb)
         # vezdb folds duplicate games into one; SCID keeps each copy.
         same = sf == "-" ? "" : (sf == vf ? " same" : sprintf(" (vezdb folded %d duplicates)", folded))
