@@ -319,7 +319,10 @@ void MovetextReader::readLine(GameLine& line, std::string_view terminator, const
         if (m_source.atEnd())
             fail(PGNGameException::UnexpectedEnd);
         readToken();
-        if (m_token == terminator)
+        // Moves differ from the terminator in their first character: that is looked at
+        // before the whole of a token the terminator's length.
+        if (m_token.size() == terminator.size() && m_token.front() == terminator.front() &&
+            m_token == terminator)
             return;
         const char first = m_token[0];
         const bool single = m_token.size() == 1;
